@@ -1,0 +1,26 @@
+# cmake --install: headers under include/kvprtobj/, the shared libraries, the
+# tools, and the CMake package kvprtobj (targets kvprtobj::kvprtobj and kvprtobj::zorbce).
+include(CMakePackageConfigHelpers)
+
+install(TARGETS kvprtobj zorbce EXPORT kvprtobjTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY
+  ${PROJECT_SOURCE_DIR}/framework/include/kvprtobj
+  ${PROJECT_SOURCE_DIR}/engine/include/kvprtobj
+  ${PROJECT_SOURCE_DIR}/prtobj/include/kvprtobj
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+  FILES_MATCHING PATTERN "*.h")
+foreach(dir IN LISTS KVPO_EXTRA_PUBLIC_HEADER_DIRS)
+  install(DIRECTORY ${dir}/kvprtobj DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
+endforeach()
+
+install(EXPORT kvprtobjTargets NAMESPACE kvprtobj:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kvprtobj)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kvprtobjConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/kvprtobjConfig.cmake
+  INSTALL_DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kvprtobj)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/kvprtobjConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/kvprtobjConfig.cmake ${PROJECT_BINARY_DIR}/kvprtobjConfigVersion.cmake
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kvprtobj)

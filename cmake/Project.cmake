@@ -1,0 +1,26 @@
+# Warnings, sanitizers and the version note shared by every target of the project.
+
+add_library(kvpo_options INTERFACE)
+target_compile_options(kvpo_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wno-missing-field-initializers)
+if(KVPO_WERROR)
+  target_compile_options(kvpo_options INTERFACE -Werror)
+endif()
+if(KVPO_SANITIZE)
+  target_compile_options(kvpo_options INTERFACE -fsanitize=${KVPO_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  target_link_options(kvpo_options INTERFACE -fsanitize=${KVPO_SANITIZE})
+endif()
+
+# The fixed file version (four 16-bit parts) is stored in an ELF note of each
+# of our shared objects; getKVDLLVersionNumber reads it back from the file.
+configure_file(${PROJECT_SOURCE_DIR}/cmake/version_note.c.in ${PROJECT_BINARY_DIR}/generated/version_note.c @ONLY)
+set(KVPO_VERSION_NOTE_SOURCE ${PROJECT_BINARY_DIR}/generated/version_note.c)
+
+# kvpo_shared_library(name SOURCES...): a shared library of ours with the version note.
+function(kvpo_shared_library name)
+  add_library(${name} SHARED ${ARGN} ${KVPO_VERSION_NOTE_SOURCE})
+  target_link_libraries(${name} PRIVATE kvpo_options)
+  set_target_properties(${name} PROPERTIES
+    VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
+    SOVERSION ${PROJECT_VERSION_MAJOR})
+  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+endfunction()

@@ -1,0 +1,137 @@
+// ZORBCE, the communication engine. It owns the connections to printers and
+// knows each printer by a 16-bit handle. The six calls the printer object uses
+// keep their argument order; the host API opens, attaches and closes printers
+// and waits for alerts.
+//
+// Result codes: 0 success, negative failure. The codes the engine itself raises:
+//   -2   bad reply: a malformed frame from a network printer
+//   -3   invalid request or data
+//   -10  channel down: the printer cannot be reached (connection refused,
+//        host unreachable, or no printer listening)
+//   -11  the printer's bidi is not active
+//   -16  channel down: the connection was reset or closed by the printer
+//   -17  channel down: the printer did not answer within the time-out
+//   -18  buffer too small / no memory
+//   -20  unknown handle (never opened, or closed)
+//   -21  not supported (a URI scheme or an operation the printer lacks)
+//   -22  malformed URI or printer profile
+//   -23  no free handle
+//   -24  no alert arrived within the time-out (BceWaitAlert)
+// BceResultText turns any code of the library into words.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#define BCE_API __attribute__((visibility("default")))
+
+enum : long {
+    BCE_OK = 0,
+    BCE_E_BAD_REPLY = -2,
+    BCE_E_INVALID = -3,
+    BCE_E_CHANNEL_DOWN = -10,
+    BCE_E_NOT_ACTIVE = -11,
+    BCE_E_CONNECTION_RESET = -16,
+    BCE_E_TIMEOUT = -17,
+    BCE_E_NO_MEMORY = -18,
+    BCE_E_BAD_HANDLE = -20,
+    BCE_E_NOT_SUPPORTED = -21,
+    BCE_E_BAD_URI = -22,
+    BCE_E_NO_HANDLE = -23,
+    BCE_E_NO_ALERT = -24,
+};
+
+// The engine's printer information, 412 bytes, numbers in host byte order.
+struct PRTINFO {
+    uint8_t abAdapterAddress[6];   //   0: hardware address of the network adapter
+    char szPortName[82];           //   6: port name, NUL-terminated
+    uint16_t usFlags;              //  88: bit 1 bidi-capable; bit 15 informational
+    uint16_t usReserved90;         //  90
+    uint32_t ulAttachment;         //  92: attachment bits (network types, local port, captured LPTs, address kinds)
+    uint16_t usNetTypeCode;        //  96: network type code
+    uint16_t usNetSubCode;         //  98: network sub-code
+    char szModelName[64];          // 100: the printer's model name, NUL-terminated
+    char szSerialNumber[32];       // 164: serial number, NUL-terminated
+    uint8_t abReserved[216];       // 196
+};
+static_assert(sizeof(PRTINFO) == 412);
+static_assert(offsetof(PRTINFO, szPortName) == 6);
+static_assert(offsetof(PRTINFO, usFlags) == 88);
+static_assert(offsetof(PRTINFO, ulAttachment) == 92);
+static_assert(offsetof(PRTINFO, usNetTypeCode) == 96);
+static_assert(offsetof(PRTINFO, usNetSubCode) == 98);
+
+// PRTINFO attachment bits.
+constexpr uint32_t PRTINFO_LOCAL_PORT = 0x800;        // bit 11
+constexpr uint32_t PRTINFO_CAPTURED_LPT1 = 0x10000;   // bits 16..24: LPT1..LPT9
+constexpr uint32_t PRTINFO_HAS_IP = 1u << 25;
+constexpr uint32_t PRTINFO_HAS_IPX = 1u << 26;
+constexpr uint32_t PRTINFO_HAS_DLC = 1u << 27;
+// PRTINFO flags.
+constexpr uint16_t PRTINFO_BIDI_CAPABLE = 0x2;
+
+// The engine's network address of a printer (level 2).
+struct NETADDRESS_LEVEL2 {
+    uint32_t ulNetType;      // the network type asked for
+    uint32_t ulPort;         // TCP port, 0 when none
+    char szHostName[128];    // host name, NUL-terminated
+    char szAddress[64];      // address text, NUL-terminated
+    uint8_t abHardware[6];   // adapter hardware address
+    uint8_t abReserved[2];
+};
+
+// The six calls of the engine interface (C linkage, found by name with dlsym too).
+extern "C" {
+BCE_API long BceSendBidi(short appId, unsigned short handle, unsigned int netType, unsigned short requestCode,
+                         void* reply, unsigned long* replyLength, const void* requestData,
+                         unsigned long requestLength);
+BCE_API long BceQueryAlerts(short appId, unsigned short alertId, unsigned short handle, int flag, void* buffer,
+                            unsigned long* length);
+BCE_API long BceGetPrtInfo(unsigned short handle, PRTINFO* info, int refresh);
+BCE_API long BceGetPrinterAddrEx(unsigned short handle, unsigned int netType, NETADDRESS_LEVEL2* address,
+                                 int level);
+// `name` and `address` are buffers of at least 80 bytes; both are NUL-terminated on success.
+BCE_API long BceGetPrinterName(unsigned short handle, unsigned int netType, char* name, char* address);
+// Non-zero when the user id `value` is root or a member of the group "lpadmin".
+BCE_API long BceIsUserAdmin(unsigned long value);
+}
+
+// The engine's abstract printer: one virtual per printer-level engine call.
+// Implementations must be safe for calls from several threads at once.
+class BCE_API BcePrinter {
+public:
+    virtual ~BcePrinter() = default;
+    virtual long sendBidi(short appId, unsigned int netType, unsigned short requestCode, void* reply,
+                          unsigned long* replyLength, const void* requestData, unsigned long requestLength) = 0;
+    virtual long queryAlerts(short appId, unsigned short alertId, int flag, void* buffer, unsigned long* length) = 0;
+    virtual long getPrtInfo(PRTINFO* info, int refresh) = 0;
+    virtual long getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int level) = 0;
+    virtual long getPrinterName(unsigned int netType, char* name, char* address) = 0;
+};
+
+// Host API.
+//
+// URIs of BceOpenPrinter:
+//   sim:            the embedded simulated printer with its built-in profile
+//   sim:PATH        a simulated printer loaded from the JSON profile at PATH
+//   tcp://HOST:PORT a printer reached over TCP (see docs/protocol.md)
+extern "C" BCE_API long BceOpenPrinter(const char* uri, unsigned short* handle);
+extern "C" BCE_API long BceClosePrinter(unsigned short handle);
+BCE_API long BceAttachPrinter(std::shared_ptr<BcePrinter> printer, unsigned short* handle);
+
+// Alerts. A printer announces a new alert with BceNotifyAlert; the engine queues
+// the announcement for every handle the printer is attached under. A host waits
+// for the next announcement on a handle with BceWaitAlert (0 with the alert id
+// and family, or -24 after `timeoutMs` milliseconds) and reads the alert's data
+// through the printer object's alert operations.
+extern "C" BCE_API void BceNotifyAlert(const BcePrinter* printer, unsigned short alertId, unsigned long family);
+extern "C" BCE_API long BceWaitAlert(unsigned short handle, unsigned long timeoutMs, unsigned short* alertId,
+                          unsigned long* family);
+
+// Words for a result code.
+extern "C" BCE_API const char* BceResultText(long code);
+
+// Frame tracing: with the environment variable KVPRTOBJ_TRACE set to 1 (or after
+// BceSetTrace(1)) every request and reply is dumped in hex to standard error.
+extern "C" BCE_API void BceSetTrace(int on);

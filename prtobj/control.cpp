@@ -1,0 +1,56 @@
+// Control commands and page counts.
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
+    *counts = PAGECOUNTDATA{};
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x0C, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    auto r = reply.reader();
+    unsigned entries = r.u8();
+    for (unsigned i = 0; i < entries && r.has(5); ++i) {   // only entries wholly within the reply
+        unsigned type = r.u8();
+        uint32_t count = r.be32();
+        if (type == 1) counts->dwPageCountType1 = count;
+        else if (type == 2) counts->dwPageCountType2 = count;
+        else if (type == 4) counts->dwPageCountType4 = count;
+    }
+    return rc;
+}
+
+long KVPrtObj::bidiResetHostPageCount() { return bidiQuery(0x36, nullptr, 0, nullptr, nullptr, 0, 0); }
+
+long KVPrtObj::bidiPORPrinter() {
+    unsigned char data[1] = {0x01};
+    return bidiQuery(0x31, data, sizeof data, nullptr, nullptr, 0, 0);
+}
+
+long KVPrtObj::bidiResetNVRAM() {
+    unsigned char data[1] = {0x00};
+    return bidiQuery(0x6D, data, sizeof data, nullptr, nullptr, 0, 0);
+}
+
+namespace {
+// Request 0x8D; the reply's bytes 1 and 2 must be `echo`.
+long remoteOnOffline(KVPrtObj& printer, unsigned char* data, unsigned long length, const unsigned char echo[2]) {
+    kvpo::Buffer reply;
+    long rc = printer.bidiQuery(0x8D, data, length, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    const unsigned char* b = reply.bytes();
+    if (reply.length < 3 || b[1] != echo[0] || b[2] != echo[1]) return -2;
+    return 0;
+}
+}  // namespace
+
+long KVPrtObj::SendRemoteOffline() {
+    unsigned char data[2] = {0x01, 0x03};
+    static constexpr unsigned char echo[2] = {0x01, 0x01};
+    return remoteOnOffline(*this, data, sizeof data, echo);
+}
+
+long KVPrtObj::SendRemoteOnline() {
+    unsigned char data[1] = {0x00};
+    static constexpr unsigned char echo[2] = {0x00, 0x01};
+    return remoteOnOffline(*this, data, sizeof data, echo);
+}

@@ -1,0 +1,73 @@
+// Byte order, reply buffers, number formatting and the trace hook.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "kvprtobj/helpers.h"
+
+void twoByteSwap(void* p) {
+    auto* b = static_cast<unsigned char*>(p);
+    unsigned char t = b[0];
+    b[0] = b[1];
+    b[1] = t;
+}
+
+void fourByteSwap(void* p) {
+    auto* b = static_cast<unsigned char*>(p);
+    unsigned char t0 = b[0], t1 = b[1];   // exchange the halves, then the bytes within each
+    b[0] = b[3];
+    b[1] = b[2];
+    b[2] = t1;
+    b[3] = t0;
+}
+
+void nByteSwap(void* dst, const void* src, int n) {
+    auto* d = static_cast<unsigned char*>(dst);
+    auto* s = static_cast<const unsigned char*>(src);
+    for (int i = 0; i < n; ++i) d[i] = s[n - 1 - i];
+}
+
+unsigned short MakeUSHORT(const void* p) {
+    unsigned short v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+unsigned int MakeUINT(const void* p) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+unsigned long MakeULONG(const void* p) { return MakeUINT(p); }
+
+unsigned char ReverseBits(unsigned char b) {
+    unsigned char r = 0;
+    for (int i = 0; i < 8; ++i)
+        if (b & (1u << i)) r |= static_cast<unsigned char>(0x80u >> i);
+    return r;
+}
+
+unsigned char* kvPrtObjNew(unsigned long size) {
+    try {
+        return static_cast<unsigned char*>(::operator new(size));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+void SizeToString(long n, char* text) {
+    if (n < 1) {
+        std::snprintf(text, kSizeToStringBuffer, "0");
+        return;
+    }
+    long m = n / 1000000, t = (n % 1000000) / 1000, u = n % 1000;
+    if (m != 0)
+        std::snprintf(text, kSizeToStringBuffer, "%ld,%03ld,%03ld", m, t, u);
+    else if (t != 0)
+        std::snprintf(text, kSizeToStringBuffer, "%ld,%03ld", t, u);
+    else
+        std::snprintf(text, kSizeToStringBuffer, "%3ld", u);
+}
+
+void kvpoTrace(unsigned long) {}

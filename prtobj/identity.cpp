@@ -1,0 +1,57 @@
+// Printer identity and addressing: engine information calls and the printer
+// type and family as the printer reports them.
+#include <cctype>
+#include <cstdio>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+unsigned char kPrinterTypeVar[2] = {0x00, 0xA7};
+unsigned char kPrinterFamilyVar[2] = {0x00, 0xB2};
+
+unsigned long mapPrinterType(unsigned v) {
+    if (v == 0 || v == 2 || v == 3) return 0;
+    if (v >= 5 && v <= 8) return 1;
+    return 0xFFFFFFFF;   // 1, 4 and above 8
+}
+}  // namespace
+
+long KVPrtObj::getPrinterInfo(PRTINFO* info) const { return BceGetPrtInfo(m_usBceHandle, info, 0); }
+
+long KVPrtObj::bidiGetPrinterInfo(PRTINFO* info) { return BceGetPrtInfo(m_usBceHandle, info, 1); }
+
+long KVPrtObj::getBCENetAddress(NETADDRESS_LEVEL2* address, unsigned int netType) const {
+    return BceGetPrinterAddrEx(m_usBceHandle, netType, address, 2);
+}
+
+KVPrtObj::KVNETACCESSLEVEL KVPrtObj::getNetAccessLevel(unsigned int value) const {
+    return BceIsUserAdmin(value) != 0 ? KVNET_ADMINISTRATOR : KVNET_USER;
+}
+
+long KVPrtObj::bidiGetPrinterType(unsigned long* type, unsigned long* rawType) {
+    kvpo::Buffer value;
+    long rc = bidiReadMiscVar(kPrinterTypeVar, &value.data, &value.length, 0);
+    if (rc != 0) return rc;
+    if (value.data == nullptr || value.length == 0) return -2;
+    unsigned v = value.bytes()[0];
+    *rawType = v;
+    *type = mapPrinterType(v);
+    return 0;
+}
+
+long KVPrtObj::bidiGetPrinterFamily(unsigned long* family) {
+    unsigned long raw = 0;
+    long rc = bidiGetPrinterType(family, &raw);
+    if (rc != -3) return rc;
+    kvpo::Buffer value;
+    rc = bidiReadMiscVar(kPrinterFamilyVar, &value.data, &value.length, 1);
+    if (rc == 0 && value.data != nullptr && value.length > 0) *family = value.bytes()[0];
+    return rc;
+}
+
+void parseAdapterAddress(unsigned char* address, CString* text) {
+    char digits[13];
+    for (int i = 0; i < 6; ++i) std::snprintf(digits + 2 * i, 3, "%02X", address[i]);
+    *text = digits;
+}

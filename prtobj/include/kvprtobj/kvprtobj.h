@@ -1,0 +1,14 @@
+// The umbrella header: every public class, record and function of libkvprtobj
+// and the engine's host API.
+#pragma once
+
+#include "kvprtobj/fw_base.h"
+#include "kvprtobj/fw_library.h"
+#include "kvprtobj/fw_module.h"
+#include "kvprtobj/fw_settings.h"
+#include "kvprtobj/fw_thread.h"
+#include "kvprtobj/fw_version.h"
+#include "kvprtobj/fw_window.h"
+#include "kvprtobj/helpers.h"
+#include "kvprtobj/prtobj.h"
+#include "kvprtobj/zorbce.h"

@@ -1,0 +1,109 @@
+// Object-model variables: set, read, read several, and the miscellaneous read.
+#include <cstring>
+#include <new>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+constexpr unsigned long kMultiReadFirstBuffer = 4000;
+
+bool echoes(const kvpo::Buffer& reply, const unsigned char* id) {
+    return reply.length >= 3 && reply.bytes()[1] == id[0] && reply.bytes()[2] == id[1];
+}
+
+// The reads of 0x4E and 0x56: the value from reply byte `skip` on, with a matching echo.
+long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, void** value, unsigned long* length,
+                  int bForce, unsigned long skip) {
+    *value = nullptr;
+    *length = 0;
+    kvpo::Buffer reply;
+    long rc = printer.bidiQuery(code, id, 2, &reply.data, length, 1, bForce);
+    reply.length = *length;
+    if (rc != 0 || reply.data == nullptr) return rc;
+    if (!echoes(reply, id)) return -2;
+    *length -= skip;
+    unsigned char* copy = kvPrtObjNew(*length);
+    if (copy == nullptr) return -18;
+    std::memcpy(copy, reply.bytes() + skip, *length);
+    *value = copy;
+    return 0;
+}
+
+}  // namespace
+
+long KVPrtObj::bidiSetOMVar(unsigned char* id, void* value, unsigned long length) {
+    kvpo::Buffer request;
+    request.data = kvPrtObjNew(length + 2);
+    if (request.data == nullptr) return -18;
+    auto* bytes = static_cast<unsigned char*>(request.data);
+    bytes[0] = id[0];
+    bytes[1] = id[1];
+    if (length) std::memcpy(bytes + 2, value, length);
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x4F, bytes, length + 2, &reply.data, &reply.length, 1, 0);
+    if (rc == 0 && reply.data != nullptr && !echoes(reply, id)) rc = -2;
+    return rc;
+}
+
+long KVPrtObj::bidiReadOMVar(unsigned char* id, void** value, unsigned long* length) {
+    return readVariable(*this, 0x4E, id, value, length, 0, 1);
+}
+
+long KVPrtObj::bidiReadMiscVar(unsigned char* id, void** value, unsigned long* length, int bForce) {
+    return readVariable(*this, 0x56, id, value, length, bForce, 3);
+}
+
+// Records are counted and copied by walking id (2), length (1) and value; a
+// record whose value runs past the end of the reply ends the walk and is not
+// returned, and a value longer than the 33 bytes of _MULTIOMVAR::value is cut
+// to 33 bytes (its `length` says 33) while the walk still steps over all of it.
+unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short count, _MULTIOMVAR** vars,
+                                            unsigned short* varCount) {
+    *vars = nullptr;
+    *varCount = 0;
+    kvpo::Buffer request;
+    request.data = kvPrtObjNew(1 + 2ul * count);
+    if (request.data == nullptr) return static_cast<unsigned long>(-18L);
+    auto* bytes = static_cast<unsigned char*>(request.data);
+    bytes[0] = static_cast<unsigned char>(count & 0xFF);
+    if (count) std::memcpy(bytes + 1, ids, 2ul * count);
+
+    kvpo::Buffer reply(kMultiReadFirstBuffer);
+    long rc = bidiQuery(0x94, bytes, 1 + 2ul * count, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr || reply.length == 0) return static_cast<unsigned long>(rc);
+
+    auto countRecords = [&] {
+        auto r = reply.reader();
+        r.skip(1);
+        size_t records = 0;
+        while (r.has(3)) {
+            r.skip(2);
+            size_t len = r.u8();
+            if (!r.skip(len)) break;
+            ++records;
+        }
+        return records;
+    };
+    size_t records = countRecords();
+    if (records == 0) return 0;
+    if (records > 0xFFFF) records = 0xFFFF;
+    auto* array = new (std::nothrow) _MULTIOMVAR[records];
+    if (array == nullptr) return static_cast<unsigned long>(-18L);
+    auto r = reply.reader();
+    r.skip(1);
+    for (size_t i = 0; i < records; ++i) {
+        _MULTIOMVAR& v = array[i];
+        std::memset(&v, 0, sizeof v);
+        r.bytes(&v.id, 2);
+        size_t len = r.u8();
+        size_t kept = len < sizeof v.value ? len : sizeof v.value;
+        v.length = static_cast<uint8_t>(kept);
+        r.bytes(v.value, kept);
+        r.skip(len - kept);
+    }
+    *vars = array;
+    *varCount = static_cast<unsigned short>(records);
+    return 0;
+}

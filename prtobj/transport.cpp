@@ -1,0 +1,131 @@
+// The request transport: every request of the library goes through bidiQuery,
+// every alert read through bidiQueryAlert.
+#include <cstring>
+#include <iterator>
+#include <new>
+
+#include "kvprtobj/helpers.h"
+#include "kvprtobj/prtobj.h"
+
+namespace {
+
+bool isChannelDown(long rc) { return rc == -2 || rc == -10 || rc == -11 || rc == -16 || rc == -17; }
+
+// Network types in the order of the dwProtocols bits.
+constexpr unsigned int kProtocolNetTypes[] = {0x01, 0x02, 0x80, 0x04, 0x40, 0x20, 0x08};
+
+}  // namespace
+
+int KVPrtObj::isBidiActive() {
+    std::lock_guard guard(m_csBidi);
+    return m_caps.bBidiActive;
+}
+
+void KVPrtObj::setBidi(int bActive) {
+    std::lock_guard guard(m_csBidi);
+    m_caps.bBidiActive = bActive;
+}
+
+int KVPrtObj::isValidNetType(unsigned int netType) const {
+    if (netType == 0) return 1;
+    for (unsigned bit = 0; bit < std::size(kProtocolNetTypes); ++bit)
+        if (netType == kProtocolNetTypes[bit]) return (m_caps.dwProtocols >> bit) & 1 ? 1 : 0;
+    for (unsigned n = 0; n < 9; ++n) {
+        if (netType != (PRTINFO_CAPTURED_LPT1 << n)) continue;
+        if (!m_caps.bHasCapturedPorts) return 0;
+        PRTINFO info;
+        if (getPrinterInfo(&info) != 0) return 0;
+        return (info.ulAttachment & netType) ? 1 : 0;
+    }
+    return 1;   // any other value is passed to the engine as it is
+}
+
+unsigned int KVPrtObj::setBidiQueryNetType(unsigned int netType) const {
+    if (!isValidNetType(netType)) netType = 0;
+    m_uBidiQueryNetType = netType;
+    return netType;
+}
+
+long KVPrtObj::sendOnce(unsigned short requestCode, void* requestData, unsigned long requestLength, void* buffer,
+                        unsigned long* length) {
+    return BceSendBidi(m_sBceAppId, m_usBceHandle, m_uBidiQueryNetType, requestCode, buffer, length, requestData,
+                       requestLength);
+}
+
+long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
+                         unsigned long* replyLength, int bAllocate, int bForce) {
+    if (!isBidiActive() && !bForce) return -11;
+
+    unsigned long size = 0;
+    if (bAllocate) {
+        size = *replyLength ? *replyLength : kDefaultReplySize;
+        *reply = kvPrtObjNew(size);
+        if (*reply == nullptr) return -18;
+    }
+
+    // A negative retry count is taken as 0: every request gets one attempt.
+    int lastAttempt = m_nBidiRetryCount > 0 ? m_nBidiRetryCount : 0;
+    long rc = 0;
+    for (int attempt = 0; attempt <= lastAttempt; ++attempt) {
+        if (bAllocate) *replyLength = size;
+        if (!isValidNetType(m_uBidiQueryNetType)) setBidiQueryNetType(0);
+        if (bAllocate) {
+            rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
+            if (rc == -18) {
+                // Grow and send again: doubled, at most kMaxReplySize; a later
+                // attempt starts from the grown buffer.
+                do {
+                    size = size * 2 > kMaxReplySize ? kMaxReplySize : size * 2;
+                    *replyLength = size;
+                    ::operator delete(*reply);
+                    *reply = kvPrtObjNew(size);
+                    if (*reply == nullptr) return -18;
+                    rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
+                } while (rc == -18 && size < kMaxReplySize);
+            }
+        } else {
+            unsigned char dummy[4];
+            unsigned long dummyLength = 0;
+            rc = sendOnce(requestCode, requestData, requestLength, dummy, &dummyLength);
+        }
+        if (rc == 0) break;
+    }
+
+    if (rc == 0 && bAllocate) {
+        if (*replyLength == 0 || *replyLength > size) {
+            rc = -2;
+        } else {
+            --*replyLength;   // the reply's first byte is not part of the data
+            std::memmove(*reply, static_cast<unsigned char*>(*reply) + 1, *replyLength);
+        }
+    }
+
+    if (isChannelDown(rc))
+        setBidi(0);
+    else if (bForce)
+        setBidi(1);
+    return rc;
+}
+
+long KVPrtObj::bidiQueryAlert(unsigned short alertId, unsigned long, void** data, unsigned long* length, int flag) {
+    unsigned char* buffer = kvPrtObjNew(kAlertBufferSize);
+    if (buffer == nullptr) return -18;
+    *data = nullptr;
+    *length = kAlertBufferSize;
+    long rc = BceQueryAlerts(m_sBceAppId, alertId, m_usBceHandle, flag, buffer, length);
+    if (rc == 0 && *length <= kAlertBufferSize) {
+        *data = kvPrtObjNew(*length);
+        if (*data == nullptr)
+            rc = -18;
+        else
+            std::memcpy(*data, buffer, *length);
+    }
+    ::operator delete(buffer);
+    return rc;
+}
+
+long KVPrtObj::bidiInitialize(int bRefresh) {
+    bidiQueryCaps(&m_caps, bRefresh);
+    m_bCapsValid = 1;
+    return 0;
+}

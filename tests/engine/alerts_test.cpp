@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+TEST(EngineAlerts, AnnouncementsReachEveryHandleOfThePrinter) {
+    auto printer = std::make_shared<ScriptedPrinter>();
+    unsigned short h1, h2;
+    ASSERT_EQ(BceAttachPrinter(printer, &h1), 0);
+    ASSERT_EQ(BceAttachPrinter(printer, &h2), 0);
+    BceNotifyAlert(printer.get(), 17, 0x5F4);
+    BceNotifyAlert(printer.get(), 18, 0x600);
+    unsigned short id = 0;
+    unsigned long family = 0;
+    for (unsigned short h : {h1, h2}) {
+        ASSERT_EQ(BceWaitAlert(h, 0, &id, &family), 0);
+        EXPECT_EQ(id, 17);
+        EXPECT_EQ(family, 0x5F4u);
+        ASSERT_EQ(BceWaitAlert(h, 0, &id, &family), 0);
+        EXPECT_EQ(id, 18);
+        EXPECT_EQ(BceWaitAlert(h, 10, &id, &family), BCE_E_NO_ALERT);
+    }
+    BceClosePrinter(h1);
+    BceClosePrinter(h2);
+    EXPECT_EQ(BceWaitAlert(h1, 0, &id, &family), BCE_E_BAD_HANDLE);
+}
+
+TEST(EngineAlerts, WaiterWakesForAnAlertAndForAClose) {
+    AttachedPrinter a;
+    std::thread notifier([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        BceNotifyAlert(a.printer.get(), 5, 0x5F7);
+    });
+    unsigned short id = 0;
+    unsigned long family = 0;
+    EXPECT_EQ(BceWaitAlert(a.handle, 5000, &id, &family), 0);
+    EXPECT_EQ(id, 5);
+    notifier.join();
+
+    auto printer = std::make_shared<ScriptedPrinter>();
+    unsigned short h;
+    ASSERT_EQ(BceAttachPrinter(printer, &h), 0);
+    std::thread closer([h] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        BceClosePrinter(h);
+    });
+    EXPECT_EQ(BceWaitAlert(h, 5000, &id, &family), BCE_E_BAD_HANDLE);
+    closer.join();
+}

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+TEST(EngineHandles, CallsRouteToThePrinterOfTheirHandle) {
+    AttachedPrinter a, b;
+    ASSERT_NE(a.handle, b.handle);
+    a->answer(0x10, Bytes{0xAA});
+    b->answer(0x10, Bytes{0xBB});
+    unsigned char buf[16];
+    unsigned long len = sizeof buf;
+    ASSERT_EQ(BceSendBidi(3, b.handle, 0x02, 0x10, buf, &len, "\x01", 1), 0);
+    EXPECT_EQ(buf[1], 0xBB);
+    EXPECT_EQ(a->requestCount(), 0u);
+    auto sent = b->lastRequest();
+    EXPECT_EQ(sent.appId, 3);
+    EXPECT_EQ(sent.netType, 0x02u);
+    EXPECT_EQ(sent.data, ByteVec{0x01});
+    EXPECT_EQ(sent.capacity, sizeof buf);
+}
+
+TEST(EngineHandles, UnknownAndClosedHandlesAreRefused) {
+    unsigned short handle;
+    {
+        AttachedPrinter a;
+        handle = a.handle;
+    }
+    unsigned char buf[4];
+    unsigned long len = sizeof buf;
+    PRTINFO info;
+    NETADDRESS_LEVEL2 address;
+    char name[80], addr[80];
+    EXPECT_EQ(BceSendBidi(0, handle, 0, 1, buf, &len, nullptr, 0), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceQueryAlerts(0, 1, handle, 2, buf, &len), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceGetPrtInfo(handle, &info, 0), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceGetPrinterAddrEx(handle, 2, &address, 2), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceGetPrinterName(handle, 2, name, addr), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceClosePrinter(handle), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceClosePrinter(0), BCE_E_BAD_HANDLE);
+    EXPECT_STREQ(BceResultText(BCE_E_BAD_HANDLE), "unknown printer handle");
+}
+
+TEST(EngineHandles, AttachRefusesNothingToAttach) {
+    unsigned short handle = 0;
+    EXPECT_EQ(BceAttachPrinter(nullptr, &handle), BCE_E_INVALID);
+}
+
+TEST(EngineHandles, OpenRefusesUnknownSchemes) {
+    unsigned short handle = 0;
+    EXPECT_EQ(BceOpenPrinter("lpd://printer", &handle), BCE_E_BAD_URI);
+    EXPECT_EQ(BceOpenPrinter(nullptr, &handle), BCE_E_BAD_URI);
+}
+
+TEST(EngineHandles, ManyThreadsOnOneHandleEachGetTheirOwnReply) {
+    AttachedPrinter a;
+    // The printer echoes the request bytes, so each caller can check its reply.
+    a->setHandler([](const SentRequest& r) { return rawReply(r.data); });
+    constexpr int kThreads = 8, kCalls = 200;
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kCalls; ++i) {
+                unsigned char request[2] = {static_cast<unsigned char>(t), static_cast<unsigned char>(i)};
+                unsigned char reply[8];
+                unsigned long len = sizeof reply;
+                if (BceSendBidi(0, a.handle, 0, 0x4E, reply, &len, request, 2) != 0 || len != 2 ||
+                    reply[0] != request[0] || reply[1] != request[1])
+                    ++mismatches;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_EQ(a->requestCount(), size_t{kThreads * kCalls});
+}
+
+TEST(EngineHandles, CloseWhileOtherThreadsCallIsSafe) {
+    auto printer = std::make_shared<ScriptedPrinter>();
+    printer->setDefault(reply(Bytes{1, 2, 3}));
+    unsigned short handle;
+    ASSERT_EQ(BceAttachPrinter(printer, &handle), 0);
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&] {
+            while (!stop) {
+                unsigned char buf[8];
+                unsigned long len = sizeof buf;
+                long rc = BceSendBidi(0, handle, 0, 1, buf, &len, nullptr, 0);
+                if (rc != 0 && rc != BCE_E_BAD_HANDLE) ADD_FAILURE() << rc;
+            }
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(BceClosePrinter(handle), 0);
+    stop = true;
+    for (auto& th : callers) th.join();
+}

@@ -1,0 +1,26 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "kvprtobj/kvprtobj.h"
+
+TEST(ModuleRegistration, LibraryRegistersItselfAtLoad) {
+    auto modules = AfxExtensionModules();
+    EXPECT_EQ(std::count(modules.begin(), modules.end(), "kvprtobj"), 1);
+}
+
+TEST(ModuleRegistration, EachInitCallAddsOneRecord) {
+    auto before = AfxModuleRecords().size();
+    InitKVPrtObjDll();
+    InitKVPrtObjDll();
+    auto records = AfxModuleRecords();
+    ASSERT_EQ(records.size(), before + 2);
+    EXPECT_EQ(records.back(), "kvprtobj");
+}
+
+TEST(CObjectBase, RunTimeClassNameIsKeptByThePrinterObject) {
+    KVPrtObj printer;
+    EXPECT_STREQ(printer.className(), "CObject");
+    CObject* base = new KVPrtObj;
+    delete base;   // the virtual destructor reaches the derived object (checked by the sanitizer build)
+}

@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "kvprtobj/kvprtobj.h"
+
+TEST(Semaphores, CreationChecksCounts) {
+    EXPECT_EQ(CreateSemaphoreA(nullptr, 0, 0, nullptr), nullptr);
+    EXPECT_EQ(CreateSemaphoreA(nullptr, 2, 1, nullptr), nullptr);
+    EXPECT_EQ(CreateSemaphoreA(nullptr, -1, 1, nullptr), nullptr);
+    HANDLE s = CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    ASSERT_NE(s, nullptr);
+    CloseHandle(s);
+}
+
+TEST(Semaphores, CountsAndMaximum) {
+    HANDLE s = CreateSemaphoreA(nullptr, 2, 3, nullptr);
+    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(s, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(s, 10), WAIT_TIMEOUT);
+    long previous = -1;
+    EXPECT_FALSE(ReleaseSemaphore(s, 4, &previous));   // would pass the maximum
+    EXPECT_TRUE(ReleaseSemaphore(s, 3, &previous));
+    EXPECT_EQ(previous, 0);
+    EXPECT_FALSE(ReleaseSemaphore(s, 1, nullptr));
+    CloseHandle(s);
+}
+
+TEST(Semaphores, WaitWakesOnRelease) {
+    HANDLE s = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    std::thread releaser([s] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ReleaseSemaphore(s, 1, nullptr);
+    });
+    EXPECT_EQ(WaitForSingleObject(s, INFINITE), WAIT_OBJECT_0);
+    releaser.join();
+    CloseHandle(s);
+}
+
+namespace {
+std::atomic<int> g_ran{0};
+HANDLE g_done = nullptr;
+unsigned workerProc(void* param) {
+    g_ran.store(*static_cast<int*>(param));
+    ReleaseSemaphore(g_done, 1, nullptr);
+    return 0;
+}
+}  // namespace
+
+TEST(WorkerThreads, SuspendedThreadRunsOnlyAfterResume) {
+    g_ran = 0;
+    g_done = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    int value = 42;
+    CWinThread* t = AfxBeginThread(workerProc, &value, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(WaitForSingleObject(g_done, 50), WAIT_TIMEOUT);
+    EXPECT_EQ(g_ran.load(), 0);
+    EXPECT_EQ(t->ResumeThread(), 1u);
+    EXPECT_EQ(WaitForSingleObject(g_done, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(g_ran.load(), 42);
+    CloseHandle(g_done);
+}
+
+TEST(WorkerThreads, FailedStartIsReportedNotThrown) {
+    AfxFailThreadStarts(1);
+    int value = 1;
+    EXPECT_EQ(AfxBeginThread(workerProc, &value, 0, 0, CREATE_SUSPENDED), nullptr);
+    g_done = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    CWinThread* t = AfxBeginThread(workerProc, &value);   // the next start works again
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(WaitForSingleObject(g_done, 5000), WAIT_OBJECT_0);
+    CloseHandle(g_done);
+}
