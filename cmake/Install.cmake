@@ -6,15 +6,9 @@ install(TARGETS kvprtobj zorbce EXPORT kvprtobjTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY
-  ${PROJECT_SOURCE_DIR}/framework/include/kvprtobj
-  ${PROJECT_SOURCE_DIR}/engine/include/kvprtobj
-  ${PROJECT_SOURCE_DIR}/prtobj/include/kvprtobj
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
-  FILES_MATCHING PATTERN "*.h")
-foreach(dir IN LISTS KVPO_EXTRA_PUBLIC_HEADER_DIRS)
-  install(DIRECTORY ${dir}/kvprtobj DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
-endforeach()
+# Every folder's public headers live in its include/kvprtobj/.
+file(GLOB public_header_dirs LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/*/include/kvprtobj)
+install(DIRECTORY ${public_header_dirs} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 
 install(EXPORT kvprtobjTargets NAMESPACE kvprtobj:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kvprtobj)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kvprtobjConfig.cmake.in
