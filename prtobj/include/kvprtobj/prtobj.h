@@ -68,6 +68,12 @@ public:
         uint32_t dwPageCountType4 = 0;
     };
 
+    // ---- records of alerts and status ----
+
+    // ---- records of device characteristics ----
+
+    // ---- records of configuration, jobs and setup ----
+
     // Reply buffer sizes of the transport.
     static constexpr unsigned long kDefaultReplySize = 2048;
     static constexpr unsigned long kMaxReplySize = 64000;
