@@ -1,0 +1,58 @@
+// The order of KVPrtObj's virtual functions is part of its interface: hosts
+// built against it call through fixed slots. The slots are read from the
+// pointers to the virtual members (a pointer to a virtual member holds 1 plus
+// the function's byte offset in the virtual table).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "kvprtobj/kvprtobj.h"
+
+namespace {
+
+struct Slot {
+    const char* name;
+    long index;
+};
+
+template <typename F>
+Slot slot(const char* name, F member) {
+    static_assert(sizeof(F) == 2 * sizeof(void*));
+    struct {
+        std::uintptr_t ptr;
+        std::ptrdiff_t adjust;
+    } rep;
+    std::memcpy(&rep, &member, sizeof rep);
+    if ((rep.ptr & 1) == 0) return {name, -1};   // not virtual
+    return {name, static_cast<long>((rep.ptr - 1) / sizeof(void*))};
+}
+
+#define SLOT(f) slot(#f, &KVPrtObj::f)
+
+// Opens the protected members for their addresses.
+struct Protected : KVPrtObj {
+    static std::vector<Slot> slots() {
+        return {slot("initToZero", &Protected::initToZero), slot("bidiQueryAlert", &Protected::bidiQueryAlert),
+                slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive)};
+    }
+};
+
+}  // namespace
+
+TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
+    auto p = Protected::slots();
+    std::vector<Slot> table = {
+        SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
+        SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
+        SLOT(bidiGetPageCounts), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
+        SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
+        SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
+        SLOT(bidiQuery), p[0], p[1], p[2], p[3]};
+    // CObject's slots: the run-time class, the destructor (two entries in this
+    // ABI), Serialize, AssertValid, Dump.
+    const long first = 6;
+    EXPECT_EQ(slot("Dump", &CObject::Dump).index, first - 1);
+    for (size_t i = 0; i < table.size(); ++i)
+        EXPECT_EQ(table[i].index, first + static_cast<long>(i)) << table[i].name;
+}
