@@ -47,6 +47,7 @@ public:
     // last one repeats. A reply longer than the buffer gets -18 (too small).
     void answer(unsigned short code, Answer a);
     void answer(unsigned short code, const Bytes& afterStrip) { answer(code, reply(afterStrip)); }
+    void answer(unsigned short code, const ByteVec& afterStrip) { answer(code, reply(afterStrip)); }
     // Answers every request with `handler` (before the queued answers are looked at).
     void setHandler(std::function<Answer(const SentRequest&)> handler);
     // Answer for codes without a script; by default an empty success (rc 0, no reply).
