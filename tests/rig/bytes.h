@@ -23,14 +23,15 @@ public:
     Bytes& be32(uint32_t v) { be16(v >> 16); return be16(v & 0xFFFF); }
     Bytes& le16(unsigned v) { u8(v); return u8(v >> 8); }
     Bytes& le32(uint32_t v) { le16(v & 0xFFFF); return le16(v >> 16); }
-    Bytes& raw(std::initializer_list<uint8_t> bytes) { m_bytes.insert(m_bytes.end(), bytes); return *this; }
-    Bytes& raw(const ByteVec& bytes) { m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end()); return *this; }
+    // Appended byte by byte: GCC 12 warns falsely on range inserts at -O2.
+    Bytes& raw(std::initializer_list<uint8_t> bytes) { for (uint8_t b : bytes) m_bytes.push_back(b); return *this; }
+    Bytes& raw(const ByteVec& bytes) { for (uint8_t b : bytes) m_bytes.push_back(b); return *this; }
     Bytes& raw(const Bytes& bytes) { return raw(bytes.vec()); }
-    Bytes& text(std::string_view s) { m_bytes.insert(m_bytes.end(), s.begin(), s.end()); return *this; }
+    Bytes& text(std::string_view s) { for (char c : s) m_bytes.push_back(static_cast<uint8_t>(c)); return *this; }
     // A length byte and the characters.
     Bytes& counted(std::string_view s) { u8(static_cast<unsigned>(s.size())); return text(s); }
-    Bytes& zeros(size_t n) { m_bytes.insert(m_bytes.end(), n, 0); return *this; }
-    Bytes& fill(size_t n, uint8_t v) { m_bytes.insert(m_bytes.end(), n, v); return *this; }
+    Bytes& zeros(size_t n) { return fill(n, 0); }
+    Bytes& fill(size_t n, uint8_t v) { m_bytes.resize(m_bytes.size() + n, v); return *this; }
 
     const ByteVec& vec() const { return m_bytes; }
     operator const ByteVec&() const { return m_bytes; }
