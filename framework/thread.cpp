@@ -41,12 +41,12 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
 BOOL ReleaseSemaphore(HANDLE handle, long count, long* previousCount) {
     auto* s = static_cast<Semaphore*>(handle);
     if (s == nullptr || count < 1) return FALSE;
-    {
-        std::lock_guard guard(s->lock);
-        if (count > s->maximum - s->count) return FALSE;
-        if (previousCount) *previousCount = s->count;
-        s->count += count;
-    }
+    // Notified under the lock: a woken waiter may close the semaphore as soon
+    // as it returns, and must not find this call still inside it.
+    std::lock_guard guard(s->lock);
+    if (count > s->maximum - s->count) return FALSE;
+    if (previousCount) *previousCount = s->count;
+    s->count += count;
     s->changed.notify_all();
     return TRUE;
 }
