@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "alloc_failure.h"
+#include "kvprtobj/helpers.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;
@@ -11,6 +12,14 @@ class AllocationFailure : public ::testing::Test {
 protected:
     void TearDown() override { stopAllocationFailures(); }
 };
+
+TEST_F(AllocationFailure, NewBufferIsNullInsteadOfThrowing) {
+    failAllocationsOfSize(333);
+    EXPECT_EQ(kvPrtObjNew(333), nullptr);
+    unsigned char* p = kvPrtObjNew(333);
+    ASSERT_NE(p, nullptr);
+    ::operator delete(p);
+}
 
 TEST_F(AllocationFailure, FirstReplyBufferGivesNoMemoryWithoutASend) {
     PrinterRig rig;

@@ -39,13 +39,6 @@ TEST(ReverseBitsTest, MirrorsEveryByte) {
     for (unsigned v = 0; v < 256; ++v) EXPECT_EQ(ReverseBits(ReverseBits(static_cast<unsigned char>(v))), v);
 }
 
-TEST(Buffers, NewBufferOrNullNeverThrows) {
-    unsigned char* p = kvPrtObjNew(16);
-    ASSERT_NE(p, nullptr);
-    ::operator delete(p);
-    EXPECT_EQ(kvPrtObjNew(~0ul >> 1), nullptr);   // far beyond any memory
-}
-
 TEST(SizeToStringTest, GroupsThousands) {
     const std::pair<long, const char*> cases[] = {
         {0, "0"},           {-5, "0"},           {LONG_MIN, "0"},           {5, "  5"},
