@@ -22,7 +22,8 @@ long KVPrtObj::parseAlertData(unsigned char* records, unsigned int recordCount, 
     // The caller vouches for the extent of the run (see the header).
     kvpo::ReplyReader run(records, std::numeric_limits<size_t>::max());
     kvpo::forEachAlertRecord(run, recordCount, kvpo::strideOfKind(kind), [&](const kvpo::AlertRecord& record) {
-        if (auto alert = kvpo::alertOfRecord(kind, record)) addAlert(list, alert->usAlertId, alert->usAlertValue, count);
+        if (auto alert = kvpo::alertOfRecord(kind, record))
+            addAlert(list, alert->usAlertId, alert->usAlertValue, count);
     });
     return 0;
 }

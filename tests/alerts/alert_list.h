@@ -1,4 +1,4 @@
-// Alert lists as comparable values for the alerts suites.
+// Alert lists and bit-field words as comparable values for the alerts suites.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,6 @@ struct Alert {
     bool operator==(const Alert&) const = default;
 };
 using Alerts = std::vector<Alert>;
-
 inline std::ostream& operator<<(std::ostream& out, const Alert& a) { return out << a.id << "/" << a.value; }
 
 // The entries of a list the library handed back; releases the list as a host does.

@@ -276,10 +276,11 @@ public:
     virtual long bidiROPSetLock(int lock);
     virtual long bidiROPPushButton(unsigned long button);   // sends the low byte only
     // Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
-    // text). `*panel` receives a new OPPANELDATA at once, whatever follows, or
-    // null with -18 when it cannot be made; the caller deletes it. A text shorter
-    // than width x height is taken as far as it goes: strPanelText then holds
-    // the characters that came (as with a zero byte inside the text).
+    // text; other data give -2). `*panel` receives a new OPPANELDATA at once,
+    // whatever follows, and the caller deletes it; when it cannot be made,
+    // `*panel` is null and the result -18. A text shorter than width x height
+    // is taken as far as it goes: strPanelText then holds the characters that
+    // came (as with a zero byte inside the text).
     virtual long bidiROPQueryData(void** panel);
     virtual long bidiROPQueryAlert(unsigned short alertId, void** panel);
     // Reset (0x00 0xB1) and continue (0x00 0xB0), request 0x57: -2 unless the
