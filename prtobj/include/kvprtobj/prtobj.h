@@ -87,7 +87,8 @@ public:
     static_assert(sizeof(KVPALERTDATA) == 4);
 
     // The summary forms of the alert families fold their replies into one
-    // client-owned word; each summary clears only its own bits, then sets them.
+    // client-owned word (the client initialises all 32 bits, e.g. with memset);
+    // each summary clears only its own bits, then sets them.
     // Bit 6 is cleared by the paper-jam summary, bits 9 and 15..31 are touched
     // by no operation.
     struct PRTALERTS {
@@ -278,7 +279,8 @@ public:
     // Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
     // text; other data give -2). `*panel` receives a new OPPANELDATA at once,
     // whatever follows, and the caller deletes it; when it cannot be made,
-    // `*panel` is null and the result -18. A text shorter than width x height
+    // `*panel` is null and the result -18 (as when the padded copy of a short
+    // text below cannot be made). A text shorter than width x height
     // is taken as far as it goes: strPanelText then holds the characters that
     // came (as with a zero byte inside the text).
     virtual long bidiROPQueryData(void** panel);
@@ -296,7 +298,8 @@ public:
     // Object-model variable event alert (family 0x5FE) into the OMVAREVENTDATA at
     // `event`. -2 for data that do not start 03 40, for an event type other
     // than 9 and 12 (byEventType is stored), and for a type-9 alert shorter than
-    // five bytes or a type-12 alert shorter than four (record untouched).
+    // five bytes or a type-12 alert shorter than four (record untouched); -18,
+    // record untouched, when the copy of the value cannot be made.
     virtual long bidiQueryOMVarEventAlert(unsigned short alertId, void* event);
     virtual void setUserData(unsigned long data);   // kept as 32 bits
     virtual unsigned long getUserData();
