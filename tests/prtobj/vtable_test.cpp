@@ -30,11 +30,20 @@ Slot slot(const char* name, F member) {
 
 #define SLOT(f) slot(#f, &KVPrtObj::f)
 
+// The list and summary forms of the alert families share their names.
+using ListForm = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
+using SummaryForm = long (KVPrtObj::*)(KVPrtObj::PRTALERTS*);
+#define LIST_SLOT(f) slot<ListForm>(#f " (list)", &KVPrtObj::f)
+#define SUMMARY_SLOT(f) slot<SummaryForm>(#f " (summary)", &KVPrtObj::f)
+
 // Opens the protected members for their addresses.
 struct Protected : KVPrtObj {
     static std::vector<Slot> slots() {
         return {slot("initToZero", &Protected::initToZero), slot("bidiQueryAlert", &Protected::bidiQueryAlert),
-                slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive)};
+                slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive),
+                slot("parseROPData", &Protected::parseROPData),
+                slot("parseDeviceStatusData", &Protected::parseDeviceStatusData),
+                slot("parseAlertData", &Protected::parseAlertData)};
     }
 };
 
@@ -46,9 +55,20 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
         SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
         SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
         SLOT(bidiGetPageCounts), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
+        SLOT(bidiQueryDSAAlert), SLOT(bidiQueryDeviceStatus), LIST_SLOT(bidiQueryInputStatus),
+        SUMMARY_SLOT(bidiQueryInputStatus), LIST_SLOT(bidiQueryOutputStatus), SUMMARY_SLOT(bidiQueryOutputStatus),
+        LIST_SLOT(bidiQueryPaperJams), SUMMARY_SLOT(bidiQueryPaperJams), LIST_SLOT(bidiQueryOperatorIV),
+        slot<long (KVPrtObj::*)(KVPrtObj::PRTALERTS*, KVPrtObj::UIRALERTS*)>(
+            "bidiQueryOperatorIV (summary)", &KVPrtObj::bidiQueryOperatorIV), LIST_SLOT(bidiQueryWarnings),
+        SUMMARY_SLOT(bidiQueryWarnings), LIST_SLOT(bidiQueryServiceReq), SUMMARY_SLOT(bidiQueryServiceReq),
+        LIST_SLOT(bidiQueryConfigChg), SUMMARY_SLOT(bidiQueryConfigChg), LIST_SLOT(bidiQuerySupplies),
+        SUMMARY_SLOT(bidiQuerySupplies), SLOT(bidiQuerySuppliesStatus), SLOT(bidiROPQueryLock), SLOT(bidiROPSetLock),
+        SLOT(bidiROPPushButton), SLOT(bidiROPQueryData), SLOT(bidiROPQueryAlert), SLOT(bidiROPReset),
+        SLOT(bidiROPContinue),
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
+        SLOT(bidiQueryOMVarEventAlert),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
-        SLOT(bidiQuery), p[0], p[1], p[2], p[3]};
+        SLOT(bidiQuery), p[0], p[1], p[2], p[3], p[4], p[5], p[6]};
     // CObject's slots: the run-time class, the destructor (two entries in this
     // ABI), Serialize, AssertValid, Dump.
     const long first = 6;

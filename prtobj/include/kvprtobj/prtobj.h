@@ -22,6 +22,11 @@
 #include "kvprtobj/fw_base.h"
 #include "kvprtobj/zorbce.h"
 
+// Members of the exported class that stay inside the library.
+#ifndef KVPO_LOCAL
+#define KVPO_LOCAL __attribute__((visibility("hidden")))
+#endif
+
 // One variable of a multiple read of object-model variables.
 struct KVPO_API _MULTIOMVAR {
     uint16_t id;          // the two id bytes as they stand in the reply (most significant first in memory)
@@ -70,6 +75,100 @@ public:
 
     // ---- records of alerts and status ----
 
+    // One alert of an alert list: an identifier from 6102 to 6257 (the host
+    // keeps the texts) and the value that qualifies it, as a rule the number of
+    // the tray, bin or supply the alert names. Alert lists are contiguous
+    // arrays made with ::operator new and released with ::operator delete;
+    // an empty list is a null pointer with count 0.
+    struct KVPALERTDATA {
+        uint16_t usAlertId;
+        uint16_t usAlertValue;
+    };
+    static_assert(sizeof(KVPALERTDATA) == 4);
+
+    // The summary forms of the alert families fold their replies into one
+    // client-owned word (the client initialises all 32 bits, e.g. with memset);
+    // each summary clears only its own bits, then sets them.
+    // Bit 6 is cleared by the paper-jam summary, bits 9 and 15..31 are touched
+    // by no operation.
+    struct PRTALERTS {
+        uint32_t bConfigChanged : 1;      //  0 configuration change: the reply holds a record
+        uint32_t bAlert6102 : 1;          //  1 operator intervention 03 01 01 or 03 FF 01
+        uint32_t bAlert6103 : 1;          //  2 operator intervention 04 FF 01
+        uint32_t bJamCategory4 : 1;       //  3 paper jams: a record of category 4
+        uint32_t bJamCategory1 : 1;       //  4 ... category 1
+        uint32_t bJamCategory3 : 1;       //  5 ... category 3
+        uint32_t : 1;                     //  6
+        uint32_t bJamCategory2 : 1;       //  7 ... category 2
+        uint32_t bInputStateZero : 1;     //  8 input status: a present source with state value 0
+        uint32_t : 1;                     //  9
+        uint32_t bOutputStateSeven : 1;   // 10 output status: a bin with state value 7
+        uint32_t bServiceCategory3 : 1;   // 11 service required: a record of category 3
+        uint32_t bSuppliesCategory8 : 1;  // 12 warnings, supplies: a record of category 8
+        uint32_t bInputStatusFlag : 1;    // 13 input status: a present source with the status flag
+        uint32_t bOtherIntervention : 1;  // 14 operator intervention: the last record is not recognised
+        uint32_t : 17;
+    };
+    static_assert(sizeof(PRTALERTS) == 4);
+
+    // Filled by the operator-intervention summary, which zeroes it first: bit n
+    // is set by the record the list form reports as alert 6119 + n.
+    struct UIRALERTS {
+        uint32_t bAlert6119 : 1;  // 03 06 FF
+        uint32_t bAlert6120 : 1;  // 03 04 FF
+        uint32_t bAlert6121 : 1;  // 01 04 FF
+        uint32_t bAlert6122 : 1;  // 01 05 FF
+        uint32_t bAlert6123 : 1;  // 04 01 FF
+        uint32_t bAlert6124 : 1;  // 03 02 FF
+        uint32_t bAlert6125 : 1;  // 03 0C FF
+        uint32_t bAlert6126 : 1;  // 03 0A FF
+        uint32_t bAlert6127 : 1;  // 01 03 FF
+        uint32_t bAlert6128 : 1;  // 04 02 FF
+        uint32_t bAlert6129 : 1;  // 03 07 FF
+        uint32_t bAlert6130 : 1;  // 03 03 FF
+        uint32_t bAlert6131 : 1;  // 03 05 FF
+        uint32_t bAlert6132 : 1;  // 03 0D FF
+        uint32_t bAlert6133 : 1;  // 01 02 FF
+        uint32_t bAlert6134 : 1;  // 03 01 FF
+        uint32_t bAlert6135 : 1;  // 03 16 FF (not 03 0E FF or 03 19 FF)
+        uint32_t bAlert6136 : 1;  // 03 09 FF
+        uint32_t bAlert6137 : 1;  // 01 01 FF
+        uint32_t bAlert6138 : 1;  // 03 0B FF
+        uint32_t bAlert6139 : 1;  // 03 08 FF
+        uint32_t : 11;
+    };
+    static_assert(sizeof(UIRALERTS) == 4);
+
+    // One snapshot of the operator panel; created by bidiROPQueryData and
+    // bidiROPQueryAlert, released by the client with delete. The dimensions
+    // stay 0 until a text is decoded.
+    struct OPPANELDATA {
+        int32_t nPanelWidth = 0;    // characters per line (the object's m_nPanelWidth)
+        int32_t nPanelHeight = 0;   // lines (the object's m_nPanelHeight)
+        CString strPanelText;       // line after line, ISO 8859-1, up to the first zero byte
+    };
+
+    // Device status, client-owned: bits 0..10 are replaced by every decode,
+    // bits 11..31 keep what the client set.
+    struct PRINTERSTATUS {
+        uint32_t uStatusByte0Bit0 : 1;     // bit 0 of status byte 0
+        uint32_t uStatusByte0Bits67 : 2;   // bits 6..7 of status byte 0
+        uint32_t uStatusByte1 : 4;         // bits 0..3 of status byte 1
+        uint32_t uStatusByte2 : 4;         // bits 0..3 of status byte 2
+        uint32_t : 21;
+    };
+    static_assert(sizeof(PRINTERSTATUS) == 4);
+
+    // An object-model variable event (bidiQueryOMVarEventAlert). Fields the
+    // event type does not name keep their values.
+    struct OMVAREVENTDATA {
+        uint8_t byEventType = 0;      // 9: variable value; 12: single value byte
+        uint8_t byValue = 0;          // type 12: the value byte
+        uint8_t abyVarId[2] = {};     // type 9: the variable id, most significant byte first
+        uint8_t* pbyData = nullptr;   // type 9: a copy of the value bytes (::operator new; the
+                                      // client releases it with ::operator delete); no length is kept
+    };
+
     // ---- records of device characteristics ----
 
     // ---- records of configuration, jobs and setup ----
@@ -110,6 +209,13 @@ public:
     long SendRemoteOffline();
     long SendRemoteOnline();
 
+    // Appends one entry to an alert list of `*count` entries: the list is
+    // reallocated to exactly `*count + 1` entries (::operator new, the old one
+    // released with ::operator delete) and `*count` grows by 1; a null list
+    // must come with count 0. Returns 1. Memory exhaustion throws
+    // std::bad_alloc to the caller; entries added before stay in the list.
+    KVPO_LOCAL int addAlert(KVPALERTDATA** list, unsigned short id, unsigned short value, unsigned int* count);
+
     // ---- virtual functions, in table order ----
     virtual int validVelkorProtocols();
     virtual void getPrinterType(unsigned long* type, unsigned long* subtype) const;
@@ -123,11 +229,78 @@ public:
     virtual long bidiResetHostPageCount();
     virtual long bidiPORPrinter();
     virtual long bidiResetNVRAM();
+
+    // Device status (request 1) and device-status alerts (family 0x5F4):
+    // decoded by parseDeviceStatusData. -18 for a null record, nothing sent;
+    // a failure leaves the record untouched, and so does a success without
+    // data. Status data shorter than its three bytes gives -2, record untouched.
+    virtual long bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status);
+    virtual long bidiQueryDeviceStatus(PRINTERSTATUS* status);
+
+    // The alert families. List forms set `*count` 0 and `*list` null, then hand
+    // back the alerts of the reply (the caller releases the list with
+    // ::operator delete); summary forms clear their own bits of `*alerts` and
+    // set them from the reply, and return -18 for a null record without
+    // sending anything. A failed request is returned unchanged, with the list
+    // empty or the record untouched.
+    //
+    // Replies are decoded only as far as they go: records are read in order
+    // up to the first one that does not lie wholly within the reply (its
+    // bytes and, where the record carries them, its extra bytes); that record
+    // and all after it are left out, whatever the record count claims, and the
+    // result stays 0. The configuration-change list reports a reply shorter
+    // than its count and first extra length promise as the single alert 6201.
+    virtual long bidiQueryInputStatus(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryInputStatus(PRTALERTS* alerts);
+    virtual long bidiQueryOutputStatus(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryOutputStatus(PRTALERTS* alerts);
+    virtual long bidiQueryPaperJams(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryPaperJams(PRTALERTS* alerts);
+    virtual long bidiQueryOperatorIV(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryOperatorIV(PRTALERTS* alerts, UIRALERTS* interventions);
+    virtual long bidiQueryWarnings(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryWarnings(PRTALERTS* alerts);
+    virtual long bidiQueryServiceReq(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryServiceReq(PRTALERTS* alerts);
+    virtual long bidiQueryConfigChg(unsigned int* count, KVPALERTDATA** list);
+    virtual long bidiQueryConfigChg(PRTALERTS* alerts);
+    virtual long bidiQuerySupplies(unsigned int* count, KVPALERTDATA** list);
+    // Never clears bit 12 (it shares it with the warnings summary): clear it first
+    // for the supplies reply alone.
+    virtual long bidiQuerySupplies(PRTALERTS* alerts);
+    virtual long bidiQuerySuppliesStatus(unsigned int* count, KVPALERTDATA** list);
+
+    // The remote operator panel. The lock is object-model variable 00 4D; a
+    // lock read whose value byte is missing gives -2 with `*locked` untouched.
+    // Setting the lock presses button 0x40 after a successful write.
+    virtual long bidiROPQueryLock(int* locked);
+    virtual long bidiROPSetLock(int lock);
+    virtual long bidiROPPushButton(unsigned long button);   // sends the low byte only
+    // Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
+    // text; other data give -2). `*panel` receives a new OPPANELDATA at once,
+    // whatever follows, and the caller deletes it; when it cannot be made,
+    // `*panel` is null and the result -18 (as when the padded copy of a short
+    // text below cannot be made). A text shorter than width x height
+    // is taken as far as it goes: strPanelText then holds the characters that
+    // came (as with a zero byte inside the text).
+    virtual long bidiROPQueryData(void** panel);
+    virtual long bidiROPQueryAlert(unsigned short alertId, void** panel);
+    // Reset (0x00 0xB1) and continue (0x00 0xB0), request 0x57: -2 unless the
+    // reply's bytes 1 and 2 echo 0x00 and the second request byte.
+    virtual long bidiROPReset();
+    virtual long bidiROPContinue();
     virtual long bidiSetOMVar(unsigned char* id, void* value, unsigned long length);
     virtual long bidiReadOMVar(unsigned char* id, void** value, unsigned long* length);
     virtual unsigned long bidiReadMultiOMVars(unsigned char* ids, unsigned short count, _MULTIOMVAR** vars,
                                               unsigned short* varCount);
     virtual long bidiReadMiscVar(unsigned char* id, void** value, unsigned long* length, int bForce);
+
+    // Object-model variable event alert (family 0x5FE) into the OMVAREVENTDATA at
+    // `event`. -2 for data that do not start 03 40, for an event type other
+    // than 9 and 12 (byEventType is stored), and for a type-9 alert shorter than
+    // five bytes or a type-12 alert shorter than four (record untouched); -18,
+    // record untouched, when the copy of the value cannot be made.
+    virtual long bidiQueryOMVarEventAlert(unsigned short alertId, void* event);
     virtual void setUserData(unsigned long data);   // kept as 32 bits
     virtual unsigned long getUserData();
     virtual void getVersionNumber(CString directory, CString* version);
@@ -142,6 +315,22 @@ protected:
                                 int flag);
     virtual void setPrinterType(unsigned long type);
     virtual int isBidiActive();
+
+    // Copies the panel dimensions of this object into `panel` and the first
+    // width x height bytes at `text` into its text, translated to ISO 8859-1.
+    // The caller vouches for width x height bytes at `text`; the library's
+    // queries pad a short text with zero bytes.
+    virtual void parseROPData(void* text, OPPANELDATA* panel);
+    // Replaces bits 0..10 of `*status` from the three bytes at `bytes`.
+    virtual void parseDeviceStatusData(unsigned char* bytes, PRINTERSTATUS* status);
+    // Appends the entries of `recordCount` alert records of alert kind `kind`
+    // (3 paper jams, 4 operator intervention, 5 warnings, 6 service required,
+    // 7 configuration change, 8 supplies, 9 supplies status; any other kind
+    // gives none) to the list of `*count` entries. Returns 0. The caller
+    // vouches that `recordCount` whole records stand at `records`; the
+    // library's queries pass only the records that lie wholly within their reply.
+    virtual long parseAlertData(unsigned char* records, unsigned int recordCount, unsigned int kind,
+                                KVPALERTDATA** list, unsigned int* count);
 
     void setBidiRetryCount(int count) { m_nBidiRetryCount = count; }
 
@@ -167,6 +356,9 @@ protected:
     HWND m_hNotifyWnd = nullptr;
 
 private:
+    // The list form of the alert families that parseAlertData decodes.
+    KVPO_LOCAL long queryAlertList(unsigned short requestCode, unsigned int kind, unsigned int* count,
+                                   KVPALERTDATA** list);
     // One engine send of bidiQuery, with the reply buffer of the current attempt.
     long sendOnce(unsigned short requestCode, void* requestData, unsigned long requestLength, void* buffer,
                   unsigned long* length);
@@ -185,3 +377,8 @@ KVPO_API KVPrtObj* CreatePrinterObject(unsigned short handle, short appId, unsig
 
 // The first 6 bytes at `address` as 12 upper-case hexadecimal digits.
 KVPO_API void parseAdapterAddress(unsigned char* address, CString* text);
+
+// Translates the first `count` characters of `*text` (at most its length) from
+// code page 850 to ISO 8859-1 in place; characters ISO 8859-1 lacks become 0x80.
+// The text then ends at its first zero byte.
+KVPO_API void TranslateOpPanelData(CString* text, int count);

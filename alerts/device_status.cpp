@@ -1,0 +1,89 @@
+// Device status by request and by alert, and object-model variable event alerts.
+#include <cstring>
+
+#include "alerts/internal/bit_word.h"
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+constexpr unsigned short kRequestDeviceStatus = 0x01;
+constexpr unsigned long kAlertFamilyDeviceStatus = 0x5F4;
+constexpr unsigned long kAlertFamilyOMVarEvent = 0x5FE;
+constexpr unsigned long kStatusBytes = 3;
+constexpr uint32_t kDecodedBits = 0x7FF;   // bits 0..10 of PRINTERSTATUS
+
+// Object-model variable event alerts: 03 40, the event type, then its data.
+constexpr uint8_t kEventMark[2] = {0x03, 0x40};
+constexpr uint8_t kEventVariableValue = 9;    // variable id (2 bytes), then the value to the end
+constexpr uint8_t kEventValueByte = 12;       // one value byte
+
+}  // namespace
+
+void KVPrtObj::parseDeviceStatusData(unsigned char* bytes, PRINTERSTATUS* status) {
+    kvpo::ReplyReader r(bytes, kStatusBytes);
+    uint8_t byte0 = r.u8();
+    uint8_t byte1 = r.u8();
+    uint8_t byte2 = r.u8();
+    PRINTERSTATUS decoded{};
+    decoded.uStatusByte0Bit0 = byte0 & 0x01;
+    decoded.uStatusByte0Bits67 = byte0 >> 6;
+    decoded.uStatusByte1 = byte1 & 0x0F;
+    decoded.uStatusByte2 = byte2 & 0x0F;
+    uint32_t word = (kvpo::wordOf(*status) & ~kDecodedBits) | (kvpo::wordOf(decoded) & kDecodedBits);
+    kvpo::storeWord(*status, word);
+}
+
+long KVPrtObj::bidiQueryDeviceStatus(PRINTERSTATUS* status) {
+    if (status == nullptr) return -18;
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kRequestDeviceStatus, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    if (reply.length < kStatusBytes) return -2;
+    parseDeviceStatusData(static_cast<unsigned char*>(reply.data), status);
+    return 0;
+}
+
+long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) {
+    if (status == nullptr) return -18;
+    kvpo::Buffer alert;
+    long rc = bidiQueryAlert(alertId, kAlertFamilyDeviceStatus, &alert.data, &alert.length, 2);
+    if (rc != 0 || alert.data == nullptr) return rc;
+    if (alert.length < kStatusBytes) return -2;
+    parseDeviceStatusData(static_cast<unsigned char*>(alert.data), status);
+    return 0;
+}
+
+long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
+    kvpo::Buffer alert;
+    long rc = bidiQueryAlert(alertId, kAlertFamilyOMVarEvent, &alert.data, &alert.length, 2);
+    if (rc != 0 || alert.data == nullptr) return rc;
+    auto r = alert.reader();
+    uint8_t mark0 = r.u8();
+    uint8_t mark1 = r.u8();
+    uint8_t type = r.u8();
+    if (!r.ok() || mark0 != kEventMark[0] || mark1 != kEventMark[1]) return -2;
+
+    auto* record = static_cast<OMVAREVENTDATA*>(event);
+    if (type == kEventVariableValue) {
+        uint8_t id[2];
+        if (!r.bytes(id, sizeof id)) return -2;
+        unsigned char* value = kvPrtObjNew(r.remaining());
+        if (value == nullptr) return -18;
+        r.bytes(value, r.remaining());
+        record->byEventType = type;
+        record->abyVarId[0] = id[0];
+        record->abyVarId[1] = id[1];
+        record->pbyData = value;
+        return 0;
+    }
+    if (type == kEventValueByte) {
+        uint8_t value = r.u8();
+        if (!r.ok()) return -2;
+        record->byEventType = type;
+        record->byValue = value;
+        return 0;
+    }
+    record->byEventType = type;
+    return -2;
+}

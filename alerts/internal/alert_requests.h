@@ -1,0 +1,58 @@
+// The requests of the alert families and the status records of the input and
+// output status replies.
+#pragma once
+
+#include <cstdint>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace kvpo {
+
+constexpr unsigned short kRequestInputStatus = 0x02;
+constexpr unsigned short kRequestOutputStatus = 0x03;
+constexpr unsigned short kRequestPaperJams = 0x06;
+constexpr unsigned short kRequestOperatorIV = 0x07;
+constexpr unsigned short kRequestWarnings = 0x08;
+constexpr unsigned short kRequestServiceReq = 0x09;
+constexpr unsigned short kRequestConfigChg = 0x0A;
+constexpr unsigned short kRequestSupplies = 0x0B;
+constexpr unsigned short kRequestSuppliesStatus = 0x0D;
+
+// Sends the family's request (one data byte 0x00 for input status, output
+// status and supplies status, none for the others) with the reply allocated
+// and not forced; the reply lands in `reply`.
+inline long sendFamilyRequest(KVPrtObj& printer, unsigned short requestCode, Buffer& reply) {
+    unsigned char zero = 0x00;
+    bool dataByte = requestCode == kRequestInputStatus || requestCode == kRequestOutputStatus ||
+                    requestCode == kRequestSuppliesStatus;
+    return printer.bidiQuery(requestCode, dataByte ? &zero : nullptr, dataByte ? 1 : 0, &reply.data, &reply.length,
+                             1, 0);
+}
+
+// One record of an input or output status reply.
+struct StatusRecord {
+    uint8_t id = 0;         // input source or output bin
+    uint8_t presence = 0;
+    uint8_t status = 0;
+
+    unsigned state() const { return status & 0x07; }
+    bool flag() const { return (status & 0x08) != 0; }
+    bool present() const { return presence != 0; }
+};
+
+// Visits the records of a status reply (a count byte, then three bytes per
+// record) in order, up to the first that does not lie wholly within it.
+template <typename Visit>
+void forEachStatusRecord(ReplyReader reply, Visit&& visit) {
+    unsigned n = reply.u8();
+    for (unsigned k = 0; k < n && reply.has(3); ++k) {
+        StatusRecord r;
+        r.id = reply.u8();
+        r.presence = reply.u8();
+        r.status = reply.u8();
+        visit(r);
+    }
+}
+
+}  // namespace kvpo

@@ -1,0 +1,121 @@
+// The remote operator panel: lock, buttons, display text, reset and continue.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <new>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+constexpr unsigned short kRequestPushButton = 0x40;
+constexpr unsigned short kRequestPanelText = 0x43;
+constexpr unsigned short kRequestResetContinue = 0x57;
+constexpr unsigned long kAlertFamilyPanel = 0x5F7;
+constexpr unsigned char kPanelAlertMark = 0xE1;
+constexpr unsigned long kLockButton = 0x40;
+
+// The panel lock: object-model variable 00 4D, 1 while locked.
+constexpr unsigned char kLockVariable[2] = {0x00, 0x4D};
+
+// Characters of the panel display.
+size_t panelChars(int width, int height) {
+    return width > 0 && height > 0 ? static_cast<size_t>(width) * static_cast<size_t>(height) : 0;
+}
+
+// Creates the client's record at once, so it owns one whatever follows.
+KVPrtObj::OPPANELDATA* newPanel(void** panel) {
+    auto* record = new (std::nothrow) KVPrtObj::OPPANELDATA;
+    *panel = record;
+    return record;
+}
+
+// parseROPData reads a whole display of `chars` characters. When the text at
+// `text` is shorter, `display` receives a copy padded with zero bytes, at
+// which the translated text ends; otherwise `display` stays empty and the
+// text is used where it stands. False when the copy cannot be made.
+bool wholeDisplay(kvpo::ReplyReader text, size_t chars, kvpo::Buffer& display) {
+    if (text.remaining() >= chars) return true;
+    display.data = kvPrtObjNew(chars);
+    if (display.data == nullptr) return false;
+    display.length = chars;
+    std::memset(display.data, 0, chars);
+    text.bytes(display.data, text.remaining());
+    return true;
+}
+
+long resetOrContinue(KVPrtObj& printer, unsigned char what) {
+    unsigned char request[2] = {0x00, what};
+    kvpo::Buffer reply;
+    long rc = printer.bidiQuery(kRequestResetContinue, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    auto r = reply.reader();
+    bool echoed = r.byteAt(1) == 0x00 && r.byteAt(2) == what;
+    return echoed && r.ok() ? 0 : -2;
+}
+
+}  // namespace
+
+long KVPrtObj::bidiROPQueryLock(int* locked) {
+    unsigned char id[2] = {kLockVariable[0], kLockVariable[1]};
+    kvpo::Buffer value;
+    long rc = bidiReadOMVar(id, &value.data, &value.length);
+    if (rc != 0 || value.data == nullptr) return rc;
+    auto r = value.reader();   // the two id bytes, then the value
+    unsigned char state = r.byteAt(2);
+    if (!r.ok()) return -2;
+    *locked = state != 0 ? 1 : 0;
+    return 0;
+}
+
+long KVPrtObj::bidiROPSetLock(int lock) {
+    unsigned char id[2] = {kLockVariable[0], kLockVariable[1]};
+    unsigned char value = lock ? 1 : 0;
+    long rc = bidiSetOMVar(id, &value, 1);
+    if (rc == 0) bidiROPPushButton(kLockButton);
+    return rc;
+}
+
+long KVPrtObj::bidiROPPushButton(unsigned long button) {
+    unsigned char request[3] = {0x00, 0x00, static_cast<unsigned char>(button & 0xFF)};
+    return bidiQuery(kRequestPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
+}
+
+long KVPrtObj::bidiROPQueryData(void** panel) {
+    OPPANELDATA* record = newPanel(panel);
+    if (record == nullptr) return -18;
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kRequestPanelText, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    kvpo::Buffer display;
+    if (!wholeDisplay(reply.reader(), panelChars(m_nPanelWidth, m_nPanelHeight), display)) return -18;
+    parseROPData(display.data ? display.data : reply.data, record);
+    return rc;
+}
+
+long KVPrtObj::bidiROPQueryAlert(unsigned short alertId, void** panel) {
+    OPPANELDATA* record = newPanel(panel);
+    if (record == nullptr) return -18;
+    kvpo::Buffer alert;
+    long rc = bidiQueryAlert(alertId, kAlertFamilyPanel, &alert.data, &alert.length, 2);
+    if (rc != 0 || alert.data == nullptr) return rc;
+    auto r = alert.reader();
+    if (r.u8() != kPanelAlertMark || !r.ok()) return -2;
+    kvpo::Buffer display;
+    if (!wholeDisplay(r, panelChars(m_nPanelWidth, m_nPanelHeight), display)) return -18;
+    parseROPData(display.data ? display.data : static_cast<unsigned char*>(alert.data) + 1, record);
+    return 0;
+}
+
+void KVPrtObj::parseROPData(void* text, OPPANELDATA* panel) {
+    panel->nPanelWidth = m_nPanelWidth;
+    panel->nPanelHeight = m_nPanelHeight;
+    size_t n = panelChars(m_nPanelWidth, m_nPanelHeight);
+    panel->strPanelText.assign(static_cast<const char*>(text), n);
+    TranslateOpPanelData(&panel->strPanelText, static_cast<int>(std::min<size_t>(n, INT_MAX)));
+}
+
+long KVPrtObj::bidiROPReset() { return resetOrContinue(*this, 0xB1); }
+
+long KVPrtObj::bidiROPContinue() { return resetOrContinue(*this, 0xB0); }

@@ -1,0 +1,231 @@
+#include <gtest/gtest.h>
+
+#include "alert_list.h"
+#include "scripted_printer.h"
+
+using namespace kvtest;
+using PRTALERTS = KVPrtObj::PRTALERTS;
+using UIRALERTS = KVPrtObj::UIRALERTS;
+using KVPALERTDATA = KVPrtObj::KVPALERTDATA;
+
+namespace {
+
+using ListForm = long (KVPrtObj::*)(unsigned int*, KVPALERTDATA**);
+
+using SummaryForm = long (*)(KVPrtObj&, PRTALERTS*, UIRALERTS*);
+template <long (KVPrtObj::*F)(PRTALERTS*)>
+long summary(KVPrtObj& p, PRTALERTS* alerts, UIRALERTS*) { return (p.*F)(alerts); }
+long interventions(KVPrtObj& p, PRTALERTS* alerts, UIRALERTS* uir) { return p.bidiQueryOperatorIV(alerts, uir); }
+
+// The families by request code.
+struct Family {
+    unsigned short code;
+    ListForm list;
+    SummaryForm summary;
+    ByteVec data;
+};
+const Family kFamilies[] = {
+    {2, &KVPrtObj::bidiQueryInputStatus, summary<&KVPrtObj::bidiQueryInputStatus>, {0}},
+    {3, &KVPrtObj::bidiQueryOutputStatus, summary<&KVPrtObj::bidiQueryOutputStatus>, {0}},
+    {6, &KVPrtObj::bidiQueryPaperJams, summary<&KVPrtObj::bidiQueryPaperJams>, {}},
+    {7, &KVPrtObj::bidiQueryOperatorIV, interventions, {}},
+    {8, &KVPrtObj::bidiQueryWarnings, summary<&KVPrtObj::bidiQueryWarnings>, {}},
+    {9, &KVPrtObj::bidiQueryServiceReq, summary<&KVPrtObj::bidiQueryServiceReq>, {}},
+    {10, &KVPrtObj::bidiQueryConfigChg, summary<&KVPrtObj::bidiQueryConfigChg>, {}},
+    {11, &KVPrtObj::bidiQuerySupplies, summary<&KVPrtObj::bidiQuerySupplies>, {}},
+    {13, &KVPrtObj::bidiQuerySuppliesStatus, nullptr, {0}},
+};
+const Family& family(unsigned short code) {
+    return *std::find_if(std::begin(kFamilies), std::end(kFamilies), [&](const Family& f) { return f.code == code; });
+}
+
+Alerts list(KVPrtObj& p, unsigned short code, long expectedRc = 0) {
+    unsigned count = 99;
+    KVPALERTDATA* alerts = reinterpret_cast<KVPALERTDATA*>(0x1);
+    EXPECT_EQ((p.*family(code).list)(&count, &alerts), expectedRc);
+    EXPECT_TRUE(count != 0 || alerts == nullptr);
+    return takeList(alerts, count);
+}
+
+// The list a family makes of a reply (as the operation sees it).
+Alerts listOf(unsigned short code, const ByteVec& afterStrip) {
+    PrinterRig rig;
+    rig.printer.answer(code, reply(afterStrip));
+    Alerts alerts = list(rig.obj, code);
+    EXPECT_EQ(rig.printer.lastRequest().code, code);
+    EXPECT_EQ(rig.printer.lastRequest().data, family(code).data);
+    return alerts;
+}
+
+constexpr uint32_t kUntouched = 0x5A5A5A5A;
+
+// The summary word a family makes of a reply from a client word `before`;
+// `uir` receives the UIRALERTS word (kUntouched unless the family writes it).
+uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t before = 0, uint32_t* uir = nullptr) {
+    PrinterRig rig;
+    rig.printer.answer(code, reply(afterStrip));
+    auto alerts = withWord<PRTALERTS>(before);
+    auto interventions = withWord<UIRALERTS>(kUntouched);
+    EXPECT_EQ(family(code).summary(rig.obj, &alerts, &interventions), 0);
+    if (uir) *uir = word(interventions);
+    return word(alerts);
+}
+
+}  // namespace
+
+TEST(AlertLists, EachFamilyDecodesItsReply) {
+    // input status: state 3 with the flag; state 0 present; presence 0
+    EXPECT_EQ(listOf(2, hex("03 02 01 0B  01 01 00  05 00 08")),
+              (Alerts{{6209, 0x0203}, {6117, 2}, {6113, 1}, {6209, 0x0500}}));
+    EXPECT_EQ(listOf(2, hex("01 02 01 08")), (Alerts{{6113, 2}, {6117, 2}}));
+    EXPECT_EQ(listOf(3, hex("02 04 00 0F  05 01 06")), (Alerts{{6114, 4}}));
+    EXPECT_EQ(listOf(6, hex("01 05 01 01 00")), (Alerts{{6108}}));
+    EXPECT_EQ(listOf(7, hex("01 01 06 01 00")), (Alerts{{6240, 6}}));
+    EXPECT_EQ(listOf(8, hex("01 05 01 01 00")), (Alerts{{6208}}));
+    EXPECT_EQ(listOf(9, hex("02 03 FF 01 00  03 FF 03 00")), (Alerts{{6115}}));
+    EXPECT_EQ(listOf(10, hex("02 01 03 04 00  02 01 01 00")), (Alerts{{6193, 3}, {6201}}));
+    EXPECT_EQ(listOf(11, hex("01 08 09 05 00")), (Alerts{{6221, 9}}));
+    EXPECT_EQ(listOf(13, hex("01 08 03 05 07")), (Alerts{{6224, 0x0307}}));
+}
+
+TEST(AlertLists, FailuresAndEmptyRepliesGiveAnEmptyList) {
+    for (const Family& f : kFamilies) {
+        SCOPED_TRACE(f.code);
+        PrinterRig rig;
+        rig.printer.answer(f.code, fail(-16));
+        rig.printer.answer(f.code, reply(hex("00 01 01 01 00")));
+        EXPECT_EQ(list(rig.obj, f.code, -16), Alerts{});
+        EXPECT_EQ(list(rig.obj, f.code, -11), Alerts{});   // the channel went down
+        rig.obj.setBidi(1);
+        EXPECT_EQ(list(rig.obj, f.code), Alerts{});
+    }
+}
+
+TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
+    // configuration change: a reply shorter than its count and first extra length promise is one alert
+    EXPECT_EQ(listOf(10, hex("02 01 FF 09 00")), (Alerts{{6201}}));
+    EXPECT_EQ(listOf(10, hex("01 01 FF 09 03 AA BB")), (Alerts{{6201}}));
+    EXPECT_EQ(listOf(10, hex("01 01 FF 09 02 AA BB")), (Alerts{{6198}}));
+    EXPECT_EQ(listOf(10, hex("00 01")), Alerts{});
+    // the others decode the records that lie wholly within the reply
+    EXPECT_EQ(listOf(6, hex("05 04 FF FF 00  02 FF FF 00  01 FF")), (Alerts{{6107}, {6106}}));   // count too large
+    EXPECT_EQ(listOf(6, hex("02 04 FF FF 00  02 FF FF 09 AA")), (Alerts{{6107}}));   // extra data past the end
+    EXPECT_EQ(listOf(9, hex("02 03 FF 01 00  03 FF 02 01")), (Alerts{{6115}}));
+    EXPECT_EQ(listOf(13, hex("03 08 01 02 03  08 02 02")), (Alerts{{6224, 0x0103}}));
+    EXPECT_EQ(listOf(2, hex("04 01 01 00  02 01")), (Alerts{{6113, 1}}));
+    EXPECT_EQ(listOf(3, hex("02 01 00 07  02 00")), (Alerts{{6114, 1}}));
+    EXPECT_EQ(listOf(8, hex("03")), Alerts{});
+    EXPECT_EQ(listOf(10, hex("02 01 FF 09 00  01 FF 0A 05")), (Alerts{{6198}}));
+}
+
+TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
+    struct Recording : OpenPrtObj {   // a host's decoder that records its calls
+        using OpenPrtObj::OpenPrtObj;
+        std::vector<std::pair<unsigned, unsigned>> calls;   // record count, kind
+        long parseAlertData(unsigned char* r, unsigned n, unsigned kind, KVPALERTDATA** l, unsigned* c) override {
+            calls.emplace_back(n, kind);
+            return KVPrtObj::parseAlertData(r, n, kind, l, c);
+        }
+    };
+    AttachedPrinter attached;
+    Recording p(attached.handle, 0);
+    p.setBidi(1);
+    attached->answer(6, reply(hex("05 04 FF FF 00  02 FF FF 00  01")));
+    attached->answer(13, reply(hex("00")));
+    EXPECT_EQ(list(p, 6), (Alerts{{6107}, {6106}}));
+    EXPECT_EQ(list(p, 13), Alerts{});
+    EXPECT_EQ(p.calls, (std::vector<std::pair<unsigned, unsigned>>{{2, 3}}));
+}
+
+TEST(AlertSummaries, EachClearsOnlyItsOwnBits) {
+    const std::pair<unsigned short, uint32_t> own[] = {{2, 0x2100}, {3, 0x0400}, {6, 0x00F8}, {7, 0x4006},
+                                                       {8, 0x1000}, {9, 0x0800}, {10, 0x0001}, {11, 0}};
+    for (auto [code, bits] : own) {
+        SCOPED_TRACE(code);
+        uint32_t uir = 0;
+        EXPECT_EQ(summaryOf(code, hex("00"), 0xFFFFFFFF, &uir), ~bits);
+        EXPECT_EQ(uir, code == 7 ? 0 : kUntouched);   // the intervention summary zeroes the whole word
+    }
+}
+
+TEST(AlertSummaries, FailuresMissingRecordsAndRepliesWithoutBuffer) {
+    struct NoReply : OpenPrtObj {
+        long bidiQuery(unsigned short, void*, unsigned long, void**, unsigned long*, int, int) override { return 0; }
+    } noReply;
+    for (const Family& f : kFamilies) {
+        if (!f.summary) continue;
+        SCOPED_TRACE(f.code);
+        PrinterRig rig;
+        rig.printer.answer(f.code, fail(-10));
+        auto alerts = withWord<PRTALERTS>(kUntouched);
+        auto uir = withWord<UIRALERTS>(kUntouched);
+        EXPECT_EQ(f.summary(rig.obj, &alerts, &uir), -10);
+        EXPECT_EQ(f.summary(noReply, &alerts, &uir), 0);
+        EXPECT_EQ(word(alerts), kUntouched);
+        EXPECT_EQ(word(uir), kUntouched);
+        EXPECT_EQ(f.summary(rig.obj, nullptr, &uir), -18);
+        EXPECT_EQ(rig.printer.requestCount(), 1u);
+    }
+    PrinterRig rig;
+    PRTALERTS alerts{};
+    EXPECT_EQ(rig.obj.bidiQueryOperatorIV(&alerts, nullptr), -18);
+    EXPECT_EQ(rig.printer.requestCount(), 0u);
+}
+
+TEST(AlertSummaries, RecordsSetTheirBits) {
+    struct Case {
+        unsigned short code;
+        const char* reply;
+        uint32_t after;
+        uint32_t before = 0;
+    };
+    const Case cases[] = {
+        {2, "01 02 01 0B", 0x2000}, {2, "01 02 01 08", 0x0100}, {2, "01 05 00 00", 0},
+        {2, "02 02 01 0B  01 01 00", 0x0100},                 // a state-0 record clears the flag bit...
+        {2, "03 02 01 0B  01 01 00  03 01 09", 0x2100},       // ...and a later flag sets it again
+        {3, "01 01 00 0F", 0x0400}, {3, "01 01 00 06", 0},
+        {6, "04 01 FF 01 00  02 FF FF 00  03 FF FF 00  04 FF FF 00", 0xB8}, {6, "01 05 01 01 00", 0, 0x40},
+        // jams, warnings and supplies step four bytes and do not read the extra length; service does
+        {6, "02 01 FF 01 04  02 01 FF 00  03 FF FF 00", 0x90}, {8, "02 01 01 03 04  08 01 01 00", 0x1000},
+        {11, "02 01 01 03 04  08 01 01 00", 0x1000}, {9, "02 01 01 01 04  03 01 01 00  01 01 01 00", 0},
+        {9, "02 01 01 01 01 AA  03 01 01 00", 0x0800}, {10, "02 01 FF 09 00", 0x0001},
+        // truncated runs: whole records only
+        {6, "03 04 FF FF 00  01 FF", 0x08}, {9, "02 01 FF 01 00  03 FF 01 05 AA", 0},
+        {2, "02 01 01 08  02 01", 0x0100}, {3, "05 01 00 07", 0x0400},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.code << ": " << c.reply);
+        EXPECT_EQ(summaryOf(c.code, hex(c.reply), c.before), c.after);
+    }
+    auto fields = withWord<PRTALERTS>(0xB8 | 0x2000);
+    EXPECT_TRUE(fields.bJamCategory1 && fields.bJamCategory2 && fields.bJamCategory3 && fields.bJamCategory4 &&
+                fields.bInputStatusFlag && !fields.bInputStateZero);
+}
+
+TEST(AlertSummaries, OperatorIntervention) {
+    const std::tuple<const char*, uint32_t, uint32_t> cases[] = {
+        {"02 01 01 FF 00  05 05 05 00", 0x4000, 1u << 18}, {"02 05 05 05 00  01 01 FF 00", 0, 1u << 18},
+        {"02 03 01 01 02 AA BB  03 FF 01 00", 0x0002, 0}, {"01 04 FF 01 00", 0x0004, 0},
+        {"01 03 0E FF 00", 0x4000, 0}, {"01 03 19 FF 00", 0x4000, 0},   // 6135 in the list only
+        {"03 03 16 FF 00  04 FF 01 00  03 0E FF 00", 0x4004, 1u << 16},
+        {"02 03 01 01 00  05 05 05 09", 0x0002, 0},                      // truncated last record
+    };
+    for (auto [records, prt, uirWord] : cases) {
+        SCOPED_TRACE(records);
+        uint32_t uir = 0;
+        EXPECT_EQ(summaryOf(7, hex(records), 0, &uir), prt);
+        EXPECT_EQ(uir, uirWord);
+    }
+    // UIRALERTS bit n is the record the list reports as 6119 + n
+    const uint32_t keys[] = {0x0306FF, 0x0304FF, 0x0104FF, 0x0105FF, 0x0401FF, 0x0302FF, 0x030CFF,
+                             0x030AFF, 0x0103FF, 0x0402FF, 0x0307FF, 0x0303FF, 0x0305FF, 0x030DFF,
+                             0x0102FF, 0x0301FF, 0x0316FF, 0x0309FF, 0x0101FF, 0x030BFF, 0x0308FF};
+    for (unsigned n = 0; n < std::size(keys); ++n) {
+        ByteVec record = Bytes().u8(1).be32(keys[n] << 8);
+        uint32_t uir = 0;
+        EXPECT_EQ(summaryOf(7, record, 0, &uir), 0u) << n;
+        EXPECT_EQ(uir, 1u << n) << n;
+        EXPECT_EQ(listOf(7, record), (Alerts{{static_cast<uint16_t>(6119 + n)}})) << n;
+    }
+    EXPECT_TRUE(withWord<UIRALERTS>(1u << 16).bAlert6135);
+}
