@@ -34,7 +34,12 @@ Slot slot(const char* name, F member) {
 struct Protected : KVPrtObj {
     static std::vector<Slot> slots() {
         return {slot("initToZero", &Protected::initToZero), slot("bidiQueryAlert", &Protected::bidiQueryAlert),
-                slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive)};
+                slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive),
+                slot("parseInputCharsByName", &Protected::parseInputCharsByName),
+                slot("parseInputCharsByID", &Protected::parseInputCharsByID),
+                slot("parseInputBinsByName", &Protected::parseInputBinsByName),
+                slot("parseInputBinsByID", &Protected::parseInputBinsByID),
+                slot("parseOutputBinsByName", &Protected::parseOutputBinsByName)};
     }
 };
 
@@ -45,10 +50,12 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
     std::vector<Slot> table = {
         SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
         SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
-        SLOT(bidiGetPageCounts), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
+        SLOT(bidiGetPageCounts), SLOT(bidiGetStorageOptions), SLOT(bidiGetInputChars), SLOT(bidiGetOutputChars),
+        SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
-        SLOT(bidiQuery), p[0], p[1], p[2], p[3]};
+        SLOT(bidiGetInterpreterLU), SLOT(bidiGetFontDetails), SLOT(parseFontDescription),
+        SLOT(bidiQuery), p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8]};
     // CObject's slots: the run-time class, the destructor (two entries in this
     // ABI), Serialize, AssertValid, Dump.
     const long first = 6;
