@@ -68,7 +68,8 @@ void readSizes(const std::vector<std::string_view>& fields, int32_t& size, int32
 void readCartridge(const std::vector<std::string_view>& fields, KVPrtObj::STORAGEOPTIONS& o) {
     o.ulFontCartridge = 1;
     if (auto text = valueAt(fields, kCartridgeText2)) o.strCartridgeField2 = CString(*text);
-    if (auto text = valueAt(fields, kCartridgeText4)) o.strCartridgeField4 = text->starts_with("-1") ? CString() : CString(*text);
+    if (auto text = valueAt(fields, kCartridgeText4))
+        o.strCartridgeField4 = text->starts_with("-1") ? CString() : CString(*text);
 }
 
 void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {

@@ -22,7 +22,8 @@ struct Parsed {
 // Parses `text`; `length` defaults to the whole text.
 Parsed parse(std::string text, int length = -1, F font = F{}) {
     OpenPrtObj obj;
-    long rc = obj.parseFontDescription(text.data(), static_cast<unsigned short>(length < 0 ? text.size() : length), &font);
+    auto n = static_cast<unsigned short>(length < 0 ? text.size() : static_cast<size_t>(length));
+    long rc = obj.parseFontDescription(text.data(), n, &font);
     return {rc, font, text};
 }
 

@@ -12,8 +12,11 @@ using INPUTCHARS = KVPrtObj::INPUTCHARS;
 
 namespace {
 
-Bytes inputBin(unsigned number, uint32_t capacity, unsigned sizeCode, std::string_view name, std::string_view second = "") {
-    return Bytes().u8(number).be32(capacity).fill(3, 0xEE).u8(0x42).u8(sizeCode).fill(20, 0xEE).counted(name).counted(second);
+// Byte 8 is 0x42; the bytes not read are 0xEE.
+Bytes inputBin(unsigned number, uint32_t capacity, unsigned sizeCode, std::string_view name,
+               std::string_view second = "") {
+    return Bytes().u8(number).be32(capacity).fill(3, 0xEE).u8(0x42).u8(sizeCode).fill(20, 0xEE).counted(name).counted(
+        second);
 }
 
 struct Steps : OpenPrtObj {
@@ -47,7 +50,8 @@ struct InputBins : ::testing::Test {
 }  // namespace
 
 TEST_F(InputBins, DecodesEachRecordAndWalksPastBothCountedTexts) {
-    ASSERT_EQ(query(Bytes().u8(2).raw(inputBin(3, 250, 81, "Tray 1", "second")).raw(inputBin(9, 0x01F40000, 2, ""))), 0);
+    ASSERT_EQ(query(Bytes().u8(2).raw(inputBin(3, 250, 81, "Tray 1", "second")).raw(inputBin(9, 0x01F40000, 2, ""))),
+              0);
     EXPECT_EQ(rig.printer.lastRequest().code, 0x12);
     ASSERT_EQ(count, 2u);
     const INPUTBIN& b = bins[1];
@@ -71,7 +75,9 @@ TEST_F(InputBins, OnlyTheExactCapacityBytes01F44164StandFor500) {
 }
 
 TEST_F(InputBins, UnnamedBinsGoByNumberWithTheReplysBinCount) {
-    ASSERT_EQ(query(Bytes().u8(3).raw(inputBin(4, 250, 2, "")).raw(inputBin(4, 500, 81, "")).raw(inputBin(4, 250, 81, ""))), 0);
+    const Bytes three =
+        Bytes().u8(3).raw(inputBin(4, 250, 2, "")).raw(inputBin(4, 500, 81, "")).raw(inputBin(4, 250, 81, ""));
+    ASSERT_EQ(query(three), 0);
     EXPECT_EQ(idsOf(), (std::vector<unsigned>{7107, 7104, 7106}));
     ASSERT_EQ(query(Bytes().u8(5).raw(inputBin(4, 250, 2, "")).zeros(4 * 32)), 0);   // four more unnamed bins
     EXPECT_EQ(bins[0].usBinId, 7104);
@@ -117,7 +123,8 @@ TEST_F(InputBins, ShortRepliesLeaveTheArgumentsUntouched) {
     const ByteVec b = inputBin(3, 250, 2, "Tray 1", "xy");   // 30 fixed bytes, name at 31, M at 37
     for (const ByteVec& r : std::vector<ByteVec>{
              {}, Bytes().u8(2).raw(b), Bytes().u8(1).raw(ByteVec(b.begin(), b.begin() + 20)),
-             Bytes().u8(1).raw(ByteVec(b.begin(), b.begin() + 33)), Bytes().u8(1).raw(ByteVec(b.begin(), b.begin() + 37)),
+             Bytes().u8(1).raw(ByteVec(b.begin(), b.begin() + 33)),
+             Bytes().u8(1).raw(ByteVec(b.begin(), b.begin() + 37)),
              Bytes().u8(1).raw(ByteVec(b.begin(), b.end() - 1))}) {
         EXPECT_EQ(query(r), -2) << toHex(r);
         EXPECT_EQ(count, 99u);

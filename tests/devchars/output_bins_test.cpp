@@ -109,10 +109,14 @@ TEST_F(OutputBins, ANameBeginningWithAZeroByteIsUnnamedAndStillSkipped) {
 TEST_F(OutputBins, TheQueryCallsAnOverriddenStep) {
     struct Custom : OpenPrtObj {
         using OpenPrtObj::OpenPrtObj;
-        void parseOutputBinsByName(const CString& name, unsigned short* id) override { *id = name == "Mailbox" ? 7300 : 7301; }
+        void parseOutputBinsByName(const CString& name, unsigned short* id) override {
+            *id = name == "Mailbox" ? 7300 : 7301;
+        }
     } obj(rig.attached.handle, 0);
     obj.setBidi(1);
-    ASSERT_EQ(query(Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "Standard Bin")), obj), 0);
+    const Bytes two =
+        Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "Standard Bin"));
+    ASSERT_EQ(query(two, obj), 0);
     EXPECT_EQ(bins[0].usBinId, 7300);
     EXPECT_EQ(bins[1].usBinId, 7301);
 }

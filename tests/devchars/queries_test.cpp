@@ -35,7 +35,8 @@ TEST(DeviceQueries, EachSendsItsRequestAndLeavesItsArgumentsWhenTheTransportFail
         {[&] { return rig.obj.bidiGetInterpreterLU(1, &c); }, 0x20, {0xFF}, 2048},
         {[&] { return rig.obj.bidiGetSymbolSetList(&s, &sets); }, 0x95, {}, 10000},
         {[&] { return rig.obj.bidiGetCurrentFontInformation(&font); }, 0x96, {}, 2048},
-        {[&] { return rig.obj.bidiSetCurrentFontInformation(&font, &c); }, 0x97, hex("05 00 00 00 00 01 02 03 04"), 1048576},
+        {[&] { return rig.obj.bidiSetCurrentFontInformation(&font, &c); }, 0x97, hex("05 00 00 00 00 01 02 03 04"),
+         1048576},
         {[&] { return rig.obj.bidiGetFontDetails(0xAB, 0xCD, &s, &fonts); }, 0x21, {0xAB, 0xCD, 0x00}, 20000},
     };
     for (const Case& k : cases) {
@@ -71,8 +72,8 @@ TEST(DeviceQueries, NullPointersAreRefusedBeforeAnythingIsSent) {
                     rig.obj.bidiGetFontDetails(0, 0, nullptr, &fonts), rig.obj.bidiGetFontDetails(0, 0, &s, nullptr),
                     rig.obj.bidiGetSymbolSetList(nullptr, &sets), rig.obj.bidiGetSymbolSetList(&s, nullptr),
                     rig.obj.bidiGetCurrentFontInformation(nullptr), rig.obj.bidiSetCurrentFontInformation(nullptr, &c),
-                    rig.obj.bidiSetCurrentFontInformation(&font, nullptr), rig.obj.parseFontDescription(nullptr, 4, &font),
-                    rig.obj.parseFontDescription(text, 4, nullptr)})
+                    rig.obj.bidiSetCurrentFontInformation(&font, nullptr),
+                    rig.obj.parseFontDescription(nullptr, 4, &font), rig.obj.parseFontDescription(text, 4, nullptr)})
         EXPECT_EQ(rc, -18);
     EXPECT_EQ(rig.printer.requestCount(), 0u);
 

@@ -124,7 +124,7 @@ public:
         IB_TRAY3 = 7105,             // "Tray 3"
         IB_FEEDER_HIGH = 7106,       // feeder with size code 80 or more
         IB_FEEDER_LOW = 7107,        // feeder with size code below 80
-        IB_FEEDER1 = 7108,           // the named bin just before a bin that got IB_FEEDER2
+        IB_FEEDER1 = 7108,           // the bin reported just before a named bin that got IB_FEEDER2
         IB_FEEDER2 = 7109,           // "Feeder 2"
         IB_MULTIPURPOSE = 7110,      // "MFF", "MP Tray"
         IB_TRAY4 = 7111,             // "Tray 4"
@@ -386,8 +386,10 @@ protected:
     // By name: "Manual Paper", "Manual Envelope", "Tray 1".."Tray 3", "Feeder"
     // (ulFeederBinHigh for size code 80 or more, else ulFeederBinLow) and
     // "Feeder 2", which moves the single feeder into the feeder-1 fields:
-    // ulFeeder1BinHigh takes ulFeederBinHigh (the first feeder's bin), and
-    // ulFeederBinHigh and ulFeederBinLow become 0.
+    // ulFeeder1BinHigh takes ulFeederBinHigh (the first feeder's bin; 0 when
+    // it was recorded in ulFeederBinLow), ulFeeder1Size and ulFeeder1Attr take
+    // ulFeederSize and ulFeederAttr, then ulFeederBinHigh and ulFeederBinLow
+    // become 0.
     virtual void parseInputCharsByName(int binNumber, int sizeCode, int attr, unsigned long capacity,
                                        const CString& name, INPUTCHARS* chars);
     // By bin number: 1 manual paper, 2 manual envelope, 3 tray 1, 4 tray 2 when
