@@ -145,7 +145,7 @@ TEST_F(FontList, ShortReplies) {
 
 TEST(SymbolSets, DecodesEachSet) {
     PrinterRig rig;
-    answerAll(rig.printer, Bytes().u8(0xAA).be16(2).be16(0x0155).raw({1, 2, 3, 4, 5, 6, 7, 8}).counted("PC-8")
+    answerAll(rig.printer, Bytes().u8(0xAA).be16(2).be16(0x0155).raw({1, 2, 3, 4, 5, 6, 7, 8}).counted("Set A")
                                .be16(14).zeros(8).counted(""));
     unsigned short count = 0;
     _SYMBOLSET* sets = nullptr;
@@ -153,7 +153,7 @@ TEST(SymbolSets, DecodesEachSet) {
     ASSERT_EQ(count, 2);
     EXPECT_EQ(sets[0].usSymbolSet, 0x0155);
     EXPECT_EQ(ByteVec(sets[0].abCharComplement, sets[0].abCharComplement + 8), (ByteVec{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(sets[0].strName, "PC-8");
+    EXPECT_EQ(sets[0].strName, "Set A");
     EXPECT_EQ(sets[1].usSymbolSet, 14);
     delete[] sets;
 
