@@ -41,9 +41,14 @@ struct Protected : KVPrtObj {
     static std::vector<Slot> slots() {
         return {slot("initToZero", &Protected::initToZero), slot("bidiQueryAlert", &Protected::bidiQueryAlert),
                 slot("setPrinterType", &Protected::setPrinterType), slot("isBidiActive", &Protected::isBidiActive),
+                slot("parseInputCharsByName", &Protected::parseInputCharsByName),
+                slot("parseInputCharsByID", &Protected::parseInputCharsByID),
+                slot("parseInputBinsByName", &Protected::parseInputBinsByName),
+                slot("parseInputBinsByID", &Protected::parseInputBinsByID),
                 slot("parseROPData", &Protected::parseROPData),
                 slot("parseDeviceStatusData", &Protected::parseDeviceStatusData),
-                slot("parseAlertData", &Protected::parseAlertData)};
+                slot("parseAlertData", &Protected::parseAlertData),
+                slot("parseOutputBinsByName", &Protected::parseOutputBinsByName)};
     }
 };
 
@@ -54,7 +59,8 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
     std::vector<Slot> table = {
         SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
         SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
-        SLOT(bidiGetPageCounts), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
+        SLOT(bidiGetPageCounts), SLOT(bidiGetStorageOptions), SLOT(bidiGetInputChars),
+        SLOT(bidiGetOutputChars), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
         SLOT(bidiQueryDSAAlert), SLOT(bidiQueryDeviceStatus), LIST_SLOT(bidiQueryInputStatus),
         SUMMARY_SLOT(bidiQueryInputStatus), LIST_SLOT(bidiQueryOutputStatus), SUMMARY_SLOT(bidiQueryOutputStatus),
         LIST_SLOT(bidiQueryPaperJams), SUMMARY_SLOT(bidiQueryPaperJams), LIST_SLOT(bidiQueryOperatorIV),
@@ -68,7 +74,9 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
         SLOT(bidiQueryOMVarEventAlert),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
-        SLOT(bidiQuery), p[0], p[1], p[2], p[3], p[4], p[5], p[6]};
+        SLOT(bidiGetInterpreterLU), SLOT(bidiGetFontDetails), SLOT(parseFontDescription),
+        SLOT(bidiQuery)};
+    table.insert(table.end(), p.begin(), p.end());
     // CObject's slots: the run-time class, the destructor (two entries in this
     // ABI), Serialize, AssertValid, Dump.
     const long first = 6;

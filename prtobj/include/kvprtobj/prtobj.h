@@ -34,6 +34,47 @@ struct KVPO_API _MULTIOMVAR {
     uint8_t value[33];
 };
 
+// One font of the printer: an entry of bidiGetFontDetails (filled by
+// parseFontDescription from the font's description text) or the current font
+// (bidiGetCurrentFontInformation, bidiSetCurrentFontInformation). Every numeric
+// field starts at 0.
+struct KVPO_API _FONTDETAILS {
+    // Bits of usValidFlags: which fields a description gave.
+    static constexpr uint16_t FONT_SCALABLE = 0x01;        // technology Intellifont or TrueType
+    static constexpr uint16_t FONT_PITCH = 0x02;           // ulSize is a pitch
+    static constexpr uint16_t FONT_HEIGHT = 0x04;          // ulSize is a height
+    static constexpr uint16_t FONT_SYMBOLSET = 0x08;       // usSymbolSet given
+    static constexpr uint16_t FONT_CHARCOMPLEMENT = 0x10;  // abCharComplement given
+    // Values of byTechnology.
+    static constexpr uint8_t TECH_NONE = 0;
+    static constexpr uint8_t TECH_BITMAP = 1;
+    static constexpr uint8_t TECH_INTELLIFONT = 2;
+    static constexpr uint8_t TECH_TRUETYPE = 3;
+
+    uint8_t byFontTag = 0;              // tag of the font record; the parser does not touch it
+    CString strName;                    // key "name", its leading space kept
+    uint16_t usPosition = 0;            // key "position"
+    uint8_t byTechnology = TECH_NONE;   // key "technology"
+    uint16_t usSymbolSet = 0;           // key "ssid"; the binary symbol-set id
+    uint8_t abCharComplement[8] = {};   // key "ccid", 64 bits in the order of its digits
+    uint8_t bySpacing = 0;              // key "spacing": 0 or 1
+    uint32_t ulSize = 0;                // key "pitch" or "height", rounded to a whole number
+    int32_t lStyle = 0;                 // key "style"
+    int32_t lWeight = 0;                // key "weight"
+    int32_t lTypeface = 0;              // key "typeface"
+    int32_t lResolution = 0;            // key "resolution"
+    uint16_t usValidFlags = 0;          // FONT_* bits, or-ed in by the parser
+    uint16_t usReserved2 = 0;
+    uint32_t ulReserved = 0;
+};
+
+// One symbol set of bidiGetSymbolSetList.
+struct KVPO_API _SYMBOLSET {
+    uint16_t usSymbolSet = 0;           // symbol-set id
+    uint8_t abCharComplement[8] = {};   // character complement as the printer sent it
+    CString strName;
+};
+
 class KVPO_API KVPrtObj : public CObject {
 public:
     // Capabilities as found by discovery (bidiQueryCaps).
@@ -171,6 +212,121 @@ public:
 
     // ---- records of device characteristics ----
 
+    // Ids of input bins that hosts map to display texts (INPUTBIN::usBinId).
+    // IB_NONE: a bin that neither naming step recognises.
+    enum InputBinId : uint16_t {
+        IB_NONE = 0,
+        IB_MANUAL_PAPER = 7101,      // "Manual Paper", "Manual Feed", bin number 1
+        IB_MANUAL_ENVELOPE = 7102,   // "Manual Envelope", bin number 2
+        IB_TRAY1 = 7103,             // "Tray 1", bin number 3
+        IB_TRAY2 = 7104,             // "Tray 2", bin number 4 of a printer with 5 or more bins or of capacity 500
+        IB_TRAY3 = 7105,             // "Tray 3"
+        IB_FEEDER_HIGH = 7106,       // feeder with size code 80 or more
+        IB_FEEDER_LOW = 7107,        // feeder with size code below 80
+        IB_FEEDER1 = 7108,           // the bin reported just before a named bin that got IB_FEEDER2
+        IB_FEEDER2 = 7109,           // "Feeder 2"
+        IB_MULTIPURPOSE = 7110,      // "MFF", "MP Tray"
+        IB_TRAY4 = 7111,             // "Tray 4"
+        IB_TRAY5 = 7112,             // "Tray 5"
+    };
+
+    // One input bin of bidiGetInputChars. Every numeric field starts at 0.
+    struct INPUTBIN {
+        uint16_t usBinNumber = 0;   // the printer's number of the bin
+        uint16_t usBinId = IB_NONE; // InputBinId given by parseInputBinsByName or parseInputBinsByID
+        uint32_t ulCapacity = 0;
+        CString strName;            // as reported (all its counted bytes); empty when unnamed
+        uint16_t usReserved = 0;    // never set
+        uint16_t usSizeCode = 0;
+        uint16_t usByte8 = 0;       // record byte 8, carried only
+    };
+
+    // Summary of the input sources, one slot per kind of source, filled by
+    // parseInputCharsByName / parseInputCharsByID from the values of INPUTBIN
+    // records (Bin fields: a bin number, 0 = none; Size: a size code; Attr:
+    // the attribute passed to the step). Starts all 0; the steps never clear
+    // it as a whole.
+    struct INPUTCHARS {
+        uint32_t ulManualPaperBin = 0;
+        uint32_t ulManualEnvelopeBin = 0;
+        uint32_t ulFeederBinHigh = 0;   // the single feeder, size code 80 or more
+        uint32_t ulFeederBinLow = 0;    // the single feeder, size code below 80
+        uint32_t ulTwoFeeders = 0;      // 1 once "Feeder 2" was seen
+        uint32_t ulFeeder1BinHigh = 0;
+        uint32_t ulFeeder2BinHigh = 0;
+        uint32_t ulTray1Bin = 0;
+        uint32_t ulTray2Bin = 0;
+        uint32_t ulTray3Bin = 0;
+        uint32_t ulFeederSize = 0;
+        uint32_t ulFeeder1Size = 0;
+        uint32_t ulFeeder2Size = 0;
+        uint32_t ulManualEnvelopeSize = 0;
+        uint32_t ulTray1Size = 0;
+        uint32_t ulTray2Size = 0;
+        uint32_t ulTray3Size = 0;
+        uint32_t ulManualPaperSize = 0;
+        uint32_t ulTray1Attr = 0;
+        uint32_t ulTray2Attr = 0;
+        uint32_t ulTray3Attr = 0;
+        uint32_t ulManualPaperAttr = 0;
+        uint32_t ulManualEnvelopeAttr = 0;
+        uint32_t ulFeederAttr = 0;
+        uint32_t ulFeeder1Attr = 0;
+        uint32_t ulFeeder2Attr = 0;
+        uint32_t ulTray1Capacity = 0;
+        uint32_t ulTray2Capacity = 0;
+        uint32_t ulTray3Capacity = 0;
+    };
+    static_assert(sizeof(INPUTCHARS) == 29 * 4);
+
+    // Ids of output bins that hosts map to display texts (OUTPUTBIN::usBinId).
+    // OB_NONE: a named bin that parseOutputBinsByName does not recognise, or an
+    // unnamed bin that no property rule covers.
+    enum OutputBinId : uint16_t {
+        OB_NONE = 0,
+        OB_PROPERTY_BIT5 = 7201,     // unnamed, ulByte6Bit5 set and usByte1 1
+        OB_PROPERTY_BIT0 = 7203,     // unnamed, ulByte6Bit0 set and usByte1 1
+        OB_PROPERTY_BYTE7 = 7204,    // unnamed, any of ulByte7Bit0..2 set
+        OB_STANDARD = 7205,          // "Standard Bin"
+        OB_STACKER1 = 7206,          // "Bin1:500-Sheet Output Stacker"
+        OB_STACKER2 = 7207,          // "Bin2:500-Sheet Output Stacker"
+        OB_STACKER3 = 7208,          // "Bin3:500-Sheet Output Stacker"
+        OB_HIGH_CAPACITY = 7209,     // "Bin1:High Capacity Output Stacker"
+        OB_FINISHER1 = 7210,         // "Bin1:Finisher"; "BinK:Finisher" gets OB_FINISHER1 + K - 1, K up to 15
+        OB_FINISHER15 = 7224,
+    };
+
+    // One output bin of bidiGetOutputChars. Every numeric field starts at 0.
+    struct OUTPUTBIN {
+        uint16_t usBinNumber = 0;   // the printer's number of the bin
+        uint16_t usBinId = OB_NONE; // OutputBinId
+        uint32_t ulCapacity = 0;
+        CString strName;            // as reported (all its counted bytes); empty when unnamed
+        uint16_t usByte1 = 0;       // record byte 1
+        uint32_t ulByte6Bit0 = 0;   // bits 0..5 of record byte 6, each 0 or 1
+        uint32_t ulByte6Bit1 = 0;
+        uint32_t ulByte6Bit2 = 0;
+        uint32_t ulByte6Bit3 = 0;
+        uint32_t ulByte6Bit4 = 0;
+        uint32_t ulByte6Bit5 = 0;
+        uint32_t ulByte7Bit0 = 0;   // bits 0..2 and 7 of record byte 7, each 0 or 1
+        uint32_t ulByte7Bit1 = 0;
+        uint32_t ulByte7Bit2 = 0;
+        uint32_t ulByte7Bit7 = 0;
+    };
+
+    // Optional storage of the printer (bidiGetStorageOptions). Numbers and
+    // texts are cut out of the printer's entry texts at fixed places.
+    struct STORAGEOPTIONS {
+        uint32_t ulFontCartridge = 0;   // 1 when a font-cartridge entry is present
+        CString strCartridgeField4;     // cartridge field 4 from index 11; empty when it begins with "-1"
+        CString strCartridgeField2;     // cartridge field 2 from index 9
+        int32_t lFlashField2 = 0;       // flash field 2, number from index 7
+        int32_t lFlashField3 = 0;       // flash field 3, number from index 12; -1 becomes 0
+        int32_t lDiskField2 = 0;        // disk field 2, number from index 7
+        int32_t lDiskField3 = 0;        // disk field 3, number from index 12; -1 becomes 0
+    };
+
     // ---- records of configuration, jobs and setup ----
 
     // Reply buffer sizes of the transport.
@@ -216,6 +372,32 @@ public:
     // std::bad_alloc to the caller; entries added before stay in the list.
     KVPO_LOCAL int addAlert(KVPALERTDATA** list, unsigned short id, unsigned short value, unsigned int* count);
 
+    // Device characteristics: the queries of the printer's bins, storage,
+    // interpreters, fonts and symbol sets (bidiGetInputChars and its
+    // neighbours below) share these rules:
+    // - A null pointer argument gives -18; nothing is sent and nothing written.
+    // - A reply too short for what it claims (a count, a record, a counted text
+    //   running past its end) gives -2. Lists then return nothing: count and
+    //   array stay untouched and there is nothing to free (bidiGetFontDetails
+    //   excepted, see there). Bytes after the last record are ignored.
+    // - When an array cannot be allocated the result is -18, the array pointer
+    //   is set to null and the count holds the count the reply gave; no record
+    //   is decoded.
+    // - Arrays are made with new[] and released by the caller with delete[].
+
+    // Symbol sets (request 0x95): S records, each id, character complement and
+    // name. Success: *count = S and *sets a new array of S (allocated also when
+    // S is 0). Transport failure or -2: both untouched.
+    long bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets);
+    // The current font (request 0x96): writes byFontTag, usPosition,
+    // usSymbolSet and ulSize only. A reply shorter than 10 bytes gives -2 and
+    // leaves the record untouched.
+    long bidiGetCurrentFontInformation(_FONTDETAILS* font);
+    // Sets the current font (request 0x97) from byFontTag, usPosition,
+    // usSymbolSet and ulSize of `font` (only read); *status receives the
+    // printer's status byte. A reply shorter than 2 bytes gives -2, *status untouched.
+    long bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* status);
+
     // ---- virtual functions, in table order ----
     virtual int validVelkorProtocols();
     virtual void getPrinterType(unsigned long* type, unsigned long* subtype) const;
@@ -226,6 +408,27 @@ public:
     virtual long bidiGetPrinterInfo(PRTINFO* info);
     virtual long bidiGetPrinterType(unsigned long* type, unsigned long* rawType);
     virtual long bidiGetPageCounts(PAGECOUNTDATA* counts);
+    // Storage devices (request 0x14): the first flash, disk and font-cartridge
+    // entries. An entry is text up to its first 0 byte, split into fields at
+    // ";" (empty fields skipped). ulFontCartridge, lFlashField2, lDiskField2
+    // and the two texts are reset first; lFlashField3 and lDiskField3 are
+    // written only when their entry is present. A value whose field is
+    // missing, or shorter than the character index it is read from, leaves its
+    // record field unchanged. A reply whose entries run past its end gives -2
+    // with the record untouched.
+    virtual long bidiGetStorageOptions(STORAGEOPTIONS* options);
+    // Input bins (request 0x12). Success: *count = N and *bins a new array of N
+    // (allocated also when N is 0). A bin's id comes from parseInputBinsByName
+    // when it is named, else from parseInputBinsByID; a bin neither recognises
+    // keeps IB_NONE. A named bin that gets IB_FEEDER2 turns the id of the bin
+    // before it into IB_FEEDER1.
+    virtual long bidiGetInputChars(unsigned int* count, INPUTBIN** bins);
+    // Output bins (request 0x13). Success: *count = N and *bins a new array of
+    // N (allocated also when N is 0). A bin is named when its name is not empty
+    // and does not begin with a 0 byte; named bins get their id from
+    // parseOutputBinsByName, unnamed ones from the property bits; a bin that
+    // gets none keeps OB_NONE.
+    virtual long bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins);
     virtual long bidiResetHostPageCount();
     virtual long bidiPORPrinter();
     virtual long bidiResetNVRAM();
@@ -306,6 +509,41 @@ public:
     virtual void getVersionNumber(CString directory, CString* version);
     virtual void setNotificationWindow(HWND window);
     virtual void setBidi(int bActive);
+    // The logical unit of interpreter 1..5 (request 0x20): 0 and *lu set when
+    // found; 1 (interpreter 1 only) when nothing matched but an entry marked
+    // FF FF was passed over; -2 when not found. An entry name must end with a 0
+    // byte inside the entry, or it matches nothing. An entry that runs past the
+    // end of the reply ends the search with -2. *lu is written only on 0.
+    virtual long bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu);
+    // The font list (request 0x21, selector1, selector2, 0). *count is set to 0
+    // first, then counts the fonts decoded. With F fonts, *fonts receives a new
+    // array of F (nothing is allocated when F is 0), every slot reset before it
+    // is decoded; slots after the end marker stay empty. Each description is
+    // parsed through parseFontDescription; its non-zero result ends the list
+    // and is returned, with the array kept and the failed font counted.
+    // A reply too short for its count and header gives -2 with *fonts untouched;
+    // a font record running past the end of the reply ends the list with -2,
+    // the array kept, that record neither counted nor filled.
+    virtual long bidiGetFontDetails(unsigned char selector1, unsigned char selector2, unsigned short* count,
+                                    _FONTDETAILS** fonts);
+    // Parses one font description of `length` bytes into `details` (not reset
+    // first). Items: key, ":" and at least one space, value up to ";", one
+    // character skipped, then spaces. The text ends at its first 0 byte or at
+    // `length`, whichever comes first; nothing past it is read. Each consumed
+    // ":" and ";" is overwritten with 0 in place. Returns 0, or -3 when an item
+    // has no ":", no space right after its ":", or no ";" after its value
+    // (items before it stay applied); -18 for a null pointer.
+    //   "ssid": the leading decimal number n of the value; when a letter
+    //   follows it directly, usSymbolSet = n * 32 + the letter's place in the
+    //   alphabet (A or a = 1 ... Z or z = 26), the usual text form of a binary
+    //   symbol-set id ("10U" is 341); otherwise usSymbolSet = n, the id itself
+    //   in decimal. Taken to 16 bits.
+    //   "ccid": digit pairs past the end of a value shorter than 16 digits are 0.
+    //   Whole numbers read as atol does, saturated to 32 bits ("position" then
+    //   taken to 16 bits); "pitch" and "height" as atof does (decimal point
+    //   whatever the locale), values beyond 32 bits after the scaling by 100
+    //   saturate, a value that is not a number gives 0.
+    virtual long parseFontDescription(void* description, unsigned short length, _FONTDETAILS* details);
     virtual long bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
                            unsigned long* replyLength, int bAllocate, int bForce);
 
@@ -315,6 +553,29 @@ protected:
                                 int flag);
     virtual void setPrinterType(unsigned long type);
     virtual int isBidiActive();
+    // Summary steps for host code building an INPUTCHARS from INPUTBIN values;
+    // no query calls them. They write only the fields of the source they
+    // recognise, and nothing for a null `chars`.
+    // By name: "Manual Paper", "Manual Envelope", "Tray 1".."Tray 3", "Feeder"
+    // (ulFeederBinHigh for size code 80 or more, else ulFeederBinLow) and
+    // "Feeder 2", which moves the single feeder into the feeder-1 fields:
+    // ulFeeder1BinHigh takes ulFeederBinHigh (the first feeder's bin; 0 when
+    // it was recorded in ulFeederBinLow), ulFeeder1Size and ulFeeder1Attr take
+    // ulFeederSize and ulFeederAttr, then ulFeederBinHigh and ulFeederBinLow
+    // become 0.
+    virtual void parseInputCharsByName(int binNumber, int sizeCode, int attr, unsigned long capacity,
+                                       const CString& name, INPUTCHARS* chars);
+    // By bin number: 1 manual paper, 2 manual envelope, 3 tray 1, 4 tray 2 when
+    // binCount >= 5 or capacity is 500 else the feeder, 5 the feeder.
+    virtual void parseInputCharsByID(int binNumber, int sizeCode, int attr, unsigned long capacity,
+                                     unsigned long binCount, INPUTCHARS* chars);
+    // Naming steps of bidiGetInputChars: set *binId for a recognised name or
+    // bin number, leave it unchanged otherwise (and for a null binId). Names
+    // compare exactly, as texts ending at their first 0 byte.
+    virtual void parseInputBinsByName(int sizeCode, const CString& name, unsigned short* binId);
+    virtual void parseInputBinsByID(int binNumber, int sizeCode, unsigned long capacity, unsigned long binCount,
+                                    unsigned short* binId);
+
 
     // Copies the panel dimensions of this object into `panel` and the first
     // width x height bytes at `text` into its text, translated to ISO 8859-1.
@@ -331,6 +592,10 @@ protected:
     // library's queries pass only the records that lie wholly within their reply.
     virtual long parseAlertData(unsigned char* records, unsigned int recordCount, unsigned int kind,
                                 KVPALERTDATA** list, unsigned int* count);
+
+    // Naming step of bidiGetOutputChars for named bins: sets *binId for one of
+    // the 20 known names, leaves it unchanged otherwise (and for a null binId).
+    virtual void parseOutputBinsByName(const CString& name, unsigned short* binId);
 
     void setBidiRetryCount(int count) { m_nBidiRetryCount = count; }
 

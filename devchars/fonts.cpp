@@ -1,0 +1,182 @@
+// Interpreters, fonts and symbol sets: the logical unit of an interpreter,
+// the font list, the symbol-set list, and the current font.
+#include <iterator>
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+// Interpreter numbers 1..5 and the names the printer reports for them.
+constexpr std::string_view kInterpreterNames[] = {
+    "PCL 5 Emulation", "GL 1 Emulation", "PostScript Emulation", "WinImage", "PPDS",
+};
+
+// Interpreter 1 passes over entries whose bytes 7-8 hold this mark.
+constexpr unsigned kPassedOverMark = 0xFFFF;
+
+constexpr size_t kInterpreterEntryHeader = 16;   // logical unit .. name length
+constexpr size_t kInterpreterMarkOffset = 7;
+constexpr size_t kInterpreterNameLengthOffset = 15;
+
+constexpr unsigned long kFontListFirstBuffer = 20000;
+constexpr unsigned long kSymbolSetListFirstBuffer = 10000;
+constexpr unsigned long kSetFontFirstBuffer = 1048576;
+
+// The record that ends the font list: tag FE, second byte FF, no description.
+constexpr unsigned kEndTag = 0xFE;
+constexpr unsigned kEndSecondTag = 0xFF;
+
+// An entry's name as a text ending at its first 0 byte; an entry without
+// that byte has no name that could match.
+bool nameIs(std::string_view field, std::string_view name) {
+    size_t end = field.find('\0');
+    return end != std::string_view::npos && field.substr(0, end) == name;
+}
+
+}  // namespace
+
+long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu) {
+    if (lu == nullptr) return -18;
+    unsigned char request[1] = {0xFF};
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x20, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    const bool known = interpreter >= 1 && interpreter <= std::size(kInterpreterNames);
+    const std::string_view wanted = known ? kInterpreterNames[interpreter - 1] : std::string_view();
+    auto r = reply.reader();
+    const unsigned entries = r.u8();
+    long result = -2;
+    for (unsigned i = 0; i < entries && result != 0; ++i) {
+        auto entry = r.sub(kInterpreterEntryHeader);
+        const size_t nameLength = entry.byteAt(kInterpreterNameLengthOffset);
+        auto name = r.sub(nameLength);
+        if (!r.ok()) return -2;   // an entry running past the end of the reply
+
+        entry.seek(kInterpreterMarkOffset);
+        if (interpreter == 1 && entry.be16() == kPassedOverMark) {
+            result = 1;
+            continue;
+        }
+        if (known && nameIs(std::string_view(reinterpret_cast<const char*>(name.here()), name.size()), wanted)) {
+            *lu = entry.byteAt(0);
+            result = 0;
+        }
+    }
+    return result;
+}
+
+long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selector2, unsigned short* count,
+                                  _FONTDETAILS** fonts) {
+    if (count == nullptr || fonts == nullptr) return -18;
+    *count = 0;
+    unsigned char request[3] = {selector1, selector2, 0};
+    kvpo::Buffer reply(kFontListFirstBuffer);
+    long rc = bidiQuery(0x21, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    auto r = reply.reader();
+    r.skip(1);
+    const unsigned n = r.be16();
+    if (!r.ok()) return -2;
+    if (n == 0) return 0;
+    r.skip(r.u8());   // the header
+    if (!r.ok()) return -2;
+
+    auto* array = new (std::nothrow) _FONTDETAILS[n];
+    *fonts = array;
+    if (array == nullptr) return -18;
+    auto* bytes = static_cast<unsigned char*>(reply.data);
+    for (unsigned i = 0; i < n; ++i) {
+        _FONTDETAILS& font = array[i];
+        font = _FONTDETAILS{};
+        const unsigned tag = r.u8();
+        const unsigned secondTag = r.u8();
+        const unsigned length = r.be16();
+        if (!r.ok()) return -2;
+        if (tag == kEndTag && secondTag == kEndSecondTag && length == 0) {
+            font.byFontTag = static_cast<uint8_t>(tag);
+            break;
+        }
+        const size_t at = r.position();
+        if (!r.skip(length)) return -2;
+        font.byFontTag = static_cast<uint8_t>(tag);
+        ++*count;
+        if (long parsed = parseFontDescription(bytes + at, static_cast<unsigned short>(length), &font))
+            return parsed;
+    }
+    return 0;
+}
+
+long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
+    if (count == nullptr || sets == nullptr) return -18;
+    kvpo::Buffer reply(kSymbolSetListFirstBuffer);
+    long rc = bidiQuery(0x95, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    auto r = reply.reader();
+    r.skip(1);
+    const unsigned n = r.be16();
+    if (!r.ok()) return -2;
+    std::unique_ptr<_SYMBOLSET[]> array(new (std::nothrow) _SYMBOLSET[n]);
+    if (array == nullptr) {
+        *count = static_cast<unsigned short>(n);
+        *sets = nullptr;
+        return -18;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        _SYMBOLSET& set = array[i];
+        set.usSymbolSet = r.be16();
+        r.bytes(set.abCharComplement, sizeof set.abCharComplement);
+        set.strName = r.countedText();
+        if (!r.ok()) return -2;
+    }
+    *count = static_cast<unsigned short>(n);
+    *sets = array.release();
+    return 0;
+}
+
+long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
+    if (font == nullptr) return -18;
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x96, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    auto r = reply.reader();
+    r.skip(1);
+    const uint8_t tag = r.u8();
+    const uint16_t position = r.be16();
+    const uint16_t symbolSet = r.be16();
+    const uint32_t size = r.be32();
+    if (!r.ok()) return -2;
+    font->byFontTag = tag;
+    font->usPosition = position;
+    font->usSymbolSet = symbolSet;
+    font->ulSize = size;
+    return rc;
+}
+
+long KVPrtObj::bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* status) {
+    if (font == nullptr || status == nullptr) return -18;
+    unsigned char request[9] = {
+        font->byFontTag,
+        static_cast<unsigned char>(font->usPosition >> 8),  static_cast<unsigned char>(font->usPosition),
+        static_cast<unsigned char>(font->usSymbolSet >> 8), static_cast<unsigned char>(font->usSymbolSet),
+        static_cast<unsigned char>(font->ulSize >> 24),     static_cast<unsigned char>(font->ulSize >> 16),
+        static_cast<unsigned char>(font->ulSize >> 8),      static_cast<unsigned char>(font->ulSize),
+    };
+    kvpo::Buffer reply(kSetFontFirstBuffer);
+    long rc = bidiQuery(0x97, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    auto r = reply.reader();
+    r.skip(1);
+    const uint8_t statusByte = r.u8();
+    if (!r.ok()) return -2;
+    *status = statusByte;
+    return rc;
+}

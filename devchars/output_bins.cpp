@@ -1,0 +1,121 @@
+// Output bins: the query of the printer's output bins, the naming step for
+// named bins and the property rules for unnamed ones.
+#include <memory>
+#include <new>
+#include <string_view>
+
+#include "devchars/internal/text.h"
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+using OUTPUTBIN = KVPrtObj::OUTPUTBIN;
+
+struct NamedBin {
+    std::string_view name;
+    uint16_t id;
+};
+
+constexpr NamedBin kNamedBins[] = {
+    {"Standard Bin", 7205},
+    {"Bin1:500-Sheet Output Stacker", 7206},
+    {"Bin2:500-Sheet Output Stacker", 7207},
+    {"Bin3:500-Sheet Output Stacker", 7208},
+    {"Bin1:High Capacity Output Stacker", 7209},
+    {"Bin1:Finisher", 7210},
+    {"Bin2:Finisher", 7211},
+    {"Bin3:Finisher", 7212},
+    {"Bin4:Finisher", 7213},
+    {"Bin5:Finisher", 7214},
+    {"Bin6:Finisher", 7215},
+    {"Bin7:Finisher", 7216},
+    {"Bin8:Finisher", 7217},
+    {"Bin9:Finisher", 7218},
+    {"Bin10:Finisher", 7219},
+    {"Bin11:Finisher", 7220},
+    {"Bin12:Finisher", 7221},
+    {"Bin13:Finisher", 7222},
+    {"Bin14:Finisher", 7223},
+    {"Bin15:Finisher", 7224},
+};
+
+// Unnamed bins: the first rule that holds gives the id.
+struct UnnamedRule {
+    bool (*holds)(const OUTPUTBIN&);
+    uint16_t id;
+};
+
+constexpr UnnamedRule kUnnamedRules[] = {
+    {[](const OUTPUTBIN& b) { return b.ulByte6Bit0 && b.usByte1 == 1; }, KVPrtObj::OB_PROPERTY_BIT0},
+    {[](const OUTPUTBIN& b) { return b.ulByte6Bit5 && b.usByte1 == 1; }, KVPrtObj::OB_PROPERTY_BIT5},
+    {[](const OUTPUTBIN& b) { return b.ulByte7Bit0 || b.ulByte7Bit1 || b.ulByte7Bit2; }, KVPrtObj::OB_PROPERTY_BYTE7},
+};
+
+uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
+
+}  // namespace
+
+long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
+    if (count == nullptr || bins == nullptr) return -18;
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x13, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    auto r = reply.reader();
+    const unsigned n = r.u8();
+    if (!r.ok()) return -2;
+    std::unique_ptr<OUTPUTBIN[]> array(new (std::nothrow) OUTPUTBIN[n]);
+    if (array == nullptr) {
+        *count = n;
+        *bins = nullptr;
+        return -18;
+    }
+    for (unsigned i = 0; i < n; ++i) {
+        OUTPUTBIN& bin = array[i];
+        bin.usBinNumber = r.u8();
+        bin.usByte1 = r.u8();
+        bin.ulCapacity = r.be32();
+        const unsigned byte6 = r.u8();
+        const unsigned byte7 = r.u8();
+        CString name = r.countedText();
+        if (!r.ok()) return -2;
+
+        bin.ulByte6Bit0 = bit(byte6, 0);
+        bin.ulByte6Bit1 = bit(byte6, 1);
+        bin.ulByte6Bit2 = bit(byte6, 2);
+        bin.ulByte6Bit3 = bit(byte6, 3);
+        bin.ulByte6Bit4 = bit(byte6, 4);
+        bin.ulByte6Bit5 = bit(byte6, 5);
+        bin.ulByte7Bit0 = bit(byte7, 0);
+        bin.ulByte7Bit1 = bit(byte7, 1);
+        bin.ulByte7Bit2 = bit(byte7, 2);
+        bin.ulByte7Bit7 = bit(byte7, 7);
+
+        if (!name.empty() && name[0] != '\0') {
+            bin.strName = std::move(name);
+            parseOutputBinsByName(bin.strName, &bin.usBinId);
+        } else {
+            for (const UnnamedRule& rule : kUnnamedRules) {
+                if (rule.holds(bin)) {
+                    bin.usBinId = rule.id;
+                    break;
+                }
+            }
+        }
+    }
+    *count = n;
+    *bins = array.release();
+    return 0;
+}
+
+void KVPrtObj::parseOutputBinsByName(const CString& name, unsigned short* binId) {
+    if (binId == nullptr) return;
+    const std::string_view text = kvpo::cText(name);
+    for (const NamedBin& entry : kNamedBins) {
+        if (entry.name == text) {
+            *binId = entry.id;
+            return;
+        }
+    }
+}

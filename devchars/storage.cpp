@@ -1,0 +1,115 @@
+// Storage options: which disk, flash and font cartridge the printer carries,
+// picked out of the printer's text entries at fixed character positions.
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "devchars/internal/text.h"
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+enum class Device { Flash, Disk, FontCartridge };
+
+// Only the first device of each kind is recognised; field 1 of an entry is
+// compared over the length of the device word.
+struct DeviceWord {
+    std::string_view word;
+    Device device;
+};
+
+constexpr DeviceWord kDeviceWords[] = {
+    {"FLASH: 1", Device::Flash},
+    {"DISK: 1", Device::Disk},
+    {"FONT CARTRIDGE: 1", Device::FontCartridge},
+};
+
+// Where the values stand: field number (from 1) and character index in it.
+struct Place {
+    size_t field;
+    size_t index;
+};
+constexpr Place kSizeNumber{2, 7};       // flash and disk, field 2
+constexpr Place kFreeNumber{3, 12};      // flash and disk, field 3
+constexpr Place kCartridgeText2{2, 9};
+constexpr Place kCartridgeText4{4, 11};
+
+// The fields of an entry split at ";", empty fields skipped, as strtok splits.
+std::vector<std::string_view> splitFields(std::string_view entry) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (start <= entry.size()) {
+        size_t end = entry.find(';', start);
+        if (end == std::string_view::npos) end = entry.size();
+        if (end > start) fields.push_back(entry.substr(start, end - start));
+        start = end + 1;
+    }
+    return fields;
+}
+
+// The text of a field from its character index on; nothing when the entry has
+// no such field or the field is shorter than the index.
+std::optional<std::string_view> valueAt(const std::vector<std::string_view>& fields, Place place) {
+    if (place.field > fields.size()) return std::nullopt;
+    std::string_view field = fields[place.field - 1];
+    if (place.index > field.size()) return std::nullopt;
+    return field.substr(place.index);
+}
+
+void readSizes(const std::vector<std::string_view>& fields, int32_t& size, int32_t& free) {
+    if (auto text = valueAt(fields, kSizeNumber)) size = kvpo::leadingLong(*text);
+    if (auto text = valueAt(fields, kFreeNumber)) {
+        int32_t v = kvpo::leadingLong(*text);
+        free = v == -1 ? 0 : v;
+    }
+}
+
+void readCartridge(const std::vector<std::string_view>& fields, KVPrtObj::STORAGEOPTIONS& o) {
+    o.ulFontCartridge = 1;
+    if (auto text = valueAt(fields, kCartridgeText2)) o.strCartridgeField2 = CString(*text);
+    if (auto text = valueAt(fields, kCartridgeText4))
+        o.strCartridgeField4 = text->starts_with("-1") ? CString() : CString(*text);
+}
+
+void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
+    const std::vector<std::string_view> fields = splitFields(entry);
+    if (fields.empty()) return;
+    for (const DeviceWord& d : kDeviceWords) {
+        if (!fields[0].starts_with(d.word)) continue;
+        switch (d.device) {
+        case Device::Flash: readSizes(fields, o.lFlashField2, o.lFlashField3); break;
+        case Device::Disk: readSizes(fields, o.lDiskField2, o.lDiskField3); break;
+        case Device::FontCartridge: readCartridge(fields, o); break;
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
+    if (options == nullptr) return -18;
+    kvpo::Buffer reply;
+    long rc = bidiQuery(0x14, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    // Every entry must lie within the reply before the record is touched.
+    auto r = reply.reader();
+    const unsigned n = r.u8();
+    std::vector<std::string_view> entries;
+    for (unsigned i = 0; i < n && r.ok(); ++i) {
+        size_t length = r.u8();
+        auto* text = reinterpret_cast<const char*>(r.here());
+        if (r.skip(length)) entries.push_back(kvpo::cText(std::string_view(text, length)));
+    }
+    if (!r.ok()) return -2;
+
+    options->ulFontCartridge = 0;
+    options->lFlashField2 = 0;
+    options->lDiskField2 = 0;
+    options->strCartridgeField4.clear();
+    options->strCartridgeField2.clear();
+    for (std::string_view entry : entries) applyEntry(entry, *options);
+    return 0;
+}

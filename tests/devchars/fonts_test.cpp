@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+namespace {
+
+// An interpreter entry: logical unit, bytes 7-8 the mark, byte 15 the name length.
+Bytes interpreter(unsigned lu, unsigned mark, std::string_view name) {
+    return Bytes().u8(lu).zeros(6).be16(mark).zeros(6).counted(name);
+}
+const std::string kPcl("PCL 5 Emulation\0", 16);
+const std::string kGl("GL 1 Emulation\0\0\0", 17);
+
+Bytes font(unsigned tag, std::string_view description) {
+    return Bytes().u8(tag).u8(0).be16(static_cast<unsigned>(description.size())).text(description);
+}
+const Bytes kEndMarker{0xFE, 0xFF, 0x00, 0x00};
+
+Bytes cutLast(const Bytes& b) { return Bytes(ByteVec(b.vec().begin(), b.vec().end() - 1)); }
+
+void answerAll(ScriptedPrinter& printer, const ByteVec& bytes) {
+    printer.setHandler([bytes](const SentRequest&) { return reply(bytes); });
+}
+
+}  // namespace
+
+TEST(InterpreterLU, FindsTheEntryByNameOnly) {
+    PrinterRig rig;
+    const Bytes glThenPcl = Bytes().u8(2).raw(interpreter(2, 0, kGl)).raw(interpreter(1, 0, kPcl));
+    struct Case {
+        const char* what;
+        Bytes reply;
+        unsigned interpreter;
+        long rc;
+        unsigned lu;
+    } cases[] = {
+        {"PCL", glThenPcl, 1, 0, 1},
+        {"GL", glThenPcl, 2, 0, 2},
+        {"not listed", glThenPcl, 5, -2, 99},
+        {"no such interpreter", glThenPcl, 6, -2, 99},
+        {"marked only", Bytes().u8(1).raw(interpreter(1, 0xFFFF, kPcl)), 1, 1, 99},
+        {"marked, then unmarked", Bytes().u8(2).raw(interpreter(1, 0xFFFF, kPcl)).raw(interpreter(4, 0, kPcl)), 1, 0,
+         4},
+        {"mark counts for 1 only", Bytes().u8(1).raw(interpreter(3, 0xFFFF, kGl)), 2, 0, 3},
+        {"no 0 byte in the name",
+         Bytes().u8(2).raw(interpreter(3, 0, "PCL 5 Emulation")).raw(interpreter(0, 0, "x")), 1, -2, 99},
+        {"no entries", Bytes().u8(0), 1, -2, 99},
+        {"marked, then a cut entry", Bytes().u8(2).raw(interpreter(1, 0xFFFF, kPcl)).zeros(15), 1, -2, 99},
+        {"found before a cut entry", Bytes().u8(2).raw(interpreter(5, 0, kPcl)).zeros(3), 1, 0, 5},
+        {"name runs past the end", cutLast(Bytes().u8(1).raw(interpreter(5, 0, kPcl))), 1, -2, 99},
+        {"empty reply", Bytes(), 1, -2, 99},
+    };
+    for (const Case& c : cases) {
+        answerAll(rig.printer, c.reply);
+        unsigned char lu = 99;
+        EXPECT_EQ(rig.obj.bidiGetInterpreterLU(static_cast<unsigned char>(c.interpreter), &lu), c.rc) << c.what;
+        EXPECT_EQ(lu, c.lu) << c.what;
+    }
+}
+
+namespace {
+
+struct FontList : ::testing::Test {
+    PrinterRig rig;
+    unsigned short count = 99;
+    _FONTDETAILS* fonts = nullptr;
+    ~FontList() override { delete[] fonts; }
+
+    long query(const ByteVec& bytes) {
+        answerAll(rig.printer, bytes);
+        return rig.obj.bidiGetFontDetails(0x12, 0x34, &count, &fonts);
+    }
+};
+
+Bytes fontList(unsigned n, std::initializer_list<Bytes> records) {
+    Bytes b = Bytes().u8(0xAA).be16(n).counted("hdr");
+    for (const Bytes& r : records) b.raw(r);
+    return b;
+}
+
+}  // namespace
+
+TEST_F(FontList, DecodesFontsUpToTheEndMarker) {
+    ASSERT_EQ(query(fontList(4, {font(0x10, "name: Courier; pitch: 10;"), font(0x11, "position: 7;"), kEndMarker,
+                                 font(0x12, "position: 2;")})),
+              0);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(fonts[0].byFontTag, 0x10);
+    EXPECT_EQ(fonts[0].strName, " Courier");
+    EXPECT_EQ(fonts[0].ulSize, 10u);
+    EXPECT_EQ(fonts[1].usPosition, 7);
+    EXPECT_EQ(fonts[2].byFontTag, 0xFE);   // the marker's slot, then an untouched one
+    EXPECT_EQ(fonts[3].usPosition, 0);
+
+    delete[] fonts;
+    fonts = nullptr;
+    ASSERT_EQ(query(fontList(0, {font(0x10, "position: 1;")})), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(fonts, nullptr);
+}
+
+TEST_F(FontList, AFailingDescriptionEndsTheListAndKeepsTheArray) {
+    EXPECT_EQ(query(fontList(3, {font(0x10, "position: 1;"), font(0x11, "position: 2; name: X"),
+                                 font(0x12, "position: 3;")})),
+              -3);
+    EXPECT_EQ(count, 2);
+    ASSERT_NE(fonts, nullptr);
+    EXPECT_EQ(fonts[1].usPosition, 2);   // set before the faulty item
+    EXPECT_EQ(fonts[2].usPosition, 0);
+}
+
+TEST_F(FontList, TheParserIsCalledThroughTheVirtualTable) {
+    struct Custom : OpenPrtObj {
+        using OpenPrtObj::OpenPrtObj;
+        std::vector<std::string> seen;
+        long parseFontDescription(void* text, unsigned short length, _FONTDETAILS* f) override {
+            seen.emplace_back(static_cast<char*>(text), length);
+            f->lStyle = 5;
+            return 0;
+        }
+    } obj(rig.attached.handle, 0);
+    obj.setBidi(1);
+    answerAll(rig.printer, fontList(2, {font(1, "anything"), font(2, "")}));
+    ASSERT_EQ(obj.bidiGetFontDetails(0, 0, &count, &fonts), 0);
+    EXPECT_EQ(obj.seen, (std::vector<std::string>{"anything", ""}));
+    EXPECT_EQ(fonts[1].lStyle, 5);
+}
+
+TEST_F(FontList, ShortReplies) {
+    EXPECT_EQ(query(ByteVec{0xAA, 0x00}), -2);   // no count
+    EXPECT_EQ(query(Bytes().u8(0).be16(1).u8(4).text("hd")), -2);   // header cut
+    EXPECT_EQ(fonts, nullptr);
+    EXPECT_EQ(count, 0);
+
+    EXPECT_EQ(query(fontList(3, {font(0x10, "position: 1;"), cutLast(font(0x12, "position: 3;"))})), -2);
+    EXPECT_EQ(count, 1);
+    ASSERT_NE(fonts, nullptr);
+    EXPECT_EQ(fonts[1].byFontTag, 0);
+}
+
+TEST(SymbolSets, DecodesEachSet) {
+    PrinterRig rig;
+    answerAll(rig.printer, Bytes().u8(0xAA).be16(2).be16(0x0155).raw({1, 2, 3, 4, 5, 6, 7, 8}).counted("Set A")
+                               .be16(14).zeros(8).counted(""));
+    unsigned short count = 0;
+    _SYMBOLSET* sets = nullptr;
+    ASSERT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), 0);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(sets[0].usSymbolSet, 0x0155);
+    EXPECT_EQ(ByteVec(sets[0].abCharComplement, sets[0].abCharComplement + 8), (ByteVec{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_EQ(sets[0].strName, "Set A");
+    EXPECT_EQ(sets[1].usSymbolSet, 14);
+    delete[] sets;
+
+    answerAll(rig.printer, Bytes().u8(0).be16(0));
+    ASSERT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_NE(sets, nullptr);
+    delete[] sets;
+
+    for (const ByteVec& r : {ByteVec{0, 0}, ByteVec(Bytes().u8(0).be16(1).be16(5).zeros(8).u8(3).text("ab"))}) {
+        answerAll(rig.printer, r);
+        count = 99;
+        sets = nullptr;
+        EXPECT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), -2) << toHex(r);
+        EXPECT_EQ(count, 99);
+        EXPECT_EQ(sets, nullptr);
+    }
+}
+
+TEST(CurrentFont, ReadAndSet) {
+    PrinterRig rig;
+    answerAll(rig.printer, hex("AA 07 01 02 01 55 00 00 00 0C"));
+    _FONTDETAILS f;
+    f.lStyle = 3;
+    ASSERT_EQ(rig.obj.bidiGetCurrentFontInformation(&f), 0);
+    EXPECT_EQ(std::vector<unsigned>({f.byFontTag, f.usPosition, f.usSymbolSet, f.ulSize, unsigned(f.lStyle)}),
+              std::vector<unsigned>({7, 0x0102, 0x0155, 12, 3}));
+    answerAll(rig.printer, hex("AA 09 01 02 01 55 00 00 00"));
+    EXPECT_EQ(rig.obj.bidiGetCurrentFontInformation(&f), -2);
+    EXPECT_EQ(f.byFontTag, 7);
+
+    answerAll(rig.printer, hex("AA 5A"));
+    f.byFontTag = 0x33;
+    unsigned char status = 0;
+    ASSERT_EQ(rig.obj.bidiSetCurrentFontInformation(&f, &status), 0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("33 01 02 01 55 00 00 00 0C"));
+    EXPECT_EQ(status, 0x5A);
+    answerAll(rig.printer, hex("AA"));
+    EXPECT_EQ(rig.obj.bidiSetCurrentFontInformation(&f, &status), -2);
+    EXPECT_EQ(status, 0x5A);
+}
