@@ -45,9 +45,12 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
     std::vector<Slot> table = {
         SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
         SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
-        SLOT(bidiGetPageCounts), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
+        SLOT(bidiGetDeviceChars), SLOT(bidiGetPageCounts), SLOT(bidiGetCodeLevels), SLOT(bidiGetAvailablePorts),
+        SLOT(bidiLoopBack), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
+        SLOT(bidiQueryJobTranAlert), SLOT(bidiQueryTonerAlert), SLOT(bidiJSQueryAlert),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
+        SLOT(bidiQueryJobs), SLOT(bidiDeleteJob), SLOT(bidiChangeJobPriority), SLOT(bidiGetPropertyTag),
         SLOT(bidiQuery), p[0], p[1], p[2], p[3]};
     // CObject's slots: the run-time class, the destructor (two entries in this
     // ABI), Serialize, AssertValid, Dump.
