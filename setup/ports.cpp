@@ -30,7 +30,8 @@ long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
     if (rc != 0 || reply.data == nullptr) return rc;
     // A count byte, then that many port numbers (as many as the reply holds).
     auto r = reply.reader();
-    size_t listed = std::min<size_t>(r.u8(), r.remaining());
+    size_t listed = r.u8();
+    listed = std::min(listed, r.remaining());
     for (size_t i = 0; i < listed; ++i) {
         unsigned port = r.u8();
         if (port < ports) flags[port] = 1;
