@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "kvprtobj/jsalert.h"
@@ -42,19 +43,13 @@ TEST(JobStatusAlert, VersionOneDecodesHeaderCountersAndTexts) {
     JSALERTDATA data(1);
     ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
     EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-    EXPECT_EQ(data.m_wHeaderA, 0xA1);
-    EXPECT_EQ(data.m_wHeaderB, 0xB1B2);
-    EXPECT_EQ(data.m_wHeaderC, 0xC1C2);
-    EXPECT_EQ(data.m_dwStatusByte, 0x5Bu);
-    EXPECT_EQ(data.strHT, "h");
-    EXPECT_EQ(data.strJN, "j");
-    EXPECT_EQ(data.m_strText, "free");
+    EXPECT_EQ(std::make_tuple(data.m_wHeaderA, data.m_wHeaderB, data.m_wHeaderC, data.m_dwStatusByte),
+              std::make_tuple(0xA1, 0xB1B2, 0xC1C2, 0x5Bu));
+    EXPECT_EQ(data.strHT + "|" + data.strJN + "|" + data.m_strText, "h|j|free");
     ASSERT_EQ(data.m_wInputCount, 2);
     const auto& in = data.m_pInputData;
     EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);
-    EXPECT_EQ(in[1].dwCounter1, 1u);
-    EXPECT_EQ(in[1].dwCounter2, 2u);
-    EXPECT_EQ(in[1].dwCounter3, 3u);
+    EXPECT_EQ(std::make_tuple(in[1].dwCounter1, in[1].dwCounter2, in[1].dwCounter3), std::make_tuple(1u, 2u, 3u));
     EXPECT_EQ(in[1].dwCounter4, 0u);   // second block not taken by version 1
     EXPECT_EQ(in[2].dwCounter3, 0u);   // 0xFFFFFFFF reads 0
     EXPECT_EQ(data.m_pValueData, nullptr);

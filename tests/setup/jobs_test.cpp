@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 
 #include "scripted_printer.h"
 
@@ -63,19 +64,12 @@ TEST(QueryJobs, DecodesFullRecordsUntilJobNumberZero) {
     ASSERT_EQ(r.rc, 0);
     ASSERT_EQ(r.count, 2u);
     const auto& j = r.jobs[0];
-    EXPECT_EQ(j.jobByte0, 0xB0);
-    EXPECT_EQ(j.jobNumber, 0x0102);
-    EXPECT_EQ(j.jobByte3, 0xB3u);
-    EXPECT_EQ(j.jobByte4, 0xB4);
-    EXPECT_EQ(j.jobWord5, 0x0506);
-    EXPECT_EQ(j.jobWord7, 0x0708);
+    EXPECT_EQ(std::make_tuple(j.jobByte0, j.jobNumber, j.jobByte3, j.jobByte4, j.jobWord5, j.jobWord7, j.jobByte13),
+              std::make_tuple(0xB0, 0x0102, 0xB3u, 0xB4, 0x0506, 0x0708, 0xBD));
     EXPECT_EQ(toHex(j.jobBytes9, 4), "09 0A 0B 0C");
-    EXPECT_EQ(j.jobByte13, 0xBD);
-    EXPECT_EQ(j.jobLong17, 0x11121314u);
-    EXPECT_EQ(j.jobLong21 + j.jobLong25 + j.jobLong29 + j.jobLong33, 21u + 25 + 29 + 33);
-    EXPECT_EQ(j.jobLong37, 0xFFFFFFF7u);
-    EXPECT_EQ(j.strJobJN, "b");
-    EXPECT_EQ(j.strJobUR, "c");
+    EXPECT_EQ(std::make_tuple(j.jobLong17, j.jobLong21, j.jobLong25, j.jobLong29, j.jobLong33, j.jobLong37),
+              std::make_tuple(0x11121314u, 21u, 25u, 29u, 33u, 0xFFFFFFF7u));
+    EXPECT_EQ(j.strJobJN + "|" + j.strJobUR, "b|c");
     EXPECT_EQ(r.jobs[1].jobNumber, 9);
     EXPECT_EQ(r.jobs[1].strJobJN, "");
 }

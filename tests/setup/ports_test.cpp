@@ -36,6 +36,9 @@ TEST(AvailablePorts, FailureClearsAllFlags) {
     EXPECT_EQ(flags, (std::vector<int>{0, 0, 0}));
     EXPECT_EQ(rig.obj.bidiGetAvailablePorts(3, nullptr), -18);
     EXPECT_EQ(rig.printer.requestCount(), 1u);
+    flags.assign(3, 1);
+    EXPECT_EQ(rig.obj.bidiGetAvailablePorts(-1, flags.data()), -3);   // a negative count is no flags
+    EXPECT_EQ(flags, (std::vector<int>{1, 1, 1}));
 }
 
 TEST(LoopBack, IsSentWhileBidiIsInactive) {

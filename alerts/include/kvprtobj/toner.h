@@ -64,9 +64,10 @@ public:
 
     // Request 0x9A with one byte 00 (first reply buffer of 256 bytes); a reply
     // that begins 02 is decoded into `info`. A reply with another first byte
-    // gives 0 and leaves `info` untouched.
+    // gives 0 and leaves `info` untouched; an empty reply gives -2.
     virtual long bidiQueryTonerInfo(TonerInfoArray& info);
-    // The same from toner alert `alertId`, whose data begin 03 80 01.
+    // The same from toner alert `alertId`, whose data begin 03 80 01 (data of
+    // fewer than 3 bytes give -2).
     virtual long GetTonerAlertData(unsigned short alertId, TonerInfoArray& info);
     // Writes the first supply's page count to object-model variable 07 77
     // (4 bytes, big-endian). Without any supply nothing is written and the
