@@ -209,7 +209,8 @@ public:
     // filled. When the base level cannot be had, its failure code is returned
     // but the parsed records are still handed over. A SLOT line whose value is
     // the single word INA or ISL gives a record with an empty level text.
-    // A null `levels` gives -18 and nothing is sent.
+    // -2 when the working copy of the text cannot be made; a null `levels`
+    // gives -18 and nothing is sent.
     virtual long bidiGetCodeLevels(int& count, CODELEVELS** levels);
     // Request 0x9B, sent even while bidi is marked inactive: flags[p] = 1 for
     // every port p < n that the printer lists, all other flags 0. A negative n
@@ -243,8 +244,9 @@ public:
     // Request 0x75 for one job or, with job number 0, for all. *jobs receives a
     // new array (delete[]) of as many slots as the reply announces, *count the
     // jobs decoded; a job number 0 ends the list. A reply that ends before the
-    // jobs it announces gives -2 with count 0 and no array. Null output
-    // pointers give -18 and nothing is sent.
+    // jobs it announces, or holds a job record too short for its fields, gives
+    // -2 with count 0 and no array. Null output pointers give -18 and nothing
+    // is sent.
     virtual long bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJOBDATA** jobs);
     // Request 0x76 (flag 0) or 0x77 (any other flag) without reply.
     virtual long bidiDeleteJob(unsigned short jobNumber, int flag);
