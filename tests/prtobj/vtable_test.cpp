@@ -59,7 +59,8 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
     std::vector<Slot> table = {
         SLOT(validVelkorProtocols), SLOT(getPrinterType), SLOT(getBidiCaps), SLOT(bidiInitialize),
         SLOT(bidiQueryCaps), SLOT(bidiGetPrinterFamily), SLOT(bidiGetPrinterInfo), SLOT(bidiGetPrinterType),
-        SLOT(bidiGetPageCounts), SLOT(bidiGetStorageOptions), SLOT(bidiGetInputChars),
+        SLOT(bidiGetDeviceChars), SLOT(bidiGetPageCounts), SLOT(bidiGetStorageOptions),
+        SLOT(bidiGetCodeLevels), SLOT(bidiGetAvailablePorts), SLOT(bidiLoopBack), SLOT(bidiGetInputChars),
         SLOT(bidiGetOutputChars), SLOT(bidiResetHostPageCount), SLOT(bidiPORPrinter), SLOT(bidiResetNVRAM),
         SLOT(bidiQueryDSAAlert), SLOT(bidiQueryDeviceStatus), LIST_SLOT(bidiQueryInputStatus),
         SUMMARY_SLOT(bidiQueryInputStatus), LIST_SLOT(bidiQueryOutputStatus), SUMMARY_SLOT(bidiQueryOutputStatus),
@@ -72,9 +73,10 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
         SLOT(bidiROPPushButton), SLOT(bidiROPQueryData), SLOT(bidiROPQueryAlert), SLOT(bidiROPReset),
         SLOT(bidiROPContinue),
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
-        SLOT(bidiQueryOMVarEventAlert),
+        SLOT(bidiQueryOMVarEventAlert), SLOT(bidiQueryJobTranAlert), SLOT(bidiQueryTonerAlert), SLOT(bidiJSQueryAlert),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
-        SLOT(bidiGetInterpreterLU), SLOT(bidiGetFontDetails), SLOT(parseFontDescription),
+        SLOT(bidiQueryJobs), SLOT(bidiDeleteJob), SLOT(bidiChangeJobPriority),
+        SLOT(bidiGetInterpreterLU), SLOT(bidiGetFontDetails), SLOT(parseFontDescription), SLOT(bidiGetPropertyTag),
         SLOT(bidiQuery)};
     table.insert(table.end(), p.begin(), p.end());
     // CObject's slots: the run-time class, the destructor (two entries in this

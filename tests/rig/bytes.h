@@ -1,6 +1,7 @@
 // Big-endian byte builders for hand-made replies and requests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -32,6 +33,9 @@ public:
     Bytes& counted(std::string_view s) { u8(static_cast<unsigned>(s.size())); return text(s); }
     Bytes& zeros(size_t n) { return fill(n, 0); }
     Bytes& fill(size_t n, uint8_t v) { m_bytes.resize(m_bytes.size() + n, v); return *this; }
+
+    // The first n bytes (all of them when there are fewer), for cut-short replies.
+    Bytes first(size_t n) const { return Bytes(ByteVec(m_bytes.begin(), m_bytes.begin() + std::min(n, size()))); }
 
     const ByteVec& vec() const { return m_bytes; }
     operator const ByteVec&() const { return m_bytes; }

@@ -26,6 +26,8 @@
 #ifndef KVPO_LOCAL
 #define KVPO_LOCAL __attribute__((visibility("hidden")))
 #endif
+class JOBINFOSTRINGS;   // kvprtobj/jobs.h
+class JSALERTDATA;      // kvprtobj/jsalert.h
 
 // One variable of a multiple read of object-model variables.
 struct KVPO_API _MULTIOMVAR {
@@ -72,6 +74,12 @@ struct KVPO_API _FONTDETAILS {
 struct KVPO_API _SYMBOLSET {
     uint16_t usSymbolSet = 0;           // symbol-set id
     uint8_t abCharComplement[8] = {};   // character complement as the printer sent it
+    CString strName;
+};
+
+// A custom name of a form or an output bin (bidiGetFormNames, bidiGetOutputBinNicknames).
+struct KVPO_API _CUSTOMNAME {
+    uint16_t usNumber = 0;   // number of the form or output bin
     CString strName;
 };
 
@@ -212,6 +220,18 @@ public:
 
     // ---- records of device characteristics ----
 
+    // The device characteristics of bidiGetDeviceChars. The printer gives the
+    // meaning of the three bytes and of texts 1 and 3; the library carries them.
+    struct DEVICECHARS {
+        uint8_t byReply7 = 0;    // reply byte 7
+        CString strText1;        // first counted text
+        CString strCodeLevel;    // second counted text: the printer's base code level
+        CString strText3;        // third counted text
+        uint32_t ulReply2 = 0;   // reply byte 2
+        uint32_t ulReply11 = 0;  // reply byte 11
+        uint32_t ulSizeKB = 0;   // reply bytes 19-22 (a byte count) in kilobytes, rounded down
+    };
+
     // Ids of input bins that hosts map to display texts (INPUTBIN::usBinId).
     // IB_NONE: a bin that neither naming step recognises.
     enum InputBinId : uint16_t {
@@ -329,6 +349,45 @@ public:
 
     // ---- records of configuration, jobs and setup ----
 
+    // The keyed items of a job-information text (kvprtobj/jobs.h).
+    using JOBINFOSTRINGS = ::JOBINFOSTRINGS;
+
+    // One component's code level (bidiGetCodeLevels). Component codes: 7701 the
+    // printer's base level, 7702 ENG, 7703 ENGB, 7704 ENGF, 7705 PNL, 7706 DPX,
+    // 7707 network adapter (INA, INA1, INA2 or a slot), 7708 CONT, 7709 FLKER,
+    // 7710 a slot holding an ISL.
+    struct CODELEVELS {
+        int32_t lComponentId = 0;
+        int32_t iInstance = 0;   // 0 for a single component; 1 or 2 for INA1/INA2; the slot number
+        CString strCodeLevel;    // the level as the printer gave it
+    };
+
+    // The printer's property tag (bidiGetPropertyTag, bidiSetPropertyTag).
+    struct PROPERTYTAG {
+        CString strTag;
+    };
+
+    // One print job (bidiQueryJobs, bidiQueryJobTranAlert); the fields are named
+    // by their place in the printer's job record.
+    struct KVPJOBDATA {
+        uint8_t jobByte0 = 0;
+        uint16_t jobNumber = 0;   // never 0 in a decoded job
+        uint32_t jobByte3 = 0;
+        uint8_t jobByte4 = 0;
+        uint16_t jobWord5 = 0;
+        uint16_t jobWord7 = 0;
+        uint8_t jobBytes9[4] = {};
+        uint8_t jobByte13 = 0;
+        uint32_t jobLong17 = 0;
+        uint32_t jobLong21 = 0;   // this and the following: full records only
+        uint32_t jobLong25 = 0;
+        uint32_t jobLong29 = 0;
+        uint32_t jobLong33 = 0;
+        uint32_t jobLong37 = 0;
+        CString strJobJN;         // the JN item of the job-information texts
+        CString strJobUR;         // the UR item
+    };
+
     // Reply buffer sizes of the transport.
     static constexpr unsigned long kDefaultReplySize = 2048;
     static constexpr unsigned long kMaxReplySize = 64000;
@@ -398,6 +457,22 @@ public:
     // printer's status byte. A reply shorter than 2 bytes gives -2, *status untouched.
     long bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* status);
 
+    // Writes the property tag (object-model variable 07 54): the result of bidiSetOMVar.
+    long bidiSetPropertyTag(const CString& tag);
+
+    // Custom names of forms (requests 0x8F, 0x91) and output bins (0x8E, 0x92).
+    // A read hands over a new array (delete[]) of *count names; with a count of
+    // 0 the array pointer is not touched. A reply too short for the count or
+    // for an entry it announces gives -2 with both outputs untouched; null
+    // output pointers give -18 and nothing is sent.
+    long bidiGetFormNames(_CUSTOMNAME** names, unsigned short* count);
+    long bidiGetOutputBinNicknames(_CUSTOMNAME** names, unsigned short* count);
+    // A write sends the name with a terminating 0 byte behind a length byte
+    // holding its length + 1; a name of 255 characters or more does not fit
+    // that byte and is refused with -3 (nothing is sent).
+    long bidiSetFormName(unsigned short number, const CString& name);
+    long bidiSetOutputBinNickname(unsigned short number, const CString& name);
+
     // ---- virtual functions, in table order ----
     virtual int validVelkorProtocols();
     virtual void getPrinterType(unsigned long* type, unsigned long* subtype) const;
@@ -407,6 +482,12 @@ public:
     virtual long bidiGetPrinterFamily(unsigned long* family);
     virtual long bidiGetPrinterInfo(PRTINFO* info);
     virtual long bidiGetPrinterType(unsigned long* type, unsigned long* rawType);
+    // Request 0x10. The three texts are emptied first; a non-empty second text
+    // is also kept in the object for bidiGetCodeLevels. A null record gives -18
+    // (nothing sent). A reply that does not hold every fixed field and all three
+    // counted texts gives -2: the texts stay empty, the numeric fields and the
+    // kept code level as they were.
+    virtual long bidiGetDeviceChars(DEVICECHARS* chars);
     virtual long bidiGetPageCounts(PAGECOUNTDATA* counts);
     // Storage devices (request 0x14): the first flash, disk and font-cartridge
     // entries. An entry is text up to its first 0 byte, split into fields at
@@ -417,6 +498,22 @@ public:
     // record field unchanged. A reply whose entries run past its end gives -2
     // with the record untouched.
     virtual long bidiGetStorageOptions(STORAGEOPTIONS* options);
+    // One record per component named in the printer's code-level text
+    // (miscellaneous variable 00 A6), headed by the base level (7701) kept from
+    // bidiGetDeviceChars or asked for with it. *levels receives a new array
+    // (delete[]) of 1 + (colons in the text) slots whose first `count` are
+    // filled. When the base level cannot be had, its failure code is returned
+    // but the parsed records are still handed over. A SLOT line whose value is
+    // the single word INA or ISL gives a record with an empty level text.
+    // -2 when the working copy of the text cannot be made; a null `levels`
+    // gives -18 and nothing is sent.
+    virtual long bidiGetCodeLevels(int& count, CODELEVELS** levels);
+    // Request 0x9B, sent even while bidi is marked inactive: flags[p] = 1 for
+    // every port p < n that the printer lists, all other flags 0. A negative n
+    // is taken as 0 (no flags). A null `flags` gives -18 and nothing is sent.
+    virtual long bidiGetAvailablePorts(int n, int* flags);
+    // Request 0x34, sent even while bidi is marked inactive; the reply is not examined.
+    virtual long bidiLoopBack();
     // Input bins (request 0x12). Success: *count = N and *bins a new array of N
     // (allocated also when N is 0). A bin's id comes from parseInputBinsByName
     // when it is named, else from parseInputBinsByID; a bin neither recognises
@@ -504,11 +601,33 @@ public:
     // five bytes or a type-12 alert shorter than four (record untouched); -18,
     // record untouched, when the copy of the value cannot be made.
     virtual long bidiQueryOMVarEventAlert(unsigned short alertId, void* event);
+    // Reads a job-transition alert (family 0x5FD) into the KVPJOBDATA at `job`.
+    // Data that do not begin 03 20, or whose job record is cut short or has job
+    // number 0, give -2 (a cut record leaves the job untouched). A null `job`
+    // gives -18 and nothing is read.
+    virtual long bidiQueryJobTranAlert(unsigned short alertId, void* job);
+    // The raw data of a toner alert (family 0x600): on success `data` is a new
+    // buffer of `length` bytes that the caller releases with ::operator delete.
+    virtual long bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length);
+    // Reads a job-status alert (family 0x5F6) into `data` (see kvprtobj/jsalert.h).
+    virtual long bidiJSQueryAlert(unsigned short alertId, JSALERTDATA& data);
     virtual void setUserData(unsigned long data);   // kept as 32 bits
     virtual unsigned long getUserData();
     virtual void getVersionNumber(CString directory, CString* version);
     virtual void setNotificationWindow(HWND window);
     virtual void setBidi(int bActive);
+    // Request 0x75 for one job or, with job number 0, for all. *jobs receives a
+    // new array (delete[]) of as many slots as the reply announces, *count the
+    // jobs decoded; a job number 0 ends the list. A reply that ends before the
+    // jobs it announces, or holds a job record too short for its fields, gives
+    // -2 with count 0 and no array. Null output pointers give -18 and nothing
+    // is sent.
+    virtual long bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJOBDATA** jobs);
+    // Request 0x76 (flag 0) or 0x77 (any other flag) without reply.
+    virtual long bidiDeleteJob(unsigned short jobNumber, int flag);
+    // Request 0x98; *answer receives the reply's first byte (0 without one).
+    // A null `answer` gives -18 and nothing is sent.
+    virtual long bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer);
     // The logical unit of interpreter 1..5 (request 0x20): 0 and *lu set when
     // found; 1 (interpreter 1 only) when nothing matched but an entry marked
     // FF FF was passed over; -2 when not found. An entry name must end with a 0
@@ -544,6 +663,8 @@ public:
     //   whatever the locale), values beyond 32 bits after the scaling by 100
     //   saturate, a value that is not a number gives 0.
     virtual long parseFontDescription(void* description, unsigned short length, _FONTDETAILS* details);
+    // Empties the tag and returns 0 (-18 for a null record); the tag is not read from the printer.
+    virtual long bidiGetPropertyTag(PROPERTYTAG* tag);
     virtual long bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
                            unsigned long* replyLength, int bAllocate, int bForce);
 
@@ -598,6 +719,13 @@ protected:
     virtual void parseOutputBinsByName(const CString& name, unsigned short* binId);
 
     void setBidiRetryCount(int count) { m_nBidiRetryCount = count; }
+
+    // Decodes the job record of `length` bytes at `record` into `job`: 1 when
+    // taken; 0 for job number 0 (then only jobByte0, jobNumber and the two texts,
+    // emptied, are written); -1 when the record ends before a field it must hold
+    // (job untouched). A short record (bShortRecord non-zero) ends after byte 20;
+    // a full one holds bytes 21-40 and the two counted job-information texts.
+    int ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigned long length, int bShortRecord);
 
     std::mutex m_csBidi;                 // guards m_caps.bBidiActive, one access at a time
     short m_sBceAppId = 0;

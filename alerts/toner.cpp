@@ -1,0 +1,204 @@
+// Toner prediction: supply information from the printer or from a toner
+// alert, decoded into TonerInfo records with an estimate and a gauge each.
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <type_traits>
+
+#include "kvprtobj/prtobj.h"
+#include "kvprtobj/toner.h"
+#include "prtobj/internal/reply.h"
+
+using TonerInfo = KvTonerPrediction::TonerInfo;
+using TonerInfoArray = KvTonerPrediction::TonerInfoArray;
+
+static_assert(std::is_trivially_copyable_v<TonerInfo>, "records are copied byte for byte");
+
+namespace {
+
+constexpr unsigned short kTonerInfoRequest = 0x9A;
+constexpr unsigned long kTonerInfoFirstBuffer = 256;
+constexpr unsigned long kTonerAlertFamily = 0x600;
+
+// What precedes the toner data in a reply and in an alert.
+constexpr unsigned char kInfoPrefix[] = {0x02};
+constexpr unsigned char kAlertPrefix[] = {0x03, 0x80, 0x01};
+
+// 1 when the data begin with `prefix`, 0 when they begin otherwise, -2 when
+// they are shorter than the prefix.
+template <size_t N>
+int checkPrefix(const kvpo::Buffer& data, const unsigned char (&prefix)[N]) {
+    auto r = data.reader();
+    if (!r.has(N)) return -2;
+    for (unsigned char expected : prefix)
+        if (r.u8() != expected) return 0;
+    return 1;
+}
+
+constexpr uint8_t kLevelMask = 0x7F;
+constexpr uint8_t kTopGauge = 94;
+constexpr uint32_t kGaugeSpan = 80;
+
+// Format 1: 35 bytes and a counted field.
+void decodeFormat1(kvpo::ReplyReader& r, uint8_t common, TonerInfo& t) {
+    t.bySupplyId = r.u8();
+    t.byAttribute = common;
+    t.ulValueA = r.be32();
+    t.ulPageCount = r.be32();
+    t.ulBasePageCount = r.be32();
+    t.ulValueB = r.be32();
+    t.byLevelCount = r.u8();
+    t.byLevel = r.u8();
+    t.byValueC = r.u8();
+    r.skip(r.u8());
+    t.ulValueD = r.be32();
+    t.ulAdjustHigh = r.be16();
+    t.ulAdjustLow = r.be16();
+    t.ulStepHigh = r.be16();
+    t.ulStepLow = r.be16();
+    t.ulStep = r.be16();
+}
+
+// Format 2: 14 bytes; the level count and level are the low bytes of 32-bit values.
+void decodeFormat2(kvpo::ReplyReader& r, TonerInfo& t) {
+    t.bySupplyId = r.u8();
+    t.byAttribute = r.u8();
+    t.byLevelCount = static_cast<uint8_t>(r.be32() & 0xFF);
+    t.byLevel = static_cast<uint8_t>(r.be32() & 0xFF);
+    t.ulValueD = r.be32();
+}
+
+// The adjustment of the estimate: ulAdjustHigh at or above ulStepHigh,
+// ulAdjustLow at or below ulStepLow, in between interpolated in double
+// precision (the adjustment difference unsigned, the step differences signed)
+// and truncated toward zero; a value outside 32 bits wraps.
+uint32_t adjustment(const TonerInfo& t) {
+    if (t.ulStep >= t.ulStepHigh) return t.ulAdjustHigh;
+    if (t.ulStep <= t.ulStepLow) return t.ulAdjustLow;
+    const double span = static_cast<uint32_t>(t.ulAdjustHigh - t.ulAdjustLow);
+    const double toHigh = static_cast<int32_t>(t.ulStepHigh - t.ulStep);
+    const double steps = static_cast<int32_t>(t.ulStepHigh - t.ulStepLow);
+    const double adjust = std::trunc(t.ulAdjustHigh - span * toHigh / steps);
+    return static_cast<uint32_t>(static_cast<int64_t>(adjust));
+}
+
+// 94 at the top step; the steps below it spread over 0..80. With two level
+// steps or fewer there is nothing to spread: every step but the top shows 0.
+uint8_t gauge(uint32_t level, uint8_t levelCount) {
+    if (static_cast<int>(level) == levelCount - 1) return kTopGauge;
+    const uint32_t below = static_cast<uint32_t>(levelCount - 2);
+    if (below == 0) return 0;
+    return static_cast<uint8_t>(level * kGaugeSpan / below);
+}
+
+void predict(TonerInfo& t) {
+    const uint32_t level = t.byLevel & kLevelMask;
+    t.lEstimate = -1;
+    t.lEstimate2 = -1;
+    if (t.ulStep != 0) {
+        const uint32_t used = t.ulPageCount - t.ulBasePageCount;
+        const auto estimate = static_cast<int32_t>(level * t.ulStep - used + adjustment(t));
+        t.lEstimate = estimate < 0 ? 0 : estimate;
+    }
+    t.byGauge1 = t.byGauge2 = gauge(level, t.byLevelCount);
+}
+
+}  // namespace
+
+// ---- TonerInfoArray ----
+
+TonerInfoArray::TonerInfoArray(const TonerInfoArray& other) { *this = other; }
+
+TonerInfoArray& TonerInfoArray::operator=(const TonerInfoArray& other) {
+    if (this == &other) return *this;
+    allocateArray(other.m_nSupplies);
+    if (m_nSupplies != 0) std::memcpy(m_pInfo, other.m_pInfo, m_nSupplies * sizeof(TonerInfo));
+    return *this;
+}
+
+TonerInfoArray::~TonerInfoArray() { ::operator delete(m_pInfo); }
+
+unsigned int TonerInfoArray::numSupplies() const { return m_nSupplies; }
+
+TonerInfo* TonerInfoArray::operator[](unsigned int index) { return m_pInfo + index; }
+
+void TonerInfoArray::allocateArray(unsigned int count) {
+    ::operator delete(m_pInfo);
+    m_pInfo = nullptr;
+    m_nSupplies = 0;
+    if (count == 0) return;
+    m_pInfo = static_cast<TonerInfo*>(::operator new(count * sizeof(TonerInfo)));
+    for (unsigned int i = 0; i < count; ++i) new (m_pInfo + i) TonerInfo{};
+    m_nSupplies = count;
+}
+
+// ---- KvTonerPrediction ----
+
+KvTonerPrediction::KvTonerPrediction(KVPrtObj* printer) : m_pPrtObj(printer) {}
+
+long KvTonerPrediction::bidiQueryTonerInfo(TonerInfoArray& info) {
+    unsigned char request[1] = {0x00};
+    kvpo::Buffer reply(kTonerInfoFirstBuffer);
+    long rc = m_pPrtObj->bidiQuery(kTonerInfoRequest, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    int prefix = checkPrefix(reply, kInfoPrefix);
+    if (prefix != 1) return prefix;
+    return parseTonerData(reply.bytes() + sizeof kInfoPrefix, reply.length - sizeof kInfoPrefix, info);
+}
+
+long KvTonerPrediction::GetTonerAlertData(unsigned short alertId, TonerInfoArray& info) {
+    kvpo::Buffer alert;
+    unsigned char* data = nullptr;
+    long rc = m_pPrtObj->bidiQueryTonerAlert(alertId, data, alert.length);
+    alert.data = data;
+    if (rc != 0 || alert.data == nullptr) return rc;
+    int prefix = checkPrefix(alert, kAlertPrefix);
+    if (prefix != 1) return prefix;
+    return parseTonerData(alert.bytes() + sizeof kAlertPrefix, alert.length - sizeof kAlertPrefix, info);
+}
+
+long KvTonerPrediction::bidiResetPageCount() {
+    TonerInfoArray supplies;
+    long rc = bidiQueryTonerInfo(supplies);
+    if (rc != 0) return rc;
+    if (supplies.numSupplies() == 0) return -2;   // no page count to write back
+    const uint32_t count = supplies[0]->ulPageCount;
+    unsigned char value[4] = {static_cast<unsigned char>(count >> 24), static_cast<unsigned char>(count >> 16),
+                              static_cast<unsigned char>(count >> 8), static_cast<unsigned char>(count)};
+    unsigned char id[2] = {0x07, 0x77};
+    return m_pPrtObj->bidiSetOMVar(id, value, sizeof value);
+}
+
+long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long length, TonerInfoArray& info) {
+    kvpo::ReplyReader r(data, length);
+    r.skip(r.u8());   // leading field
+    const uint8_t supplies = r.u8();
+    if (!r.ok()) return -2;
+
+    TonerInfoArray parsed;
+    parsed.allocateArray(supplies);
+    if (supplies != 0) {
+        r.skip(1);
+        const uint8_t common = r.u8();
+        const uint8_t format = r.u8();
+        for (unsigned int i = 0; i < supplies; ++i) {
+            TonerInfo& t = *parsed[i];
+            if (format == 1) {
+                decodeFormat1(r, common, t);
+                predict(t);
+            } else if (format == 2) {
+                decodeFormat2(r, t);
+            }
+        }
+        if (!r.ok()) return -2;
+    }
+    info = parsed;
+    return 0;
+}
+
+long KVPrtObj::bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length) {
+    void* alert = nullptr;
+    long rc = bidiQueryAlert(alertId, kTonerAlertFamily, &alert, &length, 2);
+    data = static_cast<unsigned char*>(alert);
+    return rc;
+}

@@ -1,0 +1,48 @@
+// Device characteristics: request 0x10, a reply of fixed offsets followed by
+// three counted texts, the second of them the printer's base code level.
+#include <utility>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+constexpr unsigned short kDeviceCharsRequest = 0x10;
+
+// Offsets into the reply.
+constexpr size_t kReply2 = 2;
+constexpr size_t kReply7 = 7;
+constexpr size_t kReply11 = 11;
+constexpr size_t kByteCount = 19;   // 4 bytes, big-endian
+constexpr size_t kTexts = 33;       // three counted texts, one after another
+
+}  // namespace
+
+long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
+    if (chars == nullptr) return -18;
+    chars->strText1.clear();
+    chars->strCodeLevel.clear();
+    chars->strText3.clear();
+
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kDeviceCharsRequest, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    // Decoded whole or not at all: a reply cut short leaves the record as it is.
+    auto r = reply.reader();
+    DEVICECHARS decoded;
+    decoded.byReply7 = r.byteAt(kReply7);
+    decoded.ulReply2 = r.byteAt(kReply2);
+    decoded.ulReply11 = r.byteAt(kReply11);
+    r.seek(kByteCount);
+    decoded.ulSizeKB = r.be32() >> 10;
+    r.seek(kTexts);
+    decoded.strText1 = r.countedText();
+    decoded.strCodeLevel = r.countedText();
+    decoded.strText3 = r.countedText();
+    if (!r.ok()) return -2;
+
+    if (!decoded.strCodeLevel.empty()) m_strCodeLevel = decoded.strCodeLevel;
+    *chars = std::move(decoded);
+    return 0;
+}

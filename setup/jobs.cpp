@@ -1,0 +1,132 @@
+// Print jobs: the job list, deleting a job, changing its priority, the job
+// record of a job-transition alert, and the job record decoder they share.
+#include <memory>
+#include <new>
+#include <utility>
+
+#include "kvprtobj/jobs.h"
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+
+constexpr unsigned short kQueryJobs = 0x75;
+constexpr unsigned short kDeleteJob = 0x76;
+constexpr unsigned short kDeleteJobFlagged = 0x77;
+constexpr unsigned short kChangeJobPriority = 0x98;
+constexpr unsigned long kJobTransitionFamily = 0x5FD;
+
+unsigned char highByte(unsigned short v) { return static_cast<unsigned char>(v >> 8); }
+unsigned char lowByte(unsigned short v) { return static_cast<unsigned char>(v & 0xFF); }
+
+}  // namespace
+
+long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJOBDATA** jobs) {
+    if (count == nullptr || jobs == nullptr) return -18;
+    *count = 0;
+    *jobs = nullptr;
+    unsigned char request[5] = {0xFF, highByte(jobNumber), lowByte(jobNumber), 0x00,
+                                static_cast<unsigned char>(jobNumber == 0 ? 0x40 : 0x01)};
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kQueryJobs, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc != 0 || reply.data == nullptr) return rc;
+
+    // A length byte and that many bytes skipped, the job count, two unused
+    // bytes, then the jobs, each a 16-bit length and that many record bytes.
+    auto r = reply.reader();
+    r.skip(r.u8());
+    const unsigned announced = r.be16();
+    r.skip(2);
+    if (!r.ok()) return -2;
+    if (announced == 0) return 0;
+
+    std::unique_ptr<KVPJOBDATA[]> array(new (std::nothrow) KVPJOBDATA[announced]);
+    if (!array) return -18;
+    unsigned decoded = 0;
+    while (decoded < announced) {
+        auto record = r.sub(r.be16());
+        if (!r.ok()) return -2;
+        int taken = ParseJobData(&array[decoded], record.here(), record.size(), 0);
+        if (taken < 0) return -2;
+        if (taken == 0) break;   // job number 0 ends the list
+        ++decoded;
+    }
+    *jobs = array.release();
+    *count = decoded;
+    return 0;
+}
+
+long KVPrtObj::bidiDeleteJob(unsigned short jobNumber, int flag) {
+    unsigned char request[2] = {highByte(jobNumber), lowByte(jobNumber)};
+    return bidiQuery(flag == 0 ? kDeleteJob : kDeleteJobFlagged, request, sizeof request, nullptr, nullptr, 0, 0);
+}
+
+long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer) {
+    if (answer == nullptr) return -18;
+    *answer = 0;
+    unsigned char request[3] = {priority, highByte(jobNumber), lowByte(jobNumber)};
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kChangeJobPriority, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    if (rc == 0 && reply.data != nullptr) {
+        auto r = reply.reader();
+        uint8_t first = r.u8();
+        if (r.ok()) *answer = first;
+    }
+    return rc;
+}
+
+long KVPrtObj::bidiQueryJobTranAlert(unsigned short alertId, void* job) {
+    if (job == nullptr) return -18;
+    kvpo::Buffer alert;
+    long rc = bidiQueryAlert(alertId, kJobTransitionFamily, &alert.data, &alert.length, 2);
+    if (rc != 0 || alert.data == nullptr) return rc;
+    auto r = alert.reader();
+    if (r.u8() != 0x03 || r.u8() != 0x20) return -2;
+    return ParseJobData(static_cast<KVPJOBDATA*>(job), r.here(), r.remaining(), 1) == 1 ? 0 : -2;
+}
+
+int KVPrtObj::ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigned long length, int bShortRecord) {
+    // Decoded into a copy, which replaces the job only when the record held
+    // every field it must hold.
+    kvpo::ReplyReader r(record, length);
+    KVPJOBDATA d = *job;
+    d.strJobJN.clear();
+    d.strJobUR.clear();
+    d.jobByte0 = r.u8();
+    d.jobNumber = r.be16();
+    if (!r.ok()) return -1;
+    if (d.jobNumber == 0) {
+        *job = std::move(d);
+        return 0;
+    }
+    d.jobByte3 = r.u8();
+    d.jobByte4 = r.u8();
+    d.jobWord5 = r.be16();
+    d.jobWord7 = r.be16();
+    r.bytes(d.jobBytes9, sizeof d.jobBytes9);
+    d.jobByte13 = r.u8();
+    r.skip(3);
+    d.jobLong17 = r.be32();
+    if (!bShortRecord) {
+        d.jobLong21 = r.be32();
+        d.jobLong25 = r.be32();
+        d.jobLong29 = r.be32();
+        d.jobLong33 = r.be32();
+        d.jobLong37 = r.be32();
+        // Two counted job-information texts, split into one set of items.
+        uint8_t firstLength = r.u8();
+        auto first = r.sub(firstLength);
+        uint8_t secondLength = r.u8();
+        auto second = r.sub(secondLength);
+        if (r.ok()) {
+            JOBINFOSTRINGS info;
+            info.parseJobInfo(firstLength, reinterpret_cast<const char*>(first.here()));
+            info.parseJobInfo(secondLength, reinterpret_cast<const char*>(second.here()));
+            if (!info.strJN.empty()) d.strJobJN = info.strJN;
+            if (!info.strUR.empty()) d.strJobUR = info.strUR;
+        }
+    }
+    if (!r.ok()) return -1;
+    *job = std::move(d);
+    return 1;
+}

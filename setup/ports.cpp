@@ -1,0 +1,45 @@
+// Property tag, available ports and loopback.
+#include <algorithm>
+
+#include "kvprtobj/prtobj.h"
+#include "prtobj/internal/reply.h"
+
+namespace {
+constexpr unsigned short kAvailablePortsRequest = 0x9B;
+constexpr unsigned short kLoopBackRequest = 0x34;
+}  // namespace
+
+long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
+    if (tag == nullptr) return -18;
+    tag->strTag.clear();
+    return 0;
+}
+
+long KVPrtObj::bidiSetPropertyTag(const CString& tag) {
+    unsigned char id[2] = {0x07, 0x54};
+    return bidiSetOMVar(id, const_cast<char*>(tag.data()), tag.size());
+}
+
+long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
+    if (flags == nullptr) return -18;
+    const unsigned ports = n > 0 ? static_cast<unsigned>(n) : 0;
+    std::fill_n(flags, ports, 0);
+
+    kvpo::Buffer reply;
+    long rc = bidiQuery(kAvailablePortsRequest, nullptr, 0, &reply.data, &reply.length, 1, 1);
+    if (rc != 0 || reply.data == nullptr) return rc;
+    // A count byte, then that many port numbers (as many as the reply holds).
+    auto r = reply.reader();
+    size_t listed = r.u8();
+    listed = std::min(listed, r.remaining());
+    for (size_t i = 0; i < listed; ++i) {
+        unsigned port = r.u8();
+        if (port < ports) flags[port] = 1;
+    }
+    return rc;
+}
+
+long KVPrtObj::bidiLoopBack() {
+    kvpo::Buffer reply;
+    return bidiQuery(kLoopBackRequest, nullptr, 0, &reply.data, &reply.length, 1, 1);
+}

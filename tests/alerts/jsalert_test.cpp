@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "kvprtobj/jsalert.h"
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Input {
+    uint32_t c1, c2, c3, c4 = 0, c5 = 0;
+};
+
+// A job-status alert with the blocks of every data version; `valueSize` 4
+// carries 32-bit values, any other size ids only.
+Bytes jsAlert(const std::vector<Input>& inputs, const std::string& info = "JN=job", const std::string& text = "text",
+              std::vector<std::pair<uint8_t, uint32_t>> values = {}, uint8_t valueSize = 4) {
+    Bytes b{0x03, 0x01};
+    b.u8(static_cast<unsigned>(inputs.size())).u8(0xA1).be16(0xB1B2).be16(0xC1C2);
+    for (const auto& in : inputs) b.be32(in.c1).be32(in.c2).be32(in.c3);
+    b.zeros(2).u8(0x5B).counted(info).counted(text).fill(4, 0xEE);
+    for (const auto& in : inputs) b.zeros(2).be32(in.c4).be32(in.c5);
+    b.u8(0x7A).u8(static_cast<unsigned>(values.size())).u8(valueSize);
+    for (auto [id, value] : values) {
+        b.u8(id);
+        if (valueSize == 4) b.be32(value);
+    }
+    return b;
+}
+
+long decode(PrinterRig& rig, const Bytes& alert, JSALERTDATA& data) {
+    rig.printer.setAlert(9, alert);
+    return rig.obj.bidiJSQueryAlert(9, data);
+}
+
+}  // namespace
+
+TEST(JobStatusAlert, VersionOneDecodesHeaderCountersAndTexts) {
+    PrinterRig rig;
+    JSALERTDATA data(1);
+    ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
+    EXPECT_EQ(rig.printer.alertFlags().back(), 2);
+    EXPECT_EQ(std::make_tuple(data.m_wHeaderA, data.m_wHeaderB, data.m_wHeaderC, data.m_dwStatusByte),
+              std::make_tuple(0xA1, 0xB1B2, 0xC1C2, 0x5Bu));
+    EXPECT_EQ(data.strHT + "|" + data.strJN + "|" + data.m_strText, "h|j|free");
+    ASSERT_EQ(data.m_wInputCount, 2);
+    const auto& in = data.m_pInputData;
+    EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);
+    EXPECT_EQ(std::make_tuple(in[1].dwCounter1, in[1].dwCounter2, in[1].dwCounter3), std::make_tuple(1u, 2u, 3u));
+    EXPECT_EQ(in[1].dwCounter4, 0u);   // second block not taken by version 1
+    EXPECT_EQ(in[2].dwCounter3, 0u);   // 0xFFFFFFFF reads 0
+    EXPECT_EQ(data.m_pValueData, nullptr);
+}
+
+TEST(JobStatusAlert, LaterVersionsAddSecondBlockAndValues) {
+    PrinterRig rig;
+    JSALERTDATA data(3);
+    ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}}, "", "", {{0x10, 0x01020304}, {0x11, 7}}), data), 0);
+    EXPECT_EQ(data.m_pInputData[1].dwCounter4, 4u);
+    EXPECT_EQ(data.m_pInputData[1].dwCounter5, 5u);
+    EXPECT_EQ(data.m_byValueTag, 0x7A);
+    ASSERT_EQ(data.m_wValueCount, 2);
+    EXPECT_EQ(data.m_pValueData[1].byValueId, 0x10);
+    EXPECT_EQ(data.m_pValueData[1].dwValue, 0x01020304u);
+    EXPECT_EQ(data.m_pValueData[2].dwValue, 7u);
+
+    JSALERTDATA narrow(3);   // values of another size: the first id only, count 0
+    ASSERT_EQ(decode(rig, jsAlert({}, "", "", {{0x21, 0}, {0x22, 0}}, 2), narrow), 0);
+    EXPECT_EQ(narrow.m_wValueCount, 0);
+    EXPECT_EQ(narrow.m_pValueData[1].byValueId, 0x21);
+    EXPECT_EQ(narrow.m_pValueData[2].byValueId, 0);
+    ASSERT_NE(narrow.m_pInputData, nullptr);   // N = 0: record 0 only
+    EXPECT_EQ(narrow.m_wInputCount, 0);
+}
+
+TEST(JobStatusAlert, PrinterTypeOneCorrectsCountersAtSomeLevels) {
+    const struct {
+        uint32_t type;
+        const char* level;
+        uint32_t a, b, c1, c2;
+    } cases[] = {
+        {1, "x3.1.0.0", 1000, 1200, 900, 1000},         {1, "x3.0.2.9", 1000, 1200, 900, 1000},
+        {1, "x3.0.3.0", 1000, 1200, 1000, 1200},        {0, "x3.1.0.0", 1000, 1200, 1000, 1200},
+        {1, "x3.1.0.0", 1200, 1000, 0x80000514, 1200},  // unsigned difference, logical shift
+    };
+    for (const auto& c : cases) {
+        PrinterRig rig;
+        rig.obj.m_dwPrinterType = c.type;
+        rig.obj.m_strCodeLevel = c.level;
+        JSALERTDATA data(1);
+        ASSERT_EQ(decode(rig, jsAlert({{c.a, c.b, 0}}), data), 0);
+        EXPECT_EQ(data.m_pInputData[1].dwCounter1, c.c1) << c.level << " " << c.a;
+        EXPECT_EQ(data.m_pInputData[1].dwCounter2, c.c2) << c.level << " " << c.a;
+    }
+}
+
+TEST(JobStatusAlert, ShortOrForeignAlertsLeaveTheObjectUntouched) {
+    const Bytes full = jsAlert({{1, 2, 3}}, "JN=j", "t", {{1, 2}});
+    const size_t versionOneEnd = full.size() - 10 - 3 - 5;
+    for (uint32_t version : {1u, 3u}) {
+        for (size_t cut = 0; cut < (version == 1 ? versionOneEnd : full.size()); ++cut) {
+            PrinterRig rig;
+            JSALERTDATA data(version);
+            ASSERT_EQ(decode(rig, full.first(cut), data), -2) << version << " " << cut;
+            EXPECT_EQ(data.m_pInputData, nullptr);
+            EXPECT_EQ(data.strJN, "");
+        }
+    }
+    PrinterRig rig;
+    JSALERTDATA data(1);
+    EXPECT_EQ(decode(rig, full.first(versionOneEnd), data), 0);
+    ByteVec foreign = full.vec();
+    foreign[1] = 0x02;
+    EXPECT_EQ(decode(rig, Bytes(foreign), data), -2);
+}
+
+TEST(JobStatusAlert, SecondDecodeReplacesTheArrays) {
+    PrinterRig rig;
+    JSALERTDATA data(3);
+    ASSERT_EQ(decode(rig, jsAlert({{1, 1, 1}, {2, 2, 2}}, "HT=h", "", {{5, 5}}), data), 0);
+    ASSERT_EQ(decode(rig, jsAlert({{3, 3, 3}}, "JN=j", "", {}), data), 0);
+    EXPECT_EQ(data.m_wInputCount, 1);
+    EXPECT_EQ(data.m_pInputData[1].dwCounter1, 3u);
+    EXPECT_EQ(data.strHT, "h");   // job-information items add up
+    EXPECT_EQ(data.m_wValueCount, 0);
+    ASSERT_NE(data.m_pValueData, nullptr);   // no new values: the earlier list stays
+    EXPECT_EQ(data.m_pValueData[1].dwValue, 5u);
+}

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+#include <vector>
+
+#include "kvprtobj/toner.h"
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+namespace {
+
+using TonerInfoArray = KvTonerPrediction::TonerInfoArray;
+
+struct Supply {
+    uint8_t id = 1;
+    uint32_t pageCount = 1200, basePageCount = 1000;
+    uint8_t levelCount = 6, level = 3;
+    std::string counted;
+    uint16_t adjustHigh = 1000, adjustLow = 500, stepHigh = 60, stepLow = 40, step = 50;
+};
+
+Bytes format1(const Supply& s) {
+    return Bytes()
+        .u8(s.id).be32(0xA0A0A0A0).be32(s.pageCount).be32(s.basePageCount).be32(0xB0B0B0B0)
+        .u8(s.levelCount).u8(s.level).u8(0xC0).counted(s.counted).be32(0xD0D0D0D0)
+        .be16(s.adjustHigh).be16(s.adjustLow).be16(s.stepHigh).be16(s.stepLow).be16(s.step);
+}
+
+// Toner data: a counted leading field, the count, an unread byte, the common byte, the format, the records.
+Bytes tonerData(unsigned count, unsigned format, const Bytes& records) {
+    return Bytes().counted("lead").u8(count).u8(0).u8(0x4C).u8(format).raw(records);
+}
+
+Bytes tonerData(const std::vector<Supply>& supplies) {
+    Bytes records;
+    for (const auto& s : supplies) records.raw(format1(s));
+    return tonerData(static_cast<unsigned>(supplies.size()), 1, records);
+}
+
+struct Toner {
+    PrinterRig rig;
+    KvTonerPrediction prediction{&rig.obj};
+    TonerInfoArray info;
+
+    // Every request is answered with `replyBytes` from now on.
+    void serve(const Bytes& replyBytes) {
+        rig.printer.setHandler([r = replyBytes.vec()](const SentRequest&) { return reply(r); });
+    }
+    long query(const Bytes& data) {
+        serve(Bytes().u8(0x02).raw(data));
+        return prediction.bidiQueryTonerInfo(info);
+    }
+    KvTonerPrediction::TonerInfo& operator[](unsigned i) { return *info[i]; }
+};
+
+}  // namespace
+
+TEST(Toner, QueryDecodesFormatOneRecords) {
+    Toner t;
+    ASSERT_EQ(t.query(tonerData({Supply{.id = 7, .counted = "abc"}, Supply{.id = 8}})), 0);
+    auto sent = t.rig.printer.lastRequest();
+    EXPECT_EQ(sent.data, hex("00"));
+    EXPECT_EQ(sent.capacity, 256u);
+    ASSERT_EQ(t.info.numSupplies(), 2u);
+    const auto& s = t[0];
+    EXPECT_EQ(std::make_tuple(s.bySupplyId, s.byAttribute, s.ulValueA, s.ulValueB, s.byValueC, s.ulValueD),
+              std::make_tuple(7, 0x4C, 0xA0A0A0A0u, 0xB0B0B0B0u, 0xC0, 0xD0D0D0D0u));
+    EXPECT_EQ(s.lEstimate, 700);   // 3 * 50 - 200 + 750
+    EXPECT_EQ(s.lEstimate2, -1);
+    EXPECT_EQ(t[1].bySupplyId, 8);    // right after the 38 bytes of the first
+    EXPECT_EQ(t[1].ulStep, 50u);
+}
+
+TEST(Toner, Estimates) {
+    const struct {
+        Supply s;
+        int32_t estimate;
+    } cases[] = {
+        {Supply{.step = 70}, 3 * 70 - 200 + 1000},
+        {Supply{.step = 40}, 3 * 40 - 200 + 500},
+        {Supply{.step = 0}, -1},
+        {Supply{.pageCount = 90000}, 0},                       // below zero
+        {Supply{.adjustHigh = 500, .adjustLow = 600}, 0},      // unsigned adjustment difference
+        {Supply{.basePageCount = 1300}, 3 * 50 + 100 + 750},   // used pages wrap
+    };
+    for (const auto& c : cases) {
+        Toner t;
+        ASSERT_EQ(t.query(tonerData({c.s})), 0);
+        EXPECT_EQ(t[0].lEstimate, c.estimate) << c.s.step << " " << c.s.pageCount;
+    }
+}
+
+TEST(Toner, Gauges) {
+    const struct {
+        uint8_t levelCount, level, gauge;
+    } cases[] = {
+        {6, 5, 94}, {6, 4, 80}, {6, 2, 40}, {6, 0, 0}, {6, 0x85, 94}, {6, 0x82, 40},
+        {2, 1, 94}, {2, 0, 0},  {2, 3, 0},  {1, 0, 94}, {0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        Toner t;
+        ASSERT_EQ(t.query(tonerData({Supply{.levelCount = c.levelCount, .level = c.level, .step = 0}})), 0);
+        EXPECT_EQ(t[0].byGauge1, c.gauge) << int(c.levelCount) << " " << int(c.level);
+        EXPECT_EQ(t[0].byGauge2, c.gauge);
+    }
+}
+
+TEST(Toner, FormatTwoAndOtherFormats) {
+    Toner t;
+    ASSERT_EQ(t.query(tonerData(1, 2, Bytes().raw({9, 0x33}).be32(6).be32(0x103).be32(0xD2))), 0);
+    const auto& s = t[0];
+    EXPECT_EQ(std::make_tuple(s.bySupplyId, s.byAttribute, s.byLevelCount, s.byLevel, s.ulValueD),
+              std::make_tuple(9, 0x33, 6, 3, 0xD2u));
+    EXPECT_EQ(t[0].lEstimate, 0);   // no predictions
+    EXPECT_EQ(t[0].byGauge1, 0);
+
+    ASSERT_EQ(t.query(tonerData(2, 3, {})), 0);
+    ASSERT_EQ(t.info.numSupplies(), 2u);
+    EXPECT_EQ(t[1].bySupplyId, 0);
+}
+
+TEST(Toner, EmptyForeignAndShortReplies) {
+    Toner t;
+    ASSERT_EQ(t.query(tonerData({Supply{}})), 0);
+    EXPECT_EQ(t.query(tonerData(0, 1, {})), 0);
+    EXPECT_EQ(t.info.numSupplies(), 0u);
+
+    ASSERT_EQ(t.query(tonerData({Supply{.id = 5}})), 0);
+    t.serve(Bytes().u8(0x03).raw(tonerData(0, 1, {})));
+    EXPECT_EQ(t.prediction.bidiQueryTonerInfo(t.info), 0);
+    const Bytes full = tonerData({Supply{}, Supply{}});
+    for (size_t cut = 0; cut < full.size(); ++cut) EXPECT_EQ(t.query(full.first(cut)), -2) << cut;
+    ASSERT_EQ(t.info.numSupplies(), 1u);   // untouched throughout
+    EXPECT_EQ(t[0].bySupplyId, 5);
+}
+
+TEST(Toner, AlertData) {
+    Toner t;
+    const Bytes data = tonerData({Supply{.id = 4}});
+    t.rig.printer.setAlert(3, Bytes().raw({0x03, 0x80, 0x01}).raw(data));
+    ASSERT_EQ(t.prediction.GetTonerAlertData(3, t.info), 0);
+    EXPECT_EQ(t[0].bySupplyId, 4);
+    EXPECT_EQ(t.rig.printer.alertFlags().back(), 2);
+
+    t.rig.printer.setAlert(3, Bytes().raw({0x03, 0x80, 0x02}).raw(tonerData({Supply{.id = 6}})));
+    EXPECT_EQ(t.prediction.GetTonerAlertData(3, t.info), 0);
+    EXPECT_EQ(t[0].bySupplyId, 4);
+}
+
+TEST(Toner, ResetWritesTheFirstPageCount) {
+    Toner t;
+    t.rig.printer.answer(0x9A, Bytes().raw({0x02}).raw(tonerData({Supply{.pageCount = 0x01020304}, Supply{}})));
+    t.rig.printer.answer(0x4F, Bytes{0x00, 0x07, 0x77});
+    EXPECT_EQ(t.prediction.bidiResetPageCount(), 0);
+    EXPECT_EQ(t.rig.printer.lastRequest().data, hex("07 77 01 02 03 04"));
+
+    Toner none;
+    none.rig.printer.answer(0x9A, Bytes().raw({0x02}).raw(tonerData(0, 1, {})));
+    EXPECT_EQ(none.prediction.bidiResetPageCount(), -2);
+    EXPECT_EQ(none.rig.printer.lastRequest().code, 0x9A);
+}
+
+TEST(Toner, ArraysCopy) {
+    Toner t;
+    ASSERT_EQ(t.query(tonerData({Supply{.id = 1}, Supply{.id = 2}})), 0);
+    TonerInfoArray copy(t.info);
+    TonerInfoArray assigned;
+    assigned = t.info;
+    t[0].bySupplyId = 9;
+    assigned = assigned;
+    for (auto* a : {&copy, &assigned}) {
+        ASSERT_EQ(a->numSupplies(), 2u);
+        EXPECT_EQ((*a)[0]->bySupplyId, 1);
+        EXPECT_EQ((*a)[1]->bySupplyId, 2);
+    }
+}

@@ -1,0 +1,80 @@
+#include <gtest/gtest.h>
+
+#include <tuple>
+
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+namespace {
+
+// A device-characteristics reply: bytes 2, 7 and 11, the byte count at 19-22
+// and the three counted texts from offset 33.
+Bytes deviceChars(uint32_t byteCount, const std::string& t1 = "", const std::string& t2 = "",
+                  const std::string& t3 = "") {
+    return Bytes().zeros(2).u8(2).zeros(4).u8(7).zeros(3).u8(0xFB).zeros(7).be32(byteCount).zeros(10)
+        .counted(t1).counted(t2).counted(t3);
+}
+
+KVPrtObj::DEVICECHARS marked() {
+    KVPrtObj::DEVICECHARS c;
+    c.byReply7 = 0xAA;
+    c.ulReply2 = c.ulReply11 = c.ulSizeKB = 0xBBBB;
+    c.strText1 = c.strCodeLevel = c.strText3 = "old";
+    return c;
+}
+
+auto texts(const KVPrtObj::DEVICECHARS& c) { return c.strText1 + "|" + c.strCodeLevel + "|" + c.strText3; }
+
+}  // namespace
+
+TEST(DeviceChars, DecodesTheReplyAndKeepsTheCodeLevel) {
+    PrinterRig rig;
+    rig.printer.answer(0x10, deviceChars(0x00100000, "one", "x3.1.0.0", "three"));
+    auto c = marked();
+    ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
+    EXPECT_TRUE(rig.printer.lastRequest().data.empty());
+    EXPECT_EQ(std::make_tuple(c.ulReply2, c.byReply7, c.ulReply11, c.ulSizeKB), std::make_tuple(2u, 7, 0xFBu, 1024u));
+    EXPECT_EQ(texts(c), "one|x3.1.0.0|three");
+    EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
+}
+
+TEST(DeviceChars, SizeIsAnUnsignedByteCountInKilobytes) {
+    const std::pair<uint32_t, uint32_t> cases[] = {{0x00100000, 1024}, {0x3FF, 0}, {0xFFFFFFFF, 4194303}};
+    for (auto [bytes, kb] : cases) {
+        PrinterRig rig;
+        rig.printer.answer(0x10, deviceChars(bytes));
+        KVPrtObj::DEVICECHARS c;
+        ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
+        EXPECT_EQ(c.ulSizeKB, kb) << bytes;
+    }
+}
+
+TEST(DeviceChars, EmptyTextsLeaveTheKeptCodeLevel) {
+    PrinterRig rig;
+    rig.obj.m_strCodeLevel = "kept";
+    rig.printer.answer(0x10, deviceChars(0));
+    auto c = marked();
+    ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
+    EXPECT_EQ(texts(c), "||");
+    EXPECT_EQ(rig.obj.m_strCodeLevel, "kept");
+}
+
+// Inactive bidi and cut-short replies: texts emptied, numbers and kept level untouched.
+TEST(DeviceChars, FailuresEmptyTheTextsOnly) {
+    const Bytes full = deviceChars(4096, "a", "x9", "c");
+    for (size_t cut : {size_t(0), size_t(10), size_t(21), size_t(33), size_t(36), full.size() - 1}) {
+        PrinterRig rig;
+        rig.obj.m_strCodeLevel = "kept";
+        rig.printer.answer(0x10, full.first(cut));
+        if (cut == 0) rig.obj.setBidi(0);
+        auto c = marked();
+        EXPECT_EQ(rig.obj.bidiGetDeviceChars(&c), cut == 0 ? -11 : -2) << cut;
+        EXPECT_EQ(texts(c), "||");
+        EXPECT_EQ(std::make_tuple(c.byReply7, c.ulReply2, c.ulSizeKB), std::make_tuple(0xAA, 0xBBBBu, 0xBBBBu));
+        EXPECT_EQ(rig.obj.m_strCodeLevel, "kept");
+    }
+    PrinterRig rig;
+    EXPECT_EQ(rig.obj.bidiGetDeviceChars(nullptr), -18);
+    EXPECT_EQ(rig.printer.requestCount(), 0u);
+}

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <tuple>
+#include <vector>
+
+#include "kvprtobj/codelevel.h"
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+namespace {
+
+using Level = std::tuple<int, int, std::string>;   // component, instance, level
+
+// The reply of the miscellaneous read of variable 00 A6 holding `text`.
+Bytes codeLevelText(const std::string& text) { return Bytes().raw({0x00, 0x00, 0xA6}).text(text); }
+
+struct CodeLevels {
+    long rc = 0;
+    std::vector<Level> levels;
+};
+
+CodeLevels readLevels(PrinterRig& rig) {
+    int count = -1;
+    KVPrtObj::CODELEVELS* array = nullptr;
+    CodeLevels out;
+    out.rc = rig.obj.bidiGetCodeLevels(count, &array);
+    std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(array);
+    for (int i = 0; i < count; ++i)
+        out.levels.emplace_back(array[i].lComponentId, array[i].iInstance, array[i].strCodeLevel);
+    return out;
+}
+
+}  // namespace
+
+TEST(CodeLevels, ClassifiesLinesBehindTheKeptBaseLevel) {
+    PrinterRig rig;
+    rig.obj.m_strCodeLevel = "0.9";
+    rig.printer.answer(0x56, codeLevelText("ENG: 1.20\nINA2: 3.4\nSLOT1: INA 5.6.7\nSLOT2: N/A\n"));
+    auto r = readLevels(rig);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "0.9"}, {7702, 0, "1.20"}, {7707, 2, "3.4"}, {7707, 1, "5.6.7"}}));
+    ASSERT_EQ(rig.printer.requestCount(), 1u);   // no device-characteristics request
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 A6"));
+}
+
+TEST(CodeLevels, LineRules) {
+    PrinterRig rig;
+    rig.obj.m_strCodeLevel = "b";
+    // Leading line feed dropped; names compared exactly; values keep carriage
+    // returns and colons; a last line without line feed counts.
+    rig.printer.answer(0x56, codeLevelText("\n INA: 1\nINA1:  2\nENG : x\neng: y\nPNL: 3\r\nENG: 1:2\nSLOT 12: ISL  7\n"
+                                           "SLOT3: INA\nSLOT4: XYZ 1\nFLKER: 9"));
+    auto r = readLevels(rig);
+    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "b"}, {7707, 1, "1"}, {7707, 1, "2"}, {7705, 0, "3\r"},
+                                            {7702, 0, "1:2"}, {7710, 12, "7"}, {7707, 3, ""}, {7709, 0, "9"}}));
+}
+
+TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristics) {
+    PrinterRig rig;
+    rig.printer.answer(0x56, codeLevelText("DPX: 4\n"));
+    rig.printer.answer(0x10, Bytes().zeros(33).counted("").counted("x3.1.0.0").counted(""));
+    auto r = readLevels(rig);
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "x3.1.0.0"}, {7706, 0, "4"}}));
+    EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
+}
+
+TEST(CodeLevels, ParsedRecordsComeBackWhenTheBaseLevelFails) {
+    PrinterRig rig;
+    rig.printer.answer(0x56, codeLevelText("CONT: 5\nENGF: 6\n"));
+    rig.printer.answer(0x10, fail(-3));
+    auto r = readLevels(rig);
+    EXPECT_EQ(r.rc, -3);
+    EXPECT_EQ(r.levels, (std::vector<Level>{{7708, 0, "5"}, {7704, 0, "6"}}));
+}
+
+TEST(CodeLevels, ReadFailureTouchesNothing) {
+    PrinterRig rig;
+    rig.printer.answer(0x56, fail(-10));
+    int count = 42;
+    auto* sentinel = reinterpret_cast<KVPrtObj::CODELEVELS*>(0x1);
+    KVPrtObj::CODELEVELS* array = sentinel;
+    EXPECT_EQ(rig.obj.bidiGetCodeLevels(count, &array), -10);
+    EXPECT_EQ(count, 42);
+    EXPECT_EQ(array, sentinel);
+    EXPECT_EQ(rig.obj.bidiGetCodeLevels(count, nullptr), -18);
+}
+
+TEST(CodeLevels, TextToNumber) {
+    const std::pair<const char*, long> cases[] = {{"", 0},         {"7", 0},           {"123", 23},
+                                                  {"A1.2.3", 123}, {"x3.1.0.0", 3100}, {"x12345678901", -539222987}};
+    for (auto [text, value] : cases) EXPECT_EQ(StrCodeLevelToLong(text), value) << text;
+}

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "scripted_printer.h"
+
+using namespace kvtest;
+
+TEST(AvailablePorts, FlagsThePortsBelowN) {
+    struct Case {
+        ByteVec reply;
+        std::vector<int> flags;
+    };
+    const Case cases[] = {
+        {hex("03 00 02 07"), {1, 0, 1, 0}},
+        {hex("00 01 02"), {0, 0, 0, 0}},
+        {hex("05 03"), {0, 0, 0, 1}},   // count larger than the list: the listed port only
+    };
+    for (const auto& c : cases) {
+        PrinterRig rig;
+        rig.obj.setBidi(0);   // sent all the same
+        rig.printer.answer(0x9B, Bytes(c.reply));
+        std::vector<int> flags(4, 1);
+        EXPECT_EQ(rig.obj.bidiGetAvailablePorts(4, flags.data()), 0);
+        EXPECT_EQ(flags, c.flags) << toHex(c.reply);
+        EXPECT_TRUE(rig.printer.lastRequest().data.empty());
+        EXPECT_EQ(rig.obj.isBidiActive(), 1);
+    }
+}
+
+TEST(AvailablePorts, FailureClearsAllFlags) {
+    PrinterRig rig;
+    rig.printer.answer(0x9B, fail(-3));
+    std::vector<int> flags(3, 1);
+    EXPECT_EQ(rig.obj.bidiGetAvailablePorts(3, flags.data()), -3);
+    EXPECT_EQ(flags, (std::vector<int>{0, 0, 0}));
+    EXPECT_EQ(rig.obj.bidiGetAvailablePorts(3, nullptr), -18);
+    EXPECT_EQ(rig.printer.requestCount(), 1u);
+    flags.assign(3, 1);
+    EXPECT_EQ(rig.obj.bidiGetAvailablePorts(-1, flags.data()), -3);   // a negative count is no flags
+    EXPECT_EQ(flags, (std::vector<int>{1, 1, 1}));
+}
+
+TEST(LoopBack, IsSentWhileBidiIsInactive) {
+    PrinterRig rig;
+    rig.obj.setBidi(0);
+    rig.printer.answer(0x34, Bytes{0x01});
+    EXPECT_EQ(rig.obj.bidiLoopBack(), 0);
+    EXPECT_EQ(rig.printer.lastRequest().code, 0x34);
+    EXPECT_EQ(rig.obj.isBidiActive(), 1);
+}
+
+TEST(PropertyTag, ReadGivesAnEmptyTagWithoutRequest) {
+    PrinterRig rig;
+    KVPrtObj::PROPERTYTAG tag{"old"};
+    EXPECT_EQ(rig.obj.bidiGetPropertyTag(&tag), 0);
+    EXPECT_EQ(tag.strTag, "");
+    EXPECT_EQ(rig.obj.bidiGetPropertyTag(nullptr), -18);
+    EXPECT_EQ(rig.printer.requestCount(), 0u);
+}
+
+TEST(PropertyTag, WriteSetsVariable0754) {
+    PrinterRig rig;
+    rig.printer.answer(0x4F, Bytes{0x00, 0x07, 0x54});
+    EXPECT_EQ(rig.obj.bidiSetPropertyTag("AB"), 0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("07 54 41 42"));
+    EXPECT_EQ(rig.obj.bidiSetPropertyTag(""), 0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("07 54"));
+}
