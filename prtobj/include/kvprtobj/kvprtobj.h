@@ -11,4 +11,5 @@
 #include "kvprtobj/fw_window.h"
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/prtobj.h"
+#include "kvprtobj/quicksetup.h"
 #include "kvprtobj/zorbce.h"
