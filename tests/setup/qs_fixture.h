@@ -121,6 +121,22 @@ private:
     std::string m_old;
 };
 
+// Runs a send (or a receive) to its end with a window of its own: the
+// messages, and the expected steps in `steps` when given.
+inline Messages transfer(bool send, KVPrtObj* printer, const std::string& path, unsigned interval = 1,
+                         KVQSThreadControl* control = nullptr, unsigned long* steps = nullptr) {
+    HostWindow host;
+    QuickSetup qs;
+    unsigned long expected = 0;
+    auto rc = send ? qs.bidiQuickSetupSend(printer, path, host.handle(), &expected, control, interval)
+                   : qs.bidiQuickSetupReceive(printer, path, host.handle(), &expected, control, interval);
+    EXPECT_EQ(rc, 0u);
+    if (steps != nullptr) *steps = expected;
+    if (rc != 0) return {};
+    EXPECT_TRUE(host.waitFinished());
+    return host.seen();
+}
+
 // The incomplete file library built for these tests.
 inline std::string incompleteLibrary() { return KVTEST_INCOMPLETE_QSFLIB; }
 
