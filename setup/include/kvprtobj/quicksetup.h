@@ -89,7 +89,7 @@ private:
 
 class KVPO_API QuickSetup {
 public:
-    enum FileFormat { QSF_HEADER_WORD = 0, QSF_LIBRARY = 1 };
+    enum FileFormat : int { QSF_HEADER_WORD = 0, QSF_LIBRARY = 1 };
 
     // Results of verifyQuickSetupFile, bidiQuickSetupSend and bidiQuickSetupReceive.
     enum KVQSRC {
