@@ -15,4 +15,5 @@
 #include "kvprtobj/jsalert.h"
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
+#include "kvprtobj/quicksetup.h"
 #include "kvprtobj/zorbce.h"

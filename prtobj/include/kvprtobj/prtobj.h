@@ -388,6 +388,14 @@ public:
         CString strJobUR;         // the UR item
     };
 
+    // One object-model variable as a host keeps it for a Quick Setup control
+    // object (KVQSThreadControl); the library never reads it.
+    struct OMVARIABLE {
+        uint16_t usId = 0;        // the variable id
+        uint8_t ucLength = 0;     // number of meaningful value bytes
+        uint8_t ucValue[255] = {};
+    };
+
     // Reply buffer sizes of the transport.
     static constexpr unsigned long kDefaultReplySize = 2048;
     static constexpr unsigned long kMaxReplySize = 64000;

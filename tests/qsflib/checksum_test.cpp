@@ -1,0 +1,59 @@
+// The checksum: CRC-16 (0x1021, initial 0xFFFF) over the file with bytes 2-3
+// taken as zero, stored little-endian.
+#include <gtest/gtest.h>
+
+#include "kvprtobj/zutlib32.h"
+#include "qsf_image.h"
+#include "temp_dir.h"
+
+using namespace kvtest;
+
+namespace {
+
+int checksum(const std::string& path, unsigned char out[2], int mode = 0, int size = 2) {
+    return PtFilChecksum(path.c_str(), mode, size, out);
+}
+
+}  // namespace
+
+TEST(Checksum, KnownValuesIgnoringBytesTwoAndThree) {
+    TempDir dir;
+    // CRC-16 of "12" 00 00 "56789", computed independently.
+    for (const char* text : {"123456789", "12\xAB\xCD" "56789"}) {
+        writeFile(dir.file("f"), Bytes().text(text).vec());
+        unsigned char out[2] = {0, 0};
+        ASSERT_EQ(checksum(dir.file("f"), out), 0);
+        EXPECT_EQ(toHex(out, 2), "93 81") << text;
+    }
+    writeFile(dir.file("empty"), {});
+    unsigned char out[2] = {0, 0};
+    ASSERT_EQ(checksum(dir.file("empty"), out), 0);
+    EXPECT_EQ(toHex(out, 2), "FF FF");
+}
+
+TEST(Checksum, OnlyModeZeroOfTwoBytesAndAnExistingFile) {
+    TempDir dir;
+    writeFile(dir.file("f"), hex("01 02 03"));
+    unsigned char out[2] = {0x11, 0x22};
+    EXPECT_EQ(checksum(dir.file("f"), out, 1, 2), PTQSF_BAD_ARGUMENT);
+    EXPECT_EQ(checksum(dir.file("f"), out, 0, 4), PTQSF_BAD_ARGUMENT);
+    EXPECT_EQ(PtFilChecksum(dir.file("f").c_str(), 0, 2, nullptr), PTQSF_BAD_ARGUMENT);
+    EXPECT_EQ(checksum(dir.file("none"), out), PTQSF_CANNOT_OPEN);
+    EXPECT_EQ(toHex(out, 2), "11 22");
+}
+
+TEST(Checksum, StampedFileOpensAndAnyChangedByteIsCaught) {
+    TempDir dir;
+    const ByteVec good = QsfImage(1).list1({{0x0101, hex("01 02")}}).bytes();
+    writeQsfFile(dir.file("a.qsf"), good);
+    const ByteVec stamped = readFile(dir.file("a.qsf"));
+    for (size_t i = 0; i < stamped.size(); ++i) {
+        ByteVec bad = stamped;
+        bad[i] ^= 0x10;
+        writeFile(dir.file("b.qsf"), bad);
+        _QSFFILE* file = nullptr;
+        int rc = PtQsfOpen(dir.file("b.qsf").c_str(), 1, &file);
+        EXPECT_NE(rc, 0) << "byte " << i;
+        PtQsfClose(file);
+    }
+}

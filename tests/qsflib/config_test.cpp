@@ -1,0 +1,104 @@
+// The configuration file: sections [PrinterType<n>], entries List1 and List2
+// of hexadecimal ids.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "kvprtobj/fw_library.h"
+#include "kvprtobj/zutlib32.h"
+#include "qsf_image.h"
+#include "temp_dir.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Ini {
+    TempDir dir;
+    _QSFINI* ini = nullptr;
+    explicit Ini(const std::string& text) {
+        writeFile(dir.file("QSVARS.CFG"), Bytes().text(text).vec());
+        ini = PtIniOpen2(dir.file("QSVARS.CFG").c_str(), 1);
+    }
+    ~Ini() { PtIniClose(ini); }
+    // The result and the ids as hexadecimal text.
+    std::pair<int, std::string> ids(int list, unsigned long type) const {
+        unsigned char* ids = reinterpret_cast<unsigned char*>(1);
+        unsigned short count = 7;
+        int rc = PtQsfIniGetSection(ini, list, type, &ids, &count);
+        std::string text = ids ? toHex(ids, 2u * count) : std::string(count ? "?" : "");
+        PtMemFree(ids);
+        return {rc, text};
+    }
+};
+
+}  // namespace
+
+TEST(Configuration, ListsPerPrinterTypeInOrder) {
+    Ini ini(
+        "; comment\n"
+        "ignored = 0001\n"
+        "[PrinterType0]\r\n"
+        "List1 = 0101 0x0102,0103\r\n"
+        "# another comment\n"
+        "  list1=0104  \n"
+        "List2 = 2\n"
+        "[printertype12]\n"
+        "LIST1 = ffff 00a6\n"
+        "List2 =\n");
+    ASSERT_NE(ini.ini, nullptr);
+    EXPECT_EQ(ini.ids(1, 0), std::make_pair(0, std::string("01 01 01 02 01 03 01 04")));
+    EXPECT_EQ(ini.ids(2, 0), std::make_pair(0, std::string("00 02")));
+    EXPECT_EQ(ini.ids(1, 12), std::make_pair(0, std::string("FF FF 00 A6")));
+    EXPECT_EQ(ini.ids(2, 12), std::make_pair(0, std::string()));   // present but empty
+}
+
+TEST(Configuration, MissingAndMalformedEntries) {
+    Ini ini(
+        "[PrinterType1]\n"
+        "List1 = 0101 12345\n"
+        "List2 = 01G1\n"
+        "[PrinterType2]\n"
+        "List1 = 0x\n"
+        "[PrinterType3\n"
+        "List1 = 0101\n");
+    ASSERT_NE(ini.ini, nullptr);
+    EXPECT_EQ(ini.ids(1, 1).first, PTQSF_BAD_CONFIG);   // five digits
+    EXPECT_EQ(ini.ids(2, 1).first, PTQSF_BAD_CONFIG);
+    EXPECT_EQ(ini.ids(1, 2).first, PTQSF_BAD_CONFIG);
+    EXPECT_EQ(ini.ids(2, 2).first, PTQSF_NO_ENTRY);
+    EXPECT_EQ(ini.ids(1, 3).first, PTQSF_NO_ENTRY);     // an unclosed section header opens no section
+    EXPECT_EQ(ini.ids(1, 9).first, PTQSF_NO_ENTRY);
+    EXPECT_EQ(ini.ids(3, 1).first, PTQSF_BAD_ARGUMENT);
+    EXPECT_EQ(ini.ids(1, 9).second, "");
+}
+
+TEST(Configuration, OpenNeedsAReadableFileAndModeOne) {
+    TempDir dir;
+    EXPECT_EQ(PtIniOpen2(dir.file("none").c_str(), 1), nullptr);
+    writeFile(dir.file("QSVARS.CFG"), Bytes().text("[PrinterType0]\nList1=1\n").vec());
+    EXPECT_EQ(PtIniOpen2(dir.file("QSVARS.CFG").c_str(), 0), nullptr);
+    EXPECT_EQ(PtIniOpen2(nullptr, 1), nullptr);
+    EXPECT_EQ(PtIniClose(nullptr), 0);
+}
+
+TEST(Configuration, InstalledFileListsTheSimulatedPrinterVariables) {
+    // The QSVARS.CFG beside the test programs.
+    char path[4096];
+    std::string exe(path, GetModuleFileNameA(nullptr, path, sizeof path));
+    std::unique_ptr<_QSFINI, int (*)(_QSFINI*)> ini(
+        PtIniOpen2((exe.substr(0, exe.rfind('/') + 1) + "QSVARS.CFG").c_str(), 1), &PtIniClose);
+    ASSERT_NE(ini, nullptr);
+    for (unsigned long type : {0ul, 1ul}) {
+        unsigned char* ids = nullptr;
+        unsigned short count = 0;
+        ASSERT_EQ(PtQsfIniGetSection(ini.get(), 1, type, &ids, &count), 0);
+        ASSERT_EQ(count, 16u);
+        EXPECT_EQ(toHex(ids, 2), "01 01");
+        EXPECT_EQ(toHex(ids + 30, 2), "01 10");
+        PtMemFree(ids);
+        ASSERT_EQ(PtQsfIniGetSection(ini.get(), 2, type, &ids, &count), 0);
+        EXPECT_EQ(toHex(ids, 2u * count), "02 01 02 02 02 03 02 04 02 05");
+        PtMemFree(ids);
+    }
+}

@@ -1,0 +1,150 @@
+// Opening and reading library files, including files whose counts and
+// offsets claim more than the file holds.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "kvprtobj/zutlib32.h"
+#include "qsf_image.h"
+#include "temp_dir.h"
+
+using namespace kvtest;
+
+namespace {
+
+struct Opened {
+    int rc;
+    _QSFFILE* file;
+};
+
+Opened open(const std::string& path, unsigned long type) {
+    _QSFFILE* file = reinterpret_cast<_QSFFILE*>(1);
+    int rc = PtQsfOpen(path.c_str(), type, &file);
+    return {rc, file};
+}
+
+// The packed records and count of one list.
+std::pair<ByteVec, unsigned> list(_QSFFILE* file, int number) {
+    unsigned char* records = nullptr;
+    unsigned short count = 0;
+    EXPECT_EQ(PtQsfGetVariables(file, number, &records, &count), 0);
+    size_t size = 0;
+    for (unsigned i = 0; i < count; ++i) size += 3 + records[size + 2];
+    ByteVec bytes(records, records + size);
+    PtMemFree(records);
+    return {bytes, count};
+}
+
+const QsfImage kTwoLists = QsfImage(3)
+                               .list1({{0x0101, {0x07}}, {0x0102, {}}, {0x0103, hex("41 42 43")}})
+                               .list2({{0x0201, ByteVec(255, 0x5A)}});
+
+}  // namespace
+
+TEST(LibraryFile, ListsComeBackAsPackedRecords) {
+    TempDir dir;
+    writeQsfFile(dir.file("a.qsf"), kTwoLists.bytes());
+    Opened o = open(dir.file("a.qsf"), 3);
+    ASSERT_EQ(o.rc, 0);
+    ASSERT_NE(o.file, nullptr);
+    auto [first, count1] = list(o.file, 1);
+    EXPECT_EQ(count1, 3u);
+    EXPECT_EQ(toHex(first), "01 01 01 07 01 02 00 01 03 03 41 42 43");
+    auto [second, count2] = list(o.file, 2);
+    EXPECT_EQ(count2, 1u);
+    EXPECT_EQ(second, Bytes().be16(0x0201).u8(255).fill(255, 0x5A).vec());
+    EXPECT_EQ(PtQsfClose(o.file), 0);
+}
+
+TEST(LibraryFile, EmptyListGivesNullAndZero) {
+    TempDir dir;
+    writeQsfFile(dir.file("a.qsf"), QsfImage(0).bytes());
+    Opened o = open(dir.file("a.qsf"), 0);
+    ASSERT_EQ(o.rc, 0);
+    unsigned char* records = reinterpret_cast<unsigned char*>(1);
+    unsigned short count = 9;
+    EXPECT_EQ(PtQsfGetVariables(o.file, 2, &records, &count), 0);
+    EXPECT_EQ(records, nullptr);
+    EXPECT_EQ(count, 0u);
+    for (int bad : {0, 3, -1}) {
+        EXPECT_EQ(PtQsfGetVariables(o.file, bad, &records, &count), PTQSF_BAD_ARGUMENT) << bad;
+        EXPECT_EQ(records, nullptr);
+    }
+    PtQsfClose(o.file);
+}
+
+TEST(LibraryFile, PrinterTypeIsComparedByItsLowByte) {
+    TempDir dir;
+    writeQsfFile(dir.file("a.qsf"), kTwoLists.bytes());
+    Opened o = open(dir.file("a.qsf"), 0x103);
+    EXPECT_EQ(o.rc, 0);
+    PtQsfClose(o.file);
+}
+
+// Every case starts from a good two-list file of printer type 3.
+struct BadFile {
+    const char* what;
+    std::function<void(ByteVec&)> damage;
+    bool stamp;   // whether the checksum is made to match the damaged file
+    int rc;
+};
+
+void PrintTo(const BadFile& c, std::ostream* os) { *os << c.what; }
+
+class BrokenLibraryFile : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(BrokenLibraryFile, IsRefusedWithoutReadingOutside) {
+    const BadFile& c = GetParam();
+    TempDir dir;
+    ByteVec bytes = kTwoLists.bytes();
+    c.damage(bytes);
+    writeQsfFile(dir.file("a.qsf"), bytes, c.stamp && bytes.size() >= 4);
+    Opened o = open(dir.file("a.qsf"), 3);
+    EXPECT_EQ(o.rc, c.rc) << c.what;
+    EXPECT_EQ(o.file, nullptr) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BrokenLibraryFile,
+    ::testing::Values(
+        BadFile{"empty file", [](ByteVec& b) { b.clear(); }, false, PTQSF_NOT_QSF},
+        BadFile{"one byte", [](ByteVec& b) { b.resize(1); }, false, PTQSF_NOT_QSF},
+        BadFile{"another magic", [](ByteVec& b) { b[1] = 'X'; }, true, PTQSF_NOT_QSF},
+        BadFile{"header cut short", [](ByteVec& b) { b.resize(73); }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"another format", [](ByteVec& b) { b[5] = 2; }, true, PTQSF_NOT_QSF},
+        BadFile{"another printer type", [](ByteVec& b) { b[4] = 4; }, true, PTQSF_NOT_QSF},
+        BadFile{"checksum does not match", [](ByteVec& b) { b.back() ^= 1; }, false, PTQSF_BAD_CHECKSUM},
+        BadFile{"list 1 claims more records", [](ByteVec& b) { b[48] = 5; }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"list 2 count 0xFFFF", [](ByteVec& b) { b[54] = b[55] = 0xFF; }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"list 1 offset past the end", [](ByteVec& b) { b[46] = 0x01; }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"list 1 offset inside the header", [](ByteVec& b) { b[44] = 10; }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"last record runs past the end", [](ByteVec& b) { b.pop_back(); }, true, PTQSF_BAD_LAYOUT},
+        BadFile{"record length byte missing", [](ByteVec& b) { b.resize(b.size() - 257); }, true,
+                PTQSF_BAD_LAYOUT}),
+    [](const auto& param) {
+        std::string name = param.param.what;
+        for (char& c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+        return name;
+    });
+
+TEST(LibraryFile, OffsetOfAnEmptyListIsNotLookedAt) {
+    TempDir dir;
+    ByteVec bytes = QsfImage(3).list1({{0x0101, {1}}}).bytes();
+    bytes[50] = bytes[51] = bytes[52] = bytes[53] = 0xEE;   // list 2 has no records
+    writeQsfFile(dir.file("a.qsf"), bytes);
+    Opened o = open(dir.file("a.qsf"), 3);
+    EXPECT_EQ(o.rc, 0);
+    PtQsfClose(o.file);
+}
+
+TEST(LibraryFile, MissingFileAndArguments) {
+    TempDir dir;
+    EXPECT_EQ(open(dir.file("none.qsf"), 3).rc, PTQSF_CANNOT_OPEN);
+    EXPECT_EQ(open(dir.file("none.qsf"), 3).file, nullptr);
+    EXPECT_EQ(PtQsfOpen(dir.file("none.qsf").c_str(), 3, nullptr), PTQSF_BAD_ARGUMENT);
+    _QSFFILE* file = nullptr;
+    EXPECT_EQ(PtQsfOpen(nullptr, 3, &file), PTQSF_BAD_ARGUMENT);
+    EXPECT_EQ(PtQsfClose(nullptr), 0);
+    PtMemFree(nullptr);
+}

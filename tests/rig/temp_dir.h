@@ -1,0 +1,33 @@
+// A fresh directory for a test's files, removed with everything in it.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+namespace kvtest {
+
+class TempDir {
+public:
+    TempDir() {
+        static std::atomic<int> counter{0};
+        m_path = std::filesystem::temp_directory_path() /
+                 ("kvtest-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        std::filesystem::create_directories(m_path);
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The path of `name` in the directory.
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+}  // namespace kvtest

@@ -1,0 +1,108 @@
+// The QuickSetup object: its static tables, the configuration path, copies,
+// and the results of the preparing steps that start no worker.
+#include <gtest/gtest.h>
+
+#include "qs_fixture.h"
+#include "qsf_image.h"
+
+using namespace kvtest;
+using namespace qstest;
+
+// First in this file: ctest runs every test in a process of its own, so the
+// tables are untouched here unless the whole program runs in one process.
+TEST(QuickSetupTables, BareConfigurationNameUntilFirstUse) {
+    if (QuickSetup::strHeadersInitialized) GTEST_SKIP() << "tables already filled in this process";
+    EXPECT_EQ(QuickSetup::strConfigurationFile, "QSVARS.CFG");
+    EXPECT_EQ(QuickSetup::strOldQsfHeaders[0], "");
+    OpenPrtObj printer;
+    printer.setPrinterType(0);
+    QuickSetup::FileFormat format;
+    QuickSetup::verifyQuickSetupFile(&printer, "/nonexistent/file", format, nullptr);
+    EXPECT_EQ(QuickSetup::strHeadersInitialized, 1);
+    EXPECT_NE(QuickSetup::strConfigurationFile, "QSVARS.CFG");
+}
+
+TEST(QuickSetupTables, PrinterTypeTableAndConfigurationBesideTheProgram) {
+    QuickSetup qs;
+    const std::pair<const char*, int> table[12] = {
+        {"BIDI", 70},     {"NUDBIDI", 74},  {"", 0},          {"PAJBIDI", 24}, {"KOVBIDI", 47}, {"HULPBIDI", 76},
+        {"TEVIBIDI", 99}, {"MOSKBIDI", 93}, {"DARLBIDI", 39}, {"VELKBIDI", 24}, {"", 0},        {"VELKBIDI", 24}};
+    for (int t = 0; t < 12; ++t) {
+        EXPECT_EQ(QuickSetup::strOldQsfHeaders[t], table[t].first) << t;
+        EXPECT_EQ(QuickSetup::iOldVariableCount[t], table[t].second) << t;
+    }
+    char path[4096];
+    std::string exe(path, GetModuleFileNameA(nullptr, path, sizeof path));
+    EXPECT_EQ(QuickSetup::strConfigurationFile, exe.substr(0, exe.rfind('/') + 1) + "QSVARS.CFG");
+}
+
+TEST(QuickSetupPreparing, ResultsThatStartNoWorker) {
+    TempDir dir;
+    HostWindow host;
+    QuickSetup qs;
+    unsigned long steps = 99;
+    OpenPrtObj unknownType;
+    EXPECT_EQ(qs.bidiQuickSetupSend(&unknownType, dir.file("f"), host.handle(), &steps, nullptr, 1), 5u);
+    EXPECT_EQ(qs.bidiQuickSetupReceive(&unknownType, dir.file("f"), host.handle(), &steps, nullptr, 1), 5u);
+    EXPECT_EQ(qs.bidiQuickSetupSend(nullptr, dir.file("f"), host.handle(), &steps, nullptr, 1), 5u);
+
+    StoredPrinter printer(0);
+    writeFile(dir.file("other"), Bytes().text("NOT A FILE").vec());
+    EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("missing"), host.handle(), &steps, nullptr, 1), 1u);
+    EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("other"), host.handle(), &steps, nullptr, 1), 2u);
+    EXPECT_EQ(steps, 99u);
+    {
+        ConfigOverride config("[PrinterType0]\nList1 =\nList2 = 0201\n");   // list 1 empty
+        EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u);
+    }
+    {
+        ConfigOverride config("[PrinterType1]\nList1 = 0101\n");   // nothing for type 0
+        EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u);
+    }
+    const std::string installed = QuickSetup::strConfigurationFile;
+    QuickSetup::strConfigurationFile = dir.file("no-config");
+    EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u);
+    QuickSetup::initVars();   // filled once: the path stays as set
+    EXPECT_EQ(QuickSetup::strConfigurationFile, dir.file("no-config"));
+    QuickSetup::strConfigurationFile = installed;
+
+    // Null window: the lists were read, the steps stored, but no worker starts.
+    writeQsfFile(dir.file("lib"), QsfImage(0).list1({{0x0101, {1}}, {0x0102, {2}}}).list2({{0x0201, {}}}).bytes());
+    EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 2), 3u);
+    EXPECT_EQ(steps, 1u);
+    EXPECT_EQ(printer.rig.printer.requestCount(), 0u);
+    EXPECT_TRUE(host.seen().empty());
+}
+
+TEST(QuickSetupCopies, EachCopyOwnsItsLoadOfTheFileLibrary) {
+    TempDir dir;
+    writeQsfFile(dir.file("lib"), QsfImage(0).list1({{0x0101, {1}}}).bytes());
+    StoredPrinter printer(0);
+    unsigned long steps = 0;
+    auto* original = new QuickSetup;
+    QuickSetup copy(*original);
+    QuickSetup assigned;
+    assigned = *original;
+    delete original;
+    EXPECT_EQ(copy.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 1), 3u);
+    EXPECT_EQ(assigned.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 1), 3u);
+    EXPECT_EQ(steps, 1u);
+}
+
+TEST(QuickSetupFileLibrary, ResolvesAllEightOrNone) {
+    QsfLibrary library;
+    ASSERT_NE(library.hModule, nullptr);
+    EXPECT_EQ(library.pfnPtQsfOpen, nullptr);
+    ASSERT_EQ(library.resolveFunctions(), 1);
+    EXPECT_NE(library.pfnPtFilChecksum, nullptr);
+    library.unload();
+    EXPECT_EQ(library.hModule, nullptr);
+    EXPECT_EQ(library.pfnPtQsfOpen, nullptr);
+    EXPECT_EQ(library.resolveFunctions(), 0);
+
+    EnvOverride env("KVPRTOBJ_QSFLIB", incompleteLibrary());
+    QsfLibrary incomplete;
+    ASSERT_NE(incomplete.hModule, nullptr);
+    EXPECT_EQ(incomplete.resolveFunctions(), 0);
+    EXPECT_EQ(incomplete.pfnPtQsfOpen, nullptr);   // found, then cleared with the rest
+}

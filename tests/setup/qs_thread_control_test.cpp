@@ -1,0 +1,73 @@
+// The counting-semaphore control and the Quick Setup worker's control object.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "kvprtobj/kvprtobj.h"
+
+namespace {
+
+struct OpenControl : KVThreadControl {
+    using KVThreadControl::KVThreadControl;
+    using KVThreadControl::m_dwMaxCount;
+};
+
+// Whether `take` on another thread gets through while the test thread waits
+// 50 ms; `release` then lets it through in any case.
+template <typename Take, typename Release>
+bool passesWhileHeld(Take take, Release release) {
+    std::atomic<bool> through{false};
+    std::thread t([&] {
+        take();
+        through = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool early = through;
+    release();
+    t.join();
+    return early;
+}
+
+}  // namespace
+
+TEST(ThreadControl, UnitsAreBoundedByTheMaximum) {
+    OpenControl control(2);
+    EXPECT_EQ(control.m_dwMaxCount, 2u);
+    control.lock(5);   // takes both units, not five
+    EXPECT_FALSE(passesWhileHeld([&] { control.lock(1); }, [&] { control.unlock(9); }));   // gives back two
+    control.unlock(1);
+    control.lock(1);
+    EXPECT_TRUE(passesWhileHeld([&] { control.lock(1); }, [] {}));
+
+    OpenControl none(0);   // no semaphore: nothing to wait for
+    EXPECT_EQ(none.m_dwMaxCount, 0u);
+    none.lock(3);
+    none.lock(3);
+    EXPECT_EQ(OpenControl().m_dwMaxCount, 1u);
+}
+
+TEST(QSThreadControl, KeepsTheHostsValuesAndGuardsTheAction) {
+    KVPrtObj::OMVARIABLE vars[2];
+    KVPrtObj printer;
+    HWND window = CreateMessageWindow(nullptr);
+    KVQSThreadControl control("text", vars, 2, &printer, 7, window, 42, KVQSThreadControl::KVTA_NONE);
+    EXPECT_EQ(control.m_strText, "text");
+    EXPECT_EQ(control.m_pVariables, vars);
+    EXPECT_EQ(control.m_uVariableCount, 2u);
+    EXPECT_EQ(control.m_pPrtObj, &printer);
+    EXPECT_EQ(control.m_nValue, 7);
+    EXPECT_EQ(control.m_hWnd, window);
+    EXPECT_EQ(control.m_uWindowParam, 42u);
+    KVQSThreadControl noWindow("", nullptr, 0, nullptr, 0, nullptr, 42, KVQSThreadControl::KVThreadAction(5));
+    EXPECT_EQ(noWindow.m_uWindowParam, 0u);
+    EXPECT_EQ(noWindow.getKVThreadAction(), 5);
+
+    // The action is read under the semaphore: a reader waits while it is held.
+    control.setKVThreadAction(KVQSThreadControl::KVTA_STOP);
+    control.lock(1);
+    EXPECT_FALSE(passesWhileHeld([&] { EXPECT_EQ(control.getKVThreadAction(), KVQSThreadControl::KVTA_STOP); },
+                                 [&] { control.unlock(1); }));
+    DestroyWindow(window);
+}

@@ -1,0 +1,106 @@
+// Quick Setup transfers end to end: a receive from one printer into a file,
+// a send of that file into another, and the progress numbering.
+#include <gtest/gtest.h>
+
+#include "qs_fixture.h"
+#include "qsf_image.h"
+
+using namespace kvtest;
+using namespace qstest;
+
+namespace {
+
+// Values of many lengths, up to the longest a record holds.
+ByteVec valueFor(unsigned id) {
+    static const size_t lengths[] = {0, 1, 37, 38, 200, 255, 2};
+    ByteVec v(lengths[id % 7]);
+    for (size_t j = 0; j < v.size(); ++j) v[j] = static_cast<uint8_t>(id + j);
+    return v;
+}
+
+std::vector<unsigned> ids(unsigned first, unsigned last) {
+    std::vector<unsigned> out;
+    for (unsigned id = first; id <= last; ++id) out.push_back(id);
+    return out;
+}
+
+Bytes records(const std::vector<unsigned>& list) {
+    Bytes b;
+    for (unsigned id : list) b.be16(id).u8(static_cast<unsigned>(valueFor(id).size())).raw(valueFor(id));
+    return b;
+}
+
+Messages progress(std::initializer_list<LPARAM> steps) {
+    Messages m;
+    for (LPARAM s : steps) m.emplace_back(kProgress, s);
+    m.emplace_back(kFinished, 0);
+    return m;
+}
+
+}  // namespace
+
+TEST(QuickSetupTransfer, ReceiveFromOnePrinterThenSendIntoAnother) {
+    TempDir dir;
+    const std::string file = dir.file("settings.qsf");
+    StoredPrinter source(1), target(1);
+    const std::vector<unsigned> list1 = ids(0x0101, 0x0110), list2 = ids(0x0201, 0x0205);
+    std::vector<unsigned> all = list1;
+    all.insert(all.end(), list2.begin(), list2.end());
+    for (unsigned id : all) source.store.set(static_cast<uint16_t>(id), valueFor(id));
+
+    // The installed QSVARS.CFG names 16 + 5 variables for printer type 1.
+    // Progress: indices 0, 4, 8, 12 of list 1, then 0 and 4 of list 2 (the counter goes on from 17).
+    unsigned long steps = 0;
+    EXPECT_EQ(transfer(false, source.obj(), file, 4, nullptr, &steps), progress({1, 5, 9, 13, 17, 21}));
+    EXPECT_EQ(steps, 5u);
+    EXPECT_EQ(source.ids(0x4E), all);
+
+    ByteVec bytes = readFile(file);
+    ASSERT_GE(bytes.size(), 74u);
+    const Bytes header = Bytes()
+                             .text("QS").raw({bytes[2], bytes[3]}).u8(1).u8(1).zeros(38)
+                             .le32(74).le16(16).le32(static_cast<uint32_t>(74 + records(list1).size())).le16(5)
+                             .zeros(18);
+    EXPECT_EQ(toHex(bytes), toHex(Bytes().raw(header).raw(records(list1)).raw(records(list2))));
+
+    EXPECT_EQ(transfer(true, target.obj(), file, 4, nullptr, &steps), progress({1, 2, 3, 4, 5}));
+    EXPECT_EQ(steps, 5u);
+    EXPECT_EQ(target.ids(0x4F), all);
+    EXPECT_EQ(target.store.all(), source.store.all());
+}
+
+TEST(QuickSetupTransfer, ProgressOfAReceive) {
+    struct Case {
+        const char* config;
+        unsigned interval;
+        unsigned long steps;
+        Messages messages;
+    } cases[] = {
+        {"List1 = 1 2 3 4 5 6 7 8 9 A\nList2 = 11 12 13 14 15\n", 4, 3, progress({1, 5, 9, 11, 15})},
+        {"List1 = 1 2 3\n", 2, 1, progress({1, 3})},
+        {"List1 = 1 2 3\nList2 = 11\n", 0, 4, progress({1, 2, 3, 4})},   // interval 0 taken as 1
+    };
+    for (const Case& c : cases) {
+        ConfigOverride config(std::string("[PrinterType0]\n") + c.config);
+        TempDir dir;
+        StoredPrinter printer(0);
+        for (unsigned id : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x11, 0x12, 0x13, 0x14, 0x15})
+            printer.store.set(static_cast<uint16_t>(id), {static_cast<uint8_t>(id)});
+        unsigned long steps = 0;
+        EXPECT_EQ(transfer(false, printer.obj(), dir.file("f"), c.interval, nullptr, &steps), c.messages) << c.config;
+        EXPECT_EQ(steps, c.steps) << c.config;
+    }
+}
+
+TEST(QuickSetupTransfer, ProgressOfASendOfListsThreeAndTwo) {
+    TempDir dir;
+    writeQsfFile(dir.file("f"), QsfImage(0)
+                                    .list1({{0x0101, {1}}, {0x0102, {2}}, {0x0103, {3}}})
+                                    .list2({{0x0201, {4}}, {0x0202, {5}}})
+                                    .bytes());
+    StoredPrinter printer(0);
+    unsigned long steps = 0;
+    EXPECT_EQ(transfer(true, printer.obj(), dir.file("f"), 2, nullptr, &steps), progress({1, 2}));
+    EXPECT_EQ(steps, 2u);
+    EXPECT_EQ(printer.ids(0x4F), (std::vector<unsigned>{0x0101, 0x0102, 0x0103, 0x0201, 0x0202}));
+}
