@@ -31,6 +31,23 @@ Frame errorFrame(uint32_t id, long rc, const std::string& text) {
     return Frame{kvwire::kError, id, kvwire::encode(kvwire::ErrorReply{static_cast<int32_t>(rc), text})};
 }
 
+// Runs a printer call that fills a buffer of the client's capacity (bounded by
+// what one frame can carry) and packs its result, length and bytes.
+template <class Call>
+kvwire::DataReply carry(uint32_t capacity, Call call) {
+    capacity = std::min<uint32_t>(capacity, kvwire::kMaxPayload - 64);
+    kvwire::Bytes buffer(capacity ? capacity : 4);
+    unsigned long length = capacity;
+    kvwire::DataReply reply;
+    reply.rc = static_cast<int32_t>(call(buffer.data(), &length));
+    reply.length = static_cast<uint32_t>(length);
+    if (reply.rc == 0) {
+        buffer.resize(std::min<unsigned long>(length, capacity));
+        reply.data = std::move(buffer);
+    }
+    return reply;
+}
+
 }  // namespace
 
 Server::Server(std::vector<ServedPrinter> printers, ServerOptions options)
@@ -216,24 +233,17 @@ Frame Server::answer(size_t index, const Frame& request) {
     case kvwire::kSendBidi: {
         kvwire::SendBidiRequest r;
         if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::DataReply reply;
-        kvwire::Bytes buffer(r.capacity ? r.capacity : 4);
-        unsigned long length = r.capacity;
-        reply.rc = static_cast<int32_t>(
-            printer.sendBidi(r.appId, r.netType, r.code, buffer.data(), &length, r.data.data(), r.data.size()));
-        reply.length = static_cast<uint32_t>(length);
-        if (reply.rc == 0) buffer.resize(std::min<unsigned long>(length, r.capacity)), reply.data = std::move(buffer);
+        kvwire::DataReply reply = carry(r.capacity, [&](void* buffer, unsigned long* length) {
+            return printer.sendBidi(r.appId, r.netType, r.code, buffer, length, r.data.data(), r.data.size());
+        });
         return Frame{replyType, request.id, kvwire::encode(reply)};
     }
     case kvwire::kQueryAlert: {
         kvwire::QueryAlertRequest r;
         if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::DataReply reply;
-        kvwire::Bytes buffer(r.capacity ? r.capacity : 4);
-        unsigned long length = r.capacity;
-        reply.rc = static_cast<int32_t>(printer.queryAlerts(r.appId, r.alertId, r.flag, buffer.data(), &length));
-        reply.length = static_cast<uint32_t>(length);
-        if (reply.rc == 0) buffer.resize(std::min<unsigned long>(length, r.capacity)), reply.data = std::move(buffer);
+        kvwire::DataReply reply = carry(r.capacity, [&](void* buffer, unsigned long* length) {
+            return printer.queryAlerts(r.appId, r.alertId, r.flag, buffer, length);
+        });
         return Frame{replyType, request.id, kvwire::encode(reply)};
     }
     case kvwire::kGetPrtInfo: {
