@@ -1,10 +1,50 @@
-// BceOpenPrinter: URI schemes.
+// BceOpenPrinter: the URI schemes sim: and tcp://.
 #include <cstring>
+#include <string>
 
 #include "handles.h"
+#include "sim_loader.h"
+#include "tcp_printer.h"
+
+namespace {
+
+thread_local std::string lastOpenError;
+
+long openPrinter(const std::string& uri, unsigned short* handle) {
+    std::shared_ptr<BcePrinter> printer;
+    if (uri.compare(0, 4, "sim:") == 0) {
+        std::string path = uri.substr(4);
+        long rc = zorbce::createSimulatedPrinter(path.empty() ? nullptr : path.c_str(), &printer, &lastOpenError);
+        if (rc != BCE_OK) return rc;
+    } else if (uri.compare(0, 6, "tcp://") == 0) {
+        zorbce::TcpAddress address;
+        if (!zorbce::parseTcpUri(uri, &address, &lastOpenError)) return BCE_E_BAD_URI;
+        auto tcp = std::make_shared<zorbce::TcpPrinter>(address);
+        // A printer that cannot be reached now is opened all the same: its
+        // requests connect again. Only a server that refuses the printer fails.
+        long rc = tcp->connect();
+        if (rc == BCE_E_BAD_URI) {
+            lastOpenError = "the server at " + address.host + ":" + address.port + " has no printer \"" +
+                            address.printer + "\"";
+            return rc;
+        }
+        printer = std::move(tcp);
+    } else {
+        lastOpenError = "unknown printer URI (expected sim:, sim:PATH or tcp://HOST:PORT[/PRINTER]): " + uri;
+        return BCE_E_BAD_URI;
+    }
+    return zorbce::attach(std::move(printer), handle);
+}
+
+}  // namespace
 
 long BceOpenPrinter(const char* uri, unsigned short* handle) {
-    if (uri == nullptr || handle == nullptr) return BCE_E_BAD_URI;
-    if (std::strncmp(uri, "sim:", 4) == 0 || std::strncmp(uri, "tcp://", 6) == 0) return BCE_E_NOT_SUPPORTED;
-    return BCE_E_BAD_URI;
+    lastOpenError.clear();
+    if (uri == nullptr || handle == nullptr) {
+        lastOpenError = "no URI or no handle";
+        return BCE_E_BAD_URI;
+    }
+    return openPrinter(uri, handle);
 }
+
+const char* BceLastOpenError() { return lastOpenError.c_str(); }

@@ -18,6 +18,13 @@
 //   -23  no free handle
 //   -24  no alert arrived within the time-out (BceWaitAlert)
 // BceResultText turns any code of the library into words.
+//
+// Request replies: a printer fills the reply buffer with the whole reply,
+// its first byte included, and sets the length; when the reply does not fit
+// the capacity given in *replyLength it returns -18. A capacity of 0 means no
+// reply is wanted: the request is carried out and 0 returned with length 0.
+// Alert data: when the alert is longer than the buffer, the length reports
+// the alert's full size with result 0, and only what fits is copied.
 #pragma once
 
 #include <cstddef>
@@ -113,10 +120,26 @@ public:
 // Host API.
 //
 // URIs of BceOpenPrinter:
-//   sim:            the embedded simulated printer with its built-in profile
+//   sim:            the simulated printer with its built-in profile
 //   sim:PATH        a simulated printer loaded from the JSON profile at PATH
-//   tcp://HOST:PORT a printer reached over TCP (see docs/protocol.md)
+//                   (docs/simulator.md); libkvprtsim.so is loaded at run time,
+//                   beside libzorbce.so first. -21 when it cannot be loaded,
+//                   -22 when the profile is refused.
+//   tcp://HOST:PORT[/PRINTER][?timeout=MS]
+//                   a printer reached over TCP with the engine's framed protocol
+//                   (docs/protocol.md), as kvprtsimd serves them. PRINTER is the
+//                   index or name of a printer of the server (default: its
+//                   first). MS is the time-out in milliseconds for connecting
+//                   and for each reply; default 5000, or the environment
+//                   variable KVPRTOBJ_TCP_TIMEOUT_MS. The printer is opened even
+//                   when the server cannot be reached; every request connects
+//                   again after a failure. Refused or unreachable: -10; reset or
+//                   closed: -16; no connection or reply in time: -17; a
+//                   malformed frame: -2; a server without that printer: -22.
+// Each handle of a tcp:// printer has one connection, shared by all threads.
 extern "C" BCE_API long BceOpenPrinter(const char* uri, unsigned short* handle);
+// Why the last BceOpenPrinter of this thread failed (empty after a success).
+extern "C" BCE_API const char* BceLastOpenError();
 extern "C" BCE_API long BceClosePrinter(unsigned short handle);
 BCE_API long BceAttachPrinter(std::shared_ptr<BcePrinter> printer, unsigned short* handle);
 

@@ -1,0 +1,44 @@
+// Blocking socket helpers of the framed protocol: whole-frame reads and
+// writes, a TCP connect with a time-out, and a listening socket.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "frame.h"
+
+namespace kvwire {
+
+enum class Io {
+    Ok,
+    Closed,      // the peer closed or reset the connection (also inside a frame)
+    Malformed,   // the bytes are not a frame of this protocol
+    TimedOut,
+    Failed,      // any other socket error
+};
+
+// Reads one whole frame. With `timeoutMs` >= 0 the whole read must finish in
+// that time; -1 waits as long as it takes.
+Io readFrame(int fd, Frame* frame, int timeoutMs = -1);
+// Writes one whole frame; never raises SIGPIPE.
+Io writeFrame(int fd, const Frame& frame);
+Io writeAll(int fd, const void* data, size_t length);
+
+enum class Connect {
+    Ok,
+    Refused,       // nobody listens there, or the host or network is unreachable
+    TimedOut,      // no answer to the connection attempt within the time-out
+    BadAddress,    // the host name does not resolve
+};
+
+// A connected TCP socket with TCP_NODELAY, or -1 with `result` telling why.
+int connectTcp(const std::string& host, const std::string& port, int timeoutMs, Connect* result);
+
+// A listening socket bound to host:port (port "0" picks a free one, reported
+// through `boundPort`), or -1 with a message in `error`.
+int listenTcp(const std::string& host, const std::string& port, uint16_t* boundPort, std::string* error);
+
+// Splits "HOST:PORT" or "[V6]:PORT"; false when malformed.
+bool splitHostPort(const std::string& text, std::string* host, std::string* port);
+
+}  // namespace kvwire

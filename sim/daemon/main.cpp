@@ -1,0 +1,103 @@
+// kvprtsimd: serves simulated printers over the engine's TCP protocol.
+//
+//   kvprtsimd [--listen HOST:PORT] [--port-file FILE] [--profile FILE]... [--copies N]
+//             [--delay-ms MS] [--drop-every N] [--garbage-every N] [--raise-alerts-ms MS]
+//
+// Port 0 picks a free port; the daemon announces it on standard output
+// ("kvprtsimd listening on 127.0.0.1:PORT") and writes it to the port file.
+// SIGTERM or SIGINT stop it cleanly (exit status 0).
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "daemon/server.h"
+#include "wire/socket.h"
+
+namespace {
+
+// Writes the port so that a reader never sees a half-written file.
+bool writePortFile(const std::string& path, uint16_t port) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << port << "\n";
+        if (!out.flush()) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"kvprtsimd: simulated printers served over the engine's TCP protocol (tcp://HOST:PORT/PRINTER)"};
+    std::string listen = "127.0.0.1:0";
+    std::string portFile;
+    std::vector<std::string> profiles;
+    unsigned copies = 1;
+    kvsimd::ServerOptions options;
+    app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")->capture_default_str();
+    app.add_option("--port-file", portFile, "write the port listened on to this file");
+    app.add_option("--profile", profiles, "JSON profile of a printer; repeat for several printers (default: the built-in profile)");
+    app.add_option("--copies", copies, "serve N printers of each profile")->check(CLI::Range(1u, 10000u))->capture_default_str();
+    app.add_option("--workers", options.workers, "threads that carry out requests")->check(CLI::Range(1u, 256u))->capture_default_str();
+    app.add_option("--delay-ms", options.delayMs, "delay every reply by MS milliseconds (fault test)");
+    app.add_option("--drop-every", options.dropEvery, "close the connection of every Nth request unanswered (fault test)");
+    app.add_option("--garbage-every", options.garbageEvery, "answer every Nth request with bytes that are no frame (fault test)");
+    app.add_option("--raise-alerts-ms", options.raiseAlertsMs, "raise each printer's profile alerts in turn every MS milliseconds");
+    CLI11_PARSE(app, argc, argv);
+
+    if (!kvwire::splitHostPort(listen, &options.host, &options.port)) {
+        std::fprintf(stderr, "kvprtsimd: --listen expects HOST:PORT, got %s\n", listen.c_str());
+        return 2;
+    }
+
+    // Signals are taken by sigwait below; every thread started later inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::vector<kvsimd::ServedPrinter> printers;
+    if (profiles.empty()) profiles.push_back("");
+    for (const std::string& path : profiles) {
+        for (unsigned k = 0; k < copies; ++k) {
+            std::string error;
+            auto printer = path.empty() ? kvsim::SimPrinter::fromDefault() : kvsim::SimPrinter::fromFile(path, &error);
+            if (!printer) {
+                std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
+                return 2;
+            }
+            std::string name = printer->name();
+            if (copies > 1) name += "-" + std::to_string(k);
+            printers.push_back({name, std::move(printer)});
+        }
+    }
+
+    kvsimd::Server server(std::move(printers), options);
+    std::string error;
+    if (!server.listen(&error)) {
+        std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
+        return 1;
+    }
+    if (!portFile.empty() && !writePortFile(portFile, server.port())) {
+        std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
+        return 1;
+    }
+    std::printf("kvprtsimd listening on %s:%u\n", options.host.c_str(), server.port());
+    for (size_t i = 0; i < server.printers().size(); ++i)
+        std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
+    std::fflush(stdout);
+
+    server.start();
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    return 0;
+}

@@ -1,0 +1,256 @@
+// SimPrinter: the engine printer around the machine, the held alerts and
+// their announcement.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "alert_data.h"
+#include "kvprtobj/kvprtsim.h"
+#include "machine.h"
+
+namespace kvsim {
+namespace {
+
+constexpr size_t kMaxRaisedAlerts = 4096;
+
+struct HeldAlert {
+    uint16_t family = 0;
+    Bytes data;
+};
+
+}  // namespace
+
+bool readProfileFile(const std::string& path, std::string* text, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the profile";
+        return false;
+    }
+    std::ostringstream content;
+    content << in.rdbuf();
+    *text = content.str();
+    return true;
+}
+
+struct SimPrinter::Impl {
+    explicit Impl(std::unique_ptr<Profile> p) : profile(std::move(p)), machine(*profile) {}
+
+    std::unique_ptr<Profile> profile;
+    mutable std::mutex lock;   // guards the machine and the alerts
+    Machine machine;
+    std::map<unsigned short, HeldAlert> alerts;
+    std::deque<unsigned short> raisedOrder;   // ids of raised alerts, oldest first
+    unsigned short nextAlertId = 1;
+
+    std::mutex listenerLock;
+    std::map<int, AlertListener> listeners;
+    int nextToken = 1;
+
+    // Holds an alert under a fresh id; the caller holds `lock`.
+    unsigned short hold(uint16_t family, Bytes data, bool raised) {
+        unsigned short id;
+        do id = nextAlertId++;
+        while (id == 0 || alerts.count(id));
+        alerts[id] = HeldAlert{family, std::move(data)};
+        if (raised) {
+            raisedOrder.push_back(id);
+            if (raisedOrder.size() > kMaxRaisedAlerts) {
+                alerts.erase(raisedOrder.front());
+                raisedOrder.pop_front();
+            }
+        }
+        return id;
+    }
+};
+
+SimPrinter::SimPrinter(std::unique_ptr<Profile> profile) : m(std::make_unique<Impl>(std::move(profile))) {
+    for (const ProfileAlert& a : m->profile->alerts) m->hold(a.family, a.data, false);
+}
+
+SimPrinter::~SimPrinter() = default;
+
+std::shared_ptr<SimPrinter> SimPrinter::fromJson(std::string_view json, std::string* error) {
+    auto profile = std::make_unique<Profile>();
+    std::string message;
+    if (!loadProfile(json, profile.get(), &message)) {
+        if (error) *error = message;
+        return nullptr;
+    }
+    return std::shared_ptr<SimPrinter>(new SimPrinter(std::move(profile)));
+}
+
+std::shared_ptr<SimPrinter> SimPrinter::fromFile(const std::string& path, std::string* error) {
+    std::string text, message;
+    std::shared_ptr<SimPrinter> printer;
+    if (readProfileFile(path, &text, &message)) printer = fromJson(text, &message);
+    if (!printer && error) *error = path + ": " + message;
+    return printer;
+}
+
+std::shared_ptr<SimPrinter> SimPrinter::fromDefault() {
+    std::string error;
+    auto printer = fromJson(defaultProfileJson(), &error);
+    if (!printer) std::fprintf(stderr, "kvprtsim: the built-in profile is refused: %s\n", error.c_str());
+    return printer;
+}
+
+std::string SimPrinter::name() const { return m->profile->name; }
+
+void SimPrinter::announce(const std::vector<std::pair<unsigned short, unsigned long>>& alerts) {
+    if (alerts.empty()) return;
+    std::vector<AlertListener> listeners;
+    {
+        std::lock_guard guard(m->listenerLock);
+        for (auto& [token, listener] : m->listeners) listeners.push_back(listener);
+    }
+    for (auto [id, family] : alerts) {
+        BceNotifyAlert(this, id, family);
+        for (auto& listener : listeners) listener(id, family);
+    }
+}
+
+long SimPrinter::sendBidi(short, unsigned int, unsigned short requestCode, void* reply, unsigned long* replyLength,
+                          const void* requestData, unsigned long requestLength) {
+    if (replyLength == nullptr || (requestLength && requestData == nullptr)) return BCE_E_INVALID;
+    Request request{requestCode, static_cast<const uint8_t*>(requestData), requestLength};
+    Reply answer;
+    std::vector<std::pair<unsigned short, unsigned long>> raised;
+    {
+        std::lock_guard guard(m->lock);
+        answer = m->machine.handle(request);
+        for (RaisedAlert& a : m->machine.takeRaised()) {
+            uint16_t family = a.family;
+            raised.emplace_back(m->hold(family, std::move(a.data), true), family);
+        }
+    }
+    announce(raised);
+    if (answer.rc != BCE_OK) return answer.rc;
+
+    unsigned long capacity = *replyLength;
+    if (capacity == 0) return BCE_OK;   // no reply wanted
+    unsigned long size = answer.body.size() + 1;
+    if (size > capacity) {
+        *replyLength = size;
+        return BCE_E_NO_MEMORY;
+    }
+    auto* out = static_cast<uint8_t*>(reply);
+    out[0] = static_cast<uint8_t>(requestCode & 0xFF);
+    if (!answer.body.empty()) std::memcpy(out + 1, answer.body.data(), answer.body.size());
+    *replyLength = size;
+    return BCE_OK;
+}
+
+long SimPrinter::queryAlerts(short, unsigned short alertId, int, void* buffer, unsigned long* length) {
+    if (length == nullptr) return BCE_E_INVALID;
+    std::lock_guard guard(m->lock);
+    auto it = m->alerts.find(alertId);
+    if (it == m->alerts.end()) return BCE_E_INVALID;
+    const Bytes& data = it->second.data;
+    size_t copy = std::min<size_t>(data.size(), *length);
+    if (copy) std::memcpy(buffer, data.data(), copy);
+    *length = data.size();
+    return BCE_OK;
+}
+
+long SimPrinter::getPrtInfo(PRTINFO* info, int) {
+    if (info == nullptr) return BCE_E_INVALID;
+    *info = m->profile->info;
+    return BCE_OK;
+}
+
+long SimPrinter::getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int) {
+    if (address == nullptr) return BCE_E_INVALID;
+    *address = m->profile->netAddress;
+    address->ulNetType = netType;
+    return BCE_OK;
+}
+
+long SimPrinter::getPrinterName(unsigned int netType, char* name, char* address) {
+    if (name == nullptr || address == nullptr) return BCE_E_INVALID;
+    for (const NameEntry& e : m->profile->names) {
+        if (e.netType != netType) continue;
+        std::snprintf(name, 80, "%s", e.name.c_str());
+        std::snprintf(address, 80, "%s", e.address.c_str());
+        return BCE_OK;
+    }
+    return BCE_E_INVALID;
+}
+
+int SimPrinter::addAlertListener(AlertListener listener) {
+    std::lock_guard guard(m->listenerLock);
+    int token = m->nextToken++;
+    m->listeners[token] = std::move(listener);
+    return token;
+}
+
+void SimPrinter::removeAlertListener(int token) {
+    std::lock_guard guard(m->listenerLock);
+    m->listeners.erase(token);
+}
+
+unsigned short SimPrinter::raiseAlert(unsigned long family, std::vector<uint8_t> data) {
+    unsigned short id;
+    {
+        std::lock_guard guard(m->lock);
+        id = m->hold(static_cast<uint16_t>(family), std::move(data), true);
+    }
+    announce({{id, family}});
+    return id;
+}
+
+unsigned short SimPrinter::raiseProfileAlert(size_t index) {
+    if (index >= m->profile->alerts.size()) return 0;
+    const ProfileAlert& a = m->profile->alerts[index];
+    return raiseAlert(a.family, a.data);
+}
+
+unsigned short SimPrinter::raiseProfileAlert(std::string_view name) {
+    for (size_t i = 0; i < m->profile->alerts.size(); ++i)
+        if (m->profile->alerts[i].name == name) return raiseProfileAlert(i);
+    return 0;
+}
+
+size_t SimPrinter::profileAlertCount() const { return m->profile->alerts.size(); }
+
+unsigned short SimPrinter::setDeviceStatus(uint8_t byte0, uint8_t byte1, uint8_t byte2) {
+    std::array<uint8_t, 3> status{byte0, byte1, byte2};
+    {
+        std::lock_guard guard(m->lock);
+        m->machine.setDeviceStatus(status);
+    }
+    return raiseAlert(kFamilyDeviceStatus, deviceStatusAlert(status));
+}
+
+std::optional<std::vector<uint8_t>> SimPrinter::variable(uint16_t id) const {
+    std::lock_guard guard(m->lock);
+    auto it = m->machine.variables().find(id);
+    if (it == m->machine.variables().end()) return std::nullopt;
+    return it->second;
+}
+
+}  // namespace kvsim
+
+BcePrinter* kvprtsim_create(const char* profilePath, char* message, unsigned long messageSize) {
+    std::string error;
+    auto profile = std::make_unique<kvsim::Profile>();
+    bool loaded;
+    if (profilePath == nullptr) {
+        loaded = kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), profile.get(), &error);
+    } else {
+        std::string text;
+        loaded = kvsim::readProfileFile(profilePath, &text, &error) && kvsim::loadProfile(text, profile.get(), &error);
+        if (!loaded) error = std::string(profilePath) + ": " + error;
+    }
+    if (!loaded) {
+        if (message && messageSize) std::snprintf(message, messageSize, "%s", error.c_str());
+        return nullptr;
+    }
+    return new kvsim::SimPrinter(std::move(profile));
+}
+
+const char* kvprtsim_default_profile() { return kvsim::SimPrinter::defaultProfileJson().data(); }

@@ -1,0 +1,138 @@
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "bytes.h"
+#include "wire/frame.h"
+#include "wire/socket.h"
+
+using namespace kvwire;
+
+TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLength) {
+    Frame f{kSendBidi, 0x01020304, {0xAA, 0xBB}};
+    EXPECT_EQ(kvtest::toHex(encodeFrame(f)), "4B 42 01 02 01 02 03 04 00 00 00 02 AA BB");
+}
+
+TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
+    Bytes two = encodeFrame(Frame{kGetName | kReplyBit, 7, {1, 2, 3}});
+    Bytes second = encodeFrame(Frame{kAlert, 0, {9}});
+    two.insert(two.end(), second.begin(), second.end());
+
+    Frame f;
+    size_t used = 0;
+    for (size_t n = 0; n < 15; ++n) EXPECT_EQ(decodeFrame(two.data(), n, &f, &used), Decode::NeedMore) << n;
+    ASSERT_EQ(decodeFrame(two.data(), two.size(), &f, &used), Decode::Ok);
+    EXPECT_EQ(used, 15u);
+    EXPECT_EQ(f.type, kGetName | kReplyBit);
+    EXPECT_EQ(f.id, 7u);
+    EXPECT_EQ(f.payload, (Bytes{1, 2, 3}));
+    ASSERT_EQ(decodeFrame(two.data() + used, two.size() - used, &f, &used), Decode::Ok);
+    EXPECT_EQ(f.type, kAlert);
+}
+
+TEST(WireFrame, RefusesWhatIsNotAFrame) {
+    struct Case {
+        const char* name;
+        Bytes bytes;
+    } cases[] = {
+        {"wrong magic, caught at once", {'G', 'A'}},
+        {"wrong version", kvtest::hex("4B 42 02 02 00 00 00 01 00 00 00 00")},
+        {"unknown type", kvtest::hex("4B 42 01 09 00 00 00 01 00 00 00 00")},
+        {"unknown reply type", kvtest::hex("4B 42 01 87 00 00 00 01 00 00 00 00")},
+        {"payload above the limit", kvtest::hex("4B 42 01 02 00 00 00 01 00 10 00 01")},
+    };
+    for (const Case& c : cases) {
+        Frame f;
+        size_t used = 0;
+        EXPECT_EQ(decodeFrame(c.bytes.data(), c.bytes.size(), &f, &used), Decode::Malformed) << c.name;
+    }
+}
+
+TEST(WirePayloads, EveryMessageRoundTrips) {
+    SendBidiRequest send{-3, 0x80, 0x4F, 2048, {0x00, 0x4D, 0x01}};
+    SendBidiRequest send2;
+    ASSERT_TRUE(decode(encode(send), &send2));
+    EXPECT_EQ(send2.appId, -3);
+    EXPECT_EQ(send2.netType, 0x80u);
+    EXPECT_EQ(send2.code, 0x4F);
+    EXPECT_EQ(send2.capacity, 2048u);
+    EXPECT_EQ(send2.data, send.data);
+
+    DataReply reply{-18, 5000, {}};
+    DataReply reply2;
+    ASSERT_TRUE(decode(encode(reply), &reply2));
+    EXPECT_EQ(reply2.rc, -18);
+    EXPECT_EQ(reply2.length, 5000u);
+
+    PRTINFO info{};
+    info.usFlags = 0x8002;
+    info.ulAttachment = 0x02000002;
+    std::strcpy(info.szPortName, "IP_1");
+    PrtInfoReply pi{0, info}, pi2;
+    Bytes encoded = encode(pi);
+    EXPECT_EQ(encoded.size(), 4u + sizeof(PRTINFO));
+    ASSERT_TRUE(decode(encoded, &pi2));
+    EXPECT_EQ(pi2.info.usFlags, 0x8002);
+    EXPECT_EQ(pi2.info.ulAttachment, 0x02000002u);
+    EXPECT_STREQ(pi2.info.szPortName, "IP_1");
+    EXPECT_EQ(encoded[4 + 88], 0x80);   // numbers travel big-endian
+
+    NameReply name{0, "SIMLASER40", "192.0.2.10"}, name2;
+    ASSERT_TRUE(decode(encode(name), &name2));
+    EXPECT_EQ(name2.address, "192.0.2.10");
+
+    AlertNotice notice{77, 0x5FE}, notice2;
+    ASSERT_TRUE(decode(encode(notice), &notice2));
+    EXPECT_EQ(notice2.alertId, 77);
+    EXPECT_EQ(notice2.family, 0x5FEu);
+}
+
+TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
+    Bytes good = encode(SendBidiRequest{0, 0, 1, 16, {1, 2, 3}});
+    SendBidiRequest r;
+    for (size_t n = 0; n < good.size(); ++n)
+        EXPECT_FALSE(decode(Bytes(good.begin(), good.begin() + static_cast<long>(n)), &r)) << n;
+    Bytes longer = good;
+    longer.push_back(0);
+    EXPECT_FALSE(decode(longer, &r));
+    // A blob that claims more bytes than follow.
+    Bytes lying = kvtest::hex("00 00 00 00 00 00 00 00 00 10 FF FF FF FF 01");
+    EXPECT_FALSE(decode(lying, &r));
+    // Names longer than the engine's 80-byte buffers.
+    NameReply tooLong{0, std::string(80, 'x'), ""};
+    NameReply back;
+    EXPECT_FALSE(decode(encode(tooLong), &back));
+}
+
+TEST(WireSocket, ReadsFramesAcrossPiecesAndReportsCloseAndGarbage) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    Bytes bytes = encodeFrame(Frame{kQueryAlert, 3, {1, 2, 3, 4}});
+    ASSERT_EQ(::write(fds[1], bytes.data(), 5), 5);
+    ASSERT_EQ(::write(fds[1], bytes.data() + 5, bytes.size() - 5), static_cast<ssize_t>(bytes.size() - 5));
+    Frame f;
+    ASSERT_EQ(readFrame(fds[0], &f, 1000), Io::Ok);
+    EXPECT_EQ(f.id, 3u);
+    EXPECT_EQ(f.payload.size(), 4u);
+
+    EXPECT_EQ(readFrame(fds[0], &f, 20), Io::TimedOut);
+    ASSERT_EQ(::write(fds[1], "GARBAGE-NOT-A-FRAME!", 20), 20);
+    EXPECT_EQ(readFrame(fds[0], &f, 1000), Io::Malformed);
+    ::close(fds[1]);
+    EXPECT_EQ(readFrame(fds[0], &f, 1000), Io::Closed);
+    ::close(fds[0]);
+}
+
+TEST(WireSocket, SplitsHostAndPort) {
+    std::string host, port;
+    EXPECT_TRUE(splitHostPort("127.0.0.1:9100", &host, &port));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, "9100");
+    EXPECT_TRUE(splitHostPort("[::1]:0", &host, &port));
+    EXPECT_EQ(host, "::1");
+    for (const char* bad : {"127.0.0.1", ":80", "host:", "host:70000", "host:8x", "[::1]80"})
+        EXPECT_FALSE(splitHostPort(bad, &host, &port)) << bad;
+}

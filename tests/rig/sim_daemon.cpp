@@ -1,0 +1,95 @@
+#include "sim_daemon.h"
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace kvtest {
+
+SimDaemon::SimDaemon(std::string program, std::vector<std::string> args)
+    : m_program(std::move(program)), m_args(std::move(args)) {
+    char name[] = "/tmp/kvprtsimd-port-XXXXXX";
+    int fd = ::mkstemp(name);
+    if (fd < 0) throw std::runtime_error("cannot create a port file");
+    ::close(fd);
+    m_portFile = name;
+    start(0);
+}
+
+SimDaemon::~SimDaemon() {
+    stop();
+    ::unlink(m_portFile.c_str());
+}
+
+std::string SimDaemon::uri(const std::string& printer, const std::string& query) const {
+    std::string u = "tcp://127.0.0.1:" + std::to_string(m_port);
+    if (!printer.empty()) u += "/" + printer;
+    if (!query.empty()) u += "?" + query;
+    return u;
+}
+
+void SimDaemon::start(uint16_t port) {
+    ::unlink(m_portFile.c_str());
+    std::vector<std::string> argv = {m_program, "--listen", "127.0.0.1:" + std::to_string(port), "--port-file",
+                                     m_portFile};
+    argv.insert(argv.end(), m_args.begin(), m_args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    int rc = posix_spawn(&m_pid, m_program.c_str(), &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+        m_pid = -1;
+        throw std::runtime_error("cannot start " + m_program);
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        unsigned value = 0;
+        std::ifstream in(m_portFile);
+        if (in >> value && value > 0) {
+            m_port = static_cast<uint16_t>(value);
+            return;
+        }
+        int status;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error(m_program + " exited before it listened");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    stop();
+    throw std::runtime_error(m_program + " did not listen within 10 s");
+}
+
+int SimDaemon::stop() {
+    if (m_pid <= 0) return -1;
+    ::kill(m_pid, SIGTERM);
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void SimDaemon::restart() {
+    stop();
+    start(m_port);
+}
+
+}  // namespace kvtest

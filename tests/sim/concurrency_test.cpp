@@ -1,0 +1,130 @@
+// Many threads on one printer connection, and many printers through one
+// daemon at once: every reply reaches its own request and every alert its
+// own printer.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "scripted_printer.h"
+#include "sim_daemon.h"
+
+using kvtest::ByteVec;
+
+namespace {
+
+struct TestPrtObj : kvtest::OpenPrtObj {
+    using OpenPrtObj::OpenPrtObj;
+};
+
+ByteVec readVar(KVPrtObj& obj, ByteVec id) {
+    void* value = nullptr;
+    unsigned long length = 0;
+    long rc = obj.bidiReadOMVar(id.data(), &value, &length);
+    ByteVec out;
+    if (rc == 0) out.assign(static_cast<uint8_t*>(value), static_cast<uint8_t*>(value) + length);
+    ::operator delete(value);
+    return out;
+}
+
+// Takes every alert announced on `handle` and reads its data. A printer
+// announces an alert before it replies to the request that raised it, so
+// once the requests are answered their alerts are all there.
+std::vector<ByteVec> drainAlerts(unsigned short handle, unsigned long family) {
+    std::vector<ByteVec> alerts;
+    unsigned short id;
+    unsigned long got;
+    while (BceWaitAlert(handle, alerts.empty() ? 2000 : 0, &id, &got) == 0) {
+        EXPECT_EQ(got, family);
+        uint8_t data[2048];
+        unsigned long length = sizeof data;
+        EXPECT_EQ(BceQueryAlerts(0, id, handle, 2, data, &length), 0);
+        alerts.emplace_back(data, data + length);
+    }
+    return alerts;
+}
+
+class SharedConnection : public testing::TestWithParam<bool> {};
+
+// Eight threads set and read back variables of their own on one handle; the
+// variable events of all their writes arrive, each once.
+TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
+    std::unique_ptr<kvtest::SimDaemon> daemon;
+    std::string uri = "sim:";
+    if (GetParam()) {
+        daemon = std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, std::vector<std::string>{"--workers", "4"});
+        uri = daemon->uri();
+    }
+    unsigned short handle;
+    ASSERT_EQ(BceOpenPrinter(uri.c_str(), &handle), 0) << BceLastOpenError();
+    TestPrtObj obj(handle, 1);
+
+    constexpr int kThreads = 8, kRounds = 60;
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            ByteVec id = {0x01, static_cast<uint8_t>(0x01 + t)};   // variables 01 01 .. 01 08
+            for (int i = 0; i < kRounds; ++i) {
+                uint8_t value[2] = {static_cast<uint8_t>(t), static_cast<uint8_t>(i)};
+                if (obj.bidiSetOMVar(id.data(), value, 2) != 0) ++mismatches;
+                if (readVar(obj, id) != ByteVec{id[0], id[1], value[0], value[1]}) ++mismatches;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(mismatches, 0);
+
+    std::set<ByteVec> events;
+    for (const ByteVec& a : drainAlerts(handle, 0x5FE)) events.insert(a);
+    EXPECT_EQ(events.size(), size_t{kThreads * kRounds});
+    for (int t = 0; t < kThreads; ++t)
+        for (int i = 0; i < kRounds; ++i) {
+            ByteVec expected = {0x03, 0x40, 0x09, 0x01, static_cast<uint8_t>(0x01 + t), static_cast<uint8_t>(t),
+                                static_cast<uint8_t>(i)};
+            EXPECT_TRUE(events.count(expected)) << t << " " << i;
+        }
+    BceClosePrinter(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, SharedConnection, testing::Values(false, true),
+                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "tcp" : "sim"; });
+
+// A hundred printers of one daemon polled at once, each by its own thread:
+// each keeps its own tag, and each sees its own variable event only.
+TEST(ManyPrinters, HundredPrintersThroughOneDaemon) {
+    constexpr int kPrinters = 100;
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(kPrinters)});
+    std::vector<unsigned short> handles(kPrinters);
+    for (int i = 0; i < kPrinters; ++i)
+        ASSERT_EQ(BceOpenPrinter(daemon.uri(std::to_string(i)).c_str(), &handles[static_cast<size_t>(i)]), 0);
+
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kPrinters; ++i)
+        threads.emplace_back([&, i] {
+            TestPrtObj obj(handles[static_cast<size_t>(i)], 1);
+            ByteVec id = {0x07, 0x54};
+            std::string tag = "PRINTER-" + std::to_string(i);
+            if (obj.bidiSetOMVar(id.data(), tag.data(), tag.size()) != 0) ++failures;
+            for (int round = 0; round < 10; ++round) {
+                KVPrtObj::PAGECOUNTDATA counts;
+                if (obj.bidiGetPageCounts(&counts) != 0 || counts.dwPageCountType1 == 0) ++failures;
+                if (readVar(obj, id) != kvtest::Bytes().raw(id).text(tag).vec()) ++failures;
+            }
+        });
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(failures, 0);
+
+    for (int i = 0; i < kPrinters; ++i) {
+        auto alerts = drainAlerts(handles[static_cast<size_t>(i)], 0x5FE);
+        ASSERT_EQ(alerts.size(), 1u) << i;
+        EXPECT_EQ(alerts[0], (kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text("PRINTER-" + std::to_string(i)).vec()));
+        BceClosePrinter(handles[static_cast<size_t>(i)]);
+    }
+}
+
+}  // namespace
