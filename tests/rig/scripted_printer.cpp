@@ -28,7 +28,10 @@ Answer fail(long rc) {
 
 void ScriptedPrinter::answer(unsigned short code, Answer a) {
     std::lock_guard guard(m_lock);
-    m_answers[code].push_back(std::move(a));
+    Script& script = m_answers[code];
+    if (script.lastServed) script.queue.clear();
+    script.lastServed = false;
+    script.queue.push_back(std::move(a));
 }
 
 void ScriptedPrinter::setHandler(std::function<Answer(const SentRequest&)> handler) {
@@ -133,11 +136,15 @@ long ScriptedPrinter::sendBidi(short appId, unsigned int netType, unsigned short
         handler = m_handler;
         if (!handler) {
             auto it = m_answers.find(requestCode);
-            if (it == m_answers.end() || it->second.empty()) {
+            if (it == m_answers.end() || it->second.queue.empty()) {
                 a = m_default;
             } else {
-                a = it->second.front();
-                if (it->second.size() > 1) it->second.pop_front();
+                Script& script = it->second;
+                a = script.queue.front();
+                if (script.queue.size() > 1)
+                    script.queue.pop_front();
+                else
+                    script.lastServed = true;
             }
         }
     }

@@ -91,7 +91,13 @@ private:
     };
 
     mutable std::mutex m_lock;
-    std::map<unsigned short, std::deque<Answer>> m_answers;
+    // Answers queued for a request code. The last one repeats until another
+    // is queued, which then replaces it.
+    struct Script {
+        std::deque<Answer> queue;
+        bool lastServed = false;
+    };
+    std::map<unsigned short, Script> m_answers;
     std::function<Answer(const SentRequest&)> m_handler;
     Answer m_default;
     std::map<unsigned short, Alert> m_alerts;

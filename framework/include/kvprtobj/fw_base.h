@@ -6,6 +6,8 @@
 #include <string>
 
 #define KVPO_API __attribute__((visibility("default")))
+// Members of an exported class that stay inside the library.
+#define KVPO_LOCAL __attribute__((visibility("hidden")))
 
 using CString = std::string;
 

@@ -22,10 +22,6 @@
 #include "kvprtobj/fw_base.h"
 #include "kvprtobj/zorbce.h"
 
-// Members of the exported class that stay inside the library.
-#ifndef KVPO_LOCAL
-#define KVPO_LOCAL __attribute__((visibility("hidden")))
-#endif
 class JOBINFOSTRINGS;   // kvprtobj/jobs.h
 class JSALERTDATA;      // kvprtobj/jsalert.h
 
