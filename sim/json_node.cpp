@@ -73,6 +73,13 @@ uint32_t Node::number(uint32_t max) const {
     return static_cast<uint32_t>(v);
 }
 
+double Node::decimal(double max) const {
+    if (!m_json->is_number()) fail("expected a number");
+    double v = m_json->get<double>();
+    if (!(v >= 0 && v <= max)) fail("expected a number from 0 to " + std::to_string(static_cast<long>(max)));
+    return v;
+}
+
 bool Node::boolean() const {
     if (!m_json->is_boolean()) fail("expected true or false");
     return m_json->get<bool>();

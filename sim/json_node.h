@@ -40,6 +40,8 @@ public:
 
     // An unsigned integer up to `max`, written as a number or as "0x..." text.
     uint32_t number(uint32_t max) const;
+    // A number from 0 to `max`, whole or with decimals.
+    double decimal(double max) const;
     bool boolean() const;
     // Text as the printer sends it: ISO 8859-1 (or code page 850), at most maxLength bytes.
     std::string latin1(size_t maxLength = 255) const;

@@ -3,6 +3,7 @@
 #include "profile.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <set>
 
@@ -203,19 +204,62 @@ void loadInterpreters(const Node& n, Profile& p) {
     }
 }
 
+// A symbol-set id in the text form of font descriptions: the number id / 32
+// followed by the letter of id % 32 (277 is "8U", 14 is "0N"); an id whose
+// remainder is no letter is written in decimal.
+std::string symbolSetText(uint16_t id) {
+    const unsigned letter = id % 32;
+    if (letter >= 1 && letter <= 26) return std::to_string(id / 32) + static_cast<char>('A' + letter - 1);
+    return std::to_string(id);
+}
+
+std::string decimalText(double v) {
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, v).ptr;
+    return std::string(text, end);
+}
+
+// The font's description as the printer writes it: "key: value; " for each
+// field the profile gives, in this order: name, position, technology, ssid,
+// ccid, spacing, pitch, height, style, weight, typeface, resolution.
+std::string fontDescription(const Node& e) {
+    std::string out;
+    auto item = [&](const char* key, const std::string& value) { out += std::string(key) + ": " + value + "; "; };
+    if (auto v = e.find("name")) item("name", v->latin1(200));
+    if (auto v = e.find("position")) item("position", std::to_string(v->number(0xFFFF)));
+    if (auto v = e.find("technology")) item("technology", v->latin1(40));
+    if (auto v = e.find("symbolSet")) item("ssid", symbolSetText(static_cast<uint16_t>(v->number(0xFFFF))));
+    if (auto v = e.find("charComplement")) {
+        Bytes bytes = v->hex(8);
+        if (bytes.size() != 8) v->fail("expected 8 bytes");
+        static constexpr char kDigits[] = "0123456789ABCDEF";
+        std::string digits;
+        for (uint8_t b : bytes) digits += {kDigits[b >> 4], kDigits[b & 0x0F]};
+        item("ccid", digits);
+    }
+    if (auto v = e.find("spacing")) item("spacing", std::to_string(v->number(1)));
+    if (auto v = e.find("pitch")) item("pitch", decimalText(v->decimal(10000)));
+    if (auto v = e.find("height")) item("height", decimalText(v->decimal(10000)));
+    for (const char* key : {"style", "weight", "typeface", "resolution"})
+        if (auto v = e.find(key)) item(key, std::to_string(v->number(0x7FFFFFFF)));
+    return out;
+}
+
 void loadFonts(const Node& n, Profile& p) {
     n.expectObject({"header", "list"});
     if (auto h = n.find("header")) p.fontHeader = h->hex(255);
     if (auto list = n.find("list"))
         for (const Node& e : list->items(0xFFFF)) {
-            e.expectObject({"tag", "tag2", "selector1", "selector2", "description"});
+            e.expectObject({"tag", "tag2", "selector1", "selector2", "name", "position", "technology", "symbolSet",
+                            "charComplement", "spacing", "pitch", "height", "style", "weight", "typeface",
+                            "resolution"});
             Font f;
             f.tag = static_cast<uint8_t>(e.at("tag").number(0xFF));
             e.get("tag2", f.tag2);
             if (f.tag == 0xFE && f.tag2 == 0xFF) e.fail("tag FE with tag2 FF is the end marker of the list");
             if (auto s = e.find("selector1")) f.selector1 = static_cast<uint8_t>(s->number(0xFF));
             if (auto s = e.find("selector2")) f.selector2 = static_cast<uint8_t>(s->number(0xFF));
-            f.description = e.at("description").latin1(0xFFFF);
+            f.description = fontDescription(e);
             p.fonts.push_back(f);
         }
 }

@@ -69,7 +69,7 @@ struct Interpreter {
 struct Font {
     uint8_t tag = 0, tag2 = 0;
     std::optional<uint8_t> selector1, selector2;   // listed only for these selectors
-    std::string description;
+    std::string description;                       // "name: Courier; position: 1; ssid: 8U; "
 };
 
 struct SymbolSet {

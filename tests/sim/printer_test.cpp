@@ -28,8 +28,7 @@ constexpr const char* kLayoutProfile = R"({
   "outputBins": [{"number": 1, "byte1": 1, "capacity": 500, "byte6": 33, "byte7": 128, "name": "Standard Bin"}],
   "storage": ["FLASH: 1;SIZE:  4096;"],
   "interpreters": [{"lu": 1, "marker": 65535, "name": "PPDS"}],
-  "fonts": {"header": "01", "list": [{"tag": 1, "description": "name: X; "},
-                                     {"tag": 2, "selector1": 9, "description": "name: Y; "}]},
+  "fonts": {"header": "01", "list": [{"tag": 1, "name": "X"}, {"tag": 2, "selector1": 9, "name": "Y"}]},
   "symbolSets": [{"id": 277, "complement": "0102030405060708", "name": "R8"}],
   "currentFont": {"tag": 1, "position": 258, "symbolSet": 341, "size": 12},
   "jobs": [{"number": 7, "byte0": 1, "byte3": 2, "priority": 5, "word5": 3, "word7": 4, "bytes9": "09 0A 0B 0C",
@@ -242,7 +241,7 @@ TEST(SimState, PanelFollowsItsLockAndButtonsAndAnnouncesEveryPress) {
     // Reset shows the first text again; continue clears the operator interventions.
     EXPECT_EQ(ask(*p, 0x57, hex("00 B1")), "57 00 00 B1");
     EXPECT_EQ(panel().substr(3, 59), line("READY"));
-    EXPECT_EQ(ask(*p, 0x07), "07 01 03 02 FF 00");
+    EXPECT_EQ(ask(*p, 0x07), "07 02 03 02 FF 00 04 FF 01 00");
     EXPECT_EQ(ask(*p, 0x57, hex("00 B0")), "57 00 00 B0");
     EXPECT_EQ(ask(*p, 0x07), "07 00");
 

@@ -1,28 +1,34 @@
 // Round trip through the whole stack: what the library decodes from the
 // simulated printer equals what the built-in profile says. Every row runs
 // twice, in process (sim:) and over TCP against kvprtsimd, each time on a
-// printer of its own (fresh state).
+// printer of its own (fresh state). Operations that change the printer's
+// state check that the change reads back.
 //
-// A new decoder adds one row to kRoundTrips, for example:
-//   {"input bins", [](Target& t) {
-//        unsigned int n = 0;
-//        KVPrtObj::INPUTBIN* bins = nullptr;
-//        ASSERT_EQ(t.obj.bidiGetInputChars(&n, &bins), 0);
-//        ASSERT_EQ(n, t.profile["inputBins"].size());
-//        ...
-//        delete[] bins;
-//    }},
+// Expected values come from the profile's JSON. Where the library derives a
+// value through its own tables (alert ids, bin ids, status bits), the row
+// asks the library's decoding step for it from the profile's values, or, for
+// the alert families, compares with what the same operation makes of the
+// profile's records laid out in the family's reply format; the tables
+// themselves are the business of the subsystems' suites.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cctype>
-#include <map>
+#include <cmath>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <sstream>
+#include <tuple>
 
+#include "kvprtobj/jobs.h"
+#include "kvprtobj/jsalert.h"
+#include "kvprtobj/toner.h"
 #include "profile_json.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
+#include "tests/alerts/alert_list.h"
 
 using kvtest::ByteVec;
 using simtest::json;
@@ -31,6 +37,10 @@ namespace {
 
 struct TestPrtObj : kvtest::OpenPrtObj {
     using OpenPrtObj::OpenPrtObj;
+    using KVPrtObj::parseDeviceStatusData;
+    using KVPrtObj::parseInputBinsByID;
+    using KVPrtObj::parseInputBinsByName;
+    using KVPrtObj::parseOutputBinsByName;
 };
 
 struct Target {
@@ -46,19 +56,38 @@ struct RoundTrip {
 
 std::string text(const json& v) { return v.get<std::string>(); }
 
+// A number field of a profile entry; 0 when the entry leaves it out.
+uint32_t num(const json& entry, const char* key) { return entry.contains(key) ? simtest::number(entry[key]) : 0; }
+
 ByteVec bytesOf(const void* data, unsigned long length) {
     auto* p = static_cast<const uint8_t*>(data);
     return ByteVec(p, p + length);
 }
 
+ByteVec hexOf(const json& v) {
+    std::string digits = text(v);
+    std::replace(digits.begin(), digits.end(), ':', ' ');
+    return kvtest::hex(digits);
+}
+
 // A raw request with the reply returned as bytes (the transport's strip done).
-long raw(Target& t, unsigned short code, const ByteVec& data, ByteVec* reply, int force = 0) {
+long raw(Target& t, unsigned short code, const ByteVec& data, ByteVec* reply) {
     void* buffer = nullptr;
     unsigned long length = 0;
-    long rc = t.obj.bidiQuery(code, const_cast<uint8_t*>(data.data()), data.size(), &buffer, &length, 1, force);
+    long rc = t.obj.bidiQuery(code, const_cast<uint8_t*>(data.data()), data.size(), &buffer, &length, 1, 0);
     if (rc == 0) *reply = bytesOf(buffer, length);
     ::operator delete(buffer);
     return rc;
+}
+
+ByteVec readVariable(Target& t, const char* id) {
+    ByteVec bytes = kvtest::hex(id);
+    void* value = nullptr;
+    unsigned long length = 0;
+    EXPECT_EQ(t.obj.bidiReadOMVar(bytes.data(), &value, &length), 0) << id;
+    ByteVec out = bytesOf(value, length);
+    ::operator delete(value);
+    return out;
 }
 
 const json& nameFor(const json& profile, unsigned netType) {
@@ -67,11 +96,222 @@ const json& nameFor(const json& profile, unsigned netType) {
     throw std::runtime_error("no name for the network type");
 }
 
-ByteVec adapterAddress(const json& profile) {
-    std::string mac = text(profile["identity"]["adapterAddress"]);
-    for (char& c : mac)
-        if (c == ':') c = ' ';
-    return kvtest::hex(mac);
+ByteVec adapterAddress(const json& profile) { return hexOf(profile["identity"]["adapterAddress"]); }
+
+// The profile's alerts of a family, with the ids the printer holds them
+// under (1, 2, ... in profile order).
+std::vector<std::pair<unsigned short, const json*>> held(const json& profile, const char* family) {
+    std::vector<std::pair<unsigned short, const json*>> out;
+    unsigned short id = 0;
+    for (const json& a : profile["alerts"]) {
+        ++id;
+        if (a["family"] == family) out.emplace_back(id, &a);
+    }
+    EXPECT_FALSE(out.empty()) << "the profile holds no alert of the family " << family;
+    return out;
+}
+
+// The next alert announced for the printer, which must be of `family`.
+unsigned short nextAlert(Target& t, unsigned long family) {
+    unsigned short id = 0;
+    unsigned long got = 0;
+    EXPECT_EQ(BceWaitAlert(t.handle, 5000, &id, &got), 0);
+    EXPECT_EQ(got, family);
+    return id;
+}
+
+// ---- jobs ----
+
+JOBINFOSTRINGS jobInfo(std::initializer_list<std::string> texts) {
+    JOBINFOSTRINGS info;
+    for (const std::string& s : texts) info.parseJobInfo(static_cast<unsigned char>(s.size()), s.c_str());
+    return info;
+}
+
+std::array<CString, 7> itemsOf(const JOBINFOSTRINGS& i) {
+    return {i.strHT, i.strUR, i.strSC, i.strJN, i.strQU, i.strLS, i.strOther};
+}
+
+// A decoded job against its profile entry; a short record (job-transition
+// alerts) ends after jobLong17.
+void expectJob(const KVPrtObj::KVPJOBDATA& j, const json& p, bool full) {
+    EXPECT_EQ(j.jobByte0, num(p, "byte0"));
+    EXPECT_EQ(j.jobNumber, num(p, "number"));
+    EXPECT_EQ(j.jobByte3, num(p, "byte3"));
+    EXPECT_EQ(j.jobByte4, num(p, "priority"));
+    EXPECT_EQ(j.jobWord5, num(p, "word5"));
+    EXPECT_EQ(j.jobWord7, num(p, "word7"));
+    EXPECT_EQ(bytesOf(j.jobBytes9, 4), p.contains("bytes9") ? hexOf(p["bytes9"]) : ByteVec(4, 0));
+    EXPECT_EQ(j.jobByte13, num(p, "byte13"));
+    EXPECT_EQ(j.jobLong17, num(p, "long17"));
+    if (!full) return;
+    EXPECT_EQ((std::array{j.jobLong21, j.jobLong25, j.jobLong29, j.jobLong33, j.jobLong37}),
+              (std::array{num(p, "long21"), num(p, "long25"), num(p, "long29"), num(p, "long33"), num(p, "long37")}));
+    JOBINFOSTRINGS info = jobInfo({p.value("info1", ""), p.value("info2", "")});
+    EXPECT_EQ(j.strJobJN, info.strJN);
+    EXPECT_EQ(j.strJobUR, info.strUR);
+}
+
+std::vector<KVPrtObj::KVPJOBDATA> queryJobs(Target& t, unsigned short number) {
+    unsigned int n = 0;
+    KVPrtObj::KVPJOBDATA* jobs = nullptr;
+    EXPECT_EQ(t.obj.bidiQueryJobs(number, &n, &jobs), 0);
+    std::unique_ptr<KVPrtObj::KVPJOBDATA[]> owned(jobs);
+    return std::vector<KVPrtObj::KVPJOBDATA>(jobs, jobs + n);
+}
+
+// ---- custom names ----
+
+using Names = std::vector<std::pair<unsigned, CString>>;
+using NameRead = long (KVPrtObj::*)(_CUSTOMNAME**, unsigned short*);
+using NameWrite = long (KVPrtObj::*)(unsigned short, const CString&);
+
+Names namesRead(Target& t, NameRead read) {
+    _CUSTOMNAME* names = nullptr;
+    unsigned short n = 0;
+    EXPECT_EQ((t.obj.*read)(&names, &n), 0);
+    std::unique_ptr<_CUSTOMNAME[]> owned(names);
+    Names out;
+    for (unsigned short i = 0; i < n; ++i) out.emplace_back(names[i].usNumber, names[i].strName);
+    return out;
+}
+
+Names namesIn(const json& list) {
+    Names out;
+    for (const json& e : list) out.emplace_back(num(e, "number"), text(e["name"]));
+    return out;
+}
+
+// A new name for the profile's first entry reads back in its place.
+void expectRenamed(Target& t, NameRead read, NameWrite write, const json& list) {
+    Names expected = namesIn(list);
+    ASSERT_FALSE(expected.empty());
+    expected[0].second = "Renamed " + expected[0].second;
+    ASSERT_EQ((t.obj.*write)(static_cast<unsigned short>(expected[0].first), expected[0].second), 0);
+    EXPECT_EQ(namesRead(t, read), expected);
+}
+
+// ---- panel ----
+
+// The display of `lines`: panel.height lines of panel.width characters.
+std::string display(const json& panel, const json& lines) {
+    std::string out;
+    for (size_t i = 0; i < panel["height"].get<size_t>(); ++i) {
+        std::string line = i < lines.size() ? text(lines[i]) : "";
+        line.resize(panel["width"].get<size_t>(), ' ');
+        out += line;
+    }
+    return out;
+}
+
+KVPrtObj::OPPANELDATA panelShown(Target& t) {
+    void* panel = nullptr;
+    EXPECT_EQ(t.obj.bidiROPQueryData(&panel), 0);
+    std::unique_ptr<KVPrtObj::OPPANELDATA> owned(static_cast<KVPrtObj::OPPANELDATA*>(panel));
+    return owned ? *owned : KVPrtObj::OPPANELDATA{};
+}
+
+int lockRead(Target& t) {
+    int locked = -1;
+    EXPECT_EQ(t.obj.bidiROPQueryLock(&locked), 0);
+    return locked;
+}
+
+// ---- status, alert families, toner ----
+
+uint32_t statusWord(Target& t, const json& bytes) {
+    kvtest::Bytes status;
+    for (const json& b : bytes) status.u8(simtest::number(b));
+    KVPrtObj::PRINTERSTATUS decoded{};
+    t.obj.parseDeviceStatusData(const_cast<uint8_t*>(status.data()), &decoded);
+    return kvtest::word(decoded);
+}
+
+// Replies of the alert families laid out from the profile's records: a count
+// byte, then the records in the family's layout.
+ByteVec statusReply(Target& t, const char* key) {
+    kvtest::Bytes b;
+    b.u8(static_cast<unsigned>(t.profile[key].size()));
+    for (const json& r : t.profile[key])
+        b.u8(num(r, "id")).u8(r.contains("present") ? num(r, "present") : 1).u8(num(r, "status"));
+    return b;
+}
+
+const json& run(Target& t, const char* key) { return t.profile["alertRecords"][key]; }
+
+ByteVec alertReply(Target& t, const char* key) {
+    kvtest::Bytes b;
+    b.u8(static_cast<unsigned>(run(t, key).size()));
+    for (const json& r : run(t, key)) {
+        ByteVec extra = r.contains("extra") ? hexOf(r["extra"]) : ByteVec{};
+        b.u8(num(r, "category")).u8(num(r, "instance")).u8(num(r, "condition"));
+        b.u8(static_cast<unsigned>(extra.size())).raw(extra);
+    }
+    return b;
+}
+
+ByteVec suppliesStatusReply(Target& t) {
+    kvtest::Bytes b;
+    b.u8(static_cast<unsigned>(run(t, "suppliesStatus").size()));
+    for (const json& r : run(t, "suppliesStatus"))
+        b.u8(num(r, "category")).u8(num(r, "instance")).u8(num(r, "condition")).u8(num(r, "value"));
+    return b;
+}
+
+// The library makes of the simulator's reply what it makes of `reply`, and
+// that is something.
+template <typename Decoded>
+void sameAsLaidOut(Target& t, const ByteVec& reply, Decoded (*decode)(KVPrtObj&)) {
+    kvtest::PrinterRig rig;
+    rig.printer.setDefault(kvtest::reply(reply));
+    const Decoded expected = decode(rig.obj);
+    EXPECT_NE(expected, Decoded{}) << "the profile gives the family nothing to decode";
+    EXPECT_EQ(decode(t.obj), expected);
+}
+
+template <long (KVPrtObj::*Query)(unsigned int*, KVPrtObj::KVPALERTDATA**)>
+kvtest::Alerts listOf(KVPrtObj& obj) {
+    unsigned int count = 0;
+    KVPrtObj::KVPALERTDATA* list = nullptr;
+    EXPECT_EQ((obj.*Query)(&count, &list), 0);
+    return kvtest::takeList(list, count);
+}
+
+template <long (KVPrtObj::*Query)(KVPrtObj::PRTALERTS*)>
+uint32_t summaryOf(KVPrtObj& obj) {
+    KVPrtObj::PRTALERTS alerts{};
+    EXPECT_EQ((obj.*Query)(&alerts), 0);
+    return kvtest::word(alerts);
+}
+
+std::pair<uint32_t, uint32_t> interventionsOf(KVPrtObj& obj) {
+    KVPrtObj::PRTALERTS alerts{};
+    KVPrtObj::UIRALERTS interventions{};
+    EXPECT_EQ(obj.bidiQueryOperatorIV(&alerts, &interventions), 0);
+    return {kvtest::word(alerts), kvtest::word(interventions)};
+}
+
+// Decoded supplies against a toner section of the profile (format 1 or 2).
+void expectSupplies(KvTonerPrediction::TonerInfoArray& info, const json& toner) {
+    const json& supplies = toner["supplies"];
+    ASSERT_EQ(info.numSupplies(), supplies.size());
+    const bool format1 = num(toner, "format") != 2;
+    for (unsigned i = 0; i < info.numSupplies(); ++i) {
+        const KvTonerPrediction::TonerInfo& s = *info[i];
+        const json& p = supplies[i];
+        EXPECT_EQ(s.bySupplyId, num(p, "id"));
+        EXPECT_EQ(s.byAttribute, format1 ? num(toner, "common") : num(p, "attribute"));
+        EXPECT_EQ(s.byLevelCount, num(p, "levelCount"));
+        EXPECT_EQ(s.byLevel, num(p, "level"));
+        EXPECT_EQ(s.ulValueD, num(p, "valueD"));
+        if (!format1) continue;
+        EXPECT_EQ((std::array{s.ulValueA, s.ulPageCount, s.ulBasePageCount, s.ulValueB, uint32_t{s.byValueC}}),
+                  (std::array{num(p, "valueA"), num(p, "pageCount"), num(p, "basePageCount"), num(p, "valueB"),
+                              num(p, "valueC")}));
+        EXPECT_EQ((std::array{s.ulAdjustHigh, s.ulAdjustLow, s.ulStepHigh, s.ulStepLow, s.ulStep}),
+                  (std::array{num(p, "adjustHigh"), num(p, "adjustLow"), num(p, "stepHigh"), num(p, "stepLow"),
+                              num(p, "step")}));
+    }
 }
 
 const RoundTrip kRoundTrips[] = {
@@ -198,25 +438,21 @@ const RoundTrip kRoundTrips[] = {
              ::operator delete(value);
          }
      }},
-    {"a set variable reads back and raises a variable event",
+    {"property tag: set, it reads back and raises a variable event",
      [](Target& t) {
-         ByteVec id = kvtest::hex("07 54");
-         std::string tag = "TAG-7";
-         ASSERT_EQ(t.obj.bidiSetOMVar(id.data(), tag.data(), tag.size()), 0);
-         void* value = nullptr;
-         unsigned long length = 0;
-         ASSERT_EQ(t.obj.bidiReadOMVar(id.data(), &value, &length), 0);
-         EXPECT_EQ(bytesOf(value, length), kvtest::Bytes().raw(id).text(tag).vec());
-         ::operator delete(value);
+         KVPrtObj::PROPERTYTAG tag;
+         tag.strTag = "stale";
+         ASSERT_EQ(t.obj.bidiGetPropertyTag(&tag), 0);
+         EXPECT_EQ(tag.strTag, "");   // the tag is not read from the printer
+         ASSERT_EQ(t.obj.bidiSetPropertyTag("TAG-7"), 0);
+         EXPECT_EQ(readVariable(t, "07 54"), kvtest::Bytes().raw(kvtest::hex("07 54")).text("TAG-7").vec());
 
-         unsigned short alertId = 0;
-         unsigned long family = 0;
-         ASSERT_EQ(BceWaitAlert(t.handle, 5000, &alertId, &family), 0);
-         EXPECT_EQ(family, 0x5FEu);
-         void* data = nullptr;
-         ASSERT_EQ(t.obj.bidiQueryAlert(alertId, family, &data, &length, 2), 0);
-         EXPECT_EQ(bytesOf(data, length), (kvtest::Bytes{0x03, 0x40, 0x09}.raw(id).text(tag).vec()));
-         ::operator delete(data);
+         KVPrtObj::OMVAREVENTDATA event;
+         ASSERT_EQ(t.obj.bidiQueryOMVarEventAlert(nextAlert(t, 0x5FE), &event), 0);
+         EXPECT_EQ(event.byEventType, 9);
+         EXPECT_EQ(bytesOf(event.abyVarId, 2), kvtest::hex("07 54"));
+         EXPECT_EQ(bytesOf(event.pbyData, 5), kvtest::Bytes().text("TAG-7").vec());
+         ::operator delete(event.pbyData);
      }},
     {"non-volatile memory reset restores the variables",
      [](Target& t) {
@@ -231,67 +467,502 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(bytesOf(static_cast<uint8_t*>(value) + 2, length - 2), expected);
          ::operator delete(value);
      }},
-    {"loop-back",
+    // ---- device characteristics ----
+    {"device characteristics",
      [](Target& t) {
-         t.obj.setBidi(0);   // the loop-back request is sent forced
-         ByteVec reply;
-         ASSERT_EQ(raw(t, 0x34, kvtest::Bytes().text("PING"), &reply, 1), 0);
-         EXPECT_EQ(reply, kvtest::Bytes().text("PING").vec());
-         EXPECT_EQ(t.obj.isBidiActive(), 1);
+         KVPrtObj::DEVICECHARS chars;
+         ASSERT_EQ(t.obj.bidiGetDeviceChars(&chars), 0);
+         const json& d = t.profile["deviceChars"];
+         EXPECT_EQ(chars.ulReply2, num(d, "byte2"));
+         EXPECT_EQ(chars.byReply7, num(d, "byte7"));
+         EXPECT_EQ(chars.ulReply11, num(d, "byte11"));
+         EXPECT_EQ(chars.ulSizeKB, num(d, "memoryBytes") / 1024);
+         EXPECT_EQ(chars.strText1, text(d["text1"]));
+         EXPECT_EQ(chars.strCodeLevel, text(d["codeLevel"]));
+         EXPECT_EQ(chars.strText3, text(d["text3"]));
+         EXPECT_EQ(t.obj.m_strCodeLevel, text(d["codeLevel"]));   // kept for the code levels
+     }},
+    {"input bins with their ids",
+     [](Target& t) {
+         unsigned int n = 0;
+         KVPrtObj::INPUTBIN* bins = nullptr;
+         ASSERT_EQ(t.obj.bidiGetInputChars(&n, &bins), 0);
+         std::unique_ptr<KVPrtObj::INPUTBIN[]> owned(bins);
+         const json& profile = t.profile["inputBins"];
+         ASSERT_EQ(n, profile.size());
+         for (unsigned i = 0; i < n; ++i) {
+             const json& p = profile[i];
+             const KVPrtObj::INPUTBIN& b = bins[i];
+             EXPECT_EQ(b.usBinNumber, num(p, "number"));
+             EXPECT_EQ(b.ulCapacity, num(p, "capacity"));
+             EXPECT_EQ(b.usSizeCode, num(p, "sizeCode"));
+             EXPECT_EQ(b.usByte8, num(p, "byte8"));
+             EXPECT_EQ(b.strName, p.value("name", ""));
+             // The id the naming steps give the profile's values (by name when named).
+             unsigned short id = KVPrtObj::IB_NONE;
+             if (p.contains("name"))
+                 t.obj.parseInputBinsByName(num(p, "sizeCode"), text(p["name"]), &id);
+             else
+                 t.obj.parseInputBinsByID(num(p, "number"), num(p, "sizeCode"), num(p, "capacity"), n, &id);
+             EXPECT_EQ(b.usBinId, id) << i;
+             EXPECT_NE(b.usBinId, KVPrtObj::IB_NONE) << i;
+         }
+     }},
+    {"output bins",
+     [](Target& t) {
+         unsigned int n = 0;
+         KVPrtObj::OUTPUTBIN* bins = nullptr;
+         ASSERT_EQ(t.obj.bidiGetOutputChars(&n, &bins), 0);
+         std::unique_ptr<KVPrtObj::OUTPUTBIN[]> owned(bins);
+         const json& profile = t.profile["outputBins"];
+         ASSERT_EQ(n, profile.size());
+         for (unsigned i = 0; i < n; ++i) {
+             const json& p = profile[i];
+             const KVPrtObj::OUTPUTBIN& b = bins[i];
+             EXPECT_EQ(b.usBinNumber, num(p, "number"));
+             EXPECT_EQ(b.usByte1, num(p, "byte1"));
+             EXPECT_EQ(b.ulCapacity, num(p, "capacity"));
+             EXPECT_EQ(b.strName, p.value("name", ""));
+             const uint32_t byte6 = num(p, "byte6"), byte7 = num(p, "byte7");
+             EXPECT_EQ((std::array{b.ulByte6Bit0, b.ulByte6Bit1, b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4,
+                                   b.ulByte6Bit5, b.ulByte7Bit0, b.ulByte7Bit1, b.ulByte7Bit2, b.ulByte7Bit7}),
+                       (std::array{byte6 & 1, byte6 >> 1 & 1, byte6 >> 2 & 1, byte6 >> 3 & 1, byte6 >> 4 & 1,
+                                   byte6 >> 5 & 1, byte7 & 1, byte7 >> 1 & 1, byte7 >> 2 & 1, byte7 >> 7 & 1}));
+             if (p.contains("name")) {
+                 unsigned short id = KVPrtObj::OB_NONE;
+                 t.obj.parseOutputBinsByName(text(p["name"]), &id);
+                 EXPECT_EQ(b.usBinId, id) << i;
+             }
+         }
+     }},
+    {"storage options",
+     [](Target& t) {
+         KVPrtObj::STORAGEOPTIONS o;
+         ASSERT_EQ(t.obj.bidiGetStorageOptions(&o), 0);
+         // The profile's entries: fields split at ";", values at fixed places.
+         auto number = [](const std::string& field, size_t index) { return std::stol(field.substr(index)); };
+         auto free = [&](const std::string& field) { return number(field, 12) == -1 ? 0 : number(field, 12); };
+         int devices = 0;
+         for (const json& e : t.profile["storage"]) {
+             std::vector<std::string> f;
+             std::istringstream entry(text(e));
+             for (std::string field; std::getline(entry, field, ';');) f.push_back(field);
+             if (f[0].starts_with("FLASH: 1")) {
+                 EXPECT_EQ(o.lFlashField2, number(f.at(1), 7));
+                 EXPECT_EQ(o.lFlashField3, free(f.at(2)));
+             } else if (f[0].starts_with("DISK: 1")) {
+                 EXPECT_EQ(o.lDiskField2, number(f.at(1), 7));
+                 EXPECT_EQ(o.lDiskField3, free(f.at(2)));
+             } else if (f[0].starts_with("FONT CARTRIDGE: 1")) {
+                 EXPECT_EQ(o.ulFontCartridge, 1u);
+                 EXPECT_EQ(o.strCartridgeField2, f.at(1).substr(9));
+                 EXPECT_EQ(o.strCartridgeField4, f.at(3).substr(11));
+             } else {
+                 continue;
+             }
+             ++devices;
+         }
+         EXPECT_EQ(devices, 3) << "the profile should carry flash, disk and a font cartridge";
+     }},
+    {"interpreter logical units",
+     [](Target& t) {
+         // Interpreters 1 to 5 by the names the printer reports for them.
+         const char* names[] = {"PCL 5 Emulation", "GL 1 Emulation", "PostScript Emulation", "WinImage", "PPDS"};
+         for (unsigned char i = 1; i <= std::size(names); ++i) {
+             const json& list = t.profile["interpreters"];
+             auto named = [&](const json& e) { return e["name"] == names[i - 1]; };
+             auto entry = std::find_if(list.begin(), list.end(), named);
+             unsigned char lu = 0xEE;
+             long rc = t.obj.bidiGetInterpreterLU(i, &lu);
+             if (entry == list.end()) {
+                 EXPECT_EQ(rc, -2) << names[i - 1];
+             } else {
+                 EXPECT_EQ(rc, 0) << names[i - 1];
+                 EXPECT_EQ(lu, num(*entry, "lu")) << names[i - 1];
+             }
+         }
+     }},
+    {"font list with parsed descriptions",
+     [](Target& t) {
+         using F = _FONTDETAILS;
+         unsigned short n = 0;
+         F* fonts = nullptr;
+         ASSERT_EQ(t.obj.bidiGetFontDetails(0, 0, &n, &fonts), 0);
+         std::unique_ptr<F[]> owned(fonts);
+         const json& list = t.profile["fonts"]["list"];
+         ASSERT_EQ(n, list.size());   // none of the profile's fonts is limited to other selectors
+         const std::map<std::string, uint8_t> technologies = {
+             {"bitmap", F::TECH_BITMAP}, {"Intellifont", F::TECH_INTELLIFONT}, {"TrueType", F::TECH_TRUETYPE}};
+         for (unsigned i = 0; i < n; ++i) {
+             const F& f = fonts[i];
+             const json& p = list[i];
+             EXPECT_EQ(f.byFontTag, num(p, "tag"));
+             EXPECT_EQ(f.strName, " " + text(p["name"]));   // the blank after the colon stays
+             EXPECT_EQ(f.usPosition, num(p, "position"));
+             EXPECT_EQ(f.byTechnology, technologies.at(text(p["technology"])));
+             EXPECT_EQ(f.usSymbolSet, num(p, "symbolSet"));
+             EXPECT_EQ(f.bySpacing, num(p, "spacing"));
+             uint16_t flags = F::FONT_SYMBOLSET | (f.byTechnology == F::TECH_BITMAP ? 0 : F::FONT_SCALABLE);
+             if (p.contains("charComplement")) {
+                 EXPECT_EQ(bytesOf(f.abCharComplement, 8), hexOf(p["charComplement"]));
+                 flags |= F::FONT_CHARCOMPLEMENT;
+             }
+             for (auto [key, flag] : {std::pair{"pitch", F::FONT_PITCH}, {"height", F::FONT_HEIGHT}}) {
+                 if (!p.contains(key)) continue;
+                 EXPECT_EQ(f.ulSize, std::lround(p[key].get<double>())) << key;
+                 flags |= flag;
+             }
+             EXPECT_EQ((std::array<uint32_t, 4>{uint32_t(f.lStyle), uint32_t(f.lWeight), uint32_t(f.lTypeface),
+                                                uint32_t(f.lResolution)}),
+                       (std::array{num(p, "style"), num(p, "weight"), num(p, "typeface"), num(p, "resolution")}));
+             EXPECT_EQ(f.usValidFlags, flags) << i;
+         }
+     }},
+    {"symbol sets",
+     [](Target& t) {
+         unsigned short n = 0;
+         _SYMBOLSET* sets = nullptr;
+         ASSERT_EQ(t.obj.bidiGetSymbolSetList(&n, &sets), 0);
+         std::unique_ptr<_SYMBOLSET[]> owned(sets);
+         const json& list = t.profile["symbolSets"];
+         ASSERT_EQ(n, list.size());
+         for (unsigned i = 0; i < n; ++i) {
+             EXPECT_EQ(sets[i].usSymbolSet, num(list[i], "id"));
+             EXPECT_EQ(bytesOf(sets[i].abCharComplement, 8), hexOf(list[i]["complement"]));
+             EXPECT_EQ(sets[i].strName, text(list[i]["name"]));
+         }
+     }},
+    {"current font",
+     [](Target& t) {
+         _FONTDETAILS font;
+         ASSERT_EQ(t.obj.bidiGetCurrentFontInformation(&font), 0);
+         const json& c = t.profile["currentFont"];
+         EXPECT_EQ(font.byFontTag, num(c, "tag"));
+         EXPECT_EQ(font.usPosition, num(c, "position"));
+         EXPECT_EQ(font.usSymbolSet, num(c, "symbolSet"));
+         EXPECT_EQ(font.ulSize, num(c, "size"));
+     }},
+    {"current font set reads back",
+     [](Target& t) {
+         // The last font of the list becomes the current one.
+         const json& last = t.profile["fonts"]["list"].back();
+         _FONTDETAILS font;
+         font.byFontTag = static_cast<uint8_t>(num(last, "tag"));
+         font.usPosition = static_cast<uint16_t>(num(last, "position"));
+         font.usSymbolSet = static_cast<uint16_t>(num(last, "symbolSet"));
+         font.ulSize = 14;
+         unsigned char status = 0xEE;
+         ASSERT_EQ(t.obj.bidiSetCurrentFontInformation(&font, &status), 0);
+         EXPECT_EQ(status, num(t.profile, "setFontStatus"));
+         _FONTDETAILS back;
+         ASSERT_EQ(t.obj.bidiGetCurrentFontInformation(&back), 0);
+         EXPECT_EQ(std::tuple(back.byFontTag, back.usPosition, back.usSymbolSet, back.ulSize),
+                   std::tuple(font.byFontTag, font.usPosition, font.usSymbolSet, font.ulSize));
+     }},
+
+    // ---- configuration and jobs ----
+    {"code levels",
+     [](Target& t) {
+         int n = 0;
+         KVPrtObj::CODELEVELS* levels = nullptr;
+         ASSERT_EQ(t.obj.bidiGetCodeLevels(n, &levels), 0);
+         std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(levels);
+         std::vector<std::tuple<int, int, std::string>> got, expected;
+         for (int i = 0; i < n; ++i)
+             got.emplace_back(levels[i].lComponentId, levels[i].iInstance, levels[i].strCodeLevel);
+
+         // The base level of the device characteristics, then one record per
+         // line that names a component (component codes of the host's table),
+         // or a card in a slot.
+         const std::map<std::string, std::pair<int, int>> components = {
+             {"ENG", {7702, 0}},  {"ENGB", {7703, 0}}, {"ENGF", {7704, 0}}, {"PNL", {7705, 0}},  {"DPX", {7706, 0}},
+             {"INA", {7707, 1}},  {"INA1", {7707, 1}}, {"INA2", {7707, 2}}, {"CONT", {7708, 0}}, {"FLKER", {7709, 0}}};
+         const std::map<std::string, int> cards = {{"INA", 7707}, {"ISL", 7710}};
+         expected.emplace_back(7701, 0, text(t.profile["deviceChars"]["codeLevel"]));
+         ByteVec raw = simtest::valueBytes(simtest::variableNamed(t.profile, "miscVariables", "00 A6")["value"]);
+         std::istringstream lines(std::string(raw.begin(), raw.end()));
+         for (std::string line; std::getline(lines, line);) {
+             const std::string name = line.substr(0, line.find(':')), value = line.substr(line.find(':') + 2);
+             if (name.starts_with("SLOT")) {
+                 const std::string card = value.substr(0, value.find(' '));
+                 if (cards.count(card))
+                     expected.emplace_back(cards.at(card), std::stoi(name.substr(4)), value.substr(card.size() + 1));
+             } else if (components.count(name)) {
+                 expected.emplace_back(components.at(name).first, components.at(name).second, value);
+             }
+         }
+         EXPECT_EQ(got, expected);
      }},
     {"available ports",
      [](Target& t) {
-         ByteVec reply;
-         ASSERT_EQ(raw(t, 0x9B, {}, &reply), 0);
-         kvtest::Bytes expected;
-         expected.u8(static_cast<unsigned>(t.profile["ports"].size()));
-         for (const json& p : t.profile["ports"]) expected.u8(p.get<unsigned>());
-         EXPECT_EQ(reply, expected.vec());
+         t.obj.setBidi(0);   // sent even while bidi is marked inactive
+         int flags[32];
+         std::fill(std::begin(flags), std::end(flags), 7);
+         ASSERT_EQ(t.obj.bidiGetAvailablePorts(static_cast<int>(std::size(flags)), flags), 0);
+         int expected[32] = {};
+         for (const json& p : t.profile["ports"]) expected[simtest::number(p)] = 1;
+         EXPECT_TRUE(std::equal(std::begin(flags), std::end(flags), std::begin(expected)));
      }},
-    {"operator panel text",
+    {"loop-back",
      [](Target& t) {
-         ByteVec reply;
-         ASSERT_EQ(raw(t, 0x43, {}, &reply), 0);
-         const json& panel = t.profile["panel"];
-         std::string expected;
-         for (const json& line : panel["text"]) {
-             std::string l = text(line);
-             l.resize(panel["width"].get<size_t>(), ' ');
-             expected += l;
-         }
-         EXPECT_EQ(reply, kvtest::Bytes().text(expected).vec());
+         t.obj.setBidi(0);   // sent even while bidi is marked inactive
+         EXPECT_EQ(t.obj.bidiLoopBack(), 0);
+         EXPECT_EQ(t.obj.isBidiActive(), 1);
      }},
+    {"form names",
+     [](Target& t) { EXPECT_EQ(namesRead(t, &KVPrtObj::bidiGetFormNames), namesIn(t.profile["formNames"])); }},
+    {"form name write reads back",
+     [](Target& t) {
+         expectRenamed(t, &KVPrtObj::bidiGetFormNames, &KVPrtObj::bidiSetFormName, t.profile["formNames"]);
+     }},
+    {"output bin nicknames",
+     [](Target& t) {
+         EXPECT_EQ(namesRead(t, &KVPrtObj::bidiGetOutputBinNicknames), namesIn(t.profile["binNicknames"]));
+     }},
+    {"output bin nickname write reads back",
+     [](Target& t) {
+         expectRenamed(t, &KVPrtObj::bidiGetOutputBinNicknames, &KVPrtObj::bidiSetOutputBinNickname,
+                       t.profile["binNicknames"]);
+     }},
+    {"jobs, all and one",
+     [](Target& t) {
+         const json& list = t.profile["jobs"];
+         std::vector<KVPrtObj::KVPJOBDATA> jobs = queryJobs(t, 0);
+         ASSERT_EQ(jobs.size(), list.size());
+         for (size_t i = 0; i < jobs.size(); ++i) expectJob(jobs[i], list[i], true);
+         jobs = queryJobs(t, static_cast<unsigned short>(num(list.back(), "number")));
+         ASSERT_EQ(jobs.size(), 1u);
+         expectJob(jobs[0], list.back(), true);
+     }},
+    {"job delete: the job is gone and its end announced",
+     [](Target& t) {
+         const json& job = t.profile["jobs"][0];
+         const auto number = static_cast<unsigned short>(num(job, "number"));
+         ASSERT_EQ(t.obj.bidiDeleteJob(number, 0), 0);
+         EXPECT_TRUE(queryJobs(t, number).empty());
+         EXPECT_EQ(queryJobs(t, 0).size(), t.profile["jobs"].size() - 1);
+         KVPrtObj::KVPJOBDATA gone;
+         ASSERT_EQ(t.obj.bidiQueryJobTranAlert(nextAlert(t, 0x5FD), &gone), 0);
+         expectJob(gone, job, false);
+     }},
+    {"job priority change reads back",
+     [](Target& t) {
+         const auto number = static_cast<unsigned short>(num(t.profile["jobs"].back(), "number"));
+         unsigned char answer = 0xEE;
+         ASSERT_EQ(t.obj.bidiChangeJobPriority(9, number, &answer), 0);
+         EXPECT_EQ(answer, 0);   // changed
+         std::vector<KVPrtObj::KVPJOBDATA> jobs = queryJobs(t, number);
+         ASSERT_EQ(jobs.size(), 1u);
+         EXPECT_EQ(jobs[0].jobByte4, 9);
+     }},
+
+    // ---- alert families ----
+    {"input status list",
+     [](Target& t) { sameAsLaidOut(t, statusReply(t, "inputStatus"), listOf<&KVPrtObj::bidiQueryInputStatus>); }},
+    {"input status summary",
+     [](Target& t) { sameAsLaidOut(t, statusReply(t, "inputStatus"), summaryOf<&KVPrtObj::bidiQueryInputStatus>); }},
+    {"output status list",
+     [](Target& t) { sameAsLaidOut(t, statusReply(t, "outputStatus"), listOf<&KVPrtObj::bidiQueryOutputStatus>); }},
+    {"output status summary",
+     [](Target& t) { sameAsLaidOut(t, statusReply(t, "outputStatus"), summaryOf<&KVPrtObj::bidiQueryOutputStatus>); }},
+    {"paper jams list",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "paperJams"), listOf<&KVPrtObj::bidiQueryPaperJams>); }},
+    {"paper jams summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "paperJams"), summaryOf<&KVPrtObj::bidiQueryPaperJams>); }},
+    {"operator intervention list",
+     [](Target& t) {
+         sameAsLaidOut(t, alertReply(t, "operatorIntervention"), listOf<&KVPrtObj::bidiQueryOperatorIV>);
+     }},
+    {"operator intervention summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "operatorIntervention"), interventionsOf); }},
+    {"warnings list",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "warnings"), listOf<&KVPrtObj::bidiQueryWarnings>); }},
+    {"warnings summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "warnings"), summaryOf<&KVPrtObj::bidiQueryWarnings>); }},
+    {"service required list",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "serviceRequired"), listOf<&KVPrtObj::bidiQueryServiceReq>); }},
+    {"service required summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "serviceRequired"), summaryOf<&KVPrtObj::bidiQueryServiceReq>); }},
+    {"configuration change list",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "configChanges"), listOf<&KVPrtObj::bidiQueryConfigChg>); }},
+    {"configuration change summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "configChanges"), summaryOf<&KVPrtObj::bidiQueryConfigChg>); }},
+    {"supplies list",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "supplies"), listOf<&KVPrtObj::bidiQuerySupplies>); }},
+    {"supplies summary",
+     [](Target& t) { sameAsLaidOut(t, alertReply(t, "supplies"), summaryOf<&KVPrtObj::bidiQuerySupplies>); }},
+    {"supplies status list",
+     [](Target& t) { sameAsLaidOut(t, suppliesStatusReply(t), listOf<&KVPrtObj::bidiQuerySuppliesStatus>); }},
+
+    // ---- device status and operator panel ----
     {"device status",
      [](Target& t) {
-         ByteVec reply;
-         ASSERT_EQ(raw(t, 0x01, {}, &reply), 0);
-         kvtest::Bytes expected;
-         for (const json& b : t.profile["deviceStatus"]) expected.u8(b.get<unsigned>());
-         EXPECT_EQ(reply, expected.vec());
+         KVPrtObj::PRINTERSTATUS status{};
+         ASSERT_EQ(t.obj.bidiQueryDeviceStatus(&status), 0);
+         EXPECT_EQ(kvtest::word(status), statusWord(t, t.profile["deviceStatus"]));
      }},
-    {"held alerts of every family",
+    {"panel lock",
      [](Target& t) {
-         // The profile's alerts are held under ids 1, 2, ... in profile order.
-         const std::map<std::string, ByteVec> leading = {
-             {"deviceStatus", {}},           {"jobStatus", {0x03, 0x01}},     {"operatorPanel", {0xE1}},
-             {"jobTransition", {0x03, 0x20}}, {"variableEvent", {0x03, 0x40}}, {"toner", {0x03, 0x80, 0x01}}};
-         unsigned short id = 1;
-         for (const json& a : t.profile["alerts"]) {
-             void* data = nullptr;
-             unsigned long length = 0;
-             ASSERT_EQ(t.obj.bidiQueryAlert(id, 0, &data, &length, 2), 0) << text(a["name"]);
-             ByteVec bytes = bytesOf(data, length);
-             ::operator delete(data);
-             const ByteVec& lead = leading.at(text(a["family"]));
-             ASSERT_GE(bytes.size(), lead.size());
-             EXPECT_EQ(ByteVec(bytes.begin(), bytes.begin() + static_cast<long>(lead.size())), lead) << text(a["name"]);
-             if (a["family"] == "deviceStatus") {
-                 kvtest::Bytes status;
-                 for (const json& b : a["status"]) status.u8(b.get<unsigned>());
-                 EXPECT_EQ(bytes, status.vec());
-             }
-             ++id;
+         ByteVec lock = simtest::valueBytes(simtest::variableNamed(t.profile, "variables", "00 4D")["value"]);
+         EXPECT_EQ(lockRead(t), lock.at(0) != 0 ? 1 : 0);
+     }},
+    {"panel lock set reads back and shows the locked text",
+     [](Target& t) {
+         const json& panel = t.profile["panel"];
+         ASSERT_EQ(t.obj.bidiROPSetLock(1), 0);
+         EXPECT_EQ(lockRead(t), 1);
+         EXPECT_EQ(panelShown(t).strPanelText, display(panel, panel["lockedText"]));
+         ASSERT_EQ(t.obj.bidiROPSetLock(0), 0);
+         EXPECT_EQ(lockRead(t), 0);
+         EXPECT_EQ(panelShown(t).strPanelText, display(panel, panel["text"]));
+     }},
+    {"panel buttons show their text",
+     [](Target& t) {
+         const json& panel = t.profile["panel"];
+         for (const json& button : panel["buttons"]) {
+             if (!button.contains("text")) continue;
+             ASSERT_EQ(t.obj.bidiROPPushButton(num(button, "code")), 0);
+             EXPECT_EQ(panelShown(t).strPanelText, display(panel, button["text"])) << text(button["name"]);
          }
+     }},
+    {"panel text",
+     [](Target& t) {
+         const json& panel = t.profile["panel"];
+         KVPrtObj::OPPANELDATA shown = panelShown(t);
+         EXPECT_EQ(shown.nPanelWidth, panel["width"].get<int>());
+         EXPECT_EQ(shown.nPanelHeight, panel["height"].get<int>());
+         EXPECT_EQ(shown.strPanelText, display(panel, panel["text"]));
+     }},
+    {"panel reset shows the first text again",
+     [](Target& t) {
+         const json& panel = t.profile["panel"];
+         auto changesText = [&](const json& b) { return b.contains("text") && b["text"] != panel["text"]; };
+         const json& button = *std::find_if(panel["buttons"].begin(), panel["buttons"].end(), changesText);
+         ASSERT_EQ(t.obj.bidiROPPushButton(num(button, "code")), 0);
+         ASSERT_NE(panelShown(t).strPanelText, display(panel, panel["text"]));
+         ASSERT_EQ(t.obj.bidiROPReset(), 0);
+         EXPECT_EQ(panelShown(t).strPanelText, display(panel, panel["text"]));
+     }},
+    {"panel continue clears the operator interventions",
+     [](Target& t) {
+         ASSERT_FALSE(run(t, "operatorIntervention").empty());
+         ASSERT_EQ(t.obj.bidiROPContinue(), 0);
+         EXPECT_EQ(listOf<&KVPrtObj::bidiQueryOperatorIV>(t.obj), kvtest::Alerts{});
+     }},
+
+    // ---- alerts held by the printer ----
+    {"device-status alert",
+     [](Target& t) {
+         for (auto [id, alert] : held(t.profile, "deviceStatus")) {
+             KVPrtObj::PRINTERSTATUS status{};
+             ASSERT_EQ(t.obj.bidiQueryDSAAlert(id, &status), 0);
+             EXPECT_EQ(kvtest::word(status), statusWord(t, (*alert)["status"]));
+         }
+     }},
+    {"job-status alert",
+     [](Target& t) {
+         for (auto [id, alert] : held(t.profile, "jobStatus")) {
+             const json& a = *alert;
+             JSALERTDATA data(3);
+             ASSERT_EQ(t.obj.bidiJSQueryAlert(id, data), 0);
+             EXPECT_EQ(std::tuple(data.m_wHeaderA, data.m_wHeaderB, data.m_wHeaderC),
+                       std::tuple(num(a, "headerA"), num(a, "headerB"), num(a, "headerC")));
+             const json& inputs = a["inputs"];
+             ASSERT_EQ(data.m_wInputCount, inputs.size());
+             for (size_t i = 0; i < inputs.size(); ++i) {
+                 const auto& in = data.m_pInputData[i + 1];
+                 const json& p = inputs[i];
+                 const uint32_t third = num(p, "counter3") == 0xFFFFFFFF ? 0 : num(p, "counter3");   // "none" reads 0
+                 EXPECT_EQ((std::array{in.dwCounter1, in.dwCounter2, in.dwCounter3, in.dwCounter4, in.dwCounter5}),
+                           (std::array{num(p, "counter1"), num(p, "counter2"), third, num(p, "counter4"),
+                                       num(p, "counter5")}));
+             }
+             EXPECT_EQ(data.m_dwStatusByte, num(a, "statusByte"));
+             EXPECT_EQ(itemsOf(data), itemsOf(jobInfo({text(a["info"])})));
+             EXPECT_EQ(data.m_strText, text(a["text"]));
+             EXPECT_EQ(data.m_byValueTag, num(a, "valueTag"));
+             const json& values = a["values"];
+             ASSERT_EQ(data.m_wValueCount, values.size());
+             for (size_t i = 0; i < values.size(); ++i)
+                 EXPECT_EQ(std::tuple(data.m_pValueData[i + 1].byValueId, data.m_pValueData[i + 1].dwValue),
+                           std::tuple(num(values[i], "id"), num(values[i], "value")));
+         }
+     }},
+    {"operator-panel alert",
+     [](Target& t) {
+         for (auto [id, alert] : held(t.profile, "operatorPanel")) {
+             void* panel = nullptr;
+             ASSERT_EQ(t.obj.bidiROPQueryAlert(id, &panel), 0);
+             std::unique_ptr<KVPrtObj::OPPANELDATA> owned(static_cast<KVPrtObj::OPPANELDATA*>(panel));
+             EXPECT_EQ(owned->strPanelText, display(t.profile["panel"], (*alert)["text"]));
+         }
+     }},
+    {"job-transition alert",
+     [](Target& t) {
+         for (auto [id, alert] : held(t.profile, "jobTransition")) {
+             KVPrtObj::KVPJOBDATA job;
+             ASSERT_EQ(t.obj.bidiQueryJobTranAlert(id, &job), 0);
+             expectJob(job, (*alert)["job"], false);
+         }
+     }},
+    {"variable-event alerts",
+     [](Target& t) {
+         for (auto [id, alert] : held(t.profile, "variableEvent")) {
+             const json& a = *alert;
+             KVPrtObj::OMVAREVENTDATA event;
+             ASSERT_EQ(t.obj.bidiQueryOMVarEventAlert(id, &event), 0);
+             if (a.contains("byte")) {
+                 EXPECT_EQ(event.byEventType, 12);
+                 EXPECT_EQ(event.byValue, num(a, "byte"));
+                 continue;
+             }
+             EXPECT_EQ(event.byEventType, 9);
+             EXPECT_EQ(bytesOf(event.abyVarId, 2), simtest::varId(a["id"]));
+             ByteVec value = simtest::valueBytes(a["value"]);
+             EXPECT_EQ(bytesOf(event.pbyData, value.size()), value);
+             ::operator delete(event.pbyData);
+         }
+     }},
+    {"toner alert carries the toner information",
+     [](Target& t) {
+         ByteVec info;
+         ASSERT_EQ(raw(t, 0x9A, {0}, &info), 0);
+         for (auto [id, alert] : held(t.profile, "toner")) {
+             ASSERT_FALSE(alert->contains("toner")) << "a toner alert of the profile's own toner section";
+             unsigned char* data = nullptr;
+             unsigned long length = 0;
+             ASSERT_EQ(t.obj.bidiQueryTonerAlert(id, data, length), 0);
+             ByteVec expected = kvtest::Bytes{0x03, 0x80, 0x01}.raw(ByteVec(info.begin() + 1, info.end()));
+             EXPECT_EQ(bytesOf(data, length), expected);
+             ::operator delete(data);
+         }
+     }},
+    {"toner information",
+     [](Target& t) {
+         KvTonerPrediction prediction(&t.obj);
+         KvTonerPrediction::TonerInfoArray info;
+         ASSERT_EQ(prediction.bidiQueryTonerInfo(info), 0);
+         expectSupplies(info, t.profile["toner"]);
+     }},
+    {"toner alert data",
+     [](Target& t) {
+         KvTonerPrediction prediction(&t.obj);
+         for (auto [id, alert] : held(t.profile, "toner")) {
+             KvTonerPrediction::TonerInfoArray info;
+             ASSERT_EQ(prediction.GetTonerAlertData(id, info), 0);
+             expectSupplies(info, alert->contains("toner") ? (*alert)["toner"] : t.profile["toner"]);
+         }
+     }},
+    {"toner page-count reset restarts the prediction",
+     [](Target& t) {
+         KvTonerPrediction prediction(&t.obj);
+         ASSERT_EQ(prediction.bidiResetPageCount(), 0);
+         const uint32_t pages = num(t.profile["toner"]["supplies"][0], "pageCount");
+         EXPECT_EQ(readVariable(t, "07 77"), kvtest::Bytes().raw(kvtest::hex("07 77")).be32(pages).vec());
+         KvTonerPrediction::TonerInfoArray info;
+         ASSERT_EQ(prediction.bidiQueryTonerInfo(info), 0);
+         ASSERT_GT(info.numSupplies(), 0u);
+         EXPECT_EQ(info[0]->ulBasePageCount, pages);
      }},
 };
 
