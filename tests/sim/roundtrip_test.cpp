@@ -396,17 +396,9 @@ const RoundTrip kRoundTrips[] = {
      }},
     {"object-model variables",
      [](Target& t) {
-         for (const json& v : t.profile["variables"]) {
-             ByteVec id = simtest::varId(v["id"]);
-             void* value = nullptr;
-             unsigned long length = 0;
-             ASSERT_EQ(t.obj.bidiReadOMVar(id.data(), &value, &length), 0) << text(v["id"]);
-             ByteVec expected = id;
-             ByteVec bytes = simtest::valueBytes(v["value"]);
-             expected.insert(expected.end(), bytes.begin(), bytes.end());
-             EXPECT_EQ(bytesOf(value, length), expected) << text(v["id"]);
-             ::operator delete(value);
-         }
+         for (const json& v : t.profile["variables"])
+             EXPECT_EQ(readVariable(t, text(v["id"]).c_str()),
+                       kvtest::Bytes().raw(simtest::varId(v["id"])).raw(simtest::valueBytes(v["value"])).vec());
      }},
     {"several object-model variables at once",
      [](Target& t) {
@@ -460,13 +452,10 @@ const RoundTrip kRoundTrips[] = {
          uint8_t copies[2] = {0, 9};
          ASSERT_EQ(t.obj.bidiSetOMVar(id.data(), copies, 2), 0);
          ASSERT_EQ(t.obj.bidiResetNVRAM(), 0);
-         void* value = nullptr;
-         unsigned long length = 0;
-         ASSERT_EQ(t.obj.bidiReadOMVar(id.data(), &value, &length), 0);
          ByteVec expected = simtest::valueBytes(simtest::variableNamed(t.profile, "variables", "01 01")["value"]);
-         EXPECT_EQ(bytesOf(static_cast<uint8_t*>(value) + 2, length - 2), expected);
-         ::operator delete(value);
+         EXPECT_EQ(readVariable(t, "01 01"), kvtest::Bytes().raw(id).raw(expected).vec());
      }},
+
     // ---- device characteristics ----
     {"device characteristics",
      [](Target& t) {
