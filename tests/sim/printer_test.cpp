@@ -28,7 +28,8 @@ constexpr const char* kLayoutProfile = R"({
   "outputBins": [{"number": 1, "byte1": 1, "capacity": 500, "byte6": 33, "byte7": 128, "name": "Standard Bin"}],
   "storage": ["FLASH: 1;SIZE:  4096;"],
   "interpreters": [{"lu": 1, "marker": 65535, "name": "PPDS"}],
-  "fonts": {"header": "01", "list": [{"tag": 1, "name": "X"}, {"tag": 2, "selector1": 9, "name": "Y"}]},
+  "fonts": {"header": "01", "list": [{"tag": 1, "name": "X", "symbolSet": 341, "height": 12.5},
+                                     {"tag": 2, "selector1": 9, "name": "Y", "symbolSet": 64}]},
   "symbolSets": [{"id": 277, "complement": "0102030405060708", "name": "R8"}],
   "currentFont": {"tag": 1, "position": 258, "symbolSet": 341, "size": 12},
   "jobs": [{"number": 7, "byte0": 1, "byte3": 2, "priority": 5, "word5": 3, "word7": 4, "bytes9": "09 0A 0B 0C",
@@ -87,6 +88,10 @@ TEST(SimReplies, EveryRequestCodeHasItsLayout) {
     ByteVec jobRecord = Bytes{0x01, 0x00, 0x07, 0x02, 0x05, 0x00, 0x03, 0x00, 0x04, 0x09, 0x0A, 0x0B, 0x0C, 0x0D}
                             .zeros(3).be32(17).be32(21).be32(25).be32(29).be32(33).be32(37)
                             .counted("JN=a").counted("UR=b");
+    // Font descriptions: the symbol set as number and letter (341 is 10U), or
+    // in decimal when its remainder is no letter.
+    ByteVec fontX = Bytes{0x01, 0x00}.be16(34).text("name: X; ssid: 10U; height: 12.5; ");
+    ByteVec fontY = Bytes{0x02, 0x00}.be16(19).text("name: Y; ssid: 64; ");
     struct Case {
         unsigned short code;
         ByteVec request;
@@ -106,9 +111,8 @@ TEST(SimReplies, EveryRequestCodeHasItsLayout) {
         {0x14, {}, Bytes{0x14, 0x01}.counted("FLASH: 1;SIZE:  4096;")},
         // The interpreter's name carries its terminating zero byte inside its length.
         {0x20, {0xFF}, Bytes{0x20, 0x01, 0x01}.zeros(6).be16(0xFFFF).zeros(6).u8(5).text("PPDS").u8(0)},
-        {0x21, {0, 0, 0}, Bytes{0x21, 0x00}.be16(1).u8(1).u8(1).u8(1).u8(0).be16(9).text("name: X; ").raw({0xFE, 0xFF, 0, 0})},
-        {0x21, {9, 0, 0}, Bytes{0x21, 0x00}.be16(2).u8(1).u8(1).u8(1).u8(0).be16(9).text("name: X; ").u8(2).u8(0).be16(9)
-                              .text("name: Y; ").raw({0xFE, 0xFF, 0, 0})},
+        {0x21, {0, 0, 0}, Bytes{0x21, 0x00}.be16(1).u8(1).u8(1).raw(fontX).raw({0xFE, 0xFF, 0, 0})},
+        {0x21, {9, 0, 0}, Bytes{0x21, 0x00}.be16(2).u8(1).u8(1).raw(fontX).raw(fontY).raw({0xFE, 0xFF, 0, 0})},
         {0x31, {1}, hex("31")},
         {0x34, {1, 2}, hex("34 01 02")},
         {0x43, {}, hex("43 8E 20 20 20 6F 6B 20 20")},   // code page 850: \u00c4 is 8E
