@@ -61,9 +61,9 @@ enum : long {
 // `alert` (-18 for a null pointer), through the object's alert read and its
 // parseDeviceAlertData. For a listing alert it then fetches the device's
 // directory (request 0xA4) into strDirectoryData. The record is written only
-// on success. Alert data that parseDeviceAlertData refuses, or that are too
-// long for the alert buffer, give -2; a directory reply shorter than its
-// length field, or for another device, gives -2.
+// on success. Alert data that parseDeviceAlertData refuses give its result
+// (-2 from the library's own); alert data too long for the alert buffer, and a
+// directory reply shorter than its length field or for another device, give -2.
 KVPO_API long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* alert);
 // Asks for a listing of `device` (request 0xA0); see "Listing a device" above.
 KVPO_API long bidiResMgmtFileListing(KVPrtObj& printer, KVPrtObj::DEVICEID device);
@@ -79,7 +79,7 @@ KVPO_API long bidiResMgmtCopyFile(KVPrtObj& printer, const CString& name, KVPrtO
                                   KVPrtObj::DEVICEID target, int bReplace);
 
 // Decodes `length` bytes of device-management alert data into `alert`: 0, -18
-// for a null record, -2 for data that do not start 03 A0, name no known
+// for a null record or when memory runs out, -2 for data that do not start 03 A0, name no known
 // operation, or end before the counted file name ends (then the record is
 // untouched). strDirectoryData is emptied: the directory is not part of the
 // alert data.
