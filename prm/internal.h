@@ -2,7 +2,6 @@
 // device byte, the file-name rule and the printer's answer.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "kvprtobj/kvprm.h"
@@ -37,7 +36,8 @@ public:
     unsigned long length() const { return m_length; }
 
 private:
-    unsigned char m_bytes[4 + 255] = {};
+    // The longest request: a copy's three bytes, the name's length byte and 255 characters.
+    unsigned char m_bytes[3 + 1 + 255] = {};
     unsigned long m_length = 0;
 };
 

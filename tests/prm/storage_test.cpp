@@ -54,7 +54,7 @@ struct Printer {
 
     // A listing taken as kvprtobj/kvprm.h shows a host taking one: alerts of
     // the operations before it are passed over.
-    Files files(KVPrtObj::DEVICEID device, uint64_t* free = nullptr) {
+    Dir list(KVPrtObj::DEVICEID device) {
         Alert alert;
         Dir dir;
         long rc = obj->bidiDeviceFileListing(device);
@@ -63,10 +63,7 @@ struct Printer {
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(obj->parseDeviceDirectoryData(alert.strDirectoryData, &dir), 0);
         EXPECT_EQ(dir.eDevice, device);
-        if (free) *free = dir.ullFreeSpace;
-        Files out;
-        for (const auto& f : dir.aFiles) out.emplace_back(f.strName, f.ullSize);
-        return out;
+        return dir;
     }
 
     std::tuple<uint8_t, KVPrtObj::DEVICEID, KVPrtObj::DEVICEID, std::string> alertSeen() {
@@ -76,19 +73,19 @@ struct Printer {
     }
 };
 
+Files files(const Dir& dir) {
+    Files out;
+    for (const auto& f : dir.aFiles) out.emplace_back(f.strName, f.ullSize);
+    return out;
+}
+
 }  // namespace
 
 TEST(Storage, ListsFilesCapacityAndFreeSpace) {
     Printer p;
-    uint64_t free = 0;
-    EXPECT_EQ(p.files(kFlash, &free), (Files{{"a.txt", 100}, {"b b", 3}, {"big.bin", 200}}));
-    EXPECT_EQ(free, 697u);
-    Alert alert;
-    ASSERT_EQ(p.obj->bidiDeviceFileListing(kDisk), 0);
-    ASSERT_EQ(p.nextAlert(&alert), 0);
-    Dir dir;
-    ASSERT_EQ(p.obj->parseDeviceDirectoryData(alert.strDirectoryData, &dir), 0);
-    EXPECT_EQ(std::make_tuple(dir.ullCapacity, dir.ullFreeSpace, dir.aFiles.size()), std::make_tuple(600u, 150u, 1u));
+    Dir dir = p.list(kFlash);
+    EXPECT_EQ(files(dir), (Files{{"a.txt", 100}, {"b b", 3}, {"big.bin", 200}}));
+    EXPECT_EQ(std::make_pair(dir.ullCapacity, dir.ullFreeSpace), std::make_pair(uint64_t{1000}, uint64_t{697}));
 }
 
 TEST(Storage, CopiesWithinTheRoomOfTheTarget) {
@@ -108,9 +105,9 @@ TEST(Storage, CopiesWithinTheRoomOfTheTarget) {
     };
     for (const auto& c : refused) EXPECT_EQ(p.obj->bidiDeviceCopyFile(c.name, c.source, c.target, c.replace), c.rc) << c.name;
     EXPECT_EQ(p.obj->bidiDeviceCopyFile("a.txt", kFlash, kDisk, 1), 0);   // replaces, within 50 + 100
-    uint64_t free = 0;
-    EXPECT_EQ(p.files(kDisk, &free), (Files{{"c.dat", 450}, {"a.txt", 100}}));
-    EXPECT_EQ(free, 50u);
+    Dir disk = p.list(kDisk);
+    EXPECT_EQ(files(disk), (Files{{"c.dat", 450}, {"a.txt", 100}}));
+    EXPECT_EQ(disk.ullFreeSpace, 50u);
 }
 
 TEST(Storage, DeletesFilesAndFormatsDevices) {
@@ -119,13 +116,13 @@ TEST(Storage, DeletesFilesAndFormatsDevices) {
     EXPECT_EQ(p.alertSeen(), std::make_tuple(uint8_t{Alert::OP_DELETE}, kFlash, KVPrtObj::DEVICE_NONE, std::string("a.txt")));
     EXPECT_EQ(p.obj->bidiDeviceDeleteFile("a.txt", kFlash), KVPRM_E_NO_FILE);
     EXPECT_EQ(p.obj->bidiDeviceDeleteFile("c.dat", kFlash), KVPRM_E_NO_FILE);   // it is on the disk
-    EXPECT_EQ(p.files(kFlash), (Files{{"b b", 3}, {"big.bin", 200}}));
+    EXPECT_EQ(files(p.list(kFlash)), (Files{{"b b", 3}, {"big.bin", 200}}));
 
     ASSERT_EQ(p.obj->bidiDeviceFormat(kDisk), 0);
     EXPECT_EQ(p.alertSeen(), std::make_tuple(uint8_t{Alert::OP_FORMAT}, kDisk, KVPrtObj::DEVICE_NONE, std::string()));
-    uint64_t free = 0;
-    EXPECT_EQ(p.files(kDisk, &free), Files{});
-    EXPECT_EQ(free, 600u);
+    Dir disk = p.list(kDisk);
+    EXPECT_EQ(files(disk), Files{});
+    EXPECT_EQ(disk.ullFreeSpace, 600u);
 }
 
 TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
@@ -148,8 +145,8 @@ TEST(Storage, BuiltInProfileHasFlashAndDisk) {
     unsigned short handle = 0;
     ASSERT_EQ(BceOpenPrinter("sim:", &handle), 0);
     Printer p(handle);
-    EXPECT_FALSE(p.files(kFlash).empty());
-    EXPECT_FALSE(p.files(kDisk).empty());
+    EXPECT_FALSE(p.list(kFlash).aFiles.empty());
+    EXPECT_FALSE(p.list(kDisk).aFiles.empty());
 }
 
 TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {

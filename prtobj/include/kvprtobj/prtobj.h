@@ -5,8 +5,9 @@
 //
 // Result codes of the bidi* operations: 0 success; -2 bad reply; -3 invalid
 // request or data; -10, -16, -17 channel down; -11 bidi not active; -18 no
-// memory, buffer too small or a missing record argument; other negative engine
-// codes pass through unchanged (BceResultText gives words for every code).
+// memory, buffer too small or a missing record argument; -30 to -33 device
+// storage management (kvprtobj/kvprm.h); other negative engine codes pass
+// through unchanged (BceResultText gives words for every code).
 //
 // Ownership: byte buffers the operations return (replies, variable values,
 // alert data) are made with ::operator new and released by the caller with
@@ -659,7 +660,7 @@ public:
     virtual long bidiDeviceCopyFile(const CString& name, DEVICEID source, DEVICEID target,
                                     int bReplace);                      // bidiResMgmtCopyFile
     virtual long bidiDeviceQueryAlert(unsigned short alertId, void* alert);   // bidiResMgmtQueryAlert
-    // parseResMgmtDirectoryData, which gets a copy of `data` of its own.
+    // Forwards to parseResMgmtDirectoryData, handing it a copy of `data` of its own.
     virtual long parseDeviceDirectoryData(CString data, DEVICEDIRECTORYDATA* directory);
     virtual void setUserData(unsigned long data);   // kept as 32 bits
     virtual unsigned long getUserData();
