@@ -1,8 +1,9 @@
 # cmake --install: headers under include/kvprtobj/, the shared libraries, the
-# tools, and the CMake package kvprtobj (targets kvprtobj::kvprtobj and kvprtobj::zorbce).
+# tools, and the CMake package kvprtobj (targets kvprtobj::kvprtobj, kvprtobj::zorbce
+# and kvprtobj::kvprm, which kvprtobj::kvprtobj brings along).
 include(CMakePackageConfigHelpers)
 
-install(TARGETS kvprtobj zorbce EXPORT kvprtobjTargets
+install(TARGETS kvprtobj zorbce kvprm EXPORT kvprtobjTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -16,6 +16,11 @@ const char* BceResultText(long code) {
     case BCE_E_BAD_URI: return "malformed printer address or profile";
     case BCE_E_NO_HANDLE: return "no free printer handle";
     case BCE_E_NO_ALERT: return "no alert arrived in time";
+    // Device storage management (libkvprm, kvprtobj/kvprm.h).
+    case -30: return "no such storage device";
+    case -31: return "no such file on the storage device";
+    case -32: return "not enough free space on the storage device";
+    case -33: return "a file of that name exists on the target device";
     default: return code < 0 ? "unknown error" : "unknown result";
     }
 }

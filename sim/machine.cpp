@@ -56,6 +56,11 @@ constexpr RequestEntry kRequests[] = {
     {0x98, "bidiChangeJobPriority", &Machine::changeJobPriority},
     {0x9A, "bidiQueryTonerInfo", &Machine::tonerInfo},
     {0x9B, "bidiGetAvailablePorts", &Machine::availablePorts},
+    {0xA0, "bidiDeviceFileListing", &Machine::listFiles},
+    {0xA1, "bidiDeviceFormat", &Machine::formatDevice},
+    {0xA2, "bidiDeviceDeleteFile", &Machine::deleteFile},
+    {0xA3, "bidiDeviceCopyFile", &Machine::copyFile},
+    {0xA4, "bidiDeviceQueryAlert (listing)", &Machine::readDirectory},
 };
 
 }  // namespace
@@ -70,7 +75,8 @@ Machine::Machine(const Profile& profile)
       m_binNicknames(profile.binNicknames),
       m_panelLines(profile.panel.text),
       m_currentFont(profile.currentFont),
-      m_toner(profile.toner) {
+      m_toner(profile.toner),
+      m_storage(profile.storageDevices) {
     for (const Variable& v : profile.variables) m_variables[v.id] = v.value;
     for (const Variable& v : profile.miscVariables) m_misc[v.id] = v.value;
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "profile.h"
+#include "storage.h"
 
 namespace kvsim {
 
@@ -76,6 +77,11 @@ public:
     Reply changeJobPriority(const Request&);
     Reply tonerInfo(const Request&);
     Reply availablePorts(const Request&);
+    Reply listFiles(const Request&);
+    Reply formatDevice(const Request&);
+    Reply deleteFile(const Request&);
+    Reply copyFile(const Request&);
+    Reply readDirectory(const Request&);
 
 private:
     bool panelLocked() const;
@@ -96,6 +102,7 @@ private:
     CurrentFont m_currentFont;
     Toner m_toner;
     bool m_online = true;
+    FileStore m_storage;
     std::vector<RaisedAlert> m_raised;
 };
 

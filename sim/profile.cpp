@@ -533,8 +533,7 @@ void loadProfileRoot(const Node& root, Profile& p) {
         p.variables.push_back({kVarPanelLock, Bytes{0}, false});
     if (auto n = root.find("alerts"))
         for (const Node& e : n->items(1000)) p.alerts.push_back(loadAlert(e, p));
-    // Disk and flash file management: reserved for a later profile section.
-    if (auto n = root.find("storageDevices")) n->items();
+    if (auto n = root.find("storageDevices")) loadStorageDevices(*n, p.storageDevices);
 }
 
 }  // namespace

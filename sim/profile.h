@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "kvprtobj/zorbce.h"
+#include "storage.h"
 
 namespace kvsim {
 
@@ -183,6 +184,7 @@ struct Profile {
     std::vector<InputBin> inputBins;
     std::vector<OutputBin> outputBins;
     std::vector<std::string> storage;
+    std::vector<StorageDevice> storageDevices;
     std::vector<Interpreter> interpreters;
     Bytes fontHeader;
     std::vector<Font> fonts;

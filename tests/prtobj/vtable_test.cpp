@@ -47,6 +47,7 @@ struct Protected : KVPrtObj {
                 slot("parseInputBinsByID", &Protected::parseInputBinsByID),
                 slot("parseROPData", &Protected::parseROPData),
                 slot("parseDeviceStatusData", &Protected::parseDeviceStatusData),
+                slot("parseDeviceAlertData", &Protected::parseDeviceAlertData),
                 slot("parseAlertData", &Protected::parseAlertData),
                 slot("parseOutputBinsByName", &Protected::parseOutputBinsByName)};
     }
@@ -74,6 +75,8 @@ TEST(VirtualTable, FunctionsStandInTheirOrderAfterTheBaseClass) {
         SLOT(bidiROPContinue),
         SLOT(bidiSetOMVar), SLOT(bidiReadOMVar), SLOT(bidiReadMultiOMVars), SLOT(bidiReadMiscVar),
         SLOT(bidiQueryOMVarEventAlert), SLOT(bidiQueryJobTranAlert), SLOT(bidiQueryTonerAlert), SLOT(bidiJSQueryAlert),
+        SLOT(bidiDeviceFileListing), SLOT(bidiDeviceFormat), SLOT(bidiDeviceDeleteFile), SLOT(bidiDeviceCopyFile),
+        SLOT(bidiDeviceQueryAlert), SLOT(parseDeviceDirectoryData),
         SLOT(setUserData), SLOT(getUserData), SLOT(getVersionNumber), SLOT(setNotificationWindow), SLOT(setBidi),
         SLOT(bidiQueryJobs), SLOT(bidiDeleteJob), SLOT(bidiChangeJobPriority),
         SLOT(bidiGetInterpreterLU), SLOT(bidiGetFontDetails), SLOT(parseFontDescription), SLOT(bidiGetPropertyTag),

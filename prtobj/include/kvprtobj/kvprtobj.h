@@ -1,5 +1,5 @@
-// The umbrella header: every public class, record and function of libkvprtobj
-// and the engine's host API.
+// The umbrella header: every public class, record and function of libkvprtobj,
+// the device-management library and the engine's host API.
 #pragma once
 
 #include "kvprtobj/fw_base.h"
@@ -13,6 +13,7 @@
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/jobs.h"
 #include "kvprtobj/jsalert.h"
+#include "kvprtobj/kvprm.h"
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
 #include "kvprtobj/quicksetup.h"

@@ -5,8 +5,9 @@
 //
 // Result codes of the bidi* operations: 0 success; -2 bad reply; -3 invalid
 // request or data; -10, -16, -17 channel down; -11 bidi not active; -18 no
-// memory, buffer too small or a missing record argument; other negative engine
-// codes pass through unchanged (BceResultText gives words for every code).
+// memory, buffer too small or a missing record argument; -30 to -33 device
+// storage management (kvprtobj/kvprm.h); other negative engine codes pass
+// through unchanged (BceResultText gives words for every code).
 //
 // Ownership: byte buffers the operations return (replies, variable values,
 // alert data) are made with ::operator new and released by the caller with
@@ -18,6 +19,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "kvprtobj/fw_base.h"
 #include "kvprtobj/zorbce.h"
@@ -392,6 +394,39 @@ public:
         uint8_t ucValue[255] = {};
     };
 
+    // Storage devices of the printer whose files the bidiDevice* members
+    // manage (libkvprm, kvprtobj/kvprm.h; docs/storage.md). Values other than
+    // DEVICE_FLASH and DEVICE_DISK name no device.
+    enum DEVICEID : int {
+        DEVICE_NONE = 0,
+        DEVICE_FLASH = 1,
+        DEVICE_DISK = 2,
+    };
+
+    // A device-management alert (family 0x601, bidiDeviceQueryAlert): the
+    // printer reports an operation it has carried out.
+    struct DEVICEMGMTALERTDATA {
+        enum OPERATION : uint8_t { OP_NONE = 0, OP_LISTING = 1, OP_FORMAT = 2, OP_DELETE = 3, OP_COPY = 4 };
+        uint8_t byOperation = OP_NONE;          // OPERATION
+        DEVICEID eDevice = DEVICE_NONE;         // the device listed, formatted or deleted from; a copy's target
+        DEVICEID eSourceDevice = DEVICE_NONE;   // a copy's source; DEVICE_NONE for the other operations
+        CString strFileName;                    // the file deleted or copied; empty otherwise
+        CString strDirectoryData;               // OP_LISTING: the device's directory text, decoded by
+                                                // parseDeviceDirectoryData; empty otherwise
+    };
+
+    // The directory of a storage device (parseDeviceDirectoryData). Sizes in bytes.
+    struct DEVICEDIRECTORYDATA {
+        struct FILEENTRY {
+            CString strName;
+            uint64_t ullSize = 0;
+        };
+        DEVICEID eDevice = DEVICE_NONE;
+        uint64_t ullCapacity = 0;
+        uint64_t ullFreeSpace = 0;
+        std::vector<FILEENTRY> aFiles;   // in the printer's order
+    };
+
     // Reply buffer sizes of the transport.
     static constexpr unsigned long kDefaultReplySize = 2048;
     static constexpr unsigned long kMaxReplySize = 64000;
@@ -615,6 +650,18 @@ public:
     virtual long bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length);
     // Reads a job-status alert (family 0x5F6) into `data` (see kvprtobj/jsalert.h).
     virtual long bidiJSQueryAlert(unsigned short alertId, JSALERTDATA& data);
+    // Device storage management: each member hands its arguments, unchanged
+    // and in order, to the libkvprm function of the same purpose with this
+    // object, and returns that function's result unchanged (kvprtobj/kvprm.h
+    // gives requests, results and how a host reads a listing).
+    virtual long bidiDeviceFileListing(DEVICEID device);                // bidiResMgmtFileListing
+    virtual long bidiDeviceFormat(DEVICEID device);                     // bidiResMgmtFormat
+    virtual long bidiDeviceDeleteFile(const CString& name, DEVICEID device);   // bidiResMgmtDeleteFile
+    virtual long bidiDeviceCopyFile(const CString& name, DEVICEID source, DEVICEID target,
+                                    int bReplace);                      // bidiResMgmtCopyFile
+    virtual long bidiDeviceQueryAlert(unsigned short alertId, void* alert);   // bidiResMgmtQueryAlert
+    // Forwards to parseResMgmtDirectoryData, handing it a copy of `data` of its own.
+    virtual long parseDeviceDirectoryData(CString data, DEVICEDIRECTORYDATA* directory);
     virtual void setUserData(unsigned long data);   // kept as 32 bits
     virtual unsigned long getUserData();
     virtual void getVersionNumber(CString directory, CString* version);
@@ -709,6 +756,8 @@ protected:
     virtual void parseROPData(void* text, OPPANELDATA* panel);
     // Replaces bits 0..10 of `*status` from the three bytes at `bytes`.
     virtual void parseDeviceStatusData(unsigned char* bytes, PRINTERSTATUS* status);
+    // Decodes device-management alert data: forwards to parseResMgmtAlertData.
+    virtual long parseDeviceAlertData(void* data, long length, DEVICEMGMTALERTDATA* alert);
     // Appends the entries of `recordCount` alert records of alert kind `kind`
     // (3 paper jams, 4 operator intervention, 5 warnings, 6 service required,
     // 7 configuration change, 8 supplies, 9 supplies status; any other kind
@@ -759,6 +808,11 @@ private:
     // One engine send of bidiQuery, with the reply buffer of the current attempt.
     long sendOnce(unsigned short requestCode, void* requestData, unsigned long requestLength, void* buffer,
                   unsigned long* length);
+
+    // The device-management library (kvprtobj/kvprm.h) reads its alerts as the
+    // alert families of this class do: through the virtual alert read and the
+    // virtual decoding step parseDeviceAlertData.
+    friend long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* alert);
 };
 
 extern "C" {

@@ -38,9 +38,14 @@ int main() {
     char text[kSizeToStringBuffer];
     SizeToString(counts.dwPageCountType1, text);
     std::printf("page count %s (%s)\n", text, BceResultText(rc));
+    // Device storage management goes through libkvprm, which the package
+    // brings along: this printer's answer byte 01 says "no such device".
+    long storage = printer->bidiDeviceFormat(KVPrtObj::DEVICE_FLASH);
+    std::printf("format: %s\n", BceResultText(storage));
     delete printer;
     BceClosePrinter(handle);
     if (rc != 0 || counts.dwPageCountType1 != 42) return 3;
+    if (storage != KVPRM_E_NO_DEVICE) return 4;
     std::printf("consumer ok\n");
     return 0;
 }

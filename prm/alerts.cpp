@@ -1,0 +1,72 @@
+// Device-management alerts (family 0x601): reading and decoding them, and
+// fetching the directory that a listing alert announces.
+#include <new>
+#include <utility>
+
+#include "internal.h"
+
+using namespace kvprm;
+
+namespace {
+
+// Alert data: 03 A0, the operation, the device, the source device, a counted file name.
+constexpr uint8_t kMarker[2] = {0x03, 0xA0};
+
+bool knownOperation(uint8_t operation) {
+    using Alert = KVPrtObj::DEVICEMGMTALERTDATA;
+    return operation >= Alert::OP_LISTING && operation <= Alert::OP_COPY;
+}
+
+// Request 0xA4: the status byte, the device, the directory text behind its 16-bit length.
+long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) {
+    Request request;
+    kvpo::Buffer reply;
+    kvpo::ReplyReader body;
+    long rc = sendRequest(printer, kReadDirectory, request.device(device), reply, body);
+    if (rc != 0) return rc;
+    uint8_t echoed = body.u8();
+    *text = body.text(body.be16());
+    return body.ok() && echoed == static_cast<uint8_t>(device) ? 0 : -2;
+}
+
+}  // namespace
+
+long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* alert) {
+    if (alert == nullptr) return -18;
+    kvpo::Buffer data;
+    long rc = printer.bidiQueryAlert(alertId, KVPRM_ALERT_FAMILY, &data.data, &data.length, 2);
+    if (rc != 0) return rc;
+    if (data.data == nullptr) return -2;   // longer than the alert buffer: no alert of this family
+    try {
+        KVPrtObj::DEVICEMGMTALERTDATA decoded;
+        rc = printer.parseDeviceAlertData(data.data, static_cast<long>(data.length), &decoded);
+        if (rc == 0 && decoded.byOperation == decoded.OP_LISTING)
+            rc = readDirectory(printer, decoded.eDevice, &decoded.strDirectoryData);
+        if (rc == 0) *static_cast<KVPrtObj::DEVICEMGMTALERTDATA*>(alert) = std::move(decoded);
+        return rc;
+    } catch (const std::bad_alloc&) {
+        return -18;
+    }
+}
+
+int parseResMgmtAlertData(void* data, long length, KVPrtObj::DEVICEMGMTALERTDATA* alert) {
+    if (alert == nullptr) return -18;
+    kvpo::ReplyReader r(data, length > 0 ? static_cast<size_t>(length) : 0);
+    if (r.u8() != kMarker[0] || r.u8() != kMarker[1]) return -2;
+    uint8_t operation = r.u8();
+    auto device = static_cast<KVPrtObj::DEVICEID>(r.u8());
+    auto source = static_cast<KVPrtObj::DEVICEID>(r.u8());
+    if (!r.ok() || !knownOperation(operation)) return -2;
+    try {
+        CString name = r.countedText();
+        if (!r.ok()) return -2;
+        alert->byOperation = operation;
+        alert->eDevice = device;
+        alert->eSourceDevice = source;
+        alert->strFileName = std::move(name);
+        alert->strDirectoryData.clear();
+        return 0;
+    } catch (const std::bad_alloc&) {
+        return -18;
+    }
+}

@@ -1,0 +1,134 @@
+// libkvprm against hand-made replies: the printer's status byte, alert data
+// and directory texts, well-formed, cut short and malformed.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "kvprtobj/kvprm.h"
+#include "scripted_printer.h"
+
+using namespace kvtest;
+using Alert = KVPrtObj::DEVICEMGMTALERTDATA;
+using Dir = KVPrtObj::DEVICEDIRECTORYDATA;
+
+namespace {
+
+// Records the family of every alert read.
+struct Host : OpenPrtObj {
+    using OpenPrtObj::OpenPrtObj;
+    std::vector<unsigned long> families;
+    long bidiQueryAlert(unsigned short id, unsigned long family, void** data, unsigned long* length, int flag) override {
+        families.push_back(family);
+        return OpenPrtObj::bidiQueryAlert(id, family, data, length, flag);
+    }
+};
+
+struct Rig {
+    AttachedPrinter attached;
+    Host obj{attached.handle, 0};
+    ScriptedPrinter& printer = *attached.printer;
+    Rig() { obj.setBidi(1); }
+};
+
+const Bytes kCopyAlert = Bytes{0x03, 0xA0, 0x04, 0x02, 0x01}.counted("abc");
+
+}  // namespace
+
+TEST(Requests, BytesSentAndTheStatusOfTheReply) {
+    Rig rig;
+    rig.printer.setDefault(reply(hex("00")));
+    EXPECT_EQ(rig.obj.bidiDeviceFileListing(KVPrtObj::DEVICE_DISK), 0);
+    EXPECT_EQ(rig.printer.lastRequest().code, 0xA0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("02"));
+    EXPECT_EQ(rig.obj.bidiDeviceDeleteFile("ab", KVPrtObj::DEVICE_FLASH), 0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("01 02 61 62"));
+    EXPECT_EQ(rig.obj.bidiDeviceCopyFile("ab", KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, -4), 0);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("02 01 01 02 61 62"));
+
+    const struct {
+        Answer answer;
+        long rc;
+    } replies[] = {
+        {reply(hex("00")), 0}, {reply(hex("01")), KVPRM_E_NO_DEVICE}, {reply(hex("02 FF")), KVPRM_E_NO_FILE},
+        {reply(hex("03")), KVPRM_E_NO_SPACE}, {reply(hex("04")), KVPRM_E_FILE_EXISTS},
+        {reply(hex("05")), -2}, {reply({}), -2}, {fail(-17), -17},
+    };
+    for (const auto& r : replies) {
+        rig.printer.answer(0xA1, r.answer);
+        EXPECT_EQ(rig.obj.bidiDeviceFormat(KVPrtObj::DEVICE_FLASH), r.rc);
+    }
+    rig.printer.clearRecords();
+    EXPECT_EQ(rig.obj.bidiDeviceFormat(static_cast<KVPrtObj::DEVICEID>(0x101)), KVPRM_E_NO_DEVICE);
+    EXPECT_EQ(rig.obj.bidiDeviceCopyFile("a;b", KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, 0), -3);
+    EXPECT_EQ(rig.printer.requestCount(), 0u);
+}
+
+TEST(AlertData, DecodesAndRefusesCutOrForeignData) {
+    Alert alert;
+    ASSERT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), kCopyAlert.size(), &alert), 0);
+    EXPECT_EQ(std::make_tuple(alert.byOperation, alert.eDevice, alert.eSourceDevice, alert.strFileName),
+              std::make_tuple(uint8_t{Alert::OP_COPY}, KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, std::string("abc")));
+
+    std::vector<ByteVec> refused = {hex("03 40 04 02 01 00"), hex("03 A0 00 02 01 00"), hex("03 A0 05 02 01 00")};
+    for (size_t cut = 0; cut < kCopyAlert.size(); ++cut) refused.push_back(kCopyAlert.first(cut));
+    for (ByteVec& data : refused) {
+        Alert kept;
+        kept.strFileName = "kept";
+        EXPECT_EQ(parseResMgmtAlertData(data.data(), static_cast<long>(data.size()), &kept), -2) << toHex(data);
+        EXPECT_EQ(kept.strFileName, "kept");
+    }
+    EXPECT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), -1, &alert), -2);
+    EXPECT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), kCopyAlert.size(), nullptr), -18);
+}
+
+TEST(AlertData, ListingAlertFetchesTheDirectory) {
+    Rig rig;
+    rig.printer.setAlert(5, hex("03 A0 01 02 00 00"));
+    rig.printer.answer(0xA4, Bytes{0x00, 0x02}.be16(10).text("DEVICE: 2;"));
+    Alert alert;
+    ASSERT_EQ(rig.obj.bidiDeviceQueryAlert(5, &alert), 0);
+    EXPECT_EQ(rig.obj.families, std::vector<unsigned long>{KVPRM_ALERT_FAMILY});
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("02"));
+    EXPECT_EQ(alert.strDirectoryData, "DEVICE: 2;");
+
+    const struct {
+        Answer directory;
+        long rc;
+    } failing[] = {
+        {reply(Bytes{0x00, 0x02}.be16(11).text("DEVICE: 2;")), -2},   // shorter than its length
+        {reply(Bytes{0x00, 0x01}.be16(0)), -2},                          // another device
+        {reply(hex("01")), KVPRM_E_NO_DEVICE},
+    };
+    for (const auto& f : failing) {
+        rig.printer.answer(0xA4, f.directory);
+        Alert kept;
+        EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, &kept), f.rc);
+        EXPECT_EQ(kept.byOperation, Alert::OP_NONE);
+    }
+    rig.printer.setAlert(6, ByteVec(2049, 0x03));   // longer than the alert buffer
+    EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(6, &alert), -2);
+    EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, nullptr), -18);
+}
+
+TEST(DirectoryText, DecodesItemsAndRefusesWhatItCannotRead) {
+    Host obj;
+    Dir dir;
+    std::string text = "DEVICE: 2;CAPACITY: 18446744073709551615;;FREE:   5;NOTE: x;FILE: 7  two  blanks;FILE: 0 x";
+    ASSERT_EQ(obj.parseDeviceDirectoryData(text + '\0' + "FILE: 1 after the zero;", &dir), 0);
+    EXPECT_EQ(std::make_tuple(dir.eDevice, dir.ullCapacity, dir.ullFreeSpace),
+              std::make_tuple(KVPrtObj::DEVICE_DISK, UINT64_MAX, uint64_t{5}));
+    ASSERT_EQ(dir.aFiles.size(), 2u);
+    EXPECT_EQ(dir.aFiles[0].strName, " two  blanks");
+    EXPECT_EQ(std::make_pair(dir.aFiles[1].strName, dir.aFiles[1].ullSize), std::make_pair(std::string("x"), uint64_t{0}));
+
+    for (const char* bad : {"CAPACITY 5", "CAPACITY: 5x", "FREE: ", "FREE: -1", "CAPACITY: 18446744073709551616",
+                            "DEVICE: 256", "FILE: 12", "FILE: 12 ", "FILE: x y"}) {
+        Dir kept;
+        kept.ullCapacity = 9;
+        EXPECT_EQ(obj.parseDeviceDirectoryData(std::string("FREE: 1;") + bad, &kept), -2) << bad;
+        EXPECT_EQ(kept.ullCapacity, 9u);
+    }
+    EXPECT_EQ(obj.parseDeviceDirectoryData("", nullptr), -18);
+}
