@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <set>
@@ -125,6 +126,49 @@ TEST(ManyPrinters, HundredPrintersThroughOneDaemon) {
         EXPECT_EQ(alerts[0], (kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text("PRINTER-" + std::to_string(i)).vec()));
         BceClosePrinter(handles[static_cast<size_t>(i)]);
     }
+}
+
+// Eight threads send loop-back requests of their own on one connection while
+// the daemon is stopped and started again under them: a request may fail with
+// a channel-down code, but every reply that comes is the caller's own.
+TEST(SharedConnection, RepliesStayWithTheirCallersWhileTheDaemonRestarts) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--workers", "4"});
+    unsigned short handle;
+    ASSERT_EQ(BceOpenPrinter(daemon.uri("", "timeout=2000").c_str(), &handle), 0);
+
+    constexpr int kThreads = 8;
+    std::atomic<bool> stop{false};
+    std::atomic<int> wrong{0}, unexpected{0};
+    std::vector<int> answered(kThreads, 0);   // after the last restart
+    std::atomic<bool> lastRestartDone{false};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (uint32_t i = 0; !stop; ++i) {
+                ByteVec request = kvtest::Bytes().u8(static_cast<unsigned>(t)).be32(i).vec();
+                uint8_t reply[64];
+                unsigned long length = sizeof reply;
+                long rc = BceSendBidi(0, handle, 0, 0x34, reply, &length, request.data(), request.size());
+                if (rc == 0) {
+                    if (ByteVec(reply + 1, reply + length) != request) ++wrong;
+                    if (lastRestartDone) ++answered[static_cast<size_t>(t)];
+                } else if (rc != BCE_E_CHANNEL_DOWN && rc != BCE_E_CONNECTION_RESET && rc != BCE_E_TIMEOUT) {
+                    ++unexpected;
+                }
+            }
+        });
+    for (int restart = 0; restart < 3; ++restart) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        daemon.restart();
+    }
+    lastRestartDone = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(unexpected, 0);
+    for (int t = 0; t < kThreads; ++t) EXPECT_GT(answered[static_cast<size_t>(t)], 0) << t;
+    BceClosePrinter(handle);
 }
 
 }  // namespace
