@@ -22,5 +22,9 @@ function(kvpo_shared_library name)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${PROJECT_VERSION_MAJOR})
-  target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  # Clang's sanitizer runtimes live in the executable, which exports them to
+  # the shared libraries it loads: their references stay undefined until then.
+  if(NOT (KVPO_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))
+    target_link_options(${name} PRIVATE -Wl,--no-undefined)
+  endif()
 endfunction()

@@ -1,5 +1,6 @@
 // Interpreters, fonts and symbol sets: the logical unit of an interpreter,
 // the font list, the symbol-set list, and the current font.
+#include <algorithm>
 #include <iterator>
 #include <memory>
 #include <new>
@@ -29,6 +30,8 @@ constexpr unsigned long kSetFontFirstBuffer = 1048576;
 // The record that ends the font list: tag FE, second byte FF, no description.
 constexpr unsigned kEndTag = 0xFE;
 constexpr unsigned kEndSecondTag = 0xFF;
+constexpr size_t kFontRecordHeader = 4;
+constexpr size_t kSymbolSetRecordMinimum = 2 + 8 + 1;   // id, character complement, name length   // tag, second tag, 16-bit description length
 
 // An entry's name as a text ending at its first 0 byte; an entry without
 // that byte has no name that could match.
@@ -87,7 +90,11 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
     r.skip(r.u8());   // the header
     if (!r.ok()) return -2;
 
-    auto* array = new (std::nothrow) _FONTDETAILS[n];
+    // Every record, the end marker included, takes at least its 4 header
+    // bytes, so no more slots can be filled than the reply holds records:
+    // a count the reply cannot hold costs no more than the reply itself.
+    const size_t slots = std::min<size_t>(n, r.remaining() / kFontRecordHeader + 1);
+    auto* array = new (std::nothrow) _FONTDETAILS[slots];
     *fonts = array;
     if (array == nullptr) return -18;
     auto* bytes = static_cast<unsigned char*>(reply.data);
@@ -122,6 +129,9 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     r.skip(1);
     const unsigned n = r.be16();
     if (!r.ok()) return -2;
+    // Each record takes at least its id, complement and name length: a reply
+    // too short for its count is refused before anything is allocated.
+    if (static_cast<size_t>(n) * kSymbolSetRecordMinimum > r.remaining()) return -2;
     std::unique_ptr<_SYMBOLSET[]> array(new (std::nothrow) _SYMBOLSET[n]);
     if (array == nullptr) {
         *count = static_cast<unsigned short>(n);

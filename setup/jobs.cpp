@@ -1,5 +1,6 @@
 // Print jobs: the job list, deleting a job, changing its priority, the job
 // record of a job-transition alert, and the job record decoder they share.
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <utility>
@@ -15,6 +16,7 @@ constexpr unsigned short kDeleteJob = 0x76;
 constexpr unsigned short kDeleteJobFlagged = 0x77;
 constexpr unsigned short kChangeJobPriority = 0x98;
 constexpr unsigned long kJobTransitionFamily = 0x5FD;
+constexpr size_t kShortestJob = 2 + 3;   // length, byte 0, job number
 
 unsigned char highByte(unsigned short v) { return static_cast<unsigned char>(v >> 8); }
 unsigned char lowByte(unsigned short v) { return static_cast<unsigned char>(v & 0xFF); }
@@ -40,7 +42,12 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     if (!r.ok()) return -2;
     if (announced == 0) return 0;
 
-    std::unique_ptr<KVPJOBDATA[]> array(new (std::nothrow) KVPJOBDATA[announced]);
+    // Each job takes at least its 2 length bytes and a 3-byte record (byte 0
+    // and the job number; a shorter record ends the walk), so no more slots
+    // can be used than the reply holds jobs: a count the reply cannot hold
+    // costs no more than the reply itself.
+    const size_t slots = std::min<size_t>(announced, r.remaining() / kShortestJob + 1);
+    std::unique_ptr<KVPJOBDATA[]> array(new (std::nothrow) KVPJOBDATA[slots]);
     if (!array) return -18;
     unsigned decoded = 0;
     while (decoded < announced) {

@@ -61,3 +61,22 @@ TEST_F(ArrayFailure, FontsAndSymbolSets) {
     EXPECT_EQ(sets, nullptr);
     EXPECT_EQ(count, 3);
 }
+
+// A count that the reply cannot hold (found by fuzzing: five bytes made the
+// library build 65535 records) costs no more than the reply: the array that
+// count would need is never asked for.
+TEST_F(ArrayFailure, CountsTheReplyCannotHoldAreNotAllocated) {
+    answer(Bytes().u8(0).be16(0xFFFF).u8(0).raw({1, 0, 0, 0}));
+    unsigned short count = 0;
+    _FONTDETAILS* fonts = nullptr;
+    failAllocationsOfSize(arrayBytes<_FONTDETAILS>(0xFFFF));
+    EXPECT_EQ(rig.obj.bidiGetFontDetails(0, 0, &count, &fonts), -2);   // the second record is missing
+    EXPECT_EQ(count, 1);
+    delete[] fonts;
+
+    answer(Bytes().u8(0).be16(0xFFFF).zeros(11));
+    _SYMBOLSET* sets = nullptr;
+    failAllocationsOfSize(arrayBytes<_SYMBOLSET>(0xFFFF));
+    EXPECT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), -2);
+    EXPECT_EQ(sets, nullptr);
+}

@@ -1,3 +1,4 @@
+// Allocation failures of the code levels and the job list.
 #include <gtest/gtest.h>
 
 #include "alloc_failure.h"
@@ -17,4 +18,19 @@ TEST(CodeLevels, WorkingCopyFailureIsABadReply) {
     EXPECT_EQ(rc, -2);
     EXPECT_EQ(count, 7);
     EXPECT_EQ(array, nullptr);
+}
+
+// A job count that the reply cannot hold (found by fuzzing) costs no more
+// than the reply: the array that count would need is never asked for.
+TEST(QueryJobs, CountsTheReplyCannotHoldAreNotAllocated) {
+    PrinterRig rig;
+    rig.printer.answer(0x75, Bytes().u8(0).be16(0xFFFF).zeros(2).be16(3).raw({0, 0, 0}));   // job number 0 ends it
+    failAllocationsOfSize(0xFFFF * sizeof(KVPrtObj::KVPJOBDATA) + sizeof(size_t));
+    unsigned int count = 9;
+    KVPrtObj::KVPJOBDATA* jobs = nullptr;
+    long rc = rig.obj.bidiQueryJobs(0, &count, &jobs);
+    stopAllocationFailures();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(count, 0u);
+    delete[] jobs;
 }

@@ -485,7 +485,8 @@ public:
 
     // Symbol sets (request 0x95): S records, each id, character complement and
     // name. Success: *count = S and *sets a new array of S (allocated also when
-    // S is 0). Transport failure or -2: both untouched.
+    // S is 0). Transport failure or -2: both untouched. A reply shorter than
+    // 11 bytes per announced record gives -2 before anything is allocated.
     long bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets);
     // The current font (request 0x96): writes byFontTag, usPosition,
     // usSymbolSet and ulSize only. A reply shorter than 10 bytes gives -2 and
@@ -668,7 +669,8 @@ public:
     virtual void setNotificationWindow(HWND window);
     virtual void setBidi(int bActive);
     // Request 0x75 for one job or, with job number 0, for all. *jobs receives a
-    // new array (delete[]) of as many slots as the reply announces, *count the
+    // new array (delete[]) of as many slots as the reply announces (but no more
+    // than the reply could hold jobs: one per 5 bytes, and one), *count the
     // jobs decoded; a job number 0 ends the list. A reply that ends before the
     // jobs it announces, or holds a job record too short for its fields, gives
     // -2 with count 0 and no array. Null output pointers give -18 and nothing
@@ -687,8 +689,9 @@ public:
     virtual long bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu);
     // The font list (request 0x21, selector1, selector2, 0). *count is set to 0
     // first, then counts the fonts decoded. With F fonts, *fonts receives a new
-    // array of F (nothing is allocated when F is 0), every slot reset before it
-    // is decoded; slots after the end marker stay empty. Each description is
+    // array of F (nothing is allocated when F is 0; no more slots than the
+    // reply could hold records, one per 4 bytes, and one), every slot reset
+    // before it is decoded; slots after the end marker stay empty. Each description is
     // parsed through parseFontDescription; its non-zero result ends the list
     // and is returned, with the array kept and the failed font counted.
     // A reply too short for its count and header gives -2 with *fonts untouched;

@@ -1,0 +1,144 @@
+// A request round trip through the engine to kvprtsimd on loopback, against
+// a raw TCP ping-pong of the same bytes (the request frame out, the reply
+// frame back) between this process and a minimal echo process: the floor of
+// a round trip on this machine. At 1 and at 2 threads; the engine's threads
+// share one printer handle (one connection), the raw threads have a
+// connection each.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "kvprtobj/kvprtobj.h"
+#include "kvprtobj/kvprtsim.h"
+#include "side_by_side.h"
+#include "sim_daemon.h"
+#include "wire/frame.h"
+#include "wire/socket.h"
+
+namespace {
+
+constexpr unsigned short kPageCounts = 0x0C;
+constexpr unsigned long kCapacity = KVPrtObj::kDefaultReplySize;
+
+kvwire::Bytes gRequest, gReply;   // the frames of one page-count request and its reply
+unsigned short gHandle = 0;
+uint16_t gRawPort = 0;
+
+// The frames the engine and the daemon exchange for the request.
+void makeFrames() {
+    auto sim = kvsim::SimPrinter::fromDefault();
+    kvwire::Bytes buffer(kCapacity);
+    unsigned long length = kCapacity;
+    sim->sendBidi(0, 0, kPageCounts, buffer.data(), &length, nullptr, 0);
+    buffer.resize(length);
+    gRequest = kvwire::encodeFrame({kvwire::kSendBidi, 1, kvwire::encode(kvwire::SendBidiRequest{0, 0, kPageCounts, kCapacity, {}})});
+    gReply = kvwire::encodeFrame(
+        {kvwire::kSendBidi | kvwire::kReplyBit, 1, kvwire::encode(kvwire::DataReply{0, static_cast<uint32_t>(length), buffer})});
+}
+
+// The echo process: reads a request frame's bytes, writes the reply frame's bytes.
+pid_t startRawServer() {
+    std::string error;
+    int listener = kvwire::listenTcp("127.0.0.1", "0", &gRawPort, &error);
+    if (listener < 0) {
+        std::fprintf(stderr, "tcp_bench: %s\n", error.c_str());
+        std::exit(1);
+    }
+    pid_t pid = ::fork();
+    if (pid != 0) {
+        ::close(listener);
+        return pid;
+    }
+    for (;;) {
+        int fd = ::accept(listener, nullptr, nullptr);
+        if (fd < 0) continue;
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::thread([fd] {
+            std::vector<uint8_t> in(gRequest.size());
+            for (;;) {
+                size_t got = 0;
+                while (got < in.size()) {
+                    ssize_t n = ::recv(fd, in.data() + got, in.size() - got, 0);
+                    if (n <= 0) {
+                        ::close(fd);
+                        return;
+                    }
+                    got += static_cast<size_t>(n);
+                }
+                if (kvwire::writeAll(fd, gReply.data(), gReply.size()) != kvwire::Io::Ok) break;
+            }
+            ::close(fd);
+        }).detach();
+    }
+}
+
+void engineRoundTrip(benchmark::State& s) {
+    std::vector<uint8_t> reply(kCapacity);
+    for (auto _ : s) {
+        unsigned long length = kCapacity;
+        if (BceSendBidi(0, gHandle, 0, kPageCounts, reply.data(), &length, nullptr, 0) != 0)
+            s.SkipWithError("request failed");
+    }
+    s.SetItemsProcessed(s.iterations());
+}
+
+void rawRoundTrip(benchmark::State& s) {
+    kvwire::Connect result;
+    int fd = kvwire::connectTcp("127.0.0.1", std::to_string(gRawPort), 5000, &result);
+    if (fd < 0) {
+        s.SkipWithError("cannot connect");
+        return;
+    }
+    std::vector<uint8_t> in(gReply.size());
+    for (auto _ : s) {
+        kvwire::writeAll(fd, gRequest.data(), gRequest.size());
+        size_t got = 0;
+        while (got < in.size()) {
+            ssize_t n = ::recv(fd, in.data() + got, in.size() - got, 0);
+            if (n <= 0) {
+                s.SkipWithError("connection lost");
+                break;
+            }
+            got += static_cast<size_t>(n);
+        }
+    }
+    s.SetItemsProcessed(s.iterations());
+    ::close(fd);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    makeFrames();
+    pid_t raw = startRawServer();   // forked before any thread is started
+    int rc;
+    {
+        kvtest::SimDaemon daemon(KVPRTSIMD, {});
+        if (BceOpenPrinter(daemon.uri().c_str(), &gHandle) != 0) {
+            std::fprintf(stderr, "tcp_bench: %s\n", BceLastOpenError());
+            return 1;
+        }
+        for (int threads : {1, 2}) {
+            const std::string t = std::to_string(threads);
+            benchmark::RegisterBenchmark(("tcp/round_trip_threads_" + t + "/subject").c_str(), engineRoundTrip)
+                ->Threads(threads)->UseRealTime();
+            benchmark::RegisterBenchmark(("tcp/round_trip_threads_" + t + "/baseline").c_str(), rawRoundTrip)
+                ->Threads(threads)->UseRealTime();
+        }
+        rc = kvbench::runPairs(argc, argv, "engine", "raw tcp");
+        BceClosePrinter(gHandle);
+    }
+    ::kill(raw, SIGTERM);
+    ::waitpid(raw, nullptr, 0);
+    return rc;
+}
