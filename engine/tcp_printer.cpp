@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "wire/socket.h"
 
 namespace zorbce {
 namespace {
@@ -85,8 +84,10 @@ TcpPrinter::~TcpPrinter() {
         m_stopping = true;
         if (m_fd >= 0) ::shutdown(m_fd, SHUT_RDWR);
     }
+    m_idle.notify_all();
     std::lock_guard connecting(m_connectLock);
-    if (m_reader.joinable()) m_reader.join();
+    if (m_watcher.joinable()) m_watcher.join();
+    if (m_fd >= 0) ::close(m_fd);   // the watcher was its last reader
 }
 
 long TcpPrinter::connect() {
@@ -96,7 +97,7 @@ long TcpPrinter::connect() {
         if (m_stopping) return BCE_E_CONNECTION_RESET;
         if (m_fd >= 0) return BCE_OK;
     }
-    if (m_reader.joinable()) m_reader.join();   // the reader of a dropped connection ends by itself
+    if (m_watcher.joinable()) m_watcher.join();   // the watcher of a dropped connection ends by itself
 
     kvwire::Connect result;
     int fd = kvwire::connectTcp(m_address.host, m_address.port, m_address.timeoutMs, &result);
@@ -105,7 +106,7 @@ long TcpPrinter::connect() {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 
     // The greeting names the printer of this connection; it is answered
-    // before any other frame, so it is read here, before the reader starts.
+    // before any other frame, so it is read here, before anyone else reads.
     kvwire::Frame hello{kvwire::kHello, 0, kvwire::encode(kvwire::HelloRequest{m_address.printer})};
     kvwire::Frame reply;
     Io io = kvwire::writeFrame(fd, hello);
@@ -122,55 +123,86 @@ long TcpPrinter::connect() {
     {
         std::lock_guard guard(m_lock);
         m_fd = fd;
+        m_frames = std::make_unique<kvwire::FrameReader>(fd);
+        m_lastCall = std::chrono::steady_clock::now();
     }
-    m_reader = std::thread(&TcpPrinter::readerLoop, this, fd);
+    m_watcher = std::thread(&TcpPrinter::watchLoop, this, fd);
     return BCE_OK;
 }
 
-void TcpPrinter::readerLoop(int fd) {
-    long rc;
-    for (;;) {
-        kvwire::Frame frame;
-        Io io = kvwire::readFrame(fd, &frame);
-        if (io != Io::Ok) {
-            rc = codeOf(io) == BCE_E_TIMEOUT ? BCE_E_CONNECTION_RESET : codeOf(io);
-            break;
-        }
-        if (frame.type == kvwire::kAlert) {
-            kvwire::AlertNotice notice;
-            if (!kvwire::decode(frame.payload, &notice)) {
-                rc = BCE_E_BAD_REPLY;
-                break;
-            }
+Io TcpPrinter::readOne(std::unique_lock<std::mutex>& guard, int fd, int timeoutMs) {
+    m_reading = true;
+    kvwire::FrameReader& frames = *m_frames;
+    guard.unlock();
+    kvwire::Frame frame;
+    Io io = frames.read(&frame, timeoutMs);
+    long rc = BCE_OK;
+    if (io == Io::Ok && frame.type == kvwire::kAlert) {
+        kvwire::AlertNotice notice;
+        if (kvwire::decode(frame.payload, &notice))
             BceNotifyAlert(this, notice.alertId, notice.family);
-            continue;
-        }
-        if (!(frame.type & kvwire::kReplyBit) && frame.type != kvwire::kError) {
-            rc = BCE_E_BAD_REPLY;   // servers do not send requests
-            break;
-        }
-        std::lock_guard guard(m_lock);
-        auto it = m_pending.find(frame.id);
-        if (it == m_pending.end()) continue;   // its request timed out
-        it->second->reply = std::move(frame);
-        it->second->done = true;
-        m_pending.erase(it);
-        m_replied.notify_all();
+        else
+            rc = BCE_E_BAD_REPLY;
+    } else if (io == Io::Ok && !(frame.type & kvwire::kReplyBit) && frame.type != kvwire::kError) {
+        rc = BCE_E_BAD_REPLY;   // servers do not send requests
+    } else if (io != Io::Ok && io != Io::TimedOut) {
+        rc = codeOf(io);
     }
-    // Drop the connection: every request still waiting gets the failure, and
-    // the next request connects again. Writers hold m_writeLock while they use
-    // the descriptor, so it is closed only when no write is under way.
-    ::shutdown(fd, SHUT_RDWR);
-    std::lock_guard writing(m_writeLock);
-    std::lock_guard guard(m_lock);
+    guard.lock();
+    if (rc != BCE_OK) {
+        drop(guard, fd, rc);
+        return Io::Closed;
+    }
+    m_reading = false;
+    if (io == Io::Ok && frame.type != kvwire::kAlert) {
+        auto it = m_pending.find(frame.id);
+        if (it != m_pending.end()) {   // else its request has timed out
+            it->second->reply = std::move(frame);
+            it->second->done = true;
+            m_pending.erase(it);
+        }
+    }
+    m_replied.notify_all();   // the reply's caller, and anyone who may read now
+    return io;
+}
+
+void TcpPrinter::drop(std::unique_lock<std::mutex>& guard, int fd, long rc) {
+    // Every request still waiting gets the failure, and the next request
+    // connects again. Nobody reads the descriptor any more (readers need m_fd
+    // to be theirs); writers hold m_writeLock while they use it, so it is
+    // closed only when no write is under way.
     for (auto& [id, pending] : m_pending) {
         pending->rc = rc;
         pending->done = true;
     }
     m_pending.clear();
     m_fd = -1;
-    ::close(fd);
+    m_frames.reset();
+    m_reading = false;
     m_replied.notify_all();
+    m_idle.notify_all();
+    guard.unlock();
+    ::shutdown(fd, SHUT_RDWR);
+    {
+        std::lock_guard writing(m_writeLock);
+        ::close(fd);
+    }
+    guard.lock();
+}
+
+void TcpPrinter::watchLoop(int fd) {
+    // The watcher reads only while no request waits and none was sent for a
+    // while: a caller reads its own reply faster than a hand-over from here.
+    constexpr auto kQuiet = std::chrono::milliseconds(100);
+    std::unique_lock guard(m_lock);
+    while (!m_stopping && m_fd == fd) {
+        auto quietSince = m_lastCall + kQuiet;
+        if (m_reading || !m_pending.empty() || std::chrono::steady_clock::now() < quietSince) {
+            m_idle.wait_until(guard, std::max(quietSince, std::chrono::steady_clock::now() + kQuiet / 10));
+            continue;
+        }
+        readOne(guard, fd, -1);
+    }
 }
 
 long TcpPrinter::call(uint8_t type, kvwire::Bytes payload, kvwire::Bytes* replyPayload) {
@@ -179,9 +211,9 @@ long TcpPrinter::call(uint8_t type, kvwire::Bytes payload, kvwire::Bytes* replyP
 
     auto pending = std::make_shared<Pending>();
     kvwire::Frame request{type, 0, std::move(payload)};
+    int fd;
     {
         std::lock_guard writing(m_writeLock);
-        int fd;
         {
             std::lock_guard guard(m_lock);
             if (m_fd < 0) return BCE_E_CONNECTION_RESET;   // dropped since connect()
@@ -189,18 +221,34 @@ long TcpPrinter::call(uint8_t type, kvwire::Bytes payload, kvwire::Bytes* replyP
             do request.id = m_nextId++;
             while (request.id == 0 || m_pending.count(request.id));
             m_pending[request.id] = pending;
+            m_lastCall = std::chrono::steady_clock::now();
         }
         Io io = kvwire::writeFrame(fd, request);
         if (io != Io::Ok) {
-            ::shutdown(fd, SHUT_RDWR);   // the reader drops the connection
+            ::shutdown(fd, SHUT_RDWR);   // its reader drops the connection
             std::lock_guard guard(m_lock);
             m_pending.erase(request.id);
             return io == Io::TimedOut ? BCE_E_TIMEOUT : BCE_E_CONNECTION_RESET;
         }
     }
 
+    // Wait for the reply: read the connection while nobody else does, else
+    // wait for whoever reads it to hand the reply over.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_address.timeoutMs);
     std::unique_lock guard(m_lock);
-    if (!m_replied.wait_for(guard, std::chrono::milliseconds(m_address.timeoutMs), [&] { return pending->done; })) {
+    while (!pending->done) {
+        auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) break;
+        if (!m_reading && m_fd == fd) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count();
+            readOne(guard, fd, static_cast<int>(left) + 1);
+        } else if (m_reading || m_fd == fd) {
+            m_replied.wait_until(guard, deadline);
+        } else {
+            break;   // dropped: `pending` is done
+        }
+    }
+    if (!pending->done) {
         m_pending.erase(request.id);
         return BCE_E_TIMEOUT;
     }

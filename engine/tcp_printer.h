@@ -2,9 +2,13 @@
 // (docs/protocol.md), as kvprtsimd serves them.
 //
 // One persistent connection per printer, shared by every thread that calls on
-// it: each request carries a fresh request id, a reader thread hands each
-// reply to the request with its id and passes pushed alert notices to
-// BceNotifyAlert, so replies can come back in any order and nothing is mixed up.
+// it: each request carries a fresh request id, and replies can come back in
+// any order. Whoever reads the connection hands each reply to the request with
+// its id and passes pushed alert notices to BceNotifyAlert. A caller waiting
+// for its reply reads the connection itself when no other thread does, so a
+// round trip costs no hand-over between threads; the others wait for the
+// reader to hand them their replies. While no request is under way, a watcher
+// thread of the connection reads it (pushed alerts, a closed connection).
 //
 // Failures, as the printer's callers see them:
 //   -10  the connection cannot be made (refused, host or network unreachable,
@@ -18,6 +22,7 @@
 // its request timed out is dropped; the connection stays.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <map>
 #include <memory>
@@ -27,6 +32,7 @@
 
 #include "kvprtobj/zorbce.h"
 #include "wire/frame.h"
+#include "wire/socket.h"
 
 namespace zorbce {
 
@@ -70,18 +76,30 @@ private:
 
     // Sends one request and waits for its reply (a frame of type | kReplyBit).
     long call(uint8_t type, kvwire::Bytes payload, kvwire::Bytes* replyPayload);
-    void readerLoop(int fd);
+    // Reads and hands on one frame of connection `fd` as its reader; `guard`
+    // holds m_lock on entry and on return, no thread reads, and m_fd is `fd`.
+    // A failure of the connection drops it. Returns how the read went.
+    kvwire::Io readOne(std::unique_lock<std::mutex>& guard, int fd, int timeoutMs);
+    // Drops connection `fd` after its reader saw `rc`: every waiting request
+    // gets `rc`. `guard` holds m_lock on entry and on return; this thread was
+    // the reader.
+    void drop(std::unique_lock<std::mutex>& guard, int fd, long rc);
+    void watchLoop(int fd);
 
     const TcpAddress m_address;
     std::mutex m_connectLock;   // one connection attempt at a time
     std::mutex m_writeLock;     // one frame on the wire at a time; taken before m_lock
     std::mutex m_lock;          // guards the members below
-    std::condition_variable m_replied;
+    std::condition_variable m_replied;   // a reply was handed on, or the reader stopped reading
+    std::condition_variable m_idle;      // wakes the watcher: stop, or the connection dropped
     int m_fd = -1;
     bool m_stopping = false;
+    bool m_reading = false;     // a thread reads the connection (one at a time)
+    std::unique_ptr<kvwire::FrameReader> m_frames;   // of m_fd; used by the reading thread only
+    std::chrono::steady_clock::time_point m_lastCall;
     uint32_t m_nextId = 1;
     std::map<uint32_t, std::shared_ptr<Pending>> m_pending;
-    std::thread m_reader;
+    std::thread m_watcher;
 };
 
 }  // namespace zorbce

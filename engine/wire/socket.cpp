@@ -66,6 +66,49 @@ Io readFrame(int fd, Frame* frame, int timeoutMs) {
     return length ? readExactly(fd, frame->payload.data(), length, hasDeadline, deadline) : Io::Ok;
 }
 
+Io FrameReader::read(Frame* frame, int timeoutMs) {
+    constexpr size_t kChunk = 65536;
+    bool hasDeadline = timeoutMs >= 0;
+    auto deadline = Clock::now() + std::chrono::milliseconds(hasDeadline ? timeoutMs : 0);
+    for (;;) {
+        size_t used = 0;
+        switch (decodeFrame(m_buffer.data() + m_start, m_end - m_start, frame, &used)) {
+        case Decode::Ok:
+            m_start += used;
+            if (m_start == m_end) m_start = m_end = 0;
+            return Io::Ok;
+        case Decode::Malformed:
+            return Io::Malformed;
+        case Decode::NeedMore:
+            break;
+        }
+        // Room for what may come: the unread bytes move to the front first.
+        if (m_start > 0) {
+            std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_end - m_start);
+            m_end -= m_start;
+            m_start = 0;
+        }
+        if (m_buffer.size() < m_end + kChunk) m_buffer.resize(m_end + kChunk);
+        if (hasDeadline) {
+            pollfd p{m_fd, POLLIN, 0};
+            int ready = ::poll(&p, 1, remainingMs(true, deadline));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready < 0) return Io::Failed;
+            if (ready == 0) return Io::TimedOut;
+        }
+        ssize_t n = ::recv(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, 0);
+        if (n > 0) {
+            m_end += static_cast<size_t>(n);
+            continue;
+        }
+        if (n == 0) return Io::Closed;
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return Io::TimedOut;
+        if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN || errno == EBADF) return Io::Closed;
+        return Io::Failed;
+    }
+}
+
 Io writeAll(int fd, const void* data, size_t length) {
     auto* p = static_cast<const uint8_t*>(data);
     size_t sent = 0;

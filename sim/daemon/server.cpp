@@ -153,9 +153,10 @@ void Server::reapFinished() {
 
 void Server::readLoop(std::shared_ptr<Connection> connection) {
     Connection& c = *connection;
+    kvwire::FrameReader frames(c.fd);
     for (;;) {
         Frame frame;
-        if (kvwire::readFrame(c.fd, &frame) != kvwire::Io::Ok) break;   // closed, or not our protocol
+        if (frames.read(&frame) != kvwire::Io::Ok) break;   // closed, or not our protocol
         if (!c.greeted) {
             if (!greet(c, frame)) break;
             continue;
@@ -164,6 +165,12 @@ void Server::readLoop(std::shared_ptr<Connection> connection) {
         if (m_options.dropEvery && n % m_options.dropEvery == 0) break;
         if (m_options.garbageEvery && n % m_options.garbageEvery == 0) {
             sendRaw(c, kGarbage, sizeof kGarbage - 1);
+            continue;
+        }
+        if (m_options.delayMs == 0) {
+            // Answered at once by this reader: a hand-over to a worker would
+            // cost a thread wake-up on every round trip.
+            send(c, answer(c.printer, frame));
             continue;
         }
         {
@@ -203,8 +210,10 @@ bool Server::greet(Connection& c, const Frame& hello) {
         reply.printerName = m_printers[index].name;
         c.printer = index;
     }
-    send(c, Frame{kvwire::kHello | kvwire::kReplyBit, hello.id, kvwire::encode(reply)});
+    // Greeted before the answer leaves: a client that has its answer gets
+    // every alert raised from then on.
     c.greeted = reply.rc == 0;
+    send(c, Frame{kvwire::kHello | kvwire::kReplyBit, hello.id, kvwire::encode(reply)});
     return c.greeted;
 }
 

@@ -1,9 +1,9 @@
 // kvprtsimd's server: simulated printers served over the engine's framed TCP
 // protocol (docs/protocol.md) to any number of clients at once.
 //
-// Each connection has a reader thread; requests go to a pool of workers, so
-// the replies of one connection may leave in another order than their
-// requests came. New alerts of a printer are pushed to every connection
+// Each connection has a reader thread, which answers its requests at once;
+// with a reply delay they go to a pool of workers instead, so the replies of
+// one connection may leave in another order than their requests came. New alerts of a printer are pushed to every connection
 // greeted for it. Fault options make the server slow, drop connections or
 // send garbage, for tests of the clients.
 #pragma once
@@ -27,7 +27,7 @@ namespace kvsimd {
 struct ServerOptions {
     std::string host = "127.0.0.1";
     std::string port = "0";
-    unsigned workers = 8;
+    unsigned workers = 8;        // threads that carry out delayed requests
     unsigned delayMs = 0;        // every reply waits this long
     unsigned dropEvery = 0;      // every Nth request (counted over all connections) closes its connection unanswered
     unsigned garbageEvery = 0;   // every Nth request is answered with bytes that are no frame

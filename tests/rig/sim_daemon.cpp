@@ -87,6 +87,14 @@ int SimDaemon::stop() {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+void SimDaemon::kill() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGKILL);
+    while (::waitpid(m_pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+}
+
 void SimDaemon::restart() {
     stop();
     start(m_port);

@@ -25,6 +25,8 @@ public:
 
     // Sends SIGTERM and waits; returns the exit status (-1 if it did not exit normally).
     int stop();
+    // Kills it with SIGKILL, as a daemon that dies, and waits for it.
+    void kill();
     // Starts again on the same port with the same arguments.
     void restart();
     bool running() const { return m_pid > 0; }
