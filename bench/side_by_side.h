@@ -1,7 +1,7 @@
 // Benchmarks measured side by side in one run: every benchmark of a pair is
 // registered as "<pair>/subject" and "<pair>/baseline", and at the end a table
 // gives each pair's median times and their ratio (subject / baseline).
-// Run with --benchmark_repetitions=N (bench/run uses 5) to get medians.
+// Run with --benchmark_repetitions=N (bench/run uses 15, in random order) to get medians.
 #pragma once
 
 #include <benchmark/benchmark.h>

@@ -1,9 +1,9 @@
 // A request round trip through the engine to kvprtsimd on loopback, against
 // a raw TCP ping-pong of the same bytes (the request frame out, the reply
 // frame back) between this process and a minimal echo process: the floor of
-// a round trip on this machine. At 1 and at 2 threads; the engine's threads
-// share one printer handle (one connection), the raw threads have a
-// connection each.
+// a round trip on this machine. At 1 and at 2 threads, the raw threads with a
+// connection each; the engine's threads either share one printer handle (one
+// connection) or have a handle (a connection) each.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -30,7 +30,8 @@ constexpr unsigned short kPageCounts = 0x0C;
 constexpr unsigned long kCapacity = KVPrtObj::kDefaultReplySize;
 
 kvwire::Bytes gRequest, gReply;   // the frames of one page-count request and its reply
-unsigned short gHandle = 0;
+unsigned short gHandle = 0;       // shared by the threads
+unsigned short gOwnHandles[2] = {};   // one per thread
 uint16_t gRawPort = 0;
 
 // The frames the engine and the daemon exchange for the request.
@@ -82,15 +83,18 @@ pid_t startRawServer() {
     }
 }
 
-void engineRoundTrip(benchmark::State& s) {
+void roundTrips(benchmark::State& s, unsigned short handle) {
     std::vector<uint8_t> reply(kCapacity);
     for (auto _ : s) {
         unsigned long length = kCapacity;
-        if (BceSendBidi(0, gHandle, 0, kPageCounts, reply.data(), &length, nullptr, 0) != 0)
+        if (BceSendBidi(0, handle, 0, kPageCounts, reply.data(), &length, nullptr, 0) != 0)
             s.SkipWithError("request failed");
     }
     s.SetItemsProcessed(s.iterations());
 }
+
+void sharedHandle(benchmark::State& s) { roundTrips(s, gHandle); }
+void ownHandle(benchmark::State& s) { roundTrips(s, gOwnHandles[s.thread_index() % 2]); }
 
 void rawRoundTrip(benchmark::State& s) {
     kvwire::Connect result;
@@ -124,19 +128,23 @@ int main(int argc, char** argv) {
     int rc;
     {
         kvtest::SimDaemon daemon(KVPRTSIMD, {});
-        if (BceOpenPrinter(daemon.uri().c_str(), &gHandle) != 0) {
-            std::fprintf(stderr, "tcp_bench: %s\n", BceLastOpenError());
-            return 1;
-        }
-        for (int threads : {1, 2}) {
-            const std::string t = std::to_string(threads);
-            benchmark::RegisterBenchmark(("tcp/round_trip_threads_" + t + "/subject").c_str(), engineRoundTrip)
-                ->Threads(threads)->UseRealTime();
-            benchmark::RegisterBenchmark(("tcp/round_trip_threads_" + t + "/baseline").c_str(), rawRoundTrip)
-                ->Threads(threads)->UseRealTime();
-        }
+        for (unsigned short* h : {&gHandle, &gOwnHandles[0], &gOwnHandles[1]})
+            if (BceOpenPrinter(daemon.uri().c_str(), h) != 0) {
+                std::fprintf(stderr, "tcp_bench: %s\n", BceLastOpenError());
+                return 1;
+            }
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_1/subject", sharedHandle)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_1/baseline", rawRoundTrip)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_2_shared_handle/subject", sharedHandle)
+            ->Threads(2)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_2_shared_handle/baseline", rawRoundTrip)
+            ->Threads(2)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_2_own_handles/subject", ownHandle)
+            ->Threads(2)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/round_trip_threads_2_own_handles/baseline", rawRoundTrip)
+            ->Threads(2)->UseRealTime();
         rc = kvbench::runPairs(argc, argv, "engine", "raw tcp");
-        BceClosePrinter(gHandle);
+        for (unsigned short h : {gHandle, gOwnHandles[0], gOwnHandles[1]}) BceClosePrinter(h);
     }
     ::kill(raw, SIGTERM);
     ::waitpid(raw, nullptr, 0);

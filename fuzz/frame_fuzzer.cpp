@@ -51,7 +51,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ::setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     if (kvwire::writeAll(fds[0], data, size) == kvwire::Io::Ok) {
         ::shutdown(fds[0], SHUT_WR);
-        while (kvwire::readFrame(fds[1], &frame, 1000) == kvwire::Io::Ok) decodePayload(frame.payload);
+        // As the engine reads a connection: the greeting's answer whole, then
+        // frame after frame through the buffered reader.
+        if (kvwire::readFrame(fds[1], &frame, 1000) == kvwire::Io::Ok) {
+            decodePayload(frame.payload);
+            kvwire::FrameReader frames(fds[1]);
+            while (frames.read(&frame, 1000) == kvwire::Io::Ok) decodePayload(frame.payload);
+        }
     }
     ::close(fds[0]);
     ::close(fds[1]);

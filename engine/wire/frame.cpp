@@ -11,7 +11,7 @@ bool isKnownType(uint8_t type) {
 }
 
 Bytes encodeFrame(const Frame& frame) {
-    Writer w;
+    Writer w(kHeaderSize + frame.payload.size());
     w.raw(kMagic, 2).u8(kVersion).u8(frame.type).be32(frame.id).be32(static_cast<uint32_t>(frame.payload.size()));
     w.raw(frame.payload.data(), frame.payload.size());
     return w.take();
@@ -46,6 +46,7 @@ Decode decodeFrame(const uint8_t* data, size_t length, Frame* frame, size_t* con
 
 Writer& Writer::raw(const void* data, size_t n) {
     auto* p = static_cast<const uint8_t*>(data);
+    if (m_bytes.capacity() - m_bytes.size() < n) m_bytes.reserve(m_bytes.size() + n + 64);
     if (n) m_bytes.insert(m_bytes.end(), p, p + n);
     return *this;
 }
@@ -153,7 +154,7 @@ Bytes encode(const HelloRequest& m) { return Writer().text(m.printer).take(); }
 Bytes encode(const HelloReply& m) { return Writer().be32(static_cast<uint32_t>(m.rc)).text(m.printerName).take(); }
 
 Bytes encode(const SendBidiRequest& m) {
-    Writer w;
+    Writer w(64 + m.data.size());
     w.be16(static_cast<uint16_t>(m.appId)).be32(m.netType).be16(m.code).be32(m.capacity).blob(m.data);
     return w.take();
 }
@@ -165,13 +166,13 @@ Bytes encode(const QueryAlertRequest& m) {
 }
 
 Bytes encode(const DataReply& m) {
-    return Writer().be32(static_cast<uint32_t>(m.rc)).be32(m.length).blob(m.data).take();
+    return Writer(64 + m.data.size()).be32(static_cast<uint32_t>(m.rc)).be32(m.length).blob(m.data).take();
 }
 
 Bytes encode(const PrtInfoRequest& m) { return Writer().be32(static_cast<uint32_t>(m.refresh)).take(); }
 
 Bytes encode(const PrtInfoReply& m) {
-    Writer w;
+    Writer w(4 + sizeof(PRTINFO));
     w.be32(static_cast<uint32_t>(m.rc));
     put(w, m.info);
     return w.take();
@@ -182,7 +183,7 @@ Bytes encode(const AddressRequest& m) {
 }
 
 Bytes encode(const AddressReply& m) {
-    Writer w;
+    Writer w(4 + sizeof(NETADDRESS_LEVEL2));
     w.be32(static_cast<uint32_t>(m.rc));
     put(w, m.address);
     return w.take();

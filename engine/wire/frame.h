@@ -59,9 +59,11 @@ Decode decodeHeader(const uint8_t* header, uint8_t* type, uint32_t* id, uint32_t
 // is the frame's size. NeedMore when the bytes end inside the frame.
 Decode decodeFrame(const uint8_t* data, size_t length, Frame* frame, size_t* consumed);
 
-// Big-endian payload builder.
+// Big-endian payload builder. It starts with room for a small message, so
+// that building one costs one allocation.
 class Writer {
 public:
+    explicit Writer(size_t reserve = 64) { m_bytes.reserve(reserve); }
     Writer& u8(unsigned v) { m_bytes.push_back(static_cast<uint8_t>(v)); return *this; }
     Writer& be16(unsigned v) { u8(v >> 8); return u8(v); }
     Writer& be32(uint32_t v) { be16(v >> 16); return be16(v & 0xFFFF); }
