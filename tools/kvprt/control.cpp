@@ -1,5 +1,6 @@
 // Variables and control commands: var get/set, ports, loopback, offline,
 // online and reset.
+#include <memory>
 #include <vector>
 
 #include "command.h"
@@ -16,31 +17,38 @@ std::vector<uint8_t> variableId(std::string text) {
     return id;
 }
 
-// The variable's value as read: the reply echoes the id in its first two bytes.
+// A variable as read: {"id", "kind", "value", "length", "text"}.
 json readVariable(KVPrtObj& obj, std::vector<uint8_t> id, bool misc) {
     void* raw = nullptr;
     unsigned long length = 0;
     long rc = misc ? obj.bidiReadMiscVar(id.data(), &raw, &length, 0) : obj.bidiReadOMVar(id.data(), &raw, &length);
     std::unique_ptr<void, void (*)(void*)> value(raw, [](void* p) { ::operator delete(p); });
     check(rc, misc ? "bidiReadMiscVar" : "bidiReadOMVar");
-    const auto* bytes = static_cast<const uint8_t*>(raw);
     // Object-model reads echo the id before the value; miscellaneous reads hand the value alone.
-    size_t skip = misc ? 0 : 2;
-    std::string text;
-    if (bytes != nullptr && length > skip) text.assign(reinterpret_cast<const char*>(bytes) + skip, length - skip);
-    bool printable = !text.empty();
-    for (unsigned char c : text) printable = printable && c >= 0x20 && c != 0x7F;
-    return {{"id", hexBytes(id.data(), 2)},
-            {"kind", misc ? "misc" : "objectModel"},
-            {"value", length > skip ? hexBytes(bytes + skip, length - skip) : ""},
-            {"length", length > skip ? length - skip : 0},
-            {"text", printable ? json(utf8(text)) : json(nullptr)}};
+    const size_t skip = misc ? 0 : 2;
+    const auto* bytes = static_cast<const uint8_t*>(raw);
+    json v = {{"id", hexBytes(id.data(), 2)}, {"kind", misc ? "misc" : "objectModel"}};
+    v.update(valueJson(bytes ? bytes + skip : nullptr, bytes && length > skip ? length - skip : 0));
+    return v;
 }
 
-void renderVariable(const json& j, std::ostream& out) {
-    out << cell(j["variable"]["id"]) << " = " << (j["variable"]["value"] == "" ? "(empty)" : cell(j["variable"]["value"]));
-    if (!j["variable"]["text"].is_null()) out << "  \"" << cell(j["variable"]["text"]) << '"';
-    out << '\n';
+void renderVariables(const json& j, std::ostream& out) {
+    for (const json& v : j["variables"]) {
+        std::string text = v["text"].is_null() ? "" : v["text"].get<std::string>();
+        if (text.find('\n') != std::string::npos) {   // a text of several lines, one per line
+            out << cell(v["id"]) << ":\n";
+            for (size_t at = 0; at < text.size();) {
+                size_t end = text.find('\n', at);
+                if (end == std::string::npos) end = text.size();
+                out << "  " << text.substr(at, end - at) << '\n';
+                at = end + 1;
+            }
+            continue;
+        }
+        out << cell(v["id"]) << " = " << (v["length"] == 0 ? "(empty)" : cell(v["value"]));
+        if (!text.empty()) out << "  \"" << text << '"';
+        out << '\n';
+    }
 }
 
 // A command that runs `act` on the printer object and reports `done`.
@@ -58,22 +66,24 @@ void addSimpleAction(CLI::App& app, Context& ctx, const char* name, const char* 
 }  // namespace
 
 void addControlCommands(CLI::App& app, Context& ctx) {
+    static std::vector<std::string> ids;
     static std::string id, value;
     static bool misc = false;
     CLI::App* var = app.add_subcommand("var", "Read or write a printer variable");
     var->require_subcommand(1);
-    CLI::App* get = var->add_subcommand("get", "Read a variable");
-    get->add_option("id", id, "Variable id, two bytes in hexadecimal (01 0A)")->required();
+    CLI::App* get = var->add_subcommand("get", "Read variables");
+    get->add_option("id", ids, "Variable ids, two bytes in hexadecimal each (010A or \"01 0A\")")->required();
     get->add_flag("--misc", misc, "A miscellaneous variable (such as 00 A6, the code levels)");
     get->callback([&ctx] {
         ctx.action = [&ctx] {
-            json v = readVariable(ctx.printer().obj(), variableId(id), misc);
-            ctx.emit({{"variable", v}}, renderVariable);
+            json list = json::array();
+            for (const std::string& text : ids) list.push_back(readVariable(ctx.printer().obj(), variableId(text), misc));
+            ctx.emit({{"variables", list}}, renderVariables);
             return kExitOk;
         };
     });
     CLI::App* set = var->add_subcommand("set", "Write an object-model variable, then read it back");
-    set->add_option("id", id, "Variable id, two bytes in hexadecimal (01 0A)")->required();
+    set->add_option("id", id, "Variable id, two bytes in hexadecimal (010A or \"01 0A\")")->required();
     set->add_option("value", value, "The value in hexadecimal (00 02); empty for none")->required();
     set->callback([&ctx] {
         ctx.action = [&ctx] {
@@ -81,7 +91,7 @@ void addControlCommands(CLI::App& app, Context& ctx) {
             if (!parseHex(value, &bytes)) throw CLI::ValidationError("VALUE", "not hexadecimal bytes: " + value);
             KVPrtObj& obj = ctx.printer().obj();
             check(obj.bidiSetOMVar(varId.data(), bytes.data(), bytes.size()), "bidiSetOMVar");
-            ctx.emit({{"variable", readVariable(obj, varId, false)}}, renderVariable);
+            ctx.emit({{"variables", json::array({readVariable(obj, varId, false)})}}, renderVariables);
             return kExitOk;
         };
     });

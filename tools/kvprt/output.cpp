@@ -30,6 +30,13 @@ std::string hexBytes(const uint8_t* bytes, size_t count) {
     return out;
 }
 
+json valueJson(const uint8_t* bytes, size_t count) {
+    std::string text(reinterpret_cast<const char*>(bytes), count);
+    bool printable = count > 0;
+    for (unsigned char c : text) printable = printable && (c >= 0x20 || c == '\n' || c == '\t') && c != 0x7F;
+    return {{"value", hexBytes(bytes, count)}, {"length", count}, {"text", printable ? json(utf8(text)) : json(nullptr)}};
+}
+
 bool parseHex(const std::string& text, std::vector<uint8_t>* bytes) {
     std::string digits;
     for (size_t i = 0; i < text.size(); ++i) {

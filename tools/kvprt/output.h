@@ -18,6 +18,10 @@ using json = nlohmann::ordered_json;
 std::string utf8(const std::string& latin1);
 // Bytes as upper-case hexadecimal pairs separated by blanks ("07 54").
 std::string hexBytes(const uint8_t* bytes, size_t count);
+// A variable's value bytes: {"value": hex pairs, "length": n, "text": the
+// bytes as text when they are all printable (line breaks and tabs allowed),
+// else null}.
+json valueJson(const uint8_t* bytes, size_t count);
 // Hexadecimal digits (blanks, ':' and '-' allowed between pairs) as bytes;
 // false for anything else or an odd number of digits.
 bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);

@@ -1,5 +1,7 @@
 // Supplies and counters: toner levels with estimates and gauges, page counts
 // (commands toner and pagecounts).
+#include <algorithm>
+
 #include "command.h"
 #include "records.h"
 

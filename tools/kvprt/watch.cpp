@@ -68,7 +68,9 @@ json decodeVariableEvent(Printer& p, unsigned short id) {
     unsigned long length = sizeof probe;
     long rc = BceQueryAlerts(kAppId, id, p.handle(), 2, probe, &length);
     size_t valueLength = rc == 0 && length > 5 ? length - 5 : 0;
-    return {{"eventType", 9}, {"id", hexBytes(event.abyVarId, 2)}, {"value", hexBytes(event.pbyData, valueLength)}};
+    json j = {{"eventType", 9}, {"id", hexBytes(event.abyVarId, 2)}};
+    j.update(valueJson(event.pbyData, valueLength));
+    return j;
 }
 
 json decodeToner(Printer& p, unsigned short id) {
@@ -97,7 +99,7 @@ std::string jobLine(const json& d) {
 
 std::string variableLine(const json& d) {
     if (d["eventType"] != 9) return "event byte " + cell(d["byte"]);
-    return "variable " + cell(d["id"]) + " = " + cell(d["value"]);
+    return "variable " + cell(d["id"]) + " = " + (d["text"].is_null() ? cell(d["value"]) : "\"" + cell(d["text"]) + "\"");
 }
 
 std::string tonerLine(const json& d) {
