@@ -203,7 +203,7 @@ json gatherFonts(Printer& printer, unsigned char selector1, unsigned char select
 
     _FONTDETAILS current;
     check(printer.obj().bidiGetCurrentFontInformation(&current), "bidiGetCurrentFontInformation");
-    return {{"fonts", list},
+    return {{"list", list},
             {"current",
              {{"tag", current.byFontTag},
               {"position", current.usPosition},
@@ -213,7 +213,7 @@ json gatherFonts(Printer& printer, unsigned char selector1, unsigned char select
 
 void renderFonts(const json& j, std::ostream& out) {
     Table t({"Pos.", "Name", "Technology", "Symbol set", "Spacing", "Size", "Weight", "Typeface"});
-    for (const json& f : j["fonts"]) {
+    for (const json& f : j["list"]) {
         std::string size = "-";
         if (!f["size"].is_null()) size = cell(f["size"].begin().value()) + " " + f["size"].begin().key();
         std::string symbolSet = f["symbolSet"].is_null() ? "-" : symbolSetText(f["symbolSet"].get<unsigned>());
