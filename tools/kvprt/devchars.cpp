@@ -47,7 +47,7 @@ json customNames(long (KVPrtObj::*read)(_CUSTOMNAME**, unsigned short*), KVPrtOb
         if (mustAnswer) throw Failure(operation, rc);
         return json::array();
     }
-    Owned<_CUSTOMNAME> names(count ? raw : nullptr);
+    Owned<_CUSTOMNAME> names(raw);   // untouched (null) when the printer keeps none
     json list = json::array();
     for (unsigned i = 0; i < count; ++i) list.push_back({{"number", names[i].usNumber}, {"name", utf8(names[i].strName)}});
     return list;
@@ -169,6 +169,12 @@ void renderSymbolSets(const json& j, std::ostream& out) {
     t.print(out);
 }
 
+// The parser keeps the blank that follows "name:".
+std::string withoutLeadingBlanks(const std::string& s) {
+    size_t first = s.find_first_not_of(' ');
+    return first == std::string::npos ? "" : s.substr(first);
+}
+
 const char* const kTechnologies[] = {nullptr, "bitmap", "Intellifont", "TrueType"};
 
 json fontJson(const _FONTDETAILS& f) {
@@ -176,9 +182,7 @@ json fontJson(const _FONTDETAILS& f) {
     if (f.usValidFlags & (_FONTDETAILS::FONT_PITCH | _FONTDETAILS::FONT_HEIGHT))
         size = {{(f.usValidFlags & _FONTDETAILS::FONT_HEIGHT) ? "height" : "pitch", f.ulSize}};
     return {{"tag", f.byFontTag},
-            {"name", utf8(f.strName.substr(f.strName.find_first_not_of(' ') == std::string::npos
-                                               ? f.strName.size()
-                                               : f.strName.find_first_not_of(' ')))},
+            {"name", utf8(withoutLeadingBlanks(f.strName))},
             {"position", f.usPosition},
             {"technology", f.byTechnology <= 3 && kTechnologies[f.byTechnology] ? json(kTechnologies[f.byTechnology])
                                                                                 : json(nullptr)},

@@ -45,7 +45,8 @@ int main(int argc, char** argv) {
     InitKVPrtObjDll();
     Context ctx;
     CLI::App app{"kvprt: look after a printer through kvprtobj. The default printer is the embedded simulated "
-                 "printer (sim:)."};
+                 "printer (sim:).",
+                 "kvprt"};
     app.fallthrough();   // global options may follow the command
     app.require_subcommand(1);
     app.add_option("-p,--printer", ctx.uri,

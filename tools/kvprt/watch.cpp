@@ -6,6 +6,7 @@
 #include <chrono>
 #include <iostream>
 #include <memory>
+#include <sstream>
 
 #include "command.h"
 #include "interrupt.h"
@@ -159,6 +160,12 @@ bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long 
     return ok;
 }
 
+std::string seconds(double value) {
+    std::ostringstream text;
+    text << value << " s";
+    return text.str();
+}
+
 int watch(Context& ctx, unsigned count, double timeoutSeconds) {
     catchInterrupts();   // before the printer is opened, so that no thread of ours takes the signals
     onInterrupt([] {});  // the loop below sees interrupted() and ends
@@ -177,7 +184,7 @@ int watch(Context& ctx, unsigned count, double timeoutSeconds) {
         if (rc == BCE_E_NO_ALERT) {
             std::chrono::duration<double> quiet = Clock::now() - last;
             if (timeoutSeconds > 0 && quiet.count() >= timeoutSeconds)
-                throw Failure("BceWaitAlert", rc, "none for " + std::to_string(timeoutSeconds).substr(0, 6) + " s");
+                throw Failure("BceWaitAlert", rc, "none for " + seconds(timeoutSeconds));
             continue;
         }
         check(rc, "BceWaitAlert");
