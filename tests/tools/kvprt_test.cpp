@@ -351,6 +351,14 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
         EXPECT_EQ(run.status, row.status);
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
     }
+    // A report shows what it can: the failed section holds its error.
+    const std::string empty = dir.file("empty.json");
+    std::ofstream(empty) << "{}";
+    Outcome report = kvprtJson("sim:" + empty, {"report"});
+    EXPECT_EQ(report.status, 1);
+    EXPECT_EQ(report.parsed()["codeLevels"]["error"]["operation"], "bidiGetCodeLevels");
+    EXPECT_EQ(report.parsed()["jobs"], json::array());
+
     // With --json the error is an object on standard output too.
     Outcome run = kvprtJson("lpd://printer", {"info"});
     EXPECT_EQ(run.parsed()["error"]["code"], -22);

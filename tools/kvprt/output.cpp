@@ -83,6 +83,10 @@ void Table::add(std::vector<std::string> cells) {
 }
 
 void Table::print(std::ostream& out, const std::string& indent) const {
+    if (m_rows.empty()) {
+        out << indent << "None.\n";
+        return;
+    }
     std::vector<size_t> widths(m_headers.size());
     std::vector<bool> right(m_headers.size(), true);
     for (size_t c = 0; c < m_headers.size(); ++c) {

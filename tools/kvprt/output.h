@@ -28,6 +28,7 @@ bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
 
 // A table of text cells printed with aligned columns; numbers (cells that
 // begin with a digit or a minus sign and hold no blank) are right-aligned.
+// A table without rows prints "None.".
 class Table {
 public:
     explicit Table(std::vector<std::string> headers);

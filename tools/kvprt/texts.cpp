@@ -136,7 +136,7 @@ const char* const kOutputBins[] = {
 // Component codes 7701 to 7710, in order.
 const char* const kComponents[] = {
     "Base code level", "Engine", "Engine board B", "Engine board F", "Operator panel",
-    "Duplex unit", "Network adapter", "Controller", "Flash code", "Internal solutions port",
+    "Duplex unit", "Network adapter", "Controller", "Flash code", "Slot option",
 };
 
 template <size_t N>
