@@ -253,6 +253,22 @@ const CommandRow kCommands[] = {
     {"loopback", {"loopback"}, [](const json& out) { EXPECT_EQ(out["loopback"], true); }},
     {"offline", {"offline"}, [](const json& out) { EXPECT_EQ(out["remote"], "offline"); }},
     {"online", {"online"}, [](const json& out) { EXPECT_EQ(out["remote"], "online"); }},
+    {"storage ls", {"storage", "ls", "disk"}, [](const json& out) {
+         const json& device = profile()["storageDevices"][1];
+         const json& files = out["directory"]["files"];
+         EXPECT_EQ(out["directory"]["capacity"], device["capacity"]);
+         ASSERT_EQ(files.size(), device["files"].size());
+         for (size_t i = 0; i < files.size(); ++i) {
+             const json& f = device["files"][i];
+             EXPECT_EQ(files[i]["name"], f["name"]);
+             EXPECT_EQ(files[i]["size"], f.contains("size") ? f["size"].get<size_t>() : str(f["content"]).size());
+         }
+     }},
+    {"storage cp", {"storage", "cp", "macros/letterhead.mac", "flash", "disk"},
+     [](const json& out) { EXPECT_EQ(out["copied"], "macros/letterhead.mac"); }},
+    {"storage rm", {"storage", "rm", "flash", "fonts/ocr-b.ttf"},
+     [](const json& out) { EXPECT_EQ(out["deleted"], "fonts/ocr-b.ttf"); }},
+    {"storage format", {"storage", "format", "disk"}, [](const json& out) { EXPECT_EQ(out["formatted"], "disk"); }},
     {"report", {"report"}, [](const json& out) {
          for (const char* key : {"printer", "deviceChars", "codeLevels", "inputBins", "outputBins", "storage",
                                  "interpreters", "deviceStatus", "alerts", "panel", "toner", "pageCounts", "jobs"})
@@ -344,6 +360,8 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
         {{"qs", "send", notQsf}, 1, "bidiQuickSetupSend: 2 (not a Quick Setup file for this printer type)"},
         {{"watch", "--timeout", "0.3"}, 1, "BceWaitAlert: -24 (no alert arrived in time)"},
         {{"var", "get", "01"}, 2, "a variable id is two bytes"},
+        {{"storage", "rm", "disk", "no such file"}, 1, "bidiDeviceDeleteFile: -31 (no such file on the storage device)"},
+        {{"storage", "ls", "tape"}, 2, "a device is flash or disk"},
     };
     for (const ErrorRow& row : rows) {
         Outcome run = kvprt(row.args);

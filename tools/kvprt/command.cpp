@@ -69,7 +69,8 @@ int runSections(Context& ctx, const std::vector<const Section*>& sections, bool 
 CLI::App* addSectionCommand(CLI::App& app, Context& ctx, const std::string& name, const std::string& description,
                             std::vector<const Section*> sections) {
     CLI::App* cmd = app.add_subcommand(name, description);
-    cmd->callback([&ctx, sections] {
+    cmd->callback([&ctx, sections, cmd] {
+        if (!cmd->get_subcommands().empty()) return;   // a subcommand of its own was chosen
         ctx.action = [&ctx, sections] { return runSections(ctx, sections, sections.size() > 1); };
     });
     return cmd;

@@ -57,7 +57,8 @@ json partialFailure(const Failure& failure);
 // fails holds {"error": ...} instead, its message goes to standard error,
 // and the result is kExitFailed; the others are still gathered.
 int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings);
-// Registers a command that runs `sections`, with headings when there are several.
+// Registers a command that runs `sections`, with headings when there are several
+// (unless one of its own subcommands, added later, was chosen).
 CLI::App* addSectionCommand(CLI::App& app, Context& ctx, const std::string& name, const std::string& description,
                             std::vector<const Section*> sections);
 
@@ -81,5 +82,6 @@ void addJobsCommands(CLI::App& app, Context& ctx);       // jobs
 void addPanelCommands(CLI::App& app, Context& ctx);      // panel
 void addControlCommands(CLI::App& app, Context& ctx);    // var, ports, loopback, offline, online, reset
 void addQuickSetupCommands(CLI::App& app, Context& ctx); // qs
+void addStorageCommands(CLI::App& app, Context& ctx);    // storage ls, format, rm, cp (after devchars)
 
 }  // namespace kvprt

@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
     addPanelCommands(app, ctx);
     addControlCommands(app, ctx);
     addQuickSetupCommands(app, ctx);
+    addStorageCommands(app, ctx);
 
     const bool jsonOut = wantsJson(argc, argv);
     try {
