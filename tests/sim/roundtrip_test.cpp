@@ -182,10 +182,11 @@ Names namesIn(const json& list) {
     return out;
 }
 
-// A new name for the profile's first entry reads back in its place.
-void expectRenamed(Target& t, NameRead read, NameWrite write, const json& list) {
+// The names read as the profile has them; a new name for the first entry reads back in its place.
+void names(Target& t, NameRead read, NameWrite write, const json& list) {
     Names expected = namesIn(list);
     ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(namesRead(t, read), expected);
     expected[0].second = "Renamed " + expected[0].second;
     ASSERT_EQ((t.obj.*write)(static_cast<unsigned short>(expected[0].first), expected[0].second), 0);
     EXPECT_EQ(namesRead(t, read), expected);
@@ -290,6 +291,16 @@ std::pair<uint32_t, uint32_t> interventionsOf(KVPrtObj& obj) {
     EXPECT_EQ(obj.bidiQueryOperatorIV(&alerts, &interventions), 0);
     return {kvtest::word(alerts), kvtest::word(interventions)};
 }
+
+// The list and the summary form of a family.
+using ListQuery = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
+using SummaryQuery = long (KVPrtObj::*)(KVPrtObj::PRTALERTS*);
+template <ListQuery List, SummaryQuery Summary>
+void family(Target& t, const ByteVec& reply) {
+    sameAsLaidOut(t, reply, listOf<List>);
+    sameAsLaidOut(t, reply, summaryOf<Summary>);
+}
+#define FAMILY(query, reply) [](Target& t) { family<&KVPrtObj::query, &KVPrtObj::query>(t, reply); }
 
 // Decoded supplies against a toner section of the profile (format 1 or 2).
 void expectSupplies(KvTonerPrediction::TonerInfoArray& info, const json& toner) {
@@ -698,20 +709,11 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(t.obj.bidiLoopBack(), 0);
          EXPECT_EQ(t.obj.isBidiActive(), 1);
      }},
-    {"form names",
-     [](Target& t) { EXPECT_EQ(namesRead(t, &KVPrtObj::bidiGetFormNames), namesIn(t.profile["formNames"])); }},
-    {"form name write reads back",
+    {"form names: read, and a write reads back",
+     [](Target& t) { names(t, &KVPrtObj::bidiGetFormNames, &KVPrtObj::bidiSetFormName, t.profile["formNames"]); }},
+    {"output bin nicknames: read, and a write reads back",
      [](Target& t) {
-         expectRenamed(t, &KVPrtObj::bidiGetFormNames, &KVPrtObj::bidiSetFormName, t.profile["formNames"]);
-     }},
-    {"output bin nicknames",
-     [](Target& t) {
-         EXPECT_EQ(namesRead(t, &KVPrtObj::bidiGetOutputBinNicknames), namesIn(t.profile["binNicknames"]));
-     }},
-    {"output bin nickname write reads back",
-     [](Target& t) {
-         expectRenamed(t, &KVPrtObj::bidiGetOutputBinNicknames, &KVPrtObj::bidiSetOutputBinNickname,
-                       t.profile["binNicknames"]);
+         names(t, &KVPrtObj::bidiGetOutputBinNicknames, &KVPrtObj::bidiSetOutputBinNickname, t.profile["binNicknames"]);
      }},
     {"jobs, all and one",
      [](Target& t) {
@@ -745,41 +747,19 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(jobs[0].jobByte4, 9);
      }},
 
-    // ---- alert families ----
-    {"input status list",
-     [](Target& t) { sameAsLaidOut(t, statusReply(t, "inputStatus"), listOf<&KVPrtObj::bidiQueryInputStatus>); }},
-    {"input status summary",
-     [](Target& t) { sameAsLaidOut(t, statusReply(t, "inputStatus"), summaryOf<&KVPrtObj::bidiQueryInputStatus>); }},
-    {"output status list",
-     [](Target& t) { sameAsLaidOut(t, statusReply(t, "outputStatus"), listOf<&KVPrtObj::bidiQueryOutputStatus>); }},
-    {"output status summary",
-     [](Target& t) { sameAsLaidOut(t, statusReply(t, "outputStatus"), summaryOf<&KVPrtObj::bidiQueryOutputStatus>); }},
-    {"paper jams list",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "paperJams"), listOf<&KVPrtObj::bidiQueryPaperJams>); }},
-    {"paper jams summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "paperJams"), summaryOf<&KVPrtObj::bidiQueryPaperJams>); }},
-    {"operator intervention list",
+    // ---- alert families: the list and the summary of each ----
+    {"input status", FAMILY(bidiQueryInputStatus, statusReply(t, "inputStatus"))},
+    {"output status", FAMILY(bidiQueryOutputStatus, statusReply(t, "outputStatus"))},
+    {"paper jams", FAMILY(bidiQueryPaperJams, alertReply(t, "paperJams"))},
+    {"operator intervention",
      [](Target& t) {
          sameAsLaidOut(t, alertReply(t, "operatorIntervention"), listOf<&KVPrtObj::bidiQueryOperatorIV>);
+         sameAsLaidOut(t, alertReply(t, "operatorIntervention"), interventionsOf);
      }},
-    {"operator intervention summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "operatorIntervention"), interventionsOf); }},
-    {"warnings list",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "warnings"), listOf<&KVPrtObj::bidiQueryWarnings>); }},
-    {"warnings summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "warnings"), summaryOf<&KVPrtObj::bidiQueryWarnings>); }},
-    {"service required list",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "serviceRequired"), listOf<&KVPrtObj::bidiQueryServiceReq>); }},
-    {"service required summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "serviceRequired"), summaryOf<&KVPrtObj::bidiQueryServiceReq>); }},
-    {"configuration change list",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "configChanges"), listOf<&KVPrtObj::bidiQueryConfigChg>); }},
-    {"configuration change summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "configChanges"), summaryOf<&KVPrtObj::bidiQueryConfigChg>); }},
-    {"supplies list",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "supplies"), listOf<&KVPrtObj::bidiQuerySupplies>); }},
-    {"supplies summary",
-     [](Target& t) { sameAsLaidOut(t, alertReply(t, "supplies"), summaryOf<&KVPrtObj::bidiQuerySupplies>); }},
+    {"warnings", FAMILY(bidiQueryWarnings, alertReply(t, "warnings"))},
+    {"service required", FAMILY(bidiQueryServiceReq, alertReply(t, "serviceRequired"))},
+    {"configuration change", FAMILY(bidiQueryConfigChg, alertReply(t, "configChanges"))},
+    {"supplies", FAMILY(bidiQuerySupplies, alertReply(t, "supplies"))},
     {"supplies status list",
      [](Target& t) { sameAsLaidOut(t, suppliesStatusReply(t), listOf<&KVPrtObj::bidiQuerySuppliesStatus>); }},
 
@@ -789,11 +769,6 @@ const RoundTrip kRoundTrips[] = {
          KVPrtObj::PRINTERSTATUS status{};
          ASSERT_EQ(t.obj.bidiQueryDeviceStatus(&status), 0);
          EXPECT_EQ(kvtest::word(status), statusWord(t, t.profile["deviceStatus"]));
-     }},
-    {"panel lock",
-     [](Target& t) {
-         ByteVec lock = simtest::valueBytes(simtest::variableNamed(t.profile, "variables", "00 4D")["value"]);
-         EXPECT_EQ(lockRead(t), lock.at(0) != 0 ? 1 : 0);
      }},
     {"panel lock set reads back and shows the locked text",
      [](Target& t) {
@@ -814,13 +789,15 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(panelShown(t).strPanelText, display(panel, button["text"])) << text(button["name"]);
          }
      }},
-    {"panel text",
+    {"panel text and lock",
      [](Target& t) {
          const json& panel = t.profile["panel"];
          KVPrtObj::OPPANELDATA shown = panelShown(t);
          EXPECT_EQ(shown.nPanelWidth, panel["width"].get<int>());
          EXPECT_EQ(shown.nPanelHeight, panel["height"].get<int>());
          EXPECT_EQ(shown.strPanelText, display(panel, panel["text"]));
+         ByteVec lock = simtest::valueBytes(simtest::variableNamed(t.profile, "variables", "00 4D")["value"]);
+         EXPECT_EQ(lockRead(t), lock.at(0) != 0 ? 1 : 0);
      }},
     {"panel reset shows the first text again",
      [](Target& t) {
