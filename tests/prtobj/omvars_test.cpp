@@ -10,12 +10,6 @@ using namespace kvtest;
 namespace {
 unsigned char kLock[2] = {0x00, 0x4D};
 
-ByteVec take(void* data, unsigned long length) {
-    ByteVec out(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
-    ::operator delete(data);
-    return out;
-}
-
 struct Multi {
     unsigned long rc;
     std::vector<std::pair<std::string, ByteVec>> vars;   // id in hex, value

@@ -19,10 +19,7 @@ Sent query(KVPrtObj& obj, unsigned short code, unsigned long firstSize = 0, int 
     void* data = nullptr;
     unsigned long length = firstSize;
     long rc = obj.bidiQuery(code, nullptr, 0, &data, &length, 1, force);
-    Sent out{rc, {}};
-    if (rc == 0 && data) out.reply.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
-    ::operator delete(data);
-    return out;
+    return Sent{rc, take(data, length)};
 }
 
 std::vector<unsigned long> capacities(const ScriptedPrinter& p) {
@@ -43,8 +40,7 @@ TEST(Transport, SendsTheRequestAndStripsTheFirstReplyByte) {
     void* out = nullptr;
     unsigned long length = 0;
     EXPECT_EQ(rig.obj.bidiQuery(0x75, data, 3, &out, &length, 1, 0), 0);
-    EXPECT_EQ(ByteVec(static_cast<uint8_t*>(out), static_cast<uint8_t*>(out) + length), hex("41 42 43"));
-    ::operator delete(out);
+    EXPECT_EQ(take(out, length), hex("41 42 43"));
     auto r = rig.printer.lastRequest();
     EXPECT_EQ(std::tuple(r.appId, r.code, r.data, r.capacity), std::tuple(short(-4), 0x75, hex("FF 00 07"), 2048ul));
 }
@@ -175,9 +171,7 @@ TEST(AlertRead, OneReadIgnoringTheFlagWhichItNeverMoves) {
     void* data = nullptr;
     unsigned long length = 0;
     ASSERT_EQ(rig.obj.bidiQueryAlert(12, 0x5FE, &data, &length, 2), 0);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(ByteVec(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length), hex("03 40 0C 05"));
-    ::operator delete(data);
+    EXPECT_EQ(take(data, length), hex("03 40 0C 05"));
     EXPECT_EQ(rig.printer.alertFlags(), std::vector<int>{2});
     // An oversized alert gives no data and success.
     EXPECT_EQ(rig.obj.bidiQueryAlert(3, 0x5F4, &data, &length, 2), 0);

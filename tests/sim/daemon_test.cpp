@@ -16,10 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct TestPrtObj : kvtest::OpenPrtObj {
-    using OpenPrtObj::OpenPrtObj;
-};
-
 // A printer handle opened on `uri`, closed at the end of the test.
 struct Opened {
     unsigned short handle = 0;
@@ -111,7 +107,7 @@ TEST(SimDaemon, StoppedDaemonTakesBidiDownAndAForcedRequestBringsItBack) {
     SimDaemon daemon = daemonWith();
     Opened p(daemon.uri());
     ASSERT_EQ(p.rc, 0);
-    TestPrtObj obj(p.handle, 1);
+    kvtest::OpenPrtObj obj(p.handle, 1);
     ASSERT_EQ(obj.isBidiActive(), 1);
     KVPrtObj::PAGECOUNTDATA counts;
     ASSERT_EQ(obj.bidiGetPageCounts(&counts), 0);
@@ -156,7 +152,7 @@ TEST(SimDaemon, SlowRepliesTimeOutWithinTheConfiguredTime) {
     Opened p(daemon.uri());
     ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
     ASSERT_EQ(p.rc, 0);
-    TestPrtObj obj(p.handle, 0);
+    kvtest::OpenPrtObj obj(p.handle, 0);
     obj.setBidi(1);
     auto start = Clock::now();
     KVPrtObj::PAGECOUNTDATA counts;

@@ -28,7 +28,7 @@
 #include "profile_json.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
-#include "tests/alerts/alert_list.h"
+#include "alert_list.h"
 
 using kvtest::ByteVec;
 using simtest::json;
@@ -59,6 +59,12 @@ std::string text(const json& v) { return v.get<std::string>(); }
 // A number field of a profile entry; 0 when the entry leaves it out.
 uint32_t num(const json& entry, const char* key) { return entry.contains(key) ? simtest::number(entry[key]) : 0; }
 
+// Decoded numbers against the number fields of a profile entry, key by key.
+using Fields = std::vector<std::pair<const char*, int64_t>>;
+void expectFields(const json& entry, const Fields& decoded) {
+    for (const auto& [key, value] : decoded) EXPECT_EQ(value, int64_t{num(entry, key)}) << key;
+}
+
 ByteVec bytesOf(const void* data, unsigned long length) {
     auto* p = static_cast<const uint8_t*>(data);
     return ByteVec(p, p + length);
@@ -75,19 +81,15 @@ long raw(Target& t, unsigned short code, const ByteVec& data, ByteVec* reply) {
     void* buffer = nullptr;
     unsigned long length = 0;
     long rc = t.obj.bidiQuery(code, const_cast<uint8_t*>(data.data()), data.size(), &buffer, &length, 1, 0);
-    if (rc == 0) *reply = bytesOf(buffer, length);
-    ::operator delete(buffer);
+    *reply = kvtest::take(buffer, length);
     return rc;
 }
 
 ByteVec readVariable(Target& t, const char* id) {
-    ByteVec bytes = kvtest::hex(id);
-    void* value = nullptr;
-    unsigned long length = 0;
-    EXPECT_EQ(t.obj.bidiReadOMVar(bytes.data(), &value, &length), 0) << id;
-    ByteVec out = bytesOf(value, length);
-    ::operator delete(value);
-    return out;
+    long rc = 0;
+    ByteVec value = kvtest::readVariable(t.obj, kvtest::hex(id), &rc);
+    EXPECT_EQ(rc, 0) << id;
+    return value;
 }
 
 const json& nameFor(const json& profile, unsigned netType) {
@@ -135,18 +137,12 @@ std::array<CString, 7> itemsOf(const JOBINFOSTRINGS& i) {
 // A decoded job against its profile entry; a short record (job-transition
 // alerts) ends after jobLong17.
 void expectJob(const KVPrtObj::KVPJOBDATA& j, const json& p, bool full) {
-    EXPECT_EQ(j.jobByte0, num(p, "byte0"));
-    EXPECT_EQ(j.jobNumber, num(p, "number"));
-    EXPECT_EQ(j.jobByte3, num(p, "byte3"));
-    EXPECT_EQ(j.jobByte4, num(p, "priority"));
-    EXPECT_EQ(j.jobWord5, num(p, "word5"));
-    EXPECT_EQ(j.jobWord7, num(p, "word7"));
+    expectFields(p, {{"byte0", j.jobByte0}, {"number", j.jobNumber}, {"byte3", j.jobByte3}, {"priority", j.jobByte4},
+                     {"word5", j.jobWord5}, {"word7", j.jobWord7}, {"byte13", j.jobByte13}, {"long17", j.jobLong17}});
     EXPECT_EQ(bytesOf(j.jobBytes9, 4), p.contains("bytes9") ? hexOf(p["bytes9"]) : ByteVec(4, 0));
-    EXPECT_EQ(j.jobByte13, num(p, "byte13"));
-    EXPECT_EQ(j.jobLong17, num(p, "long17"));
     if (!full) return;
-    EXPECT_EQ((std::array{j.jobLong21, j.jobLong25, j.jobLong29, j.jobLong33, j.jobLong37}),
-              (std::array{num(p, "long21"), num(p, "long25"), num(p, "long29"), num(p, "long33"), num(p, "long37")}));
+    expectFields(p, {{"long21", j.jobLong21}, {"long25", j.jobLong25}, {"long29", j.jobLong29}, {"long33", j.jobLong33},
+                     {"long37", j.jobLong37}});
     JOBINFOSTRINGS info = jobInfo({p.value("info1", ""), p.value("info2", "")});
     EXPECT_EQ(j.strJobJN, info.strJN);
     EXPECT_EQ(j.strJobUR, info.strUR);
@@ -310,18 +306,12 @@ void expectSupplies(KvTonerPrediction::TonerInfoArray& info, const json& toner) 
     for (unsigned i = 0; i < info.numSupplies(); ++i) {
         const KvTonerPrediction::TonerInfo& s = *info[i];
         const json& p = supplies[i];
-        EXPECT_EQ(s.bySupplyId, num(p, "id"));
         EXPECT_EQ(s.byAttribute, format1 ? num(toner, "common") : num(p, "attribute"));
-        EXPECT_EQ(s.byLevelCount, num(p, "levelCount"));
-        EXPECT_EQ(s.byLevel, num(p, "level"));
-        EXPECT_EQ(s.ulValueD, num(p, "valueD"));
+        expectFields(p, {{"id", s.bySupplyId}, {"levelCount", s.byLevelCount}, {"level", s.byLevel}, {"valueD", s.ulValueD}});
         if (!format1) continue;
-        EXPECT_EQ((std::array{s.ulValueA, s.ulPageCount, s.ulBasePageCount, s.ulValueB, uint32_t{s.byValueC}}),
-                  (std::array{num(p, "valueA"), num(p, "pageCount"), num(p, "basePageCount"), num(p, "valueB"),
-                              num(p, "valueC")}));
-        EXPECT_EQ((std::array{s.ulAdjustHigh, s.ulAdjustLow, s.ulStepHigh, s.ulStepLow, s.ulStep}),
-                  (std::array{num(p, "adjustHigh"), num(p, "adjustLow"), num(p, "stepHigh"), num(p, "stepLow"),
-                              num(p, "step")}));
+        expectFields(p, {{"valueA", s.ulValueA}, {"pageCount", s.ulPageCount}, {"basePageCount", s.ulBasePageCount},
+                         {"valueB", s.ulValueB}, {"valueC", s.byValueC}, {"adjustHigh", s.ulAdjustHigh},
+                         {"adjustLow", s.ulAdjustLow}, {"stepHigh", s.ulStepHigh}, {"stepLow", s.ulStepLow}, {"step", s.ulStep}});
     }
 }
 
@@ -437,8 +427,7 @@ const RoundTrip kRoundTrips[] = {
              void* value = nullptr;
              unsigned long length = 0;
              ASSERT_EQ(t.obj.bidiReadMiscVar(id.data(), &value, &length, 0), 0) << text(v["id"]);
-             EXPECT_EQ(bytesOf(value, length), simtest::valueBytes(v["value"])) << text(v["id"]);
-             ::operator delete(value);
+             EXPECT_EQ(kvtest::take(value, length), simtest::valueBytes(v["value"])) << text(v["id"]);
          }
      }},
     {"property tag: set, it reads back and raises a variable event",
@@ -454,8 +443,7 @@ const RoundTrip kRoundTrips[] = {
          ASSERT_EQ(t.obj.bidiQueryOMVarEventAlert(nextAlert(t, 0x5FE), &event), 0);
          EXPECT_EQ(event.byEventType, 9);
          EXPECT_EQ(bytesOf(event.abyVarId, 2), kvtest::hex("07 54"));
-         EXPECT_EQ(bytesOf(event.pbyData, 5), kvtest::Bytes().text("TAG-7").vec());
-         ::operator delete(event.pbyData);
+         EXPECT_EQ(kvtest::take(event.pbyData, 5), kvtest::Bytes().text("TAG-7").vec());
      }},
     {"non-volatile memory reset restores the variables",
      [](Target& t) {
@@ -473,9 +461,7 @@ const RoundTrip kRoundTrips[] = {
          KVPrtObj::DEVICECHARS chars;
          ASSERT_EQ(t.obj.bidiGetDeviceChars(&chars), 0);
          const json& d = t.profile["deviceChars"];
-         EXPECT_EQ(chars.ulReply2, num(d, "byte2"));
-         EXPECT_EQ(chars.byReply7, num(d, "byte7"));
-         EXPECT_EQ(chars.ulReply11, num(d, "byte11"));
+         expectFields(d, {{"byte2", chars.ulReply2}, {"byte7", chars.byReply7}, {"byte11", chars.ulReply11}});
          EXPECT_EQ(chars.ulSizeKB, num(d, "memoryBytes") / 1024);
          EXPECT_EQ(chars.strText1, text(d["text1"]));
          EXPECT_EQ(chars.strCodeLevel, text(d["codeLevel"]));
@@ -493,10 +479,8 @@ const RoundTrip kRoundTrips[] = {
          for (unsigned i = 0; i < n; ++i) {
              const json& p = profile[i];
              const KVPrtObj::INPUTBIN& b = bins[i];
-             EXPECT_EQ(b.usBinNumber, num(p, "number"));
-             EXPECT_EQ(b.ulCapacity, num(p, "capacity"));
-             EXPECT_EQ(b.usSizeCode, num(p, "sizeCode"));
-             EXPECT_EQ(b.usByte8, num(p, "byte8"));
+             expectFields(p, {{"number", b.usBinNumber}, {"capacity", b.ulCapacity}, {"sizeCode", b.usSizeCode},
+                              {"byte8", b.usByte8}});
              EXPECT_EQ(b.strName, p.value("name", ""));
              // The id the naming steps give the profile's values (by name when named).
              unsigned short id = KVPrtObj::IB_NONE;
@@ -519,9 +503,7 @@ const RoundTrip kRoundTrips[] = {
          for (unsigned i = 0; i < n; ++i) {
              const json& p = profile[i];
              const KVPrtObj::OUTPUTBIN& b = bins[i];
-             EXPECT_EQ(b.usBinNumber, num(p, "number"));
-             EXPECT_EQ(b.usByte1, num(p, "byte1"));
-             EXPECT_EQ(b.ulCapacity, num(p, "capacity"));
+             expectFields(p, {{"number", b.usBinNumber}, {"byte1", b.usByte1}, {"capacity", b.ulCapacity}});
              EXPECT_EQ(b.strName, p.value("name", ""));
              const uint32_t byte6 = num(p, "byte6"), byte7 = num(p, "byte7");
              EXPECT_EQ((std::array{b.ulByte6Bit0, b.ulByte6Bit1, b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4,
@@ -596,12 +578,11 @@ const RoundTrip kRoundTrips[] = {
          for (unsigned i = 0; i < n; ++i) {
              const F& f = fonts[i];
              const json& p = list[i];
-             EXPECT_EQ(f.byFontTag, num(p, "tag"));
              EXPECT_EQ(f.strName, " " + text(p["name"]));   // the blank after the colon stays
-             EXPECT_EQ(f.usPosition, num(p, "position"));
              EXPECT_EQ(f.byTechnology, technologies.at(text(p["technology"])));
-             EXPECT_EQ(f.usSymbolSet, num(p, "symbolSet"));
-             EXPECT_EQ(f.bySpacing, num(p, "spacing"));
+             expectFields(p, {{"tag", f.byFontTag}, {"position", f.usPosition}, {"symbolSet", f.usSymbolSet},
+                              {"spacing", f.bySpacing}, {"style", f.lStyle}, {"weight", f.lWeight},
+                              {"typeface", f.lTypeface}, {"resolution", f.lResolution}});
              uint16_t flags = F::FONT_SYMBOLSET | (f.byTechnology == F::TECH_BITMAP ? 0 : F::FONT_SCALABLE);
              if (p.contains("charComplement")) {
                  EXPECT_EQ(bytesOf(f.abCharComplement, 8), hexOf(p["charComplement"]));
@@ -612,9 +593,6 @@ const RoundTrip kRoundTrips[] = {
                  EXPECT_EQ(f.ulSize, std::lround(p[key].get<double>())) << key;
                  flags |= flag;
              }
-             EXPECT_EQ((std::array<uint32_t, 4>{uint32_t(f.lStyle), uint32_t(f.lWeight), uint32_t(f.lTypeface),
-                                                uint32_t(f.lResolution)}),
-                       (std::array{num(p, "style"), num(p, "weight"), num(p, "typeface"), num(p, "resolution")}));
              EXPECT_EQ(f.usValidFlags, flags) << i;
          }
      }},
@@ -637,10 +615,8 @@ const RoundTrip kRoundTrips[] = {
          _FONTDETAILS font;
          ASSERT_EQ(t.obj.bidiGetCurrentFontInformation(&font), 0);
          const json& c = t.profile["currentFont"];
-         EXPECT_EQ(font.byFontTag, num(c, "tag"));
-         EXPECT_EQ(font.usPosition, num(c, "position"));
-         EXPECT_EQ(font.usSymbolSet, num(c, "symbolSet"));
-         EXPECT_EQ(font.ulSize, num(c, "size"));
+         expectFields(c, {{"tag", font.byFontTag}, {"position", font.usPosition}, {"symbolSet", font.usSymbolSet},
+                          {"size", font.ulSize}});
      }},
     {"current font set reads back",
      [](Target& t) {
@@ -885,8 +861,7 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(event.byEventType, 9);
              EXPECT_EQ(bytesOf(event.abyVarId, 2), simtest::varId(a["id"]));
              ByteVec value = simtest::valueBytes(a["value"]);
-             EXPECT_EQ(bytesOf(event.pbyData, value.size()), value);
-             ::operator delete(event.pbyData);
+             EXPECT_EQ(kvtest::take(event.pbyData, value.size()), value);
          }
      }},
     {"toner alert carries the toner information",
@@ -899,8 +874,7 @@ const RoundTrip kRoundTrips[] = {
              unsigned long length = 0;
              ASSERT_EQ(t.obj.bidiQueryTonerAlert(id, data, length), 0);
              ByteVec expected = kvtest::Bytes{0x03, 0x80, 0x01}.raw(ByteVec(info.begin() + 1, info.end()));
-             EXPECT_EQ(bytesOf(data, length), expected);
-             ::operator delete(data);
+             EXPECT_EQ(kvtest::take(data, length), expected);
          }
      }},
     {"toner information",
