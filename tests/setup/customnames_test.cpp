@@ -68,7 +68,7 @@ TEST(CustomNames, WriteSendsTheTerminatedName) {
         EXPECT_EQ(rig.printer.lastRequest().data, hex("01 07 01 00"));
         // The longest name fits the length byte.
         EXPECT_EQ((rig.obj.*op.write)(1, std::string(254, 'n')), 0);
-        EXPECT_EQ(rig.printer.lastRequest().data, (Bytes{0x00, 0x01, 0xFF}.fill(254, 'n').u8(0).vec()));
+        EXPECT_EQ(rig.printer.lastRequest().data, (Bytes{0x01, 0x01, 0xFF}.fill(254, 'n').u8(0).vec()));
         EXPECT_EQ((rig.obj.*op.write)(1, std::string(255, 'n')), -3);
         EXPECT_EQ(rig.printer.requestCount(), 3u);
     }
