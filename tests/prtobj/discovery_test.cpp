@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "env.h"
 #include "kvprtobj/kvprtobj.h"
 #include "scripted_printer.h"
 
@@ -154,15 +155,10 @@ TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {
 }
 
 TEST(Discovery, CapturedPortsFromTheSettings) {
-    auto path = std::filesystem::temp_directory_path() / ("kvpo-captured-" + std::to_string(::getpid()) + ".ini");
-    std::ofstream(path) << "[CapturedPorts]\nLPT1=\\\\srv\\q1\nLPT3=\\\\srv\\q3\n";
-    std::string old = std::getenv("KVPRTOBJ_SETTINGS");
-    ::setenv("KVPRTOBJ_SETTINGS", path.c_str(), 1);
+    SettingsFile settings("[CapturedPorts]\nLPT1=\\\\srv\\q1\nLPT3=\\\\srv\\q3\n");
     AttachedPrinter printer;
     printer->setPrtInfo(networkInfo(0x01 | 0x10000 | 0x20000 | 0x40000));   // LPT1..LPT3 captured
     auto caps = discover(printer);
-    ::setenv("KVPRTOBJ_SETTINGS", old.c_str(), 1);
-    std::filesystem::remove(path);
     EXPECT_EQ(caps.bHasCapturedPorts, 1);
     EXPECT_EQ(caps.nCapturedPorts, 2);   // LPT2 has no connection
     EXPECT_EQ(caps.strCapturedPorts, "LPT1:  (\\\\srv\\q1), LPT3:  (\\\\srv\\q3)");
