@@ -112,17 +112,12 @@ TEST(SimReplies, LayoutsOfRequests) {
         EXPECT_EQ(ask(*p, c.code, c.request), toHex(c.reply)) << "request " << std::hex << c.code;
 }
 
+// The round trip decodes the alerts of every family; what it cannot see: an
+// alert of no family, an id without alert, the toner alert's copy of 9A.
 TEST(SimReplies, HeldAlertsHaveTheLayoutOfTheirFamily) {
     auto p = load(kLayoutProfile);
     ASSERT_TRUE(p);
-    EXPECT_EQ(alertData(*p, 1), "C1 0F 03");
-    EXPECT_EQ(alertData(*p, 2), toHex(Bytes(hex("03 01 01 01 02 03 04 05 00 00 00 01 00 00 00 02 00 00 00 03 00 00 06 04"))
-                                          .text("JN=a").counted("T").zeros(4).be16(0).be32(4).be32(5)
-                                          .raw({9, 1, 4, 1}).be32(0x0A0B0C0D)));
     EXPECT_EQ(alertData(*p, 3), "E1 61 62 20 20 20 20 20 20");
-    EXPECT_EQ(alertData(*p, 4), toHex(Bytes{0x03, 0x20, 0x01, 0x00, 0x07}.zeros(14).be32(17)));
-    EXPECT_EQ(alertData(*p, 5), "03 40 09 07 54 58");
-    EXPECT_EQ(alertData(*p, 6), "03 40 0C 05");
     std::string tonerReply = ask(*p, 0x9A, {0});
     EXPECT_EQ(alertData(*p, 7), "03 80 01" + tonerReply.substr(5));   // the toner data after 9A 02
     EXPECT_EQ(alertData(*p, 8), "01");
@@ -146,22 +141,6 @@ TEST(SimReplies, BufferRulesOfTheEngine) {
     unsigned long size = sizeof data;
     EXPECT_EQ(p->queryAlerts(0, id, 2, data, &size), 0);
     EXPECT_EQ(size, 3000u);
-}
-
-TEST(SimReplies, TheLibraryGrowsItsBufferForLongReplies) {
-    std::string text(5000, 'L');
-    auto p = load(("{\"miscVariables\": [{\"id\": \"00 A6\", \"value\": \"" + text + "\"}]}").c_str());
-    ASSERT_TRUE(p);
-    unsigned short handle;
-    ASSERT_EQ(BceAttachPrinter(p, &handle), 0);
-    KVPrtObj obj(handle, 1);
-    uint8_t id[2] = {0x00, 0xA6};
-    void* value = nullptr;
-    unsigned long length = 0;
-    ASSERT_EQ(obj.bidiReadMiscVar(id, &value, &length, 0), 0);
-    EXPECT_EQ(std::string(static_cast<char*>(value), length), text);
-    ::operator delete(value);
-    BceClosePrinter(handle);
 }
 
 TEST(SimReplies, UnknownRequestsAndMalformedDataAreInvalid) {
