@@ -111,7 +111,8 @@ TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
         {9, "02 03 FF 01 00  03 FF 02 01", {{6115}}}, {13, "03 08 01 02 03  08 02 02", {{6224, 0x0103}}},
         {2, "04 01 01 00  02 01", {{6113, 1}}}, {3, "02 01 00 07  02 00", {{6114, 1}}}, {8, "03", {}},
     };
-    for (const auto& [code, reply, alerts] : cases) EXPECT_EQ(listOf(code, hex(reply)), alerts) << code << ": " << reply;
+    for (const auto& [code, reply, alerts] : cases)
+        EXPECT_EQ(listOf(code, hex(reply)), alerts) << code << ": " << reply;
 }
 
 TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {

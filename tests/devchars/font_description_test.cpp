@@ -35,8 +35,10 @@ TEST(FontDescription, ItemsSetTheirFields) {
                      "typeface: 4099; resolution: 300; pitch: 12.5;");
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.font.strName, " Courier");
-    EXPECT_EQ(std::tuple(p.font.usPosition, p.font.byTechnology, p.font.bySpacing, p.font.ulSize), std::tuple(3, 3, 1, 13u));
-    EXPECT_EQ(std::tuple(p.font.lStyle, p.font.lWeight, p.font.lTypeface, p.font.lResolution), std::tuple(-2, 12, 4099, 300));
+    EXPECT_EQ(std::tuple(p.font.usPosition, p.font.byTechnology, p.font.bySpacing, p.font.ulSize),
+              std::tuple(3, 3, 1, 13u));
+    EXPECT_EQ(std::tuple(p.font.lStyle, p.font.lWeight, p.font.lTypeface, p.font.lResolution),
+              std::tuple(-2, 12, 4099, 300));
     EXPECT_EQ(p.font.usValidFlags, F::FONT_SCALABLE | F::FONT_PITCH);
     EXPECT_EQ(p.buffer.substr(0, 15), std::string("name\0 Courier\0 ", 15));   // consumed separators become 0
     // Numbers are read like atol and taken to their width.

@@ -93,7 +93,8 @@ TEST_F(FontList, DecodesFontsUpToTheEndMarker) {
                                  font(0x12, "position: 2;")})),
               0);
     ASSERT_EQ(count, 2);
-    EXPECT_EQ(std::tuple(fonts[0].byFontTag, fonts[0].strName, fonts[0].ulSize), std::tuple(0x10, CString(" Courier"), 10u));
+    EXPECT_EQ(std::tuple(fonts[0].byFontTag, fonts[0].strName, fonts[0].ulSize),
+              std::tuple(0x10, CString(" Courier"), 10u));
     EXPECT_EQ(fonts[1].usPosition, 7);
     EXPECT_EQ(fonts[2].byFontTag, 0xFE);   // the marker's slot, then an untouched one
     EXPECT_EQ(fonts[3].usPosition, 0);

@@ -36,12 +36,14 @@ struct Storage : ::testing::Test {
 
 TEST_F(Storage, ReadsEachDeviceAtItsFixedPlaces) {
     ASSERT_EQ(query({"TRAY: 1;SIZE:  77", kFlash, "DISK: 2;SIZE:  5;FREE BYTES: 6", kDisk, kCartridge}), 0);
-    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(4096, 2048, 900000, 123456));
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3),
+              std::tuple(4096, 2048, 900000, 123456));
     EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.strCartridgeField4),
               std::tuple(1u, CString("Bar Codes"), CString("1999 Example")));
     // No entries reset all but the two third fields.
     ASSERT_EQ(query({}), 0);
-    EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.strCartridgeField4), std::tuple(0u, CString(), CString()));
+    EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.strCartridgeField4),
+              std::tuple(0u, CString(), CString()));
     EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(0, 2048, 0, 123456));
 }
 

@@ -20,7 +20,8 @@ TEST(EngineHandles, CallsRouteToThePrinterOfTheirHandle) {
     EXPECT_EQ(buf[1], 0xBB);
     EXPECT_EQ(a->requestCount(), 0u);
     auto sent = b->lastRequest();
-    EXPECT_EQ(std::tuple(sent.appId, sent.netType, sent.data, sent.capacity), std::tuple(short(3), 0x02u, ByteVec{0x01}, sizeof buf));
+    EXPECT_EQ(std::tuple(sent.appId, sent.netType, sent.data, sent.capacity),
+              std::tuple(short(3), 0x02u, ByteVec{0x01}, sizeof buf));
 }
 
 TEST(EngineHandles, UnknownAndClosedHandlesAreRefused) {

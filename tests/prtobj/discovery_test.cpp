@@ -3,6 +3,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "env.h"
 #include "kvprtobj/kvprtobj.h"
@@ -44,22 +45,19 @@ TEST(Discovery, LocalPortKindsFromThePortName) {
         printer->setPrtInfo(info);
         OpenPrtObj p(printer.handle, 0);
         p.bidiInitialize(0);
-        SCOPED_TRACE(port);
-        EXPECT_EQ(p.m_caps.nConnectionKind, kind);
-        EXPECT_EQ(p.m_caps.strPortName, port);
-        EXPECT_EQ(p.m_caps.dwProtocols, 0u);
-        EXPECT_EQ(p.m_caps.bBidiActive, 0);
+        EXPECT_EQ(
+            std::tuple(p.m_caps.nConnectionKind, p.m_caps.strPortName, p.m_caps.dwProtocols, p.m_caps.bBidiActive),
+            std::tuple(kind, CString(port), 0u, 0));
         EXPECT_EQ(p.validVelkorProtocols(), 1);
-        EXPECT_TRUE(printer->nameQueries().empty());
+        EXPECT_TRUE(printer->nameQueries().empty()) << port;
     }
 }
 
 TEST(Discovery, NetworkKindsFromTypeCodeAndSubCode) {
-    struct Case {
+    const struct {
         uint16_t code, sub;
         int kind;
-    };
-    const Case cases[] = {{0, 77, 13}, {1, 3, 9},  {2, 1, 4},   {4, 2, 5},  {2, 257, 6}, {4, 3, 0},  {8, 1, 7},
+    } cases[] = {{0, 77, 13}, {1, 3, 9},  {2, 1, 4},   {4, 2, 5},  {2, 257, 6}, {4, 3, 0},  {8, 1, 7},
                           {8, 2, 7},   {8, 257, 8}, {8, 3, 0},  {16, 0, 10}, {32, 9, 12}, {64, 1, 11}, {3, 1, 0}};
     for (const auto& c : cases) {
         AttachedPrinter printer;
@@ -73,14 +71,11 @@ TEST(Discovery, IpAddressAndNoSecondNameLookupForTypeTwo) {
     printer->setPrtInfo(networkInfo(0x02 | PRTINFO_HAS_IP));
     printer->setName(0x02, "printer.example", "10.1.2.3");
     auto caps = discover(printer);
-    EXPECT_EQ(caps.dwProtocols, 0x02u);
-    EXPECT_EQ(caps.strAddresses, "[IP]  10.1.2.3");
-    EXPECT_EQ(caps.nAddressCount, 1);
-    EXPECT_EQ(caps.strNetName2, "printer.example");
+    EXPECT_EQ(std::tuple(caps.dwProtocols, caps.strAddresses, caps.nAddressCount, caps.strNetName2),
+              std::tuple(0x02u, CString("[IP]  10.1.2.3"), 1, CString("printer.example")));
     EXPECT_EQ(printer->nameQueries(), std::vector<unsigned int>{0x02});
-    EXPECT_EQ(caps.bBidiActive, 1);
-    EXPECT_EQ(caps.dwStatusFlags, 1u);
-    EXPECT_EQ(caps.strAdapterAddress, "000A1B2C3D4E");
+    EXPECT_EQ(std::tuple(caps.bBidiActive, caps.dwStatusFlags, caps.strAdapterAddress),
+              std::tuple(1, 1u, CString("000A1B2C3D4E")));
 }
 
 TEST(Discovery, AddressListJoinsTheEntriesFound) {
@@ -108,9 +103,8 @@ TEST(Discovery, NamesByProtocolBitInOrder) {
     printer->setName(0x80, "eighty", "a");   // 0x02 fails, 0x80 answers
     auto caps = discover(printer);
     EXPECT_EQ(caps.dwProtocols, 0x01u | 0x02u | 0x04u | 0x08u | 0x20u | 0x40u);
-    EXPECT_EQ(caps.strNetName1, "one");
-    EXPECT_EQ(caps.strNetName3, "twenty");   // 0x04, 0x08, then 0x20: the last success wins
-    EXPECT_EQ(caps.strNetName2, "eighty");
+    // Name 3: 0x04, 0x08, then 0x20, the last success wins.
+    EXPECT_EQ(caps.strNetName1 + "|" + caps.strNetName2 + "|" + caps.strNetName3, "one|eighty|twenty");
     EXPECT_EQ(printer->nameQueries(), (std::vector<unsigned int>{0x01, 0x04, 0x08, 0x20, 0x02, 0x80}));
 }
 
@@ -119,9 +113,8 @@ TEST(Discovery, TypeSixteenCountsForVelkorButNotForTheAdapterAddress) {
     printer->setPrtInfo(networkInfo(0x10));
     OpenPrtObj p(printer.handle, 0);
     p.bidiInitialize(0);
-    EXPECT_EQ(p.m_caps.dwProtocols, 0x80u);
-    EXPECT_EQ(p.m_caps.strAdapterAddress, "");
-    EXPECT_EQ(p.validVelkorProtocols(), 1);
+    EXPECT_EQ(std::tuple(p.m_caps.dwProtocols, p.m_caps.strAdapterAddress, p.validVelkorProtocols()),
+              std::tuple(0x80u, CString(), 1));
 
     AttachedPrinter other;
     other->setPrtInfo(networkInfo(0x40));

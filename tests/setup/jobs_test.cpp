@@ -109,7 +109,8 @@ TEST(JobTransitionAlert, DecodesTheShortRecord) {
     job.jobLong21 = 99;
     ASSERT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), 0);
     EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-    EXPECT_EQ(std::tuple(job.jobNumber, job.jobLong17, job.jobLong21), std::tuple(0x0203, 0x11121314u, 99u));   // 21: not in it
+    EXPECT_EQ(std::tuple(job.jobNumber, job.jobLong17, job.jobLong21),
+              std::tuple(0x0203, 0x11121314u, 99u));   // 21: not in it
     EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, nullptr), -18);
 }
 
