@@ -38,7 +38,8 @@ TEST(CustomNames, ReadDecodesEntries) {
         EXPECT_EQ(rig.printer.lastRequest().code, op.readCode);
         ASSERT_EQ(count, 2);
         EXPECT_EQ(std::tuple(names[0].usNumber, names[0].strName), std::tuple(3, CString("Tray")));
-        EXPECT_EQ(std::tuple(names[1].usNumber, names[1].strName), std::tuple(5, CString()));  // one character: no name
+        // One character: no name.
+        EXPECT_EQ(std::tuple(names[1].usNumber, names[1].strName), std::tuple(5, CString()));
     }
 }
 
