@@ -4,12 +4,11 @@
 // printer of its own (fresh state). Operations that change the printer's
 // state check that the change reads back.
 //
-// Expected values come from the profile's JSON. Where the library derives a
-// value through its own tables (alert ids, bin ids, status bits), the row
-// asks the library's decoding step for it from the profile's values, or, for
-// the alert families, compares with what the same operation makes of the
-// profile's records laid out in the family's reply format; the tables
-// themselves are the business of the subsystems' suites.
+// Expected values come from the profile's JSON. Where the library derives
+// values through its own tables (alert ids, bin ids, status bits, code-level
+// components), the row compares with what the same operation makes of the
+// profile's values laid out in the reply format; the tables themselves are
+// the business of the subsystems' suites.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -37,9 +36,6 @@ namespace {
 struct TestPrtObj : kvtest::OpenPrtObj {
     using OpenPrtObj::OpenPrtObj;
     using KVPrtObj::parseDeviceStatusData;
-    using KVPrtObj::parseInputBinsByID;
-    using KVPrtObj::parseInputBinsByName;
-    using KVPrtObj::parseOutputBinsByName;
 };
 
 struct Target {
@@ -474,52 +470,44 @@ const RoundTrip kRoundTrips[] = {
      }},
     {"input bins with their ids",
      [](Target& t) {
-         unsigned int n = 0;
-         KVPrtObj::INPUTBIN* bins = nullptr;
-         ASSERT_EQ(t.obj.bidiGetInputChars(&n, &bins), 0);
-         std::unique_ptr<KVPrtObj::INPUTBIN[]> owned(bins);
-         const json& profile = t.profile["inputBins"];
-         ASSERT_EQ(n, profile.size());
-         for (unsigned i = 0; i < n; ++i) {
-             const json& p = profile[i];
-             const KVPrtObj::INPUTBIN& b = bins[i];
-             expectFields(p, {{"number", b.usBinNumber}, {"capacity", b.ulCapacity}, {"sizeCode", b.usSizeCode},
-                              {"byte8", b.usByte8}});
-             EXPECT_EQ(b.strName, p.value("name", ""));
-             // The id the naming steps give the profile's values (by name when named).
-             unsigned short id = KVPrtObj::IB_NONE;
-             if (p.contains("name"))
-                 t.obj.parseInputBinsByName(num(p, "sizeCode"), text(p["name"]), &id);
-             else
-                 t.obj.parseInputBinsByID(num(p, "number"), num(p, "sizeCode"), num(p, "capacity"), n, &id);
-             EXPECT_EQ(b.usBinId, id) << i;
-             EXPECT_NE(b.usBinId, KVPrtObj::IB_NONE) << i;
-         }
+         kvtest::Bytes bins = kvtest::Bytes().u8(static_cast<unsigned>(t.profile["inputBins"].size()));
+         for (const json& b : t.profile["inputBins"])
+             bins.u8(num(b, "number")).be32(num(b, "capacity")).zeros(3).u8(num(b, "byte8")).u8(num(b, "sizeCode"))
+                 .zeros(20).counted(b.value("name", "")).counted(b.value("text2", ""));
+         sameAsLaidOut(t, bins, [](KVPrtObj& obj) {
+             unsigned int n = 0;
+             KVPrtObj::INPUTBIN* array = nullptr;
+             EXPECT_EQ(obj.bidiGetInputChars(&n, &array), 0);
+             std::unique_ptr<KVPrtObj::INPUTBIN[]> owned(array);
+             std::vector<std::tuple<unsigned, unsigned long, unsigned, unsigned, std::string, unsigned>> out;
+             for (unsigned i = 0; i < n; ++i) {
+                 const KVPrtObj::INPUTBIN& b = array[i];
+                 EXPECT_NE(b.usBinId, KVPrtObj::IB_NONE) << i;
+                 out.emplace_back(b.usBinNumber, b.ulCapacity, b.usSizeCode, b.usByte8, b.strName, b.usBinId);
+             }
+             return out;
+         });
      }},
     {"output bins",
      [](Target& t) {
-         unsigned int n = 0;
-         KVPrtObj::OUTPUTBIN* bins = nullptr;
-         ASSERT_EQ(t.obj.bidiGetOutputChars(&n, &bins), 0);
-         std::unique_ptr<KVPrtObj::OUTPUTBIN[]> owned(bins);
-         const json& profile = t.profile["outputBins"];
-         ASSERT_EQ(n, profile.size());
-         for (unsigned i = 0; i < n; ++i) {
-             const json& p = profile[i];
-             const KVPrtObj::OUTPUTBIN& b = bins[i];
-             expectFields(p, {{"number", b.usBinNumber}, {"byte1", b.usByte1}, {"capacity", b.ulCapacity}});
-             EXPECT_EQ(b.strName, p.value("name", ""));
-             const uint32_t byte6 = num(p, "byte6"), byte7 = num(p, "byte7");
-             EXPECT_EQ((std::array{b.ulByte6Bit0, b.ulByte6Bit1, b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4,
-                                   b.ulByte6Bit5, b.ulByte7Bit0, b.ulByte7Bit1, b.ulByte7Bit2, b.ulByte7Bit7}),
-                       (std::array{byte6 & 1, byte6 >> 1 & 1, byte6 >> 2 & 1, byte6 >> 3 & 1, byte6 >> 4 & 1,
-                                   byte6 >> 5 & 1, byte7 & 1, byte7 >> 1 & 1, byte7 >> 2 & 1, byte7 >> 7 & 1}));
-             if (p.contains("name")) {
-                 unsigned short id = KVPrtObj::OB_NONE;
-                 t.obj.parseOutputBinsByName(text(p["name"]), &id);
-                 EXPECT_EQ(b.usBinId, id) << i;
+         kvtest::Bytes bins = kvtest::Bytes().u8(static_cast<unsigned>(t.profile["outputBins"].size()));
+         for (const json& b : t.profile["outputBins"])
+             bins.u8(num(b, "number")).u8(num(b, "byte1")).be32(num(b, "capacity")).u8(num(b, "byte6"))
+                 .u8(num(b, "byte7")).counted(b.value("name", ""));
+         sameAsLaidOut(t, bins, [](KVPrtObj& obj) {
+             unsigned int n = 0;
+             KVPrtObj::OUTPUTBIN* array = nullptr;
+             EXPECT_EQ(obj.bidiGetOutputChars(&n, &array), 0);
+             std::unique_ptr<KVPrtObj::OUTPUTBIN[]> owned(array);
+             std::vector<std::pair<std::string, std::vector<uint32_t>>> out;
+             for (unsigned i = 0; i < n; ++i) {
+                 const KVPrtObj::OUTPUTBIN& b = array[i];
+                 out.push_back({b.strName, {b.usBinNumber, b.usByte1, b.ulCapacity, b.usBinId, b.ulByte6Bit0,
+                                            b.ulByte6Bit1, b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4, b.ulByte6Bit5,
+                                            b.ulByte7Bit0, b.ulByte7Bit1, b.ulByte7Bit2, b.ulByte7Bit7}});
              }
-         }
+             return out;
+         });
      }},
     {"storage options",
      [](Target& t) {
