@@ -141,21 +141,12 @@ TEST_F(FontList, ShortReplies) {
     EXPECT_EQ(fonts[1].byFontTag, 0);
 }
 
-TEST(SymbolSets, DecodesEachSet) {
+// The round trip decodes whole lists; here the empty list and cut-short replies.
+TEST(SymbolSets, EmptyListAndShortReplies) {
     PrinterRig rig;
-    answerAll(rig.printer, Bytes().u8(0xAA).be16(2).be16(0x0155).raw({1, 2, 3, 4, 5, 6, 7, 8}).counted("Set A")
-                               .be16(14).zeros(8).counted(""));
+    answerAll(rig.printer, Bytes().u8(0).be16(0));
     unsigned short count = 0;
     _SYMBOLSET* sets = nullptr;
-    ASSERT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), 0);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(sets[0].usSymbolSet, 0x0155);
-    EXPECT_EQ(ByteVec(sets[0].abCharComplement, sets[0].abCharComplement + 8), (ByteVec{1, 2, 3, 4, 5, 6, 7, 8}));
-    EXPECT_EQ(sets[0].strName, "Set A");
-    EXPECT_EQ(sets[1].usSymbolSet, 14);
-    delete[] sets;
-
-    answerAll(rig.printer, Bytes().u8(0).be16(0));
     ASSERT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), 0);
     EXPECT_EQ(count, 0);
     EXPECT_NE(sets, nullptr);
