@@ -19,6 +19,7 @@ Sent query(KVPrtObj& obj, unsigned short code, unsigned long firstSize = 0, int 
     void* data = nullptr;
     unsigned long length = firstSize;
     long rc = obj.bidiQuery(code, nullptr, 0, &data, &length, 1, force);
+    if (rc != 0) length = 0;   // the buffer is the caller's whatever happened; its content only on success
     return Sent{rc, take(data, length)};
 }
 

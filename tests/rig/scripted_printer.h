@@ -41,7 +41,7 @@ Answer rawReply(const ByteVec& bytes);
 // An engine result without reply.
 Answer fail(long rc);
 
-// The bytes of a buffer the library allocated, which is released as a host does.
+// The first `length` bytes of a buffer the library allocated, which is released as a host does.
 ByteVec take(void* data, unsigned long length);
 // The reply of bidiReadOMVar for `id` (the id and the value); empty when the read fails, its result in `rc`.
 ByteVec readVariable(KVPrtObj& obj, ByteVec id, long* rc = nullptr);

@@ -76,7 +76,7 @@ long raw(Target& t, unsigned short code, const ByteVec& data, ByteVec* reply) {
     void* buffer = nullptr;
     unsigned long length = 0;
     long rc = t.obj.bidiQuery(code, const_cast<uint8_t*>(data.data()), data.size(), &buffer, &length, 1, 0);
-    *reply = kvtest::take(buffer, length);
+    *reply = kvtest::take(buffer, rc == 0 ? length : 0);
     return rc;
 }
 
