@@ -60,37 +60,37 @@ long KVPrtObj::queryAlertList(unsigned short requestCode, unsigned int kind, uns
 }
 
 long KVPrtObj::bidiQueryInputStatus(unsigned int* count, KVPALERTDATA** list) {
-    return listStatus(*this, kvpo::kRequestInputStatus, count, list, inputStatusAlerts);
+    return listStatus(*this, kvbidi::kInputStatus, count, list, inputStatusAlerts);
 }
 
 long KVPrtObj::bidiQueryOutputStatus(unsigned int* count, KVPALERTDATA** list) {
-    return listStatus(*this, kvpo::kRequestOutputStatus, count, list, outputStatusAlerts);
+    return listStatus(*this, kvbidi::kOutputStatus, count, list, outputStatusAlerts);
 }
 
 long KVPrtObj::bidiQueryPaperJams(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestPaperJams, kvpo::kKindPaperJams, count, list);
+    return queryAlertList(kvbidi::kPaperJams, kvpo::kKindPaperJams, count, list);
 }
 
 long KVPrtObj::bidiQueryOperatorIV(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestOperatorIV, kvpo::kKindOperatorIV, count, list);
+    return queryAlertList(kvbidi::kOperatorIV, kvpo::kKindOperatorIV, count, list);
 }
 
 long KVPrtObj::bidiQueryWarnings(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestWarnings, kvpo::kKindWarnings, count, list);
+    return queryAlertList(kvbidi::kWarnings, kvpo::kKindWarnings, count, list);
 }
 
 long KVPrtObj::bidiQueryServiceReq(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestServiceReq, kvpo::kKindServiceReq, count, list);
+    return queryAlertList(kvbidi::kServiceReq, kvpo::kKindServiceReq, count, list);
 }
 
 long KVPrtObj::bidiQueryConfigChg(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestConfigChg, kvpo::kKindConfigChg, count, list);
+    return queryAlertList(kvbidi::kConfigChg, kvpo::kKindConfigChg, count, list);
 }
 
 long KVPrtObj::bidiQuerySupplies(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestSupplies, kvpo::kKindSupplies, count, list);
+    return queryAlertList(kvbidi::kSupplies, kvpo::kKindSupplies, count, list);
 }
 
 long KVPrtObj::bidiQuerySuppliesStatus(unsigned int* count, KVPALERTDATA** list) {
-    return queryAlertList(kvpo::kRequestSuppliesStatus, kvpo::kKindSuppliesStatus, count, list);
+    return queryAlertList(kvbidi::kSuppliesStatus, kvpo::kKindSuppliesStatus, count, list);
 }

@@ -66,15 +66,15 @@ struct CategorySummary {
     CategoryBit sets[4];
 };
 
-constexpr CategorySummary kPaperJams{kvpo::kRequestPaperJams,
+constexpr CategorySummary kPaperJams{kvbidi::kPaperJams,
                                      bJamCategory4 | bJamCategory1 | bJamCategory3 | bJamUnnamed6 | bJamCategory2,
                                      AlertStride::FourBytes,
                                      {{1, bJamCategory1}, {2, bJamCategory2}, {3, bJamCategory3}, {4, bJamCategory4}}};
-constexpr CategorySummary kWarnings{kvpo::kRequestWarnings, bSuppliesCategory8, AlertStride::FourBytes,
+constexpr CategorySummary kWarnings{kvbidi::kWarnings, bSuppliesCategory8, AlertStride::FourBytes,
                                     {{8, bSuppliesCategory8}}};
-constexpr CategorySummary kServiceReq{kvpo::kRequestServiceReq, bServiceCategory3, AlertStride::WithExtra,
+constexpr CategorySummary kServiceReq{kvbidi::kServiceReq, bServiceCategory3, AlertStride::WithExtra,
                                       {{3, bServiceCategory3}}};
-constexpr CategorySummary kSupplies{kvpo::kRequestSupplies, 0, AlertStride::FourBytes, {{8, bSuppliesCategory8}}};
+constexpr CategorySummary kSupplies{kvbidi::kSupplies, 0, AlertStride::FourBytes, {{8, bSuppliesCategory8}}};
 
 // Sends the family's request; on success with a reply, `fold` changes the
 // word of `*record` from the reply.
@@ -104,7 +104,7 @@ long summariseCategories(KVPrtObj& printer, const CategorySummary& family, KVPrt
 }  // namespace
 
 long KVPrtObj::bidiQueryInputStatus(PRTALERTS* alerts) {
-    return summarise(*this, kvpo::kRequestInputStatus, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
+    return summarise(*this, kvbidi::kInputStatus, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
         word &= ~(bInputStateZero | bInputStatusFlag);
         kvpo::forEachStatusRecord(reply, [&](const kvpo::StatusRecord& r) {
             if (r.state() == 0 && r.present())
@@ -116,7 +116,7 @@ long KVPrtObj::bidiQueryInputStatus(PRTALERTS* alerts) {
 }
 
 long KVPrtObj::bidiQueryOutputStatus(PRTALERTS* alerts) {
-    return summarise(*this, kvpo::kRequestOutputStatus, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
+    return summarise(*this, kvbidi::kOutputStatus, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
         word &= ~bOutputStateSeven;
         kvpo::forEachStatusRecord(reply, [&](const kvpo::StatusRecord& r) {
             if (r.state() == 7) word |= bOutputStateSeven;
@@ -133,7 +133,7 @@ long KVPrtObj::bidiQueryServiceReq(PRTALERTS* alerts) { return summariseCategori
 long KVPrtObj::bidiQuerySupplies(PRTALERTS* alerts) { return summariseCategories(*this, kSupplies, alerts); }
 
 long KVPrtObj::bidiQueryConfigChg(PRTALERTS* alerts) {
-    return summarise(*this, kvpo::kRequestConfigChg, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
+    return summarise(*this, kvbidi::kConfigChg, alerts, [](kvpo::ReplyReader reply, uint32_t& word) {
         word &= ~bConfigChanged;
         if (reply.u8() != 0) word |= bConfigChanged;
     });
@@ -143,7 +143,7 @@ long KVPrtObj::bidiQueryConfigChg(PRTALERTS* alerts) {
 // that back, so bit 14 ends set exactly when the last record is not recognised.
 long KVPrtObj::bidiQueryOperatorIV(PRTALERTS* alerts, UIRALERTS* interventions) {
     if (interventions == nullptr) return -18;
-    return summarise(*this, kvpo::kRequestOperatorIV, alerts, [&](kvpo::ReplyReader reply, uint32_t& word) {
+    return summarise(*this, kvbidi::kOperatorIV, alerts, [&](kvpo::ReplyReader reply, uint32_t& word) {
         word &= ~(bAlert6102 | bAlert6103 | bOtherIntervention);
         uint32_t uir = 0;
         unsigned n = reply.u8();

@@ -2,14 +2,12 @@
 #include <cstring>
 
 #include "alerts/internal/bit_word.h"
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
 
-constexpr unsigned short kRequestDeviceStatus = 0x01;
-constexpr unsigned long kAlertFamilyDeviceStatus = 0x5F4;
-constexpr unsigned long kAlertFamilyOMVarEvent = 0x5FE;
 constexpr unsigned long kStatusBytes = 3;
 constexpr uint32_t kDecodedBits = 0x7FF;   // bits 0..10 of PRINTERSTATUS
 
@@ -37,7 +35,7 @@ void KVPrtObj::parseDeviceStatusData(unsigned char* bytes, PRINTERSTATUS* status
 long KVPrtObj::bidiQueryDeviceStatus(PRINTERSTATUS* status) {
     if (status == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(kRequestDeviceStatus, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kDeviceStatus, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     if (reply.length < kStatusBytes) return -2;
     parseDeviceStatusData(static_cast<unsigned char*>(reply.data), status);
@@ -47,7 +45,7 @@ long KVPrtObj::bidiQueryDeviceStatus(PRINTERSTATUS* status) {
 long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) {
     if (status == nullptr) return -18;
     kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kAlertFamilyDeviceStatus, &alert.data, &alert.length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kDeviceStatusAlert, &alert.data, &alert.length, 2);
     if (rc != 0 || alert.data == nullptr) return rc;
     if (alert.length < kStatusBytes) return -2;
     parseDeviceStatusData(static_cast<unsigned char*>(alert.data), status);
@@ -56,7 +54,7 @@ long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) 
 
 long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
     kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kAlertFamilyOMVarEvent, &alert.data, &alert.length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kOMVarEventAlert, &alert.data, &alert.length, 2);
     if (rc != 0 || alert.data == nullptr) return rc;
     auto r = alert.reader();
     uint8_t mark0 = r.u8();

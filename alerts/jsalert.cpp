@@ -1,6 +1,7 @@
 // Job-status alerts.
 #include <new>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/codelevel.h"
 #include "kvprtobj/jsalert.h"
 #include "kvprtobj/prtobj.h"
@@ -8,7 +9,6 @@
 
 namespace {
 
-constexpr unsigned long kJobStatusFamily = 0x5F6;
 
 // Printers of type 1 at these code levels report the first two counters of
 // each input differently; the decoder corrects them.
@@ -61,7 +61,7 @@ JSALERTDATA::~JSALERTDATA() {
 
 long KVPrtObj::bidiJSQueryAlert(unsigned short alertId, JSALERTDATA& data) {
     kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kJobStatusFamily, &alert.data, &alert.length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kJobStatusAlert, &alert.data, &alert.length, 2);
     if (rc != 0 || alert.data == nullptr) return rc;
     auto r = alert.reader();
     if (r.u8() != 0x03 || r.u8() != 0x01) return -2;

@@ -4,15 +4,12 @@
 #include <cstring>
 #include <new>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
 
-constexpr unsigned short kRequestPushButton = 0x40;
-constexpr unsigned short kRequestPanelText = 0x43;
-constexpr unsigned short kRequestResetContinue = 0x57;
-constexpr unsigned long kAlertFamilyPanel = 0x5F7;
 constexpr unsigned char kPanelAlertMark = 0xE1;
 constexpr unsigned long kLockButton = 0x40;
 
@@ -48,7 +45,7 @@ bool wholeDisplay(kvpo::ReplyReader text, size_t chars, kvpo::Buffer& display) {
 long resetOrContinue(KVPrtObj& printer, unsigned char what) {
     unsigned char request[2] = {0x00, what};
     kvpo::Buffer reply;
-    long rc = printer.bidiQuery(kRequestResetContinue, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = printer.bidiQuery(kvbidi::kResetContinue, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     auto r = reply.reader();
     bool echoed = r.byteAt(1) == 0x00 && r.byteAt(2) == what;
@@ -79,14 +76,14 @@ long KVPrtObj::bidiROPSetLock(int lock) {
 
 long KVPrtObj::bidiROPPushButton(unsigned long button) {
     unsigned char request[3] = {0x00, 0x00, static_cast<unsigned char>(button & 0xFF)};
-    return bidiQuery(kRequestPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
+    return bidiQuery(kvbidi::kPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
 }
 
 long KVPrtObj::bidiROPQueryData(void** panel) {
     OPPANELDATA* record = newPanel(panel);
     if (record == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(kRequestPanelText, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kPanelText, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     kvpo::Buffer display;
     if (!wholeDisplay(reply.reader(), panelChars(m_nPanelWidth, m_nPanelHeight), display)) return -18;
@@ -98,7 +95,7 @@ long KVPrtObj::bidiROPQueryAlert(unsigned short alertId, void** panel) {
     OPPANELDATA* record = newPanel(panel);
     if (record == nullptr) return -18;
     kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kAlertFamilyPanel, &alert.data, &alert.length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kPanelAlert, &alert.data, &alert.length, 2);
     if (rc != 0 || alert.data == nullptr) return rc;
     auto r = alert.reader();
     if (r.u8() != kPanelAlertMark || !r.ok()) return -2;

@@ -5,6 +5,7 @@
 #include <new>
 #include <type_traits>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
 #include "prtobj/internal/reply.h"
@@ -16,9 +17,7 @@ static_assert(std::is_trivially_copyable_v<TonerInfo>, "records are copied byte 
 
 namespace {
 
-constexpr unsigned short kTonerInfoRequest = 0x9A;
 constexpr unsigned long kTonerInfoFirstBuffer = 256;
-constexpr unsigned long kTonerAlertFamily = 0x600;
 
 // What precedes the toner data in a reply and in an alert.
 constexpr unsigned char kInfoPrefix[] = {0x02};
@@ -139,7 +138,7 @@ KvTonerPrediction::KvTonerPrediction(KVPrtObj* printer) : m_pPrtObj(printer) {}
 long KvTonerPrediction::bidiQueryTonerInfo(TonerInfoArray& info) {
     unsigned char request[1] = {0x00};
     kvpo::Buffer reply(kTonerInfoFirstBuffer);
-    long rc = m_pPrtObj->bidiQuery(kTonerInfoRequest, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = m_pPrtObj->bidiQuery(kvbidi::kTonerInfo, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     int prefix = checkPrefix(reply, kInfoPrefix);
     if (prefix != 1) return prefix;
@@ -198,7 +197,7 @@ long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long 
 
 long KVPrtObj::bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length) {
     void* alert = nullptr;
-    long rc = bidiQueryAlert(alertId, kTonerAlertFamily, &alert, &length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kTonerAlert, &alert, &length, 2);
     data = static_cast<unsigned char*>(alert);
     return rc;
 }

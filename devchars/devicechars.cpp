@@ -2,12 +2,12 @@
 // three counted texts, the second of them the printer's base code level.
 #include <utility>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
 
-constexpr unsigned short kDeviceCharsRequest = 0x10;
 
 // Offsets into the reply.
 constexpr size_t kReply2 = 2;
@@ -25,7 +25,7 @@ long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
     chars->strText3.clear();
 
     kvpo::Buffer reply;
-    long rc = bidiQuery(kDeviceCharsRequest, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kDeviceChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     // Decoded whole or not at all: a reply cut short leaves the record as it is.

@@ -6,6 +6,7 @@
 #include <new>
 #include <string_view>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
@@ -46,7 +47,7 @@ long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu
     if (lu == nullptr) return -18;
     unsigned char request[1] = {0xFF};
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x20, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kInterpreters, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     const bool known = interpreter >= 1 && interpreter <= std::size(kInterpreterNames);
@@ -79,7 +80,7 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
     *count = 0;
     unsigned char request[3] = {selector1, selector2, 0};
     kvpo::Buffer reply(kFontListFirstBuffer);
-    long rc = bidiQuery(0x21, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kFontDetails, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();
@@ -122,7 +123,7 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
 long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     if (count == nullptr || sets == nullptr) return -18;
     kvpo::Buffer reply(kSymbolSetListFirstBuffer);
-    long rc = bidiQuery(0x95, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kSymbolSets, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();
@@ -153,7 +154,7 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
 long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
     if (font == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x96, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kCurrentFont, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();
@@ -180,7 +181,7 @@ long KVPrtObj::bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* 
         static_cast<unsigned char>(font->ulSize >> 8),      static_cast<unsigned char>(font->ulSize),
     };
     kvpo::Buffer reply(kSetFontFirstBuffer);
-    long rc = bidiQuery(0x97, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kSetCurrentFont, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();

@@ -6,6 +6,7 @@
 
 #include "devchars/internal/input_rules.h"
 #include "devchars/internal/text.h"
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
@@ -50,7 +51,7 @@ constexpr size_t kUnreadAfterSizeCode = 20;
 long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
     if (count == nullptr || bins == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x12, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kInputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();

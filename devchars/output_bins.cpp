@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "devchars/internal/text.h"
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
@@ -59,7 +60,7 @@ uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
 long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
     if (count == nullptr || bins == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x13, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kOutputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     auto r = reply.reader();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "devchars/internal/text.h"
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
@@ -91,7 +92,7 @@ void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
 long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
     if (options == nullptr) return -18;
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x14, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kStorageOptions, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     // Every entry must lie within the reply before the record is touched.

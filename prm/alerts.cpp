@@ -1,6 +1,7 @@
 // Device-management alerts (family 0x601): reading and decoding them, and
 // fetching the directory that a listing alert announces.
 #include <new>
+#include "kvprtobj/bidicodes.h"
 #include <utility>
 
 #include "internal.h"
@@ -22,7 +23,7 @@ long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) 
     Request request;
     kvpo::Buffer reply;
     kvpo::ReplyReader body;
-    long rc = sendRequest(printer, kReadDirectory, request.device(device), reply, body);
+    long rc = sendRequest(printer, kvbidi::kStorageReadDirectory, request.device(device), reply, body);
     if (rc != 0) return rc;
     uint8_t echoed = body.u8();
     *text = body.text(body.be16());

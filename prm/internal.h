@@ -10,11 +10,6 @@
 namespace kvprm {
 
 // Request codes (docs/storage.md).
-constexpr unsigned short kListFiles = 0xA0;
-constexpr unsigned short kFormat = 0xA1;
-constexpr unsigned short kDeleteFile = 0xA2;
-constexpr unsigned short kCopyFile = 0xA3;
-constexpr unsigned short kReadDirectory = 0xA4;
 
 // True for the devices a request may name.
 bool knownDevice(KVPrtObj::DEVICEID device);

@@ -1,6 +1,7 @@
 // The device-management requests: listing, formatting, deleting and copying,
 // each answered by the printer's status byte.
 #include <algorithm>
+#include "kvprtobj/bidicodes.h"
 
 #include "internal.h"
 
@@ -73,20 +74,20 @@ long sendStatusRequest(KVPrtObj& printer, unsigned short code, Request& request)
 long bidiResMgmtFileListing(KVPrtObj& printer, KVPrtObj::DEVICEID device) {
     if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
     Request request;
-    return sendStatusRequest(printer, kListFiles, request.device(device));
+    return sendStatusRequest(printer, kvbidi::kStorageListFiles, request.device(device));
 }
 
 long bidiResMgmtFormat(KVPrtObj& printer, KVPrtObj::DEVICEID device) {
     if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
     Request request;
-    return sendStatusRequest(printer, kFormat, request.device(device));
+    return sendStatusRequest(printer, kvbidi::kStorageFormat, request.device(device));
 }
 
 long bidiResMgmtDeleteFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID device) {
     if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
     if (!validFileName(name)) return -3;
     Request request;
-    return sendStatusRequest(printer, kDeleteFile, request.device(device).name(name));
+    return sendStatusRequest(printer, kvbidi::kStorageDeleteFile, request.device(device).name(name));
 }
 
 long bidiResMgmtCopyFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID source,
@@ -95,5 +96,5 @@ long bidiResMgmtCopyFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVIC
     if (!validFileName(name)) return -3;
     Request request;
     request.device(source).device(target).u8(bReplace != 0 ? 1 : 0).name(name);
-    return sendStatusRequest(printer, kCopyFile, request);
+    return sendStatusRequest(printer, kvbidi::kStorageCopyFile, request);
 }

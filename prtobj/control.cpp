@@ -1,11 +1,12 @@
 // Control commands and page counts.
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
     *counts = PAGECOUNTDATA{};
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x0C, nullptr, 0, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kPageCounts, nullptr, 0, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     auto r = reply.reader();
     unsigned entries = r.u8();
@@ -19,23 +20,23 @@ long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
     return rc;
 }
 
-long KVPrtObj::bidiResetHostPageCount() { return bidiQuery(0x36, nullptr, 0, nullptr, nullptr, 0, 0); }
+long KVPrtObj::bidiResetHostPageCount() { return bidiQuery(kvbidi::kResetHostPageCount, nullptr, 0, nullptr, nullptr, 0, 0); }
 
 long KVPrtObj::bidiPORPrinter() {
     unsigned char data[1] = {0x01};
-    return bidiQuery(0x31, data, sizeof data, nullptr, nullptr, 0, 0);
+    return bidiQuery(kvbidi::kPowerOnReset, data, sizeof data, nullptr, nullptr, 0, 0);
 }
 
 long KVPrtObj::bidiResetNVRAM() {
     unsigned char data[1] = {0x00};
-    return bidiQuery(0x6D, data, sizeof data, nullptr, nullptr, 0, 0);
+    return bidiQuery(kvbidi::kResetNVRAM, data, sizeof data, nullptr, nullptr, 0, 0);
 }
 
 namespace {
 // Request 0x8D; the reply's bytes 1 and 2 must be `echo`.
 long remoteOnOffline(KVPrtObj& printer, unsigned char* data, unsigned long length, const unsigned char echo[2]) {
     kvpo::Buffer reply;
-    long rc = printer.bidiQuery(0x8D, data, length, &reply.data, &reply.length, 1, 0);
+    long rc = printer.bidiQuery(kvbidi::kRemoteOnOffline, data, length, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
     const unsigned char* b = reply.bytes();
     if (reply.length < 3 || b[1] != echo[0] || b[2] != echo[1]) return -2;

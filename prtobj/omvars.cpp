@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
@@ -42,17 +43,17 @@ long KVPrtObj::bidiSetOMVar(unsigned char* id, void* value, unsigned long length
     bytes[1] = id[1];
     if (length) std::memcpy(bytes + 2, value, length);
     kvpo::Buffer reply;
-    long rc = bidiQuery(0x4F, bytes, length + 2, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kSetOMVar, bytes, length + 2, &reply.data, &reply.length, 1, 0);
     if (rc == 0 && reply.data != nullptr && !echoes(reply, id)) rc = -2;
     return rc;
 }
 
 long KVPrtObj::bidiReadOMVar(unsigned char* id, void** value, unsigned long* length) {
-    return readVariable(*this, 0x4E, id, value, length, 0, 1);
+    return readVariable(*this, kvbidi::kReadOMVar, id, value, length, 0, 1);
 }
 
 long KVPrtObj::bidiReadMiscVar(unsigned char* id, void** value, unsigned long* length, int bForce) {
-    return readVariable(*this, 0x56, id, value, length, bForce, 3);
+    return readVariable(*this, kvbidi::kReadMiscVar, id, value, length, bForce, 3);
 }
 
 // Records are counted and copied by walking id (2), length (1) and value; a
@@ -71,7 +72,7 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
     if (count) std::memcpy(bytes + 1, ids, 2ul * count);
 
     kvpo::Buffer reply(kMultiReadFirstBuffer);
-    long rc = bidiQuery(0x94, bytes, 1 + 2ul * count, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kReadMultiOMVars, bytes, 1 + 2ul * count, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr || reply.length == 0) return static_cast<unsigned long>(rc);
 
     auto countRecords = [&] {

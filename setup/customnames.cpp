@@ -4,15 +4,12 @@
 #include <new>
 #include <utility>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
 
-constexpr unsigned short kGetFormNames = 0x8F;
-constexpr unsigned short kGetOutputBinNicknames = 0x8E;
-constexpr unsigned short kSetFormName = 0x91;
-constexpr unsigned short kSetOutputBinNickname = 0x92;
 
 // The longest name whose length + 1 fits the request's length byte.
 constexpr size_t kMaxNameLength = 254;
@@ -67,17 +64,17 @@ long writeName(KVPrtObj& printer, unsigned short code, unsigned short number, co
 }  // namespace
 
 long KVPrtObj::bidiGetFormNames(_CUSTOMNAME** names, unsigned short* count) {
-    return readNames(*this, kGetFormNames, names, count);
+    return readNames(*this, kvbidi::kFormNames, names, count);
 }
 
 long KVPrtObj::bidiGetOutputBinNicknames(_CUSTOMNAME** names, unsigned short* count) {
-    return readNames(*this, kGetOutputBinNicknames, names, count);
+    return readNames(*this, kvbidi::kOutputBinNicknames, names, count);
 }
 
 long KVPrtObj::bidiSetFormName(unsigned short number, const CString& name) {
-    return writeName(*this, kSetFormName, number, name);
+    return writeName(*this, kvbidi::kSetFormName, number, name);
 }
 
 long KVPrtObj::bidiSetOutputBinNickname(unsigned short number, const CString& name) {
-    return writeName(*this, kSetOutputBinNickname, number, name);
+    return writeName(*this, kvbidi::kSetOutputBinNickname, number, name);
 }

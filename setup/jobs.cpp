@@ -5,17 +5,13 @@
 #include <new>
 #include <utility>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/jobs.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
 
-constexpr unsigned short kQueryJobs = 0x75;
-constexpr unsigned short kDeleteJob = 0x76;
-constexpr unsigned short kDeleteJobFlagged = 0x77;
-constexpr unsigned short kChangeJobPriority = 0x98;
-constexpr unsigned long kJobTransitionFamily = 0x5FD;
 constexpr size_t kShortestJob = 2 + 3;   // length, byte 0, job number
 
 unsigned char highByte(unsigned short v) { return static_cast<unsigned char>(v >> 8); }
@@ -30,7 +26,7 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     unsigned char request[5] = {0xFF, highByte(jobNumber), lowByte(jobNumber), 0x00,
                                 static_cast<unsigned char>(jobNumber == 0 ? 0x40 : 0x01)};
     kvpo::Buffer reply;
-    long rc = bidiQuery(kQueryJobs, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kQueryJobs, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc != 0 || reply.data == nullptr) return rc;
 
     // A length byte and that many bytes skipped, the job count, two unused
@@ -65,7 +61,7 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
 
 long KVPrtObj::bidiDeleteJob(unsigned short jobNumber, int flag) {
     unsigned char request[2] = {highByte(jobNumber), lowByte(jobNumber)};
-    return bidiQuery(flag == 0 ? kDeleteJob : kDeleteJobFlagged, request, sizeof request, nullptr, nullptr, 0, 0);
+    return bidiQuery(flag == 0 ? kvbidi::kDeleteJob : kvbidi::kDeleteJobFlagged, request, sizeof request, nullptr, nullptr, 0, 0);
 }
 
 long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer) {
@@ -73,7 +69,7 @@ long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobN
     *answer = 0;
     unsigned char request[3] = {priority, highByte(jobNumber), lowByte(jobNumber)};
     kvpo::Buffer reply;
-    long rc = bidiQuery(kChangeJobPriority, request, sizeof request, &reply.data, &reply.length, 1, 0);
+    long rc = bidiQuery(kvbidi::kChangeJobPriority, request, sizeof request, &reply.data, &reply.length, 1, 0);
     if (rc == 0 && reply.data != nullptr) {
         auto r = reply.reader();
         uint8_t first = r.u8();
@@ -85,7 +81,7 @@ long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobN
 long KVPrtObj::bidiQueryJobTranAlert(unsigned short alertId, void* job) {
     if (job == nullptr) return -18;
     kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kJobTransitionFamily, &alert.data, &alert.length, 2);
+    long rc = bidiQueryAlert(alertId, kvbidi::kJobTransitionAlert, &alert.data, &alert.length, 2);
     if (rc != 0 || alert.data == nullptr) return rc;
     auto r = alert.reader();
     if (r.u8() != 0x03 || r.u8() != 0x20) return -2;

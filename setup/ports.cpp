@@ -1,12 +1,11 @@
 // Property tag, available ports and loopback.
 #include <algorithm>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
-constexpr unsigned short kAvailablePortsRequest = 0x9B;
-constexpr unsigned short kLoopBackRequest = 0x34;
 }  // namespace
 
 long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
@@ -26,7 +25,7 @@ long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
     std::fill_n(flags, ports, 0);
 
     kvpo::Buffer reply;
-    long rc = bidiQuery(kAvailablePortsRequest, nullptr, 0, &reply.data, &reply.length, 1, 1);
+    long rc = bidiQuery(kvbidi::kAvailablePorts, nullptr, 0, &reply.data, &reply.length, 1, 1);
     if (rc != 0 || reply.data == nullptr) return rc;
     // A count byte, then that many port numbers (as many as the reply holds).
     auto r = reply.reader();
@@ -41,5 +40,5 @@ long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
 
 long KVPrtObj::bidiLoopBack() {
     kvpo::Buffer reply;
-    return bidiQuery(kLoopBackRequest, nullptr, 0, &reply.data, &reply.length, 1, 1);
+    return bidiQuery(kvbidi::kLoopBack, nullptr, 0, &reply.data, &reply.length, 1, 1);
 }

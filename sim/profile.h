@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/zorbce.h"
 #include "storage.h"
 
@@ -147,12 +148,12 @@ struct ProfileAlert {
 };
 
 // Alert families.
-constexpr uint16_t kFamilyDeviceStatus = 0x5F4;
-constexpr uint16_t kFamilyJobStatus = 0x5F6;
-constexpr uint16_t kFamilyOperatorPanel = 0x5F7;
-constexpr uint16_t kFamilyJobTransition = 0x5FD;
-constexpr uint16_t kFamilyVariableEvent = 0x5FE;
-constexpr uint16_t kFamilyToner = 0x600;
+constexpr uint16_t kFamilyDeviceStatus = kvbidi::kDeviceStatusAlert;
+constexpr uint16_t kFamilyJobStatus = kvbidi::kJobStatusAlert;
+constexpr uint16_t kFamilyOperatorPanel = kvbidi::kPanelAlert;
+constexpr uint16_t kFamilyJobTransition = kvbidi::kJobTransitionAlert;
+constexpr uint16_t kFamilyVariableEvent = kvbidi::kOMVarEventAlert;
+constexpr uint16_t kFamilyToner = kvbidi::kTonerAlert;
 
 // The panel lock, the property tag and the toner page count (object-model
 // variables) and the miscellaneous variables the library reads.

@@ -4,28 +4,20 @@
 
 #include <cstdint>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/reply.h"
 
 namespace kvpo {
 
-constexpr unsigned short kRequestInputStatus = 0x02;
-constexpr unsigned short kRequestOutputStatus = 0x03;
-constexpr unsigned short kRequestPaperJams = 0x06;
-constexpr unsigned short kRequestOperatorIV = 0x07;
-constexpr unsigned short kRequestWarnings = 0x08;
-constexpr unsigned short kRequestServiceReq = 0x09;
-constexpr unsigned short kRequestConfigChg = 0x0A;
-constexpr unsigned short kRequestSupplies = 0x0B;
-constexpr unsigned short kRequestSuppliesStatus = 0x0D;
 
 // Sends the family's request (one data byte 0x00 for input status, output
 // status and supplies status, none for the others) with the reply allocated
 // and not forced; the reply lands in `reply`.
 inline long sendFamilyRequest(KVPrtObj& printer, unsigned short requestCode, Buffer& reply) {
     unsigned char zero = 0x00;
-    bool dataByte = requestCode == kRequestInputStatus || requestCode == kRequestOutputStatus ||
-                    requestCode == kRequestSuppliesStatus;
+    bool dataByte = requestCode == kvbidi::kInputStatus || requestCode == kvbidi::kOutputStatus ||
+                    requestCode == kvbidi::kSuppliesStatus;
     return printer.bidiQuery(requestCode, dataByte ? &zero : nullptr, dataByte ? 1 : 0, &reply.data, &reply.length,
                              1, 0);
 }

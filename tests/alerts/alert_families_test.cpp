@@ -102,20 +102,17 @@ TEST(AlertLists, FailuresAndEmptyRepliesGiveAnEmptyList) {
 }
 
 TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
-    // configuration change: a reply shorter than its count and first extra length promise is one alert
-    EXPECT_EQ(listOf(10, hex("02 01 FF 09 00")), (Alerts{{6201}}));
-    EXPECT_EQ(listOf(10, hex("01 01 FF 09 03 AA BB")), (Alerts{{6201}}));
-    EXPECT_EQ(listOf(10, hex("01 01 FF 09 02 AA BB")), (Alerts{{6198}}));
-    EXPECT_EQ(listOf(10, hex("00 01")), Alerts{});
-    // the others decode the records that lie wholly within the reply
-    EXPECT_EQ(listOf(6, hex("05 04 FF FF 00  02 FF FF 00  01 FF")), (Alerts{{6107}, {6106}}));   // count too large
-    EXPECT_EQ(listOf(6, hex("02 04 FF FF 00  02 FF FF 09 AA")), (Alerts{{6107}}));   // extra data past the end
-    EXPECT_EQ(listOf(9, hex("02 03 FF 01 00  03 FF 02 01")), (Alerts{{6115}}));
-    EXPECT_EQ(listOf(13, hex("03 08 01 02 03  08 02 02")), (Alerts{{6224, 0x0103}}));
-    EXPECT_EQ(listOf(2, hex("04 01 01 00  02 01")), (Alerts{{6113, 1}}));
-    EXPECT_EQ(listOf(3, hex("02 01 00 07  02 00")), (Alerts{{6114, 1}}));
-    EXPECT_EQ(listOf(8, hex("03")), Alerts{});
-    EXPECT_EQ(listOf(10, hex("02 01 FF 09 00  01 FF 0A 05")), (Alerts{{6198}}));
+    const std::tuple<unsigned short, const char*, Alerts> cases[] = {
+        // configuration change: a reply shorter than its count and first extra length promise is one alert
+        {10, "02 01 FF 09 00", {{6201}}}, {10, "01 01 FF 09 03 AA BB", {{6201}}},
+        {10, "01 01 FF 09 02 AA BB", {{6198}}}, {10, "00 01", {}}, {10, "02 01 FF 09 00  01 FF 0A 05", {{6198}}},
+        // the others decode the records that lie wholly within the reply
+        {6, "05 04 FF FF 00  02 FF FF 00  01 FF", {{6107}, {6106}}}, {6, "02 04 FF FF 00  02 FF FF 09 AA", {{6107}}},
+        {9, "02 03 FF 01 00  03 FF 02 01", {{6115}}}, {13, "03 08 01 02 03  08 02 02", {{6224, 0x0103}}},
+        {2, "04 01 01 00  02 01", {{6113, 1}}}, {3, "02 01 00 07  02 00", {{6114, 1}}}, {8, "03", {}},
+    };
+    for (const auto& [code, reply, alerts] : cases)
+        EXPECT_EQ(listOf(code, hex(reply)), alerts) << code << ": " << reply;
 }
 
 TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {

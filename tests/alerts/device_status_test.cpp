@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "alert_list.h"
 #include "scripted_printer.h"
 
@@ -48,23 +50,17 @@ TEST(DeviceStatus, MissingRecordFailuresAndShortStatus) {
     EXPECT_EQ(word(status), 0x12345678u);
 }
 
-TEST(VariableEvents, TheTwoEventTypes) {
+TEST(VariableEvents, EachTypeWritesOnlyItsFields) {
     PrinterRig rig;
     rig.printer.setAlert(1, hex("03 40 0C 05"));
     rig.printer.setAlert(2, hex("03 40 09 00 A6 11 22 33 44"));
     OMVAREVENTDATA event;
     event.abyVarId[0] = 0x77;
     EXPECT_EQ(rig.obj.bidiQueryOMVarEventAlert(1, &event), 0);
-    EXPECT_EQ(event.byEventType, 12);
-    EXPECT_EQ(event.byValue, 5);
-    EXPECT_EQ(event.abyVarId[0], 0x77);   // not named by type 12
+    EXPECT_EQ(std::tuple(event.byEventType, event.byValue, event.abyVarId[0]), std::tuple(12, 5, 0x77));
     EXPECT_EQ(rig.obj.bidiQueryOMVarEventAlert(2, &event), 0);
-    EXPECT_EQ(event.byEventType, 9);
-    EXPECT_EQ(event.byValue, 5);
-    EXPECT_EQ(toHex(event.abyVarId, 2), "00 A6");
-    ASSERT_NE(event.pbyData, nullptr);
-    EXPECT_EQ(toHex(event.pbyData, 4), "11 22 33 44");
-    ::operator delete(event.pbyData);
+    EXPECT_EQ(std::tuple(event.byEventType, event.byValue, toHex(event.abyVarId, 2)), std::tuple(9, 5, "00 A6"));
+    EXPECT_EQ(take(event.pbyData, 4), hex("11 22 33 44"));
     EXPECT_EQ(rig.obj.bidiQueryOMVarEventAlert(8, &event), -3);   // no such alert
 }
 

@@ -59,13 +59,11 @@ TEST(JobStatusAlert, LaterVersionsAddSecondBlockAndValues) {
     PrinterRig rig;
     JSALERTDATA data(3);
     ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}}, "", "", {{0x10, 0x01020304}, {0x11, 7}}), data), 0);
-    EXPECT_EQ(data.m_pInputData[1].dwCounter4, 4u);
-    EXPECT_EQ(data.m_pInputData[1].dwCounter5, 5u);
+    EXPECT_EQ(std::tuple(data.m_pInputData[1].dwCounter4, data.m_pInputData[1].dwCounter5), std::tuple(4u, 5u));
     EXPECT_EQ(data.m_byValueTag, 0x7A);
     ASSERT_EQ(data.m_wValueCount, 2);
-    EXPECT_EQ(data.m_pValueData[1].byValueId, 0x10);
-    EXPECT_EQ(data.m_pValueData[1].dwValue, 0x01020304u);
-    EXPECT_EQ(data.m_pValueData[2].dwValue, 7u);
+    EXPECT_EQ(std::tuple(data.m_pValueData[1].byValueId, data.m_pValueData[1].dwValue, data.m_pValueData[2].dwValue),
+              std::tuple(0x10, 0x01020304u, 7u));
 
     JSALERTDATA narrow(3);   // values of another size: the first id only, count 0
     ASSERT_EQ(decode(rig, jsAlert({}, "", "", {{0x21, 0}, {0x22, 0}}, 2), narrow), 0);
@@ -74,6 +72,16 @@ TEST(JobStatusAlert, LaterVersionsAddSecondBlockAndValues) {
     EXPECT_EQ(narrow.m_pValueData[2].byValueId, 0);
     ASSERT_NE(narrow.m_pInputData, nullptr);   // N = 0: record 0 only
     EXPECT_EQ(narrow.m_wInputCount, 0);
+
+    // A second decode replaces the arrays; job-information items add up.
+    ASSERT_EQ(decode(rig, jsAlert({{1, 1, 1}, {2, 2, 2}}, "HT=h", "", {{5, 5}}), data), 0);
+    ASSERT_EQ(decode(rig, jsAlert({{3, 3, 3}}, "JN=j", "", {}), data), 0);
+    EXPECT_EQ(data.m_wInputCount, 1);
+    EXPECT_EQ(data.m_pInputData[1].dwCounter1, 3u);
+    EXPECT_EQ(data.strHT, "h");
+    EXPECT_EQ(data.m_wValueCount, 0);
+    ASSERT_NE(data.m_pValueData, nullptr);   // no new values: the earlier list stays
+    EXPECT_EQ(data.m_pValueData[1].dwValue, 5u);
 }
 
 TEST(JobStatusAlert, PrinterTypeOneCorrectsCountersAtSomeLevels) {
@@ -117,15 +125,3 @@ TEST(JobStatusAlert, ShortOrForeignAlertsLeaveTheObjectUntouched) {
     EXPECT_EQ(decode(rig, Bytes(foreign), data), -2);
 }
 
-TEST(JobStatusAlert, SecondDecodeReplacesTheArrays) {
-    PrinterRig rig;
-    JSALERTDATA data(3);
-    ASSERT_EQ(decode(rig, jsAlert({{1, 1, 1}, {2, 2, 2}}, "HT=h", "", {{5, 5}}), data), 0);
-    ASSERT_EQ(decode(rig, jsAlert({{3, 3, 3}}, "JN=j", "", {}), data), 0);
-    EXPECT_EQ(data.m_wInputCount, 1);
-    EXPECT_EQ(data.m_pInputData[1].dwCounter1, 3u);
-    EXPECT_EQ(data.strHT, "h");   // job-information items add up
-    EXPECT_EQ(data.m_wValueCount, 0);
-    ASSERT_NE(data.m_pValueData, nullptr);   // no new values: the earlier list stays
-    EXPECT_EQ(data.m_pValueData[1].dwValue, 5u);
-}

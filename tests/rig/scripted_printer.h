@@ -41,6 +41,11 @@ Answer rawReply(const ByteVec& bytes);
 // An engine result without reply.
 Answer fail(long rc);
 
+// The first `length` bytes of a buffer the library allocated, which is released as a host does.
+ByteVec take(void* data, unsigned long length);
+// The reply of bidiReadOMVar for `id` (the id and the value); empty when the read fails, its result in `rc`.
+ByteVec readVariable(KVPrtObj& obj, ByteVec id, long* rc = nullptr);
+
 class ScriptedPrinter : public BcePrinter {
 public:
     // Queues an answer for `code`; queued answers are used in order and the

@@ -57,7 +57,7 @@ TEST(CodeLevels, LineRules) {
                                             {7702, 0, "1:2"}, {7710, 12, "7"}, {7707, 3, ""}, {7709, 0, "9"}}));
 }
 
-TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristics) {
+TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristicsParsedRecordsEvenWhenItFails) {
     PrinterRig rig;
     rig.printer.answer(0x56, codeLevelText("DPX: 4\n"));
     rig.printer.answer(0x10, Bytes().zeros(33).counted("").counted("x3.1.0.0").counted(""));
@@ -65,13 +65,11 @@ TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristics) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "x3.1.0.0"}, {7706, 0, "4"}}));
     EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
-}
 
-TEST(CodeLevels, ParsedRecordsComeBackWhenTheBaseLevelFails) {
-    PrinterRig rig;
-    rig.printer.answer(0x56, codeLevelText("CONT: 5\nENGF: 6\n"));
-    rig.printer.answer(0x10, fail(-3));
-    auto r = readLevels(rig);
+    PrinterRig failing;
+    failing.printer.answer(0x56, codeLevelText("CONT: 5\nENGF: 6\n"));
+    failing.printer.answer(0x10, fail(-3));
+    r = readLevels(failing);
     EXPECT_EQ(r.rc, -3);
     EXPECT_EQ(r.levels, (std::vector<Level>{{7708, 0, "5"}, {7704, 0, "6"}}));
 }

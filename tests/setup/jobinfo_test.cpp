@@ -10,35 +10,17 @@ void parse(JOBINFOSTRINGS& info, const std::string& text) {
 }
 }  // namespace
 
-TEST(JobInfo, SecondTextAddsToTheFirst) {
+TEST(JobInfo, SecondTextAddsToTheFirstKeysAndItems) {
     JOBINFOSTRINGS info;
     parse(info, "HT=a;JN=b");
     parse(info, "UR=c;LS=d");
-    EXPECT_EQ(info.strHT, "a");
-    EXPECT_EQ(info.strJN, "b");
-    EXPECT_EQ(info.strUR, "c");
-    EXPECT_EQ(info.strLS, "d");
+    EXPECT_EQ(info.strHT + info.strJN + info.strUR + info.strLS, "abcd");
     parse(info, "SC=e");   // LS and Other are emptied by every call
-    EXPECT_EQ(info.strLS, "");
-    EXPECT_EQ(info.strSC, "e");
-    EXPECT_EQ(info.strJN, "b");
-}
-
-TEST(JobInfo, KeysAndItems) {
-    JOBINFOSTRINGS info;
-    parse(info, ";;jn=b;Qu:q q;XY=z;;");
-    EXPECT_EQ(info.strJN, "b");
-    EXPECT_EQ(info.strQU, "q q");
-    EXPECT_EQ(info.strOther, "XY");   // the key, not the value
-}
-
-TEST(JobInfo, ItemsWithoutValueChangeNothing) {
-    JOBINFOSTRINGS info;
-    info.strJN = "keep";
-    parse(info, "JN;H;HT=");
-    EXPECT_EQ(info.strJN, "keep");
-    EXPECT_EQ(info.strOther, "");
-    EXPECT_EQ(info.strHT, "");   // three characters: an empty value
+    EXPECT_EQ(info.strLS + "|" + info.strSC + "|" + info.strJN, "|e|b");
+    parse(info, ";;jn=f;Qu:q q;XY=z;;");
+    EXPECT_EQ(info.strJN + "|" + info.strQU + "|" + info.strOther, "f|q q|XY");   // the key, not the value
+    parse(info, "JN;H;HT=");   // items without value change nothing
+    EXPECT_EQ(info.strJN + "|" + info.strOther + "|" + info.strHT, "f||");   // three characters: an empty value
 }
 
 TEST(JobInfo, TextEndsAtItsLengthOrAZeroByte) {

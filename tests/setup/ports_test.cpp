@@ -41,26 +41,13 @@ TEST(AvailablePorts, FailureClearsAllFlags) {
     EXPECT_EQ(flags, (std::vector<int>{1, 1, 1}));
 }
 
-TEST(LoopBack, IsSentWhileBidiIsInactive) {
-    PrinterRig rig;
-    rig.obj.setBidi(0);
-    rig.printer.answer(0x34, Bytes{0x01});
-    EXPECT_EQ(rig.obj.bidiLoopBack(), 0);
-    EXPECT_EQ(rig.printer.lastRequest().code, 0x34);
-    EXPECT_EQ(rig.obj.isBidiActive(), 1);
-}
-
-TEST(PropertyTag, ReadGivesAnEmptyTagWithoutRequest) {
+TEST(PropertyTag, ReadGivesAnEmptyTagWithoutRequestWriteSetsVariable0754) {
     PrinterRig rig;
     KVPrtObj::PROPERTYTAG tag{"old"};
     EXPECT_EQ(rig.obj.bidiGetPropertyTag(&tag), 0);
     EXPECT_EQ(tag.strTag, "");
     EXPECT_EQ(rig.obj.bidiGetPropertyTag(nullptr), -18);
     EXPECT_EQ(rig.printer.requestCount(), 0u);
-}
-
-TEST(PropertyTag, WriteSetsVariable0754) {
-    PrinterRig rig;
     rig.printer.answer(0x4F, Bytes{0x00, 0x07, 0x54});
     EXPECT_EQ(rig.obj.bidiSetPropertyTag("AB"), 0);
     EXPECT_EQ(rig.printer.lastRequest().data, hex("07 54 41 42"));

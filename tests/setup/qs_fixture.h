@@ -14,11 +14,14 @@
 
 #include "kvprtobj/kvprtobj.h"
 #include "qsf_image.h"
+#include "env.h"
 #include "scripted_printer.h"
 #include "temp_dir.h"
 #include "variable_store.h"
 
 namespace qstest {
+
+using kvtest::EnvOverride;
 
 using Message = std::pair<WPARAM, LPARAM>;
 using Messages = std::vector<Message>;
@@ -83,26 +86,6 @@ struct StoredPrinter {
             if (r.code == code && r.data.size() >= 2) out.push_back(r.data[0] << 8 | r.data[1]);
         return out;
     }
-};
-
-// Sets an environment variable for the lifetime of the object.
-class EnvOverride {
-public:
-    EnvOverride(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvOverride() {
-        if (m_had) ::setenv(m_name, m_old.c_str(), 1);
-        else ::unsetenv(m_name);
-    }
-    EnvOverride(const EnvOverride&) = delete;
-    EnvOverride& operator=(const EnvOverride&) = delete;
-
-private:
-    const char* m_name;
-    std::string m_old;
-    bool m_had = false;
 };
 
 // Points the Quick Setup configuration at a file with `text` for the lifetime of the object.

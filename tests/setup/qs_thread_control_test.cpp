@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "kvprtobj/kvprtobj.h"
 
@@ -53,13 +54,9 @@ TEST(QSThreadControl, KeepsTheHostsValuesAndGuardsTheAction) {
     KVPrtObj printer;
     HWND window = CreateMessageWindow(nullptr);
     KVQSThreadControl control("text", vars, 2, &printer, 7, window, 42, KVQSThreadControl::KVTA_NONE);
-    EXPECT_EQ(control.m_strText, "text");
-    EXPECT_EQ(control.m_pVariables, vars);
-    EXPECT_EQ(control.m_uVariableCount, 2u);
-    EXPECT_EQ(control.m_pPrtObj, &printer);
-    EXPECT_EQ(control.m_nValue, 7);
-    EXPECT_EQ(control.m_hWnd, window);
-    EXPECT_EQ(control.m_uWindowParam, 42u);
+    EXPECT_EQ(std::tuple(control.m_strText, control.m_uVariableCount, control.m_nValue, control.m_uWindowParam),
+              std::tuple(CString("text"), 2u, 7, 42u));
+    EXPECT_EQ(std::tuple(control.m_pVariables, control.m_pPrtObj, control.m_hWnd), std::tuple(vars, &printer, window));
     KVQSThreadControl noWindow("", nullptr, 0, nullptr, 0, nullptr, 42, KVQSThreadControl::KVThreadAction(5));
     EXPECT_EQ(noWindow.m_uWindowParam, 0u);
     EXPECT_EQ(noWindow.getKVThreadAction(), 5);

@@ -18,20 +18,6 @@ using kvtest::ByteVec;
 
 namespace {
 
-struct TestPrtObj : kvtest::OpenPrtObj {
-    using OpenPrtObj::OpenPrtObj;
-};
-
-ByteVec readVar(KVPrtObj& obj, ByteVec id) {
-    void* value = nullptr;
-    unsigned long length = 0;
-    long rc = obj.bidiReadOMVar(id.data(), &value, &length);
-    ByteVec out;
-    if (rc == 0) out.assign(static_cast<uint8_t*>(value), static_cast<uint8_t*>(value) + length);
-    ::operator delete(value);
-    return out;
-}
-
 // Takes every alert announced on `handle` and reads its data. A printer
 // announces an alert before it replies to the request that raised it, so
 // once the requests are answered their alerts are all there.
@@ -62,7 +48,7 @@ TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
     }
     unsigned short handle;
     ASSERT_EQ(BceOpenPrinter(uri.c_str(), &handle), 0) << BceLastOpenError();
-    TestPrtObj obj(handle, 1);
+    KVPrtObj obj(handle, 1);
 
     constexpr int kThreads = 8, kRounds = 60;
     std::atomic<int> mismatches{0};
@@ -73,7 +59,7 @@ TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
             for (int i = 0; i < kRounds; ++i) {
                 uint8_t value[2] = {static_cast<uint8_t>(t), static_cast<uint8_t>(i)};
                 if (obj.bidiSetOMVar(id.data(), value, 2) != 0) ++mismatches;
-                if (readVar(obj, id) != ByteVec{id[0], id[1], value[0], value[1]}) ++mismatches;
+                if (kvtest::readVariable(obj, id) != ByteVec{id[0], id[1], value[0], value[1]}) ++mismatches;
             }
         });
     for (auto& th : threads) th.join();
@@ -107,14 +93,14 @@ TEST(ManyPrinters, HundredPrintersThroughOneDaemon) {
     std::vector<std::thread> threads;
     for (int i = 0; i < kPrinters; ++i)
         threads.emplace_back([&, i] {
-            TestPrtObj obj(handles[static_cast<size_t>(i)], 1);
+            KVPrtObj obj(handles[static_cast<size_t>(i)], 1);
             ByteVec id = {0x07, 0x54};
             std::string tag = "PRINTER-" + std::to_string(i);
             if (obj.bidiSetOMVar(id.data(), tag.data(), tag.size()) != 0) ++failures;
             for (int round = 0; round < 10; ++round) {
                 KVPrtObj::PAGECOUNTDATA counts;
                 if (obj.bidiGetPageCounts(&counts) != 0 || counts.dwPageCountType1 == 0) ++failures;
-                if (readVar(obj, id) != kvtest::Bytes().raw(id).text(tag).vec()) ++failures;
+                if (kvtest::readVariable(obj, id) != kvtest::Bytes().raw(id).text(tag).vec()) ++failures;
             }
         });
     for (auto& th : threads) th.join();

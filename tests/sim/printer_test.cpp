@@ -15,23 +15,12 @@ using kvtest::toHex;
 
 namespace {
 
-// A small profile with one of everything, for exact layouts.
+// A small profile for exact layouts.
 constexpr const char* kLayoutProfile = R"({
-  "deviceStatus": [193, 15, 3],
-  "inputStatus": [{"id": 2, "present": 1, "status": 11}],
-  "outputStatus": [{"id": 1, "present": 0, "status": 15}],
-  "alertRecords": {"paperJams": [{"category": 1, "instance": 255, "condition": 1, "extra": "AA BB"}],
-                   "suppliesStatus": [{"category": 8, "instance": 3, "condition": 5, "value": 7}]},
-  "pageCounts": [{"type": 1, "count": 256}, {"type": 2, "count": 42}],
-  "deviceChars": {"byte2": 2, "byte7": 7, "byte11": 11, "memoryBytes": 1048576, "text1": "A", "codeLevel": "x3.1.0.0"},
+  "alertRecords": {"paperJams": [{"category": 1, "instance": 255, "condition": 1, "extra": "AA BB"}]},
   "inputBins": [{"number": 4, "capacity": 500, "byte8": 8, "sizeCode": 81, "name": "Tray 2", "text2": "A4"}],
-  "outputBins": [{"number": 1, "byte1": 1, "capacity": 500, "byte6": 33, "byte7": 128, "name": "Standard Bin"}],
-  "storage": ["FLASH: 1;SIZE:  4096;"],
-  "interpreters": [{"lu": 1, "marker": 65535, "name": "PPDS"}],
   "fonts": {"header": "01", "list": [{"tag": 1, "name": "X", "symbolSet": 341, "height": 12.5},
                                      {"tag": 2, "selector1": 9, "name": "Y", "symbolSet": 64}]},
-  "symbolSets": [{"id": 277, "complement": "0102030405060708", "name": "R8"}],
-  "currentFont": {"tag": 1, "position": 258, "symbolSet": 341, "size": 12},
   "jobs": [{"number": 7, "byte0": 1, "byte3": 2, "priority": 5, "word5": 3, "word7": 4, "bytes9": "09 0A 0B 0C",
             "byte13": 13, "long17": 17, "long21": 21, "long25": 25, "long29": 29, "long33": 33, "long37": 37,
             "info1": "JN=a", "info2": "UR=b"}],
@@ -40,7 +29,6 @@ constexpr const char* kLayoutProfile = R"({
      {"id": 1, "valueA": 1, "pageCount": 1200, "basePageCount": 1000, "valueB": 2, "levelCount": 6, "level": 3,
       "valueC": 4, "counted": "EE", "valueD": 5, "adjustHigh": 1000, "adjustLow": 500, "stepHigh": 60,
       "stepLow": 40, "step": 50}]},
-  "ports": [0, 2, 7],
   "panel": {"width": 4, "height": 2, "text": ["\u00c4", "ok"]},
   "variables": [{"id": "00 4D", "value": {"u8": 0}}, {"id": "07 77", "value": {"be32": 1000}}],
   "miscVariables": [{"id": "00 A7", "value": {"u8": 6}}],
@@ -82,7 +70,9 @@ std::string alertData(SimPrinter& p, unsigned short id) {
 
 }  // namespace
 
-TEST(SimReplies, EveryRequestCodeHasItsLayout) {
+// Layouts the round trip through the library does not pin down: extra bytes,
+// encodings, terminators, records the library reads only in part.
+TEST(SimReplies, LayoutsOfRequests) {
     auto p = load(kLayoutProfile);
     ASSERT_TRUE(p);
     ByteVec jobRecord = Bytes{0x01, 0x00, 0x07, 0x02, 0x05, 0x00, 0x03, 0x00, 0x04, 0x09, 0x0A, 0x0B, 0x0C, 0x0D}
@@ -97,59 +87,27 @@ TEST(SimReplies, EveryRequestCodeHasItsLayout) {
         ByteVec request;
         ByteVec reply;
     } cases[] = {
-        {0x01, {}, hex("01 C1 0F 03")},
-        {0x02, {0}, hex("02 01 02 01 0B")},
-        {0x03, {0}, hex("03 01 01 00 0F")},
         {0x06, {}, hex("06 01 01 FF 01 02 AA BB")},
-        {0x07, {}, hex("07 00")},
-        {0x0C, {}, hex("0C 02 01 00 00 01 00 02 00 00 00 2A")},
-        {0x0D, {0}, hex("0D 01 08 03 05 07")},
-        {0x10, {}, Bytes{0x10}.zeros(2).u8(2).zeros(4).u8(7).zeros(3).u8(11).zeros(7).be32(1048576).zeros(10)
-                       .counted("A").counted("x3.1.0.0").u8(0)},
         {0x12, {}, Bytes{0x12, 0x01, 0x04}.be32(500).zeros(3).u8(8).u8(81).zeros(20).counted("Tray 2").counted("A4")},
-        {0x13, {}, Bytes{0x13, 0x01, 0x01, 0x01}.be32(500).u8(0x21).u8(0x80).counted("Standard Bin")},
-        {0x14, {}, Bytes{0x14, 0x01}.counted("FLASH: 1;SIZE:  4096;")},
-        // The interpreter's name carries its terminating zero byte inside its length.
-        {0x20, {0xFF}, Bytes{0x20, 0x01, 0x01}.zeros(6).be16(0xFFFF).zeros(6).u8(5).text("PPDS").u8(0)},
         {0x21, {0, 0, 0}, Bytes{0x21, 0x00}.be16(1).u8(1).u8(1).raw(fontX).raw({0xFE, 0xFF, 0, 0})},
         {0x21, {9, 0, 0}, Bytes{0x21, 0x00}.be16(2).u8(1).u8(1).raw(fontX).raw(fontY).raw({0xFE, 0xFF, 0, 0})},
-        {0x31, {1}, hex("31")},
         {0x34, {1, 2}, hex("34 01 02")},
         {0x43, {}, hex("43 8E 20 20 20 6F 6B 20 20")},   // code page 850: \u00c4 is 8E
-        {0x4E, {0x00, 0x4D}, hex("4E 00 00 4D 00")},
-        {0x56, {0x00, 0xA7}, hex("56 00 00 A7 06")},
-        {0x57, {0x00, 0xB1}, hex("57 00 00 B1")},
-        {0x57, {0x00, 0xB0}, hex("57 00 00 B0")},
         {0x75, hex("FF 00 00 00 40"), Bytes{0x75, 0x02, 0x00, 0x01}.be16(1).be16(0).be16(51).raw(jobRecord)},
-        {0x75, hex("FF 00 08 00 01"), hex("75 02 00 01 00 00 00 00")},
-        {0x8D, {0x01, 0x03}, hex("8D 00 01 01")},
-        {0x8D, {0x00}, hex("8D 00 00 01")},
-        {0x8E, {}, hex("8E 00 00")},
-        {0x8F, {}, Bytes{0x8F, 0x00, 0x01, 0x03}.counted("Tray")},
         {0x94, hex("02 00 4D 07 77"), hex("94 00 00 4D 01 00 07 77 04 00 00 03 E8")},
         {0x94, hex("01 12 34"), hex("94 00")},   // unknown ids are left out
-        {0x95, {}, Bytes{0x95, 0x00}.be16(1).be16(277).raw(hex("01 02 03 04 05 06 07 08")).counted("R8")},
-        {0x96, {}, hex("96 00 01 01 02 01 55 00 00 00 0C")},
         {0x98, hex("09 00 08"), hex("98 01")},   // no such job
-        {0x9A, {0}, Bytes{0x9A, 0x02, 0x01, 0xAA, 0x01, 0x00, 0x01, 0x01, 0x01}.be32(1).be32(1200).be32(1000).be32(2)
-                        .raw({6, 3, 4, 1, 0xEE}).be32(5).be16(1000).be16(500).be16(60).be16(40).be16(50)},
-        {0x9B, {}, hex("9B 03 00 02 07")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ask(*p, c.code, c.request), toHex(c.reply)) << "request " << std::hex << c.code;
 }
 
+// The round trip decodes the alerts of every family; what it cannot see: an
+// alert of no family, an id without alert, the toner alert's copy of 9A.
 TEST(SimReplies, HeldAlertsHaveTheLayoutOfTheirFamily) {
     auto p = load(kLayoutProfile);
     ASSERT_TRUE(p);
-    EXPECT_EQ(alertData(*p, 1), "C1 0F 03");
-    EXPECT_EQ(alertData(*p, 2), toHex(Bytes(hex("03 01 01 01 02 03 04 05 00 00 00 01 00 00 00 02 00 00 00 03 00 00 06 04"))
-                                          .text("JN=a").counted("T").zeros(4).be16(0).be32(4).be32(5)
-                                          .raw({9, 1, 4, 1}).be32(0x0A0B0C0D)));
     EXPECT_EQ(alertData(*p, 3), "E1 61 62 20 20 20 20 20 20");
-    EXPECT_EQ(alertData(*p, 4), toHex(Bytes{0x03, 0x20, 0x01, 0x00, 0x07}.zeros(14).be32(17)));
-    EXPECT_EQ(alertData(*p, 5), "03 40 09 07 54 58");
-    EXPECT_EQ(alertData(*p, 6), "03 40 0C 05");
     std::string tonerReply = ask(*p, 0x9A, {0});
     EXPECT_EQ(alertData(*p, 7), "03 80 01" + tonerReply.substr(5));   // the toner data after 9A 02
     EXPECT_EQ(alertData(*p, 8), "01");
@@ -173,22 +131,6 @@ TEST(SimReplies, BufferRulesOfTheEngine) {
     unsigned long size = sizeof data;
     EXPECT_EQ(p->queryAlerts(0, id, 2, data, &size), 0);
     EXPECT_EQ(size, 3000u);
-}
-
-TEST(SimReplies, TheLibraryGrowsItsBufferForLongReplies) {
-    std::string text(5000, 'L');
-    auto p = load(("{\"miscVariables\": [{\"id\": \"00 A6\", \"value\": \"" + text + "\"}]}").c_str());
-    ASSERT_TRUE(p);
-    unsigned short handle;
-    ASSERT_EQ(BceAttachPrinter(p, &handle), 0);
-    KVPrtObj obj(handle, 1);
-    uint8_t id[2] = {0x00, 0xA6};
-    void* value = nullptr;
-    unsigned long length = 0;
-    ASSERT_EQ(obj.bidiReadMiscVar(id, &value, &length, 0), 0);
-    EXPECT_EQ(std::string(static_cast<char*>(value), length), text);
-    ::operator delete(value);
-    BceClosePrinter(handle);
 }
 
 TEST(SimReplies, UnknownRequestsAndMalformedDataAreInvalid) {
@@ -242,20 +184,13 @@ TEST(SimState, PanelFollowsItsLockAndButtonsAndAnnouncesEveryPress) {
     EXPECT_EQ(alertData(*p, heard[2].first).substr(3, 59), line("READY"));   // locked text at the time
     EXPECT_EQ(alertData(*p, heard[3].first), "03 40 09 00 4D 00");
 
-    // Reset shows the first text again; continue clears the operator interventions.
-    EXPECT_EQ(ask(*p, 0x57, hex("00 B1")), "57 00 00 B1");
-    EXPECT_EQ(panel().substr(3, 59), line("READY"));
-    EXPECT_EQ(ask(*p, 0x07), "07 02 03 02 FF 00 04 FF 01 00");
-    EXPECT_EQ(ask(*p, 0x57, hex("00 B0")), "57 00 00 B0");
-    EXPECT_EQ(ask(*p, 0x07), "07 00");
-
     // A button may set the lock itself.
     auto q = load(R"({"panel": {"buttons": [{"code": 9, "lock": 1}]}})");
     ASSERT_EQ(ask(*q, 0x40, hex("00 00 09")), "40");
     EXPECT_EQ(q->variable(0x004D), ByteVec{1});
 }
 
-TEST(SimState, JobsAreDeletedAndReprioritisedWithTransitionAlerts) {
+TEST(SimState, JobsAreDeletedByEitherCodeWithTransitionAlerts) {
     auto p = SimPrinter::fromDefault();
     std::vector<unsigned short> ids;
     p->addAlertListener([&](unsigned short id, unsigned long family) {
@@ -270,31 +205,16 @@ TEST(SimState, JobsAreDeletedAndReprioritisedWithTransitionAlerts) {
     ASSERT_EQ(ids.size(), 1u);
     EXPECT_EQ(alertData(*p, ids[0]).substr(0, 20), "03 20 01 00 0D 01 03");   // the deleted job's record
 
-    EXPECT_EQ(ask(*p, 0x98, hex("09 00 0C")), "98 00");
-    std::string job12 = ask(*p, 0x75, hex("FF 00 0C 00 01"));
-    EXPECT_EQ(job12.substr(3 * 10, 14), "01 00 0C 02 09");   // record bytes 0-4: the priority is byte 4
     EXPECT_EQ(ask(*p, 0x77, hex("00 0C")), "77");         // the other delete code
-    EXPECT_EQ(ids.size(), 3u);
+    EXPECT_EQ(ids.size(), 2u);
 }
 
-TEST(SimState, NamesFontsAndTheTonerPageCountKeepWhatIsWritten) {
+TEST(SimState, AnEmptyNameReplacesTheEntry) {
     auto p = load(kLayoutProfile);
     ASSERT_TRUE(p);
     EXPECT_EQ(ask(*p, 0x91, hex("01 02 05 54 72 61 79 00")), "91");
-    EXPECT_EQ(ask(*p, 0x91, hex("01 03 01 00")), "91");   // an empty name replaces Tray
+    EXPECT_EQ(ask(*p, 0x91, hex("01 03 01 00")), "91");
     EXPECT_EQ(ask(*p, 0x8F), "8F 00 02 03 00 02 04 54 72 61 79");
-    EXPECT_EQ(ask(*p, 0x92, hex("01 01 02 42 00")), "92");
-    EXPECT_EQ(ask(*p, 0x8E), "8E 00 01 01 01 42");
-
-    EXPECT_EQ(ask(*p, 0x97, hex("02 00 05 00 0E 00 00 00 0A")), "97 00 00");
-    EXPECT_EQ(ask(*p, 0x96), "96 00 02 00 05 00 0E 00 00 00 0A");
-
-    EXPECT_EQ(ask(*p, 0x4F, hex("07 77 00 00 04 B0")), "4F 00 07 77");
-    EXPECT_NE(ask(*p, 0x9A, {0}).find("00 00 04 B0 00 00 04 B0"), std::string::npos);   // page count = base page count
-
-    ASSERT_EQ(ask(*p, 0x4F, hex("00 4D 01")), "4F 00 00 4D");
-    EXPECT_EQ(ask(*p, 0x6D, {0}), "6D");                  // NVRAM reset restores the variables
-    EXPECT_EQ(ask(*p, 0x4E, hex("00 4D")), "4E 00 00 4D 00");
 }
 
 TEST(SimAlerts, RaisedAlertsGetFreshIdsAndReachTheEngineAndTheListeners) {
@@ -330,21 +250,7 @@ TEST(SimAlerts, RaisedAlertsGetFreshIdsAndReachTheEngineAndTheListeners) {
     BceClosePrinter(handle);
 }
 
-TEST(SimIdentity, InformationNameAndAddressComeFromTheProfile) {
-    auto p = SimPrinter::fromDefault();
-    PRTINFO info{};
-    ASSERT_EQ(p->getPrtInfo(&info, 1), 0);
-    EXPECT_STREQ(info.szModelName, "SIM LASER 40");
-    EXPECT_EQ(info.ulAttachment, 0x02u | PRTINFO_HAS_IP);
-    char name[80], address[80];
-    ASSERT_EQ(p->getPrinterName(0x02, name, address), 0);
-    EXPECT_STREQ(name, "SIMLASER40");
-    EXPECT_EQ(p->getPrinterName(0x04, name, address), BCE_E_INVALID);
-    NETADDRESS_LEVEL2 net{};
-    ASSERT_EQ(p->getPrinterAddrEx(0x02, &net, 2), 0);
-    EXPECT_EQ(net.ulNetType, 0x02u);
-    EXPECT_EQ(net.ulPort, 9100u);
-
+TEST(SimIdentity, CreateReportsTheProfileItCannotRead) {
     char message[256] = "";
     BcePrinter* created = kvprtsim_create("/nonexistent.json", message, sizeof message);
     EXPECT_EQ(created, nullptr);

@@ -17,4 +17,5 @@
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
 #include "kvprtobj/quicksetup.h"
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/zorbce.h"

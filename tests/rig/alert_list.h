@@ -1,4 +1,4 @@
-// Alert lists and bit-field words as comparable values for the alerts suites.
+// Alert lists and bit-field words as comparable values (alerts and round-trip suites).
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,404 @@
+// kvprt run as a program: its JSON output against the built-in profile (or,
+// for decoded values, against the library reading an in-process simulated
+// printer), the embedded printer and kvprtsimd over TCP alike; Quick Setup
+// between two printers; and the error cases.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+#include <kvprtobj/kvprtobj.h>
+#include <kvprtobj/kvprtsim.h>
+
+#include "sim_daemon.h"
+#include "temp_dir.h"
+#include "tests/sim/profile_json.h"
+#include "tools/kvprt/texts.h"
+
+extern char** environ;
+
+namespace {
+
+using simtest::json;
+
+struct Outcome {
+    int status = -1;
+    std::string out, err;
+    json parsed() const { return json::parse(out); }
+};
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs kvprt with `args`, standard output and error into files.
+Outcome kvprt(const std::vector<std::string>& args) {
+    kvtest::TempDir dir;
+    std::vector<std::string> argv = {KVPRT_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (auto& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
+    pid_t pid;
+    Outcome run;
+    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = slurp(dir.file("out"));
+    run.err = slurp(dir.file("err"));
+    return run;
+}
+
+Outcome kvprtJson(const std::string& uri, std::vector<std::string> args) {
+    args.insert(args.begin(), {"--json", "--printer", uri});
+    return kvprt(args);
+}
+
+// The library's own reading of a printer of the built-in profile, for values
+// that are decoded rather than stated in the profile.
+KVPrtObj& library() {
+    static KVPrtObj* obj = [] {
+        unsigned short handle = 0;
+        BceAttachPrinter(kvsim::SimPrinter::fromDefault(), &handle);
+        return new KVPrtObj(handle, KVPrtObj::PRINTER_TYPE_0, 1);
+    }();
+    return *obj;
+}
+
+const json& profile() { return simtest::defaultProfile(); }
+std::string str(const json& v) { return v.get<std::string>(); }
+std::string hexOf(const kvtest::ByteVec& bytes) { return kvtest::toHex(bytes); }
+
+const json& variable(const std::string& id) { return simtest::variableNamed(profile(), "variables", id); }
+
+void expectPanel(const json& panel, const json& lines, bool locked) {
+    EXPECT_EQ(panel["lines"], lines);
+    EXPECT_EQ(panel["locked"], locked);
+}
+
+// One row per command: its arguments and what its JSON must hold. Rows that
+// change the printer run on a printer of their own.
+struct CommandRow {
+    const char* name;
+    std::vector<std::string> args;
+    void (*check)(const json& out);
+};
+
+const CommandRow kCommands[] = {
+    {"info", {"info"}, [](const json& out) {
+         const json& p = out["printer"];
+         const json& id = profile()["identity"];
+         EXPECT_EQ(p["model"], id["model"]);
+         EXPECT_EQ(p["serial"], id["serial"]);
+         EXPECT_EQ(p["portName"], id["portName"]);
+         EXPECT_EQ(p["protocols"], id["netTypes"]);
+         EXPECT_EQ(p["names"]["net2"], profile()["names"][0]["name"]);
+         EXPECT_EQ(p["networkAddress"]["port"], profile()["netAddress"]["port"]);
+         EXPECT_EQ(p["propertyTag"], variable("07 54")["value"]["text"]);
+         EXPECT_EQ(out["deviceChars"]["codeLevel"], profile()["deviceChars"]["codeLevel"]);
+         EXPECT_EQ(out["deviceChars"]["memoryKB"], profile()["deviceChars"]["memoryBytes"].get<uint32_t>() / 1024);
+     }},
+    {"levels", {"levels"}, [](const json& out) {
+         int count = 0;
+         KVPrtObj::CODELEVELS* levels = nullptr;
+         ASSERT_EQ(library().bidiGetCodeLevels(count, &levels), 0);
+         ASSERT_EQ(out["codeLevels"].size(), static_cast<size_t>(count));
+         for (int i = 0; i < count; ++i) {
+             EXPECT_EQ(out["codeLevels"][i]["component"], levels[i].lComponentId);
+             EXPECT_EQ(out["codeLevels"][i]["level"], levels[i].strCodeLevel);
+         }
+         delete[] levels;
+     }},
+    {"bins", {"bins"}, [](const json& out) {
+         ASSERT_EQ(out["inputBins"].size(), profile()["inputBins"].size());
+         for (size_t i = 0; i < out["inputBins"].size(); ++i) {
+             const json &bin = out["inputBins"][i], &expected = profile()["inputBins"][i];
+             EXPECT_EQ(bin["number"], expected["number"]);
+             EXPECT_EQ(bin["capacity"], expected["capacity"]);
+             EXPECT_EQ(bin["name"], expected.value("name", ""));
+             EXPECT_EQ(bin["text"], kvprt::inputBinText(bin["id"]));
+         }
+         ASSERT_EQ(out["outputBins"].size(), profile()["outputBins"].size());
+         for (size_t i = 0; i < out["outputBins"].size(); ++i) {
+             const json &bin = out["outputBins"][i], &expected = profile()["outputBins"][i];
+             EXPECT_EQ(bin["number"], expected["number"]);
+             EXPECT_EQ(bin["capacity"], expected["capacity"]);
+             EXPECT_EQ(bin["text"], kvprt::outputBinText(bin["id"]));
+         }
+         EXPECT_EQ(out["outputBins"][0]["nickname"], profile()["binNicknames"][0]["name"]);
+         EXPECT_EQ(out["formNames"], profile()["formNames"]);
+     }},
+    {"storage", {"storage"}, [](const json& out) {
+         KVPrtObj::STORAGEOPTIONS so;
+         ASSERT_EQ(library().bidiGetStorageOptions(&so), 0);
+         EXPECT_EQ(out["storage"]["flash"]["size"], so.lFlashField2);
+         EXPECT_EQ(out["storage"]["flash"]["free"], so.lFlashField3);
+         EXPECT_EQ(out["storage"]["disk"]["size"], so.lDiskField2);
+         EXPECT_EQ(out["storage"]["fontCartridge"]["name"], so.strCartridgeField4);
+     }},
+    {"interpreters", {"interpreters"}, [](const json& out) {
+         for (const json& i : out["interpreters"]) {
+             json lu = nullptr;
+             for (const json& entry : profile()["interpreters"])
+                 if (entry["name"] == i["name"]) lu = entry["lu"];
+             EXPECT_EQ(i["lu"], lu) << i["name"];
+         }
+     }},
+    {"fonts", {"fonts"}, [](const json& out) {
+         unsigned short count = 0;
+         _FONTDETAILS* fonts = nullptr;
+         ASSERT_EQ(library().bidiGetFontDetails(0, 0, &count, &fonts), 0);
+         ASSERT_EQ(out["fonts"]["list"].size(), count);
+         for (unsigned i = 0; i < count; ++i) EXPECT_EQ(out["fonts"]["list"][i]["position"], fonts[i].usPosition);
+         delete[] fonts;
+         const json& current = profile()["currentFont"];
+         EXPECT_EQ(out["fonts"]["current"]["symbolSet"], current["symbolSet"]);
+         EXPECT_EQ(out["fonts"]["current"]["size"], current["size"]);
+     }},
+    {"symbolsets", {"symbolsets"}, [](const json& out) {
+         ASSERT_EQ(out["symbolSets"].size(), profile()["symbolSets"].size());
+         for (size_t i = 0; i < out["symbolSets"].size(); ++i) {
+             const json &set = out["symbolSets"][i], &expected = profile()["symbolSets"][i];
+             EXPECT_EQ(set["id"], expected["id"]);
+             EXPECT_EQ(set["name"], expected["name"]);
+             EXPECT_EQ(set["complement"], expected["complement"]);
+         }
+     }},
+    {"status", {"status"}, [](const json& out) {
+         const json& status = profile()["deviceStatus"];
+         EXPECT_EQ(out["deviceStatus"]["byte0Bit0"], status[0].get<unsigned>() & 1);
+         EXPECT_EQ(out["deviceStatus"]["byte1"], status[1].get<unsigned>() & 0x0F);
+         using ListQuery = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
+         const std::pair<const char*, ListQuery> families[] = {
+             {"inputStatus", &KVPrtObj::bidiQueryInputStatus},   {"outputStatus", &KVPrtObj::bidiQueryOutputStatus},
+             {"paperJams", &KVPrtObj::bidiQueryPaperJams},       {"operatorIntervention", &KVPrtObj::bidiQueryOperatorIV},
+             {"warnings", &KVPrtObj::bidiQueryWarnings},         {"serviceRequired", &KVPrtObj::bidiQueryServiceReq},
+             {"configChanges", &KVPrtObj::bidiQueryConfigChg},   {"supplies", &KVPrtObj::bidiQuerySupplies},
+             {"suppliesStatus", &KVPrtObj::bidiQuerySuppliesStatus}};
+         for (auto [key, query] : families) {
+             unsigned int count = 0;
+             KVPrtObj::KVPALERTDATA* list = nullptr;
+             ASSERT_EQ((library().*query)(&count, &list), 0);
+             const json& shown = out["alerts"][key];
+             ASSERT_EQ(shown.size(), count) << key;
+             for (unsigned i = 0; i < count; ++i) {
+                 EXPECT_EQ(shown[i]["id"], list[i].usAlertId) << key;
+                 EXPECT_EQ(shown[i]["value"], list[i].usAlertValue) << key;
+                 EXPECT_EQ(shown[i]["text"], kvprt::alertText(list[i].usAlertId, list[i].usAlertValue)) << key;
+             }
+             ::operator delete(list);
+         }
+     }},
+    {"toner", {"toner"}, [](const json& out) {
+         KvTonerPrediction prediction(&library());
+         KvTonerPrediction::TonerInfoArray supplies;
+         ASSERT_EQ(prediction.bidiQueryTonerInfo(supplies), 0);
+         ASSERT_EQ(out["toner"].size(), supplies.numSupplies());
+         const json& expected = profile()["toner"]["supplies"][0];
+         EXPECT_EQ(out["toner"][0]["supply"], expected["id"]);
+         EXPECT_EQ(out["toner"][0]["pageCount"], expected["pageCount"]);
+         EXPECT_EQ(out["toner"][0]["level"], expected["level"]);
+         EXPECT_EQ(out["toner"][0]["estimate"], supplies[0]->lEstimate);
+         EXPECT_EQ(out["toner"][0]["gauge"], supplies[0]->byGauge1);
+     }},
+    {"toner reset-count", {"toner", "reset-count"}, [](const json& out) {
+         EXPECT_EQ(out["toner"][0]["basePageCount"], out["toner"][0]["pageCount"]);
+     }},
+    {"pagecounts", {"pagecounts"}, [](const json& out) {
+         for (const json& c : profile()["pageCounts"])
+             EXPECT_EQ(out["pageCounts"]["type" + std::to_string(c["type"].get<int>())], c["count"]);
+     }},
+    {"pagecounts reset-host", {"pagecounts", "reset-host"}, [](const json& out) {
+         EXPECT_EQ(out["pageCounts"]["type" + std::to_string(profile()["hostPageCountType"].get<int>())], 0);
+     }},
+    {"jobs", {"jobs"}, [](const json& out) {
+         ASSERT_EQ(out["jobs"].size(), profile()["jobs"].size());
+         for (size_t i = 0; i < out["jobs"].size(); ++i) {
+             const json& expected = profile()["jobs"][i];
+             EXPECT_EQ(out["jobs"][i]["number"], expected["number"]);
+             EXPECT_EQ(out["jobs"][i]["byte4"], expected["priority"]);
+             EXPECT_NE(str(expected["info1"]).find("JN=" + str(out["jobs"][i]["name"])), std::string::npos);
+         }
+     }},
+    {"jobs delete", {"jobs", "delete", "13"}, [](const json& out) { EXPECT_EQ(out["deleted"], 13); }},
+    {"jobs priority", {"jobs", "priority", "13", "9"}, [](const json& out) { EXPECT_EQ(out["answer"], 0); }},
+    {"panel show", {"panel", "show"}, [](const json& out) { expectPanel(out["panel"], profile()["panel"]["text"], false); }},
+    {"panel lock", {"panel", "lock"}, [](const json& out) {
+         expectPanel(out["panel"], profile()["panel"]["lockedText"], true);
+     }},
+    {"panel press", {"panel", "press", "0x01"}, [](const json& out) {
+         expectPanel(out["panel"], profile()["panel"]["buttons"][1]["text"], false);
+     }},
+    {"panel continue", {"panel", "continue"}, [](const json& out) { EXPECT_TRUE(out.contains("panel")); }},
+    {"var get", {"var", "get", "0754", "01 04"}, [](const json& out) {
+         EXPECT_EQ(out["variables"][0]["text"], variable("07 54")["value"]["text"]);
+         EXPECT_EQ(out["variables"][1]["value"], hexOf(simtest::valueBytes(variable("01 04")["value"])));
+     }},
+    {"var set", {"var", "set", "01 04", "00 42"}, [](const json& out) { EXPECT_EQ(out["variables"][0]["value"], "00 42"); }},
+    {"ports", {"ports"}, [](const json& out) { EXPECT_EQ(out["ports"], profile()["ports"]); }},
+    {"loopback", {"loopback"}, [](const json& out) { EXPECT_EQ(out["loopback"], true); }},
+    {"offline", {"offline"}, [](const json& out) { EXPECT_EQ(out["remote"], "offline"); }},
+    {"online", {"online"}, [](const json& out) { EXPECT_EQ(out["remote"], "online"); }},
+    {"storage ls", {"storage", "ls", "disk"}, [](const json& out) {
+         const json& device = profile()["storageDevices"][1];
+         const json& files = out["directory"]["files"];
+         EXPECT_EQ(out["directory"]["capacity"], device["capacity"]);
+         ASSERT_EQ(files.size(), device["files"].size());
+         for (size_t i = 0; i < files.size(); ++i) {
+             const json& f = device["files"][i];
+             EXPECT_EQ(files[i]["name"], f["name"]);
+             EXPECT_EQ(files[i]["size"], f.contains("size") ? f["size"].get<size_t>() : str(f["content"]).size());
+         }
+     }},
+    {"storage cp", {"storage", "cp", "macros/letterhead.mac", "flash", "disk"},
+     [](const json& out) { EXPECT_EQ(out["copied"], "macros/letterhead.mac"); }},
+    {"storage rm", {"storage", "rm", "flash", "fonts/ocr-b.ttf"},
+     [](const json& out) { EXPECT_EQ(out["deleted"], "fonts/ocr-b.ttf"); }},
+    {"storage format", {"storage", "format", "disk"}, [](const json& out) { EXPECT_EQ(out["formatted"], "disk"); }},
+    {"report", {"report"}, [](const json& out) {
+         for (const char* key : {"printer", "deviceChars", "codeLevels", "inputBins", "outputBins", "storage",
+                                 "interpreters", "deviceStatus", "alerts", "panel", "toner", "pageCounts", "jobs"})
+             EXPECT_TRUE(out.contains(key)) << key;
+     }},
+};
+
+void runCommands(const std::function<std::string(size_t row)>& uriOf) {
+    for (size_t i = 0; i < std::size(kCommands); ++i) {
+        const CommandRow& row = kCommands[i];
+        SCOPED_TRACE(row.name);
+        Outcome run = kvprtJson(uriOf(i), row.args);
+        ASSERT_EQ(run.status, 0) << run.err;
+        row.check(run.parsed());
+    }
+}
+
+TEST(Kvprt, EveryCommandOnTheEmbeddedPrinter) {
+    runCommands([](size_t) { return std::string("sim:"); });
+}
+
+TEST(Kvprt, EveryCommandOverTcp) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(std::size(kCommands))});
+    runCommands([&](size_t row) { return daemon.uri(std::to_string(row)); });
+}
+
+TEST(Kvprt, ReportForPeopleNamesEverySection) {
+    Outcome run = kvprt({"report"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* heading : {"Printer", "Code levels", "Input bins", "Alerts", "Toner", "Jobs"})
+        EXPECT_NE(("\n" + run.out).find(std::string("\n") + heading + "\n"), std::string::npos) << heading;
+    EXPECT_NE(run.out.find(str(profile()["identity"]["model"])), std::string::npos);
+}
+
+// Every family of the profile's alerts arrives and is decoded by its family.
+TEST(Kvprt, WatchDecodesPushedAlertsOfEveryFamily) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--raise-alerts-ms", "20"});
+    const size_t count = profile()["alerts"].size();
+    Outcome run = kvprtJson(daemon.uri(), {"watch", "--count", std::to_string(count), "--timeout", "10"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::map<std::string, json> byFamily;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        json event = json::parse(line);
+        ASSERT_FALSE(event["data"].is_null()) << line;
+        byFamily[str(event["familyName"])] = event["data"];
+    }
+    for (const json& alert : profile()["alerts"]) EXPECT_TRUE(byFamily.count(str(alert["family"]))) << alert["family"];
+    EXPECT_EQ(byFamily["operatorPanel"]["lines"], profile()["alerts"][2]["text"]);
+    EXPECT_EQ(byFamily["jobTransition"]["number"], profile()["alerts"][3]["job"]["number"]);
+    EXPECT_EQ(byFamily["jobStatus"]["text"], profile()["alerts"][1]["text"]);
+}
+
+// A variable changed on the first printer arrives on the second.
+TEST(Kvprt, QuickSetupReceiveThenSendBetweenTwoPrinters) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", "2"});
+    kvtest::TempDir dir;
+    const std::string file = dir.file("settings.qsf");
+    ASSERT_EQ(kvprtJson(daemon.uri("0"), {"var", "set", "0102", "07"}).status, 0);
+
+    Outcome receive = kvprtJson(daemon.uri("0"), {"qs", "receive", file});
+    ASSERT_EQ(receive.status, 0) << receive.err;
+    const json q = receive.parsed()["quickSetup"];
+    EXPECT_GT(q["steps"].get<int>(), 0);
+    EXPECT_EQ(q["progress"], q["steps"]);
+    EXPECT_NE(receive.err.find("receive: " + q["steps"].dump() + "/" + q["steps"].dump()), std::string::npos);
+
+    Outcome send = kvprtJson(daemon.uri("1"), {"qs", "send", file});
+    ASSERT_EQ(send.status, 0) << send.err;
+    EXPECT_EQ(send.parsed()["quickSetup"]["errors"].size(), 0u);
+    EXPECT_EQ(kvprtJson(daemon.uri("1"), {"var", "get", "0102"}).parsed()["variables"][0]["value"], "07");
+}
+
+TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
+    kvtest::TempDir dir;
+    const std::string notQsf = dir.file("not.qsf");
+    std::ofstream(notQsf) << "not a Quick Setup file";
+    struct ErrorRow {
+        std::vector<std::string> args;
+        int status;
+        const char* message;   // in standard error
+    };
+    const ErrorRow rows[] = {
+        {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
+        {{}, 2, "no command given"},
+        {{"--printer", "lpd://printer", "info"}, 1, "BceOpenPrinter: -22 (malformed printer address or profile)"},
+        {{"--printer", "tcp://127.0.0.1:1", "info"}, 1, "-10 (bidi channel down: the printer cannot be reached)"},
+        {{"jobs", "delete", "999"}, 1, "bidiDeleteJob: -3 (invalid request or data)"},
+        {{"qs", "send", notQsf}, 1, "bidiQuickSetupSend: 2 (not a Quick Setup file for this printer type)"},
+        {{"watch", "--timeout", "0.3"}, 1, "BceWaitAlert: -24 (no alert arrived in time)"},
+        {{"var", "get", "01"}, 2, "a variable id is two bytes"},
+        {{"storage", "rm", "disk", "no such file"}, 1, "bidiDeviceDeleteFile: -31 (no such file on the storage device)"},
+        {{"storage", "ls", "tape"}, 2, "a device is flash or disk"},
+    };
+    for (const ErrorRow& row : rows) {
+        Outcome run = kvprt(row.args);
+        SCOPED_TRACE(row.message);
+        EXPECT_EQ(run.status, row.status);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    }
+    // A report shows what it can: the failed section holds its error.
+    const std::string empty = dir.file("empty.json");
+    std::ofstream(empty) << "{}";
+    Outcome report = kvprtJson("sim:" + empty, {"report"});
+    EXPECT_EQ(report.status, 1);
+    EXPECT_EQ(report.parsed()["codeLevels"]["error"]["operation"], "bidiGetCodeLevels");
+    EXPECT_EQ(report.parsed()["jobs"], json::array());
+
+    // With --json the error is an object on standard output too.
+    Outcome run = kvprtJson("lpd://printer", {"info"});
+    EXPECT_EQ(run.parsed()["error"]["code"], -22);
+    EXPECT_EQ(run.parsed()["error"]["operation"], "BceOpenPrinter");
+}
+
+// Every alert id the decoders produce has a text of its own.
+TEST(KvprtTexts, EveryProducedIdHasItsText) {
+    std::vector<unsigned> ids = {6102, 6103, 6104, 6105, 6106, 6107, 6108, 6113, 6114, 6115, 6117, 6118,
+                                 6164, 6166, 6167, 6168, 6169, 6171, 6172, 6173, 6174, 6175, 6176, 6177,
+                                 6178, 6182, 6183, 6184, 6188, 6208, 6209};
+    for (unsigned id = 6119; id <= 6141; ++id) ids.push_back(id);
+    for (unsigned id = 6190; id <= 6204; ++id) ids.push_back(id);
+    for (unsigned id = 6219; id <= 6224; ++id) ids.push_back(id);
+    for (unsigned id = 6226; id <= 6257; ++id) ids.push_back(id);
+    for (unsigned id : ids) EXPECT_TRUE(kvprt::knownAlert(id)) << id;
+    EXPECT_EQ(kvprt::alertText(6209, 0x0203), "Input source 2: state 3");
+    EXPECT_EQ(kvprt::alertText(6113, 4), "Input source 4 is empty");
+    for (unsigned id = 7101; id <= 7112; ++id) EXPECT_NE(kvprt::inputBinText(id), kvprt::inputBinText(0)) << id;
+    for (unsigned id = 7203; id <= 7224; ++id) EXPECT_NE(kvprt::outputBinText(id), kvprt::outputBinText(0)) << id;
+    EXPECT_NE(kvprt::outputBinText(7201), kvprt::outputBinText(0));   // 7202 is given to no bin
+    for (unsigned code = 7701; code <= 7710; ++code) EXPECT_NE(kvprt::componentText(code), kvprt::componentText(0));
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+#include "command.h"
+
+#include <iostream>
+
+namespace kvprt {
+
+Printer& Context::printer() {
+    if (!m_printer) m_printer = std::make_unique<Printer>(uri);
+    return *m_printer;
+}
+
+void Context::emit(const json& data, const Renderer& render) const {
+    if (jsonOutput)
+        std::cout << data.dump(2) << '\n';
+    else
+        render(data, std::cout);
+    std::cout.flush();
+}
+
+json failureJson(const Failure& failure) {
+    return {{"operation", failure.operation()},
+            {"code", failure.code()},
+            {"text", failure.codeText()},
+            {"message", failure.message()}};
+}
+
+namespace {
+int partialFailures = 0;
+}
+
+json partialFailure(const Failure& failure) {
+    std::cerr << "kvprt: " << failure.message() << '\n';
+    ++partialFailures;
+    return failureJson(failure);
+}
+
+int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings) {
+    Printer& printer = ctx.printer();
+    json data = json::object();
+    int status = kExitOk;
+    const int partialBefore = partialFailures;
+    for (const Section* s : sections) {
+        try {
+            data[s->key] = s->gather(printer);
+        } catch (const Failure& f) {
+            std::cerr << "kvprt: " << s->title << ": " << f.message() << '\n';
+            data[s->key] = {{"error", failureJson(f)}};
+            status = kExitFailed;
+        }
+    }
+    if (partialFailures != partialBefore) status = kExitFailed;
+    ctx.emit(data, [&](const json& d, std::ostream& out) {
+        bool first = true;
+        for (const Section* s : sections) {
+            const json& value = d[s->key];
+            bool failed = value.is_object() && value.contains("error");
+            if (headings) {
+                if (!first) out << '\n';
+                heading(out, s->title);
+                if (failed) out << "  unavailable: " << value["error"]["message"].get<std::string>() << '\n';
+            }
+            if (!failed) s->render(value, out);
+            first = false;
+        }
+    });
+    return status;
+}
+
+CLI::App* addSectionCommand(CLI::App& app, Context& ctx, const std::string& name, const std::string& description,
+                            std::vector<const Section*> sections) {
+    CLI::App* cmd = app.add_subcommand(name, description);
+    cmd->callback([&ctx, sections, cmd] {
+        if (!cmd->get_subcommands().empty()) return;   // a subcommand of its own was chosen
+        ctx.action = [&ctx, sections] { return runSections(ctx, sections, sections.size() > 1); };
+    });
+    return cmd;
+}
+
+}  // namespace kvprt

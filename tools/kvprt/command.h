@@ -1,0 +1,87 @@
+// What every command of kvprt shares: the global options, the printer
+// (opened on first use), and sections. A section is one part of a printer's
+// state: it gathers a JSON value (the --json schema, docs/kvprt.md) and
+// renders that value for people, so both outputs show the same data.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "output.h"
+#include "session.h"
+
+namespace kvprt {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;   // an operation failed (the printer, a file, Quick Setup)
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+using Renderer = std::function<void(const json&, std::ostream&)>;
+
+class Context {
+public:
+    std::string uri = "sim:";
+    bool jsonOutput = false;   // --json
+    // Set by the command that the command line chose; run after parsing.
+    std::function<int()> action;
+
+    // The printer of --printer, opened on first use.
+    Printer& printer();
+    // Writes `data` as JSON, or renders it for people.
+    void emit(const json& data, const Renderer& render) const;
+
+private:
+    std::unique_ptr<Printer> m_printer;
+};
+
+struct Section {
+    std::string key;                        // its key in the JSON object
+    std::string title;                      // its heading for people
+    std::function<json(Printer&)> gather;   // throws Failure
+    Renderer render;
+};
+
+// The JSON object of a failure: {"operation", "code", "text", "message"}.
+json failureJson(const Failure& failure);
+// For a part of a section that failed while the rest goes on: writes the
+// message to standard error, makes the command's exit status kExitFailed,
+// and returns the failure's JSON object.
+json partialFailure(const Failure& failure);
+// Gathers the sections into one object under their keys. A section that
+// fails holds {"error": ...} instead, its message goes to standard error,
+// and the result is kExitFailed; the others are still gathered.
+int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings);
+// Registers a command that runs `sections`, with headings when there are several
+// (unless one of its own subcommands, added later, was chosen).
+CLI::App* addSectionCommand(CLI::App& app, Context& ctx, const std::string& name, const std::string& description,
+                            std::vector<const Section*> sections);
+
+// The sections, by family.
+extern const Section kIdentitySection, kDeviceCharsSection, kCodeLevelsSection;            // identity.cpp
+extern const Section kInputBinsSection, kOutputBinsSection, kFormNamesSection, kStorageSection,
+    kInterpretersSection, kSymbolSetsSection;                                               // devchars.cpp
+extern const Section kDeviceStatusSection, kAlertsSection;                                  // status.cpp
+extern const Section kTonerSection, kPageCountsSection;                                     // supplies.cpp
+extern const Section kJobsSection;                                                          // jobs.cpp
+extern const Section kPanelSection;                                                         // panel.cpp
+
+// The commands, by family.
+void addIdentityCommands(CLI::App& app, Context& ctx);   // info, levels
+void addReportCommand(CLI::App& app, Context& ctx);      // report
+void addDevcharsCommands(CLI::App& app, Context& ctx);   // bins, storage, interpreters, fonts, symbolsets
+void addStatusCommands(CLI::App& app, Context& ctx);     // status
+void addWatchCommand(CLI::App& app, Context& ctx);       // watch
+void addSuppliesCommands(CLI::App& app, Context& ctx);   // toner, pagecounts
+void addJobsCommands(CLI::App& app, Context& ctx);       // jobs
+void addPanelCommands(CLI::App& app, Context& ctx);      // panel
+void addControlCommands(CLI::App& app, Context& ctx);    // var, ports, loopback, offline, online, reset
+void addQuickSetupCommands(CLI::App& app, Context& ctx); // qs
+void addStorageCommands(CLI::App& app, Context& ctx);    // storage ls, format, rm, cp (after devchars)
+
+}  // namespace kvprt

@@ -1,0 +1,60 @@
+// Output of kvprt: aligned tables and key/value blocks for people, JSON for
+// programs, and the conversions both need (printer texts are ISO 8859-1).
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kvprt {
+
+// Objects keep their keys in the order they were written.
+using json = nlohmann::ordered_json;
+
+// A printer text (ISO 8859-1, as the library hands texts over) in UTF-8.
+std::string utf8(const std::string& latin1);
+// Bytes as upper-case hexadecimal pairs separated by blanks ("07 54").
+std::string hexBytes(const uint8_t* bytes, size_t count);
+// A variable's value bytes: {"value": hex pairs, "length": n, "text": the
+// bytes as text when they are all printable (line breaks and tabs allowed),
+// else null}.
+json valueJson(const uint8_t* bytes, size_t count);
+// Hexadecimal digits (blanks, ':' and '-' allowed between pairs) as bytes;
+// false for anything else or an odd number of digits.
+bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
+
+// A table of text cells printed with aligned columns; numbers (cells that
+// begin with a digit or a minus sign and hold no blank) are right-aligned.
+// A table without rows prints "None.".
+class Table {
+public:
+    explicit Table(std::vector<std::string> headers);
+    void add(std::vector<std::string> cells);
+    bool empty() const { return m_rows.empty(); }
+    void print(std::ostream& out, const std::string& indent = "  ") const;
+
+private:
+    std::vector<std::string> m_headers;
+    std::vector<std::vector<std::string>> m_rows;
+};
+
+// Aligned "Label:  value" lines.
+class Fields {
+public:
+    void add(std::string label, std::string value);
+    void print(std::ostream& out, const std::string& indent = "  ") const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_lines;
+};
+
+// A JSON value as a cell: texts as they stand, null as "-", numbers and
+// booleans as JSON writes them.
+std::string cell(const json& value);
+// A section heading of the human output.
+void heading(std::ostream& out, const std::string& title);
+
+}  // namespace kvprt

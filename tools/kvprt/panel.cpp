@@ -1,0 +1,93 @@
+// The remote operator panel: show it, lock and unlock it, press a button,
+// reset or continue the printer (command panel).
+#include <memory>
+
+#include "command.h"
+#include "records.h"
+
+namespace kvprt {
+
+json panelJson(const KVPrtObj::OPPANELDATA& panel) {
+    json lines = json::array();
+    const std::string& text = panel.strPanelText;   // up to width x height characters, line after line
+    for (int row = 0; row < panel.nPanelHeight && panel.nPanelWidth > 0; ++row) {
+        size_t at = static_cast<size_t>(row) * static_cast<size_t>(panel.nPanelWidth);
+        std::string line = at < text.size() ? text.substr(at, static_cast<size_t>(panel.nPanelWidth)) : "";
+        while (!line.empty() && line.back() == ' ') line.pop_back();
+        lines.push_back(utf8(line));
+    }
+    return {{"width", panel.nPanelWidth}, {"height", panel.nPanelHeight}, {"lines", lines}};
+}
+
+void renderPanelText(const json& panel, std::ostream& out) {
+    size_t width = panel["width"].get<size_t>();
+    std::string rule = "  +" + std::string(width, '-') + "+\n";
+    out << rule;
+    for (const json& line : panel["lines"]) {
+        std::string text = line.get<std::string>();
+        size_t shown = 0;
+        for (char c : text) shown += (c & 0xC0) != 0x80;
+        out << "  |" << text << std::string(width > shown ? width - shown : 0, ' ') << "|\n";
+    }
+    out << rule;
+}
+
+namespace {
+
+json gatherPanel(Printer& printer) {
+    void* raw = nullptr;
+    long rc = printer.obj().bidiROPQueryData(&raw);
+    std::unique_ptr<KVPrtObj::OPPANELDATA> panel(static_cast<KVPrtObj::OPPANELDATA*>(raw));
+    check(rc, "bidiROPQueryData");
+    json j = panelJson(*panel);
+    int locked = 0;
+    check(printer.obj().bidiROPQueryLock(&locked), "bidiROPQueryLock");
+    j["locked"] = locked != 0;
+    return j;
+}
+
+void renderPanel(const json& j, std::ostream& out) {
+    renderPanelText(j, out);
+    out << "  Panel " << (j["locked"].get<bool>() ? "locked" : "unlocked") << '\n';
+}
+
+// A panel command: does `act`, then shows the panel as it is afterwards.
+void addPanelAction(CLI::App& panel, Context& ctx, const char* name, const char* description,
+                    std::function<void(KVPrtObj&)> act) {
+    panel.add_subcommand(name, description)->callback([&ctx, act] {
+        ctx.action = [&ctx, act] {
+            act(ctx.printer().obj());
+            return runSections(ctx, {&kPanelSection}, false);
+        };
+    });
+}
+
+}  // namespace
+
+const Section kPanelSection = {"panel", "Operator panel", gatherPanel, renderPanel};
+
+void addPanelCommands(CLI::App& app, Context& ctx) {
+    CLI::App* panel = app.add_subcommand("panel", "The remote operator panel");
+    panel->require_subcommand(1);
+    addPanelAction(*panel, ctx, "show", "Show the panel's display and lock", [](KVPrtObj&) {});
+    addPanelAction(*panel, ctx, "lock", "Lock the panel",
+                   [](KVPrtObj& obj) { check(obj.bidiROPSetLock(1), "bidiROPSetLock"); });
+    addPanelAction(*panel, ctx, "unlock", "Unlock the panel",
+                   [](KVPrtObj& obj) { check(obj.bidiROPSetLock(0), "bidiROPSetLock"); });
+    addPanelAction(*panel, ctx, "reset", "Reset the printer from the panel",
+                   [](KVPrtObj& obj) { check(obj.bidiROPReset(), "bidiROPReset"); });
+    addPanelAction(*panel, ctx, "continue", "Continue after an operator intervention",
+                   [](KVPrtObj& obj) { check(obj.bidiROPContinue(), "bidiROPContinue"); });
+
+    static unsigned code = 0;
+    CLI::App* press = panel->add_subcommand("press", "Press a panel button");
+    press->add_option("code", code, "Button code (0-255, 0x.. for hexadecimal)")->required()->check(CLI::Range(0, 255));
+    press->callback([&ctx] {
+        ctx.action = [&ctx] {
+            check(ctx.printer().obj().bidiROPPushButton(code), "bidiROPPushButton");
+            return runSections(ctx, {&kPanelSection}, false);
+        };
+    });
+}
+
+}  // namespace kvprt

@@ -1,0 +1,63 @@
+// The printer kvprt talks to: an engine handle opened from a URI and the
+// printer object made for it, with discovery run. Failures are reported as
+// Failure exceptions that name the operation and its result code.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <kvprtobj/kvprtobj.h>
+
+namespace kvprt {
+
+// A failed operation: its name, its result code with the meaning of the code
+// (BceResultText unless given), and a detail where the code does not say all.
+// Code 0 stands for a failure that has no code.
+class Failure : public std::runtime_error {
+public:
+    Failure(std::string operation, long code, std::string detail = "");
+    Failure(std::string operation, long code, std::string codeText, std::string detail);
+    const std::string& operation() const { return m_operation; }
+    long code() const { return m_code; }
+    const std::string& codeText() const { return m_codeText; }
+    // "bidiGetInputChars: -11 (bidi is not active for this printer)"
+    std::string message() const;
+
+private:
+    std::string m_operation;
+    long m_code;
+    std::string m_codeText;
+    std::string m_detail;
+};
+
+// Throws a Failure unless `rc` is 0.
+void check(long rc, const char* operation);
+
+class Printer {
+public:
+    // Opens `uri` (BceOpenPrinter), makes sure the printer answers (its
+    // printer information), makes the printer object for its type
+    // (CreatePrinterObject) and runs discovery. Throws Failure.
+    explicit Printer(const std::string& uri);
+    ~Printer();
+    Printer(const Printer&) = delete;
+    Printer& operator=(const Printer&) = delete;
+
+    KVPrtObj& obj() { return *m_obj; }
+    unsigned short handle() const { return m_handle; }
+    const std::string& uri() const { return m_uri; }
+    // The printer type the object was made for (0, 1 or 0xFFFFFFFF).
+    unsigned long printerType() const { return m_type; }
+
+private:
+    std::string m_uri;
+    unsigned short m_handle = 0;
+    KVPrtObj* m_obj = nullptr;
+    unsigned long m_type = KVPrtObj::PRINTER_TYPE_UNKNOWN;
+};
+
+// The application id kvprt passes with every engine call.
+constexpr short kAppId = 1;
+
+}  // namespace kvprt

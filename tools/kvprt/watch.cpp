@@ -1,0 +1,209 @@
+// Alerts as they arrive (command watch): the engine announces each new alert
+// with its id and family (BceWaitAlert); the printer object's alert
+// operation of that family reads and decodes its data.
+#include <unistd.h>
+
+#include <chrono>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "command.h"
+#include "interrupt.h"
+#include "records.h"
+
+namespace kvprt {
+namespace {
+
+json decodeDeviceStatus(Printer& p, unsigned short id) {
+    KVPrtObj::PRINTERSTATUS status{};
+    check(p.obj().bidiQueryDSAAlert(id, &status), "bidiQueryDSAAlert");
+    return deviceStatusJson(status);
+}
+
+json decodeJobStatus(Printer& p, unsigned short id) {
+    JSALERTDATA data(3);   // every part of the alert: both counter blocks and the values
+    check(p.obj().bidiJSQueryAlert(id, data), "bidiJSQueryAlert");
+    json inputs = json::array(), values = json::array();
+    for (unsigned i = 1; data.m_pInputData != nullptr && i <= data.m_wInputCount; ++i) {
+        const auto& in = data.m_pInputData[i];   // record 0 is never filled
+        inputs.push_back({{"counter1", in.dwCounter1}, {"counter2", in.dwCounter2}, {"counter3", in.dwCounter3},
+                          {"counter4", in.dwCounter4}, {"counter5", in.dwCounter5}});
+    }
+    for (unsigned i = 1; data.m_pValueData != nullptr && i <= data.m_wValueCount; ++i)
+        values.push_back({{"id", data.m_pValueData[i].byValueId}, {"value", data.m_pValueData[i].dwValue}});
+    return {{"headerA", data.m_wHeaderA},
+            {"headerB", data.m_wHeaderB},
+            {"headerC", data.m_wHeaderC},
+            {"statusByte", data.m_dwStatusByte},
+            {"text", utf8(data.m_strText)},
+            {"info",
+             {{"HT", utf8(data.strHT)}, {"UR", utf8(data.strUR)}, {"SC", utf8(data.strSC)}, {"JN", utf8(data.strJN)},
+              {"QU", utf8(data.strQU)}, {"LS", utf8(data.strLS)}}},
+            {"inputs", inputs},
+            {"valueTag", data.m_byValueTag},
+            {"values", values}};
+}
+
+json decodePanel(Printer& p, unsigned short id) {
+    void* raw = nullptr;
+    long rc = p.obj().bidiROPQueryAlert(id, &raw);
+    std::unique_ptr<KVPrtObj::OPPANELDATA> panel(static_cast<KVPrtObj::OPPANELDATA*>(raw));
+    check(rc, "bidiROPQueryAlert");
+    return panelJson(*panel);
+}
+
+json decodeJobTransition(Printer& p, unsigned short id) {
+    KVPrtObj::KVPJOBDATA job;
+    check(p.obj().bidiQueryJobTranAlert(id, &job), "bidiQueryJobTranAlert");
+    return jobJson(job);
+}
+
+json decodeVariableEvent(Printer& p, unsigned short id) {
+    KVPrtObj::OMVAREVENTDATA event;
+    check(p.obj().bidiQueryOMVarEventAlert(id, &event), "bidiQueryOMVarEventAlert");
+    std::unique_ptr<uint8_t, void (*)(void*)> value(event.pbyData, [](void* d) { ::operator delete(d); });
+    if (event.byEventType != 9) return {{"eventType", event.byEventType}, {"byte", event.byValue}};
+    // The record keeps no length: the value is what follows 03 40 09 and the id.
+    unsigned char probe[1];
+    unsigned long length = sizeof probe;
+    long rc = BceQueryAlerts(kAppId, id, p.handle(), 2, probe, &length);
+    size_t valueLength = rc == 0 && length > 5 ? length - 5 : 0;
+    json j = {{"eventType", 9}, {"id", hexBytes(event.abyVarId, 2)}};
+    j.update(valueJson(event.pbyData, valueLength));
+    return j;
+}
+
+json decodeToner(Printer& p, unsigned short id) {
+    KvTonerPrediction prediction(&p.obj());
+    KvTonerPrediction::TonerInfoArray supplies;
+    check(prediction.GetTonerAlertData(id, supplies), "GetTonerAlertData");
+    return tonerJson(supplies);
+}
+
+std::string panelLine(const json& d) {
+    std::string text;
+    for (const json& line : d["lines"])
+        if (!line.get<std::string>().empty()) text += (text.empty() ? "" : " | ") + line.get<std::string>();
+    return text;
+}
+
+std::string jobStatusLine(const json& d) {
+    return "job \"" + cell(d["info"]["JN"]) + "\" of " + cell(d["info"]["UR"]) + ": " + cell(d["text"]) +
+           " (status byte " + cell(d["statusByte"]) + ", " + std::to_string(d["inputs"].size()) + " inputs, " +
+           std::to_string(d["values"].size()) + " values)";
+}
+
+std::string jobLine(const json& d) {
+    return "job " + cell(d["number"]) + " (byte 0: " + cell(d["byte0"]) + ", byte 4: " + cell(d["byte4"]) + ")";
+}
+
+std::string variableLine(const json& d) {
+    if (d["eventType"] != 9) return "event byte " + cell(d["byte"]);
+    return "variable " + cell(d["id"]) + " = " + (d["text"].is_null() ? cell(d["value"]) : "\"" + cell(d["text"]) + "\"");
+}
+
+std::string tonerLine(const json& d) {
+    std::string text;
+    for (const json& s : d)
+        text += (text.empty() ? "" : "; ") + std::string("supply ") + cell(s["supply"]) + " level " + cell(s["level"]) +
+                " of " + cell(s["levelCount"]) + ", estimate " +
+                (s["estimate"].is_null() ? "unknown" : cell(s["estimate"]) + " pages");
+    return text.empty() ? "no supplies" : text;
+}
+
+// The alert families the engine announces, with the operation that decodes each.
+struct AlertFamily {
+    unsigned long family;
+    const char* key;
+    const char* title;
+    json (*decode)(Printer&, unsigned short);
+    std::string (*line)(const json&);
+};
+
+const AlertFamily kAlertFamilies[] = {
+    {0x5F4, "deviceStatus", "device status", decodeDeviceStatus, deviceStatusLine},
+    {0x5F6, "jobStatus", "job status", decodeJobStatus, jobStatusLine},
+    {0x5F7, "operatorPanel", "operator panel", decodePanel, panelLine},
+    {0x5FD, "jobTransition", "job transition", decodeJobTransition, jobLine},
+    {0x5FE, "variableEvent", "variable event", decodeVariableEvent, variableLine},
+    {0x600, "toner", "toner", decodeToner, tonerLine},
+};
+
+// Prints one alert; false when its data could not be decoded.
+bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long family) {
+    const AlertFamily* f = nullptr;
+    for (const AlertFamily& candidate : kAlertFamilies)
+        if (candidate.family == family) f = &candidate;
+    json event = {{"alertId", id}, {"family", family}, {"familyName", f ? json(f->key) : json(nullptr)}};
+    std::string line;
+    bool ok = true;
+    if (f == nullptr) {
+        event["data"] = nullptr;
+        line = "unknown family " + std::to_string(family);
+    } else {
+        try {
+            event["data"] = f->decode(printer, id);
+            line = f->line(event["data"]);
+        } catch (const Failure& failure) {
+            event["data"] = nullptr;
+            event["error"] = partialFailure(failure);
+            line = "unreadable: " + failure.message();
+            ok = false;
+        }
+    }
+    if (ctx.jsonOutput)
+        std::cout << event.dump() << '\n';   // one object per line, as the alerts come
+    else
+        std::cout << "alert " << id << " (" << (f ? f->title : "?") << "): " << line << '\n';
+    std::cout.flush();
+    return ok;
+}
+
+std::string seconds(double value) {
+    std::ostringstream text;
+    text << value << " s";
+    return text.str();
+}
+
+int watch(Context& ctx, unsigned count, double timeoutSeconds) {
+    catchInterrupts();   // before the printer is opened, so that no thread of ours takes the signals
+    onInterrupt([] {});  // the loop below sees interrupted() and ends
+    Printer& printer = ctx.printer();
+    if (!ctx.jsonOutput && isatty(STDERR_FILENO))
+        std::cerr << "Waiting for alerts from " << printer.uri() << " (Ctrl-C stops)\n";
+
+    using Clock = std::chrono::steady_clock;
+    auto last = Clock::now();
+    unsigned seen = 0;
+    int status = kExitOk;
+    while (!interrupted() && (count == 0 || seen < count)) {
+        unsigned short id = 0;
+        unsigned long family = 0;
+        long rc = BceWaitAlert(printer.handle(), 200, &id, &family);
+        if (rc == BCE_E_NO_ALERT) {
+            std::chrono::duration<double> quiet = Clock::now() - last;
+            if (timeoutSeconds > 0 && quiet.count() >= timeoutSeconds)
+                throw Failure("BceWaitAlert", rc, "none for " + seconds(timeoutSeconds));
+            continue;
+        }
+        check(rc, "BceWaitAlert");
+        if (!showAlert(ctx, printer, id, family)) status = kExitFailed;
+        ++seen;
+        last = Clock::now();
+    }
+    return status;
+}
+
+}  // namespace
+
+void addWatchCommand(CLI::App& app, Context& ctx) {
+    static unsigned count = 0;
+    static double timeout = 0;
+    CLI::App* cmd = app.add_subcommand("watch", "Print alerts as they arrive, until interrupted");
+    cmd->add_option("--count", count, "Stop after this many alerts");
+    cmd->add_option("--timeout", timeout, "Give up (exit status 1) when no alert comes for this many seconds");
+    cmd->callback([&ctx] { ctx.action = [&ctx] { return watch(ctx, count, timeout); }; });
+}
+
+}  // namespace kvprt
