@@ -12,7 +12,8 @@ Progress::Progress(std::ostream& out, bool terminal, std::string label, unsigned
     : m_out(out), m_terminal(terminal), m_label(std::move(label)), m_total(total) {}
 
 void Progress::update(unsigned long step) {
-    std::string count = std::to_string(step) + (m_total ? "/" + std::to_string(m_total) : "");
+    std::string count = std::to_string(step);
+    if (m_total) count.append("/").append(std::to_string(m_total));
     if (!m_terminal) {
         m_out << m_label << ": " << count << '\n' << std::flush;
         return;
