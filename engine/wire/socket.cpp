@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -67,7 +68,9 @@ Io readFrame(int fd, Frame* frame, int timeoutMs) {
 }
 
 Io FrameReader::read(Frame* frame, int timeoutMs) {
-    constexpr size_t kChunk = 65536;
+    // Room for a few small frames per recv; a larger frame gets room for
+    // all of it once its header is in, so an idle connection holds 4 KiB.
+    constexpr size_t kChunk = 4096;
     bool hasDeadline = timeoutMs >= 0;
     auto deadline = Clock::now() + std::chrono::milliseconds(hasDeadline ? timeoutMs : 0);
     for (;;) {
@@ -88,7 +91,12 @@ Io FrameReader::read(Frame* frame, int timeoutMs) {
             m_end -= m_start;
             m_start = 0;
         }
-        if (m_buffer.size() < m_end + kChunk) m_buffer.resize(m_end + kChunk);
+        size_t room = kChunk;
+        uint8_t type;
+        uint32_t id, payloadLength;
+        if (m_end >= kHeaderSize && decodeHeader(m_buffer.data(), &type, &id, &payloadLength) == Decode::Ok)
+            room = std::max(room, kHeaderSize + payloadLength - m_end);
+        if (m_buffer.size() < m_end + room) m_buffer.resize(m_end + room);
         if (hasDeadline) {
             pollfd p{m_fd, POLLIN, 0};
             int ready = ::poll(&p, 1, remainingMs(true, deadline));
