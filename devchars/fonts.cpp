@@ -31,8 +31,8 @@ constexpr unsigned long kSetFontFirstBuffer = 1048576;
 // The record that ends the font list: tag FE, second byte FF, no description.
 constexpr unsigned kEndTag = 0xFE;
 constexpr unsigned kEndSecondTag = 0xFF;
-constexpr size_t kFontRecordHeader = 4;
-constexpr size_t kSymbolSetRecordMinimum = 2 + 8 + 1;   // id, character complement, name length   // tag, second tag, 16-bit description length
+constexpr size_t kFontRecordHeader = 4;                 // tag, second tag, 16-bit description length
+constexpr size_t kSymbolSetRecordMinimum = 2 + 8 + 1;   // id, character complement, name length
 
 // An entry's name as a text ending at its first 0 byte; an entry without
 // that byte has no name that could match.
