@@ -26,9 +26,11 @@ int remainingMs(bool hasDeadline, Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-Io readExactly(int fd, uint8_t* buffer, size_t length, bool hasDeadline, Clock::time_point deadline) {
-    size_t got = 0;
-    while (got < length) {
+// Waits for bytes (until `deadline` if there is one) and receives what has
+// arrived, at most `capacity`: Ok with `received` > 0, or why not.
+Io receiveSome(int fd, uint8_t* buffer, size_t capacity, bool hasDeadline, Clock::time_point deadline,
+               size_t* received) {
+    for (;;) {
         if (hasDeadline) {
             pollfd p{fd, POLLIN, 0};
             int ready = ::poll(&p, 1, remainingMs(true, deadline));
@@ -36,10 +38,10 @@ Io readExactly(int fd, uint8_t* buffer, size_t length, bool hasDeadline, Clock::
             if (ready < 0) return Io::Failed;
             if (ready == 0) return Io::TimedOut;
         }
-        ssize_t n = ::recv(fd, buffer + got, length - got, 0);
+        ssize_t n = ::recv(fd, buffer, capacity, 0);
         if (n > 0) {
-            got += static_cast<size_t>(n);
-            continue;
+            *received = static_cast<size_t>(n);
+            return Io::Ok;
         }
         if (n == 0) return Io::Closed;
         if (errno == EINTR) continue;
@@ -47,6 +49,11 @@ Io readExactly(int fd, uint8_t* buffer, size_t length, bool hasDeadline, Clock::
         if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN || errno == EBADF) return Io::Closed;
         return Io::Failed;
     }
+}
+
+Io readExactly(int fd, uint8_t* buffer, size_t length, bool hasDeadline, Clock::time_point deadline) {
+    for (size_t got = 0, n = 0; got < length; got += n)
+        if (Io io = receiveSome(fd, buffer + got, length - got, hasDeadline, deadline, &n); io != Io::Ok) return io;
     return Io::Ok;
 }
 
@@ -97,23 +104,11 @@ Io FrameReader::read(Frame* frame, int timeoutMs) {
         if (m_end >= kHeaderSize && decodeHeader(m_buffer.data(), &type, &id, &payloadLength) == Decode::Ok)
             room = std::max(room, kHeaderSize + payloadLength - m_end);
         if (m_buffer.size() < m_end + room) m_buffer.resize(m_end + room);
-        if (hasDeadline) {
-            pollfd p{m_fd, POLLIN, 0};
-            int ready = ::poll(&p, 1, remainingMs(true, deadline));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready < 0) return Io::Failed;
-            if (ready == 0) return Io::TimedOut;
-        }
-        ssize_t n = ::recv(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, 0);
-        if (n > 0) {
-            m_end += static_cast<size_t>(n);
-            continue;
-        }
-        if (n == 0) return Io::Closed;
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return Io::TimedOut;
-        if (errno == ECONNRESET || errno == EPIPE || errno == ENOTCONN || errno == EBADF) return Io::Closed;
-        return Io::Failed;
+        size_t n = 0;
+        if (Io io = receiveSome(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, hasDeadline, deadline, &n);
+            io != Io::Ok)
+            return io;
+        m_end += n;
     }
 }
 
