@@ -7,6 +7,17 @@ namespace {
 
 Writer& putIdEcho(Writer& w, uint16_t id) { return w.u8(0x00).be16(id); }
 
+// A one-variable read: the id echoed, then the value from `store`.
+Reply readFrom(const std::map<uint16_t, Bytes>& store, const Request& r) {
+    if (r.length != 2) return invalidRequest();
+    uint16_t id = be16At(r, 0);
+    auto it = store.find(id);
+    if (it == store.end()) return invalidRequest();
+    Writer w;
+    putIdEcho(w, id).raw(it->second.data(), it->second.size());
+    return replyWith(w);
+}
+
 }  // namespace
 
 Reply Machine::pageCounts(const Request& r) {
@@ -53,15 +64,7 @@ Reply Machine::remoteOnOffline(const Request& r) {
     return replyWith(Bytes{0x00, r.data[0], 0x01});
 }
 
-Reply Machine::readVariable(const Request& r) {
-    if (r.length != 2) return invalidRequest();
-    uint16_t id = be16At(r, 0);
-    auto it = m_variables.find(id);
-    if (it == m_variables.end()) return invalidRequest();
-    Writer w;
-    putIdEcho(w, id).raw(it->second.data(), it->second.size());
-    return replyWith(w);
-}
+Reply Machine::readVariable(const Request& r) { return readFrom(m_variables, r); }
 
 // Setting a variable raises a variable-event alert with its new value.
 Reply Machine::setVariable(const Request& r) {
@@ -78,15 +81,7 @@ Reply Machine::setVariable(const Request& r) {
     return replyWith(w);
 }
 
-Reply Machine::readMiscVariable(const Request& r) {
-    if (r.length != 2) return invalidRequest();
-    uint16_t id = be16At(r, 0);
-    auto it = m_misc.find(id);
-    if (it == m_misc.end()) return invalidRequest();
-    Writer w;
-    putIdEcho(w, id).raw(it->second.data(), it->second.size());
-    return replyWith(w);
-}
+Reply Machine::readMiscVariable(const Request& r) { return readFrom(m_misc, r); }
 
 // Several variables: the records of the ids the printer has, in request
 // order; unknown ids are left out.

@@ -29,11 +29,8 @@ json gatherInputBins(Printer& printer) {
 }
 
 void renderInputBins(const json& j, std::ostream& out) {
-    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Size code"});
-    for (const json& b : j)
-        t.add({cell(b["number"]), cell(b["id"]), cell(b["text"]), cell(b["name"]), cell(b["capacity"]),
-               cell(b["sizeCode"])});
-    t.print(out);
+    printColumns(out, j, {{"Bin", "number"}, {"Id", "id"}, {"Kind", "text"}, {"Name", "name"},
+                          {"Capacity", "capacity"}, {"Size code", "sizeCode"}});
 }
 
 // Custom names (forms, output-bin nicknames) by number; an empty list when
@@ -75,11 +72,8 @@ json gatherOutputBins(Printer& printer) {
 }
 
 void renderOutputBins(const json& j, std::ostream& out) {
-    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Nickname"});
-    for (const json& b : j)
-        t.add({cell(b["number"]), cell(b["id"]), cell(b["text"]), cell(b["name"]), cell(b["capacity"]),
-               cell(b["nickname"])});
-    t.print(out);
+    printColumns(out, j, {{"Bin", "number"}, {"Id", "id"}, {"Kind", "text"}, {"Name", "name"},
+                          {"Capacity", "capacity"}, {"Nickname", "nickname"}});
 }
 
 json gatherFormNames(Printer& printer) {
@@ -87,9 +81,7 @@ json gatherFormNames(Printer& printer) {
 }
 
 void renderFormNames(const json& j, std::ostream& out) {
-    Table t({"Form", "Name"});
-    for (const json& f : j) t.add({cell(f["number"]), cell(f["name"])});
-    t.print(out);
+    printColumns(out, j, {{"Form", "number"}, {"Name", "name"}});
 }
 
 json gatherStorage(Printer& printer) {
@@ -164,9 +156,7 @@ json gatherSymbolSets(Printer& printer) {
 }
 
 void renderSymbolSets(const json& j, std::ostream& out) {
-    Table t({"Id", "Text", "Name", "Character complement"});
-    for (const json& s : j) t.add({cell(s["id"]), cell(s["idText"]), cell(s["name"]), cell(s["complement"])});
-    t.print(out);
+    printColumns(out, j, {{"Id", "id"}, {"Text", "idText"}, {"Name", "name"}, {"Character complement", "complement"}});
 }
 
 // The parser keeps the blank that follows "name:".

@@ -156,9 +156,7 @@ json gatherCodeLevels(Printer& printer) {
 }
 
 void renderCodeLevels(const json& j, std::ostream& out) {
-    Table t({"Code", "Component", "Instance", "Level"});
-    for (const json& l : j) t.add({cell(l["component"]), cell(l["text"]), cell(l["instance"]), cell(l["level"])});
-    t.print(out);
+    printColumns(out, j, {{"Code", "component"}, {"Component", "text"}, {"Instance", "instance"}, {"Level", "level"}});
 }
 
 }  // namespace

@@ -44,11 +44,9 @@ void renderJobs(const json& j, std::ostream& out) {
         out << "  No jobs.\n";
         return;
     }
-    Table t({"Job", "Name", "User", "Byte 0", "Byte 3", "Byte 4", "Word 5", "Word 7", "Long 17", "Long 21"});
-    for (const json& job : j)
-        t.add({cell(job["number"]), cell(job["name"]), cell(job["user"]), cell(job["byte0"]), cell(job["byte3"]),
-               cell(job["byte4"]), cell(job["word5"]), cell(job["word7"]), cell(job["long17"]), cell(job["long21"])});
-    t.print(out);
+    printColumns(out, j, {{"Job", "number"}, {"Name", "name"}, {"User", "user"}, {"Byte 0", "byte0"},
+                          {"Byte 3", "byte3"}, {"Byte 4", "byte4"}, {"Word 5", "word5"}, {"Word 7", "word7"},
+                          {"Long 17", "long17"}, {"Long 21", "long21"}});
 }
 
 }  // namespace
