@@ -57,39 +57,39 @@ void alertList(CannedPrinter& p, long (KVPrtObj::*query)(unsigned int*, KVPrtObj
 }
 
 const Case kCases[] = {
-    {"paper_jams", 0x06, {}, 255, [](CannedPrinter& p) { alertList(p, &KVPrtObj::bidiQueryPaperJams); }},
-    {"operator_iv", 0x07, {}, 255, [](CannedPrinter& p) { alertList(p, &KVPrtObj::bidiQueryOperatorIV); }},
-    {"supplies_status", 0x0D, {0x00}, 255,
+    {"paper_jams", kvbidi::kPaperJams, {}, 255, [](CannedPrinter& p) { alertList(p, &KVPrtObj::bidiQueryPaperJams); }},
+    {"operator_iv", kvbidi::kOperatorIV, {}, 255, [](CannedPrinter& p) { alertList(p, &KVPrtObj::bidiQueryOperatorIV); }},
+    {"supplies_status", kvbidi::kSuppliesStatus, {0x00}, 255,
      [](CannedPrinter& p) { alertList(p, &KVPrtObj::bidiQuerySuppliesStatus); }},
-    {"input_bins", 0x12, {}, 255,
+    {"input_bins", kvbidi::kInputChars, {}, 255,
      [](CannedPrinter& p) {
          unsigned int count = 0;
          KVPrtObj::INPUTBIN* bins = nullptr;
          p.bidiGetInputChars(&count, &bins);
          delete[] bins;
      }},
-    {"output_bins", 0x13, {}, 255,
+    {"output_bins", kvbidi::kOutputChars, {}, 255,
      [](CannedPrinter& p) {
          unsigned int count = 0;
          KVPrtObj::OUTPUTBIN* bins = nullptr;
          p.bidiGetOutputChars(&count, &bins);
          delete[] bins;
      }},
-    {"fonts", 0x21, {0, 0, 0}, 255,
+    {"fonts", kvbidi::kFontDetails, {0, 0, 0}, 255,
      [](CannedPrinter& p) {
          unsigned short count = 0;
          _FONTDETAILS* fonts = nullptr;
          p.bidiGetFontDetails(0, 0, &count, &fonts);
          delete[] fonts;
      }},
-    {"symbol_sets", 0x95, {}, 255,
+    {"symbol_sets", kvbidi::kSymbolSets, {}, 255,
      [](CannedPrinter& p) {
          unsigned short count = 0;
          _SYMBOLSET* sets = nullptr;
          p.bidiGetSymbolSetList(&count, &sets);
          delete[] sets;
      }},
-    {"jobs", 0x75, {0xFF, 0x00, 0x00, 0x00, 0x40}, 255,
+    {"jobs", kvbidi::kQueryJobs, {0xFF, 0x00, 0x00, 0x00, 0x40}, 255,
      [](CannedPrinter& p) {
          unsigned int count = 0;
          KVPrtObj::KVPJOBDATA* jobs = nullptr;

@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr unsigned short kPageCounts = 0x0C;
+constexpr unsigned short kPageCounts = kvbidi::kPageCounts;
 constexpr unsigned long kCapacity = KVPrtObj::kDefaultReplySize;
 
 kvwire::Bytes gRequest, gReply;   // the frames of one page-count request and its reply

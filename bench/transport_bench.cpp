@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr unsigned short kPageCounts = 0x0C;
+constexpr unsigned short kPageCounts = kvbidi::kPageCounts;
 
 void throughEngine(benchmark::State& s) {
     unsigned short handle = 0;

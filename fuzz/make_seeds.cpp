@@ -117,10 +117,10 @@ std::multimap<unsigned long, unsigned short> collectAlerts(kvsim::SimPrinter& si
     int token = sim.addAlertListener([&](unsigned short id, unsigned long family) { alerts.emplace(family, id); });
     for (size_t i = 0; i < sim.profileAlertCount(); ++i) sim.raiseProfileAlert(i);
     sim.setDeviceStatus(0x41, 0x02, 0x03);
-    ask(sim, 0x4F, {0x01, 0x01, 0x05});      // a variable event
-    ask(sim, 0x40, {0x00, 0x00, 0x40});      // a panel alert
-    ask(sim, 0x98, {0x02, 0x00, 0x01});      // a job transition
-    ask(sim, 0xA0, {0x01});                  // a listing alert of the flash
+    ask(sim, kvbidi::kSetOMVar, {0x01, 0x01, 0x05});   // a variable event
+    ask(sim, kvbidi::kPushButton, {0x00, 0x00, 0x40});   // a panel alert
+    ask(sim, kvbidi::kChangeJobPriority, {0x02, 0x00, 0x01});   // a job transition
+    ask(sim, kvbidi::kStorageListFiles, {0x01});   // a listing alert of the flash
     sim.removeAlertListener(token);
     return alerts;
 }
@@ -146,7 +146,7 @@ void parserSeeds(const fs::path& out) {
     auto sim = freshPrinter();
     const fs::path dir = out / "parsers";
     // Font descriptions: the records of the font list (count, header, then tag, tag, length, text).
-    ByteVec fonts = ask(*sim, 0x21, {0, 0, 0});
+    ByteVec fonts = ask(*sim, kvbidi::kFontDetails, {0, 0, 0});
     size_t at = 1 + 2;
     if (at < fonts.size()) at += 1 + fonts[at];
     for (int k = 0; at + 4 <= fonts.size() && k < 4; ++k) {
@@ -158,17 +158,17 @@ void parserSeeds(const fs::path& out) {
     }
     writeSeed(dir, "job_info-0", withSelector(1, textBytes("JN=quarterly-report;UR=alice;HT=ws-17")));
     writeSeed(dir, "job_info-1", withSelector(1, textBytes("SC=2;QU=normal;LS=landscape;XY=1")));
-    ByteVec panel = ask(*sim, 0x43);
+    ByteVec panel = ask(*sim, kvbidi::kPanelText);
     panel.insert(panel.begin(), 20);   // count 80 characters
     writeSeed(dir, "panel_text", withSelector(2, panel));
-    ByteVec toner = ask(*sim, 0x9A, {0x00});
+    ByteVec toner = ask(*sim, kvbidi::kTonerInfo, {0x00});
     if (!toner.empty()) writeSeed(dir, "toner_data", withSelector(3, ByteVec(toner.begin() + 1, toner.end())));
-    ByteVec directory = ask(*sim, 0xA4, {0x01});
+    ByteVec directory = ask(*sim, kvbidi::kStorageReadDirectory, {0x01});
     if (directory.size() > 4) writeSeed(dir, "directory", withSelector(4, ByteVec(directory.begin() + 4, directory.end())));
     auto alerts = collectAlerts(*sim);
     if (auto it = alerts.find(0x601); it != alerts.end())
         writeSeed(dir, "device_alert", withSelector(5, alertData(*sim, it->second)));
-    ByteVec levels = ask(*sim, 0x56, {0x00, 0xA6});
+    ByteVec levels = ask(*sim, kvbidi::kReadMiscVar, {0x00, 0xA6});
     if (levels.size() > 3) writeSeed(dir, "code_level", withSelector(6, ByteVec(levels.begin() + 3, levels.end())));
 }
 
@@ -222,7 +222,7 @@ void frameSeeds(const fs::path& out) {
     writeSeed(dir, "hello", frame(kHello, 1, encode(HelloRequest{"0"})));
     writeSeed(dir, "hello_reply", frame(kHello | kReplyBit, 1, encode(HelloReply{0, sim->name()})));
     writeSeed(dir, "send_bidi", frame(kSendBidi, 2, encode(SendBidiRequest{0, 0, 0x4E, 2048, {0x01, 0x01}})));
-    ByteVec reply = ask(*sim, 0x12);
+    ByteVec reply = ask(*sim, kvbidi::kInputChars);
     reply.insert(reply.begin(), 0x12);
     writeSeed(dir, "send_bidi_reply",
               frame(kSendBidi | kReplyBit, 2, encode(DataReply{0, static_cast<uint32_t>(reply.size()), reply})));
