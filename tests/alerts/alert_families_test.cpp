@@ -73,19 +73,16 @@ uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t befo
 
 }  // namespace
 
+// Families 6, 9, 10 and 13 are decoded (request included) by the truncated-run cases below.
 TEST(AlertLists, EachFamilyDecodesItsReply) {
     // input status: state 3 with the flag; state 0 present; presence 0
     EXPECT_EQ(listOf(2, hex("03 02 01 0B  01 01 00  05 00 08")),
               (Alerts{{6209, 0x0203}, {6117, 2}, {6113, 1}, {6209, 0x0500}}));
     EXPECT_EQ(listOf(2, hex("01 02 01 08")), (Alerts{{6113, 2}, {6117, 2}}));
     EXPECT_EQ(listOf(3, hex("02 04 00 0F  05 01 06")), (Alerts{{6114, 4}}));
-    EXPECT_EQ(listOf(6, hex("01 05 01 01 00")), (Alerts{{6108}}));
     EXPECT_EQ(listOf(7, hex("01 01 06 01 00")), (Alerts{{6240, 6}}));
     EXPECT_EQ(listOf(8, hex("01 05 01 01 00")), (Alerts{{6208}}));
-    EXPECT_EQ(listOf(9, hex("02 03 FF 01 00  03 FF 03 00")), (Alerts{{6115}}));
-    EXPECT_EQ(listOf(10, hex("02 01 03 04 00  02 01 01 00")), (Alerts{{6193, 3}, {6201}}));
     EXPECT_EQ(listOf(11, hex("01 08 09 05 00")), (Alerts{{6221, 9}}));
-    EXPECT_EQ(listOf(13, hex("01 08 03 05 07")), (Alerts{{6224, 0x0307}}));
 }
 
 TEST(AlertLists, FailuresAndEmptyRepliesGiveAnEmptyList) {
@@ -194,9 +191,6 @@ TEST(AlertSummaries, RecordsSetTheirBits) {
         SCOPED_TRACE(testing::Message() << c.code << ": " << c.reply);
         EXPECT_EQ(summaryOf(c.code, hex(c.reply), c.before), c.after);
     }
-    auto fields = withWord<PRTALERTS>(0xB8 | 0x2000);
-    EXPECT_TRUE(fields.bJamCategory1 && fields.bJamCategory2 && fields.bJamCategory3 && fields.bJamCategory4 &&
-                fields.bInputStatusFlag && !fields.bInputStateZero);
 }
 
 TEST(AlertSummaries, OperatorIntervention) {
@@ -224,5 +218,4 @@ TEST(AlertSummaries, OperatorIntervention) {
         EXPECT_EQ(uir, 1u << n) << n;
         EXPECT_EQ(listOf(7, record), (Alerts{{static_cast<uint16_t>(6119 + n)}})) << n;
     }
-    EXPECT_TRUE(withWord<UIRALERTS>(1u << 16).bAlert6135);
 }

@@ -43,7 +43,7 @@ unsigned char iconvLatin1(unsigned char c) {
 }  // namespace
 
 TEST(PanelLock, ReadAndSet) {
-    const std::tuple<Answer, long, int> reads[] = {{reply(hex("05 00 4D 02")), 0, 1}, {reply(hex("05 00 4D 00")), 0, 0},
+    const std::tuple<Answer, long, int> reads[] = {{reply(hex("05 00 4D 02")), 0, 1},
                                                    {reply(hex("05 00 4D")), -2, -1},   // no value byte
                                                    {fail(-3), -3, -1}};
     for (const auto& [answer, rc, locked] : reads) {

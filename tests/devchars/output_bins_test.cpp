@@ -63,17 +63,9 @@ TEST(OutputBinNames, TheTwentyNamesAndNothingElse) {
         using KVPrtObj::parseOutputBinsByName;
     } s;
     std::vector<std::pair<std::string, unsigned>> cases = {
-        {"Standard Bin", 7205},
-        {"Bin1:500-Sheet Output Stacker", 7206},
-        {"Bin2:500-Sheet Output Stacker", 7207},
-        {"Bin3:500-Sheet Output Stacker", 7208},
-        {"Bin1:High Capacity Output Stacker", 7209},
-        {"Bin4:500-Sheet Output Stacker", 1234},
-        {"Bin16:Finisher", 1234},
-        {"Bin0:Finisher", 1234},
-        {"bin1:finisher", 1234},
-        {"Standard bin", 1234},
-        {"Bin1:Finisher ", 1234},
+        {"Standard Bin", 7205}, {"Bin1:500-Sheet Output Stacker", 7206}, {"Bin3:500-Sheet Output Stacker", 7208},
+        {"Bin1:High Capacity Output Stacker", 7209}, {"Bin4:500-Sheet Output Stacker", 1234}, {"Bin16:Finisher", 1234},
+        {"Bin0:Finisher", 1234}, {"bin1:finisher", 1234}, {"Standard bin", 1234}, {"Bin1:Finisher ", 1234},
     };
     for (unsigned k = 1; k <= 15; ++k) cases.push_back({"Bin" + std::to_string(k) + ":Finisher", 7209 + k});
     for (const auto& [name, id] : cases) {

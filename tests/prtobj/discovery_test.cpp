@@ -66,30 +66,21 @@ TEST(Discovery, NetworkKindsFromTypeCodeAndSubCode) {
     }
 }
 
-TEST(Discovery, IpAddressAndNoSecondNameLookupForTypeTwo) {
-    AttachedPrinter printer;
-    printer->setPrtInfo(networkInfo(0x02 | PRTINFO_HAS_IP));
-    printer->setName(0x02, "printer.example", "10.1.2.3");
-    auto caps = discover(printer);
-    EXPECT_EQ(std::tuple(caps.dwProtocols, caps.strAddresses, caps.nAddressCount, caps.strNetName2),
-              std::tuple(0x02u, CString("[IP]  10.1.2.3"), 1, CString("printer.example")));
-    EXPECT_EQ(printer->nameQueries(), std::vector<unsigned int>{0x02});
-    EXPECT_EQ(std::tuple(caps.bBidiActive, caps.dwStatusFlags, caps.strAdapterAddress),
-              std::tuple(1, 1u, CString("000A1B2C3D4E")));
-}
-
-TEST(Discovery, AddressListJoinsTheEntriesFound) {
-    const uint32_t all = PRTINFO_HAS_IP | PRTINFO_HAS_IPX | PRTINFO_HAS_DLC;
+TEST(Discovery, AddressListJoinsTheEntriesFoundAndTheIpNameIsNotLookedUpTwice) {
     for (bool onlyDlc : {false, true}) {
         AttachedPrinter printer;
-        printer->setPrtInfo(networkInfo(all));
-        if (!onlyDlc) printer->setName(0x02, "ip", "1.2.3.4");
+        printer->setPrtInfo(networkInfo(0x02 | PRTINFO_HAS_IP | PRTINFO_HAS_IPX | PRTINFO_HAS_DLC));
+        if (!onlyDlc) printer->setName(0x02, "printer.example", "1.2.3.4");
         if (!onlyDlc) printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
         printer->setName(0x20, "dlc", "000A1B2C3D4E");
         auto caps = discover(printer);
         EXPECT_EQ(caps.strAddresses, onlyDlc ? "[DLC]  000A1B2C3D4E"
                                              : "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
         EXPECT_EQ(caps.nAddressCount, onlyDlc ? 1 : 3);
+        EXPECT_EQ(caps.strNetName2, onlyDlc ? "" : "printer.example");
+        EXPECT_EQ(printer->nameQueries(), onlyDlc ? (std::vector<unsigned int>{0x02, 0x04, 0x20, 0x02})
+                                                  : (std::vector<unsigned int>{0x02, 0x04, 0x20}));
+        EXPECT_EQ(std::tuple(caps.dwProtocols, caps.bBidiActive, caps.dwStatusFlags), std::tuple(0x02u, 1, 1u));
     }
 }
 

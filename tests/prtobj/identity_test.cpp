@@ -29,10 +29,6 @@ TEST(PrinterIdentity, InformationCallsPassThroughTheEngine) {
     NETADDRESS_LEVEL2 got{};
     EXPECT_EQ(rig.obj.getBCENetAddress(&got, 0x02), 0);
     EXPECT_EQ(got.ulPort, 9100u);
-    unsigned char mac[6] = {0xFF, 0xab, 0x01, 0x10, 0x9f, 0xF0};
-    CString text = "old";
-    parseAdapterAddress(mac, &text);
-    EXPECT_EQ(text, "FFAB01109FF0");
 }
 
 TEST(PrinterIdentity, PrinterTypeByTable) {

