@@ -69,13 +69,10 @@ std::string versionOf(const ByteVec& content) {
 
 }  // namespace
 
-TEST(FileVersion, FormatsTwoOrFourParts) {
+TEST(FileVersion, FormatsTwoOrFourPartsPassingOverOtherNotes) {
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 0))), "3.05");
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 12))), "3.05.00.12");
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(12, 34, 5, 0))), "12.34.05.00");
-}
-
-TEST(FileVersion, OtherNotesArePassedOver) {
     ByteVec notes = note("GNU", 3, ByteVec(20, 0xAB));
     ByteVec ours = versionNote(2, 1, 0, 0);
     notes.insert(notes.end(), ours.begin(), ours.end());

@@ -2,8 +2,6 @@
 // and the results of the preparing steps that start no worker.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "qs_fixture.h"
 #include "qsf_image.h"
 
@@ -24,13 +22,8 @@ TEST(QuickSetupTables, BareConfigurationNameUntilFirstUse) {
     EXPECT_NE(QuickSetup::strConfigurationFile, "QSVARS.CFG");
 }
 
-TEST(QuickSetupTables, PrinterTypeTableAndConfigurationBesideTheProgram) {
+TEST(QuickSetupTables, ConfigurationBesideTheProgram) {
     QuickSetup qs;
-    const std::tuple<int, const char*, int> rows[] = {
-        {0, "BIDI", 70}, {2, "", 0}, {7, "MOSKBIDI", 93}, {11, "VELKBIDI", 24}};
-    for (auto [t, header, count] : rows)
-        EXPECT_EQ(std::tuple(QuickSetup::strOldQsfHeaders[t], QuickSetup::iOldVariableCount[t]),
-                  std::tuple(CString(header), count));
     char path[4096];
     std::string exe(path, GetModuleFileNameA(nullptr, path, sizeof path));
     EXPECT_EQ(QuickSetup::strConfigurationFile, exe.substr(0, exe.rfind('/') + 1) + "QSVARS.CFG");
