@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
-#include "bytes.h"
 #include "kvprtobj/kvprtobj.h"
+#include "qsf_image.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -56,14 +54,10 @@ ByteVec versionNote(unsigned a, unsigned b, unsigned c, unsigned d) {
 }
 
 std::string versionOf(const ByteVec& content) {
-    auto path = std::filesystem::temp_directory_path() / ("kvpo-version-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-    }
+    kvtest::TempDir dir;
+    kvtest::writeFile(dir.file("lib.so"), content);
     CString version = "stale";
-    getKVDLLVersionNumber(path.string(), &version);
-    std::filesystem::remove(path);
+    getKVDLLVersionNumber(dir.file("lib.so"), &version);
     return version;
 }
 
