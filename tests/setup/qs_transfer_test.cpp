@@ -25,10 +25,10 @@ std::vector<unsigned> ids(unsigned first, unsigned last) {
     return out;
 }
 
-Bytes records(const std::vector<unsigned>& list) {
-    Bytes b;
-    for (unsigned id : list) b.be16(id).u8(static_cast<unsigned>(valueFor(id).size())).raw(valueFor(id));
-    return b;
+std::vector<QsfRecord> records(const std::vector<unsigned>& list) {
+    std::vector<QsfRecord> out;
+    for (unsigned id : list) out.push_back({static_cast<uint16_t>(id), valueFor(id)});
+    return out;
 }
 
 Messages progress(std::initializer_list<LPARAM> steps) {
@@ -56,12 +56,8 @@ TEST(QuickSetupTransfer, ReceiveFromOnePrinterThenSendIntoAnother) {
     EXPECT_EQ(steps, 5u);
     EXPECT_EQ(source.ids(0x4E), all);
 
-    // The file as laid out by hand, with the checksum the file library stamps.
-    const TempDir expectedDir;
-    writeQsfFile(expectedDir.file("f"), Bytes().text("QS").zeros(2).u8(1).u8(1).zeros(38).le32(74).le16(16)
-                                            .le32(static_cast<uint32_t>(74 + records(list1).size())).le16(5).zeros(18)
-                                            .raw(records(list1)).raw(records(list2)));
-    EXPECT_EQ(toHex(readFile(file)), toHex(readFile(expectedDir.file("f"))));
+    writeQsfFile(dir.file("expected"), QsfImage(1).list1(records(list1)).list2(records(list2)).bytes());
+    EXPECT_EQ(toHex(readFile(file)), toHex(readFile(dir.file("expected"))));
 
     EXPECT_EQ(transfer(true, target.obj(), file, 4, nullptr, &steps), progress({1, 2, 3, 4, 5}));
     EXPECT_EQ(steps, 5u);
