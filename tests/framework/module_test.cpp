@@ -4,12 +4,9 @@
 
 #include "kvprtobj/kvprtobj.h"
 
-TEST(ModuleRegistration, LibraryRegistersItselfAtLoad) {
+TEST(ModuleRegistration, RegisteredOnceAtLoadAndOnceMorePerInitCall) {
     auto modules = AfxExtensionModules();
     EXPECT_EQ(std::count(modules.begin(), modules.end(), "kvprtobj"), 1);
-}
-
-TEST(ModuleRegistration, EachInitCallAddsOneRecord) {
     auto before = AfxModuleRecords().size();
     InitKVPrtObjDll();
     InitKVPrtObjDll();

@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 #include "env.h"
 #include "kvprtobj/kvprtobj.h"

@@ -1,14 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <elf.h>
-#include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 
-#include "bytes.h"
 #include "kvprtobj/kvprtobj.h"
+#include "qsf_image.h"
+#include "temp_dir.h"
 
 namespace {
 
@@ -56,26 +54,19 @@ ByteVec versionNote(unsigned a, unsigned b, unsigned c, unsigned d) {
 }
 
 std::string versionOf(const ByteVec& content) {
-    auto path = std::filesystem::temp_directory_path() / ("kvpo-version-" + std::to_string(::getpid()));
-    {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
-    }
+    kvtest::TempDir dir;
+    kvtest::writeFile(dir.file("lib.so"), content);
     CString version = "stale";
-    getKVDLLVersionNumber(path.string(), &version);
-    std::filesystem::remove(path);
+    getKVDLLVersionNumber(dir.file("lib.so"), &version);
     return version;
 }
 
 }  // namespace
 
-TEST(FileVersion, FormatsTwoOrFourParts) {
+TEST(FileVersion, FormatsTwoOrFourPartsPassingOverOtherNotes) {
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 0))), "3.05");
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 12))), "3.05.00.12");
     EXPECT_EQ(versionOf(elfWithNotes(versionNote(12, 34, 5, 0))), "12.34.05.00");
-}
-
-TEST(FileVersion, OtherNotesArePassedOver) {
     ByteVec notes = note("GNU", 3, ByteVec(20, 0xAB));
     ByteVec ours = versionNote(2, 1, 0, 0);
     notes.insert(notes.end(), ours.begin(), ours.end());

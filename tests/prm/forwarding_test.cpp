@@ -44,8 +44,6 @@ TEST(Forwarding, MembersPassArgumentsInOrderAndReturnTheResultUnchanged) {
          {"bidiResMgmtQueryAlert", self, {0xFFFE}, {&alert}}},
         {-2000000000, [&] { return obj.parseDeviceAlertData(data, -3, &alert); },
          {"parseResMgmtAlertData", nullptr, {-3}, {data, &alert}}},
-        {0, [&] { return obj.parseDeviceAlertData(nullptr, 0, nullptr); },
-         {"parseResMgmtAlertData", nullptr, {0}, {nullptr, nullptr}}},
         {-2, [&] { return obj.parseDeviceDirectoryData(name, &directory); },
          {"parseResMgmtDirectoryData", nullptr, {}, {&directory}, nullptr, name}},
     };

@@ -38,9 +38,6 @@ struct Printer {
         obj = std::make_unique<KVPrtObj>(handle, 0);
         obj->setBidi(1);
     }
-    explicit Printer(unsigned short opened) : handle(opened), obj(std::make_unique<KVPrtObj>(opened, 0)) {
-        obj->setBidi(1);
-    }
     ~Printer() { BceClosePrinter(handle); }
 
     // The next device-management alert, read through the printer object.
@@ -81,15 +78,11 @@ Files files(const Dir& dir) {
 
 }  // namespace
 
-TEST(Storage, ListsFilesCapacityAndFreeSpace) {
+TEST(Storage, ListsAndCopiesWithinTheRoomOfTheTarget) {
     Printer p;
-    Dir dir = p.list(kFlash);
-    EXPECT_EQ(files(dir), (Files{{"a.txt", 100}, {"b b", 3}, {"big.bin", 200}}));
-    EXPECT_EQ(std::make_pair(dir.ullCapacity, dir.ullFreeSpace), std::make_pair(uint64_t{1000}, uint64_t{697}));
-}
-
-TEST(Storage, CopiesWithinTheRoomOfTheTarget) {
-    Printer p;
+    Dir flash = p.list(kFlash);
+    EXPECT_EQ(files(flash), (Files{{"a.txt", 100}, {"b b", 3}, {"big.bin", 200}}));
+    EXPECT_EQ(std::make_pair(flash.ullCapacity, flash.ullFreeSpace), std::make_pair(uint64_t{1000}, uint64_t{697}));
     ASSERT_EQ(p.obj->bidiDeviceCopyFile("a.txt", kFlash, kDisk, 0), 0);
     EXPECT_EQ(p.alertSeen(), std::make_tuple(uint8_t{Alert::OP_COPY}, kDisk, kFlash, std::string("a.txt")));
     const struct {
@@ -139,14 +132,6 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
     for (const std::string& name : {std::string(), std::string("a;b"), std::string("a\nb"), std::string(256, 'x')})
         EXPECT_EQ(p.obj->bidiDeviceDeleteFile(name, kFlash), -3) << name.size();
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
-}
-
-TEST(Storage, BuiltInProfileHasFlashAndDisk) {
-    unsigned short handle = 0;
-    ASSERT_EQ(BceOpenPrinter("sim:", &handle), 0);
-    Printer p(handle);
-    EXPECT_FALSE(p.list(kFlash).aFiles.empty());
-    EXPECT_FALSE(p.list(kDisk).aFiles.empty());
 }
 
 TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {

@@ -46,13 +46,8 @@ TEST(LibraryFile, ListsComeBackAsPackedRecords) {
     writeQsfFile(dir.file("a.qsf"), kTwoLists.bytes());
     Opened o = open(dir.file("a.qsf"), 3);
     ASSERT_EQ(o.rc, 0);
-    ASSERT_NE(o.file, nullptr);
-    auto [first, count1] = list(o.file, 1);
-    EXPECT_EQ(count1, 3u);
-    EXPECT_EQ(toHex(first), "01 01 01 07 01 02 00 01 03 03 41 42 43");
-    auto [second, count2] = list(o.file, 2);
-    EXPECT_EQ(count2, 1u);
-    EXPECT_EQ(second, Bytes().be16(0x0201).u8(255).fill(255, 0x5A).vec());
+    EXPECT_EQ(list(o.file, 1), std::pair(hex("01 01 01 07 01 02 00 01 03 03 41 42 43"), 3u));
+    EXPECT_EQ(list(o.file, 2), std::pair(Bytes().be16(0x0201).u8(255).fill(255, 0x5A).vec(), 1u));
     EXPECT_EQ(PtQsfClose(o.file), 0);
 }
 
@@ -74,8 +69,8 @@ TEST(LibraryFile, EmptyListsTypeByLowByteAndBadArguments) {
     }
     PtQsfClose(o.file);
 
-    EXPECT_EQ(open(dir.file("none.qsf"), 3).rc, PTQSF_CANNOT_OPEN);
-    EXPECT_EQ(open(dir.file("none.qsf"), 3).file, nullptr);
+    Opened none = open(dir.file("none.qsf"), 3);
+    EXPECT_EQ(std::pair(none.rc, none.file), std::pair(int{PTQSF_CANNOT_OPEN}, static_cast<_QSFFILE*>(nullptr)));
     EXPECT_EQ(PtQsfOpen(dir.file("none.qsf").c_str(), 3, nullptr), PTQSF_BAD_ARGUMENT);
     _QSFFILE* file = nullptr;
     EXPECT_EQ(PtQsfOpen(nullptr, 3, &file), PTQSF_BAD_ARGUMENT);
@@ -93,7 +88,6 @@ TEST(LibraryFile, BrokenFilesAreRefused) {
         int rc;
     } cases[] = {
         {"empty file", [](ByteVec& b) { b.clear(); }, false, PTQSF_NOT_QSF},
-        {"one byte", [](ByteVec& b) { b.resize(1); }, false, PTQSF_NOT_QSF},
         {"another magic", [](ByteVec& b) { b[1] = 'X'; }, true, PTQSF_NOT_QSF},
         {"header cut short", [](ByteVec& b) { b.resize(73); }, true, PTQSF_BAD_LAYOUT},
         {"another format", [](ByteVec& b) { b[5] = 2; }, true, PTQSF_NOT_QSF},

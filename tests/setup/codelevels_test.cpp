@@ -34,27 +34,20 @@ CodeLevels readLevels(PrinterRig& rig) {
 
 }  // namespace
 
-TEST(CodeLevels, ClassifiesLinesBehindTheKeptBaseLevel) {
-    PrinterRig rig;
-    rig.obj.m_strCodeLevel = "0.9";
-    rig.printer.answer(0x56, codeLevelText("ENG: 1.20\nINA2: 3.4\nSLOT1: INA 5.6.7\nSLOT2: N/A\n"));
-    auto r = readLevels(rig);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "0.9"}, {7702, 0, "1.20"}, {7707, 2, "3.4"}, {7707, 1, "5.6.7"}}));
-    ASSERT_EQ(rig.printer.requestCount(), 1u);   // no device-characteristics request
-    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 A6"));
-}
-
+// The kept base level comes first and no device-characteristics request is sent.
 TEST(CodeLevels, LineRules) {
     PrinterRig rig;
     rig.obj.m_strCodeLevel = "b";
     // Leading line feed dropped; names compared exactly; values keep carriage
-    // returns and colons; a last line without line feed counts.
-    rig.printer.answer(0x56, codeLevelText("\n INA: 1\nINA1:  2\nENG : x\neng: y\nPNL: 3\r\nENG: 1:2\nSLOT 12: ISL  7\n"
-                                           "SLOT3: INA\nSLOT4: XYZ 1\nFLKER: 9"));
+    // returns and colons; N/A slots are passed over; a last line without line feed counts.
+    rig.printer.answer(0x56, codeLevelText("\n INA: 1\nINA2:  2\nENG : x\neng: y\nPNL: 3\r\nENG: 1:2\nSLOT 12: ISL  7\n"
+                                           "SLOT2: N/A\nSLOT3: INA\nSLOT4: XYZ 1\nFLKER: 9"));
     auto r = readLevels(rig);
-    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "b"}, {7707, 1, "1"}, {7707, 1, "2"}, {7705, 0, "3\r"},
+    EXPECT_EQ(r.rc, 0);
+    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "b"}, {7707, 1, "1"}, {7707, 2, "2"}, {7705, 0, "3\r"},
                                             {7702, 0, "1:2"}, {7710, 12, "7"}, {7707, 3, ""}, {7709, 0, "9"}}));
+    ASSERT_EQ(rig.printer.requestCount(), 1u);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 A6"));
 }
 
 TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristicsParsedRecordsEvenWhenItFails) {

@@ -50,15 +50,9 @@ TEST(QueryJobs, DecodesFullRecordsUntilJobNumberZero) {
     auto r = query(rig);
     ASSERT_EQ(r.rc, 0);
     ASSERT_EQ(r.count, 2u);
-    const auto& j = r.jobs[0];
-    EXPECT_EQ(std::make_tuple(j.jobByte0, j.jobNumber, j.jobByte3, j.jobByte4, j.jobWord5, j.jobWord7, j.jobByte13),
-              std::make_tuple(0xB0, 0x0102, 0xB3u, 0xB4, 0x0506, 0x0708, 0xBD));
-    EXPECT_EQ(toHex(j.jobBytes9, 4), "09 0A 0B 0C");
-    EXPECT_EQ(std::make_tuple(j.jobLong17, j.jobLong21, j.jobLong25, j.jobLong29, j.jobLong33, j.jobLong37),
-              std::make_tuple(0x11121314u, 21u, 25u, 29u, 33u, 0xFFFFFFF7u));
-    EXPECT_EQ(j.strJobJN + "|" + j.strJobUR, "b|c");
-    EXPECT_EQ(r.jobs[1].jobNumber, 9);
-    EXPECT_EQ(r.jobs[1].strJobJN, "");
+    EXPECT_EQ(std::tuple(r.jobs[0].jobNumber, r.jobs[0].jobLong37, r.jobs[0].strJobJN, r.jobs[0].strJobUR),
+              std::tuple(0x0102, 0xFFFFFFF7u, CString("b"), CString("c")));
+    EXPECT_EQ(std::tuple(r.jobs[1].jobNumber, r.jobs[1].strJobJN), std::tuple(9, CString()));
     EXPECT_EQ(rig.printer.lastRequest().data, hex("FF 00 00 00 40"));
 
     rig.printer.answer(0x75, jobList(0, {}));   // one job asked for, none there
@@ -102,37 +96,35 @@ TEST(Jobs, DeleteAndPriority) {
     EXPECT_EQ(answer, 0);
 }
 
-TEST(JobTransitionAlert, DecodesTheShortRecord) {
-    PrinterRig rig;
-    rig.printer.setAlert(4, Bytes().raw({0x03, 0x20}).raw(jobRecord(0x0203, false)).u8(0xEE));
-    KVPrtObj::KVPJOBDATA job;
-    job.jobLong21 = 99;
-    ASSERT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), 0);
-    EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-    EXPECT_EQ(std::tuple(job.jobNumber, job.jobLong17, job.jobLong21),
-              std::tuple(0x0203, 0x11121314u, 99u));   // 21: not in it
-    EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, nullptr), -18);
-}
-
-TEST(JobTransitionAlert, BadAlertsGiveBadReply) {
+// The alert holds a short record: the fields behind jobLong17 stay as they were.
+TEST(JobTransitionAlert, DecodesTheShortRecordAndRefusesBadAlerts) {
     const Bytes record = jobRecord(5, false);
     const struct {
         ByteVec data;
-        bool untouched;
+        long rc;
+        unsigned short number;   // the job number afterwards (77 untouched)
     } cases[] = {
-        {Bytes().raw({0x03, 0x21}).raw(record), true},
-        {Bytes().raw({0x03, 0x20}).raw(record.first(record.size() - 1)), true},
-        {Bytes{0x03}, true},
-        {Bytes().raw({0x03, 0x20}).raw(jobRecord(0, false)), false},   // job number 0
+        {Bytes().raw({0x03, 0x20}).raw(record).u8(0xEE), 0, 5},
+        {Bytes().raw({0x03, 0x21}).raw(record), -2, 77},
+        {Bytes().raw({0x03, 0x20}).raw(record.first(record.size() - 1)), -2, 77},
+        {Bytes{0x03}, -2, 77},
+        {Bytes().raw({0x03, 0x20}).raw(jobRecord(0, false)), -2, 0},   // job number 0 clears the record
     };
     for (const auto& c : cases) {
         PrinterRig rig;
         rig.printer.setAlert(4, c.data);
         KVPrtObj::KVPJOBDATA job;
         job.jobNumber = 77;
+        job.jobLong21 = 99;
         job.strJobJN = "keep";
-        EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), -2) << toHex(c.data);
-        EXPECT_EQ(job.jobNumber, c.untouched ? 77 : 0);
-        EXPECT_EQ(job.strJobJN, c.untouched ? "keep" : "");
+        EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), c.rc) << toHex(c.data);
+        EXPECT_EQ(rig.printer.alertFlags().back(), 2);
+        EXPECT_EQ(job.jobNumber, c.number);
+        EXPECT_EQ(job.strJobJN, c.number == 77 ? "keep" : "");
+        if (c.rc == 0) {
+            EXPECT_EQ(std::tuple(job.jobLong17, job.jobLong21), std::tuple(0x11121314u, 99u));
+        }
     }
+    PrinterRig rig;
+    EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, nullptr), -18);
 }

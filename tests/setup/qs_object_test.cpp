@@ -2,8 +2,6 @@
 // and the results of the preparing steps that start no worker.
 #include <gtest/gtest.h>
 
-#include <tuple>
-
 #include "qs_fixture.h"
 #include "qsf_image.h"
 
@@ -12,7 +10,7 @@ using namespace qstest;
 
 // First in this file: ctest runs every test in a process of its own, so the
 // tables are untouched here unless the whole program runs in one process.
-TEST(QuickSetupTables, BareConfigurationNameUntilFirstUse) {
+TEST(QuickSetupTables, BareConfigurationNameUntilFirstUseThenBesideTheProgram) {
     if (QuickSetup::strHeadersInitialized) GTEST_SKIP() << "tables already filled in this process";
     EXPECT_EQ(QuickSetup::strConfigurationFile, "QSVARS.CFG");
     EXPECT_EQ(QuickSetup::strOldQsfHeaders[0], "");
@@ -21,17 +19,7 @@ TEST(QuickSetupTables, BareConfigurationNameUntilFirstUse) {
     QuickSetup::FileFormat format;
     QuickSetup::verifyQuickSetupFile(&printer, "/nonexistent/file", format, nullptr);
     EXPECT_EQ(QuickSetup::strHeadersInitialized, 1);
-    EXPECT_NE(QuickSetup::strConfigurationFile, "QSVARS.CFG");
-}
-
-TEST(QuickSetupTables, PrinterTypeTableAndConfigurationBesideTheProgram) {
-    QuickSetup qs;
-    const std::tuple<int, const char*, int> rows[] = {
-        {0, "BIDI", 70}, {2, "", 0}, {7, "MOSKBIDI", 93}, {11, "VELKBIDI", 24}};
-    for (auto [t, header, count] : rows)
-        EXPECT_EQ(std::tuple(QuickSetup::strOldQsfHeaders[t], QuickSetup::iOldVariableCount[t]),
-                  std::tuple(CString(header), count));
-    char path[4096];
+    char path[4096];   // then the configuration beside the program
     std::string exe(path, GetModuleFileNameA(nullptr, path, sizeof path));
     EXPECT_EQ(QuickSetup::strConfigurationFile, exe.substr(0, exe.rfind('/') + 1) + "QSVARS.CFG");
 }
@@ -51,13 +39,10 @@ TEST(QuickSetupPreparing, ResultsThatStartNoWorker) {
     EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("missing"), host.handle(), &steps, nullptr, 1), 1u);
     EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("other"), host.handle(), &steps, nullptr, 1), 2u);
     EXPECT_EQ(steps, 99u);
-    {
-        ConfigOverride config("[PrinterType0]\nList1 =\nList2 = 0201\n");   // list 1 empty
-        EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u);
-    }
-    {
-        ConfigOverride config("[PrinterType1]\nList1 = 0101\n");   // nothing for type 0
-        EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u);
+    // List 1 empty; nothing for type 0.
+    for (const char* text : {"[PrinterType0]\nList1 =\nList2 = 0201\n", "[PrinterType1]\nList1 = 0101\n"}) {
+        ConfigOverride config(text);
+        EXPECT_EQ(qs.bidiQuickSetupReceive(printer.obj(), dir.file("r"), host.handle(), &steps, nullptr, 1), 1u) << text;
     }
     const std::string installed = QuickSetup::strConfigurationFile;
     QuickSetup::strConfigurationFile = dir.file("no-config");

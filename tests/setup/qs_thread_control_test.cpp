@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <tuple>
 
 #include "kvprtobj/kvprtobj.h"
 
@@ -46,17 +45,16 @@ TEST(ThreadControl, UnitsAreBoundedByTheMaximum) {
     EXPECT_EQ(none.m_dwMaxCount, 0u);
     none.lock(3);
     none.lock(3);
-    EXPECT_EQ(OpenControl().m_dwMaxCount, 1u);
+    EXPECT_EQ(OpenControl().m_dwMaxCount, 1u);   // the default is one unit
 }
 
-TEST(QSThreadControl, KeepsTheHostsValuesAndGuardsTheAction) {
+TEST(QSThreadControl, WindowParameterOnlyWithAWindowAndTheActionUnderTheSemaphore) {
     KVPrtObj::OMVARIABLE vars[2];
     KVPrtObj printer;
     HWND window = CreateMessageWindow(nullptr);
     KVQSThreadControl control("text", vars, 2, &printer, 7, window, 42, KVQSThreadControl::KVTA_NONE);
-    EXPECT_EQ(std::tuple(control.m_strText, control.m_uVariableCount, control.m_nValue, control.m_uWindowParam),
-              std::tuple(CString("text"), 2u, 7, 42u));
-    EXPECT_EQ(std::tuple(control.m_pVariables, control.m_pPrtObj, control.m_hWnd), std::tuple(vars, &printer, window));
+    EXPECT_EQ(control.m_uWindowParam, 42u);
+    // Without a window the window parameter is not kept.
     KVQSThreadControl noWindow("", nullptr, 0, nullptr, 0, nullptr, 42, KVQSThreadControl::KVThreadAction(5));
     EXPECT_EQ(noWindow.m_uWindowParam, 0u);
     EXPECT_EQ(noWindow.getKVThreadAction(), 5);
