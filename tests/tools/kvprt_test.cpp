@@ -120,7 +120,8 @@ const CommandRow kCommands[] = {
          std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(levels);
          ASSERT_EQ(out["codeLevels"].size(), static_cast<size_t>(count));
          for (int i = 0; i < count; ++i)
-             EXPECT_EQ(out["codeLevels"][i], (json{{"component", levels[i].lComponentId}, {"level", levels[i].strCodeLevel}}));
+             EXPECT_EQ(std::tuple(out["codeLevels"][i]["component"], out["codeLevels"][i]["level"]),
+                       std::tuple(json(levels[i].lComponentId), json(levels[i].strCodeLevel)));
      }},
     {"bins", {"bins"}, [](const json& out) {
          for (const char* kind : {"inputBins", "outputBins"}) {
@@ -131,7 +132,7 @@ const CommandRow kCommands[] = {
                  EXPECT_EQ(std::tuple(bin["number"], bin["capacity"], bin["text"]),
                            std::tuple(expected["number"], expected["capacity"],
                                       input ? kvprt::inputBinText(bin["id"]) : kvprt::outputBinText(bin["id"])));
-                 if (input) EXPECT_EQ(bin["name"], expected.value("name", ""));
+                 if (input) { EXPECT_EQ(bin["name"], expected.value("name", "")); }
              }
          }
          EXPECT_EQ(out["outputBins"][0]["nickname"], profile()["binNicknames"][0]["name"]);
