@@ -74,7 +74,8 @@ ByteVec readVariable(Target& t, const char* id) {
 
 // A variable's reply (its id, then its value) as the profile holds it.
 ByteVec profileVariable(Target& t, const char* list, const char* id) {
-    return kvtest::Bytes().raw(kvtest::hex(id)).raw(simtest::valueBytes(simtest::variableNamed(t.profile, list, id)["value"]));
+    const json& value = simtest::variableNamed(t.profile, list, id)["value"];
+    return kvtest::Bytes().raw(kvtest::hex(id)).raw(simtest::valueBytes(value));
 }
 
 // The profile's alerts of a family, with the ids the printer holds them
@@ -284,8 +285,7 @@ void expectSupplies(KvTonerPrediction::TonerInfoArray& info, const json& toner) 
 }
 
 const RoundTrip kRoundTrips[] = {
-    {"printer information, network address and capabilities",
-     [](Target& t) {
+    {"printer information, network address and capabilities", [](Target& t) {
          const json& id = t.profile["identity"];
          const ByteVec adapter = hexOf(id["adapterAddress"]);
          PRTINFO info{};
@@ -296,7 +296,8 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(info.usFlags & PRTINFO_BIDI_CAPABLE, id["bidiCapable"].get<bool>() ? PRTINFO_BIDI_CAPABLE : 0);
          uint32_t attachment = 0;
          for (const json& n : id["netTypes"]) attachment |= n.get<uint32_t>();
-         for (const json& a : id["addresses"]) attachment |= a == "ip" ? PRTINFO_HAS_IP : a == "ipx" ? PRTINFO_HAS_IPX : PRTINFO_HAS_DLC;
+         for (const json& a : id["addresses"])
+             attachment |= a == "ip" ? PRTINFO_HAS_IP : a == "ipx" ? PRTINFO_HAS_IPX : PRTINFO_HAS_DLC;
          EXPECT_EQ(std::tuple(info.ulAttachment, unsigned{info.usNetTypeCode}, unsigned{info.usNetSubCode}),
                    std::tuple(attachment, id["netTypeCode"].get<unsigned>(), id["netSubCode"].get<unsigned>()));
 
@@ -322,8 +323,7 @@ const RoundTrip kRoundTrips[] = {
          digits.erase(std::remove(digits.begin(), digits.end(), ' '), digits.end());
          EXPECT_EQ(caps.strAdapterAddress, digits);
      }},
-    {"printer type and family",
-     [](Target& t) {
+    {"printer type and family", [](Target& t) {
          unsigned long type = 7, rawType = 7, family = 7;
          ASSERT_EQ(t.obj.bidiGetPrinterType(&type, &rawType), 0);
          EXPECT_EQ(rawType, profileVariable(t, "miscVariables", "00 A7").at(2));
@@ -331,8 +331,7 @@ const RoundTrip kRoundTrips[] = {
          ASSERT_EQ(t.obj.bidiGetPrinterFamily(&family), 0);
          EXPECT_EQ(family, type);
      }},
-    {"page counts, then the host page count reset",
-     [](Target& t) {
+    {"page counts, then the host page count reset", [](Target& t) {
          KVPrtObj::PAGECOUNTDATA c;
          ASSERT_EQ(t.obj.bidiGetPageCounts(&c), 0);
          uint32_t expected[5] = {};
@@ -344,14 +343,12 @@ const RoundTrip kRoundTrips[] = {
          ASSERT_EQ(t.obj.bidiGetPageCounts(&c), 0);
          EXPECT_EQ(std::tuple(c.dwPageCountType1, c.dwPageCountType2), std::tuple(expected[1], 0u));
      }},
-    {"control commands",
-     [](Target& t) {
+    {"control commands", [](Target& t) {
          EXPECT_EQ(t.obj.bidiPORPrinter(), 0);
          EXPECT_EQ(t.obj.SendRemoteOffline(), 0);
          EXPECT_EQ(t.obj.SendRemoteOnline(), 0);
      }},
-    {"object-model variables, one and several at once",
-     [](Target& t) {
+    {"object-model variables, one and several at once", [](Target& t) {
          ByteVec ids;
          for (const json& v : t.profile["variables"]) {
              EXPECT_EQ(readVariable(t, text(v["id"]).c_str()), profileVariable(t, "variables", text(v["id"]).c_str()));
@@ -369,8 +366,7 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(bytesOf(vars[i].value, vars[i].length), simtest::valueBytes(v["value"])) << text(v["id"]);
          }
      }},
-    {"miscellaneous variables",
-     [](Target& t) {
+    {"miscellaneous variables", [](Target& t) {
          for (const json& v : t.profile["miscVariables"]) {
              ByteVec id = simtest::varId(v["id"]);
              void* value = nullptr;
@@ -379,8 +375,7 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(kvtest::take(value, length), simtest::valueBytes(v["value"])) << text(v["id"]);
          }
      }},
-    {"property tag: set, it reads back and raises a variable event",
-     [](Target& t) {
+    {"property tag: set, it reads back and raises a variable event", [](Target& t) {
          KVPrtObj::PROPERTYTAG tag;
          tag.strTag = "stale";
          ASSERT_EQ(t.obj.bidiGetPropertyTag(&tag), 0);
@@ -393,8 +388,7 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(bytesOf(event.abyVarId, 2), kvtest::hex("07 54"));
          EXPECT_EQ(kvtest::take(event.pbyData, 5), kvtest::Bytes().text("TAG-7").vec());
      }},
-    {"non-volatile memory reset restores the variables",
-     [](Target& t) {
+    {"non-volatile memory reset restores the variables", [](Target& t) {
          uint8_t copies[2] = {0, 9};
          ASSERT_EQ(t.obj.bidiSetOMVar(kvtest::hex("01 01").data(), copies, 2), 0);
          ASSERT_EQ(t.obj.bidiResetNVRAM(), 0);
@@ -402,8 +396,7 @@ const RoundTrip kRoundTrips[] = {
      }},
 
     // ---- device characteristics ----
-    {"device characteristics",
-     [](Target& t) {
+    {"device characteristics", [](Target& t) {
          KVPrtObj::DEVICECHARS chars;
          ASSERT_EQ(t.obj.bidiGetDeviceChars(&chars), 0);
          const json& d = t.profile["deviceChars"];
@@ -412,8 +405,7 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(std::tie(chars.strText1, chars.strCodeLevel, chars.strText3, t.obj.m_strCodeLevel),
                    std::tuple(text(d["text1"]), text(d["codeLevel"]), text(d["text3"]), text(d["codeLevel"])));
      }},
-    {"input bins with their ids",
-     [](Target& t) {
+    {"input bins with their ids", [](Target& t) {
          kvtest::Bytes bins = kvtest::Bytes().u8(static_cast<unsigned>(t.profile["inputBins"].size()));
          for (const json& b : t.profile["inputBins"])
              bins.u8(num(b, "number")).be32(num(b, "capacity")).zeros(3).u8(num(b, "byte8")).u8(num(b, "sizeCode"))
@@ -431,8 +423,7 @@ const RoundTrip kRoundTrips[] = {
              return out;
          });
      }},
-    {"output bins",
-     [](Target& t) {
+    {"output bins", [](Target& t) {
          kvtest::Bytes bins = kvtest::Bytes().u8(static_cast<unsigned>(t.profile["outputBins"].size()));
          for (const json& b : t.profile["outputBins"])
              bins.u8(num(b, "number")).u8(num(b, "byte1")).be32(num(b, "capacity")).u8(num(b, "byte6"))
@@ -450,8 +441,7 @@ const RoundTrip kRoundTrips[] = {
              return out;
          });
      }},
-    {"storage options",
-     [](Target& t) {
+    {"storage options", [](Target& t) {
          kvtest::Bytes entries = kvtest::Bytes().u8(static_cast<unsigned>(t.profile["storage"].size()));
          for (const json& e : t.profile["storage"]) entries.counted(text(e));
          sameAsLaidOut(t, entries, [](KVPrtObj& obj) {
@@ -461,8 +451,7 @@ const RoundTrip kRoundTrips[] = {
                                o.strCartridgeField2, o.strCartridgeField4);
          });
      }},
-    {"interpreter logical units",
-     [](Target& t) {
+    {"interpreter logical units", [](Target& t) {
          // Interpreters 1 to 5 by the names the printer reports for them.
          const char* names[] = {"PCL 5 Emulation", "GL 1 Emulation", "PostScript Emulation", "WinImage", "PPDS"};
          const json& list = t.profile["interpreters"];
@@ -501,8 +490,7 @@ const RoundTrip kRoundTrips[] = {
              }
          }
      }},
-    {"symbol sets",
-     [](Target& t) {
+    {"symbol sets", [](Target& t) {
          unsigned short n = 0;
          _SYMBOLSET* sets = nullptr;
          ASSERT_EQ(t.obj.bidiGetSymbolSetList(&n, &sets), 0);
@@ -510,11 +498,11 @@ const RoundTrip kRoundTrips[] = {
          const json& list = t.profile["symbolSets"];
          ASSERT_EQ(n, list.size());
          for (unsigned i = 0; i < n; ++i)
-             EXPECT_EQ(std::tuple(unsigned{sets[i].usSymbolSet}, bytesOf(sets[i].abCharComplement, 8), std::string(sets[i].strName)),
+             EXPECT_EQ(std::tuple(unsigned{sets[i].usSymbolSet}, bytesOf(sets[i].abCharComplement, 8),
+                                  std::string(sets[i].strName)),
                        std::tuple(num(list[i], "id"), hexOf(list[i]["complement"]), text(list[i]["name"])));
      }},
-    {"current font: read, and a set reads back",
-     [](Target& t) {
+    {"current font: read, and a set reads back", [](Target& t) {
          _FONTDETAILS font;
          ASSERT_EQ(t.obj.bidiGetCurrentFontInformation(&font), 0);
          expectFields(t.profile["currentFont"], {{"tag", font.byFontTag}, {"position", font.usPosition},
@@ -552,8 +540,7 @@ const RoundTrip kRoundTrips[] = {
                            obj.m_strCodeLevel = text(target.profile["deviceChars"]["codeLevel"]);
                        });
      }},
-    {"available ports and loop-back, sent even while bidi is marked inactive",
-     [](Target& t) {
+    {"available ports and loop-back, sent even while bidi is marked inactive", [](Target& t) {
          t.obj.setBidi(0);
          int flags[32];
          std::fill(std::begin(flags), std::end(flags), 7);
@@ -565,13 +552,11 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(t.obj.bidiLoopBack(), 0);
          EXPECT_EQ(t.obj.isBidiActive(), 1);
      }},
-    {"form names and output bin nicknames: read, and a write reads back",
-     [](Target& t) {
+    {"form names and output bin nicknames: read, and a write reads back", [](Target& t) {
          names(t, &KVPrtObj::bidiGetFormNames, &KVPrtObj::bidiSetFormName, t.profile["formNames"]);
          names(t, &KVPrtObj::bidiGetOutputBinNicknames, &KVPrtObj::bidiSetOutputBinNickname, t.profile["binNicknames"]);
      }},
-    {"jobs, all and one",
-     [](Target& t) {
+    {"jobs, all and one", [](Target& t) {
          const json& list = t.profile["jobs"];
          std::vector<KVPrtObj::KVPJOBDATA> jobs = queryJobs(t, 0);
          ASSERT_EQ(jobs.size(), list.size());
@@ -580,8 +565,7 @@ const RoundTrip kRoundTrips[] = {
          ASSERT_EQ(jobs.size(), 1u);
          expectJob(jobs[0], list.back(), true);
      }},
-    {"job delete: the job is gone and its end announced",
-     [](Target& t) {
+    {"job delete: the job is gone and its end announced", [](Target& t) {
          const json& job = t.profile["jobs"][0];
          const auto number = static_cast<unsigned short>(num(job, "number"));
          ASSERT_EQ(t.obj.bidiDeleteJob(number, 0), 0);
@@ -591,8 +575,7 @@ const RoundTrip kRoundTrips[] = {
          ASSERT_EQ(t.obj.bidiQueryJobTranAlert(nextAlert(t, 0x5FD), &gone), 0);
          expectJob(gone, job, false);
      }},
-    {"job priority change reads back",
-     [](Target& t) {
+    {"job priority change reads back", [](Target& t) {
          const auto number = static_cast<unsigned short>(num(t.profile["jobs"].back(), "number"));
          unsigned char answer = 0xEE;
          ASSERT_EQ(t.obj.bidiChangeJobPriority(9, number, &answer), 0);
@@ -606,8 +589,7 @@ const RoundTrip kRoundTrips[] = {
     {"input status", FAMILY(bidiQueryInputStatus, statusReply(t, "inputStatus"))},
     {"output status", FAMILY(bidiQueryOutputStatus, statusReply(t, "outputStatus"))},
     {"paper jams", FAMILY(bidiQueryPaperJams, alertReply(t, "paperJams"))},
-    {"operator intervention",
-     [](Target& t) {
+    {"operator intervention", [](Target& t) {
          sameAsLaidOut(t, alertReply(t, "operatorIntervention"), listOf<&KVPrtObj::bidiQueryOperatorIV>);
          sameAsLaidOut(t, alertReply(t, "operatorIntervention"), interventionsOf);
      }},
@@ -619,8 +601,7 @@ const RoundTrip kRoundTrips[] = {
      [](Target& t) { sameAsLaidOut(t, suppliesStatusReply(t), listOf<&KVPrtObj::bidiQuerySuppliesStatus>); }},
 
     // ---- device status and operator panel ----
-    {"device status, and the device-status alerts held",
-     [](Target& t) {
+    {"device status, and the device-status alerts held", [](Target& t) {
          KVPrtObj::PRINTERSTATUS status{};
          ASSERT_EQ(t.obj.bidiQueryDeviceStatus(&status), 0);
          EXPECT_EQ(kvtest::word(status), statusWord(t, t.profile["deviceStatus"]));
@@ -629,11 +610,11 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(kvtest::word(status), statusWord(t, (*alert)["status"]));
          }
      }},
-    {"panel text and lock; a lock set reads back and shows the locked text",
-     [](Target& t) {
+    {"panel text and lock; a lock set reads back and shows the locked text", [](Target& t) {
          const json& panel = t.profile["panel"];
          KVPrtObj::OPPANELDATA shown = panelShown(t);
-         EXPECT_EQ(std::tuple(shown.nPanelWidth, shown.nPanelHeight), std::tuple(panel["width"].get<int>(), panel["height"].get<int>()));
+         EXPECT_EQ(std::tuple(shown.nPanelWidth, shown.nPanelHeight),
+                   std::tuple(panel["width"].get<int>(), panel["height"].get<int>()));
          EXPECT_EQ(shown.strPanelText, display(panel, panel["text"]));
          EXPECT_EQ(lockRead(t), profileVariable(t, "variables", "00 4D").at(2) != 0 ? 1 : 0);
          ASSERT_EQ(t.obj.bidiROPSetLock(1), 0);
@@ -643,8 +624,7 @@ const RoundTrip kRoundTrips[] = {
          EXPECT_EQ(lockRead(t), 0);
          EXPECT_EQ(panelShown(t).strPanelText, display(panel, panel["text"]));
      }},
-    {"panel buttons show their text; reset shows the first text again",
-     [](Target& t) {
+    {"panel buttons show their text; reset shows the first text again", [](Target& t) {
          const json& panel = t.profile["panel"];
          for (const json& button : panel["buttons"]) {
              if (!button.contains("text")) continue;
@@ -655,16 +635,14 @@ const RoundTrip kRoundTrips[] = {
              EXPECT_EQ(panelShown(t).strPanelText, display(panel, panel["text"])) << text(button["name"]);
          }
      }},
-    {"panel continue clears the operator interventions",
-     [](Target& t) {
+    {"panel continue clears the operator interventions", [](Target& t) {
          ASSERT_FALSE(run(t, "operatorIntervention").empty());
          ASSERT_EQ(t.obj.bidiROPContinue(), 0);
          EXPECT_EQ(listOf<&KVPrtObj::bidiQueryOperatorIV>(t.obj), kvtest::Alerts{});
      }},
 
     // ---- alerts held by the printer ----
-    {"job-status alert",
-     [](Target& t) {
+    {"job-status alert", [](Target& t) {
          for (auto [id, alert] : held(t.profile, "jobStatus")) {
              const json& a = *alert;
              JSALERTDATA data(3);
@@ -691,8 +669,7 @@ const RoundTrip kRoundTrips[] = {
                            std::tuple(num(values[i], "id"), num(values[i], "value")));
          }
      }},
-    {"operator-panel and job-transition alerts",
-     [](Target& t) {
+    {"operator-panel and job-transition alerts", [](Target& t) {
          for (auto [id, alert] : held(t.profile, "operatorPanel")) {
              void* panel = nullptr;
              ASSERT_EQ(t.obj.bidiROPQueryAlert(id, &panel), 0);
@@ -705,8 +682,7 @@ const RoundTrip kRoundTrips[] = {
              expectJob(job, (*alert)["job"], false);
          }
      }},
-    {"variable-event alerts",
-     [](Target& t) {
+    {"variable-event alerts", [](Target& t) {
          for (auto [id, alert] : held(t.profile, "variableEvent")) {
              const json& a = *alert;
              KVPrtObj::OMVAREVENTDATA event;
@@ -733,8 +709,7 @@ const RoundTrip kRoundTrips[] = {
              expectSupplies(info, alert->contains("toner") ? (*alert)["toner"] : t.profile["toner"]);
          }
      }},
-    {"toner page-count reset restarts the prediction",
-     [](Target& t) {
+    {"toner page-count reset restarts the prediction", [](Target& t) {
          KvTonerPrediction prediction(&t.obj);
          ASSERT_EQ(prediction.bidiResetPageCount(), 0);
          const uint32_t pages = num(t.profile["toner"]["supplies"][0], "pageCount");
