@@ -5,13 +5,11 @@
 
 #include "kvprtobj/kvprtobj.h"
 
-TEST(EngineAdmin, RootIsAdministrator) {
-    EXPECT_NE(BceIsUserAdmin(0), 0);
+// Root is an administrator; another user only as a member of lpadmin; an unknown uid never.
+TEST(EngineAdmin, AdministratorsAreRootAndLpadminMembers) {
     KVPrtObj printer;
+    EXPECT_NE(BceIsUserAdmin(0), 0);
     EXPECT_EQ(printer.getNetAccessLevel(0), KVPrtObj::KVNET_ADMINISTRATOR);
-}
-
-TEST(EngineAdmin, OrdinaryUsersAreNotUnlessInLpadmin) {
     passwd* nobody = getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
     group* lpadmin = getgrnam("lpadmin");
@@ -20,9 +18,4 @@ TEST(EngineAdmin, OrdinaryUsersAreNotUnlessInLpadmin) {
         for (char** m = lpadmin->gr_mem; *m; ++m) member |= std::string(*m) == "nobody";
     EXPECT_EQ(BceIsUserAdmin(nobody->pw_uid) != 0, member);
     EXPECT_EQ(BceIsUserAdmin(4000000000ul), 0);   // no such user
-    KVPrtObj printer;
-    for (unsigned v : {0u, 1u, 65534u, 4000000000u}) {
-        auto level = printer.getNetAccessLevel(v);
-        EXPECT_TRUE(level == KVPrtObj::KVNET_USER || level == KVPrtObj::KVNET_ADMINISTRATOR);
-    }
 }

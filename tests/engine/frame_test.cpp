@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "bytes.h"
 #include "wire/frame.h"
@@ -25,10 +26,7 @@ TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
     size_t used = 0;
     for (size_t n = 0; n < 15; ++n) EXPECT_EQ(decodeFrame(two.data(), n, &f, &used), Decode::NeedMore) << n;
     ASSERT_EQ(decodeFrame(two.data(), two.size(), &f, &used), Decode::Ok);
-    EXPECT_EQ(used, 15u);
-    EXPECT_EQ(f.type, kGetName | kReplyBit);
-    EXPECT_EQ(f.id, 7u);
-    EXPECT_EQ(f.payload, (Bytes{1, 2, 3}));
+    EXPECT_EQ(std::tuple(used, f.type, f.id, f.payload), std::tuple(size_t{15}, kGetName | kReplyBit, 7u, Bytes{1, 2, 3}));
     ASSERT_EQ(decodeFrame(two.data() + used, two.size() - used, &f, &used), Decode::Ok);
     EXPECT_EQ(f.type, kAlert);
 }
@@ -51,43 +49,19 @@ TEST(WireFrame, RefusesWhatIsNotAFrame) {
     }
 }
 
-TEST(WirePayloads, EveryMessageRoundTrips) {
-    SendBidiRequest send{-3, 0x80, 0x4F, 2048, {0x00, 0x4D, 0x01}};
-    SendBidiRequest send2;
-    ASSERT_TRUE(decode(encode(send), &send2));
-    EXPECT_EQ(send2.appId, -3);
-    EXPECT_EQ(send2.netType, 0x80u);
-    EXPECT_EQ(send2.code, 0x4F);
-    EXPECT_EQ(send2.capacity, 2048u);
-    EXPECT_EQ(send2.data, send.data);
-
-    DataReply reply{-18, 5000, {}};
-    DataReply reply2;
-    ASSERT_TRUE(decode(encode(reply), &reply2));
-    EXPECT_EQ(reply2.rc, -18);
-    EXPECT_EQ(reply2.length, 5000u);
-
+// Every message travels end to end over TCP in the daemon and round-trip
+// suites; here only what those cannot see: the size and byte order on the wire.
+TEST(WirePayloads, PrinterInformationTravelsWholeAndBigEndian) {
     PRTINFO info{};
     info.usFlags = 0x8002;
-    info.ulAttachment = 0x02000002;
     std::strcpy(info.szPortName, "IP_1");
-    PrtInfoReply pi{0, info}, pi2;
-    Bytes encoded = encode(pi);
+    PrtInfoReply back;
+    Bytes encoded = encode(PrtInfoReply{0, info});
     EXPECT_EQ(encoded.size(), 4u + sizeof(PRTINFO));
-    ASSERT_TRUE(decode(encoded, &pi2));
-    EXPECT_EQ(pi2.info.usFlags, 0x8002);
-    EXPECT_EQ(pi2.info.ulAttachment, 0x02000002u);
-    EXPECT_STREQ(pi2.info.szPortName, "IP_1");
-    EXPECT_EQ(encoded[4 + 88], 0x80);   // numbers travel big-endian
-
-    NameReply name{0, "SIMLASER40", "192.0.2.10"}, name2;
-    ASSERT_TRUE(decode(encode(name), &name2));
-    EXPECT_EQ(name2.address, "192.0.2.10");
-
-    AlertNotice notice{77, 0x5FE}, notice2;
-    ASSERT_TRUE(decode(encode(notice), &notice2));
-    EXPECT_EQ(notice2.alertId, 77);
-    EXPECT_EQ(notice2.family, 0x5FEu);
+    EXPECT_EQ(encoded[4 + 88], 0x80);
+    ASSERT_TRUE(decode(encoded, &back));
+    EXPECT_EQ(back.info.usFlags, 0x8002);
+    EXPECT_STREQ(back.info.szPortName, "IP_1");
 }
 
 TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
@@ -129,8 +103,7 @@ TEST(WireSocket, ReadsFramesAcrossPiecesAndReportsCloseAndGarbage) {
 TEST(WireSocket, SplitsHostAndPort) {
     std::string host, port;
     EXPECT_TRUE(splitHostPort("127.0.0.1:9100", &host, &port));
-    EXPECT_EQ(host, "127.0.0.1");
-    EXPECT_EQ(port, "9100");
+    EXPECT_EQ(host + " " + port, "127.0.0.1 9100");
     EXPECT_TRUE(splitHostPort("[::1]:0", &host, &port));
     EXPECT_EQ(host, "::1");
     for (const char* bad : {"127.0.0.1", ":80", "host:", "host:70000", "host:8x", "[::1]80"})

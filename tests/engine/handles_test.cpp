@@ -42,35 +42,12 @@ TEST(EngineHandles, UnknownAndClosedHandlesAreRefused) {
     EXPECT_EQ(BceGetPrinterName(handle, 2, name, addr), BCE_E_BAD_HANDLE);
     EXPECT_EQ(BceClosePrinter(handle), BCE_E_BAD_HANDLE);
     EXPECT_EQ(BceClosePrinter(0), BCE_E_BAD_HANDLE);
-    EXPECT_STREQ(BceResultText(BCE_E_BAD_HANDLE), "unknown printer handle");
     EXPECT_EQ(BceAttachPrinter(nullptr, &handle), BCE_E_INVALID);   // nothing to attach
     EXPECT_EQ(BceOpenPrinter("lpd://printer", &handle), BCE_E_BAD_URI);
     EXPECT_EQ(BceOpenPrinter(nullptr, &handle), BCE_E_BAD_URI);
 }
 
-TEST(EngineHandles, ManyThreadsOnOneHandleEachGetTheirOwnReply) {
-    AttachedPrinter a;
-    // The printer echoes the request bytes, so each caller can check its reply.
-    a->setHandler([](const SentRequest& r) { return rawReply(r.data); });
-    constexpr int kThreads = 8, kCalls = 200;
-    std::atomic<int> mismatches{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < kCalls; ++i) {
-                unsigned char request[2] = {static_cast<unsigned char>(t), static_cast<unsigned char>(i)};
-                unsigned char reply[8];
-                unsigned long len = sizeof reply;
-                if (BceSendBidi(0, a.handle, 0, 0x4E, reply, &len, request, 2) != 0 || len != 2 ||
-                    reply[0] != request[0] || reply[1] != request[1])
-                    ++mismatches;
-            }
-        });
-    for (auto& th : threads) th.join();
-    EXPECT_EQ(mismatches.load(), 0);
-    EXPECT_EQ(a->requestCount(), size_t{kThreads * kCalls});
-}
-
+// Callers racing a close get a reply or a bad-handle result, never a crash.
 TEST(EngineHandles, CloseWhileOtherThreadsCallIsSafe) {
     auto printer = std::make_shared<ScriptedPrinter>();
     printer->setDefault(reply(Bytes{1, 2, 3}));

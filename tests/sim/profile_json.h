@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -16,17 +15,9 @@ namespace simtest {
 
 using nlohmann::json;
 
-inline json readJsonFile(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw std::runtime_error("cannot read " + path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return json::parse(text.str());
-}
-
 // The built-in profile, from the source tree.
 inline const json& defaultProfile() {
-    static const json profile = readJsonFile(KVPRTSIM_DEFAULT_PROFILE);
+    static const json profile = json::parse(std::ifstream(KVPRTSIM_DEFAULT_PROFILE));
     return profile;
 }
 

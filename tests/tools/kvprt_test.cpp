@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include <gtest/gtest.h>
 #include <kvprtobj/kvprtobj.h>
 #include <kvprtobj/kvprtsim.h>
+
+#include "alert_list.h"
 
 #include "sim_daemon.h"
 #include "temp_dir.h"
@@ -102,9 +105,7 @@ const CommandRow kCommands[] = {
     {"info", {"info"}, [](const json& out) {
          const json& p = out["printer"];
          const json& id = profile()["identity"];
-         EXPECT_EQ(p["model"], id["model"]);
-         EXPECT_EQ(p["serial"], id["serial"]);
-         EXPECT_EQ(p["portName"], id["portName"]);
+         for (const char* key : {"model", "serial", "portName"}) EXPECT_EQ(p[key], id[key]) << key;
          EXPECT_EQ(p["protocols"], id["netTypes"]);
          EXPECT_EQ(p["names"]["net2"], profile()["names"][0]["name"]);
          EXPECT_EQ(p["networkAddress"]["port"], profile()["netAddress"]["port"]);
@@ -116,28 +117,23 @@ const CommandRow kCommands[] = {
          int count = 0;
          KVPrtObj::CODELEVELS* levels = nullptr;
          ASSERT_EQ(library().bidiGetCodeLevels(count, &levels), 0);
+         std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(levels);
          ASSERT_EQ(out["codeLevels"].size(), static_cast<size_t>(count));
-         for (int i = 0; i < count; ++i) {
-             EXPECT_EQ(out["codeLevels"][i]["component"], levels[i].lComponentId);
-             EXPECT_EQ(out["codeLevels"][i]["level"], levels[i].strCodeLevel);
-         }
-         delete[] levels;
+         for (int i = 0; i < count; ++i)
+             EXPECT_EQ(std::tuple(out["codeLevels"][i]["component"], out["codeLevels"][i]["level"]),
+                       std::tuple(json(levels[i].lComponentId), json(levels[i].strCodeLevel)));
      }},
     {"bins", {"bins"}, [](const json& out) {
-         ASSERT_EQ(out["inputBins"].size(), profile()["inputBins"].size());
-         for (size_t i = 0; i < out["inputBins"].size(); ++i) {
-             const json &bin = out["inputBins"][i], &expected = profile()["inputBins"][i];
-             EXPECT_EQ(bin["number"], expected["number"]);
-             EXPECT_EQ(bin["capacity"], expected["capacity"]);
-             EXPECT_EQ(bin["name"], expected.value("name", ""));
-             EXPECT_EQ(bin["text"], kvprt::inputBinText(bin["id"]));
-         }
-         ASSERT_EQ(out["outputBins"].size(), profile()["outputBins"].size());
-         for (size_t i = 0; i < out["outputBins"].size(); ++i) {
-             const json &bin = out["outputBins"][i], &expected = profile()["outputBins"][i];
-             EXPECT_EQ(bin["number"], expected["number"]);
-             EXPECT_EQ(bin["capacity"], expected["capacity"]);
-             EXPECT_EQ(bin["text"], kvprt::outputBinText(bin["id"]));
+         for (const char* kind : {"inputBins", "outputBins"}) {
+             ASSERT_EQ(out[kind].size(), profile()[kind].size()) << kind;
+             for (size_t i = 0; i < out[kind].size(); ++i) {
+                 const json &bin = out[kind][i], &expected = profile()[kind][i];
+                 const bool input = kind == std::string("inputBins");
+                 EXPECT_EQ(std::tuple(bin["number"], bin["capacity"], bin["text"]),
+                           std::tuple(expected["number"], expected["capacity"],
+                                      input ? kvprt::inputBinText(bin["id"]) : kvprt::outputBinText(bin["id"])));
+                 if (input) { EXPECT_EQ(bin["name"], expected.value("name", "")); }
+             }
          }
          EXPECT_EQ(out["outputBins"][0]["nickname"], profile()["binNicknames"][0]["name"]);
          EXPECT_EQ(out["formNames"], profile()["formNames"]);
@@ -162,21 +158,18 @@ const CommandRow kCommands[] = {
          unsigned short count = 0;
          _FONTDETAILS* fonts = nullptr;
          ASSERT_EQ(library().bidiGetFontDetails(0, 0, &count, &fonts), 0);
+         std::unique_ptr<_FONTDETAILS[]> owned(fonts);
          ASSERT_EQ(out["fonts"]["list"].size(), count);
          for (unsigned i = 0; i < count; ++i) EXPECT_EQ(out["fonts"]["list"][i]["position"], fonts[i].usPosition);
-         delete[] fonts;
          const json& current = profile()["currentFont"];
          EXPECT_EQ(out["fonts"]["current"]["symbolSet"], current["symbolSet"]);
          EXPECT_EQ(out["fonts"]["current"]["size"], current["size"]);
      }},
     {"symbolsets", {"symbolsets"}, [](const json& out) {
          ASSERT_EQ(out["symbolSets"].size(), profile()["symbolSets"].size());
-         for (size_t i = 0; i < out["symbolSets"].size(); ++i) {
-             const json &set = out["symbolSets"][i], &expected = profile()["symbolSets"][i];
-             EXPECT_EQ(set["id"], expected["id"]);
-             EXPECT_EQ(set["name"], expected["name"]);
-             EXPECT_EQ(set["complement"], expected["complement"]);
-         }
+         for (size_t i = 0; i < out["symbolSets"].size(); ++i)
+             for (const char* key : {"id", "name", "complement"})
+                 EXPECT_EQ(out["symbolSets"][i][key], profile()["symbolSets"][i][key]) << key;
      }},
     {"status", {"status"}, [](const json& out) {
          const json& status = profile()["deviceStatus"];
@@ -193,14 +186,10 @@ const CommandRow kCommands[] = {
              unsigned int count = 0;
              KVPrtObj::KVPALERTDATA* list = nullptr;
              ASSERT_EQ((library().*query)(&count, &list), 0);
-             const json& shown = out["alerts"][key];
-             ASSERT_EQ(shown.size(), count) << key;
-             for (unsigned i = 0; i < count; ++i) {
-                 EXPECT_EQ(shown[i]["id"], list[i].usAlertId) << key;
-                 EXPECT_EQ(shown[i]["value"], list[i].usAlertValue) << key;
-                 EXPECT_EQ(shown[i]["text"], kvprt::alertText(list[i].usAlertId, list[i].usAlertValue)) << key;
-             }
-             ::operator delete(list);
+             json expected = json::array();
+             for (const kvtest::Alert& a : kvtest::takeList(list, count))
+                 expected.push_back({{"id", a.id}, {"value", a.value}, {"text", kvprt::alertText(a.id, a.value)}});
+             EXPECT_EQ(out["alerts"][key], expected) << key;
          }
      }},
     {"toner", {"toner"}, [](const json& out) {
@@ -208,12 +197,10 @@ const CommandRow kCommands[] = {
          KvTonerPrediction::TonerInfoArray supplies;
          ASSERT_EQ(prediction.bidiQueryTonerInfo(supplies), 0);
          ASSERT_EQ(out["toner"].size(), supplies.numSupplies());
-         const json& expected = profile()["toner"]["supplies"][0];
-         EXPECT_EQ(out["toner"][0]["supply"], expected["id"]);
-         EXPECT_EQ(out["toner"][0]["pageCount"], expected["pageCount"]);
-         EXPECT_EQ(out["toner"][0]["level"], expected["level"]);
-         EXPECT_EQ(out["toner"][0]["estimate"], supplies[0]->lEstimate);
-         EXPECT_EQ(out["toner"][0]["gauge"], supplies[0]->byGauge1);
+         const json &shown = out["toner"][0], &expected = profile()["toner"]["supplies"][0];
+         EXPECT_EQ(std::tuple(shown["supply"], shown["pageCount"], shown["level"], shown["estimate"], shown["gauge"]),
+                   std::tuple(expected["id"], expected["pageCount"], expected["level"], json(supplies[0]->lEstimate),
+                              json(supplies[0]->byGauge1)));
      }},
     {"toner reset-count", {"toner", "reset-count"}, [](const json& out) {
          EXPECT_EQ(out["toner"][0]["basePageCount"], out["toner"][0]["pageCount"]);
@@ -228,10 +215,9 @@ const CommandRow kCommands[] = {
     {"jobs", {"jobs"}, [](const json& out) {
          ASSERT_EQ(out["jobs"].size(), profile()["jobs"].size());
          for (size_t i = 0; i < out["jobs"].size(); ++i) {
-             const json& expected = profile()["jobs"][i];
-             EXPECT_EQ(out["jobs"][i]["number"], expected["number"]);
-             EXPECT_EQ(out["jobs"][i]["byte4"], expected["priority"]);
-             EXPECT_NE(str(expected["info1"]).find("JN=" + str(out["jobs"][i]["name"])), std::string::npos);
+             const json &job = out["jobs"][i], &expected = profile()["jobs"][i];
+             EXPECT_EQ(std::tuple(job["number"], job["byte4"]), std::tuple(expected["number"], expected["priority"]));
+             EXPECT_NE(str(expected["info1"]).find("JN=" + str(job["name"])), std::string::npos);
          }
      }},
     {"jobs delete", {"jobs", "delete", "13"}, [](const json& out) { EXPECT_EQ(out["deleted"], 13); }},
@@ -260,8 +246,8 @@ const CommandRow kCommands[] = {
          ASSERT_EQ(files.size(), device["files"].size());
          for (size_t i = 0; i < files.size(); ++i) {
              const json& f = device["files"][i];
-             EXPECT_EQ(files[i]["name"], f["name"]);
-             EXPECT_EQ(files[i]["size"], f.contains("size") ? f["size"].get<size_t>() : str(f["content"]).size());
+             EXPECT_EQ(std::tuple(files[i]["name"], files[i]["size"]),
+                       std::tuple(f["name"], json(f.contains("size") ? f["size"].get<size_t>() : str(f["content"]).size())));
          }
      }},
     {"storage cp", {"storage", "cp", "macros/letterhead.mac", "flash", "disk"},
@@ -385,14 +371,12 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
 
 // Every alert id the decoders produce has a text of its own.
 TEST(KvprtTexts, EveryProducedIdHasItsText) {
-    std::vector<unsigned> ids = {6102, 6103, 6104, 6105, 6106, 6107, 6108, 6113, 6114, 6115, 6117, 6118,
-                                 6164, 6166, 6167, 6168, 6169, 6171, 6172, 6173, 6174, 6175, 6176, 6177,
-                                 6178, 6182, 6183, 6184, 6188, 6208, 6209};
-    for (unsigned id = 6119; id <= 6141; ++id) ids.push_back(id);
-    for (unsigned id = 6190; id <= 6204; ++id) ids.push_back(id);
-    for (unsigned id = 6219; id <= 6224; ++id) ids.push_back(id);
-    for (unsigned id = 6226; id <= 6257; ++id) ids.push_back(id);
-    for (unsigned id : ids) EXPECT_TRUE(kvprt::knownAlert(id)) << id;
+    // Ranges of produced ids, first to last.
+    const std::pair<unsigned, unsigned> ranges[] = {{6102, 6108}, {6113, 6115}, {6117, 6141}, {6164, 6164}, {6166, 6169},
+                                                    {6171, 6178}, {6182, 6184}, {6188, 6188}, {6190, 6204}, {6208, 6209},
+                                                    {6219, 6224}, {6226, 6257}};
+    for (auto [first, last] : ranges)
+        for (unsigned id = first; id <= last; ++id) EXPECT_TRUE(kvprt::knownAlert(id)) << id;
     EXPECT_EQ(kvprt::alertText(6209, 0x0203), "Input source 2: state 3");
     EXPECT_EQ(kvprt::alertText(6113, 4), "Input source 4 is empty");
     for (unsigned id = 7101; id <= 7112; ++id) EXPECT_NE(kvprt::inputBinText(id), kvprt::inputBinText(0)) << id;
