@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <tuple>
+#include <vector>
 
 #include "scripted_printer.h"
 
@@ -22,9 +24,28 @@ TEST(EngineAlerts, AnnouncementsReachEveryHandleOfThePrinterInOrder) {
         EXPECT_EQ(id, 18);
         EXPECT_EQ(BceWaitAlert(h, 10, &id, &family), BCE_E_NO_ALERT);
     }
+
+    // A handle with a callback gets its announcements there and not queued;
+    // a null callback restores the queue, and a closed handle has no callback.
+    struct Seen {
+        std::vector<std::tuple<unsigned short, unsigned short, unsigned long>> calls;
+        static void on(void* self, unsigned short h, unsigned short a, unsigned long f) {
+            static_cast<Seen*>(self)->calls.emplace_back(h, a, f);
+        }
+    } seen;
+    ASSERT_EQ(BceSetAlertCallback(h1, &Seen::on, &seen), 0);
+    BceNotifyAlert(printer.get(), 19, 0x601);
+    EXPECT_EQ(seen.calls, (decltype(seen.calls){{h1, 19, 0x601}}));
+    EXPECT_EQ(BceWaitAlert(h1, 0, &id, &family), BCE_E_NO_ALERT);
+    EXPECT_EQ(BceWaitAlert(h2, 0, &id, &family), 0);
+    ASSERT_EQ(BceSetAlertCallback(h1, nullptr, nullptr), 0);
+    BceNotifyAlert(printer.get(), 20, 0x601);
+    EXPECT_EQ(seen.calls.size(), 1u);
+    EXPECT_EQ(BceWaitAlert(h1, 0, &id, &family), 0);
     BceClosePrinter(h1);
     BceClosePrinter(h2);
     EXPECT_EQ(BceWaitAlert(h1, 0, &id, &family), BCE_E_BAD_HANDLE);
+    EXPECT_EQ(BceSetAlertCallback(h1, &Seen::on, &seen), BCE_E_BAD_HANDLE);
 }
 
 TEST(EngineAlerts, WaiterWakesForAnAlertAndForAClose) {

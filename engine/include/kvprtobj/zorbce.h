@@ -49,6 +49,18 @@ enum : long {
     BCE_E_NO_ALERT = -24,
 };
 
+// Completion of an asynchronous call (BceSendBidiAsync, BceQueryAlertsAsync).
+// `rc` and `length` are what the synchronous call would have returned and
+// reported: on success `data` holds min(length, capacity) bytes (a reply with
+// its first byte, or alert data); otherwise `data` is null (with -18, `length`
+// is the size the reply needed). `data` is valid during the call only.
+// It runs on the engine's I/O thread for tcp:// printers, and on the calling
+// thread before the asynchronous call returns for printers that answer in the
+// process (sim:, attached printers without an asynchronous form). A completion
+// must not block: a synchronous engine call on a tcp:// printer made from the
+// I/O thread fails with -3 instead of waiting for itself.
+typedef void (*BceCompletion)(void* context, long rc, const void* data, unsigned long length);
+
 // The engine's printer information, 412 bytes, numbers in host byte order.
 struct PRTINFO {
     uint8_t abAdapterAddress[6];   //   0: hardware address of the network adapter
@@ -115,6 +127,16 @@ public:
     virtual long getPrtInfo(PRTINFO* info, int refresh) = 0;
     virtual long getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int level) = 0;
     virtual long getPrinterName(unsigned int netType, char* name, char* address) = 0;
+    // Asynchronous forms of sendBidi and queryAlerts: 0 when `done` will be
+    // called exactly once, or a negative code when it will not be called. A
+    // reply or alert longer than `capacity` is handled as the synchronous form
+    // handles one longer than its buffer. The defaults call the synchronous
+    // form, then `done`, on the calling thread.
+    virtual long sendBidiAsync(short appId, unsigned int netType, unsigned short requestCode, const void* requestData,
+                               unsigned long requestLength, unsigned long capacity, BceCompletion done,
+                               void* context);
+    virtual long queryAlertsAsync(short appId, unsigned short alertId, int flag, unsigned long capacity,
+                                  BceCompletion done, void* context);
 };
 
 // Host API.
@@ -151,6 +173,28 @@ BCE_API long BceAttachPrinter(std::shared_ptr<BcePrinter> printer, unsigned shor
 extern "C" BCE_API void BceNotifyAlert(const BcePrinter* printer, unsigned short alertId, unsigned long family);
 extern "C" BCE_API long BceWaitAlert(unsigned short handle, unsigned long timeoutMs, unsigned short* alertId,
                           unsigned long* family);
+
+// Asynchronous requests, for hosts that keep many requests in flight from one
+// thread (kvprtobj/batch.h runs printer-object operations this way). Each
+// returns 0 when `done` will be called exactly once with the outcome (see
+// BceCompletion), or a negative code (-20 unknown handle, -3 no completion,
+// -18 no memory) when it will not be called. `capacity` plays the part of the
+// reply-buffer size of the synchronous call; the request bytes are copied
+// before the call returns. Requests of one tcp:// handle are pipelined on its
+// connection and each has the printer's time-out.
+extern "C" BCE_API long BceSendBidiAsync(short appId, unsigned short handle, unsigned int netType,
+                                         unsigned short requestCode, const void* requestData,
+                                         unsigned long requestLength, unsigned long capacity, BceCompletion done,
+                                         void* context);
+extern "C" BCE_API long BceQueryAlertsAsync(short appId, unsigned short alertId, unsigned short handle, int flag,
+                                            unsigned long capacity, BceCompletion done, void* context);
+
+// Announcements of new alerts on `handle` go to `callback` (with `context`,
+// the handle, the alert id and the family) instead of the queue of
+// BceWaitAlert, from the thread that receives them: the engine's I/O thread
+// for tcp:// printers. A null callback restores the queue. 0, or -20.
+typedef void (*BceAlertCallback)(void* context, unsigned short handle, unsigned short alertId, unsigned long family);
+extern "C" BCE_API long BceSetAlertCallback(unsigned short handle, BceAlertCallback callback, void* context);
 
 // Words for a result code.
 extern "C" BCE_API const char* BceResultText(long code);

@@ -15,6 +15,7 @@
 #include "kvprtobj/jsalert.h"
 #include "kvprtobj/kvprm.h"
 #include "kvprtobj/prtobj.h"
+#include "kvprtobj/batch.h"
 #include "kvprtobj/toner.h"
 #include "kvprtobj/quicksetup.h"
 #include "kvprtobj/bidicodes.h"
