@@ -177,7 +177,7 @@ int connectTcp(const std::string& host, const std::string& port, int timeoutMs, 
     return fd;
 }
 
-int listenTcp(const std::string& host, const std::string& port, uint16_t* boundPort, std::string* error) {
+int listenTcp(const std::string& host, const std::string& port, uint16_t* boundPort, std::string* error, int backlog) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
@@ -191,7 +191,7 @@ int listenTcp(const std::string& host, const std::string& port, uint16_t* boundP
     int fd = ::socket(list->ai_family, list->ai_socktype | SOCK_CLOEXEC, list->ai_protocol);
     int one = 1;
     if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    if (fd < 0 || ::bind(fd, list->ai_addr, list->ai_addrlen) != 0 || ::listen(fd, 128) != 0) {
+    if (fd < 0 || ::bind(fd, list->ai_addr, list->ai_addrlen) != 0 || ::listen(fd, backlog) != 0) {
         *error = "cannot listen on " + host + ":" + port + ": " + std::strerror(errno);
         if (fd >= 0) ::close(fd);
         ::freeaddrinfo(list);

@@ -51,8 +51,10 @@ enum class Connect {
 int connectTcp(const std::string& host, const std::string& port, int timeoutMs, Connect* result);
 
 // A listening socket bound to host:port (port "0" picks a free one, reported
-// through `boundPort`), or -1 with a message in `error`.
-int listenTcp(const std::string& host, const std::string& port, uint16_t* boundPort, std::string* error);
+// through `boundPort`), or -1 with a message in `error`. `backlog` bounds the
+// connections the kernel holds until they are accepted.
+int listenTcp(const std::string& host, const std::string& port, uint16_t* boundPort, std::string* error,
+              int backlog = 128);
 
 // Splits "HOST:PORT" or "[V6]:PORT"; false when malformed.
 bool splitHostPort(const std::string& text, std::string* host, std::string* port);

@@ -1,17 +1,22 @@
 // kvprtsimd: serves simulated printers over the engine's TCP protocol.
 //
 //   kvprtsimd [--listen HOST:PORT] [--port-file FILE] [--profile FILE]... [--copies N]
-//             [--delay-ms MS] [--drop-every N] [--garbage-every N] [--raise-alerts-ms MS]
+//             [--workers N] [--delay-ms MS] [--drop-every N] [--garbage-every N]
+//             [--raise-alerts-ms MS] [--silent N] [--max-connections N]
+//             [--greeting-timeout-ms MS] [--idle-timeout-ms MS]
+//             [--max-queued-bytes N] [--max-total-queued-bytes N]
 //
 // Port 0 picks a free port; the daemon announces it on standard output
 // ("kvprtsimd listening on 127.0.0.1:PORT") and writes it to the port file.
 // SIGTERM or SIGINT stop it cleanly (exit status 0).
+#include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -45,11 +50,24 @@ int main(int argc, char** argv) {
     app.add_option("--port-file", portFile, "write the port listened on to this file");
     app.add_option("--profile", profiles, "JSON profile of a printer; repeat for several printers (default: the built-in profile)");
     app.add_option("--copies", copies, "serve N printers of each profile")->check(CLI::Range(1u, 10000u))->capture_default_str();
-    app.add_option("--workers", options.workers, "threads that carry out requests")->check(CLI::Range(1u, 256u))->capture_default_str();
+    app.add_option("--workers", options.workers, "threads that carry out delayed requests (started with --delay-ms only)")->check(CLI::Range(1u, 256u))->capture_default_str();
     app.add_option("--delay-ms", options.delayMs, "delay every reply by MS milliseconds (fault test)");
     app.add_option("--drop-every", options.dropEvery, "close the connection of every Nth request unanswered (fault test)");
     app.add_option("--garbage-every", options.garbageEvery, "answer every Nth request with bytes that are no frame (fault test)");
     app.add_option("--raise-alerts-ms", options.raiseAlertsMs, "raise each printer's profile alerts in turn every MS milliseconds");
+    app.add_option("--silent", options.silent, "printers 0..N-1 answer the greeting but never a request (benchmark of clients)");
+    app.add_option("--max-connections", options.maxConnections, "connections at once; one more is closed once accepted")
+        ->check(CLI::Range(1u, 1000000u))->capture_default_str();
+    app.add_option("--greeting-timeout-ms", options.greetingTimeoutMs, "close a connection not greeted within MS (0: never)")
+        ->capture_default_str();
+    app.add_option("--idle-timeout-ms", options.idleTimeoutMs, "close a connection that sends no frame for MS (0: never)")
+        ->capture_default_str();
+    app.add_option("--max-queued-bytes", options.maxQueuedBytes,
+                   "bytes one connection may have queued (unfinished frame, requests, replies); beyond, it is closed")
+        ->check(CLI::Range(size_t{4096}, size_t{1} << 40))->capture_default_str();
+    app.add_option("--max-total-queued-bytes", options.maxTotalQueuedBytes,
+                   "bytes all connections together may have queued; the connection that would go beyond is closed")
+        ->check(CLI::Range(size_t{4096}, size_t{1} << 40))->capture_default_str();
     CLI11_PARSE(app, argc, argv);
 
     if (!kvwire::splitHostPort(listen, &options.host, &options.port)) {
@@ -80,6 +98,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    // Buffers of 128 KiB and more (big frames) are mapped on their own, so that
+    // their memory goes back to the system when freed; without a fixed
+    // threshold glibc raises it after the first such free and keeps them.
+    mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+
     kvsimd::Server server(std::move(printers), options);
     std::string error;
     if (!server.listen(&error)) {
@@ -90,12 +113,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
         return 1;
     }
+    if (!server.listensOnLoopback())
+        std::fprintf(stderr,
+                     "kvprtsimd: warning: %s is not a loopback address: any peer that reaches it may change the "
+                     "printers' state\n",
+                     options.host.c_str());
     std::printf("kvprtsimd listening on %s:%u\n", options.host.c_str(), server.port());
     for (size_t i = 0; i < server.printers().size(); ++i)
         std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
     std::fflush(stdout);
 
-    server.start();
+    try {
+        server.start();
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
+        return 1;
+    }
     int signal = 0;
     sigwait(&stopSignals, &signal);
     server.stop();

@@ -1,16 +1,13 @@
 #include "server.h"
 
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <asio/dispatch.hpp>
+#include <asio/post.hpp>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -20,12 +17,22 @@ namespace kvsimd {
 namespace {
 
 using kvwire::Frame;
+using asio::ip::tcp;
 
 // What a garbage answer looks like: no magic, no frame.
 constexpr char kGarbage[] = "GARBAGE-NOT-A-FRAME!";
 
-// A client that stops reading must not hold a worker for ever.
-constexpr int kSendTimeoutMs = 2000;
+// One read takes at most this much; a connection gets a few reads a turn, so
+// that one which sends without end cannot hold up the others.
+constexpr size_t kScratchSize = 64 * 1024;
+constexpr int kReadsPerTurn = 4;
+// A drained buffer of more than this goes back to the allocator.
+constexpr size_t kKeptBuffer = 64 * 1024;
+// What a queued request costs beyond its payload (job, frame, queue entry).
+constexpr size_t kJobOverhead = 128;
+constexpr auto kAcceptPause = std::chrono::milliseconds(100);
+// Connections refused in one go when out of descriptors.
+constexpr int kMaxRefusedAtOnce = 1024;
 
 Frame errorFrame(uint32_t id, long rc, const std::string& text) {
     return Frame{kvwire::kError, id, kvwire::encode(kvwire::ErrorReply{static_cast<int32_t>(rc), text})};
@@ -48,150 +55,297 @@ kvwire::DataReply carry(uint32_t capacity, Call call) {
     return reply;
 }
 
+// The bytes still missing to the frame whose start `partial` holds (at least
+// its magic, checked): the rest of the header, then the rest of the payload.
+size_t missing(const kvwire::Bytes& partial) {
+    if (partial.size() < kvwire::kHeaderSize) return kvwire::kHeaderSize - partial.size();
+    uint32_t length = (uint32_t{partial[8]} << 24) | (uint32_t{partial[9]} << 16) | (uint32_t{partial[10]} << 8) | partial[11];
+    return kvwire::kHeaderSize + length - partial.size();
+}
+
+// Appends to the buffer of an unfinished frame, which grows by doubling but
+// never beyond the frame: memory follows what has arrived, not what a header
+// announces.
+void appendPartial(kvwire::Bytes& partial, const uint8_t* data, size_t length) {
+    size_t needed = partial.size() + length;
+    if (partial.capacity() < needed) {
+        auto at = [&](size_t i) -> uint32_t { return i < partial.size() ? partial[i] : data[i - partial.size()]; };
+        size_t frame = kvwire::kHeaderSize;
+        if (needed >= kvwire::kHeaderSize)
+            frame += (at(8) << 24) | (at(9) << 16) | (at(10) << 8) | at(11);
+        partial.reserve(std::max(needed, std::min(2 * partial.capacity(), frame)));
+    }
+    partial.insert(partial.end(), data, data + length);
+}
+
+void release(kvwire::Bytes& bytes) { kvwire::Bytes().swap(bytes); }
+
 }  // namespace
 
+struct Server::Connection {
+    explicit Connection(tcp::socket s) : socket(std::move(s)) {}
+    tcp::socket socket;
+    std::list<ConnectionPtr>::iterator self;        // in m_connections
+    std::list<ConnectionPtr>::iterator ofPrinter;   // in m_greeted[printer], once greeted
+    size_t printer = 0;
+    bool greeted = false;
+    bool closed = false;
+    bool writing = false;             // waiting until the socket takes more
+    Clock::time_point lastHeard;      // the accept, then the last whole frame received
+    kvwire::Bytes partial;            // an unfinished frame
+    kvwire::Bytes out;                // bytes to write, from outStart
+    size_t outStart = 0;
+    size_t jobBytes = 0;              // requests with the workers
+    size_t jobs = 0;
+    size_t charged = 0;               // what the connection holds, as charged to m_totalQueued
+};
+
 Server::Server(std::vector<ServedPrinter> printers, ServerOptions options)
-    : m_printers(std::move(printers)), m_options(std::move(options)) {}
+    : m_printers(std::move(printers)),
+      m_options(std::move(options)),
+      m_keepRunning(m_loop.get_executor()),
+      m_acceptor(m_loop),
+      m_acceptPause(m_loop),
+      m_sweepTimer(m_loop),
+      m_alertTimer(m_loop),
+      m_greeted(m_printers.size()) {}
 
 Server::~Server() { stop(); }
 
 bool Server::listen(std::string* error) {
-    m_listenFd = kvwire::listenTcp(m_options.host, m_options.port, &m_port, error);
-    if (m_listenFd < 0) return false;
-    if (::pipe2(m_wakePipe, O_CLOEXEC) != 0) {
-        *error = std::string("cannot create a pipe: ") + std::strerror(errno);
+    int fd = kvwire::listenTcp(m_options.host, m_options.port, &m_port, error, SOMAXCONN);
+    if (fd < 0) return false;
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    std::error_code ec;
+    m_acceptor.assign(bound.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
+    if (!ec) m_acceptor.non_blocking(true, ec);
+    if (ec) {
+        if (!m_acceptor.is_open()) ::close(fd);
+        *error = "cannot listen: " + ec.message();
         return false;
     }
+    m_reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    m_scratch.resize(kScratchSize);
     return true;
+}
+
+bool Server::listensOnLoopback() const {
+    std::error_code ec;
+    asio::ip::address address = m_acceptor.local_endpoint(ec).address();
+    if (ec) return false;
+    if (address.is_v6() && address.to_v6().is_v4_mapped())
+        return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).is_loopback();
+    return address.is_loopback();
 }
 
 void Server::start() {
     for (size_t i = 0; i < m_printers.size(); ++i)
         m_listenerTokens.push_back(m_printers[i].printer->addAlertListener(
             [this, i](unsigned short alertId, unsigned long family) { pushAlert(i, alertId, family); }));
-    unsigned workers = m_options.workers ? m_options.workers : 1;
-    for (unsigned i = 0; i < workers; ++i) m_workers.emplace_back(&Server::workLoop, this);
-    m_acceptor = std::thread(&Server::acceptLoop, this);
-    if (m_options.raiseAlertsMs) m_alerter = std::thread(&Server::alertLoop, this);
+    accept();
+    armSweep();
+    if (m_options.raiseAlertsMs) armAlerts(0);
+    if (m_options.delayMs)
+        for (unsigned i = 0; i < std::max(m_options.workers, 1u); ++i) m_workers.emplace_back(&Server::workLoop, this);
+    m_loopThread = std::thread(&Server::runLoop, this);
 }
 
 void Server::stop() {
     if (m_stopping.exchange(true)) return;
     for (size_t i = 0; i < m_listenerTokens.size(); ++i) m_printers[i].printer->removeAlertListener(m_listenerTokens[i]);
-    if (m_wakePipe[1] >= 0) {
-        char c = 0;
-        (void)!::write(m_wakePipe[1], &c, 1);
-    }
     {
         std::lock_guard guard(m_stopLock);   // no waiter misses the news
     }
     m_stopped.notify_all();
-    if (m_acceptor.joinable()) m_acceptor.join();
-    if (m_alerter.joinable()) m_alerter.join();
-    std::list<std::shared_ptr<Connection>> connections;
-    {
-        std::lock_guard guard(m_connectionsLock);
-        connections.swap(m_connections);
+    if (m_loopThread.joinable()) {
+        asio::post(m_loop, [this] { shutDown(); });
+        m_loopThread.join();
+    } else {
+        shutDown();
     }
-    for (auto& c : connections) {
-        std::lock_guard guard(c->writeLock);
-        if (!c->closed) ::shutdown(c->fd, SHUT_RDWR);
-    }
-    for (auto& c : connections)
-        if (c->reader.joinable()) c->reader.join();
     m_queued.notify_all();
     for (auto& w : m_workers)
         if (w.joinable()) w.join();
     m_workers.clear();
-    if (m_listenFd >= 0) ::close(m_listenFd);
-    for (int& fd : m_wakePipe)
-        if (fd >= 0) ::close(fd), fd = -1;
-    m_listenFd = -1;
+    m_queue.clear();
+    if (m_reserveFd >= 0) ::close(m_reserveFd), m_reserveFd = -1;
 }
 
-void Server::acceptLoop() {
-    while (!m_stopping) {
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_wakePipe[0], POLLIN, 0}};
-        int ready = ::poll(fds, 2, 1000);
-        reapFinished();
-        if (ready <= 0 || (fds[1].revents & POLLIN)) continue;
-        int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) continue;
-        timeval tv{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
-        ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-        int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        auto connection = std::make_shared<Connection>();
-        connection->fd = fd;
-        std::lock_guard guard(m_connectionsLock);
-        if (m_stopping) {
-            ::close(fd);
-            break;
+// The loop thread. A handler that throws (memory) is reported and the loop
+// goes on: one connection may suffer, never the daemon.
+void Server::runLoop() {
+    for (;;) {
+        try {
+            m_loop.run();
+            return;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "kvprtsimd: %s\n", e.what());
         }
-        m_connections.push_back(connection);
-        connection->reader = std::thread(&Server::readLoop, this, connection);
     }
 }
 
-// Joins the readers of connections their clients have closed.
-void Server::reapFinished() {
-    std::list<std::shared_ptr<Connection>> finished;
-    {
-        std::lock_guard guard(m_connectionsLock);
-        for (auto it = m_connections.begin(); it != m_connections.end();) {
-            if ((*it)->finished) {
-                finished.push_back(*it);
-                it = m_connections.erase(it);
-            } else {
-                ++it;
+void Server::shutDown() {
+    std::error_code ignored;
+    m_acceptor.close(ignored);
+    m_acceptPause.cancel();
+    m_sweepTimer.cancel();
+    m_alertTimer.cancel();
+    while (!m_connections.empty()) close(m_connections.front());
+    m_keepRunning.reset();
+    m_loop.stop();
+}
+
+// ---- accepting ----
+
+void Server::accept() {
+    m_acceptor.async_accept([this](const std::error_code& error, tcp::socket peer) { onAccepted(error, std::move(peer)); });
+}
+
+void Server::onAccepted(const std::error_code& error, tcp::socket peer) {
+    if (error == asio::error::operation_aborted || m_stopping) return;
+    if (error) {
+        int code = error.value();
+        if (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) {
+            refusePending();
+            m_acceptPause.expires_after(kAcceptPause);
+            m_acceptPause.async_wait([this](const std::error_code& e) {
+                if (!e) accept();
+            });
+            return;
+        }
+        accept();   // the peer gave up before it was accepted, or the like
+        return;
+    }
+    if (m_connections.size() < m_options.maxConnections) {
+        try {
+            open(std::move(peer));
+        } catch (const std::bad_alloc&) {
+            // refused: the socket closes as it goes
+        } catch (const std::system_error&) {
+        }
+    }
+    accept();
+}
+
+// Out of descriptors: the reserved one makes room to accept and close the
+// pending connections, so that their clients learn it at once.
+void Server::refusePending() {
+    if (m_reserveFd < 0) return;
+    ::close(m_reserveFd);
+    for (int i = 0; i < kMaxRefusedAtOnce; ++i) {
+        int fd = ::accept4(m_acceptor.native_handle(), nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0) break;
+        ::close(fd);
+    }
+    m_reserveFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
+
+void Server::open(tcp::socket peer) {
+    auto c = std::make_shared<Connection>(std::move(peer));
+    std::error_code ec;
+    c->socket.non_blocking(true, ec);
+    if (!ec) c->socket.set_option(tcp::no_delay(true), ec);
+    if (ec) return;
+    c->lastHeard = Clock::now();
+    m_connections.push_back(c);
+    c->self = std::prev(m_connections.end());
+    awaitReadable(c);
+}
+
+// ---- reading ----
+
+void Server::awaitReadable(const ConnectionPtr& c) {
+    c->socket.async_wait(tcp::socket::wait_read, [this, c](const std::error_code& error) {
+        if (c->closed) return;
+        if (error) return close(c);
+        try {
+            onReadable(c);
+        } catch (const std::bad_alloc&) {
+            close(c);
+        }
+    });
+}
+
+void Server::onReadable(const ConnectionPtr& c) {
+    for (int i = 0; i < kReadsPerTurn && !c->closed; ++i) {
+        std::error_code error;
+        size_t n = c->socket.read_some(asio::buffer(m_scratch), error);
+        if (error == asio::error::would_block) break;
+        if (error) return close(c);   // closed by the peer (eof) or reset
+        take(c, m_scratch.data(), n);
+    }
+    if (!c->closed) awaitReadable(c);
+}
+
+// Takes received bytes: whole frames are handled as they come; the start of
+// an unfinished one waits in the connection's buffer.
+void Server::take(const ConnectionPtr& c, const uint8_t* data, size_t length) {
+    while (length > 0 && !c->closed) {
+        Frame frame;
+        size_t used = 0;
+        if (!c->partial.empty()) {
+            size_t k = std::min(length, missing(c->partial));
+            appendPartial(c->partial, data, k);
+            data += k;
+            length -= k;
+            switch (kvwire::decodeFrame(c->partial.data(), c->partial.size(), &frame, &used)) {
+            case kvwire::Decode::Malformed:
+                return close(c);   // not our protocol
+            case kvwire::Decode::NeedMore:
+                recharge(c);
+                continue;
+            case kvwire::Decode::Ok:
+                release(c->partial);
+                recharge(c);
+                break;
+            }
+        } else {
+            switch (kvwire::decodeFrame(data, length, &frame, &used)) {
+            case kvwire::Decode::Malformed:
+                return close(c);
+            case kvwire::Decode::NeedMore:
+                appendPartial(c->partial, data, length);
+                recharge(c);
+                return;
+            case kvwire::Decode::Ok:
+                data += used;
+                length -= used;
+                break;
             }
         }
+        handle(c, std::move(frame));
     }
-    for (auto& c : finished)
-        if (c->reader.joinable()) c->reader.join();
 }
 
-void Server::readLoop(std::shared_ptr<Connection> connection) {
-    Connection& c = *connection;
-    kvwire::FrameReader frames(c.fd);
-    for (;;) {
-        Frame frame;
-        if (frames.read(&frame) != kvwire::Io::Ok) break;   // closed, or not our protocol
-        if (!c.greeted) {
-            if (!greet(c, frame)) break;
-            continue;
-        }
-        unsigned long n = ++m_requestCount;
-        if (m_options.dropEvery && n % m_options.dropEvery == 0) break;
-        if (m_options.garbageEvery && n % m_options.garbageEvery == 0) {
-            sendRaw(c, kGarbage, sizeof kGarbage - 1);
-            continue;
-        }
-        if (m_options.delayMs == 0) {
-            // Answered at once by this reader: a hand-over to a worker would
-            // cost a thread wake-up on every round trip.
-            send(c, answer(c.printer, frame));
-            continue;
-        }
-        {
-            std::lock_guard guard(m_queueLock);
-            m_queue.push_back(Job{connection, std::move(frame)});
-        }
-        m_queued.notify_one();
+void Server::handle(const ConnectionPtr& c, Frame frame) {
+    c->lastHeard = Clock::now();
+    if (!c->greeted) {
+        if (!greet(c, frame)) close(c);
+        return;
     }
-    ::shutdown(c.fd, SHUT_RDWR);
+    if (c->printer < m_options.silent) return;   // read, and never answered
+    unsigned long n = ++m_requestCount;
+    if (m_options.dropEvery && n % m_options.dropEvery == 0) return close(c);
+    if (m_options.garbageEvery && n % m_options.garbageEvery == 0)
+        return send(c, kvwire::Bytes(kGarbage, kGarbage + sizeof kGarbage - 1));
+    if (m_options.delayMs == 0) return send(c, kvwire::encodeFrame(answer(c->printer, frame)));
+    size_t cost = kJobOverhead + frame.payload.capacity();
+    c->jobBytes += cost;
+    ++c->jobs;
+    if (!recharge(c)) return;
     {
-        std::lock_guard guard(c.writeLock);
-        c.closed = true;
-        ::close(c.fd);
+        std::lock_guard guard(m_queueLock);
+        m_queue.push_back(Job{c, c->printer, std::move(frame), cost});
     }
-    c.finished = true;
+    m_queued.notify_one();
 }
 
-bool Server::greet(Connection& c, const Frame& hello) {
+bool Server::greet(const ConnectionPtr& c, const Frame& hello) {
     kvwire::HelloRequest request;
     if (hello.type != kvwire::kHello || !kvwire::decode(hello.payload, &request)) {
-        send(c, errorFrame(hello.id, BCE_E_INVALID, "the first frame of a connection must be a greeting"));
+        send(c, kvwire::encodeFrame(errorFrame(hello.id, BCE_E_INVALID, "the first frame of a connection must be a greeting")));
         return false;
     }
     size_t index = m_printers.size();
@@ -208,14 +362,156 @@ bool Server::greet(Connection& c, const Frame& hello) {
         reply.rc = BCE_E_BAD_URI;
     } else {
         reply.printerName = m_printers[index].name;
-        c.printer = index;
+        c->printer = index;
+        // Greeted before the answer leaves: a client that has its answer gets
+        // every alert raised from then on.
+        m_greeted[index].push_back(c);
+        c->ofPrinter = std::prev(m_greeted[index].end());
+        c->greeted = true;
     }
-    // Greeted before the answer leaves: a client that has its answer gets
-    // every alert raised from then on.
-    c.greeted = reply.rc == 0;
-    send(c, Frame{kvwire::kHello | kvwire::kReplyBit, hello.id, kvwire::encode(reply)});
-    return c.greeted;
+    send(c, kvwire::encodeFrame(Frame{kvwire::kHello | kvwire::kReplyBit, hello.id, kvwire::encode(reply)}));
+    return c->greeted;
 }
+
+// ---- writing ----
+
+// Writes at once what the socket takes; the rest waits in the connection's
+// buffer until the socket takes more.
+void Server::send(const ConnectionPtr& c, kvwire::Bytes bytes) {
+    if (c->closed) return;
+    size_t written = 0;
+    if (c->outStart == c->out.size() && !writeSome(c, bytes.data(), bytes.size(), &written)) return;
+    if (written == bytes.size()) return;
+    if (c->outStart > 0 && c->outStart >= c->out.size() / 2) {
+        c->out.erase(c->out.begin(), c->out.begin() + static_cast<std::ptrdiff_t>(c->outStart));
+        c->outStart = 0;
+    }
+    c->out.insert(c->out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(written), bytes.end());
+    if (recharge(c) && !c->writing) awaitWritable(c);
+}
+
+void Server::awaitWritable(const ConnectionPtr& c) {
+    c->writing = true;
+    c->socket.async_wait(tcp::socket::wait_write, [this, c](const std::error_code& error) {
+        c->writing = false;
+        if (c->closed) return;
+        if (error) return close(c);
+        onWritable(c);
+    });
+}
+
+// False when the connection failed (and is closed now).
+bool Server::writeSome(const ConnectionPtr& c, const uint8_t* data, size_t length, size_t* written) {
+    while (*written < length) {
+        std::error_code error;
+        *written += c->socket.write_some(asio::buffer(data + *written, length - *written), error);
+        if (error == asio::error::would_block) return true;
+        if (error) {
+            close(c);
+            return false;
+        }
+    }
+    return true;
+}
+
+void Server::onWritable(const ConnectionPtr& c) {
+    size_t written = 0;
+    if (!writeSome(c, c->out.data() + c->outStart, c->out.size() - c->outStart, &written)) return;
+    c->outStart += written;
+    if (c->outStart == c->out.size()) {
+        c->outStart = 0;
+        c->out.clear();
+        if (c->out.capacity() > kKeptBuffer) release(c->out);
+        recharge(c);
+        return;
+    }
+    awaitWritable(c);
+}
+
+// ---- bounds ----
+
+// Charges what the connection holds now; closes it, and is false, when that
+// goes beyond its bound or the daemon's.
+bool Server::recharge(const ConnectionPtr& c) {
+    size_t now = c->partial.capacity() + c->out.capacity() + c->jobBytes;
+    m_totalQueued = m_totalQueued - c->charged + now;
+    c->charged = now;
+    if (now <= m_options.maxQueuedBytes && m_totalQueued <= m_options.maxTotalQueuedBytes) return true;
+    close(c);
+    return false;
+}
+
+// Closes the connection and drops what it has queued.
+void Server::close(ConnectionPtr c) {
+    if (c->closed) return;
+    c->closed = true;
+    std::error_code ignored;
+    c->socket.close(ignored);   // its waits end as cancelled
+    if (c->jobs) {
+        std::lock_guard guard(m_queueLock);
+        std::erase_if(m_queue, [&](const Job& job) { return job.connection == c; });
+    }
+    release(c->partial);
+    release(c->out);
+    c->jobBytes = 0;
+    m_totalQueued -= c->charged;
+    c->charged = 0;
+    if (c->greeted) m_greeted[c->printer].erase(c->ofPrinter);
+    m_connections.erase(c->self);
+}
+
+// Closes the connections past their greeting or idle time-out. It runs at an
+// eighth of the shorter time-out (10 ms to 1 s), which bounds the overshoot.
+void Server::armSweep() {
+    unsigned shortest = 0;
+    for (unsigned t : {m_options.greetingTimeoutMs, m_options.idleTimeoutMs})
+        if (t && (!shortest || t < shortest)) shortest = t;
+    if (!shortest) return;
+    m_sweepTimer.expires_after(std::chrono::milliseconds(std::clamp(shortest / 8, 10u, 1000u)));
+    m_sweepTimer.async_wait([this](const std::error_code& error) {
+        if (!error) sweep();
+    });
+}
+
+void Server::sweep() {
+    auto now = Clock::now();
+    auto greeting = std::chrono::milliseconds(m_options.greetingTimeoutMs);
+    auto idle = std::chrono::milliseconds(m_options.idleTimeoutMs);
+    for (auto it = m_connections.begin(); it != m_connections.end();) {
+        ConnectionPtr c = *it++;
+        bool late = c->greeted ? m_options.idleTimeoutMs && now - c->lastHeard >= idle
+                               : m_options.greetingTimeoutMs && now - c->lastHeard >= greeting;
+        if (late) close(c);
+    }
+    armSweep();
+}
+
+// ---- alerts ----
+
+// Raises each printer's profile alerts in turn, one round per interval.
+void Server::armAlerts(size_t next) {
+    m_alertTimer.expires_after(std::chrono::milliseconds(m_options.raiseAlertsMs));
+    m_alertTimer.async_wait([this, next](const std::error_code& error) {
+        if (error) return;
+        for (auto& p : m_printers)
+            if (p.printer->profileAlertCount()) p.printer->raiseProfileAlert(next % p.printer->profileAlertCount());
+        armAlerts(next + 1);
+    });
+}
+
+// Any thread (the printer calls it): on the loop thread it sends at once, so
+// that an alert a request raises goes out before the request's reply.
+void Server::pushAlert(size_t printer, unsigned short alertId, unsigned long family) {
+    asio::dispatch(m_loop, [this, printer, alertId, family] {
+        std::vector<ConnectionPtr> targets(m_greeted[printer].begin(), m_greeted[printer].end());
+        if (targets.empty()) return;
+        kvwire::Bytes notice = kvwire::encodeFrame(
+            Frame{kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{alertId, static_cast<uint32_t>(family)})});
+        for (auto& c : targets) send(c, notice);
+    });
+}
+
+// ---- workers ----
 
 void Server::workLoop() {
     for (;;) {
@@ -223,15 +519,28 @@ void Server::workLoop() {
         {
             std::unique_lock guard(m_queueLock);
             m_queued.wait(guard, [&] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty()) return;   // stopping
+            if (m_stopping) return;
             job = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        if (m_options.delayMs) {
+        {
             std::unique_lock guard(m_stopLock);
-            m_stopped.wait_for(guard, std::chrono::milliseconds(m_options.delayMs), [&] { return m_stopping.load(); });
+            if (m_stopped.wait_for(guard, std::chrono::milliseconds(m_options.delayMs), [&] { return m_stopping.load(); }))
+                return;
         }
-        send(*job.connection, answer(job.connection->printer, job.request));
+        kvwire::Bytes reply = kvwire::encodeFrame(answer(job.printer, job.request));
+        job.request = {};
+        asio::post(m_loop, [this, c = std::move(job.connection), cost = job.cost, reply = std::move(reply)]() mutable {
+            if (c->closed) return;
+            c->jobBytes -= cost;
+            --c->jobs;
+            recharge(c);
+            try {
+                send(c, std::move(reply));
+            } catch (const std::bad_alloc&) {
+                close(c);
+            }
+        });
     }
 }
 
@@ -283,42 +592,6 @@ Frame Server::answer(size_t index, const Frame& request) {
         return errorFrame(request.id, BCE_E_NOT_SUPPORTED, "unknown message type");
     }
     return errorFrame(request.id, BCE_E_INVALID, "malformed request payload");
-}
-
-void Server::send(Connection& c, const Frame& frame) {
-    kvwire::Bytes bytes = kvwire::encodeFrame(frame);
-    sendRaw(c, bytes.data(), bytes.size());
-}
-
-void Server::sendRaw(Connection& c, const void* data, size_t length) {
-    std::lock_guard guard(c.writeLock);
-    if (c.closed) return;
-    if (kvwire::writeAll(c.fd, data, length) != kvwire::Io::Ok) ::shutdown(c.fd, SHUT_RDWR);
-}
-
-void Server::pushAlert(size_t printer, unsigned short alertId, unsigned long family) {
-    std::vector<std::shared_ptr<Connection>> targets;
-    {
-        std::lock_guard guard(m_connectionsLock);
-        for (auto& c : m_connections)
-            if (c->greeted && c->printer == printer && !c->finished) targets.push_back(c);
-    }
-    Frame notice{kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{alertId, static_cast<uint32_t>(family)})};
-    for (auto& c : targets) send(*c, notice);
-}
-
-// Raises each printer's profile alerts in turn, one round per interval.
-void Server::alertLoop() {
-    size_t next = 0;
-    std::unique_lock guard(m_stopLock);
-    while (!m_stopped.wait_for(guard, std::chrono::milliseconds(m_options.raiseAlertsMs),
-                               [&] { return m_stopping.load(); })) {
-        guard.unlock();
-        for (auto& p : m_printers)
-            if (p.printer->profileAlertCount()) p.printer->raiseProfileAlert(next % p.printer->profileAlertCount());
-        ++next;
-        guard.lock();
-    }
 }
 
 }  // namespace kvsimd

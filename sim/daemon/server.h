@@ -1,14 +1,42 @@
 // kvprtsimd's server: simulated printers served over the engine's framed TCP
 // protocol (docs/protocol.md) to any number of clients at once.
 //
-// Each connection has a reader thread, which answers its requests at once;
-// with a reply delay they go to a pool of workers instead, so the replies of
-// one connection may leave in another order than their requests came. New alerts of a printer are pushed to every connection
-// greeted for it. Fault options make the server slow, drop connections or
-// send garbage, for tests of the clients.
+// Threads: one event loop (standalone asio) accepts, reads, answers and
+// writes every connection, whatever their number, and owns all connection
+// state. With a reply delay, requests go instead to a pool of workers (started
+// only then), each of which waits out the delay, answers, and hands the reply
+// back to the loop; so the replies of one connection may leave in another
+// order than their requests came. Timers on the loop raise the profile alerts
+// and close connections past their time-outs. The daemon thus runs the main
+// thread (waiting for a signal) and the loop, plus the workers with a delay.
+// New alerts of a printer are pushed to every connection greeted for it.
+//
+// Bounds against clients that are broken or hostile:
+//   - at most maxConnections connections; one more is closed once accepted;
+//   - a connection must greet within greetingTimeoutMs of its accept, and
+//     then send a frame at least every idleTimeoutMs (0: no limit);
+//   - what a connection has queued (the buffer of an unfinished frame, its
+//     requests waiting for a worker, replies and alerts the kernel has not
+//     taken yet) is charged to it, at most maxQueuedBytes, and to the
+//     daemon, at most maxTotalQueuedBytes over all connections; a connection
+//     that would go beyond either is closed (no error frame: an unfinished
+//     frame cannot be answered, and a client that does not read would not
+//     see it);
+//   - a closed connection's queued requests and replies are dropped at once;
+//   - a resource that cannot be had refuses one connection, never the
+//     daemon: out of file descriptors, pending connections are closed with a
+//     reserved descriptor and accepting pauses for 100 ms; a failed setup of
+//     a connection (memory) closes that connection.
+// Fault options make the server slow, silent, drop connections or send
+// garbage, for tests of the clients.
 #pragma once
 
+#include <asio/executor_work_guard.hpp>
+#include <asio/io_context.hpp>
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -32,6 +60,12 @@ struct ServerOptions {
     unsigned dropEvery = 0;      // every Nth request (counted over all connections) closes its connection unanswered
     unsigned garbageEvery = 0;   // every Nth request is answered with bytes that are no frame
     unsigned raiseAlertsMs = 0;  // raise each printer's profile alerts in turn at this interval
+    unsigned silent = 0;         // printers 0..silent-1 answer the greeting but never a request
+    unsigned maxConnections = 4096;
+    unsigned greetingTimeoutMs = 10000;     // 0: none
+    unsigned idleTimeoutMs = 3600000;       // 0: none
+    size_t maxQueuedBytes = 2u << 20;       // per connection
+    size_t maxTotalQueuedBytes = 64u << 20; // over all connections
 };
 
 struct ServedPrinter {
@@ -49,54 +83,77 @@ public:
     // Binds the listening socket; false with a message.
     bool listen(std::string* error);
     uint16_t port() const { return m_port; }
+    // False when the address listened on is not a loopback one (any peer may connect).
+    bool listensOnLoopback() const;
     const std::vector<ServedPrinter>& printers() const { return m_printers; }
 
+    // Starts the loop thread (and the workers with a delay). Throws
+    // std::system_error when a thread cannot be started.
     void start();
     // Closes the listening socket and every connection; joins every thread.
     void stop();
 
 private:
-    struct Connection {
-        int fd = -1;
-        size_t printer = 0;
-        std::atomic<bool> greeted{false};
-        bool closed = false;        // guarded by writeLock
-        std::mutex writeLock;
-        std::thread reader;
-        std::atomic<bool> finished{false};
-    };
+    using Clock = std::chrono::steady_clock;
+    struct Connection;
+    using ConnectionPtr = std::shared_ptr<Connection>;
     struct Job {
-        std::shared_ptr<Connection> connection;
+        ConnectionPtr connection;
+        size_t printer = 0;
         kvwire::Frame request;
+        size_t cost = 0;   // what the job is charged to its connection
     };
 
-    void acceptLoop();
-    void readLoop(std::shared_ptr<Connection> connection);
-    void workLoop();
-    void alertLoop();
-    void reapFinished();
-    bool greet(Connection& connection, const kvwire::Frame& hello);
-    kvwire::Frame answer(size_t printer, const kvwire::Frame& request);
-    void send(Connection& connection, const kvwire::Frame& frame);
-    void sendRaw(Connection& connection, const void* data, size_t length);
+    // ---- on the loop thread ----
+    void runLoop();
+    void accept();
+    void onAccepted(const std::error_code& error, asio::ip::tcp::socket peer);
+    void refusePending();
+    void open(asio::ip::tcp::socket peer);
+    void awaitReadable(const ConnectionPtr& c);
+    void onReadable(const ConnectionPtr& c);
+    void take(const ConnectionPtr& c, const uint8_t* data, size_t length);
+    void handle(const ConnectionPtr& c, kvwire::Frame frame);
+    bool greet(const ConnectionPtr& c, const kvwire::Frame& hello);
+    void send(const ConnectionPtr& c, kvwire::Bytes bytes);
+    bool writeSome(const ConnectionPtr& c, const uint8_t* data, size_t length, size_t* written);
+    void awaitWritable(const ConnectionPtr& c);
+    void onWritable(const ConnectionPtr& c);
+    bool recharge(const ConnectionPtr& c);
+    void close(ConnectionPtr c);
+    void shutDown();
+    void armSweep();
+    void sweep();
+    void armAlerts(size_t next);
     void pushAlert(size_t printer, unsigned short alertId, unsigned long family);
+
+    // ---- on the workers ----
+    void workLoop();
+    // Any thread: the printer's answer to one request.
+    kvwire::Frame answer(size_t printer, const kvwire::Frame& request);
 
     std::vector<ServedPrinter> m_printers;
     std::vector<int> m_listenerTokens;
     const ServerOptions m_options;
-    int m_listenFd = -1;
-    int m_wakePipe[2] = {-1, -1};
     uint16_t m_port = 0;
     std::atomic<bool> m_stopping{false};
-    std::atomic<unsigned long> m_requestCount{0};
 
-    std::thread m_acceptor;
-    std::thread m_alerter;
+    // Declared first: the sockets and timers below need it until they go.
+    asio::io_context m_loop;
+    asio::executor_work_guard<asio::io_context::executor_type> m_keepRunning;
+    asio::ip::tcp::acceptor m_acceptor;
+    asio::steady_timer m_acceptPause;
+    asio::steady_timer m_sweepTimer;
+    asio::steady_timer m_alertTimer;
+    int m_reserveFd = -1;   // given up to refuse connections when out of descriptors
+    std::vector<uint8_t> m_scratch;   // what one read takes, shared by the connections
+    std::list<ConnectionPtr> m_connections;
+    std::vector<std::list<ConnectionPtr>> m_greeted;   // per printer
+    size_t m_totalQueued = 0;
+    unsigned long m_requestCount = 0;
+    std::thread m_loopThread;
+
     std::vector<std::thread> m_workers;
-
-    std::mutex m_connectionsLock;
-    std::list<std::shared_ptr<Connection>> m_connections;
-
     std::mutex m_queueLock;
     std::condition_variable m_queued;
     std::deque<Job> m_queue;
