@@ -19,7 +19,10 @@ extern char** environ;
 namespace kvtest {
 
 SimDaemon::SimDaemon(std::string program, std::vector<std::string> args)
-    : m_program(std::move(program)), m_args(std::move(args)) {
+    : SimDaemon(std::move(program), std::move(args), Launch{}) {}
+
+SimDaemon::SimDaemon(std::string program, std::vector<std::string> args, Launch launch)
+    : m_program(std::move(program)), m_args(std::move(args)), m_launch(std::move(launch)) {
     char name[] = "/tmp/kvprtsimd-port-XXXXXX";
     int fd = ::mkstemp(name);
     if (fd < 0) throw std::runtime_error("cannot create a port file");
@@ -42,8 +45,8 @@ std::string SimDaemon::uri(const std::string& printer, const std::string& query)
 
 void SimDaemon::start(uint16_t port) {
     ::unlink(m_portFile.c_str());
-    std::vector<std::string> argv = {m_program, "--listen", "127.0.0.1:" + std::to_string(port), "--port-file",
-                                     m_portFile};
+    std::vector<std::string> argv = m_launch.prefix;
+    argv.insert(argv.end(), {m_program, "--listen", m_launch.host + ":" + std::to_string(port), "--port-file", m_portFile});
     argv.insert(argv.end(), m_args.begin(), m_args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
@@ -52,7 +55,10 @@ void SimDaemon::start(uint16_t port) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    int rc = posix_spawn(&m_pid, m_program.c_str(), &actions, nullptr, cargv.data(), environ);
+    if (!m_launch.stderrPath.empty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_launch.stderrPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int rc = posix_spawn(&m_pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         m_pid = -1;

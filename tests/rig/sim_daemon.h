@@ -12,9 +12,17 @@ namespace kvtest {
 
 class SimDaemon {
 public:
+    // How the daemon is started, beyond its arguments.
+    struct Launch {
+        std::vector<std::string> prefix;   // a command that runs it, such as setpriv to another user
+        std::string host = "127.0.0.1";    // the address it listens on
+        std::string stderrPath;            // where its standard error goes; empty: this process's
+    };
+
     // Starts `program` with `args` plus --listen and --port-file, and waits
     // until it listens. Throws std::runtime_error when it does not start.
     SimDaemon(std::string program, std::vector<std::string> args);
+    SimDaemon(std::string program, std::vector<std::string> args, Launch launch);
     ~SimDaemon();
     SimDaemon(const SimDaemon&) = delete;
     SimDaemon& operator=(const SimDaemon&) = delete;
@@ -30,12 +38,14 @@ public:
     // Starts again on the same port with the same arguments.
     void restart();
     bool running() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
 
 private:
     void start(uint16_t port);
 
     std::string m_program;
     std::vector<std::string> m_args;
+    Launch m_launch;
     std::string m_portFile;
     uint16_t m_port = 0;
     pid_t m_pid = -1;

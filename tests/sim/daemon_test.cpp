@@ -1,14 +1,29 @@
 // The TCP transport against kvprtsimd: opening, printer selection, pushed
 // alerts, and what the library sees when the daemon goes away, is slow or
-// sends garbage.
+// sends garbage; and the daemon's bounds against hostile clients.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <thread>
+#include <utility>
 
 #include "scripted_printer.h"
 #include "sim_daemon.h"
+#include "wire/frame.h"
+#include "wire/socket.h"
 
 using kvtest::ByteVec;
 using kvtest::SimDaemon;
@@ -166,3 +181,277 @@ TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) 
     }
 }
 
+
+TEST(SimDaemon, SilentPrintersAnswerTheGreetingButNoRequest) {
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "2", "--silent", "1"});
+    Opened silent(daemon.uri("0", "timeout=200")), other(daemon.uri("1", "timeout=200"));
+    ASSERT_EQ(silent.rc | other.rc, 0);
+    EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);
+    EXPECT_EQ(send(other.handle, 0x0C), 0);
+}
+
+// ---- bounds against hostile clients, with a client that speaks the frames by hand ----
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;   // the sanitizers' allocators make resident sizes meaningless
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr uint32_t kBigData = 1000 * 1024;   // the data of a request near the largest frame
+
+class RawClient {
+public:
+    explicit RawClient(uint16_t port) {
+        kvwire::Connect result;
+        m_fd = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);
+    }
+    RawClient(RawClient&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+    ~RawClient() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+
+    bool write(const kvwire::Bytes& bytes) { return m_fd >= 0 && kvwire::writeAll(m_fd, bytes.data(), bytes.size()) == kvwire::Io::Ok; }
+    bool write(const kvwire::Frame& frame) { return write(kvwire::encodeFrame(frame)); }
+    bool greet(const std::string& printer = "") {
+        kvwire::Frame reply;
+        kvwire::HelloReply hello;
+        return write({kvwire::kHello, 1, kvwire::encode(kvwire::HelloRequest{printer})}) &&
+               kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok && kvwire::decode(reply.payload, &hello) &&
+               hello.rc == 0;
+    }
+    // A page-count request and its reply.
+    bool request() {
+        kvwire::Frame reply;
+        return write(bidi(2, 0x0C, 0)) && kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok &&
+               reply.type == (kvwire::kSendBidi | kvwire::kReplyBit);
+    }
+    // True when the daemon closes the connection within `ms`.
+    bool closedWithin(int ms) {
+        auto deadline = Clock::now() + std::chrono::milliseconds(ms);
+        for (;;) {
+            pollfd p{m_fd, POLLIN, 0};
+            int left = std::max<int>(0, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             deadline - Clock::now()).count()));
+            if (::poll(&p, 1, left) <= 0) return false;
+            char buffer[4096];
+            ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
+        }
+    }
+    static kvwire::Frame bidi(uint32_t id, uint16_t code, uint32_t dataSize) {
+        return {kvwire::kSendBidi, id, kvwire::encode(kvwire::SendBidiRequest{0, 0, code, 64, kvwire::Bytes(dataSize)})};
+    }
+
+private:
+    int m_fd = -1;
+};
+
+// A field of /proc/PID/status, in its unit (kB for the sizes).
+long procStatus(pid_t pid, const std::string& key) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
+    return -1;
+}
+
+long residentKb(const SimDaemon& d) { return procStatus(d.pid(), "VmRSS"); }
+
+// User and system CPU time of a process, in clock ticks.
+long cpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string skip;
+    for (int i = 0; i < 11; ++i) fields >> skip;   // state .. cmajflt
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+}
+
+void limit(pid_t pid, int resource, rlim_t value) {
+    rlimit r{value, value};
+    ASSERT_EQ(::prlimit(pid, static_cast<__rlimit_resource>(resource), &r, nullptr), 0) << std::strerror(errno);
+}
+
+size_t countClosed(std::vector<RawClient>& clients) {
+    return static_cast<size_t>(std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
+}
+
+void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// The threads the user `uid` runs, counted as RLIMIT_NPROC counts them.
+long tasksOf(uid_t uid) {
+    long tasks = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::string pid = entry.path().filename();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "status");
+        long threads = 0;
+        uid_t real = ~uid_t{0};
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("Uid:", 0) == 0) real = static_cast<uid_t>(std::stoul(line.substr(4)));
+            if (line.rfind("Threads:", 0) == 0) threads = std::stol(line.substr(8));
+        }
+        if (real == uid) tasks += threads;
+    }
+    return tasks;
+}
+
+// Root ignores RLIMIT_NPROC and may not lower another user's limits here: as
+// root the daemon runs as nobody (through setpriv and prlimit, when there),
+// allowed its own threads, its main and loop threads, and one more (a
+// sanitizer's); as another user the test lowers the limit once it runs.
+SimDaemon::Launch withoutThreadsToSpare() {
+    SimDaemon::Launch launch;
+    passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() == 0 && nobody && ::access("/usr/bin/setpriv", X_OK) == 0 && ::access("/usr/bin/prlimit", X_OK) == 0)
+        launch.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "/usr/bin/prlimit",
+                         "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)};
+    return launch;
+}
+
+}  // namespace
+
+// 5,000 idle sockets made a thread each; with no thread left to start
+// (RLIMIT_NPROC) the 91st connection aborted the daemon.
+TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+    const size_t n = std::min<size_t>(2000, files.rlim_cur - 64);
+    SimDaemon::Launch launch = withoutThreadsToSpare();
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "4"}, launch);
+    if (::geteuid() != 0) limit(daemon.pid(), RLIMIT_NPROC, 1);
+    if (::geteuid() == 0 && launch.prefix.empty()) std::printf("note: RLIMIT_NPROC not tried: root ignores it\n");
+    long threads = procStatus(daemon.pid(), "Threads"), resident = residentKb(daemon);
+
+    std::vector<RawClient> clients;
+    for (size_t i = 0; i < n; ++i) {
+        clients.emplace_back(daemon.port());
+        ASSERT_TRUE(clients.back().greet(std::to_string(i % 4))) << i;
+    }
+    EXPECT_TRUE(clients.front().request());
+    EXPECT_TRUE(clients.back().request());
+    EXPECT_EQ(procStatus(daemon.pid(), "Threads"), threads);
+    if (!kSanitized) {
+        EXPECT_LT(residentKb(daemon) - resident, static_cast<long>(n * 4)) << "kB for " << n;
+    }
+}
+
+// 300 sockets each holding most of a 1 MiB frame took 350 MB.
+TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
+    SimDaemon daemon(KVPRTSIMD, {"--max-total-queued-bytes", std::to_string(4 << 20)});
+    long resident = residentKb(daemon);
+    kvwire::Bytes start = kvwire::encodeFrame(RawClient::bidi(2, 0x34, kBigData));
+    start.resize(500 * 1024);   // the frame's first 500 KiB
+    std::vector<RawClient> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.emplace_back(daemon.port());
+        ASSERT_TRUE(clients.back().greet());
+        clients.back().write(start);
+    }
+    sleepMs(500);
+    size_t closed = countClosed(clients);
+    EXPECT_GE(closed, 12u);
+    EXPECT_LT(closed, 24u);
+    if (!kSanitized) {
+        EXPECT_LT(residentKb(daemon) - resident, 8 * 1024);
+    }
+    clients.clear();
+    sleepMs(300);
+    if (!kSanitized) {
+        EXPECT_LT(residentKb(daemon) - resident, 2 * 1024);
+    }
+}
+
+// One connection pipelining 300 requests of 1 MiB to a slow daemon held
+// 312 MB after its client left.
+TEST(SimDaemonBounds, QueuedRequestsAreBoundedAndDroppedWhenTheirClientLeaves) {
+    kvwire::Bytes big = kvwire::encodeFrame(RawClient::bidi(2, 0x34, kBigData));
+    {
+        SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1"});
+        RawClient greedy(daemon.port()), other(daemon.port());
+        ASSERT_TRUE(greedy.greet() && other.greet());
+        for (int i = 0; i < 3; ++i) greedy.write(big);   // beyond the default 2 MiB
+        EXPECT_TRUE(greedy.closedWithin(1000));
+        EXPECT_FALSE(other.closedWithin(0));
+    }
+    SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1", "--max-queued-bytes", std::to_string(64 << 20)});
+    long resident = residentKb(daemon);
+    {
+        RawClient client(daemon.port());
+        ASSERT_TRUE(client.greet());
+        for (int i = 0; i < 24; ++i) ASSERT_TRUE(client.write(big));
+        sleepMs(300);
+        if (!kSanitized) {
+        EXPECT_GT(residentKb(daemon) - resident, 16 * 1024);
+    }   // held while it waits
+    }
+    sleepMs(300);
+    if (!kSanitized) {
+        EXPECT_LT(residentKb(daemon) - resident, 4 * 1024);
+    }   // at most the worker's one
+}
+
+// With 64 descriptors and 100 pending connections the daemon spun at 96 % of a core.
+TEST(SimDaemonBounds, ConnectionsBeyondTheDescriptorsAreRefusedWithoutSpinning) {
+    SimDaemon daemon(KVPRTSIMD, {});
+    limit(daemon.pid(), RLIMIT_NOFILE, 24);
+    std::vector<RawClient> clients;
+    size_t greeted = 0;
+    for (int i = 0; i < 24; ++i) {
+        clients.emplace_back(daemon.port());
+        greeted += clients.back().greet();
+    }
+    EXPECT_GT(greeted, 8u);
+    EXPECT_LT(greeted, 24u);
+    EXPECT_EQ(countClosed(clients), 24 - greeted);   // refused at once, not left pending
+
+    for (int i = 0; i < 24; ++i) clients.emplace_back(daemon.port());   // more keep coming
+    long ticks = cpuTicks(daemon.pid());
+    sleepMs(1000);
+    EXPECT_LT(cpuTicks(daemon.pid()) - ticks, ::sysconf(_SC_CLK_TCK) / 10);
+    clients.clear();
+    sleepMs(200);
+    RawClient late(daemon.port());
+    EXPECT_TRUE(late.greet() && late.request());
+}
+
+TEST(SimDaemonBounds, ConnectionsBeyondTheMaximumOrTheirTimeOutsAreClosed) {
+    SimDaemon daemon(KVPRTSIMD, {"--max-connections", "3", "--greeting-timeout-ms", "300", "--idle-timeout-ms", "800"});
+    RawClient idle(daemon.port()), busy(daemon.port());
+    ASSERT_TRUE(idle.greet() && busy.greet());
+    auto greeted = Clock::now();
+    RawClient mute(daemon.port());
+    auto connected = Clock::now();
+    RawClient extra(daemon.port());
+    EXPECT_TRUE(extra.closedWithin(200));   // the fourth
+    EXPECT_TRUE(mute.closedWithin(2000));   // no greeting
+    EXPECT_GE(sinceMs(connected), 280);
+    while (sinceMs(greeted) < 1500) {
+        ASSERT_TRUE(busy.request());
+        sleepMs(100);
+    }
+    EXPECT_TRUE(idle.closedWithin(0));
+    EXPECT_FALSE(busy.closedWithin(0));
+    RawClient next(daemon.port());
+    EXPECT_TRUE(next.greet());
+}
+
+TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopback) {
+    for (auto [host, warns] : {std::pair{"0.0.0.0", true}, std::pair{"127.0.0.1", false}}) {
+        SimDaemon::Launch launch;
+        launch.host = host;
+        launch.stderrPath = ::testing::TempDir() + "kvprtsimd-stderr";
+        SimDaemon daemon(KVPRTSIMD, {}, launch);
+        daemon.stop();
+        std::ifstream in(launch.stderrPath);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, warns) << host << ": " << text;
+    }
+}
