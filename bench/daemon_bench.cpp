@@ -183,21 +183,19 @@ int main(int argc, char** argv) {
         rates[0].push_back(pollRound(links, baseline, epoll, seconds, &failed));
     }
     long residentPolled = procStatus(daemon.pid(), "VmRSS");
-    long threadsPolled = procStatus(daemon.pid(), "Threads");
 
-    auto perConnection = [&](long kb, size_t n) { return (kb - residentIdle) * 1024.0 / static_cast<double>(n); };
+    auto perConnection = [&](long kb) { return static_cast<double>(kb - residentIdle) * 1024.0 / static_cast<double>(printers); };
     std::printf("kvprtsimd --copies %zu, a raw client: %zu connections (subject) against %zu (baseline); "
                 "polls: median of %d rounds of %.1f s, one device-status request in flight per connection\n",
                 printers, printers, baseline, rounds, seconds);
-    std::printf("%-44s %14s %14s %8s\n", "measure", "subject", "baseline", "ratio");
-    std::printf("%-44s %14ld %14ld %7.2fx\n", "daemon threads", threads[1], threads[0],
+    std::printf("%-40s %14s %14s %8s\n", "measure", "subject", "baseline", "ratio");
+    std::printf("%-40s %14ld %14ld %7.2fx\n", "daemon threads", threads[1], threads[0],
                 static_cast<double>(threads[1]) / static_cast<double>(threads[0]));
-    std::printf("%-44s %12.0f B %12.0f B %7.2fx\n", "daemon resident bytes per connection", perConnection(resident[1], printers),
-                perConnection(resident[0], baseline), perConnection(resident[1], printers) / perConnection(resident[0], baseline));
-    std::printf("%-44s %14.0f %14.0f %7.2fx\n", "polls per second", median(rates[1]), median(rates[0]),
+    std::printf("%-40s %14.0f %14.0f %7.2fx\n", "polls per second", median(rates[1]), median(rates[0]),
                 median(rates[1]) / median(rates[0]));
-    std::printf("idle daemon: %ld threads, %ld kB resident; after the polls: %ld threads, %.0f B resident per connection\n",
-                threadsIdle, residentIdle, threadsPolled, perConnection(residentPolled, printers));
+    std::printf("daemon resident bytes per connection, %zu open: %.0f B; after the polls: %.0f B "
+                "(the idle daemon: %ld threads, %ld kB for its printers)\n",
+                printers, perConnection(resident[1]), perConnection(residentPolled), threadsIdle, residentIdle);
     for (Link& link : links) ::close(link.fd);
     ::close(epoll);
     return failed ? 1 : 0;

@@ -109,26 +109,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
         return 1;
     }
-    if (!portFile.empty() && !writePortFile(portFile, server.port())) {
-        std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
-        return 1;
-    }
     if (!server.listensOnLoopback())
         std::fprintf(stderr,
                      "kvprtsimd: warning: %s is not a loopback address: any peer that reaches it may change the "
                      "printers' state\n",
                      options.host.c_str());
-    std::printf("kvprtsimd listening on %s:%u\n", options.host.c_str(), server.port());
-    for (size_t i = 0; i < server.printers().size(); ++i)
-        std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
-    std::fflush(stdout);
-
+    // Serving before the port is announced: a client that reads it is answered.
     try {
         server.start();
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
         return 1;
     }
+    if (!portFile.empty() && !writePortFile(portFile, server.port())) {
+        std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
+        return 1;
+    }
+    std::printf("kvprtsimd listening on %s:%u\n", options.host.c_str(), server.port());
+    for (size_t i = 0; i < server.printers().size(); ++i)
+        std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
+    std::fflush(stdout);
+
     int signal = 0;
     sigwait(&stopSignals, &signal);
     server.stop();

@@ -268,6 +268,9 @@ void Server::awaitReadable(const ConnectionPtr& c) {
     });
 }
 
+// A short read has taken what there was: the next wait re-arms the socket
+// with the kernel, which reports bytes that came in the meantime, so it need
+// not read on until the socket is empty.
 void Server::onReadable(const ConnectionPtr& c) {
     for (int i = 0; i < kReadsPerTurn && !c->closed; ++i) {
         std::error_code error;
@@ -275,6 +278,7 @@ void Server::onReadable(const ConnectionPtr& c) {
         if (error == asio::error::would_block) break;
         if (error) return close(c);   // closed by the peer (eof) or reset
         take(c, m_scratch.data(), n);
+        if (n < m_scratch.size()) break;
     }
     if (!c->closed) awaitReadable(c);
 }
