@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <asio/dispatch.hpp>
 #include <asio/post.hpp>
 #include <cerrno>
@@ -22,8 +23,9 @@ using asio::ip::tcp;
 // What a garbage answer looks like: no magic, no frame.
 constexpr char kGarbage[] = "GARBAGE-NOT-A-FRAME!";
 
-// One read takes at most this much; a connection gets a few reads a turn, so
-// that one which sends without end cannot hold up the others.
+// A read beyond a connection's inbox takes at most this much; a connection
+// gets a few reads a turn, so that one which sends without end cannot hold up
+// the others.
 constexpr size_t kScratchSize = 64 * 1024;
 constexpr int kReadsPerTurn = 4;
 // A drained buffer of more than this goes back to the allocator.
@@ -85,6 +87,7 @@ void release(kvwire::Bytes& bytes) { kvwire::Bytes().swap(bytes); }
 struct Server::Connection {
     explicit Connection(tcp::socket s) : socket(std::move(s)) {}
     tcp::socket socket;
+    std::array<uint8_t, 256> inbox;   // what the pending receive takes: a few requests
     std::list<ConnectionPtr>::iterator self;        // in m_connections
     std::list<ConnectionPtr>::iterator ofPrinter;   // in m_greeted[printer], once greeted
     size_t printer = 0;
@@ -256,29 +259,31 @@ void Server::open(tcp::socket peer) {
 
 // ---- reading ----
 
+// Each connection has a small inbox that its pending receive fills: a receive
+// (unlike a bare wait) is tried at once and then waits without re-arming the
+// socket with the kernel, a system call less per request. A full inbox means
+// there may be more, read on through the shared buffer.
 void Server::awaitReadable(const ConnectionPtr& c) {
-    c->socket.async_wait(tcp::socket::wait_read, [this, c](const std::error_code& error) {
+    c->socket.async_receive(asio::buffer(c->inbox), [this, c](const std::error_code& error, size_t n) {
         if (c->closed) return;
-        if (error) return close(c);
+        if (error) return close(c);   // closed by the peer (eof) or reset
         try {
-            onReadable(c);
+            onReadable(c, n);
         } catch (const std::bad_alloc&) {
             close(c);
         }
     });
 }
 
-// A short read has taken what there was: the next wait re-arms the socket
-// with the kernel, which reports bytes that came in the meantime, so it need
-// not read on until the socket is empty.
-void Server::onReadable(const ConnectionPtr& c) {
-    for (int i = 0; i < kReadsPerTurn && !c->closed; ++i) {
+void Server::onReadable(const ConnectionPtr& c, size_t received) {
+    take(c, c->inbox.data(), received);
+    for (int i = 0; received == c->inbox.size() && i < kReadsPerTurn && !c->closed; ++i) {
         std::error_code error;
-        size_t n = c->socket.read_some(asio::buffer(m_scratch), error);
+        received = c->socket.read_some(asio::buffer(m_scratch), error);
         if (error == asio::error::would_block) break;
-        if (error) return close(c);   // closed by the peer (eof) or reset
-        take(c, m_scratch.data(), n);
-        if (n < m_scratch.size()) break;
+        if (error) return close(c);
+        take(c, m_scratch.data(), received);
+        if (received < m_scratch.size()) break;
     }
     if (!c->closed) awaitReadable(c);
 }

@@ -111,7 +111,7 @@ private:
     void refusePending();
     void open(asio::ip::tcp::socket peer);
     void awaitReadable(const ConnectionPtr& c);
-    void onReadable(const ConnectionPtr& c);
+    void onReadable(const ConnectionPtr& c, size_t received);
     void take(const ConnectionPtr& c, const uint8_t* data, size_t length);
     void handle(const ConnectionPtr& c, kvwire::Frame frame);
     bool greet(const ConnectionPtr& c, const kvwire::Frame& hello);
