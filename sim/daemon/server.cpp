@@ -57,12 +57,16 @@ kvwire::DataReply carry(uint32_t capacity, Call call) {
     return reply;
 }
 
-// The bytes still missing to the frame whose start `partial` holds (at least
-// its magic, checked): the rest of the header, then the rest of the payload.
+// The payload length a frame header announces (bytes 8-11, big-endian).
+uint32_t announcedLength(const uint8_t* header) {
+    return (uint32_t{header[8]} << 24) | (uint32_t{header[9]} << 16) | (uint32_t{header[10]} << 8) | header[11];
+}
+
+// The bytes still missing to the frame whose start `partial` holds: the rest
+// of the header, then the rest of the payload.
 size_t missing(const kvwire::Bytes& partial) {
     if (partial.size() < kvwire::kHeaderSize) return kvwire::kHeaderSize - partial.size();
-    uint32_t length = (uint32_t{partial[8]} << 24) | (uint32_t{partial[9]} << 16) | (uint32_t{partial[10]} << 8) | partial[11];
-    return kvwire::kHeaderSize + length - partial.size();
+    return kvwire::kHeaderSize + announcedLength(partial.data()) - partial.size();
 }
 
 // Appends to the buffer of an unfinished frame, which grows by doubling but
@@ -71,10 +75,7 @@ size_t missing(const kvwire::Bytes& partial) {
 void appendPartial(kvwire::Bytes& partial, const uint8_t* data, size_t length) {
     size_t needed = partial.size() + length;
     if (partial.capacity() < needed) {
-        auto at = [&](size_t i) -> uint32_t { return i < partial.size() ? partial[i] : data[i - partial.size()]; };
-        size_t frame = kvwire::kHeaderSize;
-        if (needed >= kvwire::kHeaderSize)
-            frame += (at(8) << 24) | (at(9) << 16) | (at(10) << 8) | at(11);
+        size_t frame = partial.size() >= kvwire::kHeaderSize ? kvwire::kHeaderSize + announcedLength(partial.data()) : needed;
         partial.reserve(std::max(needed, std::min(2 * partial.capacity(), frame)));
     }
     partial.insert(partial.end(), data, data + length);
@@ -254,7 +255,11 @@ void Server::open(tcp::socket peer) {
     c->lastHeard = Clock::now();
     m_connections.push_back(c);
     c->self = std::prev(m_connections.end());
-    awaitReadable(c);
+    try {
+        awaitReadable(c);
+    } catch (const std::bad_alloc&) {
+        close(c);
+    }
 }
 
 // ---- reading ----

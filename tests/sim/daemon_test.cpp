@@ -241,8 +241,9 @@ public:
             if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
         }
     }
-    static kvwire::Frame bidi(uint32_t id, uint16_t code, uint32_t dataSize) {
-        return {kvwire::kSendBidi, id, kvwire::encode(kvwire::SendBidiRequest{0, 0, code, 64, kvwire::Bytes(dataSize)})};
+    static kvwire::Frame bidi(uint32_t id, uint16_t code, uint32_t dataSize, uint32_t capacity = 64) {
+        return {kvwire::kSendBidi, id,
+                kvwire::encode(kvwire::SendBidiRequest{0, 0, code, capacity, kvwire::Bytes(dataSize)})};
     }
 
 private:
@@ -369,18 +370,34 @@ TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
     }
 }
 
-// One connection pipelining 300 requests of 1 MiB to a slow daemon held
-// 312 MB after its client left.
-TEST(SimDaemonBounds, QueuedRequestsAreBoundedAndDroppedWhenTheirClientLeaves) {
-    kvwire::Bytes big = kvwire::encodeFrame(RawClient::bidi(2, 0x34, kBigData));
-    {
-        SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1"});
+TEST(SimDaemonBounds, AConnectionBeyondItsQueueBoundIsClosedAndTheOthersStay) {
+    kvwire::Bytes big = kvwire::encodeFrame(RawClient::bidi(2, 0x34, kBigData, kvwire::kMaxPayload));
+    struct Row {
+        const char* what;
+        std::vector<std::string> args;
+        size_t bytes;   // of `big`, sent `times` over without reading
+        int times;
+    };
+    const Row rows[] = {
+        {"an unfinished frame", {"--max-queued-bytes", "262144"}, 600 * 1024, 1},
+        {"requests waiting for a worker", {"--delay-ms", "2000", "--workers", "1"}, big.size(), 3},
+        {"replies the client does not read", {}, big.size(), 24},
+    };
+    for (const Row& row : rows) {
+        SimDaemon daemon(KVPRTSIMD, row.args);
         RawClient greedy(daemon.port()), other(daemon.port());
         ASSERT_TRUE(greedy.greet() && other.greet());
-        for (int i = 0; i < 3; ++i) greedy.write(big);   // beyond the default 2 MiB
-        EXPECT_TRUE(greedy.closedWithin(1000));
-        EXPECT_FALSE(other.closedWithin(0));
+        kvwire::Bytes bytes(big.begin(), big.begin() + static_cast<std::ptrdiff_t>(row.bytes));
+        for (int i = 0; i < row.times; ++i) greedy.write(bytes);
+        EXPECT_TRUE(greedy.closedWithin(2000)) << row.what;
+        EXPECT_FALSE(other.closedWithin(0)) << row.what;
     }
+}
+
+// One connection pipelining 300 requests of 1 MiB to a slow daemon held
+// 312 MB after its client left.
+TEST(SimDaemonBounds, QueuedRequestsAreDroppedWhenTheirClientLeaves) {
+    kvwire::Bytes big = kvwire::encodeFrame(RawClient::bidi(2, 0x34, kBigData));
     SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1", "--max-queued-bytes", std::to_string(64 << 20)});
     long resident = residentKb(daemon);
     {
@@ -389,13 +406,13 @@ TEST(SimDaemonBounds, QueuedRequestsAreBoundedAndDroppedWhenTheirClientLeaves) {
         for (int i = 0; i < 24; ++i) ASSERT_TRUE(client.write(big));
         sleepMs(300);
         if (!kSanitized) {
-        EXPECT_GT(residentKb(daemon) - resident, 16 * 1024);
-    }   // held while it waits
+            EXPECT_GT(residentKb(daemon) - resident, 16 * 1024);   // held while it waits
+        }
     }
     sleepMs(300);
     if (!kSanitized) {
-        EXPECT_LT(residentKb(daemon) - resident, 4 * 1024);
-    }   // at most the worker's one
+        EXPECT_LT(residentKb(daemon) - resident, 4 * 1024);   // at most the worker's one
+    }
 }
 
 // With 64 descriptors and 100 pending connections the daemon spun at 96 % of a core.
