@@ -18,7 +18,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -38,15 +37,6 @@ struct Link {
 };
 
 kvwire::Bytes gRequest;   // a device-status request
-
-// A field of /proc/PID/status, in its unit (kB for the sizes).
-long procStatus(pid_t pid, const char* key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    size_t keyLength = std::strlen(key);
-    for (std::string line; std::getline(in, line);)
-        if (line.compare(0, keyLength, key) == 0 && line[keyLength] == ':') return std::stol(line.substr(keyLength + 1));
-    return -1;
-}
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
@@ -156,12 +146,14 @@ int main(int argc, char** argv) {
                      printers + 64, static_cast<unsigned long long>(files.rlim_cur));
         return 1;
     }
-    gRequest = kvwire::encodeFrame({kvwire::kSendBidi, 1, kvwire::encode(kvwire::SendBidiRequest{0, 0, kvbidi::kDeviceStatus, 64, {}})});
+    kvwire::SendBidiRequest status{0, 0, kvbidi::kDeviceStatus, 64, {}};
+    gRequest = kvwire::encodeFrame({kvwire::kSendBidi, 1, kvwire::encode(status)});
 
-    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(printers), "--max-connections", std::to_string(printers)});
+    std::string n = std::to_string(printers);
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", n, "--max-connections", n});
     int epoll = ::epoll_create1(EPOLL_CLOEXEC);
     std::vector<Link> links(printers);
-    long threadsIdle = procStatus(daemon.pid(), "Threads"), residentIdle = procStatus(daemon.pid(), "VmRSS");
+    long threadsIdle = daemon.status("Threads"), residentIdle = daemon.status("VmRSS");
     long threads[2], resident[2];   // at the baseline's connections, then at every printer's
     for (size_t i = 0; i < printers; ++i) {
         if (!open(daemon.port(), i, epoll, &links[i])) {
@@ -170,8 +162,8 @@ int main(int argc, char** argv) {
         }
         if (i + 1 == baseline || i + 1 == printers) {
             int k = i + 1 == printers;
-            threads[k] = procStatus(daemon.pid(), "Threads");
-            resident[k] = procStatus(daemon.pid(), "VmRSS");
+            threads[k] = daemon.status("Threads");
+            resident[k] = daemon.status("VmRSS");
         }
     }
 
@@ -182,9 +174,11 @@ int main(int argc, char** argv) {
         rates[1].push_back(pollRound(links, printers, epoll, seconds, &failed));
         rates[0].push_back(pollRound(links, baseline, epoll, seconds, &failed));
     }
-    long residentPolled = procStatus(daemon.pid(), "VmRSS");
+    long residentPolled = daemon.status("VmRSS");
 
-    auto perConnection = [&](long kb) { return static_cast<double>(kb - residentIdle) * 1024.0 / static_cast<double>(printers); };
+    auto perConnection = [&](long kb) {
+        return static_cast<double>(kb - residentIdle) * 1024.0 / static_cast<double>(printers);
+    };
     std::printf("kvprtsimd --copies %zu, a raw client: %zu connections (subject) against %zu (baseline); "
                 "polls: median of %d rounds of %.1f s, one device-status request in flight per connection\n",
                 printers, printers, baseline, rounds, seconds);

@@ -75,7 +75,8 @@ size_t missing(const kvwire::Bytes& partial) {
 void appendPartial(kvwire::Bytes& partial, const uint8_t* data, size_t length) {
     size_t needed = partial.size() + length;
     if (partial.capacity() < needed) {
-        size_t frame = partial.size() >= kvwire::kHeaderSize ? kvwire::kHeaderSize + announcedLength(partial.data()) : needed;
+        size_t frame = needed;
+        if (partial.size() >= kvwire::kHeaderSize) frame = kvwire::kHeaderSize + announcedLength(partial.data());
         partial.reserve(std::max(needed, std::min(2 * partial.capacity(), frame)));
     }
     partial.insert(partial.end(), data, data + length);
@@ -359,7 +360,8 @@ void Server::handle(const ConnectionPtr& c, Frame frame) {
 bool Server::greet(const ConnectionPtr& c, const Frame& hello) {
     kvwire::HelloRequest request;
     if (hello.type != kvwire::kHello || !kvwire::decode(hello.payload, &request)) {
-        send(c, kvwire::encodeFrame(errorFrame(hello.id, BCE_E_INVALID, "the first frame of a connection must be a greeting")));
+        const char* why = "the first frame of a connection must be a greeting";
+        send(c, kvwire::encodeFrame(errorFrame(hello.id, BCE_E_INVALID, why)));
         return false;
     }
     size_t index = m_printers.size();

@@ -43,6 +43,14 @@ std::string SimDaemon::uri(const std::string& printer, const std::string& query)
     return u;
 }
 
+long SimDaemon::status(const std::string& field) const {
+    std::ifstream in("/proc/" + std::to_string(m_pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.size() > field.size() && line.compare(0, field.size(), field) == 0 && line[field.size()] == ':')
+            return std::stol(line.substr(field.size() + 1));
+    return -1;
+}
+
 void SimDaemon::start(uint16_t port) {
     ::unlink(m_portFile.c_str());
     std::vector<std::string> argv = m_launch.prefix;

@@ -39,6 +39,8 @@ public:
     void restart();
     bool running() const { return m_pid > 0; }
     pid_t pid() const { return m_pid; }
+    // A field of the daemon's /proc/PID/status ("Threads", "VmRSS" in kB), or -1.
+    long status(const std::string& field) const;
 
 private:
     void start(uint16_t port);

@@ -181,7 +181,6 @@ TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) 
     }
 }
 
-
 TEST(SimDaemon, SilentPrintersAnswerTheGreetingButNoRequest) {
     SimDaemon daemon(KVPRTSIMD, {"--copies", "2", "--silent", "1"});
     Opened silent(daemon.uri("0", "timeout=200")), other(daemon.uri("1", "timeout=200"));
@@ -213,7 +212,9 @@ public:
         if (m_fd >= 0) ::close(m_fd);
     }
 
-    bool write(const kvwire::Bytes& bytes) { return m_fd >= 0 && kvwire::writeAll(m_fd, bytes.data(), bytes.size()) == kvwire::Io::Ok; }
+    bool write(const kvwire::Bytes& bytes) {
+        return m_fd >= 0 && kvwire::writeAll(m_fd, bytes.data(), bytes.size()) == kvwire::Io::Ok;
+    }
     bool write(const kvwire::Frame& frame) { return write(kvwire::encodeFrame(frame)); }
     bool greet(const std::string& printer = "") {
         kvwire::Frame reply;
@@ -250,15 +251,7 @@ private:
     int m_fd = -1;
 };
 
-// A field of /proc/PID/status, in its unit (kB for the sizes).
-long procStatus(pid_t pid, const std::string& key) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind(key + ":", 0) == 0) return std::stol(line.substr(key.size() + 1));
-    return -1;
-}
-
-long residentKb(const SimDaemon& d) { return procStatus(d.pid(), "VmRSS"); }
+long residentKb(const SimDaemon& d) { return d.status("VmRSS"); }
 
 // User and system CPU time of a process, in clock ticks.
 long cpuTicks(pid_t pid) {
@@ -272,13 +265,14 @@ long cpuTicks(pid_t pid) {
     return user + system;
 }
 
-void limit(pid_t pid, int resource, rlim_t value) {
+void limit(pid_t pid, __rlimit_resource resource, rlim_t value) {
     rlimit r{value, value};
-    ASSERT_EQ(::prlimit(pid, static_cast<__rlimit_resource>(resource), &r, nullptr), 0) << std::strerror(errno);
+    ASSERT_EQ(::prlimit(pid, resource, &r, nullptr), 0) << std::strerror(errno);
 }
 
 size_t countClosed(std::vector<RawClient>& clients) {
-    return static_cast<size_t>(std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
+    return static_cast<size_t>(
+        std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
 }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -329,7 +323,7 @@ TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
     SimDaemon daemon(KVPRTSIMD, {"--copies", "4"}, launch);
     if (::geteuid() != 0) limit(daemon.pid(), RLIMIT_NPROC, 1);
     if (::geteuid() == 0 && launch.prefix.empty()) std::printf("note: RLIMIT_NPROC not tried: root ignores it\n");
-    long threads = procStatus(daemon.pid(), "Threads"), resident = residentKb(daemon);
+    long threads = daemon.status("Threads"), resident = residentKb(daemon);
 
     std::vector<RawClient> clients;
     for (size_t i = 0; i < n; ++i) {
@@ -338,7 +332,7 @@ TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
     }
     EXPECT_TRUE(clients.front().request());
     EXPECT_TRUE(clients.back().request());
-    EXPECT_EQ(procStatus(daemon.pid(), "Threads"), threads);
+    EXPECT_EQ(daemon.status("Threads"), threads);
     if (!kSanitized) {
         EXPECT_LT(residentKb(daemon) - resident, static_cast<long>(n * 4)) << "kB for " << n;
     }
