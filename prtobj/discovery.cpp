@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "engine/c_boundary.h"
 #include "kvprtobj/fw_settings.h"
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/prtobj.h"
@@ -158,14 +160,13 @@ int KVPrtObj::validVelkorProtocols() {
 }
 
 KVPrtObj* CreatePrinterObject(unsigned short handle, short appId, unsigned long printerType) {
-    if (printerType != 0 && printerType != 1 && printerType != 0xFFFFFFFF) return nullptr;
-    if (IsVelkorOnlyInstall()) printerType = 0xFFFFFFFF;
-    auto* printer = new (std::nothrow) KVPrtObj(handle, printerType, 1);
-    if (printer == nullptr) return nullptr;
-    if (IsVelkorOnlyInstall() && printer->validVelkorProtocols() == 0) {
-        delete printer;
-        return nullptr;
-    }
-    printer->setBceAppId(appId);
-    return printer;
+    return kvpo::cBoundary(nullptr, [&]() -> KVPrtObj* {
+        if (printerType != 0 && printerType != 1 && printerType != 0xFFFFFFFF) return nullptr;
+        if (IsVelkorOnlyInstall()) printerType = 0xFFFFFFFF;
+        std::unique_ptr<KVPrtObj> printer(new (std::nothrow) KVPrtObj(handle, printerType, 1));
+        if (!printer) return nullptr;
+        if (IsVelkorOnlyInstall() && printer->validVelkorProtocols() == 0) return nullptr;
+        printer->setBceAppId(appId);
+        return printer.release();
+    });
 }
