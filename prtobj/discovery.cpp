@@ -75,6 +75,7 @@ long KVPrtObj::bidiQueryCaps(BIDICAPABILITIES* caps, int bRefresh) {
     *caps = BIDICAPABILITIES{};
     PRTINFO info{};
     long rc = bRefresh ? bidiGetPrinterInfo(&info) : getPrinterInfo(&info);
+    if (caps == &m_caps) m_lBidiFailure = rc;   // this object's discovery: a failed read is why bidi is down
     if (rc == 0) {
         char port[sizeof info.szPortName + 1] = {};
         std::memcpy(port, info.szPortName, sizeof info.szPortName);   // terminated even if the engine did not

@@ -136,7 +136,6 @@ long KVPrtObj::bidiQueryAlert(unsigned short alertId, unsigned long, void** data
 
 long KVPrtObj::bidiInitialize(int bRefresh) {
     bidiQueryCaps(&m_caps, bRefresh);
-    m_lBidiFailure = 0;   // discovery decides the flag afresh
     m_bCapsValid = 1;
     return 0;
 }

@@ -142,6 +142,8 @@ TEST(Transport, TheResultThatClearedTheFlagIsKeptUntilTheFlagIsSet) {
         {[&] { query(rig.obj, 1, 0, 1); }, -2},   // forced, fails again
         {[&] { query(rig.obj, 1, 0, 1); }, -16},
         {[&] { rig.obj.bidiInitialize(0); }, 0},   // discovery decides afresh
+        {[&] { rig.printer.setPrtInfoResult(-10), rig.obj.bidiInitialize(1); }, -10},   // ... by the information read
+        {[&] { rig.printer.setPrtInfoResult(0), rig.obj.bidiInitialize(1); }, 0},
         {[&] { query(rig.obj, 2, 0, 1); }, 0},    // forced, answered: the flag is set
         {[&] { rig.obj.setBidi(0); }, 0},
     };

@@ -23,13 +23,17 @@ std::string hexBytes(const uint8_t* bytes, size_t count);
 // bytes as text when they are all printable (line breaks and tabs allowed),
 // else null}.
 json valueJson(const uint8_t* bytes, size_t count);
+// A UTF-8 text made safe for a terminal: control characters (C0, DEL and
+// C1, line breaks included) become \xHH, so that a printer's text cannot
+// move the cursor, clear the screen or set the window title.
+std::string escapeControls(const std::string& text);
 // Hexadecimal digits (blanks, ':' and '-' allowed between pairs) as bytes;
 // false for anything else or an odd number of digits.
 bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
 
 // A table of text cells printed with aligned columns; numbers (cells that
 // begin with a digit or a minus sign and hold no blank) are right-aligned.
-// A table without rows prints "None.".
+// A table without rows prints "None.". Cells are escaped (escapeControls).
 class Table {
 public:
     explicit Table(std::vector<std::string> headers);
@@ -50,7 +54,7 @@ struct Column {
 };
 void printColumns(std::ostream& out, const json& rows, std::initializer_list<Column> columns);
 
-// Aligned "Label:  value" lines.
+// Aligned "Label:  value" lines, the values escaped (escapeControls).
 class Fields {
 public:
     void add(std::string label, std::string value);

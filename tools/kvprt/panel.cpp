@@ -2,6 +2,7 @@
 // reset or continue the printer (command panel).
 #include <memory>
 
+#include "arguments.h"
 #include "command.h"
 #include "records.h"
 
@@ -24,7 +25,7 @@ void renderPanelText(const json& panel, std::ostream& out) {
     std::string rule = "  +" + std::string(width, '-') + "+\n";
     out << rule;
     for (const json& line : panel["lines"]) {
-        std::string text = line.get<std::string>();
+        std::string text = escapeControls(line.get<std::string>());
         size_t shown = 0;
         for (char c : text) shown += (c & 0xC0) != 0x80;
         out << "  |" << text << std::string(width > shown ? width - shown : 0, ' ') << "|\n";
@@ -81,7 +82,10 @@ void addPanelCommands(CLI::App& app, Context& ctx) {
 
     static unsigned code = 0;
     CLI::App* press = panel->add_subcommand("press", "Press a panel button");
-    press->add_option("code", code, "Button code (0-255, 0x.. for hexadecimal)")->required()->check(CLI::Range(0, 255));
+    press->add_option("code", code, "Button code (0-255, 0x.. for hexadecimal)")
+        ->required()
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
     press->callback([&ctx] {
         ctx.action = [&ctx] {
             check(ctx.printer().obj().bidiROPPushButton(code), "bidiROPPushButton");

@@ -449,13 +449,15 @@ public:
     unsigned int getBidiQueryNetType() const { return m_uBidiQueryNetType; }
     unsigned short getBCEHandle() const { return m_usBceHandle; }
     void setBceAppId(short appId) { m_sBceAppId = appId; }
-    // Why requests are refused with -11: the result of the request that last
-    // cleared the bidi-active flag (-2, -10, -11, -16 or -17, as the transport
-    // or a batch got it from the engine), so that a host can name the real
-    // failure rather than the refusals that follow it. 0 while the flag is
-    // set, and when it was cleared otherwise (setBidi(0), discovery of a
-    // printer that is not bidi-capable); setting the flag (setBidi with a
-    // non-zero value, or discovery) resets it to 0. Copied by operator=.
+    // Why requests are refused with -11, so that a host can name the real
+    // failure rather than the refusals that follow it: the result of the
+    // request that last cleared the bidi-active flag (-2, -10, -11, -16 or
+    // -17, as the transport or a batch got it from the engine), or the
+    // engine's result when discovery (bidiInitialize) could not read the
+    // printer information. 0 while the flag is set, and when it was cleared
+    // otherwise (setBidi(0), discovery of a printer that is not
+    // bidi-capable); setting the flag (setBidi with a non-zero value, or
+    // discovery) resets it. Copied by operator=.
     long getBidiFailure() const { return m_lBidiFailure.load(); }
 
     // 1 when `netType` is valid for this printer (see isValidNetType in the transport).
