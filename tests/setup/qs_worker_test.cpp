@@ -129,8 +129,9 @@ TEST(QuickSetupWorker, ReceiveNeverHarmsWhatIsAtItsTarget) {
         {"dangling link", [](TempDir& d) { fs::create_symlink(d.file("other"), d.file("target")); }, kRefused},
         {"FIFO", [](TempDir& d) { ASSERT_EQ(::mkfifo(d.file("target").c_str(), 0600), 0); }, kRefused},
         {"device node (where one can be made)", [](TempDir& d) {
-             if (::mknod(d.file("target").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)   // a null device
+             if (::mknod(d.file("target").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {   // a null device
                  ASSERT_EQ(::mkfifo(d.file("target").c_str(), 0600), 0);
+             }
          }, kRefused},
         {"folder", [](TempDir& d) { fs::create_directory(d.file("target")); }, kRefused},
     };
