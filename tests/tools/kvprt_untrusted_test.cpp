@@ -20,13 +20,6 @@ using kvtest::Outcome;
 using kvtest::runKvprt;
 using nlohmann::json;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool hasControls(const std::string& text) {
     for (unsigned char c : text)
         if ((c < 0x20 && c != '\n') || c == 0x7F) return true;
@@ -90,16 +83,16 @@ TEST(KvprtUntrusted, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
         Outcome run = runKvprt(row.args);
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
-        EXPECT_EQ(slurp(existing), "ORIGINAL");
+        EXPECT_EQ(kvtest::readText(existing), "ORIGINAL");
     }
     // Stopped by a signal half-way: the same.
     kvtest::SimDaemon slow(KVPRTSIMD, {"--delay-ms", "200"});   // the printer opens in about 1 s, the receive takes 4
     Outcome stopped = runKvprt({"-p", slow.uri(), "qs", "receive", "--force", existing}, SIGINT, 1800);
     EXPECT_EQ(stopped.status, 1) << stopped.err;
     EXPECT_NE(stopped.err.find("stopped"), std::string::npos) << stopped.err;
-    EXPECT_EQ(slurp(existing), "ORIGINAL");
+    EXPECT_EQ(kvtest::readText(existing), "ORIGINAL");
     EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
-    EXPECT_EQ(slurp(existing).substr(0, 2), "QS");
+    EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
 }
 
 // A header-word file does not tell how many variables it holds: no total is claimed.

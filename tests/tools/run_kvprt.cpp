@@ -14,16 +14,13 @@
 extern char** environ;
 
 namespace kvtest {
-namespace {
 
-std::string slurp(const std::string& path) {
+std::string readText(const std::string& path) {
     std::ifstream in(path);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-}  // namespace
 
 Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
     TempDir dir;
@@ -49,8 +46,8 @@ Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAft
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     posix_spawn_file_actions_destroy(&actions);
-    run.out = slurp(dir.file("out"));
-    run.err = slurp(dir.file("err"));
+    run.out = readText(dir.file("out"));
+    run.err = readText(dir.file("err"));
     return run;
 }
 

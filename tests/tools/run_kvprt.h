@@ -14,6 +14,9 @@ struct Outcome {
     nlohmann::json parsed() const { return nlohmann::json::parse(out); }
 };
 
+// The whole text of the file at `path` (empty when it cannot be read).
+std::string readText(const std::string& path);
+
 // Runs kvprt with `args`, standard input empty; with `signal` not 0, that
 // signal is sent to it after `signalAfterMs` milliseconds.
 Outcome runKvprt(const std::vector<std::string>& args, int signal = 0, int signalAfterMs = 0);
