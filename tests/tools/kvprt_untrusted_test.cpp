@@ -95,6 +95,14 @@ TEST(KvprtUntrusted, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
     EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
 }
 
+// A path typed in another encoding than UTF-8 still gives JSON.
+TEST(KvprtUntrusted, BytesThatAreNotUtf8StillGiveJson) {
+    kvtest::TempDir dir;
+    Outcome run = runKvprt({"--json", "qs", "receive", dir.file("caf\xE9.qsf")});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.parsed()["quickSetup"]["file"], dir.file("caf\uFFFD.qsf"));
+}
+
 // A header-word file does not tell how many variables it holds: no total is claimed.
 TEST(KvprtUntrusted, HeaderWordSendCountsWithoutATotal) {
     kvtest::TempDir dir;

@@ -12,7 +12,7 @@ Printer& Context::printer() {
 
 void Context::emit(const json& data, const Renderer& render) const {
     if (jsonOutput) {
-        std::cout << data.dump(2) << '\n';
+        std::cout << jsonText(data, 2) << '\n';
     } else {
         std::ostringstream text;
         render(data, text);

@@ -242,8 +242,12 @@ void addDevcharsCommands(CLI::App& app, Context& ctx) {
 
     static unsigned selector1 = 0, selector2 = 0;
     CLI::App* fonts = app.add_subcommand("fonts", "Fonts (of the selectors given) and the current font");
-    fonts->add_option("selector1", selector1, "First font selector (0-255)")->transform(kNumber)->check(CLI::Range(0, 255));
-    fonts->add_option("selector2", selector2, "Second font selector (0-255)")->transform(kNumber)->check(CLI::Range(0, 255));
+    fonts->add_option("selector1", selector1, "First font selector (0-255)")
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
+    fonts->add_option("selector2", selector2, "Second font selector (0-255)")
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
     fonts->callback([&ctx] {
         ctx.action = [&ctx] {
             Section s{"fonts", "Fonts",

@@ -18,7 +18,7 @@ bool wantsJson(int argc, char** argv) {
 // object on standard output (on one line where the command writes JSON Lines).
 int fail(const Context& ctx, bool jsonOut, const json& error, int status) {
     warn(error["message"].get<std::string>());
-    if (jsonOut) std::cout << json{{"error", error}}.dump(ctx.jsonLines ? -1 : 2) << '\n';
+    if (jsonOut) std::cout << jsonText(json{{"error", error}}, ctx.jsonLines ? -1 : 2) << '\n';
     return status;
 }
 

@@ -20,6 +20,10 @@ std::string utf8(const std::string& latin1) {
     return out;
 }
 
+std::string jsonText(const json& value, int indent) {
+    return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
 std::string escapeControls(const std::string& text) {
     std::string out;
     out.reserve(text.size());

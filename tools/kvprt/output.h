@@ -15,6 +15,10 @@ namespace kvprt {
 // Objects keep their keys in the order they were written.
 using json = nlohmann::ordered_json;
 
+// The JSON text of `value` (indent -1: one line). Bytes that are not UTF-8
+// (a path or a name typed in another encoding) become U+FFFD instead of
+// failing the output.
+std::string jsonText(const json& value, int indent);
 // A printer text (ISO 8859-1, as the library hands texts over) in UTF-8.
 std::string utf8(const std::string& latin1);
 // Bytes as upper-case hexadecimal pairs separated by blanks ("07 54").

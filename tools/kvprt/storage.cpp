@@ -16,7 +16,6 @@ KVPrtObj::DEVICEID deviceOf(const std::string& word) {
     throw CLI::ValidationError("DEVICE", "a device is flash or disk: " + word);
 }
 
-
 // Asks for a device's listing and waits for its listing alert: the printer
 // announces it when the directory is ready, and reading the alert fetches the
 // directory text. Alerts of other kinds met on the way are passed over.

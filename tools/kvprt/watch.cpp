@@ -185,7 +185,7 @@ bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long 
         }
     }
     if (ctx.jsonOutput)
-        std::cout << event.dump() << '\n';   // one object per line, as the alerts come
+        std::cout << jsonText(event, -1) << '\n';   // one object per line, as the alerts come
     else
         std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + line) << '\n';
     std::cout.flush();
