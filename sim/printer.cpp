@@ -46,7 +46,8 @@ bool readProfileFile(const std::string& path, std::string* text, std::string* er
         return false;
     }
     // In pieces, up to the limit: a file that grows meanwhile is caught too.
-    const std::string tooLarge = "larger than " + std::to_string(kMaxProfileSize >> 20) + " MiB, the most a profile may be";
+    const std::string tooLarge =
+        "larger than " + std::to_string(kMaxProfileSize >> 20) + " MiB, the most a profile may be";
     if (static_cast<size_t>(st.st_size) > kMaxProfileSize) {
         *error = tooLarge;
         return false;
@@ -278,7 +279,8 @@ BcePrinter* kvprtsim_create(const char* profilePath, char* message, unsigned lon
             loaded = kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), profile.get(), &error);
         } else {
             std::string text;
-            loaded = kvsim::readProfileFile(profilePath, &text, &error) && kvsim::loadProfile(text, profile.get(), &error);
+            loaded = kvsim::readProfileFile(profilePath, &text, &error) &&
+                     kvsim::loadProfile(text, profile.get(), &error);
             if (!loaded) error = std::string(profilePath) + ": " + error;
         }
         if (!loaded) {

@@ -43,7 +43,8 @@ TEST(CBoundary, EngineCallsOnAThrowingPrinterGiveNoMemory) {
         {"BceGetPrinterAddrEx", [&] { return BceGetPrinterAddrEx(h, 2, &address, 2); }},
         {"BceGetPrinterName", [&] { return BceGetPrinterName(h, 2, name, text); }},
         {"BceSendBidiAsync", [&] {
-             return completedWith([&](BceCompletion d, void* c) { return BceSendBidiAsync(1, h, 0, 1, nullptr, 0, 16, d, c); });
+             return completedWith(
+                 [&](BceCompletion d, void* c) { return BceSendBidiAsync(1, h, 0, 1, nullptr, 0, 16, d, c); });
          }},
         {"BceQueryAlertsAsync", [&] {
              return completedWith([&](BceCompletion d, void* c) { return BceQueryAlertsAsync(1, 1, h, 2, 16, d, c); });

@@ -28,7 +28,8 @@ TEST(OpenAllocationFailure, EveryAllocationFailingInTurnIsAResult) {
     for (long n = 1; n <= allocations; ++n) {
         kvtest::failAllocationNumber(n);
         long rc = openAndCreate();
-        EXPECT_TRUE(rc == 0 || rc == 1 || rc == BCE_E_NO_MEMORY || rc == BCE_E_BAD_URI) << "allocation " << n << ": " << rc;
+        EXPECT_TRUE(rc == 0 || rc == 1 || rc == BCE_E_NO_MEMORY || rc == BCE_E_BAD_URI)
+            << "allocation " << n << ": " << rc;
     }
     kvtest::stopAllocationFailures();
 }

@@ -157,7 +157,8 @@ TEST(QuickSetupWorker, ReceiveNeverHarmsWhatIsAtItsTarget) {
             EXPECT_EQ(readFile(dir.file("other")), original) << c.what;
         }
         size_t entries = std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator());
-        EXPECT_EQ(entries, fs::exists(fs::symlink_status(dir.file("other"))) ? 2u : 1u) << c.what << ": a file left behind";
+        EXPECT_EQ(entries, fs::exists(fs::symlink_status(dir.file("other"))) ? 2u : 1u)
+            << c.what << ": a file left behind";
     }
 }
 

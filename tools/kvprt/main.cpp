@@ -85,5 +85,8 @@ int main(int argc, char** argv) {
         return fail(ctx, jsonOut, failureJson(f), kExitFailed);
     } catch (const CLI::Error& e) {
         return usage(ctx, jsonOut, e.what());
+    } catch (const std::exception& e) {   // memory, say: said and failed, not aborted
+        return fail(ctx, jsonOut, {{"operation", "kvprt"}, {"code", nullptr}, {"text", nullptr}, {"message", e.what()}},
+                    kExitFailed);
     }
 }
