@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -97,14 +96,7 @@ std::vector<std::string> screenLines(const std::string& bytes) {
 std::vector<std::string> runInTerminal(const std::string& command, const std::string& folder) {
     int master = -1, slave = -1;
     if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {"(no pseudo-terminal)"};
-    std::string path = std::string("PATH=") + KVPO_BINARY_DIR + ":" + std::getenv("PATH");
-    std::vector<std::string> env = {path};
-    for (char** e = environ; *e; ++e)
-        if (std::string(*e).rfind("PATH=", 0) != 0) env.emplace_back(*e);
-    std::vector<char*> cenv;
-    for (auto& e : env) cenv.push_back(e.data());
-    cenv.push_back(nullptr);
-    std::string shell = "/bin/sh", flag = "-c", text = command;
+    std::string shell = "/bin/sh", flag = "-c", text = "PATH='" KVPO_BINARY_DIR "':$PATH; " + command;
     char* argv[] = {shell.data(), flag.data(), text.data(), nullptr};
 
     posix_spawn_file_actions_t actions;
@@ -115,7 +107,7 @@ std::vector<std::string> runInTerminal(const std::string& command, const std::st
     posix_spawn_file_actions_addclose(&actions, master);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, shell.c_str(), &actions, nullptr, argv, cenv.data());
+    int rc = posix_spawn(&pid, shell.c_str(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     ::close(slave);
     std::string bytes;
