@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "c_boundary.h"
+
 namespace zorbce {
 namespace {
 
@@ -71,62 +73,64 @@ void unregisterAlertHandle(const BcePrinter* printer, unsigned short handle) {
 }  // namespace zorbce
 
 void BceNotifyAlert(const BcePrinter* printer, unsigned short alertId, unsigned long family) {
-    auto& b = zorbce::board();
-    std::vector<std::pair<unsigned short, zorbce::Listener>> calls;
-    std::lock_guard dispatch(b.dispatching);
-    try {
-        std::lock_guard guard(b.lock);
-        auto [first, last] = b.handlesOf.equal_range(printer);
-        for (auto it = first; it != last; ++it) {
-            if (auto l = b.listeners.find(it->second); l != b.listeners.end()) {
-                calls.emplace_back(it->second, l->second);
-                continue;
+    kvpo::cBoundary([&] {
+        auto& b = zorbce::board();
+        std::vector<std::pair<unsigned short, zorbce::Listener>> calls;
+        std::lock_guard dispatch(b.dispatching);
+        try {
+            std::lock_guard guard(b.lock);
+            auto [first, last] = b.handlesOf.equal_range(printer);
+            for (auto it = first; it != last; ++it) {
+                if (auto l = b.listeners.find(it->second); l != b.listeners.end()) {
+                    calls.emplace_back(it->second, l->second);
+                    continue;
+                }
+                auto& q = b.queues[it->second];
+                if (q.size() >= zorbce::kMaxQueued) q.pop_front();
+                q.push_back({alertId, family});
             }
-            auto& q = b.queues[it->second];
-            if (q.size() >= zorbce::kMaxQueued) q.pop_front();
-            q.push_back({alertId, family});
+        } catch (const std::bad_alloc&) {
+            // The announcement is lost for the handles not reached; the alert stays readable.
         }
-    } catch (const std::bad_alloc&) {
-        // The announcement is lost for the handles not reached; the alert stays readable.
-    }
-    b.arrived.notify_all();
-    for (auto& [handle, l] : calls) l.callback(l.context, handle, alertId, family);
+        b.arrived.notify_all();
+        for (auto& [handle, l] : calls) l.callback(l.context, handle, alertId, family);
+    });
 }
 
 long BceSetAlertCallback(unsigned short handle, BceAlertCallback callback, void* context) {
-    auto& b = zorbce::board();
-    std::lock_guard dispatch(b.dispatching);
-    std::lock_guard guard(b.lock);
-    if (!b.queues.count(handle)) return BCE_E_BAD_HANDLE;
-    try {
+    return kvpo::cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        auto& b = zorbce::board();
+        std::lock_guard dispatch(b.dispatching);
+        std::lock_guard guard(b.lock);
+        if (!b.queues.count(handle)) return BCE_E_BAD_HANDLE;
         if (callback)
             b.listeners[handle] = {callback, context};
         else
             b.listeners.erase(handle);
-    } catch (const std::bad_alloc&) {
-        return BCE_E_NO_MEMORY;
-    }
-    return BCE_OK;
+        return BCE_OK;
+    });
 }
 
 long BceWaitAlert(unsigned short handle, unsigned long timeoutMs, unsigned short* alertId, unsigned long* family) {
-    auto& b = zorbce::board();
-    std::unique_lock guard(b.lock);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        auto it = b.queues.find(handle);
-        if (it == b.queues.end()) return BCE_E_BAD_HANDLE;
-        if (!it->second.empty()) {
-            auto a = it->second.front();
-            it->second.pop_front();
-            if (alertId) *alertId = a.alertId;
-            if (family) *family = a.family;
-            return BCE_OK;
-        }
-        if (b.arrived.wait_until(guard, deadline) == std::cv_status::timeout) {
-            it = b.queues.find(handle);
+    return kvpo::cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        auto& b = zorbce::board();
+        std::unique_lock guard(b.lock);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            auto it = b.queues.find(handle);
             if (it == b.queues.end()) return BCE_E_BAD_HANDLE;
-            if (it->second.empty()) return BCE_E_NO_ALERT;
+            if (!it->second.empty()) {
+                auto a = it->second.front();
+                it->second.pop_front();
+                if (alertId) *alertId = a.alertId;
+                if (family) *family = a.family;
+                return BCE_OK;
+            }
+            if (b.arrived.wait_until(guard, deadline) == std::cv_status::timeout) {
+                it = b.queues.find(handle);
+                if (it == b.queues.end()) return BCE_E_BAD_HANDLE;
+                if (it->second.empty()) return BCE_E_NO_ALERT;
+            }
         }
-    }
+    });
 }

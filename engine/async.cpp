@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "c_boundary.h"
 #include "handles.h"
 #include "trace.h"
 
@@ -85,10 +86,12 @@ long startAsync(unsigned short handle, unsigned short code, const char* directio
 long BceSendBidiAsync(short appId, unsigned short handle, unsigned int netType, unsigned short requestCode,
                       const void* requestData, unsigned long requestLength, unsigned long capacity,
                       BceCompletion done, void* context) {
-    if (requestData == nullptr && requestLength != 0) return BCE_E_INVALID;
-    if (zorbce::tracing()) zorbce::traceFrame("request", handle, requestCode, requestData, requestLength, 0);
-    return startAsync(handle, requestCode, "reply", done, context, [&](BcePrinter& p, BceCompletion d, void* c) {
-        return p.sendBidiAsync(appId, netType, requestCode, requestData, requestLength, capacity, d, c);
+    return kvpo::cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        if (requestData == nullptr && requestLength != 0) return BCE_E_INVALID;
+        if (zorbce::tracing()) zorbce::traceFrame("request", handle, requestCode, requestData, requestLength, 0);
+        return startAsync(handle, requestCode, "reply", done, context, [&](BcePrinter& p, BceCompletion d, void* c) {
+            return p.sendBidiAsync(appId, netType, requestCode, requestData, requestLength, capacity, d, c);
+        });
     });
 }
 

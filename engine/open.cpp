@@ -2,6 +2,7 @@
 #include <cstring>
 #include <string>
 
+#include "c_boundary.h"
 #include "handles.h"
 #include "sim_loader.h"
 #include "tcp_printer.h"
@@ -40,11 +41,13 @@ long openPrinter(const std::string& uri, unsigned short* handle) {
 
 long BceOpenPrinter(const char* uri, unsigned short* handle) {
     lastOpenError.clear();
-    if (uri == nullptr || handle == nullptr) {
-        lastOpenError = "no URI or no handle";
-        return BCE_E_BAD_URI;
-    }
-    return openPrinter(uri, handle);
+    return kvpo::cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        if (uri == nullptr || handle == nullptr) {
+            lastOpenError = "no URI or no handle";
+            return BCE_E_BAD_URI;
+        }
+        return openPrinter(uri, handle);
+    });
 }
 
 const char* BceLastOpenError() { return lastOpenError.c_str(); }

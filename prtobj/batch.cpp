@@ -16,11 +16,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-bool isChannelDown(long rc) {
-    return rc == BCE_E_BAD_REPLY || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_NOT_ACTIVE ||
-           rc == BCE_E_CONNECTION_RESET || rc == BCE_E_TIMEOUT;
-}
-
 // One request of an operation and, once it came, its outcome.
 struct Exchange {
     bool alert = false;          // an alert read (BceQueryAlerts) rather than a request
@@ -85,10 +80,7 @@ public:
                 std::memcpy(*reply, e.data.data() + 1, *replyLength);
             }
         }
-        if (isChannelDown(rc))
-            setBidi(0);
-        else if (bForce)
-            setBidi(1);
+        moveBidiFlag(rc, bForce);
         return rc;
     }
 

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 
+#include "engine/c_boundary.h"
 #include "kvprtobj/fw_settings.h"
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/prtobj.h"
@@ -73,6 +75,7 @@ long KVPrtObj::bidiQueryCaps(BIDICAPABILITIES* caps, int bRefresh) {
     *caps = BIDICAPABILITIES{};
     PRTINFO info{};
     long rc = bRefresh ? bidiGetPrinterInfo(&info) : getPrinterInfo(&info);
+    if (caps == &m_caps) m_lBidiFailure = rc;   // this object's discovery: a failed read is why bidi is down
     if (rc == 0) {
         char port[sizeof info.szPortName + 1] = {};
         std::memcpy(port, info.szPortName, sizeof info.szPortName);   // terminated even if the engine did not
@@ -158,14 +161,13 @@ int KVPrtObj::validVelkorProtocols() {
 }
 
 KVPrtObj* CreatePrinterObject(unsigned short handle, short appId, unsigned long printerType) {
-    if (printerType != 0 && printerType != 1 && printerType != 0xFFFFFFFF) return nullptr;
-    if (IsVelkorOnlyInstall()) printerType = 0xFFFFFFFF;
-    auto* printer = new (std::nothrow) KVPrtObj(handle, printerType, 1);
-    if (printer == nullptr) return nullptr;
-    if (IsVelkorOnlyInstall() && printer->validVelkorProtocols() == 0) {
-        delete printer;
-        return nullptr;
-    }
-    printer->setBceAppId(appId);
-    return printer;
+    return kvpo::cBoundary(nullptr, [&]() -> KVPrtObj* {
+        if (printerType != 0 && printerType != 1 && printerType != 0xFFFFFFFF) return nullptr;
+        if (IsVelkorOnlyInstall()) printerType = 0xFFFFFFFF;
+        std::unique_ptr<KVPrtObj> printer(new (std::nothrow) KVPrtObj(handle, printerType, 1));
+        if (!printer) return nullptr;
+        if (IsVelkorOnlyInstall() && printer->validVelkorProtocols() == 0) return nullptr;
+        printer->setBceAppId(appId);
+        return printer.release();
+    });
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "engine/c_boundary.h"
 #include "kvprtobj/fw_module.h"
 #include "kvprtobj/prtobj.h"
 
@@ -17,4 +18,6 @@ __attribute__((constructor)) void registerExtensionModule() {
 }
 }  // namespace
 
-void InitKVPrtObjDll() { AfxAddModuleRecord(kModuleName); }
+void InitKVPrtObjDll() {
+    kvpo::cBoundary([] { AfxAddModuleRecord(kModuleName); });
+}

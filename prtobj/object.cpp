@@ -43,6 +43,7 @@ KVPrtObj& KVPrtObj::operator=(const KVPrtObj& other) {
     m_nPanelHeight = other.m_nPanelHeight;
     m_strAux1 = other.m_strAux1;
     m_caps = other.m_caps;   // flag included, without either lock
+    m_lBidiFailure = other.m_lBidiFailure.load();
     m_bCapsValid = other.m_bCapsValid;
     m_dwPrinterType = other.m_dwPrinterType;
     m_dwPrinterSubtype = other.m_dwPrinterSubtype;

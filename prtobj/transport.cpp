@@ -9,7 +9,10 @@
 
 namespace {
 
-bool isChannelDown(long rc) { return rc == -2 || rc == -10 || rc == -11 || rc == -16 || rc == -17; }
+bool isChannelDown(long rc) {
+    return rc == BCE_E_BAD_REPLY || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_NOT_ACTIVE ||
+           rc == BCE_E_CONNECTION_RESET || rc == BCE_E_TIMEOUT;
+}
 
 // Network types in the order of the dwProtocols bits.
 constexpr unsigned int kProtocolNetTypes[] = {0x01, 0x02, 0x80, 0x04, 0x40, 0x20, 0x08};
@@ -24,6 +27,16 @@ int KVPrtObj::isBidiActive() {
 void KVPrtObj::setBidi(int bActive) {
     std::lock_guard guard(m_csBidi);
     m_caps.bBidiActive = bActive;
+    if (bActive) m_lBidiFailure = 0;
+}
+
+void KVPrtObj::moveBidiFlag(long rc, int bForce) {
+    if (isChannelDown(rc)) {
+        m_lBidiFailure = rc;
+        setBidi(0);
+    } else if (bForce) {
+        setBidi(1);
+    }
 }
 
 int KVPrtObj::isValidNetType(unsigned int netType) const {
@@ -100,10 +113,7 @@ long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned
         }
     }
 
-    if (isChannelDown(rc))
-        setBidi(0);
-    else if (bForce)
-        setBidi(1);
+    moveBidiFlag(rc, bForce);
     return rc;
 }
 

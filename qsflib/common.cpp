@@ -6,6 +6,7 @@
 #include <memory>
 #include <new>
 
+#include "engine/c_boundary.h"
 #include "internal.h"
 #include "kvprtobj/zutlib32.h"
 
@@ -71,12 +72,14 @@ unsigned char* handOut(const uint8_t* data, size_t size) {
 extern "C" void PtMemFree(void* memory) { std::free(memory); }
 
 extern "C" int PtFilChecksum(const char* path, int mode, int size, void* checksum) {
-    if (path == nullptr || checksum == nullptr || mode != 0 || size != 2) return PTQSF_BAD_ARGUMENT;
-    std::vector<uint8_t> bytes;
-    if (int rc = zut::readWholeFile(path, zut::kMaxQsfFileSize, bytes)) return rc;
-    uint16_t crc = zut::fileChecksum(bytes);
-    auto* out = static_cast<unsigned char*>(checksum);
-    out[0] = static_cast<unsigned char>(crc & 0xFF);
-    out[1] = static_cast<unsigned char>(crc >> 8);
-    return PTQSF_OK;
+    return kvpo::cBoundary(PTQSF_NO_MEMORY, [&]() -> int {
+        if (path == nullptr || checksum == nullptr || mode != 0 || size != 2) return PTQSF_BAD_ARGUMENT;
+        std::vector<uint8_t> bytes;
+        if (int rc = zut::readWholeFile(path, zut::kMaxQsfFileSize, bytes)) return rc;
+        uint16_t crc = zut::fileChecksum(bytes);
+        auto* out = static_cast<unsigned char*>(checksum);
+        out[0] = static_cast<unsigned char>(crc & 0xFF);
+        out[1] = static_cast<unsigned char>(crc >> 8);
+        return PTQSF_OK;
+    });
 }

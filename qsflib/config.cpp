@@ -4,11 +4,12 @@
 // compared without regard to case; an entry may be given on several lines,
 // whose ids are taken in order.
 #include <cctype>
-#include <new>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "engine/c_boundary.h"
 #include "internal.h"
 #include "kvprtobj/zutlib32.h"
 
@@ -94,18 +95,14 @@ bool appendIds(std::string_view value, std::vector<uint8_t>& ids) {
 }  // namespace
 
 extern "C" _QSFINI* PtIniOpen2(const char* path, int mode) {
-    if (path == nullptr || mode != 1) return nullptr;
-    std::vector<uint8_t> bytes;
-    if (zut::readWholeFile(path, zut::kMaxConfigFileSize, bytes) != PTQSF_OK) return nullptr;
-    auto* ini = new (std::nothrow) _QSFINI;
-    if (ini == nullptr) return nullptr;
-    try {
+    return kvpo::cBoundary(nullptr, [&]() -> _QSFINI* {
+        if (path == nullptr || mode != 1) return nullptr;
+        std::vector<uint8_t> bytes;
+        if (zut::readWholeFile(path, zut::kMaxConfigFileSize, bytes) != PTQSF_OK) return nullptr;
+        auto ini = std::make_unique<_QSFINI>();
         parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), ini->entries);
-    } catch (const std::bad_alloc&) {
-        delete ini;
-        return nullptr;
-    }
-    return ini;
+        return ini.release();
+    });
 }
 
 extern "C" int PtIniClose(_QSFINI* ini) {
@@ -115,10 +112,10 @@ extern "C" int PtIniClose(_QSFINI* ini) {
 
 extern "C" int PtQsfIniGetSection(_QSFINI* ini, int list, unsigned long printerType, unsigned char** ids,
                                   unsigned short* count) {
-    if (ids) *ids = nullptr;
-    if (count) *count = 0;
-    if (ini == nullptr || ids == nullptr || count == nullptr || (list != 1 && list != 2)) return PTQSF_BAD_ARGUMENT;
-    try {
+    return kvpo::cBoundary(PTQSF_NO_MEMORY, [&]() -> int {
+        if (ids) *ids = nullptr;
+        if (count) *count = 0;
+        if (ini == nullptr || ids == nullptr || count == nullptr || (list != 1 && list != 2)) return PTQSF_BAD_ARGUMENT;
         const std::string section = "printertype" + std::to_string(printerType);
         const std::string key = "list" + std::to_string(list);
         std::vector<uint8_t> found;
@@ -134,8 +131,6 @@ extern "C" int PtQsfIniGetSection(_QSFINI* ini, int list, unsigned long printerT
         *ids = zut::handOut(found.data(), found.size());
         if (*ids == nullptr) return PTQSF_NO_MEMORY;
         *count = static_cast<unsigned short>(found.size() / 2);
-    } catch (const std::bad_alloc&) {
-        return PTQSF_NO_MEMORY;
-    }
-    return PTQSF_OK;
+        return PTQSF_OK;
+    });
 }

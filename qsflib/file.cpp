@@ -1,7 +1,8 @@
 // Library files: open (recognise, check, and take the two lists), read a list, close.
-#include <new>
+#include <memory>
 #include <vector>
 
+#include "engine/c_boundary.h"
 #include "internal.h"
 #include "kvprtobj/zutlib32.h"
 
@@ -36,34 +37,27 @@ int takeList(const std::vector<uint8_t>& bytes, size_t offsetField, size_t count
 }  // namespace
 
 extern "C" int PtQsfOpen(const char* path, unsigned long printerType, _QSFFILE** file) {
-    if (file == nullptr) return PTQSF_BAD_ARGUMENT;
-    *file = nullptr;
-    if (path == nullptr) return PTQSF_BAD_ARGUMENT;
-    std::vector<uint8_t> bytes;
-    if (int rc = zut::readWholeFile(path, zut::kMaxQsfFileSize, bytes)) return rc;
+    return kvpo::cBoundary(PTQSF_NO_MEMORY, [&]() -> int {
+        if (file == nullptr) return PTQSF_BAD_ARGUMENT;
+        *file = nullptr;
+        if (path == nullptr) return PTQSF_BAD_ARGUMENT;
+        std::vector<uint8_t> bytes;
+        if (int rc = zut::readWholeFile(path, zut::kMaxQsfFileSize, bytes)) return rc;
 
-    if (bytes.size() < 2 || bytes[0] != 'Q' || bytes[1] != 'S') return PTQSF_NOT_QSF;
-    if (bytes.size() < QSF_HEADER_SIZE) return PTQSF_BAD_LAYOUT;
-    if (bytes[QSF_OFFSET_FORMAT] != QSF_FORMAT_LIBRARY) return PTQSF_NOT_QSF;
-    if (bytes[QSF_OFFSET_PRINTER_TYPE] != (printerType & 0xFF)) return PTQSF_NOT_QSF;
-    unsigned stored = bytes[QSF_OFFSET_CHECKSUM] | bytes[QSF_OFFSET_CHECKSUM + 1] << 8;
-    if (stored != zut::fileChecksum(bytes)) return PTQSF_BAD_CHECKSUM;
+        if (bytes.size() < 2 || bytes[0] != 'Q' || bytes[1] != 'S') return PTQSF_NOT_QSF;
+        if (bytes.size() < QSF_HEADER_SIZE) return PTQSF_BAD_LAYOUT;
+        if (bytes[QSF_OFFSET_FORMAT] != QSF_FORMAT_LIBRARY) return PTQSF_NOT_QSF;
+        if (bytes[QSF_OFFSET_PRINTER_TYPE] != (printerType & 0xFF)) return PTQSF_NOT_QSF;
+        unsigned stored = bytes[QSF_OFFSET_CHECKSUM] | bytes[QSF_OFFSET_CHECKSUM + 1] << 8;
+        if (stored != zut::fileChecksum(bytes)) return PTQSF_BAD_CHECKSUM;
 
-    auto* open = new (std::nothrow) _QSFFILE;
-    if (open == nullptr) return PTQSF_NO_MEMORY;
-    int rc;
-    try {
-        rc = takeList(bytes, QSF_OFFSET_LIST1, QSF_OFFSET_COUNT1, open->lists[0], open->counts[0]);
+        auto open = std::make_unique<_QSFFILE>();
+        int rc = takeList(bytes, QSF_OFFSET_LIST1, QSF_OFFSET_COUNT1, open->lists[0], open->counts[0]);
         if (rc == PTQSF_OK) rc = takeList(bytes, QSF_OFFSET_LIST2, QSF_OFFSET_COUNT2, open->lists[1], open->counts[1]);
-    } catch (const std::bad_alloc&) {
-        rc = PTQSF_NO_MEMORY;
-    }
-    if (rc != PTQSF_OK) {
-        delete open;
-        return rc;
-    }
-    *file = open;
-    return PTQSF_OK;
+        if (rc != PTQSF_OK) return rc;
+        *file = open.release();
+        return PTQSF_OK;
+    });
 }
 
 extern "C" int PtQsfClose(_QSFFILE* file) {

@@ -2,10 +2,17 @@
 // receives them from the printer into a new library file, and reports to the
 // host window. It touches nothing but its own parameters, the printer object
 // and the files.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "prtobj/internal/reply.h"
 #include "setup/internal/quicksetup_internal.h"
@@ -15,7 +22,7 @@ namespace {
 
 using File = std::unique_ptr<FILE, int (*)(FILE*)>;
 
-File openFile(const CString& path, const char* mode) { return File(std::fopen(path.c_str(), mode), &std::fclose); }
+File openFile(const char* path, const char* mode) { return File(std::fopen(path, mode), &std::fclose); }
 
 bool stopRequested(const QSThreadParams& p) {
     return p.pThreadControl != nullptr && p.pThreadControl->getKVThreadAction() == KVQSThreadControl::KVTA_STOP;
@@ -122,7 +129,7 @@ void sendHeaderWordFile(QSThreadParams& p, FILE* file) {
 }
 
 void send(QSThreadParams& p) {
-    File file = openFile(p.strFile, "rb");
+    File file = openFile(p.strFile.c_str(), "rb");
     if (!file) {
         notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_OPEN);
         return;
@@ -206,18 +213,45 @@ bool writeHeader(QSThreadParams& p, FILE* file) {
 }
 
 // Writes the completed header, stamps the checksum and writes the header again.
-bool completeFile(QSThreadParams& p, File file) {
+bool completeFile(QSThreadParams& p, const std::string& path, File file) {
     bool ok = writeHeader(p, file.get());
     ok = std::fclose(file.release()) == 0 && ok;
-    if (!ok || p.library.pfnPtFilChecksum(p.strFile.c_str(), 0, 2, p.header + QSF_OFFSET_CHECKSUM) != 0) return false;
-    file = openFile(p.strFile, "r+b");
+    if (!ok || p.library.pfnPtFilChecksum(path.c_str(), 0, 2, p.header + QSF_OFFSET_CHECKSUM) != 0) return false;
+    file = openFile(path.c_str(), "r+b");
     if (!file) return false;
     ok = writeHeader(p, file.get());
     return std::fclose(file.release()) == 0 && ok;
 }
 
+// A new file beside `target` (its name with a suffix), created exclusively
+// with the mode a new file gets, or the target's own when it is a regular file.
+File createBeside(const std::string& target, const struct stat* existing, std::string* path) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *path = target + ".part-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        int fd = ::open(path->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno == EEXIST) continue;
+        if (fd < 0) break;
+        if (existing != nullptr) ::fchmod(fd, existing->st_mode & 07777);
+        if (FILE* f = ::fdopen(fd, "w+b")) return File(f, &std::fclose);
+        ::close(fd);
+        std::remove(path->c_str());
+        break;
+    }
+    return File(nullptr, &std::fclose);
+}
+
+// The file is written under a name of its own beside the target and renamed
+// into place only once complete: a receive that fails or is stopped deletes
+// that file and leaves the target as it was. A target that exists and is not
+// a regular file (a link, a device, a folder) is refused and left alone.
 void receive(QSThreadParams& p) {
-    File file = openFile(p.strFile, "wb");
+    const std::string& target = p.strFile;
+    struct stat st{};
+    const bool exists = ::lstat(target.c_str(), &st) == 0;
+    std::string part;
+    File file(nullptr, &std::fclose);
+    if (!exists || S_ISREG(st.st_mode)) file = createBeside(target, exists ? &st : nullptr, &part);
     if (!file) {
         notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_OPEN);
         return;
@@ -230,7 +264,7 @@ void receive(QSThreadParams& p) {
     if (std::fwrite(p.header, 1, sizeof p.header, file.get()) != sizeof p.header) {
         notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_WRITE);
         file.reset();
-        std::remove(p.strFile.c_str());
+        std::remove(part.c_str());
         return;
     }
     p.bError = 0;
@@ -240,12 +274,12 @@ void receive(QSThreadParams& p) {
     receiveList(p, file.get(), 2);
     if (!running(p)) {
         file.reset();
-        std::remove(p.strFile.c_str());
+        std::remove(part.c_str());
         return;
     }
-    if (!completeFile(p, std::move(file))) {
+    if (!completeFile(p, part, std::move(file)) || std::rename(part.c_str(), target.c_str()) != 0) {
         notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_WRITE);
-        std::remove(p.strFile.c_str());
+        std::remove(part.c_str());
     }
 }
 

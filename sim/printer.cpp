@@ -1,15 +1,19 @@
 // SimPrinter: the engine printer around the machine, the held alerts and
 // their announcement.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 #include "alert_data.h"
+#include "engine/c_boundary.h"
 #include "kvprtobj/kvprtsim.h"
 #include "machine.h"
 
@@ -26,15 +30,44 @@ struct HeldAlert {
 }  // namespace
 
 bool readProfileFile(const std::string& path, std::string* text, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = "cannot read the profile";
+    struct File {
+        int fd;
+        ~File() {
+            if (fd >= 0) ::close(fd);
+        }
+    } file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};   // a FIFO is refused below, not waited on
+    struct stat st{};
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        *error = std::string("cannot read the profile: ") + std::strerror(errno);
         return false;
     }
-    std::ostringstream content;
-    content << in.rdbuf();
-    *text = content.str();
-    return true;
+    if (!S_ISREG(st.st_mode)) {
+        *error = "not a regular file";
+        return false;
+    }
+    // In pieces, up to the limit: a file that grows meanwhile is caught too.
+    const std::string tooLarge =
+        "larger than " + std::to_string(kMaxProfileSize >> 20) + " MiB, the most a profile may be";
+    if (static_cast<size_t>(st.st_size) > kMaxProfileSize) {
+        *error = tooLarge;
+        return false;
+    }
+    text->clear();
+    char piece[65536];
+    for (;;) {
+        ssize_t n = ::read(file.fd, piece, sizeof piece);
+        if (n == 0) return true;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            *error = std::string("cannot read the profile: ") + std::strerror(errno);
+            return false;
+        }
+        if (text->size() + static_cast<size_t>(n) > kMaxProfileSize) {
+            *error = tooLarge;
+            return false;
+        }
+        text->append(piece, static_cast<size_t>(n));
+    }
 }
 
 struct SimPrinter::Impl {
@@ -236,21 +269,26 @@ std::optional<std::vector<uint8_t>> SimPrinter::variable(uint16_t id) const {
 }  // namespace kvsim
 
 BcePrinter* kvprtsim_create(const char* profilePath, char* message, unsigned long messageSize) {
-    std::string error;
-    auto profile = std::make_unique<kvsim::Profile>();
-    bool loaded;
-    if (profilePath == nullptr) {
-        loaded = kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), profile.get(), &error);
-    } else {
-        std::string text;
-        loaded = kvsim::readProfileFile(profilePath, &text, &error) && kvsim::loadProfile(text, profile.get(), &error);
-        if (!loaded) error = std::string(profilePath) + ": " + error;
-    }
-    if (!loaded) {
-        if (message && messageSize) std::snprintf(message, messageSize, "%s", error.c_str());
-        return nullptr;
-    }
-    return new kvsim::SimPrinter(std::move(profile));
+    // What a throw leaves as the message; a refusal replaces it.
+    if (message && messageSize) std::snprintf(message, messageSize, "no memory to load the profile");
+    return kvpo::cBoundary(nullptr, [&]() -> BcePrinter* {
+        std::string error;
+        auto profile = std::make_unique<kvsim::Profile>();
+        bool loaded;
+        if (profilePath == nullptr) {
+            loaded = kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), profile.get(), &error);
+        } else {
+            std::string text;
+            loaded = kvsim::readProfileFile(profilePath, &text, &error) &&
+                     kvsim::loadProfile(text, profile.get(), &error);
+            if (!loaded) error = std::string(profilePath) + ": " + error;
+        }
+        if (!loaded) {
+            if (message && messageSize) std::snprintf(message, messageSize, "%s", error.c_str());
+            return nullptr;
+        }
+        return new kvsim::SimPrinter(std::move(profile));
+    });
 }
 
 const char* kvprtsim_default_profile() { return kvsim::SimPrinter::defaultProfileJson().data(); }

@@ -205,7 +205,10 @@ struct Profile {
 // Loads a profile from JSON text. On failure returns false and `error` names
 // the field: "inputBins[2].capacity: expected an unsigned number below 2^32".
 bool loadProfile(std::string_view json, Profile* profile, std::string* error);
-// Reads a profile file's text; false with a message when it cannot be read.
+// The largest profile file read.
+constexpr size_t kMaxProfileSize = 4u << 20;
+// Reads a profile file's text: a regular file of at most kMaxProfileSize
+// bytes. False with a message otherwise, or when it cannot be read.
 bool readProfileFile(const std::string& path, std::string* text, std::string* error);
 
 }  // namespace kvsim

@@ -105,6 +105,7 @@ TEST(Batch, RequestsFollowTheObjectsFlagRetriesAndChannelRules) {
     EXPECT_EQ(std::tuple(batch.result(0), batch.result(1)), std::tuple(0, -16));
     EXPECT_EQ(rig.printer.requestCount(), 3u + 2u);
     EXPECT_FALSE(rig.obj.isBidiActive());
+    EXPECT_EQ(rig.obj.getBidiFailure(), -16);
 
     // Now refused without a request, as the object refuses; a forced request
     // goes and sets the flag again.
@@ -124,6 +125,7 @@ TEST(Batch, RequestsFollowTheObjectsFlagRetriesAndChannelRules) {
     forced.run();
     EXPECT_EQ(forced.result(0), 0);
     EXPECT_TRUE(rig.obj.isBidiActive());
+    EXPECT_EQ(rig.obj.getBidiFailure(), 0);
 }
 
 TEST(Batch, AlertReadsGoThroughTheBatchToo) {

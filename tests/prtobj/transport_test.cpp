@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
 #include <tuple>
 
@@ -124,6 +125,33 @@ TEST(Transport, ResultCodesMoveTheFlag) {
             EXPECT_EQ(rig.printer.requestCount(), 0u);   // refused unforced
         }
     }
+}
+
+// The result that cleared the flag stays readable through the refusals that
+// follow it, until the flag is set again.
+TEST(Transport, TheResultThatClearedTheFlagIsKeptUntilTheFlagIsSet) {
+    PrinterRig rig;
+    rig.printer.answer(1, fail(-17));
+    rig.printer.answer(1, fail(-2));
+    rig.printer.answer(1, fail(-16));
+    rig.printer.answer(2, reply(Bytes{1}));
+    const std::pair<std::function<void()>, long> steps[] = {
+        {[&] { query(rig.obj, 1); }, -17},
+        {[&] { query(rig.obj, 1); }, -17},   // refused with -11, nothing sent
+        {[&] { rig.obj.setBidi(0); }, -17},
+        {[&] { query(rig.obj, 1, 0, 1); }, -2},   // forced, fails again
+        {[&] { query(rig.obj, 1, 0, 1); }, -16},
+        {[&] { rig.obj.bidiInitialize(0); }, 0},   // discovery decides afresh
+        {[&] { rig.printer.setPrtInfoResult(-10), rig.obj.bidiInitialize(1); }, -10},   // ... by the information read
+        {[&] { rig.printer.setPrtInfoResult(0), rig.obj.bidiInitialize(1); }, 0},
+        {[&] { query(rig.obj, 2, 0, 1); }, 0},    // forced, answered: the flag is set
+        {[&] { rig.obj.setBidi(0); }, 0},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        steps[i].first();
+        EXPECT_EQ(rig.obj.getBidiFailure(), steps[i].second) << "step " << i;
+    }
+    EXPECT_EQ(rig.printer.requestCount(), 4u);
 }
 
 TEST(NetworkType, ValidityAndFallBackToZero) {

@@ -10,6 +10,10 @@ namespace kvtest {
 
 // The next `count` allocations of exactly `size` bytes throw std::bad_alloc.
 void failAllocationsOfSize(size_t size, int count = 1);
+// The `n`-th allocation from now (of any size) throws std::bad_alloc.
+void failAllocationNumber(long n);
+// Allocations made so far.
+long allocationCount();
 // Stops all injected failures.
 void stopAllocationFailures();
 

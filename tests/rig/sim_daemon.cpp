@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -23,17 +24,32 @@ SimDaemon::SimDaemon(std::string program, std::vector<std::string> args)
 
 SimDaemon::SimDaemon(std::string program, std::vector<std::string> args, Launch launch)
     : m_program(std::move(program)), m_args(std::move(args)), m_launch(std::move(launch)) {
-    char name[] = "/tmp/kvprtsimd-port-XXXXXX";
-    int fd = ::mkstemp(name);
-    if (fd < 0) throw std::runtime_error("cannot create a port file");
-    ::close(fd);
-    m_portFile = name;
+    for (std::string* file : {&m_portFile, &m_outFile}) {
+        char name[] = "/tmp/kvprtsimd-XXXXXX";
+        int fd = ::mkstemp(name);
+        if (fd < 0) throw std::runtime_error("cannot create a file for kvprtsimd");
+        ::close(fd);
+        *file = name;
+    }
     start(0);
 }
 
 SimDaemon::~SimDaemon() {
     stop();
     ::unlink(m_portFile.c_str());
+    ::unlink(m_outFile.c_str());
+}
+
+std::string SimDaemon::output() const {
+    // The banner follows the port file and is flushed at once.
+    std::string text;
+    for (int tries = 0; tries < 500; ++tries) {
+        std::ifstream in(m_outFile);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!text.empty() && text.back() == '\n') break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return text;
 }
 
 std::string SimDaemon::uri(const std::string& printer, const std::string& query) const {
@@ -62,7 +78,7 @@ void SimDaemon::start(uint16_t port) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outFile.c_str(), O_WRONLY | O_TRUNC, 0);
     if (!m_launch.stderrPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_launch.stderrPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);

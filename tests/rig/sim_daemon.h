@@ -28,6 +28,9 @@ public:
     SimDaemon& operator=(const SimDaemon&) = delete;
 
     uint16_t port() const { return m_port; }
+    // What it wrote on standard output: its banner, once it listens (waits
+    // up to 5 s for it).
+    std::string output() const;
     // tcp://127.0.0.1:PORT[/printer][?query]
     std::string uri(const std::string& printer = "", const std::string& query = "") const;
 
@@ -49,6 +52,7 @@ private:
     std::vector<std::string> m_args;
     Launch m_launch;
     std::string m_portFile;
+    std::string m_outFile;
     uint16_t m_port = 0;
     pid_t m_pid = -1;
 };

@@ -2,8 +2,13 @@
 // several threads at once.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <atomic>
 #include <filesystem>
+#include <functional>
+#include <iterator>
 #include <optional>
 #include <thread>
 
@@ -99,6 +104,61 @@ TEST(QuickSetupWorker, ReceiveFailures) {
         const QsfImage image = QsfImage(0).list1({{0x0101, {1}}, {0x0102, {2}}, {0x0103, {3}}}).list2({*c.list2});
         writeQsfFile(dir.file("expected"), image.bytes());
         EXPECT_EQ(toHex(readFile(dir.file("f"))), toHex(readFile(dir.file("expected")))) << c.what;
+    }
+}
+
+// Whatever stands at a receive's target is left as it was unless the receive
+// completes: the file is written beside it and renamed into place at the end.
+TEST(QuickSetupWorker, ReceiveNeverHarmsWhatIsAtItsTarget) {
+    namespace fs = std::filesystem;
+    ConfigOverride config(kThreeAndTwo);
+    const ByteVec original = hex("4F 52 49 47");
+    enum Outcome { kReplaced, kFailed, kStopped, kRefused };
+    struct Case {
+        const char* what;
+        std::function<void(TempDir&)> make;   // what stands at dir/target, beside dir/other
+        Outcome outcome;
+    } cases[] = {
+        {"regular file, receive completes", [&](TempDir& d) { writeFile(d.file("target"), original); }, kReplaced},
+        {"regular file, list-1 read fails", [&](TempDir& d) { writeFile(d.file("target"), original); }, kFailed},
+        {"regular file, receive stopped", [&](TempDir& d) { writeFile(d.file("target"), original); }, kStopped},
+        {"link to a file", [&](TempDir& d) {
+             writeFile(d.file("other"), original);
+             fs::create_symlink(d.file("other"), d.file("target"));
+         }, kRefused},
+        {"dangling link", [](TempDir& d) { fs::create_symlink(d.file("other"), d.file("target")); }, kRefused},
+        {"FIFO", [](TempDir& d) { ASSERT_EQ(::mkfifo(d.file("target").c_str(), 0600), 0); }, kRefused},
+        {"device node (where one can be made)", [](TempDir& d) {
+             if (::mknod(d.file("target").c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0) {   // a null device
+                 ASSERT_EQ(::mkfifo(d.file("target").c_str(), 0600), 0);
+             }
+         }, kRefused},
+        {"folder", [](TempDir& d) { fs::create_directory(d.file("target")); }, kRefused},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        c.make(dir);
+        if (fs::is_regular_file(fs::symlink_status(dir.file("target"))))
+            fs::permissions(dir.file("target"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+        const auto before = fs::symlink_status(dir.file("target"));
+        ThreeAndTwoPrinter printer;
+        if (c.outcome == kFailed) printer.store.refuse(0x0103);
+        auto ctl = control(c.outcome == kStopped ? KVQSThreadControl::KVTA_STOP : KVQSThreadControl::KVTA_NONE);
+        Messages seen = transfer(false, printer.obj(), dir.file("target"), 1, ctl.get());
+        EXPECT_EQ(seen.size() == 2 && seen[0] == error(18), c.outcome == kRefused) << c.what;
+        const auto after = fs::symlink_status(dir.file("target"));
+        EXPECT_EQ(after.type(), before.type()) << c.what;
+        EXPECT_EQ(after.permissions(), before.permissions()) << c.what;   // replaced: its mode kept
+        if (fs::is_regular_file(after)) {
+            const ByteVec now = readFile(dir.file("target"));
+            EXPECT_TRUE(c.outcome == kReplaced ? now.size() == 74 + 5 * 4 : now == original) << c.what;
+        }
+        if (fs::exists(dir.file("other"))) {
+            EXPECT_EQ(readFile(dir.file("other")), original) << c.what;
+        }
+        size_t entries = std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator());
+        EXPECT_EQ(entries, fs::exists(fs::symlink_status(dir.file("other"))) ? 2u : 1u)
+            << c.what << ": a file left behind";
     }
 }
 

@@ -1,11 +1,17 @@
 // Profiles: the built-in one loads; a malformed one is refused with a message
 // that names the field.
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 
 #include "kvprtobj/kvprtsim.h"
+#include "sim/profile.h"
+#include "temp_dir.h"
 
 using kvsim::SimPrinter;
 
@@ -75,6 +81,25 @@ TEST(SimProfile, EngineOpensProfileFilesAndReportsWhyOneIsRefused) {
     BceClosePrinter(handle);
     std::remove(path);
 
-    EXPECT_EQ(BceOpenPrinter("sim:/nonexistent/profile.json", &handle), BCE_E_BAD_URI);
-    EXPECT_NE(std::string(BceLastOpenError()).find("cannot read"), std::string::npos);
+}
+
+// Profiles are read only from regular files of bounded size, never waited on.
+TEST(SimProfile, OnlyRegularFilesUpToTheLimitAreRead) {
+    kvtest::TempDir dir;
+    const std::string fifo = dir.file("fifo"), large = dir.file("large.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::ofstream(large) << std::string(kvsim::kMaxProfileSize, ' ') << "{}";
+    const std::pair<std::string, const char*> refused[] = {
+        {"/nonexistent/profile.json", "cannot read the profile: No such file or directory"},
+        {dir.file(""), "not a regular file"},
+        {"/dev/zero", "not a regular file"},
+        {fifo, "not a regular file"},
+        {large, "larger than 4 MiB"},
+    };
+    for (const auto& [path, message] : refused) {
+        unsigned short handle = 0;
+        EXPECT_EQ(BceOpenPrinter(("sim:" + path).c_str(), &handle), BCE_E_BAD_URI) << path;
+        EXPECT_NE(std::string(BceLastOpenError()).find(message), std::string::npos) << BceLastOpenError();
+    }
+    EXPECT_EQ(WEXITSTATUS(std::system(KVPRTSIMD " --profile /dev/zero 2>/dev/null")), 2);
 }

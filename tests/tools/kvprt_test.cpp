@@ -2,10 +2,7 @@
 // for decoded values, against the library reading an in-process simulated
 // printer), the embedded printer and kvprtsimd over TCP alike; Quick Setup
 // between two printers; and the error cases.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -15,56 +12,20 @@
 #include <kvprtobj/kvprtsim.h>
 
 #include "alert_list.h"
+#include "run_kvprt.h"
 
 #include "sim_daemon.h"
 #include "temp_dir.h"
 #include "tests/sim/profile_json.h"
 #include "tools/kvprt/texts.h"
 
-extern char** environ;
-
 namespace {
 
 using simtest::json;
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-    json parsed() const { return json::parse(out); }
-};
+using kvtest::Outcome;
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs kvprt with `args`, standard output and error into files.
-Outcome kvprt(const std::vector<std::string>& args) {
-    kvtest::TempDir dir;
-    std::vector<std::string> argv = {KVPRT_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> cargv;
-    for (auto& a : argv) cargv.push_back(a.data());
-    cargv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
-    pid_t pid;
-    Outcome run;
-    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    posix_spawn_file_actions_destroy(&actions);
-    run.out = slurp(dir.file("out"));
-    run.err = slurp(dir.file("err"));
-    return run;
-}
+Outcome kvprt(const std::vector<std::string>& args) { return kvtest::runKvprt(args); }
 
 Outcome kvprtJson(const std::string& uri, std::vector<std::string> args) {
     args.insert(args.begin(), {"--json", "--printer", uri});
@@ -145,6 +106,7 @@ const CommandRow kCommands[] = {
          EXPECT_EQ(out["storage"]["flash"]["free"], so.lFlashField3);
          EXPECT_EQ(out["storage"]["disk"]["size"], so.lDiskField2);
          EXPECT_EQ(out["storage"]["fontCartridge"]["name"], so.strCartridgeField4);
+         EXPECT_EQ(out["storage"]["fontCartridge"]["id"], std::stoi(so.strCartridgeField2));   // a number
      }},
     {"interpreters", {"interpreters"}, [](const json& out) {
          for (const json& i : out["interpreters"]) {
@@ -250,7 +212,7 @@ const CommandRow kCommands[] = {
                        std::tuple(f["name"], json(f.contains("size") ? f["size"].get<size_t>() : str(f["content"]).size())));
          }
      }},
-    {"storage cp", {"storage", "cp", "macros/letterhead.mac", "flash", "disk"},
+    {"storage cp", {"storage", "cp", "flash", "disk", "macros/letterhead.mac"},
      [](const json& out) { EXPECT_EQ(out["copied"], "macros/letterhead.mac"); }},
     {"storage rm", {"storage", "rm", "flash", "fonts/ocr-b.ttf"},
      [](const json& out) { EXPECT_EQ(out["deleted"], "fonts/ocr-b.ttf"); }},
@@ -348,6 +310,25 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
         {{"var", "get", "01"}, 2, "a variable id is two bytes"},
         {{"storage", "rm", "disk", "no such file"}, 1, "bidiDeviceDeleteFile: -31 (no such file on the storage device)"},
         {{"storage", "ls", "tape"}, 2, "a device is flash or disk"},
+        // Numbers are decimal, or hexadecimal after 0x; a leading zero is no octal.
+        {{"jobs", "delete", "015"}, 1, "bidiDeleteJob: -3"},   // no job 15 (as octal, 13 would be deleted)
+        {{"jobs", "delete", "0x0E"}, 0, ""},
+        {{"panel", "press", "08"}, 0, ""},
+        {{"jobs", "delete", "1e3"}, 2, "expected a number, decimal or hexadecimal after 0x: 1e3"},
+        {{"panel", "press", "0x1G"}, 2, "expected a number"},
+        {{"watch", "--timeout", "0"}, 2, "--timeout: expected seconds above 0"},
+        {{"watch", "--timeout", "-1"}, 2, "--timeout: expected seconds above 0"},
+        {{"watch", "--timeout", "nan"}, 2, "--timeout: expected seconds above 0"},
+        {{"watch", "--timeout", "inf"}, 2, "--timeout: expected seconds above 0"},
+        {{"watch", "--timeout", "1e20"}, 2, "--timeout: expected seconds above 0 and at most 1000000"},
+        {{"storage", "rm", "disk", ""}, 2, "a file name has 1 to 255 characters"},
+        {{"storage", "rm", "disk", std::string(256, 'x')}, 2, "a file name has 1 to 255 characters"},
+        {{"storage", "rm", "disk", "a;b"}, 2, "may not hold control characters or \";\""},
+        {{"storage", "rm", "disk", "a\x1B"}, 2, "may not hold control characters"},
+        // Files: what was wrong, in the system's words.
+        {{"--printer", "sim:/tmp", "status"}, 1, "/tmp: not a regular file"},
+        {{"--printer", "sim:/dev/zero", "status"}, 1, "/dev/zero: not a regular file"},
+        {{"qs", "receive", "/nonexistent/dir/x.qsf"}, 1, "x.qsf: /nonexistent/dir: No such file or directory"},
     };
     for (const ErrorRow& row : rows) {
         Outcome run = kvprt(row.args);
@@ -363,10 +344,14 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
     EXPECT_EQ(report.parsed()["codeLevels"]["error"]["operation"], "bidiGetCodeLevels");
     EXPECT_EQ(report.parsed()["jobs"], json::array());
 
-    // With --json the error is an object on standard output too.
+    // With --json the error is an object on standard output too; on one line
+    // where the command writes JSON Lines.
     Outcome run = kvprtJson("lpd://printer", {"info"});
     EXPECT_EQ(run.parsed()["error"]["code"], -22);
     EXPECT_EQ(run.parsed()["error"]["operation"], "BceOpenPrinter");
+    Outcome lines = kvprtJson("sim:", {"watch", "--timeout", "0.1"});
+    EXPECT_EQ(std::count(lines.out.begin(), lines.out.end(), '\n'), 1) << lines.out;
+    EXPECT_EQ(lines.parsed()["error"]["code"], -24);
 }
 
 // Every alert id the decoders produce has a text of its own.

@@ -1,6 +1,7 @@
 #include "command.h"
 
 #include <iostream>
+#include <sstream>
 
 namespace kvprt {
 
@@ -10,12 +11,18 @@ Printer& Context::printer() {
 }
 
 void Context::emit(const json& data, const Renderer& render) const {
-    if (jsonOutput)
-        std::cout << data.dump(2) << '\n';
-    else
-        render(data, std::cout);
+    if (jsonOutput) {
+        std::cout << jsonText(data, 2) << '\n';
+    } else {
+        std::ostringstream text;
+        render(data, text);
+        std::istringstream lines(text.str());
+        for (std::string line; std::getline(lines, line);) std::cout << escapeControls(line) << '\n';
+    }
     std::cout.flush();
 }
+
+void warn(const std::string& message) { std::cerr << "kvprt: " << escapeControls(message) << std::endl; }
 
 json failureJson(const Failure& failure) {
     return {{"operation", failure.operation()},
@@ -29,7 +36,7 @@ int partialFailures = 0;
 }
 
 json partialFailure(const Failure& failure) {
-    std::cerr << "kvprt: " << failure.message() << '\n';
+    warn(failure.message());
     ++partialFailures;
     return failureJson(failure);
 }
@@ -40,10 +47,11 @@ int runSections(Context& ctx, const std::vector<const Section*>& sections, bool 
     int status = kExitOk;
     const int partialBefore = partialFailures;
     for (const Section* s : sections) {
+        printer.beginPart("while reading \"" + s->title + "\"");
         try {
             data[s->key] = s->gather(printer);
         } catch (const Failure& f) {
-            std::cerr << "kvprt: " << s->title << ": " << f.message() << '\n';
+            warn(s->title + ": " + f.message());
             data[s->key] = {{"error", failureJson(f)}};
             status = kExitFailed;
         }

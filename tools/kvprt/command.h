@@ -28,12 +28,14 @@ class Context {
 public:
     std::string uri = "sim:";
     bool jsonOutput = false;   // --json
+    bool jsonLines = false;    // the command writes JSON Lines (watch): an error object takes one line too
     // Set by the command that the command line chose; run after parsing.
     std::function<int()> action;
 
     // The printer of --printer, opened on first use.
     Printer& printer();
-    // Writes `data` as JSON, or renders it for people.
+    // Writes `data` as JSON, or renders it for people (with every control
+    // character but the line breaks escaped, whatever the renderer missed).
     void emit(const json& data, const Renderer& render) const;
 
 private:
@@ -47,6 +49,8 @@ struct Section {
     Renderer render;
 };
 
+// Writes "kvprt: MESSAGE" on standard error, control characters escaped.
+void warn(const std::string& message);
 // The JSON object of a failure: {"operation", "code", "text", "message"}.
 json failureJson(const Failure& failure);
 // For a part of a section that failed while the rest goes on: writes the

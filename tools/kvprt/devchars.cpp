@@ -2,6 +2,7 @@
 // interpreters, fonts and symbol sets.
 #include <memory>
 
+#include "arguments.h"
 #include "command.h"
 #include "texts.h"
 
@@ -87,16 +88,19 @@ void renderFormNames(const json& j, std::ostream& out) {
 json gatherStorage(Printer& printer) {
     KVPrtObj::STORAGEOPTIONS so;
     check(printer.obj().bidiGetStorageOptions(&so), "bidiGetStorageOptions");
+    // The cartridge id is a number in the printer's text; null when it is none.
+    const std::string& id = so.strCartridgeField2;
+    json cartridgeId = nullptr;
+    if (!id.empty() && id.size() <= 9 && id.find_first_not_of("0123456789") == std::string::npos)
+        cartridgeId = std::stoul(id);
     return {{"flash", {{"size", so.lFlashField2}, {"free", so.lFlashField3}}},
             {"disk", {{"size", so.lDiskField2}, {"free", so.lDiskField3}}},
             {"fontCartridge",
-             {{"present", so.ulFontCartridge != 0},
-              {"id", utf8(so.strCartridgeField2)},
-              {"name", utf8(so.strCartridgeField4)}}}};
+             {{"present", so.ulFontCartridge != 0}, {"id", cartridgeId}, {"name", utf8(so.strCartridgeField4)}}}};
 }
 
 void renderStorage(const json& j, std::ostream& out) {
-    Table t({"Device", "Size", "Free"});
+    Table t({"Device", "Size (KB)", "Free (KB)"});
     t.add({"Flash", cell(j["flash"]["size"]), cell(j["flash"]["free"])});
     t.add({"Disk", cell(j["disk"]["size"]), cell(j["disk"]["free"])});
     t.print(out);
@@ -238,8 +242,12 @@ void addDevcharsCommands(CLI::App& app, Context& ctx) {
 
     static unsigned selector1 = 0, selector2 = 0;
     CLI::App* fonts = app.add_subcommand("fonts", "Fonts (of the selectors given) and the current font");
-    fonts->add_option("selector1", selector1, "First font selector (0-255)")->check(CLI::Range(0, 255));
-    fonts->add_option("selector2", selector2, "Second font selector (0-255)")->check(CLI::Range(0, 255));
+    fonts->add_option("selector1", selector1, "First font selector (0-255)")
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
+    fonts->add_option("selector2", selector2, "Second font selector (0-255)")
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
     fonts->callback([&ctx] {
         ctx.action = [&ctx] {
             Section s{"fonts", "Fonts",

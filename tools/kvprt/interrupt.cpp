@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -19,7 +20,11 @@ void waitForSignals(sigset_t set) {
         int signal = 0;
         if (sigwait(&set, &signal) != 0) continue;
         std::lock_guard guard(handlerLock);
-        if (signalled.exchange(true) || !handler) _exit(130);
+        if (signalled.exchange(true) || !handler) {
+            const char* said = signal == SIGINT ? "kvprt: interrupted (SIGINT)\n" : "kvprt: terminated (SIGTERM)\n";
+            [[maybe_unused]] ssize_t written = ::write(STDERR_FILENO, said, std::strlen(said));
+            _exit(130);
+        }
         handler();
     }
 }

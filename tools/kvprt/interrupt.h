@@ -9,8 +9,9 @@ namespace kvprt {
 
 // Blocks SIGINT and SIGTERM in the calling thread (and so in every thread it
 // starts afterwards) and starts the thread that waits for them. Call it
-// before the printer is opened. A signal without a handler ends the program
-// with status 130; so does a second signal.
+// before the printer is opened. A signal without a handler (while the
+// printer is being opened, say) ends the program with status 130 and a word
+// on standard error; so does a second signal.
 void catchInterrupts();
 // The handler for the next signal (empty: none).
 void onInterrupt(std::function<void()> handler);

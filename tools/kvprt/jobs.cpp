@@ -1,6 +1,7 @@
 // Print jobs: list, delete, change priority (command jobs).
 #include <memory>
 
+#include "arguments.h"
 #include "command.h"
 #include "records.h"
 
@@ -65,8 +66,9 @@ void addJobsCommands(CLI::App& app, Context& ctx) {
     static unsigned number = 0, priority = 0;
     static int flag = 0;
     CLI::App* del = jobs->add_subcommand("delete", "Delete a job");
-    del->add_option("job", number, "Job number")->required()->check(CLI::Range(1, 65535));
-    del->add_option("--flag", flag, "The delete flag: 0 sends request 0x76, any other 0x77 (default 0)");
+    del->add_option("job", number, "Job number")->required()->transform(kNumber)->check(CLI::Range(1, 65535));
+    del->add_option("--flag", flag, "The delete flag: 0 sends request 0x76, any other 0x77 (default 0)")
+        ->transform(kNumber);
     del->callback([&ctx] {
         ctx.action = [&ctx] {
             check(ctx.printer().obj().bidiDeleteJob(static_cast<unsigned short>(number), flag), "bidiDeleteJob");
@@ -78,8 +80,11 @@ void addJobsCommands(CLI::App& app, Context& ctx) {
     });
 
     CLI::App* prio = jobs->add_subcommand("priority", "Change a job's priority");
-    prio->add_option("job", number, "Job number")->required()->check(CLI::Range(1, 65535));
-    prio->add_option("priority", priority, "New priority (0-255)")->required()->check(CLI::Range(0, 255));
+    prio->add_option("job", number, "Job number")->required()->transform(kNumber)->check(CLI::Range(1, 65535));
+    prio->add_option("priority", priority, "New priority (0-255)")
+        ->required()
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
     prio->callback([&ctx] {
         ctx.action = [&ctx] {
             unsigned char answer = 0;

@@ -15,15 +15,16 @@ bool wantsJson(int argc, char** argv) {
 }
 
 // Writes an error: the message on standard error and, for --json, the error
-// object on standard output.
-int fail(bool jsonOut, const json& error, int status) {
-    std::cerr << "kvprt: " << error["message"].get<std::string>() << '\n';
-    if (jsonOut) std::cout << json{{"error", error}}.dump(2) << '\n';
+// object on standard output (on one line where the command writes JSON Lines).
+int fail(const Context& ctx, bool jsonOut, const json& error, int status) {
+    warn(error["message"].get<std::string>());
+    if (jsonOut) std::cout << jsonText(json{{"error", error}}, ctx.jsonLines ? -1 : 2) << '\n';
     return status;
 }
 
-int usage(bool jsonOut, const std::string& message) {
-    return fail(jsonOut, {{"operation", "command line"}, {"code", nullptr}, {"text", nullptr}, {"message", message}},
+int usage(const Context& ctx, bool jsonOut, const std::string& message) {
+    return fail(ctx, jsonOut,
+                {{"operation", "command line"}, {"code", nullptr}, {"text", nullptr}, {"message", message}},
                 kExitUsage);
 }
 
@@ -74,15 +75,18 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return usage(jsonOut, parseErrorMessage(app, e));
+        return usage(ctx, jsonOut, parseErrorMessage(app, e));
     }
-    if (!ctx.action) return usage(jsonOut, "no command given (kvprt --help lists the commands)");
+    if (!ctx.action) return usage(ctx, jsonOut, "no command given (kvprt --help lists the commands)");
 
     try {
         return ctx.action();
     } catch (const Failure& f) {
-        return fail(jsonOut, failureJson(f), kExitFailed);
+        return fail(ctx, jsonOut, failureJson(f), kExitFailed);
     } catch (const CLI::Error& e) {
-        return usage(jsonOut, e.what());
+        return usage(ctx, jsonOut, e.what());
+    } catch (const std::exception& e) {   // memory, say: said and failed, not aborted
+        return fail(ctx, jsonOut, {{"operation", "kvprt"}, {"code", nullptr}, {"text", nullptr}, {"message", e.what()}},
+                    kExitFailed);
     }
 }

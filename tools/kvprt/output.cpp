@@ -20,6 +20,31 @@ std::string utf8(const std::string& latin1) {
     return out;
 }
 
+std::string jsonText(const json& value, int indent) {
+    return value.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
+std::string escapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    char escaped[5];
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        unsigned control = 0x100;   // none
+        if (c < 0x20 || c == 0x7F)
+            control = c;
+        else if (c == 0xC2 && i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80)
+            control = static_cast<unsigned char>(text[++i]);   // U+0080 to U+009F
+        if (control == 0x100) {
+            out += text[i];
+            continue;
+        }
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", control);
+        out += escaped;
+    }
+    return out;
+}
+
 std::string hexBytes(const uint8_t* bytes, size_t count) {
     std::string out;
     char pair[4];
@@ -79,6 +104,7 @@ Table::Table(std::vector<std::string> headers) : m_headers(std::move(headers)) {
 
 void Table::add(std::vector<std::string> cells) {
     cells.resize(m_headers.size());
+    for (std::string& c : cells) c = escapeControls(c);
     m_rows.push_back(std::move(cells));
 }
 
@@ -121,7 +147,7 @@ void printColumns(std::ostream& out, const json& rows, std::initializer_list<Col
     t.print(out);
 }
 
-void Fields::add(std::string label, std::string value) { m_lines.emplace_back(std::move(label), std::move(value)); }
+void Fields::add(std::string label, std::string value) { m_lines.emplace_back(std::move(label), escapeControls(value)); }
 
 void Fields::print(std::ostream& out, const std::string& indent) const {
     size_t w = 0;

@@ -15,6 +15,10 @@ namespace kvprt {
 // Objects keep their keys in the order they were written.
 using json = nlohmann::ordered_json;
 
+// The JSON text of `value` (indent -1: one line). Bytes that are not UTF-8
+// (a path or a name typed in another encoding) become U+FFFD instead of
+// failing the output.
+std::string jsonText(const json& value, int indent);
 // A printer text (ISO 8859-1, as the library hands texts over) in UTF-8.
 std::string utf8(const std::string& latin1);
 // Bytes as upper-case hexadecimal pairs separated by blanks ("07 54").
@@ -23,13 +27,17 @@ std::string hexBytes(const uint8_t* bytes, size_t count);
 // bytes as text when they are all printable (line breaks and tabs allowed),
 // else null}.
 json valueJson(const uint8_t* bytes, size_t count);
+// A UTF-8 text made safe for a terminal: control characters (C0, DEL and
+// C1, line breaks included) become \xHH, so that a printer's text cannot
+// move the cursor, clear the screen or set the window title.
+std::string escapeControls(const std::string& text);
 // Hexadecimal digits (blanks, ':' and '-' allowed between pairs) as bytes;
 // false for anything else or an odd number of digits.
 bool parseHex(const std::string& text, std::vector<uint8_t>* bytes);
 
 // A table of text cells printed with aligned columns; numbers (cells that
 // begin with a digit or a minus sign and hold no blank) are right-aligned.
-// A table without rows prints "None.".
+// A table without rows prints "None.". Cells are escaped (escapeControls).
 class Table {
 public:
     explicit Table(std::vector<std::string> headers);
@@ -50,7 +58,7 @@ struct Column {
 };
 void printColumns(std::ostream& out, const json& rows, std::initializer_list<Column> columns);
 
-// Aligned "Label:  value" lines.
+// Aligned "Label:  value" lines, the values escaped (escapeControls).
 class Fields {
 public:
     void add(std::string label, std::string value);

@@ -1,7 +1,11 @@
 // The remote operator panel: show it, lock and unlock it, press a button,
 // reset or continue the printer (command panel).
+#include <algorithm>
 #include <memory>
+#include <utility>
+#include <vector>
 
+#include "arguments.h"
 #include "command.h"
 #include "records.h"
 
@@ -20,15 +24,20 @@ json panelJson(const KVPrtObj::OPPANELDATA& panel) {
 }
 
 void renderPanelText(const json& panel, std::ostream& out) {
+    // Lines as shown (control characters escaped) and their widths; the box
+    // is as wide as the panel, or as its widest line when escapes make one wider.
+    std::vector<std::pair<std::string, size_t>> lines;
     size_t width = panel["width"].get<size_t>();
-    std::string rule = "  +" + std::string(width, '-') + "+\n";
-    out << rule;
     for (const json& line : panel["lines"]) {
-        std::string text = line.get<std::string>();
+        std::string text = escapeControls(line.get<std::string>());
         size_t shown = 0;
         for (char c : text) shown += (c & 0xC0) != 0x80;
-        out << "  |" << text << std::string(width > shown ? width - shown : 0, ' ') << "|\n";
+        width = std::max(width, shown);
+        lines.emplace_back(std::move(text), shown);
     }
+    std::string rule = "  +" + std::string(width, '-') + "+\n";
+    out << rule;
+    for (const auto& [text, shown] : lines) out << "  |" << text << std::string(width - shown, ' ') << "|\n";
     out << rule;
 }
 
@@ -81,7 +90,10 @@ void addPanelCommands(CLI::App& app, Context& ctx) {
 
     static unsigned code = 0;
     CLI::App* press = panel->add_subcommand("press", "Press a panel button");
-    press->add_option("code", code, "Button code (0-255, 0x.. for hexadecimal)")->required()->check(CLI::Range(0, 255));
+    press->add_option("code", code, "Button code (0-255, 0x.. for hexadecimal)")
+        ->required()
+        ->transform(kNumber)
+        ->check(CLI::Range(0, 255));
     press->callback([&ctx] {
         ctx.action = [&ctx] {
             check(ctx.printer().obj().bidiROPPushButton(code), "bidiROPPushButton");

@@ -14,8 +14,9 @@ Progress::Progress(std::ostream& out, bool terminal, std::string label, unsigned
 void Progress::update(unsigned long step) {
     std::string count = std::to_string(step);
     if (m_total) count.append("/").append(std::to_string(m_total));
-    if (!m_terminal) {
-        m_out << m_label << ": " << count << '\n' << std::flush;
+    if (!m_terminal || !m_total) {   // a bar needs its total
+        m_out << (m_terminal ? "\r" : "") << m_label << ": " << count << (m_terminal ? "" : "\n") << std::flush;
+        m_drawn = m_terminal;
         return;
     }
     unsigned long done = m_total ? std::min(step, m_total) * kBarWidth / m_total : 0;

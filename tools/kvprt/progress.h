@@ -1,5 +1,6 @@
 // Progress of a Quick Setup transfer, driven by the worker's progress
-// messages: a bar redrawn in place on a terminal, plain lines otherwise.
+// messages: a bar redrawn in place on a terminal (the count alone when the
+// total is unknown), plain lines otherwise.
 #pragma once
 
 #include <ostream>

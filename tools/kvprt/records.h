@@ -1,5 +1,5 @@
 // JSON forms of the library's records that several commands show: by a
-// query (status, panel, jobs, toner) and by an alert (watch).
+// query (status, panel, jobs, toner, storage) and by an alert (watch).
 #pragma once
 
 #include <kvprtobj/kvprtobj.h>
@@ -18,5 +18,8 @@ json jobJson(const KVPrtObj::KVPJOBDATA& job);                  // jobs.cpp
 
 json tonerJson(KvTonerPrediction::TonerInfoArray& supplies);    // supplies.cpp
 void renderToner(const json& supplies, std::ostream& out);
+
+const char* deviceWord(KVPrtObj::DEVICEID device);               // storage.cpp: "flash", "disk", "none"
+json directoryJson(const KVPrtObj::DEVICEDIRECTORYDATA& directory);
 
 }  // namespace kvprt

@@ -2,8 +2,28 @@
 
 namespace kvprt {
 
+namespace {
+
+Printer* openPrinter = nullptr;   // kvprt talks to one printer at a time
+
+// What a result that takes bidi down means, in words for the message.
+std::string lossText(long code) {
+    switch (code) {
+    case BCE_E_TIMEOUT: return "the printer stopped answering (-17)";
+    case BCE_E_CONNECTION_RESET: return "the connection to the printer was reset (-16)";
+    case BCE_E_CHANNEL_DOWN: return "the printer could not be reached (-10)";
+    case BCE_E_BAD_REPLY: return "the printer sent a bad reply (-2)";
+    case BCE_E_NOT_ACTIVE: return "the printer said its bidi is not active (-11)";
+    default: return std::string(BceResultText(code)) + " (" + std::to_string(code) + ")";
+    }
+}
+
+}  // namespace
+
 Failure::Failure(std::string operation, long code, std::string detail)
-    : Failure(std::move(operation), code, code != 0 ? BceResultText(code) : "", std::move(detail)) {}
+    : Failure(std::move(operation), code, code != 0 ? BceResultText(code) : "",
+              code == BCE_E_NOT_ACTIVE && detail.empty() && openPrinter ? openPrinter->whyNotActive()
+                                                                         : std::move(detail)) {}
 
 Failure::Failure(std::string operation, long code, std::string codeText, std::string detail)
     : std::runtime_error(operation),
@@ -37,7 +57,9 @@ Printer::Printer(const std::string& uri) : m_uri(uri) {
     rc = BceGetPrtInfo(m_handle, &info, 1);
     if (rc != 0) {
         BceClosePrinter(m_handle);
-        throw Failure("BceGetPrtInfo", rc, "the printer at " + uri + " does not answer");
+        const bool silent = rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_TIMEOUT;
+        throw Failure("BceGetPrtInfo", rc,
+                      "the printer at " + uri + (silent ? " does not answer" : " could not give its information"));
     }
 
     // A host learns the printer type from the printer, then makes the object
@@ -55,11 +77,33 @@ Printer::Printer(const std::string& uri) : m_uri(uri) {
         BceClosePrinter(m_handle);
         throw Failure("CreatePrinterObject", 0, "this installation may not manage the printer at " + uri);
     }
+    openPrinter = this;
+    beginPart("earlier");
 }
 
 Printer::~Printer() {
+    if (openPrinter == this) openPrinter = nullptr;
     delete m_obj;
     BceClosePrinter(m_handle);
+}
+
+void Printer::beginPart(std::string part) {
+    if (m_obj->getBidiFailure() == 0)
+        m_lostDuring.clear();   // up (again)
+    else if (m_lostDuring.empty())
+        m_lostDuring = m_part;
+    m_part = std::move(part);
+}
+
+std::string Printer::whyNotActive() {
+    long failure = m_obj->getBidiFailure();
+    if (failure == 0) {
+        KVPrtObj::BIDICAPABILITIES caps;
+        m_obj->getBidiCaps(&caps);
+        return caps.bBidiActive ? "" : "the printer's information does not say it answers bidi requests";
+    }
+    if (m_lostDuring.empty()) m_lostDuring = m_part;
+    return lossText(failure) + " " + m_lostDuring;
 }
 
 }  // namespace kvprt

@@ -13,7 +13,8 @@ namespace kvprt {
 
 // A failed operation: its name, its result code with the meaning of the code
 // (BceResultText unless given), and a detail where the code does not say all.
-// Code 0 stands for a failure that has no code.
+// Code 0 stands for a failure that has no code. A -11 (bidi not active) of
+// the open printer gets as its detail why the flag went down (Printer::whyNotActive).
 class Failure : public std::runtime_error {
 public:
     Failure(std::string operation, long code, std::string detail = "");
@@ -50,8 +51,18 @@ public:
     // The printer type the object was made for (0, 1 or 0xFFFFFFFF).
     unsigned long printerType() const { return m_type; }
 
+    // Marks the start of a part of the work ("while reading \"Toner\""), so
+    // that the loss of bidi can be placed in the part during which it happened.
+    void beginPart(std::string part);
+    // Why the printer object refuses requests with -11: the result that
+    // cleared its bidi-active flag and when ("the printer stopped answering
+    // (-17) during discovery"); empty while the flag is set.
+    std::string whyNotActive();
+
 private:
     std::string m_uri;
+    std::string m_part = "during discovery";
+    std::string m_lostDuring;   // the part during which the flag went down, once known
     unsigned short m_handle = 0;
     KVPrtObj* m_obj = nullptr;
     unsigned long m_type = KVPrtObj::PRINTER_TYPE_UNKNOWN;

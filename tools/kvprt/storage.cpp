@@ -1,7 +1,9 @@
 // Files of the printer's storage devices: storage ls, format, rm and cp.
 #include <vector>
 
+#include "arguments.h"
 #include "command.h"
+#include "records.h"
 
 namespace kvprt {
 namespace {
@@ -12,10 +14,6 @@ KVPrtObj::DEVICEID deviceOf(const std::string& word) {
     if (word == "flash") return KVPrtObj::DEVICE_FLASH;
     if (word == "disk") return KVPrtObj::DEVICE_DISK;
     throw CLI::ValidationError("DEVICE", "a device is flash or disk: " + word);
-}
-
-const char* deviceWord(KVPrtObj::DEVICEID device) {
-    return device == KVPrtObj::DEVICE_FLASH ? "flash" : device == KVPrtObj::DEVICE_DISK ? "disk" : "none";
 }
 
 // Asks for a device's listing and waits for its listing alert: the printer
@@ -36,15 +34,6 @@ KVPrtObj::DEVICEDIRECTORYDATA listDevice(Printer& printer, KVPrtObj::DEVICEID de
     KVPrtObj::DEVICEDIRECTORYDATA directory;
     check(obj.parseDeviceDirectoryData(alert.strDirectoryData, &directory), "parseDeviceDirectoryData");
     return directory;
-}
-
-json directoryJson(const KVPrtObj::DEVICEDIRECTORYDATA& directory) {
-    json files = json::array();
-    for (const auto& file : directory.aFiles) files.push_back({{"name", file.strName}, {"size", file.ullSize}});
-    return {{"device", deviceWord(directory.eDevice)},
-            {"capacity", directory.ullCapacity},
-            {"free", directory.ullFreeSpace},
-            {"files", files}};
 }
 
 void renderDirectory(const json& j, std::ostream& out) {
@@ -68,6 +57,19 @@ void addStorageAction(Context& ctx, CLI::App* command, std::function<json(KVPrtO
 }
 
 }  // namespace
+
+const char* deviceWord(KVPrtObj::DEVICEID device) {
+    return device == KVPrtObj::DEVICE_FLASH ? "flash" : device == KVPrtObj::DEVICE_DISK ? "disk" : "none";
+}
+
+json directoryJson(const KVPrtObj::DEVICEDIRECTORYDATA& directory) {
+    json files = json::array();
+    for (const auto& file : directory.aFiles) files.push_back({{"name", utf8(file.strName)}, {"size", file.ullSize}});
+    return {{"device", deviceWord(directory.eDevice)},
+            {"capacity", directory.ullCapacity},
+            {"free", directory.ullFreeSpace},
+            {"files", files}};
+}
 
 void addStorageCommands(CLI::App& app, Context& ctx) {
     static std::string device, source, target, name;
@@ -96,16 +98,17 @@ void addStorageCommands(CLI::App& app, Context& ctx) {
 
     CLI::App* rm = storage->add_subcommand("rm", "Delete a file from a device");
     rm->add_option("device", device, "flash or disk")->required();
-    rm->add_option("name", name, "The file's name")->required();
+    rm->add_option("name", name, "The file's name")->required()->check(kStorageName);
     addStorageAction(ctx, rm, [](KVPrtObj& obj) {
         check(obj.bidiDeviceDeleteFile(name, deviceOf(device)), "bidiDeviceDeleteFile");
         return json{{"deleted", name}, {"device", device}, {"done", "Deleted " + name + " from " + device + "."}};
     });
 
+    // Devices first, as for ls, format and rm.
     CLI::App* cp = storage->add_subcommand("cp", "Copy a file from one device to the other");
-    cp->add_option("name", name, "The file's name")->required();
     cp->add_option("source", source, "flash or disk")->required();
     cp->add_option("target", target, "flash or disk")->required();
+    cp->add_option("name", name, "The file's name")->required()->check(kStorageName);
     cp->add_flag("--replace", replace, "Replace a file of the same name on the target");
     addStorageAction(ctx, cp, [](KVPrtObj& obj) {
         check(obj.bidiDeviceCopyFile(name, deviceOf(source), deviceOf(target), replace ? 1 : 0), "bidiDeviceCopyFile");

@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <sstream>
 
+#include "arguments.h"
 #include "command.h"
 #include "interrupt.h"
 #include "records.h"
@@ -81,6 +83,24 @@ json decodeToner(Printer& p, unsigned short id) {
     return tonerJson(supplies);
 }
 
+json decodeDeviceManagement(Printer& p, unsigned short id) {
+    KVPrtObj::DEVICEMGMTALERTDATA alert;
+    check(p.obj().bidiDeviceQueryAlert(id, &alert), "bidiDeviceQueryAlert");
+    static const char* const kOperations[] = {"none", "listing", "format", "delete", "copy"};
+    const bool copy = alert.byOperation == alert.OP_COPY;
+    json j = {{"operation", alert.byOperation < std::size(kOperations) ? kOperations[alert.byOperation] : "none"},
+              {"device", deviceWord(alert.eDevice)},
+              {"source", copy ? json(deviceWord(alert.eSourceDevice)) : json(nullptr)},
+              {"file", alert.strFileName.empty() ? json(nullptr) : json(utf8(alert.strFileName))},
+              {"directory", nullptr}};
+    if (alert.byOperation == alert.OP_LISTING) {
+        KVPrtObj::DEVICEDIRECTORYDATA directory;
+        check(p.obj().parseDeviceDirectoryData(alert.strDirectoryData, &directory), "parseDeviceDirectoryData");
+        j["directory"] = directoryJson(directory);
+    }
+    return j;
+}
+
 std::string panelLine(const json& d) {
     std::string text;
     for (const json& line : d["lines"])
@@ -112,6 +132,17 @@ std::string tonerLine(const json& d) {
     return text.empty() ? "no supplies" : text;
 }
 
+std::string deviceManagementLine(const json& d) {
+    const std::string op = d["operation"], device = cell(d["device"]);
+    if (op == "listing")
+        return "listing of " + device + ": " + std::to_string(d["directory"]["files"].size()) + " files, " +
+               cell(d["directory"]["free"]) + " of " + cell(d["directory"]["capacity"]) + " bytes free";
+    if (op == "format") return device + " formatted";
+    if (op == "delete") return cell(d["file"]) + " deleted from " + device;
+    if (op == "copy") return cell(d["file"]) + " copied from " + cell(d["source"]) + " to " + device;
+    return "operation " + op + " on " + device;
+}
+
 // The alert families the engine announces, with the operation that decodes each.
 struct AlertFamily {
     unsigned long family;
@@ -128,6 +159,7 @@ const AlertFamily kAlertFamilies[] = {
     {0x5FD, "jobTransition", "job transition", decodeJobTransition, jobLine},
     {0x5FE, "variableEvent", "variable event", decodeVariableEvent, variableLine},
     {0x600, "toner", "toner", decodeToner, tonerLine},
+    {KVPRM_ALERT_FAMILY, "deviceManagement", "device management", decodeDeviceManagement, deviceManagementLine},
 };
 
 // Prints one alert; false when its data could not be decoded.
@@ -153,9 +185,9 @@ bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long 
         }
     }
     if (ctx.jsonOutput)
-        std::cout << event.dump() << '\n';   // one object per line, as the alerts come
+        std::cout << jsonText(event, -1) << '\n';   // one object per line, as the alerts come
     else
-        std::cout << "alert " << id << " (" << (f ? f->title : "?") << "): " << line << '\n';
+        std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + line) << '\n';
     std::cout.flush();
     return ok;
 }
@@ -201,9 +233,13 @@ void addWatchCommand(CLI::App& app, Context& ctx) {
     static unsigned count = 0;
     static double timeout = 0;
     CLI::App* cmd = app.add_subcommand("watch", "Print alerts as they arrive, until interrupted");
-    cmd->add_option("--count", count, "Stop after this many alerts");
-    cmd->add_option("--timeout", timeout, "Give up (exit status 1) when no alert comes for this many seconds");
-    cmd->callback([&ctx] { ctx.action = [&ctx] { return watch(ctx, count, timeout); }; });
+    cmd->add_option("--count", count, "Stop after this many alerts")->transform(kNumber);
+    cmd->add_option("--timeout", timeout, "Give up (exit status 1) when no alert comes for this many seconds")
+        ->check(kSeconds);
+    cmd->callback([&ctx] {
+        ctx.jsonLines = true;
+        ctx.action = [&ctx] { return watch(ctx, count, timeout); };
+    });
 }
 
 }  // namespace kvprt

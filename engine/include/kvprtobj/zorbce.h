@@ -146,7 +146,8 @@ public:
 //   sim:PATH        a simulated printer loaded from the JSON profile at PATH
 //                   (docs/simulator.md); libkvprtsim.so is loaded at run time,
 //                   beside libzorbce.so first. -21 when it cannot be loaded,
-//                   -22 when the profile is refused.
+//                   -22 when the profile is refused (it must be a regular
+//                   file of at most 4 MiB and valid).
 //   tcp://HOST:PORT[/PRINTER][?timeout=MS]
 //                   a printer reached over TCP with the engine's framed protocol
 //                   (docs/protocol.md), as kvprtsimd serves them. PRINTER is the

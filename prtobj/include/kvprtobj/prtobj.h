@@ -17,6 +17,7 @@
 // The order of the virtual functions below is part of the interface.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -448,6 +449,16 @@ public:
     unsigned int getBidiQueryNetType() const { return m_uBidiQueryNetType; }
     unsigned short getBCEHandle() const { return m_usBceHandle; }
     void setBceAppId(short appId) { m_sBceAppId = appId; }
+    // Why requests are refused with -11, so that a host can name the real
+    // failure rather than the refusals that follow it: the result of the
+    // request that last cleared the bidi-active flag (-2, -10, -11, -16 or
+    // -17, as the transport or a batch got it from the engine), or the
+    // engine's result when discovery (bidiInitialize) could not read the
+    // printer information. 0 while the flag is set, and when it was cleared
+    // otherwise (setBidi(0), discovery of a printer that is not
+    // bidi-capable); setting the flag (setBidi with a non-zero value, or
+    // discovery) resets it. Copied by operator=.
+    long getBidiFailure() const { return m_lBidiFailure.load(); }
 
     // 1 when `netType` is valid for this printer (see isValidNetType in the transport).
     int isValidNetType(unsigned int netType) const;
@@ -775,6 +786,11 @@ protected:
     virtual void parseOutputBinsByName(const CString& name, unsigned short* binId);
 
     void setBidiRetryCount(int count) { m_nBidiRetryCount = count; }
+    // The transport's last step for a request's result `rc`: a channel-down
+    // result (-2, -10, -11, -16, -17) clears the bidi-active flag through
+    // setBidi and is kept for getBidiFailure; any other result of a forced
+    // request sets the flag.
+    void moveBidiFlag(long rc, int bForce);
 
     // Decodes the job record of `length` bytes at `record` into `job`: 1 when
     // taken; 0 for job number 0 (then only jobByte0, jobNumber and the two texts,
@@ -805,6 +821,8 @@ protected:
     HWND m_hNotifyWnd = nullptr;
 
 private:
+    std::atomic<long> m_lBidiFailure{0};   // see getBidiFailure
+
     // The list form of the alert families that parseAlertData decodes.
     KVPO_LOCAL long queryAlertList(unsigned short requestCode, unsigned int kind, unsigned int* count,
                                    KVPALERTDATA** list);

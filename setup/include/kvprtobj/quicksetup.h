@@ -41,10 +41,17 @@
 //   not count as handled variables; the send goes on with the next record.
 // - A receive stores values of up to 255 bytes whole (the record's length
 //   byte); a longer value, or a reply without its echoed id, counts as a
-//   failed read (list 1: (QSN_ERROR, QSE_VARIABLE) and the file is deleted;
+//   failed read (list 1: (QSN_ERROR, QSE_VARIABLE) and no file is written;
 //   list 2: passed over).
-// - A receive whose final header writes or checksum fail posts
-//   (QSN_ERROR, QSE_WRITE) and deletes the file.
+// - A receive writes its file under a name of its own in the target's folder
+//   (the target's name followed by ".part-" and a number) and renames it into
+//   place only when the last header write and the checksum succeeded; a
+//   receive that fails (QSE_WRITE when those final steps fail) or is stopped
+//   deletes that file, and whatever was at the target stays as it was. An
+//   existing target replaced keeps its permissions. A target that exists and
+//   is not a regular file (a symbolic link, a device, a folder) is refused
+//   with (QSN_ERROR, QSE_OPEN) and left alone: no file a link points to is
+//   ever written.
 #pragma once
 
 #include <cstdint>
@@ -109,7 +116,8 @@ public:
         QSE_LIBRARY = 1,    // the worker's file library lacks a function, or no memory for a header-word file
         QSE_READ = 16,      // a header-word file could not be read whole
         QSE_WRITE = 17,     // writing the received file failed
-        QSE_OPEN = 18,      // the file could not be opened (read for a send, created for a receive)
+        QSE_OPEN = 18,      // the file could not be opened (read for a send, created for a receive: the
+                            // folder refuses it, or the target exists and is not a regular file)
         QSE_NOT_QSF = 20,   // verification on the worker: not a Quick Setup file for this printer
         QSE_VERIFY = 21,    // verification on the worker failed otherwise
         QSE_VARIABLE = 33   // a list-1 or header-word variable was refused (send) or could not be read (receive)

@@ -1,0 +1,24 @@
+// kvprt run as a program for tests: its exit status and what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kvtest {
+
+struct Outcome {
+    int status = -1;   // the exit status; -1 when it did not exit normally
+    std::string out, err;
+    nlohmann::json parsed() const { return nlohmann::json::parse(out); }
+};
+
+// The whole text of the file at `path` (empty when it cannot be read).
+std::string readText(const std::string& path);
+
+// Runs kvprt with `args`, standard input empty; with `signal` not 0, that
+// signal is sent to it after `signalAfterMs` milliseconds.
+Outcome runKvprt(const std::vector<std::string>& args, int signal = 0, int signalAfterMs = 0);
+
+}  // namespace kvtest
