@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <atomic>
 #include <iostream>
 
 namespace kvprt {
@@ -25,14 +26,17 @@ json failureJson(const Failure& failure) {
 }
 
 namespace {
-int partialFailures = 0;
+std::atomic<int> partialFailures{0};
+std::atomic<bool> partialMessages{true};
 }
 
 json partialFailure(const Failure& failure) {
-    std::cerr << "kvprt: " << failure.message() << '\n';
+    if (partialMessages) std::cerr << "kvprt: " << failure.message() << '\n';
     ++partialFailures;
     return failureJson(failure);
 }
+
+void setPartialFailureMessages(bool toStandardError) { partialMessages = toStandardError; }
 
 int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings) {
     Printer& printer = ctx.printer();

@@ -23,18 +23,28 @@ void check(long rc, const char* operation) {
     if (rc != 0) throw Failure(operation, rc);
 }
 
-Printer::Printer(const std::string& uri) : m_uri(uri) {
-    long rc = BceOpenPrinter(uri.c_str(), &m_handle);
+namespace {
+
+unsigned short openPrinter(const std::string& uri) {
+    unsigned short handle = 0;
+    long rc = BceOpenPrinter(uri.c_str(), &handle);
     if (rc != 0) {
         std::string why = BceLastOpenError();
         throw Failure("BceOpenPrinter", rc, why.find(uri) != std::string::npos ? why : "cannot open " + uri + ": " + why);
     }
+    return handle;
+}
 
+}  // namespace
+
+Printer::Printer(const std::string& uri) : Printer(openPrinter(uri), uri) {}
+
+Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(uri), m_handle(handle) {
     // A printer behind a network link is opened whether it answers or not;
     // ask it once so that an unreachable printer is named as such, rather
     // than by the "bidi is not active" of every later request.
     PRTINFO info{};
-    rc = BceGetPrtInfo(m_handle, &info, 1);
+    long rc = BceGetPrtInfo(m_handle, &info, 1);
     if (rc != 0) {
         BceClosePrinter(m_handle);
         throw Failure("BceGetPrtInfo", rc, "the printer at " + uri + " does not answer");
@@ -57,7 +67,14 @@ Printer::Printer(const std::string& uri) : m_uri(uri) {
     }
 }
 
+Printer::Printer(unsigned short handle, KVPrtObj& obj, const std::string& uri)
+    : m_uri(uri), m_handle(handle), m_obj(&obj), m_owner(false) {
+    unsigned long subtype = 0;
+    obj.getPrinterType(&m_type, &subtype);
+}
+
 Printer::~Printer() {
+    if (!m_owner) return;
     delete m_obj;
     BceClosePrinter(m_handle);
 }
