@@ -111,7 +111,7 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string* error, 
         }
         store->m_reader = std::make_unique<Connection>(path, SQLITE_OPEN_READONLY);
     } catch (const DbError& e) {
-        *error = path + ": " + e.what() + "; kvprtd leaves it alone";
+        *error = path + " is damaged or cannot be opened (" + e.what() + "); kvprtd leaves it alone";
         return nullptr;
     }
     store->m_thread = std::thread(&Store::writeLoop, store.get());
