@@ -134,7 +134,8 @@ std::string renderMetrics(const Monitor& monitor) {
     out += "\nkvprt_poll_duration_seconds_count ";
     number(out, stats.polls);
     out += '\n';
-    header(out, "kvprt_poll_cycle_seconds", "gauge", "Time the last full poll cycle took, first poll to last outcome.");
+    header(out, "kvprt_poll_cycle_seconds", "gauge",
+           "Time the last poll cycle took, from its start until every printer that was up had its outcome.");
     out += "kvprt_poll_cycle_seconds ";
     number(out, stats.lastCycleSeconds);
     out += '\n';

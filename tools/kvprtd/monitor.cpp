@@ -72,19 +72,23 @@ void Monitor::start(const Fleet& fleet) {
     m_nextEventId = m_store.lastEventId() + 1;
     m_hub.startAfter(m_nextEventId - 1);
     m_nextCycle = Clock::now();
+    std::future<void> applied = queueApply(fleet);   // before the first cycle
     m_scheduler = std::thread(&Monitor::run, this);
-    reload(fleet);
+    applied.wait();
 }
 
-void Monitor::reload(const Fleet& fleet) {
+void Monitor::reload(const Fleet& fleet) { queueApply(fleet).wait(); }
+
+std::future<void> Monitor::queueApply(const Fleet& fleet) {
     auto applied = std::make_shared<std::promise<void>>();
-    std::future<void> done = applied->get_future();
     post([this, fleet, applied] {
         apply(fleet);
         applied->set_value();
     });
-    done.wait();
+    return applied->get_future();
 }
+
+TaskPool& Monitor::poolFor(const Watched& w) { return w.snap.health == Health::Up ? m_live : m_suspect; }
 
 Monitor::WatchedPtr Monitor::makeWatched(const PrinterConfig& config, int64_t id) {
     auto w = std::make_shared<Watched>();
@@ -173,7 +177,7 @@ void Monitor::apply(const Fleet& fleet) {
 }
 
 void Monitor::retire(const WatchedPtr& w) {
-    m_workers.post([w] {
+    m_suspect.post([w] {
         bool owned = w->printer != nullptr;
         w->printer.reset();   // closes its handle
         if (!owned && w->handle != 0) BceClosePrinter(w->handle);
@@ -189,8 +193,8 @@ void Monitor::stop() {
     }
     m_inboxWake.notify_all();
     if (m_scheduler.joinable()) m_scheduler.join();
-    m_pollers.stop();
-    m_workers.stop();
+    m_live.stop();
+    m_suspect.stop();
     std::unique_lock guard(m_stateLock);
     for (const WatchedPtr& w : m_order) {
         bool owned = w->printer != nullptr;
@@ -243,7 +247,10 @@ void Monitor::schedule() {
             if (--m_cycleLeft == 0) finishCycle();
             continue;
         }
-        dispatch(w, true);
+        // A printer not up is tried without holding the cycle up.
+        bool awaited = w->snap.health == Health::Up;
+        dispatch(w, awaited);
+        if (!awaited && --m_cycleLeft == 0) finishCycle();
     }
     for (size_t i = 0; i < m_wanted.size() && m_inflight < kWindow;) {
         WatchedPtr w = m_wanted[i];
@@ -290,7 +297,7 @@ void Monitor::step(const WatchedPtr& w) {
     if (m_halting) return finished(w);
     switch (w->phase) {
     case Watched::Phase::Open:
-        m_workers.post([this, w, uri = w->config.uri] {
+        m_suspect.post([this, w, uri = w->config.uri] {
             unsigned short handle = 0;
             long rc = BceOpenPrinter(uri.c_str(), &handle);
             std::string why = rc != 0 ? kvprt::Failure("BceOpenPrinter", rc, BceLastOpenError()).message() : "";
@@ -306,7 +313,7 @@ void Monitor::step(const WatchedPtr& w) {
         startProbe(w);
         break;
     case Watched::Phase::Discover:
-        m_workers.post([this, w, uri = w->config.uri] {
+        m_live.post([this, w, uri = w->config.uri] {
             std::string why, report;
             try {
                 w->printer = std::make_unique<kvprt::Printer>(w->handle, uri);
@@ -373,7 +380,7 @@ void Monitor::startProbe(const WatchedPtr& w) {
             step(w);
         });
     };
-    m_pollers.post([handle = w->handle, answered] {
+    m_suspect.post([handle = w->handle, answered] {
         auto* probe = new ProbeContext{answered};
         long rc = BceSendBidiAsync(kvprt::kAppId, handle, 0, kvbidi::kDeviceStatus, nullptr, 0, kProbeCapacity,
                                    &probeDone, probe);
@@ -391,7 +398,7 @@ void Monitor::startPoll(const WatchedPtr& w) {
     // was reached before is asked again all the same.
     bool reactivate = w->bidiCapable && w->snap.health == Health::Down;
     w->poll = std::make_unique<Poll>(*w->printer, std::move(announced));
-    m_pollers.post([this, w, poll = w->poll.get(), reactivate] {
+    poolFor(*w).post([this, w, poll = w->poll.get(), reactivate] {
         if (reactivate) w->printer->obj().setBidi(1);
         poll->start([this, w] { post([this, w] { polled(w); }); });
     });
@@ -400,7 +407,7 @@ void Monitor::startPoll(const WatchedPtr& w) {
 void Monitor::startReport(const WatchedPtr& w) {
     w->busy = true;
     ++m_inflight;
-    m_workers.post([this, w] {
+    m_live.post([this, w] {
         std::string report = gatherOtherSections(*w->printer);
         post([this, w, report] {
             int64_t now = nowMs();
@@ -535,8 +542,10 @@ void Monitor::record(const WatchedPtr& w, std::vector<Event> events) {
         e.time = now;
         e.printer = w->config.name;
         if (e.kind == "up" || e.kind == "down") {
+            // A printer found up at first sight is no news for the log.
+            if (e.kind == "down" || w->recorded == Health::Down)
+                logLine("printer " + e.printer + (e.kind == "up" ? " is up again" : " is down: " + e.text));
             w->recorded = e.kind == "up" ? Health::Up : Health::Down;
-            logLine("printer " + e.printer + (e.kind == "up" ? " is up" : " is down: " + e.text));
         }
         m_store.addEvent(w->dbId, e);
         m_hub.publish(e);

@@ -4,26 +4,32 @@
 // Each printer goes through open (BceOpenPrinter), probe (one asynchronous
 // device-status request: does it answer?), discovery (kvprt's Printer:
 // printer information, CreatePrinterObject, the printer type, and the report's
-// other sections) and then polls (poll.h). Opening and discovery make
-// synchronous engine calls and run on a few worker threads; probes and polls
-// are asynchronous and start from a few poll threads. A printer's announced
-// alerts (BceSetAlertCallback) are read with an extra poll at once.
+// other sections) and then polls (poll.h). A printer's announced alerts
+// (BceSetAlertCallback) are read with an extra poll at once.
 //
-// Every poll interval a cycle starts: every printer that is due takes its
-// next step, at most kWindow at once. A printer that fails is marked down
-// with the failure in words and tried again after 1, 2, 4 and 8 cycles,
-// then every 10 (kMaxBackoffCycles). The report's other sections are
+// Every poll interval a cycle starts (or as soon as the last one ended):
+// every printer that is due takes its next step, at most kWindow at once. A
+// cycle ends when every printer that was up has answered or failed; the
+// others are tried without holding it up. A printer that fails is marked
+// down with the failure in words and tried again after 1, 2, 4 and 8
+// cycles, then every 10 (kMaxBackoffCycles). The report's other sections are
 // gathered again every hour and whenever the printer comes back up.
 //
-// Threads: one scheduler, kPollThreads poll threads, kWorkThreads workers,
-// whatever the size of the fleet. Only the scheduler changes a printer's
-// state; readers (the HTTP server) see it under a shared lock.
+// Threads: one scheduler and two pools, whatever the size of the fleet. The
+// steps of printers that are up (polls, discovery, reports) run on
+// kLiveThreads; those of printers that are down or not seen yet (opening,
+// probes, their polls) on kSuspectThreads, so that printers that do not
+// answer cannot hold up the polls of the others even where the engine
+// answers an asynchronous call only when its time-out ends. Only the
+// scheduler changes a printer's state; readers (the HTTP server) see it
+// under a shared lock.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -51,13 +57,13 @@ struct PollStats {
     uint64_t polls = 0;
     double seconds = 0;
     uint64_t cycles = 0;           // cycles finished
-    double lastCycleSeconds = 0;   // the last finished cycle, from its start to its last printer's outcome
+    double lastCycleSeconds = 0;   // the last finished cycle, until every printer that was up had its outcome
 };
 
 class Monitor {
 public:
-    static constexpr unsigned kPollThreads = 4;
-    static constexpr unsigned kWorkThreads = 4;
+    static constexpr unsigned kLiveThreads = 6;
+    static constexpr unsigned kSuspectThreads = 2;
     static constexpr size_t kWindow = 512;
     static constexpr int kMaxBackoffCycles = 10;
     static constexpr auto kReportEvery = std::chrono::hours(1);
@@ -109,6 +115,7 @@ private:
     void applyPoll(const WatchedPtr& w, const PollResult& r);
     void record(const WatchedPtr& w, std::vector<Event> events);
     void apply(const Fleet& fleet);
+    std::future<void> queueApply(const Fleet& fleet);
     void retire(const WatchedPtr& w);
     WatchedPtr makeWatched(const PrinterConfig& config, int64_t id);
     void seed(const std::vector<WatchedPtr>& added);
@@ -146,8 +153,9 @@ private:
     mutable std::mutex m_statsLock;
     PollStats m_stats;
 
-    TaskPool m_pollers{"kvprtd-poll", kPollThreads};
-    TaskPool m_workers{"kvprtd-work", kWorkThreads};
+    TaskPool& poolFor(const Watched& w);
+    TaskPool m_live{"kvprtd-live", kLiveThreads};
+    TaskPool m_suspect{"kvprtd-suspect", kSuspectThreads};
     std::thread m_scheduler;
 };
 
