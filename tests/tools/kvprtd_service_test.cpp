@@ -300,6 +300,12 @@ private:
     pid_t m_pid = -1;
 };
 
+TEST(KvprtdService, AlertRulesPassPromtool) {
+    std::string promtool = findProgram("promtool");
+    if (promtool.empty()) GTEST_SKIP() << "Debian's prometheus (promtool) is not installed (apt-get install prometheus)";
+    EXPECT_EQ(std::system((promtool + " check rules " KVPRTD_ALERT_RULES " >/dev/null").c_str()), 0);
+}
+
 TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
     std::string program = findProgram("prometheus");
     if (program.empty()) GTEST_SKIP() << "Debian's prometheus is not installed (apt-get install prometheus)";

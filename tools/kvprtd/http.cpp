@@ -34,24 +34,6 @@ bool timeParameter(const httplib::Request& req, const char* name, int64_t fallba
 
 }  // namespace
 
-bool splitListen(const std::string& text, std::string* host, int* port) {
-    size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0) return false;
-    std::string h = text.substr(0, colon), p = text.substr(colon + 1);
-    if (h.front() == '[') {
-        if (h.size() < 3 || h.back() != ']') return false;
-        h = h.substr(1, h.size() - 2);
-    } else if (h.find(':') != std::string::npos) {
-        return false;   // an IPv6 address needs its brackets
-    }
-    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
-    int n = std::stoi(p);
-    if (n > 65535) return false;
-    *host = h;
-    *port = n;
-    return true;
-}
-
 HttpServer::HttpServer(Service& service, std::string version) : m_service(service), m_version(std::move(version)) {
     m_server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     m_server.set_keep_alive_timeout(2);

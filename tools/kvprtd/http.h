@@ -38,7 +38,4 @@ private:
     std::thread m_thread;
 };
 
-// HOST:PORT, [IPV6]:PORT; false for anything else.
-bool splitListen(const std::string& text, std::string* host, int* port);
-
 }  // namespace kvprtd

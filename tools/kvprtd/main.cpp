@@ -12,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -23,6 +22,7 @@
 #include "http.h"
 #include "log.h"
 #include "times.h"
+#include "wire/socket.h"
 
 using namespace kvprtd;
 
@@ -52,16 +52,6 @@ std::string defaultDatabase() {
 Fleet ownShare(Fleet fleet, const Shard& shard) {
     std::erase_if(fleet.printers, [&](const PrinterConfig& p) { return !shard.owns(p.name); });
     return fleet;
-}
-
-bool writePortFile(const std::string& path, int port) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << port << "\n";
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -103,9 +93,8 @@ int main(int argc, char** argv) {
         logLine("--shard: expected K/N with 0 <= K < N <= " + std::to_string(kMaxShards) + ", got " + shardText);
         return kExitUsage;
     }
-    std::string host;
-    int port = 0;
-    if (!splitListen(listen, &host, &port)) {
+    std::string host, port;
+    if (!kvwire::splitHostPort(listen, &host, &port)) {
         logLine("--listen: expected HOST:PORT or [IPV6]:PORT, got " + listen);
         return kExitUsage;
     }
@@ -138,7 +127,7 @@ int main(int argc, char** argv) {
     Service service{monitor, *store, hub, *shard, nowMs()};
     service.setFleetFile({fleetPath, nowMs(), "", 0});
     HttpServer http(service, KVPRTD_VERSION);
-    if (!http.bind(host, port, &error)) {
+    if (!http.bind(host, std::stoi(port), &error)) {
         logLine(error);
         return kExitFailed;
     }
@@ -149,7 +138,7 @@ int main(int argc, char** argv) {
             ", HTTP on " + shown + ":" + std::to_string(http.port()));
     monitor.start(mine);
     http.start();
-    if (!portFile.empty() && !writePortFile(portFile, http.port())) {
+    if (!portFile.empty() && !kvwire::writePortFile(portFile, static_cast<uint16_t>(http.port()))) {
         logLine("cannot write the port file " + portFile);
         return kExitFailed;
     }

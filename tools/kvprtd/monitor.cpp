@@ -37,7 +37,7 @@ struct Monitor::Watched {
 
     // The scheduler's.
     Phase phase = Phase::Open;
-    bool busy = false, removed = false, inCycle = false, wanted = false;
+    bool busy = false, removed = false, inCycle = false, inWindow = false, wanted = false;
     bool reportDue = true, bidiCapable = false;
     int failures = 0;
     uint64_t retryCycle = 0;
@@ -190,6 +190,7 @@ void Monitor::stop() {
         std::lock_guard guard(m_inboxLock);
         if (m_stopping && !m_scheduler.joinable()) return;
         m_stopping = true;
+        m_stopRequested = true;
     }
     m_inboxWake.notify_all();
     if (m_scheduler.joinable()) m_scheduler.join();
@@ -240,7 +241,7 @@ void Monitor::run() {
 void Monitor::schedule() {
     const auto now = Clock::now();
     if (!m_cycleActive && now >= m_nextCycle) startCycle(now);
-    while (m_cycleActive && m_cycleNext < m_cycleList.size() && m_inflight < kWindow) {
+    while (m_cycleActive && m_cycleNext < m_cycleList.size() && m_inflightUp < kWindow) {
         WatchedPtr w = m_cycleList[m_cycleNext++];
         if (w->removed || w->busy) {
             // Busy with its report or an announced alert: it counts as polled.
@@ -252,7 +253,7 @@ void Monitor::schedule() {
         dispatch(w, awaited);
         if (!awaited && --m_cycleLeft == 0) finishCycle();
     }
-    for (size_t i = 0; i < m_wanted.size() && m_inflight < kWindow;) {
+    for (size_t i = 0; i < m_wanted.size() && m_inflightUp < kWindow;) {
         WatchedPtr w = m_wanted[i];
         if (w->busy && !w->removed) {
             ++i;
@@ -285,10 +286,19 @@ void Monitor::finishCycle() {
     m_stats.lastCycleSeconds = std::chrono::duration<double>(Clock::now() - m_cycleStart).count();
 }
 
+void Monitor::submit(TaskPool& pool, const WatchedPtr& w, std::function<void()> work) {
+    pool.post([this, w, work = std::move(work)] {
+        if (m_stopRequested) return post([this, w] { finished(w); });   // no engine call any more
+        work();
+    });
+}
+
 void Monitor::dispatch(const WatchedPtr& w, bool inCycle) {
     w->busy = true;
     w->inCycle = inCycle;
+    w->inWindow = w->snap.health == Health::Up;
     ++m_inflight;
+    m_inflightUp += w->inWindow;
     step(w);
 }
 
@@ -297,7 +307,7 @@ void Monitor::step(const WatchedPtr& w) {
     if (m_halting) return finished(w);
     switch (w->phase) {
     case Watched::Phase::Open:
-        m_suspect.post([this, w, uri = w->config.uri] {
+        submit(m_suspect, w, [this, w, uri = w->config.uri] {
             unsigned short handle = 0;
             long rc = BceOpenPrinter(uri.c_str(), &handle);
             std::string why = rc != 0 ? kvprt::Failure("BceOpenPrinter", rc, BceLastOpenError()).message() : "";
@@ -313,7 +323,7 @@ void Monitor::step(const WatchedPtr& w) {
         startProbe(w);
         break;
     case Watched::Phase::Discover:
-        m_live.post([this, w, uri = w->config.uri] {
+        submit(m_live, w, [this, w, uri = w->config.uri] {
             std::string why, report;
             try {
                 w->printer = std::make_unique<kvprt::Printer>(w->handle, uri);
@@ -380,7 +390,7 @@ void Monitor::startProbe(const WatchedPtr& w) {
             step(w);
         });
     };
-    m_suspect.post([handle = w->handle, answered] {
+    submit(m_suspect, w, [handle = w->handle, answered] {
         auto* probe = new ProbeContext{answered};
         long rc = BceSendBidiAsync(kvprt::kAppId, handle, 0, kvbidi::kDeviceStatus, nullptr, 0, kProbeCapacity,
                                    &probeDone, probe);
@@ -398,7 +408,7 @@ void Monitor::startPoll(const WatchedPtr& w) {
     // was reached before is asked again all the same.
     bool reactivate = w->bidiCapable && w->snap.health == Health::Down;
     w->poll = std::make_unique<Poll>(*w->printer, std::move(announced));
-    poolFor(*w).post([this, w, poll = w->poll.get(), reactivate] {
+    submit(poolFor(*w), w, [this, w, poll = w->poll.get(), reactivate] {
         if (reactivate) w->printer->obj().setBidi(1);
         poll->start([this, w] { post([this, w] { polled(w); }); });
     });
@@ -407,7 +417,7 @@ void Monitor::startPoll(const WatchedPtr& w) {
 void Monitor::startReport(const WatchedPtr& w) {
     w->busy = true;
     ++m_inflight;
-    m_live.post([this, w] {
+    submit(m_live, w, [this, w] {
         std::string report = gatherOtherSections(*w->printer);
         post([this, w, report] {
             int64_t now = nowMs();
@@ -426,6 +436,10 @@ void Monitor::startReport(const WatchedPtr& w) {
 void Monitor::finished(const WatchedPtr& w) {
     w->busy = false;
     --m_inflight;
+    if (w->inWindow) {
+        w->inWindow = false;
+        --m_inflightUp;
+    }
     if (w->inCycle) {
         w->inCycle = false;
         if (--m_cycleLeft == 0) finishCycle();

@@ -8,7 +8,8 @@
 // (BceSetAlertCallback) are read with an extra poll at once.
 //
 // Every poll interval a cycle starts (or as soon as the last one ended):
-// every printer that is due takes its next step, at most kWindow at once. A
+// every printer that is due takes its next step, at most kWindow of those
+// that are up at once (the others wait on their own threads anyway). A
 // cycle ends when every printer that was up has answered or failed; the
 // others are tried without holding it up. A printer that fails is marked
 // down with the failure in words and tried again after 1, 2, 4 and 8
@@ -104,6 +105,8 @@ private:
     void schedule();
     void startCycle(Clock::time_point now);
     void finishCycle();
+    // Runs `work`, a step of `w`, on `pool`; after stop() the step ends there instead.
+    void submit(TaskPool& pool, const WatchedPtr& w, std::function<void()> work);
     void dispatch(const WatchedPtr& w, bool inCycle);
     void step(const WatchedPtr& w);
     void startProbe(const WatchedPtr& w);
@@ -137,6 +140,7 @@ private:
     std::condition_variable m_inboxWake;
     std::vector<std::function<void()>> m_inbox;
     bool m_stopping = false;
+    std::atomic<bool> m_stopRequested{false};   // m_stopping, for the pools' threads
 
     // Scheduler thread only.
     uint64_t m_cycle = 0;
@@ -144,7 +148,8 @@ private:
     Clock::time_point m_cycleStart, m_nextCycle;
     std::vector<WatchedPtr> m_cycleList;
     size_t m_cycleNext = 0, m_cycleLeft = 0;
-    size_t m_inflight = 0;
+    size_t m_inflight = 0;              // printers busy with a step
+    size_t m_inflightUp = 0;            // of them, those dispatched while up (at most kWindow)
     bool m_halting = false;             // stop() was called: no new work
     std::vector<WatchedPtr> m_wanted;   // printers with announced alerts to read
     uint64_t m_nextKey = 1;
