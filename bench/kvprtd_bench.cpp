@@ -12,6 +12,7 @@
 //   cycle      N printers                  against N/10 printers (how it scales)
 //   silent     N printers and S silent     against N printers (the delay the silent add)
 //   memory     resident, N printers        against no printer (the difference per printer)
+//   stacks     the part of it in thread stacks
 //   threads    N printers                  against no printer
 //   /metrics   GET /metrics, N printers    against GET /api/v1/status (the HTTP round trip)
 //
@@ -61,9 +62,24 @@ long procStatus(pid_t pid, const char* field) {
     return -1;
 }
 
+// Resident KiB of the process's thread stacks (mappings of the default 8 MiB stack size).
+long stackKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+    long total = 0;
+    bool stack = false;
+    for (std::string line; std::getline(in, line);) {
+        unsigned long start = 0, end = 0;
+        if (std::sscanf(line.c_str(), "%lx-%lx ", &start, &end) == 2 && line.find(' ') > line.find('-'))
+            stack = end - start == 8ul << 20;
+        else if (stack && line.rfind("Rss:", 0) == 0)
+            total += std::atol(line.c_str() + 4);
+    }
+    return total;
+}
+
 struct Figures {
     double cycleSeconds = 0;
-    double rssKiB = 0;
+    double rssKiB = 0, stackKiB = 0;
     double threads = 0;
     double metricsMs = 0, statusMs = 0;
     size_t metricsBytes = 0;
@@ -116,6 +132,7 @@ std::optional<Figures> measure(const std::vector<std::string>& printers, size_t 
     }
     f.cycleSeconds = median(times);
     f.rssKiB = static_cast<double>(procStatus(kvprtd.pid(), "VmRSS"));
+    f.stackKiB = static_cast<double>(stackKiB(kvprtd.pid()));
     f.threads = static_cast<double>(procStatus(kvprtd.pid(), "Threads"));
     std::vector<double> metrics, plain;
     for (int i = 0; i < 9; ++i) {
@@ -212,6 +229,9 @@ int main(int argc, char** argv) {
     double rssAll = med("all", &Figures::rssKiB), rssNone = med("none", &Figures::rssKiB);
     row("memory", fmt("%.0f KiB", rssAll), fmt("%.0f KiB (none)", rssNone),
         fmt("%.1f KiB/pr", (rssAll - rssNone) / printers), "<= 16 KiB per printer");
+    double stacksAll = med("all", &Figures::stackKiB), stacksNone = med("none", &Figures::stackKiB);
+    row("stacks", fmt("%.0f KiB", stacksAll), fmt("%.0f KiB (none)", stacksNone),
+        fmt("%.1f KiB/pr", (stacksAll - stacksNone) / printers), "(part of memory: threads' stacks)");
     row("threads", fmt("%.0f", med("all", &Figures::threads)), fmt("%.0f (none)", med("none", &Figures::threads)), "",
         "<= 32");
     double metricsMs = med("all", &Figures::metricsMs), statusMs = med("all", &Figures::statusMs);

@@ -39,6 +39,7 @@ struct Monitor::Watched {
     Phase phase = Phase::Open;
     bool busy = false, removed = false, inCycle = false, inWindow = false, wanted = false;
     bool reportDue = true, bidiCapable = false;
+    bool answering = false;              // its last request was answered (probe or poll)
     int failures = 0;
     uint64_t retryCycle = 0;
     Health recorded = Health::Unknown;   // the last up/down event recorded
@@ -88,7 +89,7 @@ std::future<void> Monitor::queueApply(const Fleet& fleet) {
     return applied->get_future();
 }
 
-TaskPool& Monitor::poolFor(const Watched& w) { return w.snap.health == Health::Up ? m_live : m_suspect; }
+TaskPool& Monitor::poolFor(const Watched& w) { return w.answering ? m_live : m_suspect; }
 
 Monitor::WatchedPtr Monitor::makeWatched(const PrinterConfig& config, int64_t id) {
     auto w = std::make_shared<Watched>();
@@ -386,6 +387,7 @@ void Monitor::startProbe(const WatchedPtr& w) {
     auto answered = [this, w](long rc) {
         post([this, w, rc] {
             if (rc != BCE_OK) return failed(w, kvprt::Failure("bidiQueryDeviceStatus", rc).message());
+            w->answering = true;
             w->phase = Watched::Phase::Discover;
             step(w);
         });
@@ -522,10 +524,12 @@ void Monitor::applyPoll(const WatchedPtr& w, const PollResult& r) {
             }
         }
         after.pollJson = r.json;
+        w->answering = true;
         w->failures = 0;
         w->retryCycle = 0;
     } else {
         after.error = r.error;
+        w->answering = false;
         ++w->failures;
         int wait = std::min(1 << std::min(w->failures - 1, 4), kMaxBackoffCycles);
         w->retryCycle = m_cycle + static_cast<uint64_t>(wait);

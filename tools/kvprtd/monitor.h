@@ -17,9 +17,9 @@
 // gathered again every hour and whenever the printer comes back up.
 //
 // Threads: one scheduler and two pools, whatever the size of the fleet. The
-// steps of printers that are up (polls, discovery, reports) run on
-// kLiveThreads; those of printers that are down or not seen yet (opening,
-// probes, their polls) on kSuspectThreads, so that printers that do not
+// steps of printers that answered their last request (polls, discovery,
+// reports) run on kLiveThreads; those of printers that did not or are not
+// seen yet (opening, probes, their polls) on kSuspectThreads, so that printers that do not
 // answer cannot hold up the polls of the others even where the engine
 // answers an asynchronous call only when its time-out ends. Only the
 // scheduler changes a printer's state; readers (the HTTP server) see it
