@@ -118,6 +118,20 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBack) {
     EXPECT_NE(get(d.port(), "/api/v1/printers/flaky")["poll"]["time"], nullptr);
 }
 
+TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
+    SimDaemon noisy(KVPRTSIMD, {"--raise-alerts-ms", "200"});
+    TempDir dir;
+    writeFile(dir.file("fleet.toml"), fleetText({{"noisy", noisy.uri("0")}}, 3600));   // no second poll by the clock
+    SimDaemon d = kvprtd(dir);
+    std::set<std::string> families;
+    EXPECT_TRUE(eventually([&] {
+        json history = get(d.port(), "/api/v1/printers/noisy/history");
+        for (const json& e : history["events"])
+            if (e["kind"] == "alert-received" && e["data"]["read"] == true) families.insert(e["data"]["familyName"]);
+        return families.count("deviceStatus") && families.count("operatorPanel");
+    }, 15s));
+}
+
 TEST(KvprtdService, SigkillMidPollKeepsTheHistory) {
     SimDaemon slow(KVPRTSIMD, {"--delay-ms", "50"});   // polls are under way much of the time
     TempDir dir;
