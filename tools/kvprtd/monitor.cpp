@@ -412,7 +412,12 @@ void Monitor::startPoll(const WatchedPtr& w) {
     w->poll = std::make_unique<Poll>(*w->printer, std::move(announced));
     submit(poolFor(*w), w, [this, w, poll = w->poll.get(), reactivate] {
         if (reactivate) w->printer->obj().setBidi(1);
-        poll->start([this, w] { post([this, w] { polled(w); }); });
+        poll->start([this, w] {
+            try {
+                post([this, w] { polled(w); });
+            } catch (...) {   // nothing crosses the engine (out of memory: the printer stays busy)
+            }
+        });
     });
 }
 
