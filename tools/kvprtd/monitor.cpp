@@ -337,10 +337,6 @@ void Monitor::step(const WatchedPtr& w) {
                     w->bidiCapable = capable;
                     w->phase = Watched::Phase::Ready;
                     m_store.putReport(w->dbId, {nowMs(), report});
-                    {
-                        std::unique_lock guard(m_stateLock);
-                        w->snap.reportTime = nowMs();
-                    }
                     w->reportDue = false;
                     w->nextReport = Clock::now() + kReportEvery;
                     startPoll(w);
@@ -427,12 +423,7 @@ void Monitor::startReport(const WatchedPtr& w) {
     submit(m_live, w, [this, w] {
         std::string report = gatherOtherSections(*w->printer);
         post([this, w, report] {
-            int64_t now = nowMs();
-            m_store.putReport(w->dbId, {now, report});
-            {
-                std::unique_lock guard(m_stateLock);
-                w->snap.reportTime = now;
-            }
+            m_store.putReport(w->dbId, {nowMs(), report});
             w->reportDue = false;
             w->nextReport = Clock::now() + kReportEvery;
             finished(w);

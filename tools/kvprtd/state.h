@@ -51,7 +51,6 @@ struct Snapshot {
     uint16_t familiesKnown = 0;   // bit i: family i's list was read by the last poll
     int64_t since = 0;            // when the health last changed (ms since the epoch; 0: not in this run)
     int64_t lastPoll = 0;         // when the last poll finished
-    int64_t reportTime = 0;       // when the report's other sections were last gathered
     uint32_t pages[kPageCountTypes] = {};
     std::string error;            // why the printer is down, in words
     std::vector<ActiveAlert> alerts;
