@@ -105,6 +105,11 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string* error, 
     std::unique_ptr<Store> store(new Store(path));
     try {
         store->m_writer = std::make_unique<Connection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    } catch (const DbError& e) {
+        *error = std::string("cannot open the database ") + e.what();
+        return nullptr;
+    }
+    try {
         if (auto refused = prepare(*store->m_writer, path, kind == FileKind::Sqlite, schema)) {
             *error = *refused;
             return nullptr;
