@@ -14,7 +14,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -23,21 +22,6 @@
 
 #include "daemon/server.h"
 #include "wire/socket.h"
-
-namespace {
-
-// Writes the port so that a reader never sees a half-written file.
-bool writePortFile(const std::string& path, uint16_t port) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << port << "\n";
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"kvprtsimd: simulated printers served over the engine's TCP protocol (tcp://HOST:PORT/PRINTER)"};
@@ -121,7 +105,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
         return 1;
     }
-    if (!portFile.empty() && !writePortFile(portFile, server.port())) {
+    if (!portFile.empty() && !kvwire::writePortFile(portFile, server.port())) {
         std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
         return 1;
     }
