@@ -256,6 +256,17 @@ void TcpLink::connected(uint64_t generation, size_t endpoint, const std::error_c
         fail(generation, BCE_E_NO_MEMORY);
         return;
     }
+    // Registered afresh: the connection's wait for writability stays
+    // registered otherwise, and every write would wake this thread.
+    std::error_code error2;
+    auto protocol = m_socket.local_endpoint(error2).protocol();
+    int fd = error2 ? -1 : m_socket.release(error2);
+    if (fd >= 0) m_socket.assign(protocol, fd, error2);
+    if (error2) {
+        if (fd >= 0 && !m_socket.is_open()) ::close(fd);
+        fail(generation, BCE_E_CHANNEL_DOWN);
+        return;
+    }
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return;
@@ -269,56 +280,69 @@ void TcpLink::connected(uint64_t generation, size_t endpoint, const std::error_c
 }
 
 void TcpLink::awaitReadable(uint64_t generation) {
-    m_socket.async_wait(asio::socket_base::wait_read, [self = shared_from_this(), generation](const std::error_code& e) {
-        if (!e) self->readable(generation);
+    // The first bytes land in the link's own small area: the read costs asio
+    // no registration change, and an idle link no buffer.
+    m_socket.async_receive(asio::buffer(m_first), [self = shared_from_this(), generation](const std::error_code& e,
+                                                                                           size_t n) {
+        if (e != asio::error::operation_aborted) self->received(generation, e, n);
     });
 }
 
-void TcpLink::readable(uint64_t generation) {
+long TcpLink::take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames) {
+    const uint8_t* data = bytes;
+    size_t length = n;
+    if (!m_in.empty()) {
+        m_in.insert(m_in.end(), bytes, bytes + n);
+        data = m_in.data();
+        length = m_in.size();
+    }
+    size_t used = 0;
+    long rc = BCE_OK;
+    for (;;) {
+        kvwire::Frame frame;
+        size_t size = 0;
+        kvwire::Decode result = kvwire::decodeFrame(data + used, length - used, &frame, &size);
+        if (result == kvwire::Decode::NeedMore) break;
+        if (result == kvwire::Decode::Malformed) {
+            rc = BCE_E_BAD_REPLY;
+            break;
+        }
+        frames.push_back(std::move(frame));
+        used += size;
+    }
+    if (data == bytes)
+        m_in.assign(bytes + used, bytes + length);
+    else
+        m_in.erase(m_in.begin(), m_in.begin() + static_cast<long>(used));
+    if (m_in.empty()) release(m_in);
+    return rc;
+}
+
+void TcpLink::received(uint64_t generation, const std::error_code& error, size_t n) {
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return;
     }
     // Whole frames are taken out first and handled after: handling one may
     // close the link (a completion may close its printer).
-    uint8_t* scratch = IoLoop::get().scratch();
     std::vector<kvwire::Frame> frames;
-    long failure = BCE_OK;
+    long failure = error ? BCE_E_CONNECTION_RESET : BCE_OK;   // closed or reset by the server
     try {
-        for (int turn = 0; turn < kReadsPerTurn && failure == BCE_OK; ++turn) {
-            ssize_t n = ::recv(m_fd, scratch, IoLoop::kScratchSize, MSG_DONTWAIT);
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (n <= 0) {
-                failure = BCE_E_CONNECTION_RESET;   // closed or reset by the server
+        if (failure == BCE_OK) failure = take(m_first, n, frames);
+        // A full area: more may have come, read until all is in (or others
+        // deserve their turn).
+        uint8_t* scratch = IoLoop::get().scratch();
+        bool more = n == sizeof m_first;
+        for (int turn = 0; more && turn < kReadsPerTurn && failure == BCE_OK; ++turn) {
+            ssize_t got = ::recv(m_fd, scratch, IoLoop::kScratchSize, MSG_DONTWAIT);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (got <= 0) {
+                failure = BCE_E_CONNECTION_RESET;
                 break;
             }
-            const uint8_t* data = scratch;
-            size_t length = static_cast<size_t>(n);
-            if (!m_in.empty()) {
-                m_in.insert(m_in.end(), scratch, scratch + n);
-                data = m_in.data();
-                length = m_in.size();
-            }
-            size_t used = 0;
-            for (;;) {
-                kvwire::Frame frame;
-                size_t size = 0;
-                kvwire::Decode result = kvwire::decodeFrame(data + used, length - used, &frame, &size);
-                if (result == kvwire::Decode::NeedMore) break;
-                if (result == kvwire::Decode::Malformed) {
-                    failure = BCE_E_BAD_REPLY;
-                    break;
-                }
-                frames.push_back(std::move(frame));
-                used += size;
-            }
-            if (data == scratch)
-                m_in.assign(scratch + used, scratch + length);
-            else
-                m_in.erase(m_in.begin(), m_in.begin() + static_cast<long>(used));
-            if (m_in.empty()) release(m_in);
-            if (static_cast<size_t>(n) < IoLoop::kScratchSize) break;   // all that had come
+            failure = take(scratch, static_cast<size_t>(got), frames);
+            more = static_cast<size_t>(got) == IoLoop::kScratchSize;
         }
     } catch (const std::bad_alloc&) {
         failure = BCE_E_NO_MEMORY;

@@ -5,7 +5,8 @@
 // flight. A caller writes its request itself when nothing is waiting to be
 // written, so a lone request costs no hand-over on its way out; everything
 // else (reading, queued writes, connecting, time-outs) happens on the I/O
-// thread. An idle link holds a socket and this record, no buffers.
+// thread. An idle link holds a socket and this record (with a small area for
+// the first bytes of each read), no buffers.
 //
 // States: closed (no connection), connecting (TCP connection and greeting,
 // within one time-out; requests made meanwhile wait and go out after the
@@ -91,7 +92,10 @@ private:
     void connect(uint64_t generation, size_t endpoint);
     void connected(uint64_t generation, size_t endpoint, const std::error_code& error);
     void awaitReadable(uint64_t generation);
-    void readable(uint64_t generation);
+    void received(uint64_t generation, const std::error_code& error, size_t n);
+    // Adds `n` received bytes to those of an unfinished frame and takes out
+    // the whole frames: 0, or -2 when the bytes are not frames.
+    long take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames);
     // Handles one frame; false when it dropped the connection.
     bool handle(uint64_t generation, kvwire::Frame& frame);
     void greeted(uint64_t generation, const kvwire::Frame& frame);
@@ -112,6 +116,7 @@ private:
     asio::ip::tcp::socket m_socket;          // I/O thread only
     asio::steady_timer m_timer;              // I/O thread only
     std::vector<uint8_t> m_in;               // I/O thread only: bytes of a frame not yet whole
+    uint8_t m_first[256];                    // I/O thread only: where each read starts
 
     std::mutex m_lock;                       // guards the members below
     State m_state = State::Closed;

@@ -1,11 +1,14 @@
 #include "tcp_printer.h"
 
+#include <semaphore.h>
+
 #include <algorithm>
-#include <condition_variable>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <ctime>
 #include <new>
 
 #include "io_loop.h"
@@ -51,32 +54,41 @@ long takeData(const Frame& reply, uint8_t type, uint32_t capacity, kvwire::DataR
 uint32_t capacityOf(unsigned long size) { return static_cast<uint32_t>(std::min<unsigned long>(size, 0xFFFFFFFFul)); }
 
 // A synchronous call: the caller waits for the outcome, or its deadline.
+// It waits on a semaphore, which (unlike a condition variable) may go as soon
+// as the wait returns, even while sem_post is still returning: the caller
+// never waits for a lock the I/O thread still holds.
 class SyncCall final : public LinkCall {
 public:
+    SyncCall() { ::sem_init(&m_finished, 0, 0); }
+    ~SyncCall() override { ::sem_destroy(&m_finished); }
+
     void finish(long rc, Frame& reply) override {
-        std::lock_guard guard(m_lock);   // held while notifying: the caller may return at once
         m_rc = rc;
         m_reply = std::move(reply);
-        m_done = true;
-        m_finished.notify_one();
+        ::sem_post(&m_finished);
     }
 
     long wait(TcpLink& link, Frame* reply) {
-        std::unique_lock guard(m_lock);
-        if (!m_finished.wait_until(guard, deadline, [&] { return m_done; })) {
-            guard.unlock();
+        // sem_timedwait counts on the real-time clock; the I/O thread keeps
+        // the deadline too, on the steady clock.
+        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
+        auto until = std::chrono::system_clock::now().time_since_epoch() + std::max(left, std::chrono::nanoseconds(0));
+        timespec at{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(until).count()),
+                    static_cast<long>(until.count() % 1000000000)};
+        int rc;
+        while ((rc = ::sem_timedwait(&m_finished, &at)) != 0 && errno == EINTR) {
+        }
+        if (rc != 0) {
             if (link.abandon(this)) return BCE_E_TIMEOUT;
-            guard.lock();
-            m_finished.wait(guard, [&] { return m_done; });   // it is being finished right now
+            while (::sem_wait(&m_finished) != 0) {   // it is being finished right now
+            }
         }
         *reply = std::move(m_reply);
         return m_rc;
     }
 
 private:
-    std::mutex m_lock;
-    std::condition_variable m_finished;
-    bool m_done = false;
+    sem_t m_finished;
     long m_rc = BCE_OK;
     Frame m_reply;
 };
