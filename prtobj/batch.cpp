@@ -79,7 +79,8 @@ public:
             // The caller owns the buffer whatever the result, as with the engine's transport.
             *reply = kvPrtObjNew(std::max<unsigned long>(size, e.data.size()));
             if (*reply == nullptr) return BCE_E_NO_MEMORY;
-            if (rc == BCE_OK && e.data.empty()) rc = BCE_E_BAD_REPLY;
+            // Empty, or claiming more than the buffer held: bad, as for the object's own request.
+            if (rc == BCE_OK && (e.data.empty() || e.length != e.data.size())) rc = BCE_E_BAD_REPLY;
             if (rc == BCE_OK) {
                 *replyLength = e.data.size() - 1;   // the reply's first byte is not part of the data
                 std::memcpy(*reply, e.data.data() + 1, *replyLength);

@@ -140,3 +140,17 @@ TEST(Batch, AlertReadsGoThroughTheBatchToo) {
     EXPECT_EQ(batch.result(1), rig.obj.bidiQueryDSAAlert(8, &direct));
     EXPECT_EQ(rig.printer.alertFlags(), (std::vector<int>{2, 2, 2, 2}));
 }
+
+TEST(Batch, AReplyClaimingMoreThanItsBufferIsBadAsForTheObject) {
+    PrinterRig rig;
+    Answer lying = rawReply(hex("01 02"));
+    lying.claimedLength = KVPrtObj::kMaxReplySize + 1;
+    rig.printer.answer(kvbidi::kPageCounts, lying);
+    KVPrtObj::PAGECOUNTDATA counts{};
+    KVPrtObjBatch batch(rig.obj);
+    batch.add([&](KVPrtObj& p) { return p.bidiGetPageCounts(&counts); });
+    batch.run();
+    EXPECT_EQ(batch.result(0), BCE_E_BAD_REPLY);
+    rig.obj.setBidi(1);
+    EXPECT_EQ(rig.obj.bidiGetPageCounts(&counts), BCE_E_BAD_REPLY);
+}
