@@ -88,7 +88,7 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
         while (call->id == 0 || m_pending.count(call->id));
         m_pending.emplace(call->id, call);
         try {
-            send(type, call->id, payload);
+            send(type, call->id, payload, call->waiting);
         } catch (const std::bad_alloc&) {
             m_pending.erase(call->id);
             return BCE_E_NO_MEMORY;
@@ -127,7 +127,7 @@ long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     return BCE_OK;
 }
 
-void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload) {
+void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload, bool writeNow) {
     uint8_t header[kvwire::kHeaderSize];
     kvwire::encodeHeader(header, type, id, static_cast<uint32_t>(payload.size()));
     size_t sent = 0;
@@ -136,7 +136,7 @@ void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload) {
     } else {
         // Room first, so that whatever does not go out now can be kept.
         m_out.reserve(m_out.size() + sizeof header + payload.size());
-        if (!m_flushing && m_outStart == m_out.size()) {
+        if (writeNow && !m_flushing && m_outStart == m_out.size()) {
             // Nothing waits to be written: the caller writes its frame itself.
             iovec parts[2] = {{header, sizeof header}, {const_cast<uint8_t*>(payload.data()), payload.size()}};
             msghdr message{};

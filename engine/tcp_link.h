@@ -2,10 +2,11 @@
 //
 // A link carries requests of any thread to the server and hands each reply to
 // the request with its id. Requests are pipelined: any number may be in
-// flight. A caller writes its request itself when nothing is waiting to be
-// written, so a lone request costs no hand-over on its way out; everything
-// else (reading, queued writes, connecting, time-outs) happens on the I/O
-// thread. An idle link holds a socket and this record (with a small area for
+// flight. A caller that waits for its reply writes its request itself when
+// nothing is waiting to be written, so a lone request costs no hand-over on
+// its way out; asynchronous requests are written by the I/O thread, those
+// made together in one write. Everything else (reading, connecting,
+// time-outs) happens on the I/O thread. An idle link holds a socket and this record (with a small area for
 // the first bytes of each read), no buffers.
 //
 // States: closed (no connection), connecting (TCP connection and greeting,
@@ -52,6 +53,10 @@ public:
 
     Clock::time_point deadline;   // set by TcpLink::start
     uint32_t id = 0;              // the request id, set by TcpLink::start
+    // A caller waits for this call: it writes its request itself when
+    // nothing else waits to be written. The I/O thread writes the others, all
+    // those made meanwhile in one go.
+    bool waiting = false;
 };
 
 class TcpLink : public std::enable_shared_from_this<TcpLink> {
@@ -83,8 +88,9 @@ private:
 
     // With m_lock held: a connection up or on its way, or why not.
     long prepare(std::unique_lock<std::mutex>& guard);
-    // With m_lock held: the frame goes out now or is queued.
-    void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload);
+    // With m_lock held: the frame goes out now (`writeNow`, when nothing
+    // else waits to be written) or is queued for the I/O thread.
+    void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, bool writeNow);
     // With m_lock held: the deadline of a new call is watched.
     void watch();
 

@@ -59,7 +59,10 @@ uint32_t capacityOf(unsigned long size) { return static_cast<uint32_t>(std::min<
 // never waits for a lock the I/O thread still holds.
 class SyncCall final : public LinkCall {
 public:
-    SyncCall() { ::sem_init(&m_finished, 0, 0); }
+    SyncCall() {
+        waiting = true;
+        ::sem_init(&m_finished, 0, 0);
+    }
     ~SyncCall() override { ::sem_destroy(&m_finished); }
 
     void finish(long rc, Frame& reply) override {

@@ -30,6 +30,7 @@ public:
     // Starts again on the same port with the same arguments.
     void restart();
     bool running() const { return m_pid > 0; }
+    pid_t pid() const { return m_pid; }
 
 private:
     void start(uint16_t port);
