@@ -377,7 +377,11 @@ bool TcpLink::handle(uint64_t generation, kvwire::Frame& frame) {
             fail(generation, BCE_E_BAD_REPLY);
             return false;
         }
-        if (m_owner) BceNotifyAlert(m_owner, notice.alertId, notice.family);
+        try {
+            if (m_owner) BceNotifyAlert(m_owner, notice.alertId, notice.family);
+        } catch (...) {
+            // An alert callback must not throw; the I/O thread carries on all the same.
+        }
         return true;
     }
     if (!(frame.type & kvwire::kReplyBit) && frame.type != kvwire::kError) {

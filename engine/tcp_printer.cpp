@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <new>
 
 #include "io_loop.h"
@@ -114,8 +115,12 @@ public:
         // What the synchronous call reports: the length with the bytes, and
         // the length a reply needed with -18.
         bool hasLength = rc == BCE_OK || (rc == BCE_E_NO_MEMORY && m_type == kvwire::kSendBidi);
-        m_done(m_context, rc, rc == BCE_OK ? answer.data.data() : nullptr, hasLength ? answer.length : 0);
-        delete this;
+        std::unique_ptr<AsyncCall> last(this);
+        try {
+            m_done(m_context, rc, rc == BCE_OK ? answer.data.data() : nullptr, hasLength ? answer.length : 0);
+        } catch (...) {
+            // A completion must not throw; the I/O thread carries on all the same.
+        }
     }
 
 private:
