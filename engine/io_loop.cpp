@@ -1,18 +1,72 @@
 #include "io_loop.h"
 
 #include <pthread.h>
+#include <sys/epoll.h>
 
 #include <asio/executor_work_guard.hpp>
 
 #include <condition_variable>
 #include <mutex>
+#include <new>
 
 namespace zorbce {
 namespace {
 
 thread_local bool t_onIoThread = false;
 
+// Socket events taken from the epoll set in one go.
+constexpr int kEventsPerTurn = 64;
+
 }  // namespace
+
+IoLoop::IoLoop() : m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_events(m_context) {
+    std::error_code error;
+    if (m_epoll >= 0) m_events.assign(m_epoll, error);
+    if (m_epoll >= 0 && !error) awaitEvents();   // else no socket can be watched: every connection fails
+}
+
+void IoLoop::awaitEvents() {
+    m_events.async_wait(asio::posix::stream_descriptor::wait_read, [this](const std::error_code& error) {
+        if (error) return;
+        dispatchEvents();
+        awaitEvents();
+    });
+}
+
+void IoLoop::dispatchEvents() {
+    epoll_event events[kEventsPerTurn];
+    int n = ::epoll_wait(m_epoll, events, kEventsPerTurn, 0);
+    for (int i = 0; i < n; ++i) {
+        // A watcher may be gone, or a socket removed by a watcher called before it.
+        auto it = m_watchers.find(events[i].data.u64);
+        if (it == m_watchers.end()) continue;
+        if (auto watcher = it->second.lock()) watcher->ready(events[i].events);
+    }
+}
+
+uint64_t IoLoop::add(int fd, uint32_t events, std::weak_ptr<Watcher> watcher) {
+    try {
+        uint64_t token = m_nextToken++;
+        m_watchers.emplace(token, std::move(watcher));
+        epoll_event event{events | EPOLLONESHOT, {}};
+        event.data.u64 = token;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0) return token;
+        m_watchers.erase(token);
+    } catch (const std::bad_alloc&) {
+    }
+    return 0;
+}
+
+void IoLoop::arm(int fd, uint64_t token, uint32_t events) {
+    epoll_event event{events | EPOLLONESHOT, {}};
+    event.data.u64 = token;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event);
+}
+
+void IoLoop::remove(int fd, uint64_t token) {
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+    m_watchers.erase(token);
+}
 
 IoLoop& IoLoop::get() {
     // Never destroyed: printers the host never closes keep using it until

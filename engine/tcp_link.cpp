@@ -2,51 +2,39 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <semaphore.h>
+#include <sys/epoll.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <new>
-
-#include "io_loop.h"
 
 namespace zorbce {
 namespace {
 
 using kvwire::Bytes;
+using kvwire::Frame;
 
 // Buffers of an idle link larger than this are given back.
 constexpr size_t kKeptBuffer = 4096;
 // Reads of one readiness before the other connections get their turn.
 constexpr int kReadsPerTurn = 16;
+// What a caller reads at a time while it waits.
+constexpr size_t kCallerReadSize = 4096;
 
 void release(Bytes& bytes) {
     bytes.clear();
     if (bytes.capacity() > kKeptBuffer) Bytes().swap(bytes);
 }
 
-// The addresses of host:port; numeric ones only when `numericOnly` (the I/O
-// thread does not wait for a name server).
-std::vector<asio::ip::tcp::endpoint> resolve(const std::string& host, const std::string& port, bool numericOnly) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    if (numericOnly) hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
-    addrinfo* list = nullptr;
-    std::vector<asio::ip::tcp::endpoint> endpoints;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return endpoints;
-    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(list, ::freeaddrinfo);
-    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-        asio::ip::tcp::endpoint endpoint;
-        if (ai->ai_addrlen > endpoint.capacity()) continue;
-        std::memcpy(endpoint.data(), ai->ai_addr, ai->ai_addrlen);
-        endpoint.resize(ai->ai_addrlen);
-        endpoints.push_back(endpoint);
-    }
-    return endpoints;
-}
+bool isReply(const Frame& frame) { return (frame.type & kvwire::kReplyBit) || frame.type == kvwire::kError; }
 
 // Runs `work` on the I/O thread later; false when there is no memory for it.
 template <class Work>
@@ -59,16 +47,89 @@ bool later(Work&& work) {
     }
 }
 
+int msUntil(Clock::time_point deadline) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(std::min<long long>(left, 1 << 30)) : 0;
+}
+
+}  // namespace
+
+// A request a caller waits for. It waits on a semaphore, which (unlike a
+// condition variable) may go as soon as the wait returns, even while
+// sem_post is still returning: the caller never waits for a lock the
+// thread that finished the call still holds.
+class TcpLink::Waiter final : public LinkCall {
+public:
+    Waiter() {
+        waiting = true;
+        ::sem_init(&finished, 0, 0);
+    }
+    ~Waiter() override { ::sem_destroy(&finished); }
+
+    void finish(long result, Frame& frame) override {
+        rc = result;
+        reply = std::move(frame);
+        done.store(true, std::memory_order_release);
+        ::sem_post(&finished);
+    }
+
+    sem_t finished;
+    std::atomic<bool> done{false};
+    long rc = BCE_OK;
+    Frame reply;
+};
+
+namespace {
+
+// The addresses of host:port; numeric ones only when `numericOnly` (the I/O
+// thread does not wait for a name server).
+template <class Address>
+std::vector<Address> resolve(const std::string& host, const std::string& port, bool numericOnly) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    if (numericOnly) hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* list = nullptr;
+    std::vector<Address> addresses;
+    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return addresses;
+    std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(list, ::freeaddrinfo);
+    for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        Address a;
+        if (ai->ai_addrlen > sizeof a.storage) continue;
+        std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+        a.length = ai->ai_addrlen;
+        addresses.push_back(a);
+    }
+    return addresses;
+}
+
 }  // namespace
 
 TcpLink::TcpLink(TcpAddress address, const BcePrinter* owner)
     : m_address(std::move(address)),
       m_timeout(m_address.timeoutMs),
       m_owner(owner),
-      m_socket(IoLoop::get().context()),
       m_timer(IoLoop::get().context()) {}
 
 TcpLink::~TcpLink() = default;
+
+// ---- the caller's side ----
+
+long TcpLink::exchange(uint8_t type, const Bytes& payload, Frame* reply) {
+    Waiter call;
+    long rc = start(&call, type, payload);
+    if (rc != BCE_OK) return rc;
+    readWhileWaiting(call);
+    return outcome(call, reply);
+}
+
+long TcpLink::connect() {
+    Waiter call;
+    long rc = start(&call, 0, {});
+    if (rc != BCE_OK) return rc;
+    Frame none;
+    return outcome(call, &none);
+}
 
 long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
     try {
@@ -81,16 +142,29 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
                 m_awaitingConnection.push_back(call);
                 return BCE_OK;
             }
-            kvwire::Frame none;
-            return later([call, none]() mutable { call->finish(BCE_OK, none); }) ? BCE_OK : BCE_E_NO_MEMORY;
+            guard.unlock();
+            Frame none;
+            call->finish(BCE_OK, none);   // connected already
+            return BCE_OK;
         }
         do call->id = m_nextId++;
         while (call->id == 0 || m_pending.count(call->id));
         m_pending.emplace(call->id, call);
+        // A caller that waits reads the connection itself, when nobody else
+        // does: from before its request goes out, so that its reply is its own.
+        bool reads = call->waiting && m_state == State::Open && m_reader == nullptr;
+        if (reads) {
+            m_reader = call;
+            arm();
+        }
         try {
             send(type, call->id, payload, call->waiting);
         } catch (const std::bad_alloc&) {
             m_pending.erase(call->id);
+            if (reads) {
+                m_reader = nullptr;
+                arm();
+            }
             return BCE_E_NO_MEMORY;
         }
         watch();
@@ -100,6 +174,100 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
     }
 }
 
+void TcpLink::readWhileWaiting(Waiter& call) {
+    int fd;
+    uint64_t generation;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_reader != &call) return;   // it waits for the reader's or the I/O thread's hand-over
+        fd = m_fd;
+        generation = m_generation;
+    }
+    uint8_t buffer[kCallerReadSize];
+    long failure = BCE_OK;
+    bool handedOn = false;   // its reply went to the I/O thread, after frames before it
+    std::vector<Delivery> deliveries;
+    while (!call.done.load(std::memory_order_acquire) && failure == BCE_OK && !handedOn) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = ::poll(&p, 1, msUntil(call.deadline));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;   // the deadline
+        {
+            std::lock_guard guard(m_lock);
+            if (generation != m_generation) break;   // dropped meanwhile: the call is finished
+            size_t received = 0;
+            try {
+                failure = receive(buffer, sizeof buffer, deliveries, &received);
+            } catch (const std::bad_alloc&) {
+                failure = BCE_E_NO_MEMORY;
+            }
+            handedOn = !m_pending.count(call.id);
+        }
+        deliver(deliveries);
+    }
+    {
+        std::lock_guard guard(m_lock);
+        if (m_reader == &call) {
+            m_reader = nullptr;
+            if (m_fd >= 0) arm();   // the I/O thread reads it again
+        }
+        if (auto it = std::find(m_orphans.begin(), m_orphans.end(), fd); it != m_orphans.end()) {
+            m_orphans.erase(it);   // dropped while this caller read it
+            ::close(fd);
+        }
+    }
+    if (failure != BCE_OK) later([self = shared_from_this(), generation, failure] { self->fail(generation, failure); });
+}
+
+long TcpLink::outcome(Waiter& call, Frame* reply) {
+    // sem_timedwait counts on the real-time clock; the I/O thread keeps the
+    // deadline too, on the steady clock.
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(call.deadline - Clock::now());
+    auto until = std::chrono::system_clock::now().time_since_epoch() + std::max(left, std::chrono::nanoseconds(0));
+    timespec at{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(until).count()),
+                static_cast<long>(until.count() % 1000000000)};
+    int rc;
+    while ((rc = ::sem_timedwait(&call.finished, &at)) != 0 && errno == EINTR) {
+    }
+    if (rc != 0) {
+        if (abandon(&call)) return BCE_E_TIMEOUT;
+        while (::sem_wait(&call.finished) != 0) {   // it is being finished right now
+        }
+    }
+    *reply = std::move(call.reply);
+    return call.rc;
+}
+
+bool TcpLink::abandon(LinkCall* call) {
+    std::lock_guard guard(m_lock);
+    if (auto it = m_pending.find(call->id); it != m_pending.end() && it->second == call) {
+        m_pending.erase(it);
+        return true;
+    }
+    for (auto it = m_awaitingConnection.begin(); it != m_awaitingConnection.end(); ++it)
+        if (*it == call) {
+            m_awaitingConnection.erase(it);
+            return true;
+        }
+    return false;
+}
+
+void TcpLink::close() {
+    IoLoop::get().runAndWait([this] {
+        std::vector<LinkCall*> calls;
+        {
+            std::lock_guard guard(m_lock);
+            m_closed = true;
+            m_owner = nullptr;
+            calls = dropLocked(BCE_E_BAD_HANDLE);
+            m_timer.cancel();
+        }
+        finishAll(calls, BCE_E_BAD_HANDLE);
+    });
+}
+
+// ---- with m_lock held ----
+
 long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     if (m_state != State::Closed) return BCE_OK;
     if (Clock::now() < m_quietUntil) return BCE_E_TIMEOUT;
@@ -108,20 +276,20 @@ long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     // the addresses found last (or a numeric address).
     if (!IoLoop::onIoThread()) {
         guard.unlock();
-        auto endpoints = resolve(m_address.host, m_address.port, false);
+        auto endpoints = resolve<Address>(m_address.host, m_address.port, false);
         guard.lock();
         if (m_closed) return BCE_E_BAD_HANDLE;
         if (m_state != State::Closed) return BCE_OK;   // another thread got there first
         if (endpoints.empty()) return BCE_E_CHANNEL_DOWN;
         m_endpoints = std::move(endpoints);
     } else if (m_endpoints.empty()) {
-        m_endpoints = resolve(m_address.host, m_address.port, true);
+        m_endpoints = resolve<Address>(m_address.host, m_address.port, true);
         if (m_endpoints.empty()) return BCE_E_CHANNEL_DOWN;
     }
     uint64_t generation = m_generation + 1;
-    if (!later([self = shared_from_this(), generation] { self->connect(generation, 0); })) return BCE_E_NO_MEMORY;
+    if (!later([self = shared_from_this(), generation] { self->dial(generation, 0); })) return BCE_E_NO_MEMORY;
     m_generation = generation;
-    m_state = State::Connecting;
+    m_state = State::Dialling;
     m_attemptDeadline = Clock::now() + m_timeout;
     watch();
     return BCE_OK;
@@ -185,110 +353,46 @@ void TcpLink::watch() {
     });
 }
 
-bool TcpLink::abandon(LinkCall* call) {
-    std::lock_guard guard(m_lock);
-    if (auto it = m_pending.find(call->id); it != m_pending.end() && it->second == call) {
-        m_pending.erase(it);
-        return true;
+void TcpLink::arm() {
+    uint32_t events = 0;
+    if (m_state == State::Dialling) {
+        events = EPOLLOUT;
+    } else {
+        if (m_reader == nullptr) events |= EPOLLIN;
+        if (m_awaitingWritable) events |= EPOLLOUT;
     }
-    for (auto it = m_awaitingConnection.begin(); it != m_awaitingConnection.end(); ++it)
-        if (*it == call) {
-            m_awaitingConnection.erase(it);
-            return true;
+    IoLoop::get().arm(m_fd, m_token, events);
+}
+
+long TcpLink::receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received) {
+    *received = 0;
+    ssize_t n = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return BCE_OK;   // another reader had it
+    if (n <= 0) return BCE_E_CONNECTION_RESET;   // closed or reset by the server
+    *received = static_cast<size_t>(n);
+    std::vector<Frame> frames;
+    long rc = take(buffer, *received, frames);
+    for (Frame& frame : frames) route(frame, deliveries);
+    return rc;
+}
+
+void TcpLink::route(Frame& frame, std::vector<Delivery>& deliveries) {
+    if (m_toLoop.empty() && !m_handling && m_state == State::Open && isReply(frame)) {
+        auto it = m_pending.find(frame.id);
+        if (it != m_pending.end() && it->second->waiting) {
+            deliveries.push_back({it->second, std::move(frame)});
+            m_pending.erase(it);
+            return;
         }
-    return false;
+    }
+    m_toLoop.push_back(std::move(frame));
+    if (!IoLoop::onIoThread() && !m_handlingPosted) {
+        uint64_t generation = m_generation;
+        m_handlingPosted = later([self = shared_from_this(), generation] { self->handleQueued(generation); });
+    }
 }
 
-void TcpLink::close() {
-    IoLoop::get().runAndWait([this] {
-        std::vector<LinkCall*> calls;
-        {
-            std::lock_guard guard(m_lock);
-            m_closed = true;
-            m_owner = nullptr;
-            calls = dropLocked(BCE_E_BAD_HANDLE);
-            m_timer.cancel();
-        }
-        finishAll(calls, BCE_E_BAD_HANDLE);
-    });
-}
-
-// ---- I/O thread ----
-
-void TcpLink::connect(uint64_t generation, size_t endpoint) {
-    std::unique_lock guard(m_lock);
-    if (generation != m_generation || m_state != State::Connecting) return;
-    if (endpoint >= m_endpoints.size()) {
-        guard.unlock();
-        fail(generation, BCE_E_CHANNEL_DOWN);   // every address refused
-        return;
-    }
-    asio::ip::tcp::endpoint to = m_endpoints[endpoint];
-    guard.unlock();
-    std::error_code error;
-    m_socket.close(error);
-    int fd = ::socket(to.protocol().family(), SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
-    if (fd < 0) {
-        fail(generation, BCE_E_CHANNEL_DOWN);   // no descriptor to be had
-        return;
-    }
-    m_socket.assign(to.protocol(), fd, error);
-    if (error) {
-        ::close(fd);
-        fail(generation, BCE_E_CHANNEL_DOWN);
-        return;
-    }
-    m_socket.set_option(asio::ip::tcp::no_delay(true), error);
-    m_socket.async_connect(to, [self = shared_from_this(), generation, endpoint](const std::error_code& e) {
-        if (e != asio::error::operation_aborted) self->connected(generation, endpoint, e);
-    });
-}
-
-void TcpLink::connected(uint64_t generation, size_t endpoint, const std::error_code& error) {
-    if (error) {
-        connect(generation, endpoint + 1);
-        return;
-    }
-    Bytes greeting;
-    try {
-        greeting = kvwire::encodeFrame({kvwire::kHello, 0, kvwire::encode(kvwire::HelloRequest{m_address.printer})});
-    } catch (const std::bad_alloc&) {
-        fail(generation, BCE_E_NO_MEMORY);
-        return;
-    }
-    // Registered afresh: the connection's wait for writability stays
-    // registered otherwise, and every write would wake this thread.
-    std::error_code error2;
-    auto protocol = m_socket.local_endpoint(error2).protocol();
-    int fd = error2 ? -1 : m_socket.release(error2);
-    if (fd >= 0) m_socket.assign(protocol, fd, error2);
-    if (error2) {
-        if (fd >= 0 && !m_socket.is_open()) ::close(fd);
-        fail(generation, BCE_E_CHANNEL_DOWN);
-        return;
-    }
-    {
-        std::lock_guard guard(m_lock);
-        if (generation != m_generation) return;
-        m_fd = m_socket.native_handle();
-        m_out = std::move(greeting);
-        m_outStart = 0;
-        m_flushing = true;
-    }
-    awaitReadable(generation);
-    flush(generation);
-}
-
-void TcpLink::awaitReadable(uint64_t generation) {
-    // The first bytes land in the link's own small area: the read costs asio
-    // no registration change, and an idle link no buffer.
-    m_socket.async_receive(asio::buffer(m_first), [self = shared_from_this(), generation](const std::error_code& e,
-                                                                                           size_t n) {
-        if (e != asio::error::operation_aborted) self->received(generation, e, n);
-    });
-}
-
-long TcpLink::take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames) {
+long TcpLink::take(const uint8_t* bytes, size_t n, std::vector<Frame>& frames) {
     const uint8_t* data = bytes;
     size_t length = n;
     if (!m_in.empty()) {
@@ -299,7 +403,7 @@ long TcpLink::take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& f
     size_t used = 0;
     long rc = BCE_OK;
     for (;;) {
-        kvwire::Frame frame;
+        Frame frame;
         size_t size = 0;
         kvwire::Decode result = kvwire::decodeFrame(data + used, length - used, &frame, &size);
         if (result == kvwire::Decode::NeedMore) break;
@@ -318,51 +422,196 @@ long TcpLink::take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& f
     return rc;
 }
 
-void TcpLink::received(uint64_t generation, const std::error_code& error, size_t n) {
+std::optional<Clock::time_point> TcpLink::nextDeadline() const {
+    std::optional<Clock::time_point> next;
+    if (m_state == State::Dialling || m_state == State::Greeting) next = m_attemptDeadline;
+    for (auto& [id, call] : m_pending)
+        if (!next || call->deadline < *next) next = call->deadline;
+    return next;
+}
+
+std::vector<LinkCall*> TcpLink::dropLocked(long rc) {
+    std::vector<LinkCall*> calls;
+    calls.reserve(m_pending.size() + m_awaitingConnection.size());
+    for (auto& [id, call] : m_pending) calls.push_back(call);
+    calls.insert(calls.end(), m_awaitingConnection.begin(), m_awaitingConnection.end());
+    std::unordered_map<uint32_t, LinkCall*>().swap(m_pending);
+    std::vector<LinkCall*>().swap(m_awaitingConnection);
+    bool attempting = m_state == State::Dialling || m_state == State::Greeting;
+    if (attempting && rc == BCE_E_TIMEOUT) m_quietUntil = Clock::now() + m_timeout;
+    m_state = State::Closed;
+    ++m_generation;
+    if (m_fd >= 0) {
+        IoLoop::get().remove(m_fd, m_token);
+        if (m_reader != nullptr) {
+            // A caller polls it: the shutdown wakes it, and it closes it.
+            ::shutdown(m_fd, SHUT_RDWR);
+            m_orphans.push_back(m_fd);
+        } else {
+            ::close(m_fd);
+        }
+        m_fd = -1;
+    }
+    m_reader = nullptr;
+    release(m_out);
+    release(m_held);
+    release(m_in);
+    std::deque<Frame>().swap(m_toLoop);
+    m_outStart = 0;
+    m_flushing = false;
+    m_awaitingWritable = false;
+    m_handling = false;
+    m_handlingPosted = false;
+    return calls;
+}
+
+// ---- I/O thread ----
+
+void TcpLink::ready(uint32_t events) {
+    uint64_t generation;
+    State state;
+    {
+        std::lock_guard guard(m_lock);
+        generation = m_generation;
+        state = m_state;
+    }
+    if (state == State::Dialling) {
+        dialled(generation);
+    } else {
+        if (events & EPOLLOUT) flush(generation);
+        if (events & (EPOLLIN | EPOLLHUP | EPOLLERR)) readOnLoop(generation);
+    }
+    std::lock_guard guard(m_lock);
+    if (generation == m_generation && m_fd >= 0) arm();
+}
+
+void TcpLink::dial(uint64_t generation, size_t endpoint) {
+    Address to;
+    {
+        std::unique_lock guard(m_lock);
+        if (generation != m_generation || m_state != State::Dialling) return;
+        if (endpoint >= m_endpoints.size()) {
+            guard.unlock();
+            fail(generation, BCE_E_CHANNEL_DOWN);   // every address refused
+            return;
+        }
+        to = m_endpoints[endpoint];
+        m_endpoint = endpoint;
+    }
+    int fd = ::socket(to.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) {
+        fail(generation, BCE_E_CHANNEL_DOWN);   // no descriptor to be had
+        return;
+    }
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to.storage), to.length) != 0 && errno != EINPROGRESS) {
+        ::close(fd);
+        dial(generation, endpoint + 1);
+        return;
+    }
+    std::unique_lock guard(m_lock);
+    if (generation != m_generation) {
+        ::close(fd);
+        return;
+    }
+    m_token = IoLoop::get().add(fd, EPOLLOUT, std::weak_ptr<IoLoop::Watcher>(shared_from_this()));
+    if (m_token == 0) {
+        ::close(fd);
+        guard.unlock();
+        fail(generation, BCE_E_CHANNEL_DOWN);
+        return;
+    }
+    m_fd = fd;
+}
+
+void TcpLink::dialled(uint64_t generation) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    size_t next = 0;
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return;
-    }
-    // Whole frames are taken out first and handled after: handling one may
-    // close the link (a completion may close its printer).
-    std::vector<kvwire::Frame> frames;
-    long failure = error ? BCE_E_CONNECTION_RESET : BCE_OK;   // closed or reset by the server
-    try {
-        if (failure == BCE_OK) failure = take(m_first, n, frames);
-        // A full area: more may have come, read until all is in (or others
-        // deserve their turn).
-        uint8_t* scratch = IoLoop::get().scratch();
-        bool more = n == sizeof m_first;
-        for (int turn = 0; more && turn < kReadsPerTurn && failure == BCE_OK; ++turn) {
-            ssize_t got = ::recv(m_fd, scratch, IoLoop::kScratchSize, MSG_DONTWAIT);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
-            if (got <= 0) {
-                failure = BCE_E_CONNECTION_RESET;
-                break;
-            }
-            failure = take(scratch, static_cast<size_t>(got), frames);
-            more = static_cast<size_t>(got) == IoLoop::kScratchSize;
+        if (::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        if (error != 0) {
+            IoLoop::get().remove(m_fd, m_token);
+            ::close(m_fd);
+            m_fd = -1;
+            next = m_endpoint + 1;
         }
-    } catch (const std::bad_alloc&) {
-        failure = BCE_E_NO_MEMORY;
     }
-    for (kvwire::Frame& frame : frames)
-        if (!handle(generation, frame)) return;
-    if (failure != BCE_OK)
-        fail(generation, failure);
-    else
-        awaitReadable(generation);
+    if (error != 0) {
+        dial(generation, next);
+        return;
+    }
+    Bytes greeting;
+    try {
+        greeting = kvwire::encodeFrame({kvwire::kHello, 0, kvwire::encode(kvwire::HelloRequest{m_address.printer})});
+    } catch (const std::bad_alloc&) {
+        fail(generation, BCE_E_NO_MEMORY);
+        return;
+    }
+    {
+        std::lock_guard guard(m_lock);
+        if (generation != m_generation) return;
+        m_state = State::Greeting;
+        m_out = std::move(greeting);
+        m_outStart = 0;
+        m_flushing = true;
+    }
+    flush(generation);
 }
 
-bool TcpLink::handle(uint64_t generation, kvwire::Frame& frame) {
+void TcpLink::readOnLoop(uint64_t generation) {
+    std::vector<Delivery> deliveries;
+    long failure = BCE_OK;
+    {
+        std::lock_guard guard(m_lock);
+        if (generation != m_generation || m_reader != nullptr) return;   // a caller reads it
+        try {
+            for (int turn = 0; turn < kReadsPerTurn && failure == BCE_OK; ++turn) {
+                size_t received = 0;
+                failure = receive(IoLoop::get().scratch(), IoLoop::kScratchSize, deliveries, &received);
+                if (received < IoLoop::kScratchSize) break;   // all that had come
+            }
+        } catch (const std::bad_alloc&) {
+            failure = BCE_E_NO_MEMORY;
+        }
+    }
+    deliver(deliveries);
+    handleQueued(generation);
+    if (failure != BCE_OK) fail(generation, failure);
+}
+
+void TcpLink::handleQueued(uint64_t generation) {
+    // Frames are handed on one at a time, outside the lock: handling one may
+    // close the link (a completion may close its printer).
+    for (;;) {
+        Frame frame;
+        {
+            std::lock_guard guard(m_lock);
+            if (generation != m_generation) return;
+            m_handlingPosted = false;
+            if (m_toLoop.empty()) {
+                m_handling = false;
+                return;
+            }
+            frame = std::move(m_toLoop.front());
+            m_toLoop.pop_front();
+            m_handling = true;
+        }
+        if (!handle(generation, frame)) return;
+    }
+}
+
+bool TcpLink::handle(uint64_t generation, Frame& frame) {
     State state;
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return false;
         state = m_state;
     }
-    if (state == State::Connecting) {
+    if (state == State::Greeting) {
         // The server answers the greeting before anything else.
         if (frame.type != (kvwire::kHello | kvwire::kReplyBit)) {
             fail(generation, BCE_E_BAD_REPLY);
@@ -384,7 +633,7 @@ bool TcpLink::handle(uint64_t generation, kvwire::Frame& frame) {
         }
         return true;
     }
-    if (!(frame.type & kvwire::kReplyBit) && frame.type != kvwire::kError) {
+    if (!isReply(frame)) {
         fail(generation, BCE_E_BAD_REPLY);   // servers send no requests
         return false;
     }
@@ -400,7 +649,7 @@ bool TcpLink::handle(uint64_t generation, kvwire::Frame& frame) {
     return true;
 }
 
-void TcpLink::greeted(uint64_t generation, const kvwire::Frame& frame) {
+void TcpLink::greeted(uint64_t generation, const Frame& frame) {
     kvwire::HelloReply answer;
     if (!kvwire::decode(frame.payload, &answer)) {
         fail(generation, BCE_E_BAD_REPLY);
@@ -434,7 +683,7 @@ void TcpLink::greeted(uint64_t generation, const kvwire::Frame& frame) {
 
 void TcpLink::flush(uint64_t generation) {
     std::unique_lock guard(m_lock);
-    if (generation != m_generation) return;
+    if (generation != m_generation || m_fd < 0) return;
     while (m_outStart < m_out.size()) {
         ssize_t n = ::send(m_fd, m_out.data() + m_outStart, m_out.size() - m_outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
@@ -442,10 +691,8 @@ void TcpLink::flush(uint64_t generation) {
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            m_socket.async_wait(asio::socket_base::wait_write,
-                                [self = shared_from_this(), generation](const std::error_code& e) {
-                                    if (!e) self->flush(generation);
-                                });
+            m_awaitingWritable = true;   // the rest when the socket takes more
+            arm();
             return;
         } else {
             guard.unlock();
@@ -456,6 +703,7 @@ void TcpLink::flush(uint64_t generation) {
     release(m_out);
     m_outStart = 0;
     m_flushing = false;
+    m_awaitingWritable = false;
 }
 
 void TcpLink::armTimer(Clock::time_point at) {
@@ -472,7 +720,7 @@ void TcpLink::timerFired() {
         std::lock_guard guard(m_lock);
         if (m_closed) return;
         auto now = Clock::now();
-        if (m_state == State::Connecting && now >= m_attemptDeadline) {
+        if ((m_state == State::Dialling || m_state == State::Greeting) && now >= m_attemptDeadline) {
             expired = dropLocked(BCE_E_TIMEOUT);
         } else {
             for (auto it = m_pending.begin(); it != m_pending.end();) {
@@ -492,14 +740,6 @@ void TcpLink::timerFired() {
     finishAll(expired, BCE_E_TIMEOUT);
 }
 
-std::optional<Clock::time_point> TcpLink::nextDeadline() const {
-    std::optional<Clock::time_point> next;
-    if (m_state == State::Connecting) next = m_attemptDeadline;
-    for (auto& [id, call] : m_pending)
-        if (!next || call->deadline < *next) next = call->deadline;
-    return next;
-}
-
 void TcpLink::fail(uint64_t generation, long rc) {
     std::vector<LinkCall*> calls;
     {
@@ -510,29 +750,13 @@ void TcpLink::fail(uint64_t generation, long rc) {
     finishAll(calls, rc);
 }
 
-std::vector<LinkCall*> TcpLink::dropLocked(long rc) {
-    std::vector<LinkCall*> calls;
-    calls.reserve(m_pending.size() + m_awaitingConnection.size());
-    for (auto& [id, call] : m_pending) calls.push_back(call);
-    calls.insert(calls.end(), m_awaitingConnection.begin(), m_awaitingConnection.end());
-    std::unordered_map<uint32_t, LinkCall*>().swap(m_pending);
-    std::vector<LinkCall*>().swap(m_awaitingConnection);
-    if (m_state == State::Connecting && rc == BCE_E_TIMEOUT) m_quietUntil = Clock::now() + m_timeout;
-    m_state = State::Closed;
-    ++m_generation;
-    m_fd = -1;
-    release(m_out);
-    release(m_held);
-    release(m_in);
-    m_outStart = 0;
-    m_flushing = false;
-    std::error_code ignored;
-    m_socket.close(ignored);
-    return calls;
+void TcpLink::deliver(std::vector<Delivery>& deliveries) {
+    for (Delivery& d : deliveries) d.call->finish(BCE_OK, d.frame);
+    deliveries.clear();
 }
 
 void TcpLink::finishAll(std::vector<LinkCall*>& calls, long rc) {
-    kvwire::Frame none;
+    Frame none;
     for (LinkCall* call : calls) call->finish(rc, none);
 }
 

@@ -3,25 +3,32 @@
 // A link carries requests of any thread to the server and hands each reply to
 // the request with its id. Requests are pipelined: any number may be in
 // flight. A caller that waits for its reply writes its request itself when
-// nothing is waiting to be written, so a lone request costs no hand-over on
-// its way out; asynchronous requests are written by the I/O thread, those
-// made together in one write. Everything else (reading, connecting,
-// time-outs) happens on the I/O thread. An idle link holds a socket and this record (with a small area for
-// the first bytes of each read), no buffers.
+// nothing is waiting to be written, and, when nobody else reads the
+// connection, reads it itself while it waits (the I/O thread not woken for it
+// meanwhile), so a lone request costs no hand-over between threads. Whoever
+// reads hands on every frame in the order of the stream: a reply to a waiting
+// caller goes to it at once, everything else (alert notices, replies to
+// asynchronous requests) to the I/O thread, and a reply after frames still
+// waiting for the I/O thread goes the same way. Asynchronous requests are written by the I/O thread, those made
+// together in one write. Connecting and time-outs happen on the I/O thread.
+// An idle link holds a socket and this record, no buffers.
 //
-// States: closed (no connection), connecting (TCP connection and greeting,
-// within one time-out; requests made meanwhile wait and go out after the
-// greeting's answer) and open. A failure drops the connection: every request
-// waiting gets the failure, and the next request connects again. When a
-// connection attempt has timed out, requests during the next time-out fail
-// at once with -17 instead of waiting another whole time-out.
+// States: closed (no connection), dialling (the TCP connection) and greeting
+// (the server's answer to the greeting), both within one time-out, during
+// which requests wait to go out after the greeting's answer, and open. A
+// failure drops the connection: every request waiting gets the failure, and
+// the next request connects again. When a connection attempt has timed out,
+// requests during the next time-out fail at once with -17 instead of waiting
+// another whole time-out.
 #pragma once
 
-#include <asio/ip/tcp.hpp>
+#include <sys/socket.h>
+
 #include <asio/steady_timer.hpp>
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,6 +36,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "io_loop.h"
 #include "kvprtobj/zorbce.h"
 #include "wire/frame.h"
 
@@ -47,19 +55,17 @@ struct TcpAddress {
 class LinkCall {
 public:
     virtual ~LinkCall() = default;
-    // The outcome, exactly once, on the I/O thread, no lock held: 0 with the
-    // reply frame (of any type: the caller checks it), or a failure code.
+    // The outcome, exactly once, no lock held: 0 with the reply frame (of
+    // any type: the caller checks it), or a failure code. On the I/O thread,
+    // but for calls a caller waits for (`waiting`).
     virtual void finish(long rc, kvwire::Frame& reply) = 0;
 
     Clock::time_point deadline;   // set by TcpLink::start
     uint32_t id = 0;              // the request id, set by TcpLink::start
-    // A caller waits for this call: it writes its request itself when
-    // nothing else waits to be written. The I/O thread writes the others, all
-    // those made meanwhile in one go.
-    bool waiting = false;
+    bool waiting = false;         // a caller waits for it on its own thread
 };
 
-class TcpLink : public std::enable_shared_from_this<TcpLink> {
+class TcpLink : public IoLoop::Watcher, public std::enable_shared_from_this<TcpLink> {
 public:
     // `owner` is the printer whose alert notices this link announces.
     TcpLink(TcpAddress address, const BcePrinter* owner);
@@ -67,69 +73,90 @@ public:
     TcpLink(const TcpLink&) = delete;
     TcpLink& operator=(const TcpLink&) = delete;
 
-    const TcpAddress& address() const { return m_address; }
-
-    // Sends a request of message `type` (connecting first if need be), or,
-    // with type 0, waits for the connection. 0: `call` will be finished.
-    // Otherwise the outcome, and `call` will not be finished: -18 (no memory),
-    // -10 (the host name does not resolve), -17 (a connection attempt timed
-    // out less than a time-out ago), -20 (closed).
+    // Sends a request of message `type` and waits for its reply on the calling
+    // thread (not the I/O thread): 0 with the reply frame, or why not.
+    long exchange(uint8_t type, const kvwire::Bytes& payload, kvwire::Frame* reply);
+    // Waits until connected (not on the I/O thread): 0, or why not.
+    long connect();
+    // Sends a request of message `type` (connecting first if need be) whose
+    // outcome goes to `call`. 0: `call` will be finished. Otherwise the
+    // outcome, and `call` will not be finished: -18 (no memory), -10 (the host
+    // name does not resolve), -17 (a connection attempt timed out less than a
+    // time-out ago), -20 (closed).
     long start(LinkCall* call, uint8_t type, const kvwire::Bytes& payload);
-    // Takes back a call that has not been finished (its caller stops
-    // waiting): true when it was still waiting, false when it is being
-    // finished now.
-    bool abandon(LinkCall* call);
     // Ends the link: every call waiting gets -20, and from the return on the
     // I/O thread no longer announces alerts for the owner.
     void close();
 
-private:
-    enum class State { Closed, Connecting, Open };
+    void ready(uint32_t events) override;
 
-    // With m_lock held: a connection up or on its way, or why not.
-    long prepare(std::unique_lock<std::mutex>& guard);
-    // With m_lock held: the frame goes out now (`writeNow`, when nothing
-    // else waits to be written) or is queued for the I/O thread.
+private:
+    class Waiter;
+    enum class State { Closed, Dialling, Greeting, Open };
+    struct Address {
+        sockaddr_storage storage{};
+        socklen_t length = 0;
+    };
+    struct Delivery {   // a reply for a waiting caller
+        LinkCall* call;
+        kvwire::Frame frame;
+    };
+
+    // When `call` holds the reading of the connection: reads it until its
+    // reply is in, the connection fails or the deadline.
+    void readWhileWaiting(Waiter& call);
+    // Waits for the outcome of `call` until its deadline.
+    long outcome(Waiter& call, kvwire::Frame* reply);
+    // Takes back a call not yet finished: true when it was still waiting,
+    // false when it is being finished now.
+    bool abandon(LinkCall* call);
+
+    // With m_lock held.
+    long prepare(std::unique_lock<std::mutex>& guard);   // a connection up or on its way, or why not
     void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, bool writeNow);
-    // With m_lock held: the deadline of a new call is watched.
-    void watch();
+    void watch();   // the deadline of a new call is watched
+    void arm();     // the socket watched for what the link waits for now
+    // One receive: the frames that came are handed on (see the top);
+    // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
+    long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
+    void route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
+    // Adds received bytes to those of an unfinished frame and takes out the
+    // whole frames: 0, or -2 when the bytes are not frames.
+    long take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames);
+    std::optional<Clock::time_point> nextDeadline() const;
+    // Drops the connection; returns the calls to finish with `rc`.
+    std::vector<LinkCall*> dropLocked(long rc);
 
     // I/O thread.
-    void connect(uint64_t generation, size_t endpoint);
-    void connected(uint64_t generation, size_t endpoint, const std::error_code& error);
-    void awaitReadable(uint64_t generation);
-    void received(uint64_t generation, const std::error_code& error, size_t n);
-    // Adds `n` received bytes to those of an unfinished frame and takes out
-    // the whole frames: 0, or -2 when the bytes are not frames.
-    long take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames);
+    void dial(uint64_t generation, size_t endpoint);
+    void dialled(uint64_t generation);
+    void readOnLoop(uint64_t generation);
+    void handleQueued(uint64_t generation);
     // Handles one frame; false when it dropped the connection.
     bool handle(uint64_t generation, kvwire::Frame& frame);
     void greeted(uint64_t generation, const kvwire::Frame& frame);
     void flush(uint64_t generation);
-    // With m_lock held: the earliest deadline the link watches, if any.
-    std::optional<Clock::time_point> nextDeadline() const;
     void armTimer(Clock::time_point at);
     void timerFired();
     // Drops the connection of `generation` (if still current) with `rc`.
     void fail(uint64_t generation, long rc);
-    // Drops the connection with m_lock held; returns the calls to finish.
-    std::vector<LinkCall*> dropLocked(long rc);
-    void finishAll(std::vector<LinkCall*>& calls, long rc);
+
+    static void deliver(std::vector<Delivery>& deliveries);
+    static void finishAll(std::vector<LinkCall*>& calls, long rc);
 
     const TcpAddress m_address;
     const std::chrono::milliseconds m_timeout;
     const BcePrinter* m_owner;               // I/O thread only; null once closed
-    asio::ip::tcp::socket m_socket;          // I/O thread only
     asio::steady_timer m_timer;              // I/O thread only
-    std::vector<uint8_t> m_in;               // I/O thread only: bytes of a frame not yet whole
-    uint8_t m_first[256];                    // I/O thread only: where each read starts
 
     std::mutex m_lock;                       // guards the members below
     State m_state = State::Closed;
     bool m_closed = false;
     uint64_t m_generation = 0;               // one per connection attempt
-    int m_fd = -1;                           // the socket's descriptor while connecting or open
-    std::vector<asio::ip::tcp::endpoint> m_endpoints;
+    int m_fd = -1;                           // the socket while dialling, greeting or open
+    uint64_t m_token = 0;                    // its registration with the loop
+    std::vector<Address> m_endpoints;
+    size_t m_endpoint = 0;                   // the one being dialled
     Clock::time_point m_attemptDeadline;
     Clock::time_point m_quietUntil;          // after a timed-out attempt
     uint32_t m_nextId = 1;
@@ -139,7 +166,14 @@ private:
     size_t m_outStart = 0;                   // of m_out, already written
     kvwire::Bytes m_held;                    // request frames waiting for the greeting's answer
     bool m_flushing = false;                 // the I/O thread owns writing
+    bool m_awaitingWritable = false;         // the I/O thread waits for room to write
     bool m_timerArmed = false;
+    kvwire::Bytes m_in;                      // bytes of a frame not yet whole
+    std::deque<kvwire::Frame> m_toLoop;      // frames for the I/O thread, in stream order
+    bool m_handling = false;                 // the I/O thread hands them on now
+    bool m_handlingPosted = false;           // the I/O thread will
+    LinkCall* m_reader = nullptr;            // the caller reading the connection while it waits
+    std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
 };
 
 }  // namespace zorbce

@@ -1,14 +1,11 @@
 #include "tcp_printer.h"
 
-#include <semaphore.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <new>
 
@@ -53,49 +50,6 @@ long takeData(const Frame& reply, uint8_t type, uint32_t capacity, kvwire::DataR
 }
 
 uint32_t capacityOf(unsigned long size) { return static_cast<uint32_t>(std::min<unsigned long>(size, 0xFFFFFFFFul)); }
-
-// A synchronous call: the caller waits for the outcome, or its deadline.
-// It waits on a semaphore, which (unlike a condition variable) may go as soon
-// as the wait returns, even while sem_post is still returning: the caller
-// never waits for a lock the I/O thread still holds.
-class SyncCall final : public LinkCall {
-public:
-    SyncCall() {
-        waiting = true;
-        ::sem_init(&m_finished, 0, 0);
-    }
-    ~SyncCall() override { ::sem_destroy(&m_finished); }
-
-    void finish(long rc, Frame& reply) override {
-        m_rc = rc;
-        m_reply = std::move(reply);
-        ::sem_post(&m_finished);
-    }
-
-    long wait(TcpLink& link, Frame* reply) {
-        // sem_timedwait counts on the real-time clock; the I/O thread keeps
-        // the deadline too, on the steady clock.
-        auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
-        auto until = std::chrono::system_clock::now().time_since_epoch() + std::max(left, std::chrono::nanoseconds(0));
-        timespec at{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(until).count()),
-                    static_cast<long>(until.count() % 1000000000)};
-        int rc;
-        while ((rc = ::sem_timedwait(&m_finished, &at)) != 0 && errno == EINTR) {
-        }
-        if (rc != 0) {
-            if (link.abandon(this)) return BCE_E_TIMEOUT;
-            while (::sem_wait(&m_finished) != 0) {   // it is being finished right now
-            }
-        }
-        *reply = std::move(m_reply);
-        return m_rc;
-    }
-
-private:
-    sem_t m_finished;
-    long m_rc = BCE_OK;
-    Frame m_reply;
-};
 
 // An asynchronous call: its data reply goes to the host's completion.
 class AsyncCall final : public LinkCall {
@@ -182,18 +136,13 @@ TcpPrinter::TcpPrinter(TcpAddress address) : m_link(std::make_shared<TcpLink>(st
 TcpPrinter::~TcpPrinter() { m_link->close(); }
 
 long TcpPrinter::connect() {
-    if (IoLoop::onIoThread()) return BCE_E_INVALID;
-    SyncCall call;
-    Frame none;
-    long rc = m_link->start(&call, 0, {});
-    return rc == BCE_OK ? call.wait(*m_link, &none) : rc;
+    if (IoLoop::onIoThread()) return BCE_E_INVALID;   // it would wait for itself
+    return m_link->connect();
 }
 
 long TcpPrinter::exchange(uint8_t type, const Bytes& payload, Frame* reply) {
     if (IoLoop::onIoThread()) return BCE_E_INVALID;
-    SyncCall call;
-    long rc = m_link->start(&call, type, payload);
-    if (rc == BCE_OK) rc = call.wait(*m_link, reply);
+    long rc = m_link->exchange(type, payload, reply);
     return rc == BCE_OK ? replyCode(*reply, type) : rc;
 }
 
