@@ -6,9 +6,10 @@
 // fresh request ids and are pipelined, replies can come back in any order and
 // go to the request with their id, and pushed alert notices become
 // BceNotifyAlert calls on the I/O thread. The synchronous calls send their
-// request and wait for its reply; the asynchronous ones finish on the I/O
-// thread. A synchronous call made on the I/O thread fails with -3: it would
-// wait for itself.
+// request and wait for its reply (reading the connection themselves while
+// nobody else does); the asynchronous ones finish on the I/O thread. A
+// synchronous call made on the I/O thread fails with -3: it would wait for
+// itself.
 //
 // Failures, as the printer's callers see them:
 //   -10  the connection cannot be made (refused, host or network unreachable,
