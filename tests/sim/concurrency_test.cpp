@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -139,6 +140,23 @@ TEST(SharedConnection, PipelinedRequestsAnsweredOutOfOrderReachTheirCallers) {
                     ++wrong;
             }
         });
+    // Meanwhile this thread keeps asynchronous requests of its own in flight
+    // on the connection: their replies may be read by a waiting caller.
+    struct Async {
+        ByteVec request;
+        std::promise<ByteVec> reply;
+        static void done(void* self, long rc, const void* data, unsigned long length) {
+            auto* bytes = static_cast<const uint8_t*>(data);
+            static_cast<Async*>(self)->reply.set_value(rc == 0 && length ? ByteVec(bytes + 1, bytes + length) : ByteVec{});
+        }
+    } asyncs[16];
+    for (uint32_t i = 0; i < std::size(asyncs); ++i) {
+        asyncs[i].request = kvtest::Bytes().u8(0xA0).be32(i).vec();
+        ASSERT_EQ(BceSendBidiAsync(0, handle, 0, 0x34, asyncs[i].request.data(), asyncs[i].request.size(), 64,
+                                   &Async::done, &asyncs[i]),
+                  0);
+    }
+    for (auto& a : asyncs) EXPECT_EQ(a.reply.get_future().get(), a.request);
     for (auto& th : threads) th.join();
     EXPECT_EQ(wrong, 0);
     // In turn, the 32 requests would take 1.6 s; pipelined, about 4 x 50 ms.
