@@ -207,10 +207,7 @@ void TcpLink::readWhileWaiting(Waiter& call) {
     }
     {
         std::lock_guard guard(m_lock);
-        if (m_reader == &call) {
-            m_reader = nullptr;
-            if (m_fd >= 0) arm();   // the I/O thread reads it again
-        }
+        handOnReading(&call);
         if (auto it = std::find(m_orphans.begin(), m_orphans.end(), fd); it != m_orphans.end()) {
             m_orphans.erase(it);   // dropped while this caller read it
             ::close(fd);
@@ -226,22 +223,48 @@ long TcpLink::outcome(Waiter& call, Frame* reply) {
     auto until = std::chrono::system_clock::now().time_since_epoch() + std::max(left, std::chrono::nanoseconds(0));
     timespec at{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(until).count()),
                 static_cast<long>(until.count() % 1000000000)};
-    int rc;
-    while ((rc = ::sem_timedwait(&call.finished, &at)) != 0 && errno == EINTR) {
-    }
-    if (rc != 0) {
-        if (abandon(&call)) return BCE_E_TIMEOUT;
-        while (::sem_wait(&call.finished) != 0) {   // it is being finished right now
+    // The semaphore is posted when the call is finished, and when the reading
+    // of the connection is handed to this caller.
+    while (!call.done.load(std::memory_order_acquire)) {
+        int rc;
+        while ((rc = ::sem_timedwait(&call.finished, &at)) != 0 && errno == EINTR) {
         }
+        if (rc != 0) {
+            if (abandon(&call)) return BCE_E_TIMEOUT;
+            while (!call.done.load(std::memory_order_acquire)) ::sem_wait(&call.finished);   // being finished now
+            break;
+        }
+        readWhileWaiting(call);   // when handed the reading
+    }
+    {
+        std::lock_guard guard(m_lock);
+        handOnReading(&call);   // handed the reading as it was finished
     }
     *reply = std::move(call.reply);
     return call.rc;
+}
+
+void TcpLink::handOnReading(LinkCall* from) {
+    if (m_reader != from) return;
+    m_reader = nullptr;
+    if (m_state == State::Open && m_fd >= 0) {
+        // To another caller waiting for its reply, which reads on; else the
+        // I/O thread reads it again.
+        for (auto& [id, call] : m_pending)
+            if (call->waiting && call != from) {
+                m_reader = call;
+                ::sem_post(&static_cast<Waiter*>(call)->finished);
+                return;
+            }
+        arm();
+    }
 }
 
 bool TcpLink::abandon(LinkCall* call) {
     std::lock_guard guard(m_lock);
     if (auto it = m_pending.find(call->id); it != m_pending.end() && it->second == call) {
         m_pending.erase(it);
+        handOnReading(call);
         return true;
     }
     for (auto it = m_awaitingConnection.begin(); it != m_awaitingConnection.end(); ++it)

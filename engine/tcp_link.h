@@ -110,6 +110,9 @@ private:
     // Takes back a call not yet finished: true when it was still waiting,
     // false when it is being finished now.
     bool abandon(LinkCall* call);
+    // With m_lock held: when `from` reads the connection, the reading goes
+    // to another caller waiting for its reply, or back to the I/O thread.
+    void handOnReading(LinkCall* from);
 
     // With m_lock held.
     long prepare(std::unique_lock<std::mutex>& guard);   // a connection up or on its way, or why not
