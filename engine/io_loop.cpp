@@ -92,8 +92,7 @@ void IoLoop::start() {
         // server sends, this thread does not preempt the thread that woke it,
         // which usually has more to send: it runs when that one yields, and
         // writes the requests made together in one write, and reads replies
-        // that came together in one read (a full poll on one core: 115 us
-        // instead of 75).
+        // that came together in one read.
         sched_param none{};
         ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &none);
         auto work = asio::make_work_guard(m_context);
