@@ -88,13 +88,6 @@ void IoLoop::start() {
     m_thread = std::thread([this] {
         t_onIoThread = true;
         ::pthread_setname_np(::pthread_self(), "zorbce-io");
-        // Woken by the requests a host thread makes or by the replies a
-        // server sends, this thread does not preempt the thread that woke it,
-        // which usually has more to send: it runs when that one yields, and
-        // writes the requests made together in one write, and reads replies
-        // that came together in one read.
-        sched_param none{};
-        ::pthread_setschedparam(::pthread_self(), SCHED_BATCH, &none);
         auto work = asio::make_work_guard(m_context);
         // A handler that throws leaves run(); the loop carries on.
         for (;;) {
