@@ -65,7 +65,7 @@ public:
     bool waiting = false;         // a caller waits for it on its own thread
 };
 
-class TcpLink : public IoLoop::Watcher, public std::enable_shared_from_this<TcpLink> {
+class TcpLink final : public IoLoop::Watcher, public std::enable_shared_from_this<TcpLink> {
 public:
     // `owner` is the printer whose alert notices this link announces.
     TcpLink(TcpAddress address, const BcePrinter* owner);
