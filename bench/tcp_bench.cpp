@@ -3,7 +3,10 @@
 // frame back) between this process and a minimal echo process: the floor of
 // a round trip on this machine. At 1 and at 2 threads, the raw threads with a
 // connection each; the engine's threads either share one printer handle (one
-// connection) or have a handle (a connection) each.
+// connection) or have a handle (a connection) each. And the full poll of a
+// printer (kvtest::FullPoll, ten requests) sent together through
+// KVPrtObjBatch, against one request's round trip and against the ten
+// requests one after another.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -17,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "full_poll.h"
 #include "kvprtobj/kvprtobj.h"
 #include "kvprtobj/kvprtsim.h"
 #include "side_by_side.h"
@@ -96,6 +100,28 @@ void roundTrips(benchmark::State& s, unsigned short handle) {
 void sharedHandle(benchmark::State& s) { roundTrips(s, gHandle); }
 void ownHandle(benchmark::State& s) { roundTrips(s, gOwnHandles[s.thread_index() % 2]); }
 
+void fullPollBatched(benchmark::State& s) {
+    KVPrtObj printer(gHandle, KVPrtObj::PRINTER_TYPE_0, 0);
+    printer.setBidi(1);
+    kvtest::FullPoll poll;
+    KVPrtObjBatch batch(printer);
+    poll.addTo(batch);
+    for (auto _ : s) {
+        batch.run();
+        if (batch.result(0) != 0) s.SkipWithError("poll failed");
+    }
+}
+
+void fullPollInTurn(benchmark::State& s) {
+    KVPrtObj printer(gHandle, KVPrtObj::PRINTER_TYPE_0, 0);
+    printer.setBidi(1);
+    kvtest::FullPoll poll;
+    for (auto _ : s) {
+        poll.runInTurn(printer);
+        if (poll.results[0] != 0) s.SkipWithError("poll failed");
+    }
+}
+
 void rawRoundTrip(benchmark::State& s) {
     kvwire::Connect result;
     int fd = kvwire::connectTcp("127.0.0.1", std::to_string(gRawPort), 5000, &result);
@@ -143,7 +169,11 @@ int main(int argc, char** argv) {
             ->Threads(2)->UseRealTime();
         benchmark::RegisterBenchmark("tcp/round_trip_threads_2_own_handles/baseline", rawRoundTrip)
             ->Threads(2)->UseRealTime();
-        rc = kvbench::runPairs(argc, argv, "engine", "raw tcp");
+        benchmark::RegisterBenchmark("tcp/full_poll_batched_vs_one_request/subject", fullPollBatched)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/full_poll_batched_vs_one_request/baseline", sharedHandle)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/full_poll_batched_vs_in_turn/subject", fullPollBatched)->UseRealTime();
+        benchmark::RegisterBenchmark("tcp/full_poll_batched_vs_in_turn/baseline", fullPollInTurn)->UseRealTime();
+        rc = kvbench::runPairs(argc, argv, "subject", "baseline");
         for (unsigned short h : {gHandle, gOwnHandles[0], gOwnHandles[1]}) BceClosePrinter(h);
     }
     ::kill(raw, SIGTERM);

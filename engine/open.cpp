@@ -1,9 +1,11 @@
 // BceOpenPrinter: the URI schemes sim: and tcp://.
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "c_boundary.h"
 #include "handles.h"
+#include "io_loop.h"
 #include "sim_loader.h"
 #include "tcp_printer.h"
 
@@ -20,6 +22,10 @@ long openPrinter(const std::string& uri, unsigned short* handle) {
     } else if (uri.compare(0, 6, "tcp://") == 0) {
         zorbce::TcpAddress address;
         if (!zorbce::parseTcpUri(uri, &address, &lastOpenError)) return BCE_E_BAD_URI;
+        if (zorbce::IoLoop::onIoThread()) {
+            lastOpenError = "a tcp:// printer cannot be opened from the engine's I/O thread (it waits for the server)";
+            return BCE_E_INVALID;
+        }
         auto tcp = std::make_shared<zorbce::TcpPrinter>(address);
         // A printer that cannot be reached now is opened all the same: its
         // requests connect again. Only a server that refuses the printer fails.

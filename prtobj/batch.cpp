@@ -64,7 +64,7 @@ public:
             e.appId = m_sBceAppId;
             if (!isValidNetType(m_uBidiQueryNetType)) setBidiQueryNetType(0);
             e.netType = m_uBidiQueryNetType;
-            e.capacity = bAllocate ? std::max(size, kMaxReplySize) : 0;
+            e.capacity = bAllocate ? size : 0;
             e.attemptsLeft = m_nBidiRetryCount > 0 ? m_nBidiRetryCount : 0;
             return note(std::move(e));
         }
@@ -74,7 +74,8 @@ public:
             // The caller owns the buffer whatever the result, as with the engine's transport.
             *reply = kvPrtObjNew(std::max<unsigned long>(size, e.data.size()));
             if (*reply == nullptr) return BCE_E_NO_MEMORY;
-            if (rc == BCE_OK && e.data.empty()) rc = BCE_E_BAD_REPLY;
+            // Empty, or claiming more than the buffer held: bad, as for the object's own request.
+            if (rc == BCE_OK && (e.data.empty() || e.length != e.data.size())) rc = BCE_E_BAD_REPLY;
             if (rc == BCE_OK) {
                 *replyLength = e.data.size() - 1;   // the reply's first byte is not part of the data
                 std::memcpy(*reply, e.data.data() + 1, *replyLength);
@@ -236,6 +237,15 @@ private:
     void arrive(Sent s, long rc, const void* data, unsigned long length) {
         std::unique_lock guard(m_lock);
         Exchange& e = m_ops[s.op].exchanges[s.exchange];
+        if (rc == BCE_E_NO_MEMORY && !e.alert && e.capacity > 0 && e.capacity < KVPrtObj::kMaxReplySize) {
+            // Longer than the buffer: asked again with room for the reply (its
+            // length when the engine tells it, else twice the room), as the
+            // object's own request grows its buffer, up to kMaxReplySize.
+            e.capacity = std::min<unsigned long>(length > e.capacity ? length : e.capacity * 2, KVPrtObj::kMaxReplySize);
+            guard.unlock();
+            send(s);
+            return;
+        }
         if (rc != BCE_OK && !e.alert && e.attemptsLeft > 0) {
             --e.attemptsLeft;
             guard.unlock();
@@ -265,8 +275,8 @@ private:
         std::function<void()> done = std::move(m_done);
         m_done = nullptr;
         m_running = false;
-        m_finished.notify_all();
         guard.unlock();
+        m_finished.notify_all();   // unlocked: a waiter wakes to a free lock (the caller holds this Impl)
         if (done) done();   // last: `done` may destroy the batch
     }
 

@@ -10,11 +10,27 @@ bool isKnownType(uint8_t type) {
     return request >= kHello && request <= kGetName;
 }
 
+void encodeHeader(uint8_t* h, uint8_t type, uint32_t id, uint32_t payloadLength) {
+    const uint8_t header[kHeaderSize] = {kMagic[0],
+                                         kMagic[1],
+                                         kVersion,
+                                         type,
+                                         static_cast<uint8_t>(id >> 24),
+                                         static_cast<uint8_t>(id >> 16),
+                                         static_cast<uint8_t>(id >> 8),
+                                         static_cast<uint8_t>(id),
+                                         static_cast<uint8_t>(payloadLength >> 24),
+                                         static_cast<uint8_t>(payloadLength >> 16),
+                                         static_cast<uint8_t>(payloadLength >> 8),
+                                         static_cast<uint8_t>(payloadLength)};
+    std::memcpy(h, header, kHeaderSize);
+}
+
 Bytes encodeFrame(const Frame& frame) {
-    Writer w(kHeaderSize + frame.payload.size());
-    w.raw(kMagic, 2).u8(kVersion).u8(frame.type).be32(frame.id).be32(static_cast<uint32_t>(frame.payload.size()));
-    w.raw(frame.payload.data(), frame.payload.size());
-    return w.take();
+    Bytes bytes(kHeaderSize + frame.payload.size());
+    encodeHeader(bytes.data(), frame.type, frame.id, static_cast<uint32_t>(frame.payload.size()));
+    if (!frame.payload.empty()) std::memcpy(bytes.data() + kHeaderSize, frame.payload.data(), frame.payload.size());
+    return bytes;
 }
 
 Decode decodeHeader(const uint8_t* h, uint8_t* type, uint32_t* id, uint32_t* payloadLength) {
@@ -46,8 +62,7 @@ Decode decodeFrame(const uint8_t* data, size_t length, Frame* frame, size_t* con
 
 Writer& Writer::raw(const void* data, size_t n) {
     auto* p = static_cast<const uint8_t*>(data);
-    if (m_bytes.capacity() - m_bytes.size() < n) m_bytes.reserve(m_bytes.size() + n + 64);
-    if (n) m_bytes.insert(m_bytes.end(), p, p + n);
+    if (n) m_bytes.insert(m_bytes.end(), p, p + n);   // the vector's own growth: geometric
     return *this;
 }
 

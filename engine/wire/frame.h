@@ -27,6 +27,7 @@ constexpr uint8_t kMagic[2] = {'K', 'B'};
 constexpr uint8_t kVersion = 1;
 constexpr size_t kHeaderSize = 12;
 constexpr uint32_t kMaxPayload = 1u << 20;
+constexpr size_t kMaxText = 0xFFFF;   // the longest text: its length has 16 bits
 
 enum MsgType : uint8_t {
     kHello = 0x01,        // client: selects the printer of the connection
@@ -50,6 +51,8 @@ struct Frame {
 };
 
 Bytes encodeFrame(const Frame& frame);
+// Writes the 12-byte header of a frame with a payload of `payloadLength` bytes.
+void encodeHeader(uint8_t* header, uint8_t type, uint32_t id, uint32_t payloadLength);
 
 enum class Decode { Ok, NeedMore, Malformed };
 
@@ -60,7 +63,8 @@ Decode decodeHeader(const uint8_t* header, uint8_t* type, uint32_t* id, uint32_t
 Decode decodeFrame(const uint8_t* data, size_t length, Frame* frame, size_t* consumed);
 
 // Big-endian payload builder. It starts with room for a small message, so
-// that building one costs one allocation.
+// that building one costs one allocation, and grows geometrically, so that
+// building a large one costs time in proportion to its size.
 class Writer {
 public:
     explicit Writer(size_t reserve = 64) { m_bytes.reserve(reserve); }
@@ -91,7 +95,7 @@ public:
     uint32_t be32();
     bool raw(void* dst, size_t n);
     Bytes blob(uint32_t maxLength = kMaxPayload);
-    std::string text(size_t maxLength = 0xFFFF);
+    std::string text(size_t maxLength = kMaxText);
 
 private:
     bool take(size_t n);

@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <tuple>
 
@@ -79,6 +80,18 @@ TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
     NameReply tooLong{0, std::string(80, 'x'), ""};
     NameReply back;
     EXPECT_FALSE(decode(encode(tooLong), &back));
+}
+
+// Appending record after record (a job list of 50,000 records) takes time in
+// proportion to the size: growing the buffer by each record's size took
+// seconds here.
+TEST(WirePayloads, WriterGrowsInTimeProportionalToTheSize) {
+    const uint8_t record[32] = {};
+    auto start = std::chrono::steady_clock::now();
+    Writer w;
+    for (int i = 0; i < 50000; ++i) w.raw(record, sizeof record);
+    EXPECT_EQ(w.take().size(), 1600000u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST(WireSocket, ReadsFramesAcrossPiecesAndReportsCloseAndGarbage) {

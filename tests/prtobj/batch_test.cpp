@@ -142,3 +142,31 @@ TEST(Batch, AlertReadsGoThroughTheBatchToo) {
     EXPECT_EQ(batch.result(1), rig.obj.bidiQueryDSAAlert(8, &direct));
     EXPECT_EQ(rig.printer.alertFlags(), (std::vector<int>{2, 2, 2, 2}));
 }
+
+TEST(Batch, ALongReplyIsAskedForAgainWithRoomAndOneClaimingMoreThanItsBufferIsBad) {
+    PrinterRig rig;
+    Answer lying = rawReply(hex("01 02"));
+    lying.claimedLength = KVPrtObj::kMaxReplySize + 1;
+    rig.printer.answer(kvbidi::kPageCounts, lying);
+    rig.printer.answer(0x77, reply(ByteVec(3000, 0x07)));
+    ByteVec got;
+    KVPrtObj::PAGECOUNTDATA counts{};
+    KVPrtObjBatch batch(rig.obj);
+    batch.add([&](KVPrtObj& p) {
+        void* data = nullptr;
+        unsigned long length = 0;
+        long rc = p.bidiQuery(0x77, nullptr, 0, &data, &length, 1, 0);
+        got = take(data, rc == 0 ? length : 0);
+        return rc;
+    });
+    batch.add([&](KVPrtObj& p) { return p.bidiGetPageCounts(&counts); });
+    batch.run();
+    EXPECT_EQ(std::tuple(batch.result(0), got), std::tuple(0l, ByteVec(3000, 0x07)));
+    EXPECT_EQ(batch.result(1), BCE_E_BAD_REPLY);
+    std::vector<unsigned long> capacities;
+    for (const SentRequest& r : rig.printer.requests())
+        if (r.code == 0x77) capacities.push_back(r.capacity);
+    EXPECT_EQ(capacities, (std::vector<unsigned long>{2048, 4096}));   // doubled, as the object does
+    rig.obj.setBidi(1);
+    EXPECT_EQ(rig.obj.bidiGetPageCounts(&counts), BCE_E_BAD_REPLY);
+}

@@ -1,16 +1,22 @@
-// Many threads on one printer connection, and many printers through one
-// daemon at once: every reply reaches its own request and every alert its
-// own printer.
+// Many threads on one printer connection, many requests in flight from one
+// thread, and many printers through one daemon at once: every reply reaches
+// its own request and every alert its own printer.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "full_poll.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 
@@ -112,6 +118,52 @@ TEST(ManyPrinters, HundredPrintersThroughOneDaemon) {
     }
 }
 
+// Eight threads share one connection to a daemon that answers each request
+// after 50 ms, in whatever order its workers finish: the requests are
+// pipelined, so the threads do not wait for each other's replies.
+TEST(SharedConnection, PipelinedRequestsAnsweredOutOfOrderReachTheirCallers) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "50", "--workers", "8"});
+    unsigned short handle;
+    ASSERT_EQ(BceOpenPrinter(daemon.uri().c_str(), &handle), 0);
+    constexpr int kThreads = 8, kRounds = 4;
+    std::atomic<int> wrong{0};
+    auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (uint32_t i = 0; i < kRounds; ++i) {
+                ByteVec request = kvtest::Bytes().u8(static_cast<unsigned>(t)).be32(i).vec();
+                uint8_t reply[64];
+                unsigned long length = sizeof reply;
+                if (BceSendBidi(0, handle, 0, 0x34, reply, &length, request.data(), request.size()) != 0 ||
+                    ByteVec(reply + 1, reply + length) != request)
+                    ++wrong;
+            }
+        });
+    // Meanwhile this thread keeps asynchronous requests of its own in flight
+    // on the connection: their replies may be read by a waiting caller.
+    struct Async {
+        ByteVec request;
+        std::promise<ByteVec> reply;
+        static void done(void* self, long rc, const void* data, unsigned long length) {
+            auto* bytes = static_cast<const uint8_t*>(data);
+            static_cast<Async*>(self)->reply.set_value(rc == 0 && length ? ByteVec(bytes + 1, bytes + length) : ByteVec{});
+        }
+    } asyncs[16];
+    for (uint32_t i = 0; i < std::size(asyncs); ++i) {
+        asyncs[i].request = kvtest::Bytes().u8(0xA0).be32(i).vec();
+        ASSERT_EQ(BceSendBidiAsync(0, handle, 0, 0x34, asyncs[i].request.data(), asyncs[i].request.size(), 64,
+                                   &Async::done, &asyncs[i]),
+                  0);
+    }
+    for (auto& a : asyncs) EXPECT_EQ(a.reply.get_future().get(), a.request);
+    for (auto& th : threads) th.join();
+    EXPECT_EQ(wrong, 0);
+    // In turn, the 32 requests would take 1.6 s; pipelined, about 4 x 50 ms.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(800));
+    BceClosePrinter(handle);
+}
+
 // Eight threads send loop-back requests of their own on one connection while
 // the daemon is stopped and started again under them: a request may fail with
 // a channel-down code, but every reply that comes is the caller's own.
@@ -153,6 +205,64 @@ TEST(SharedConnection, RepliesStayWithTheirCallersWhileTheDaemonRestarts) {
     EXPECT_EQ(unexpected, 0);
     for (int t = 0; t < kThreads; ++t) EXPECT_GT(answered[static_cast<size_t>(t)], 0) << t;
     BceClosePrinter(handle);
+}
+
+// One thread keeps the full polls of twenty printers in flight together
+// (two hundred requests, through KVPrtObjBatch): each decodes what the
+// synchronous calls decode.
+TEST(ManyPrinters, FullPollsInFlightFromOneThreadDecodeAsTheSynchronousCalls) {
+    constexpr int kPrinters = 20;
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(kPrinters)});
+    struct Printer {
+        unsigned short handle = 0;
+        std::unique_ptr<KVPrtObj> object;
+        std::unique_ptr<KVPrtObjBatch> batch;
+        kvtest::FullPoll batched, inTurn;
+    };
+    std::vector<Printer> printers(kPrinters);
+    for (int i = 0; i < kPrinters; ++i) {
+        Printer& p = printers[static_cast<size_t>(i)];
+        ASSERT_EQ(BceOpenPrinter(daemon.uri(std::to_string(i)).c_str(), &p.handle), 0);
+        p.object = std::make_unique<KVPrtObj>(p.handle, 1);
+        p.batch = std::make_unique<KVPrtObjBatch>(*p.object);
+        p.batched.addTo(*p.batch);
+    }
+    std::mutex lock;
+    std::condition_variable finished;
+    int unfinished = kPrinters;
+    for (Printer& p : printers)
+        p.batch->start([&] {
+            std::lock_guard guard(lock);
+            --unfinished;
+            finished.notify_one();
+        });
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(finished.wait_for(guard, std::chrono::seconds(10), [&] { return unfinished == 0; }));
+    }
+    auto supplies = [](kvtest::FullPoll& poll) {
+        std::vector<std::tuple<int, int, uint32_t, int32_t>> out;
+        for (unsigned i = 0; i < poll.toner.numSupplies(); ++i)
+            out.emplace_back(poll.toner[i]->bySupplyId, poll.toner[i]->byLevel, poll.toner[i]->ulPageCount,
+                             poll.toner[i]->lEstimate);
+        return out;
+    };
+    for (Printer& p : printers) {
+        p.batched.takeResults(*p.batch);
+        p.inTurn.runInTurn(*p.object);
+        EXPECT_EQ(p.batched.results, p.inTurn.results);
+        EXPECT_EQ(p.batched.results, decltype(p.batched.results){});   // all 0
+        EXPECT_EQ(std::memcmp(&p.batched.status, &p.inTurn.status, sizeof p.batched.status), 0);
+        EXPECT_EQ(std::memcmp(p.batched.summaries.data(), p.inTurn.summaries.data(), sizeof p.batched.summaries), 0);
+        EXPECT_EQ(std::memcmp(&p.batched.interventions, &p.inTurn.interventions, sizeof p.inTurn.interventions), 0);
+        EXPECT_EQ(supplies(p.batched), supplies(p.inTurn));
+        EXPECT_FALSE(supplies(p.inTurn).empty());
+    }
+    for (Printer& p : printers) {
+        p.batch.reset();
+        p.object.reset();
+        BceClosePrinter(p.handle);
+    }
 }
 
 }  // namespace

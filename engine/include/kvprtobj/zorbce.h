@@ -153,13 +153,21 @@ public:
 //                   (docs/protocol.md), as kvprtsimd serves them. PRINTER is the
 //                   index or name of a printer of the server (default: its
 //                   first). MS is the time-out in milliseconds for connecting
-//                   and for each reply; default 5000, or the environment
-//                   variable KVPRTOBJ_TCP_TIMEOUT_MS. The printer is opened even
-//                   when the server cannot be reached; every request connects
-//                   again after a failure. Refused or unreachable: -10; reset or
-//                   closed: -16; no connection or reply in time: -17; a
-//                   malformed frame: -2; a server without that printer: -22.
-// Each handle of a tcp:// printer has one connection, shared by all threads.
+//                   (with the server's answer to the greeting) and for each
+//                   reply; default 5000, or the environment variable
+//                   KVPRTOBJ_TCP_TIMEOUT_MS. The printer is opened even when
+//                   the server cannot be reached; every request connects again
+//                   after a failure (but during one time-out after a
+//                   connection attempt timed out, requests fail at once with
+//                   -17). Refused or unreachable: -10; reset or closed: -16; no
+//                   connection or reply in time: -17; a malformed frame, or a
+//                   reply whose length disagrees with its bytes: -2; a server
+//                   without that printer, or a printer name longer than 65,535
+//                   bytes: -22.
+// Each handle of a tcp:// printer has one connection, shared by all threads
+// and driven by the engine's one I/O thread: requests of several threads are
+// pipelined on it. BceOpenPrinter of a tcp:// URI waits for the server, and
+// so returns -3 on the I/O thread, as the synchronous calls do.
 extern "C" BCE_API long BceOpenPrinter(const char* uri, unsigned short* handle);
 // Why the last BceOpenPrinter of this thread failed (empty after a success).
 extern "C" BCE_API const char* BceLastOpenError();

@@ -25,8 +25,9 @@
 //
 // The requests behave as the object's own would: the bidi-active flag refuses
 // them (-11) unless forced, a failed request is tried the retry count more
-// times, replies up to kMaxReplySize are taken whole, and channel-down results
-// clear the flag. Operations run one at a time, each on the object's state as
+// times, a reply longer than the operation's buffer is asked for again with
+// room for it (the length the engine reports, up to kMaxReplySize), and
+// channel-down results clear the flag. Operations run one at a time, each on the object's state as
 // the operations finished before it left it; when the batch is done that state
 // (flag, capabilities, code level ...) is copied back into the printer object
 // with its operator=. While a batch runs, its printer object must not be used

@@ -1,0 +1,131 @@
+#include "io_loop.h"
+
+#include <pthread.h>
+#include <sys/epoll.h>
+
+#include <asio/executor_work_guard.hpp>
+
+#include <condition_variable>
+#include <mutex>
+#include <new>
+
+namespace zorbce {
+namespace {
+
+thread_local bool t_onIoThread = false;
+
+// Socket events taken from the epoll set in one go.
+constexpr int kEventsPerTurn = 64;
+
+}  // namespace
+
+IoLoop::IoLoop() : m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_events(m_context) {
+    std::error_code error;
+    if (m_epoll >= 0) m_events.assign(m_epoll, error);
+    if (m_epoll >= 0 && !error) awaitEvents();   // else no socket can be watched: every connection fails
+}
+
+void IoLoop::awaitEvents() {
+    m_events.async_wait(asio::posix::stream_descriptor::wait_read, [this](const std::error_code& error) {
+        if (error) return;
+        dispatchEvents();
+        awaitEvents();
+    });
+}
+
+void IoLoop::dispatchEvents() {
+    epoll_event events[kEventsPerTurn];
+    int n = ::epoll_wait(m_epoll, events, kEventsPerTurn, 0);
+    for (int i = 0; i < n; ++i) {
+        // A watcher may be gone, or a socket removed by a watcher called before it.
+        auto it = m_watchers.find(events[i].data.u64);
+        if (it == m_watchers.end()) continue;
+        if (auto watcher = it->second.lock()) watcher->ready(events[i].events);
+    }
+}
+
+uint64_t IoLoop::add(int fd, uint32_t events, std::weak_ptr<Watcher> watcher) {
+    try {
+        uint64_t token = m_nextToken++;
+        m_watchers.emplace(token, std::move(watcher));
+        epoll_event event{events | EPOLLONESHOT, {}};
+        event.data.u64 = token;
+        if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0) return token;
+        m_watchers.erase(token);
+    } catch (const std::bad_alloc&) {
+    }
+    return 0;
+}
+
+void IoLoop::arm(int fd, uint64_t token, uint32_t events) {
+    epoll_event event{events | EPOLLONESHOT, {}};
+    event.data.u64 = token;
+    ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event);
+}
+
+void IoLoop::remove(int fd, uint64_t token) {
+    ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+    m_watchers.erase(token);
+}
+
+IoLoop& IoLoop::get() {
+    // Never destroyed: printers the host never closes keep using it until
+    // exit, and the stopper below ends its thread before the statics go.
+    static IoLoop* loop = [] {
+        auto* l = new IoLoop;
+        l->start();
+        return l;
+    }();
+    static struct Stopper {
+        ~Stopper() { loop->stop(); }
+    } stopper;
+    return *loop;
+}
+
+bool IoLoop::onIoThread() { return t_onIoThread; }
+
+void IoLoop::start() {
+    m_thread = std::thread([this] {
+        t_onIoThread = true;
+        ::pthread_setname_np(::pthread_self(), "zorbce-io");
+        auto work = asio::make_work_guard(m_context);
+        // A handler that throws leaves run(); the loop carries on.
+        for (;;) {
+            try {
+                m_context.run();
+                return;
+            } catch (...) {
+            }
+        }
+    });
+}
+
+void IoLoop::stop() {
+    m_context.stop();
+    if (onIoThread()) {
+        m_thread.detach();   // exit was called from a completion
+    } else if (m_thread.joinable()) {
+        m_thread.join();
+    }
+    m_stopped = true;
+}
+
+void IoLoop::runAndWait(const std::function<void()>& work) {
+    if (onIoThread() || m_stopped) {
+        work();
+        return;
+    }
+    std::mutex lock;
+    std::condition_variable ran;
+    bool done = false;
+    post([&] {
+        work();
+        std::lock_guard guard(lock);
+        done = true;
+        ran.notify_one();
+    });
+    std::unique_lock guard(lock);
+    ran.wait(guard, [&] { return done; });
+}
+
+}  // namespace zorbce

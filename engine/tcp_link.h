@@ -1,0 +1,189 @@
+// One printer's connection, driven by the engine's I/O thread (io_loop.h).
+//
+// A link carries requests of any thread to the server and hands each reply to
+// the request with its id. Requests are pipelined: any number may be in
+// flight. A caller that waits for its reply writes its request itself when
+// nothing is waiting to be written, and, when nobody else reads the
+// connection, reads it itself while it waits (the I/O thread not woken for it
+// meanwhile), so a lone request costs no hand-over between threads. Whoever
+// reads hands on every frame in the order of the stream: a reply to a waiting
+// caller goes to it at once, everything else (alert notices, replies to
+// asynchronous requests) to the I/O thread, and a reply after frames still
+// waiting for the I/O thread goes the same way. Asynchronous requests are written by the I/O thread, those made
+// together in one write. Connecting and time-outs happen on the I/O thread.
+// An idle link holds a socket and this record, no buffers.
+//
+// States: closed (no connection), dialling (the TCP connection) and greeting
+// (the server's answer to the greeting), both within one time-out, during
+// which requests wait to go out after the greeting's answer, and open. A
+// failure drops the connection: every request waiting gets the failure, and
+// the next request connects again. When a connection attempt has timed out,
+// requests during the next time-out fail at once with -17 instead of waiting
+// another whole time-out.
+#pragma once
+
+#include <sys/socket.h>
+
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "io_loop.h"
+#include "kvprtobj/zorbce.h"
+#include "wire/frame.h"
+
+namespace zorbce {
+
+using Clock = std::chrono::steady_clock;
+
+// tcp://HOST:PORT[/PRINTER][?timeout=MS]
+struct TcpAddress {
+    std::string host, port;
+    std::string printer;     // index or name on the server; empty = the first
+    int timeoutMs = 5000;    // connection (with greeting) and reply time-out
+};
+
+// A request, or a wait for the connection, in the hands of a link.
+class LinkCall {
+public:
+    virtual ~LinkCall() = default;
+    // The outcome, exactly once, no lock held: 0 with the reply frame (of
+    // any type: the caller checks it), or a failure code. On the I/O thread,
+    // but for calls a caller waits for (`waiting`).
+    virtual void finish(long rc, kvwire::Frame& reply) = 0;
+
+    Clock::time_point deadline;   // set by TcpLink::start
+    uint32_t id = 0;              // the request id, set by TcpLink::start
+    bool waiting = false;         // a caller waits for it on its own thread
+};
+
+class TcpLink final : public IoLoop::Watcher, public std::enable_shared_from_this<TcpLink> {
+public:
+    // `owner` is the printer whose alert notices this link announces.
+    TcpLink(TcpAddress address, const BcePrinter* owner);
+    ~TcpLink();
+    TcpLink(const TcpLink&) = delete;
+    TcpLink& operator=(const TcpLink&) = delete;
+
+    // Sends a request of message `type` and waits for its reply on the calling
+    // thread (not the I/O thread): 0 with the reply frame, or why not.
+    long exchange(uint8_t type, const kvwire::Bytes& payload, kvwire::Frame* reply);
+    // Waits until connected (not on the I/O thread): 0, or why not.
+    long connect();
+    // Sends a request of message `type` (connecting first if need be) whose
+    // outcome goes to `call`. 0: `call` will be finished. Otherwise the
+    // outcome, and `call` will not be finished: -18 (no memory), -10 (the host
+    // name does not resolve), -17 (a connection attempt timed out less than a
+    // time-out ago), -20 (closed).
+    long start(LinkCall* call, uint8_t type, const kvwire::Bytes& payload);
+    // Ends the link: every call waiting gets -20, and from the return on the
+    // I/O thread no longer announces alerts for the owner.
+    void close();
+
+    void ready(uint32_t events) override;
+
+private:
+    class Waiter;
+    enum class State { Closed, Dialling, Greeting, Open };
+    struct Address {
+        sockaddr_storage storage{};
+        socklen_t length = 0;
+    };
+    struct Delivery {   // a reply for a waiting caller
+        LinkCall* call;
+        kvwire::Frame frame;
+    };
+
+    // When `call` holds the reading of the connection: reads it until its
+    // reply is in, the connection fails or the deadline.
+    void readWhileWaiting(Waiter& call);
+    // Waits for the outcome of `call` until its deadline.
+    long outcome(Waiter& call, kvwire::Frame* reply);
+    // Takes back a call not yet finished: true when it was still waiting,
+    // false when it is being finished now.
+    bool abandon(LinkCall* call);
+    // With m_lock held: when `from` reads the connection, the reading goes
+    // to another caller waiting for its reply, or back to the I/O thread.
+    void handOnReading(LinkCall* from);
+
+    // With m_lock held.
+    long prepare(std::unique_lock<std::mutex>& guard);   // a connection up or on its way, or why not
+    void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, bool writeNow);
+    void watch();   // the deadline of a new call is watched
+    void arm();     // the socket watched for what the link waits for now
+    // One receive: the frames that came are handed on (see the top);
+    // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
+    long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
+    void route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
+    // Adds received bytes to those of an unfinished frame and takes out the
+    // whole frames: 0, or -2 when the bytes are not frames.
+    long take(const uint8_t* bytes, size_t n, std::vector<kvwire::Frame>& frames);
+    std::optional<Clock::time_point> nextDeadline() const;
+    // The calls taken off a link, to be finished outside its lock. Taking
+    // them needs no memory, so a drop cannot fail.
+    struct Taken {
+        std::unordered_map<uint32_t, LinkCall*> pending;
+        std::vector<LinkCall*> awaiting;
+        std::vector<LinkCall*> expired;
+    };
+    // Drops the connection; returns the calls to finish with `rc`.
+    Taken dropLocked(long rc);
+
+    // I/O thread.
+    void dial(uint64_t generation, size_t endpoint);
+    void dialled(uint64_t generation);
+    void readOnLoop(uint64_t generation);
+    void handleQueued(uint64_t generation);
+    // Handles one frame; false when it dropped the connection.
+    bool handle(uint64_t generation, kvwire::Frame& frame);
+    void greeted(uint64_t generation, const kvwire::Frame& frame);
+    void flush(uint64_t generation);
+    void armTimer(Clock::time_point at);
+    void timerFired();
+    // Drops the connection of `generation` (if still current) with `rc`.
+    void fail(uint64_t generation, long rc);
+
+    static void deliver(std::vector<Delivery>& deliveries);
+    static void finishAll(Taken& calls, long rc);
+
+    const TcpAddress m_address;
+    const std::chrono::milliseconds m_timeout;
+    const BcePrinter* m_owner;               // I/O thread only; null once closed
+    asio::steady_timer m_timer;              // I/O thread only
+
+    std::mutex m_lock;                       // guards the members below
+    State m_state = State::Closed;
+    bool m_closed = false;
+    uint64_t m_generation = 0;               // one per connection attempt
+    int m_fd = -1;                           // the socket while dialling, greeting or open
+    uint64_t m_token = 0;                    // its registration with the loop
+    std::vector<Address> m_endpoints;
+    size_t m_endpoint = 0;                   // the one being dialled
+    Clock::time_point m_attemptDeadline;
+    Clock::time_point m_quietUntil;          // after a timed-out attempt
+    uint32_t m_nextId = 1;
+    std::unordered_map<uint32_t, LinkCall*> m_pending;   // requests by id
+    std::vector<LinkCall*> m_awaitingConnection;         // waits without a request
+    kvwire::Bytes m_out;                     // bytes to write; the I/O thread writes them
+    size_t m_outStart = 0;                   // of m_out, already written
+    kvwire::Bytes m_held;                    // request frames waiting for the greeting's answer
+    bool m_flushing = false;                 // the I/O thread owns writing
+    bool m_awaitingWritable = false;         // the I/O thread waits for room to write
+    bool m_timerArmed = false;
+    kvwire::Bytes m_in;                      // bytes of a frame not yet whole
+    std::deque<kvwire::Frame> m_toLoop;      // frames for the I/O thread, in stream order
+    bool m_handling = false;                 // the I/O thread hands them on now
+    bool m_handlingPosted = false;           // the I/O thread will
+    LinkCall* m_reader = nullptr;            // the caller reading the connection while it waits
+    std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
+};
+
+}  // namespace zorbce
