@@ -1,0 +1,22 @@
+// What the project's programs (kvprt, kvprtsimd, kvprtd) share at a shell:
+// their exit statuses, the text of --version, and addresses as they write them.
+#pragma once
+
+#include <string>
+
+namespace kvprogram {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;   // the printer, a file or the operation failed
+constexpr int kExitUsage = 2;    // the command line is wrong
+
+// "PROGRAM VERSION" (the project's version), then a line "NAME VERSION from
+// PATH" for each of the project's shared libraries that this process has
+// loaded, its version read from the version note of the loaded image. No
+// line break at the end.
+std::string versionText(const std::string& program);
+
+// HOST:PORT as typed back to a person: an IPv6 host in brackets ([::1]:9180).
+std::string hostPortText(const std::string& host, unsigned port);
+
+}  // namespace kvprogram
