@@ -66,7 +66,10 @@ std::string versionText(const std::string& program) {
         std::string name = library.path.substr(library.path.rfind('/') + 1);
         name = name.substr(0, name.find(".so"));
         text += "\n" + name + " ";
-        for (size_t k = 0; k < kNoteParts; ++k) text += (k ? "." : "") + std::to_string(library.parts[k]);
+        for (size_t k = 0; k < kNoteParts; ++k) {
+            if (k > 0) text += '.';
+            text += std::to_string(library.parts[k]);
+        }
         text += " from " + library.path;
     }
     return text;
