@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 namespace kvwire {
 namespace {
@@ -225,6 +227,16 @@ bool splitHostPort(const std::string& text, std::string* host, std::string* port
     for (char c : *port)
         if (c < '0' || c > '9') return false;
     return std::stoul(*port) <= 65535;
+}
+
+bool writePortFile(const std::string& path, uint16_t port) {
+    std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << port << "\n";
+        if (!out.flush()) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace kvwire

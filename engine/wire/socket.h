@@ -59,4 +59,8 @@ int listenTcp(const std::string& host, const std::string& port, uint16_t* boundP
 // Splits "HOST:PORT" or "[V6]:PORT"; false when malformed.
 bool splitHostPort(const std::string& text, std::string* host, std::string* port);
 
+// Writes a listening daemon's port to `path` (a line of digits), under a
+// temporary name renamed into place, so that a reader never sees half of it.
+bool writePortFile(const std::string& path, uint16_t port);
+
 }  // namespace kvwire

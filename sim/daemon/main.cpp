@@ -16,7 +16,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,21 +25,6 @@
 #include "daemon/server.h"
 #include "program.h"
 #include "wire/socket.h"
-
-namespace {
-
-// Writes the port so that a reader never sees a half-written file.
-bool writePortFile(const std::string& path, uint16_t port) {
-    std::string temporary = path + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << port << "\n";
-        if (!out.flush()) return false;
-    }
-    return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
-}  // namespace
 
 using kvprogram::kExitFailed;
 using kvprogram::kExitUsage;
@@ -83,7 +67,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "kvprtsimd: %s (kvprtsimd --help lists the options)\n", e.what());
+        std::fprintf(stderr, "kvprtsimd: %s\n", kvprogram::usageMessage(app, e).c_str());
         return kExitUsage;
     }
 
@@ -139,7 +123,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
         return kExitFailed;
     }
-    if (!portFile.empty() && !writePortFile(portFile, server.port())) {
+    if (!portFile.empty() && !kvwire::writePortFile(portFile, server.port())) {
         std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
         return kExitFailed;
     }

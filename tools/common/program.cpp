@@ -6,6 +6,9 @@
 #include <vector>
 
 namespace kvprogram {
+
+const char* const kVersion = KVPO_VERSION;
+
 namespace {
 
 // The version note of our shared objects (cmake/version_note.c.in): name
@@ -59,7 +62,7 @@ int collect(dl_phdr_info* info, size_t, void* data) {
 }  // namespace
 
 std::string versionText(const std::string& program) {
-    std::string text = program + " " KVPO_VERSION;
+    std::string text = program + " " + kVersion;
     std::vector<Library> libraries;
     dl_iterate_phdr(collect, &libraries);
     for (const Library& library : libraries) {
@@ -73,6 +76,34 @@ std::string versionText(const std::string& program) {
         text += " from " + library.path;
     }
     return text;
+}
+
+namespace {
+
+// "kvprt qs": the command the command line got to.
+std::string commandPath(const CLI::App* cmd) {
+    std::string path = cmd->get_name();
+    for (const CLI::App* up = cmd->get_parent(); up != nullptr; up = up->get_parent()) path = up->get_name() + " " + path;
+    return path;
+}
+
+}  // namespace
+
+std::string usageMessage(const CLI::App& app, const CLI::ParseError& error) {
+    const CLI::App* cmd = &app;
+    while (!cmd->get_subcommands().empty()) cmd = cmd->get_subcommands().front();
+    const std::string path = commandPath(cmd), help = " (" + path + " --help lists them)";
+    const bool hasCommands = !cmd->get_subcommands({}).empty();
+    std::vector<std::string> rest = app.remaining(true);
+    if (!rest.empty()) {
+        const std::string& word = rest.front();
+        if (word.rfind("-", 0) == 0 && word.size() > 1) return "'" + word + "' is not an option of " + path + help;
+        if (hasCommands) return "'" + word + "' is not a command of " + path + help;
+        return "'" + word + "' is one argument too many for " + path;
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&error) && hasCommands && cmd->get_require_subcommand_min() > 0)
+        return path + " needs a command" + help;
+    return error.what();
 }
 
 std::string hostPortText(const std::string& host, unsigned port) {

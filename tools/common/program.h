@@ -4,7 +4,12 @@
 
 #include <string>
 
+#include <CLI/CLI.hpp>
+
 namespace kvprogram {
+
+// The project's version (CMake's project version).
+extern const char* const kVersion;
 
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;   // the printer, a file or the operation failed
@@ -15,6 +20,11 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 // loaded, its version read from the version note of the loaded image. No
 // line break at the end.
 std::string versionText(const std::string& program);
+
+// The message for a command line that CLI11 refused, naming the word at
+// fault and the command it was given to ("'frob' is not a command of kvprt
+// qs (kvprt qs --help lists them)"), else CLI11's own message.
+std::string usageMessage(const CLI::App& app, const CLI::ParseError& error);
 
 // HOST:PORT as typed back to a person: an IPv6 host in brackets ([::1]:9180).
 std::string hostPortText(const std::string& host, unsigned port);

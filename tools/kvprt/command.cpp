@@ -1,5 +1,6 @@
 #include "command.h"
 
+#include <atomic>
 #include <iostream>
 #include <sstream>
 
@@ -32,14 +33,17 @@ json failureJson(const Failure& failure) {
 }
 
 namespace {
-int partialFailures = 0;
+std::atomic<int> partialFailures{0};
+std::atomic<bool> partialMessages{true};
 }
 
 json partialFailure(const Failure& failure) {
-    warn(failure.message());
+    if (partialMessages) warn(failure.message());
     ++partialFailures;
     return failureJson(failure);
 }
+
+void setPartialFailureMessages(bool toStandardError) { partialMessages = toStandardError; }
 
 int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings) {
     Printer& printer = ctx.printer();

@@ -57,6 +57,9 @@ json failureJson(const Failure& failure);
 // message to standard error, makes the command's exit status kExitFailed,
 // and returns the failure's JSON object.
 json partialFailure(const Failure& failure);
+// Whether partialFailure writes its message (default yes). A host that keeps
+// the failures in the JSON only turns it off. Both are safe from any thread.
+void setPartialFailureMessages(bool toStandardError);
 // Gathers the sections into one object under their keys. A section that
 // fails holds {"error": ...} instead, its message goes to standard error,
 // and the result is kExitFailed; the others are still gathered.
@@ -74,6 +77,19 @@ extern const Section kDeviceStatusSection, kAlertsSection;                      
 extern const Section kTonerSection, kPageCountsSection;                                     // supplies.cpp
 extern const Section kJobsSection;                                                          // jobs.cpp
 extern const Section kPanelSection;                                                         // panel.cpp
+
+// The sections of the report, in its order (report.cpp).
+const std::vector<const Section*>& reportSections();
+// The alerts section family by family (status.cpp): the number of families,
+// the key of family `i`, and its part of the section (its list of alerts, or
+// {"error": ...} when its query failed).
+size_t alertFamilyCount();
+const char* alertFamilyKey(size_t i);
+json gatherAlertFamily(Printer& printer, size_t i);
+// An announced alert read with the operation of its family (watch.cpp):
+// {"alertId", "family", "familyName", "data"}, with "error" when its data
+// could not be read; `line` receives its summary in words.
+json readAlert(Printer& printer, unsigned short id, unsigned long family, std::string* line);
 
 // The commands, by family.
 void addIdentityCommands(CLI::App& app, Context& ctx);   // info, levels

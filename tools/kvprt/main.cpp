@@ -44,32 +44,6 @@ public:
     }
 };
 
-// "kvprt qs": the command the command line got to.
-std::string commandPath(const CLI::App* cmd) {
-    std::string path = cmd->get_name();
-    for (const CLI::App* up = cmd->get_parent(); up != nullptr; up = up->get_parent()) path = up->get_name() + " " + path;
-    return path;
-}
-
-// The message for a command line CLI11 refused, naming the word at fault and
-// the command it was given to.
-std::string parseErrorMessage(const CLI::App& app, const CLI::ParseError& e) {
-    const CLI::App* cmd = &app;
-    while (!cmd->get_subcommands().empty()) cmd = cmd->get_subcommands().front();
-    const std::string path = commandPath(cmd), help = " (" + path + " --help lists them)";
-    const bool hasCommands = !cmd->get_subcommands({}).empty();
-    std::vector<std::string> rest = app.remaining(true);
-    if (!rest.empty()) {
-        const std::string& word = rest.front();
-        if (word.rfind("-", 0) == 0 && word.size() > 1) return "'" + word + "' is not an option of " + path + help;
-        if (hasCommands) return "'" + word + "' is not a command of " + path + help;
-        return "'" + word + "' is one argument too many for " + path;
-    }
-    if (dynamic_cast<const CLI::RequiredError*>(&e) && hasCommands && cmd->get_require_subcommand_min() > 0)
-        return path + " needs a command" + help;
-    return e.what();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -111,7 +85,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return usage(ctx, jsonOut, parseErrorMessage(app, e));
+        return usage(ctx, jsonOut, kvprogram::usageMessage(app, e));
     }
     if (!ctx.action) return usage(ctx, jsonOut, "kvprt needs a command (kvprt --help lists them)");
 

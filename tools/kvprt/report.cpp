@@ -3,12 +3,18 @@
 
 namespace kvprt {
 
+const std::vector<const Section*>& reportSections() {
+    static const std::vector<const Section*> sections = {
+        &kIdentitySection,     &kDeviceCharsSection, &kCodeLevelsSection,   &kInputBinsSection, &kOutputBinsSection,
+        &kStorageSection,      &kInterpretersSection, &kDeviceStatusSection, &kAlertsSection,    &kPanelSection,
+        &kTonerSection,        &kPageCountsSection,  &kJobsSection};
+    return sections;
+}
+
 void addReportCommand(CLI::App& app, Context& ctx) {
     addSectionCommand(app, ctx, "report",
                       "One report of the printer: identity, characteristics, bins, storage, alerts, supplies, jobs",
-                      {&kIdentitySection, &kDeviceCharsSection, &kCodeLevelsSection, &kInputBinsSection,
-                       &kOutputBinsSection, &kStorageSection, &kInterpretersSection, &kDeviceStatusSection,
-                       &kAlertsSection, &kPanelSection, &kTonerSection, &kPageCountsSection, &kJobsSection});
+                      reportSections());
 }
 
 }  // namespace kvprt

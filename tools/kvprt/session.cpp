@@ -4,7 +4,10 @@ namespace kvprt {
 
 namespace {
 
-Printer* openPrinter = nullptr;   // kvprt talks to one printer at a time
+// The printer kvprt opened by its URI: kvprt talks to one printer at a time,
+// and its failures of -11 say why bidi went down. Hosts of several printers
+// (kvprtd) open them by handle and are not tracked.
+Printer* uriPrinter = nullptr;
 
 // What a result that takes bidi down means, in words for the message.
 std::string lossText(long code) {
@@ -22,7 +25,7 @@ std::string lossText(long code) {
 
 Failure::Failure(std::string operation, long code, std::string detail)
     : Failure(std::move(operation), code, code != 0 ? BceResultText(code) : "",
-              code == BCE_E_NOT_ACTIVE && detail.empty() && openPrinter ? openPrinter->whyNotActive()
+              code == BCE_E_NOT_ACTIVE && detail.empty() && uriPrinter ? uriPrinter->whyNotActive()
                                                                          : std::move(detail)) {}
 
 Failure::Failure(std::string operation, long code, std::string codeText, std::string detail)
@@ -43,18 +46,31 @@ void check(long rc, const char* operation) {
     if (rc != 0) throw Failure(operation, rc);
 }
 
-Printer::Printer(const std::string& uri) : m_uri(uri) {
-    long rc = BceOpenPrinter(uri.c_str(), &m_handle);
+namespace {
+
+unsigned short openPrinter(const std::string& uri) {
+    unsigned short handle = 0;
+    long rc = BceOpenPrinter(uri.c_str(), &handle);
     if (rc != 0) {
         std::string why = BceLastOpenError();
         throw Failure("BceOpenPrinter", rc, why.find(uri) != std::string::npos ? why : "cannot open " + uri + ": " + why);
     }
+    return handle;
+}
 
+}  // namespace
+
+Printer::Printer(const std::string& uri) : Printer(openPrinter(uri), uri) {
+    uriPrinter = this;
+    beginPart("earlier");
+}
+
+Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(uri), m_handle(handle) {
     // A printer behind a network link is opened whether it answers or not;
     // ask it once so that an unreachable printer is named as such, rather
     // than by the "bidi is not active" of every later request.
     PRTINFO info{};
-    rc = BceGetPrtInfo(m_handle, &info, 1);
+    long rc = BceGetPrtInfo(m_handle, &info, 1);
     if (rc != 0) {
         BceClosePrinter(m_handle);
         const bool silent = rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_TIMEOUT;
@@ -77,12 +93,17 @@ Printer::Printer(const std::string& uri) : m_uri(uri) {
         BceClosePrinter(m_handle);
         throw Failure("CreatePrinterObject", 0, "this installation may not manage the printer at " + uri);
     }
-    openPrinter = this;
-    beginPart("earlier");
+}
+
+Printer::Printer(unsigned short handle, KVPrtObj& obj, const std::string& uri)
+    : m_uri(uri), m_handle(handle), m_obj(&obj), m_owner(false) {
+    unsigned long subtype = 0;
+    obj.getPrinterType(&m_type, &subtype);
 }
 
 Printer::~Printer() {
-    if (openPrinter == this) openPrinter = nullptr;
+    if (uriPrinter == this) uriPrinter = nullptr;
+    if (!m_owner) return;
     delete m_obj;
     BceClosePrinter(m_handle);
 }

@@ -41,6 +41,12 @@ public:
     // printer information), makes the printer object for its type
     // (CreatePrinterObject) and runs discovery. Throws Failure.
     explicit Printer(const std::string& uri);
+    // The same for `handle`, which the caller opened from `uri`: the printer
+    // takes it over (and closes it when it throws).
+    Printer(unsigned short handle, const std::string& uri);
+    // A view of a printer object that stays its owner's (a host's, or the
+    // copy a KVPrtObjBatch operation runs on): closes and deletes nothing.
+    Printer(unsigned short handle, KVPrtObj& obj, const std::string& uri);
     ~Printer();
     Printer(const Printer&) = delete;
     Printer& operator=(const Printer&) = delete;
@@ -66,6 +72,7 @@ private:
     unsigned short m_handle = 0;
     KVPrtObj* m_obj = nullptr;
     unsigned long m_type = KVPrtObj::PRINTER_TYPE_UNKNOWN;
+    bool m_owner = true;
 };
 
 // The application id kvprt passes with every engine call.

@@ -1,5 +1,7 @@
 // The printer's current state: device status and the alerts of every alert
 // family, each alert with its display text (command status).
+#include <iterator>
+
 #include "command.h"
 #include "records.h"
 #include "texts.h"
@@ -49,22 +51,11 @@ const Family kFamilies[] = {
     {"suppliesStatus", "Supplies status", "bidiQuerySuppliesStatus", &KVPrtObj::bidiQuerySuppliesStatus},
 };
 
-// One family's alerts; a family whose query fails holds its error instead
+// Every family's alerts; a family whose query fails holds its error instead
 // of a list, and the others are still asked.
 json gatherAlerts(Printer& printer) {
     json families = json::object();
-    for (const Family& f : kFamilies) {
-        unsigned int count = 0;
-        KVPrtObj::KVPALERTDATA* list = nullptr;
-        long rc = (printer.obj().*f.query)(&count, &list);
-        json alerts = json::array();
-        for (unsigned i = 0; i < count; ++i)
-            alerts.push_back({{"id", list[i].usAlertId},
-                              {"value", list[i].usAlertValue},
-                              {"text", alertText(list[i].usAlertId, list[i].usAlertValue)}});
-        ::operator delete(list);
-        families[f.key] = rc == 0 ? alerts : json{{"error", partialFailure(Failure(f.operation, rc))}};
-    }
+    for (size_t i = 0; i < std::size(kFamilies); ++i) families[kFamilies[i].key] = gatherAlertFamily(printer, i);
     return families;
 }
 
@@ -85,6 +76,23 @@ void renderAlerts(const json& j, std::ostream& out) {
 }
 
 }  // namespace
+
+size_t alertFamilyCount() { return std::size(kFamilies); }
+const char* alertFamilyKey(size_t i) { return kFamilies[i].key; }
+
+json gatherAlertFamily(Printer& printer, size_t i) {
+    const Family& f = kFamilies[i];
+    unsigned int count = 0;
+    KVPrtObj::KVPALERTDATA* list = nullptr;
+    long rc = (printer.obj().*f.query)(&count, &list);
+    json alerts = json::array();
+    for (unsigned a = 0; a < count; ++a)
+        alerts.push_back({{"id", list[a].usAlertId},
+                          {"value", list[a].usAlertValue},
+                          {"text", alertText(list[a].usAlertId, list[a].usAlertValue)}});
+    ::operator delete(list);
+    return rc == 0 ? alerts : json{{"error", partialFailure(Failure(f.operation, rc))}};
+}
 
 const Section kDeviceStatusSection = {"deviceStatus", "Device status", gatherDeviceStatus, renderDeviceStatus};
 const Section kAlertsSection = {"alerts", "Alerts", gatherAlerts, renderAlerts};

@@ -162,34 +162,25 @@ const AlertFamily kAlertFamilies[] = {
     {KVPRM_ALERT_FAMILY, "deviceManagement", "device management", decodeDeviceManagement, deviceManagementLine},
 };
 
+const AlertFamily* familyOf(unsigned long family) {
+    for (const AlertFamily& candidate : kAlertFamilies)
+        if (candidate.family == family) return &candidate;
+    return nullptr;
+}
+
 // Prints one alert; false when its data could not be decoded.
 bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long family) {
-    const AlertFamily* f = nullptr;
-    for (const AlertFamily& candidate : kAlertFamilies)
-        if (candidate.family == family) f = &candidate;
-    json event = {{"alertId", id}, {"family", family}, {"familyName", f ? json(f->key) : json(nullptr)}};
     std::string line;
-    bool ok = true;
-    if (f == nullptr) {
-        event["data"] = nullptr;
-        line = "unknown family " + std::to_string(family);
-    } else {
-        try {
-            event["data"] = f->decode(printer, id);
-            line = f->line(event["data"]);
-        } catch (const Failure& failure) {
-            event["data"] = nullptr;
-            event["error"] = partialFailure(failure);
-            line = "unreadable: " + failure.message();
-            ok = false;
-        }
-    }
-    if (ctx.jsonOutput)
+    json event = readAlert(printer, id, family, &line);
+    if (ctx.jsonOutput) {
         std::cout << jsonText(event, -1) << '\n';   // one object per line, as the alerts come
-    else
-        std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + line) << '\n';
+    } else {
+        const AlertFamily* f = familyOf(family);
+        std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + line)
+                  << '\n';
+    }
     std::cout.flush();
-    return ok;
+    return !event.contains("error");
 }
 
 std::string seconds(double value) {
@@ -228,6 +219,25 @@ int watch(Context& ctx, unsigned count, double timeoutSeconds) {
 }
 
 }  // namespace
+
+json readAlert(Printer& printer, unsigned short id, unsigned long family, std::string* line) {
+    const AlertFamily* f = familyOf(family);
+    json event = {{"alertId", id}, {"family", family}, {"familyName", f ? json(f->key) : json(nullptr)}};
+    if (f == nullptr) {
+        event["data"] = nullptr;
+        *line = "unknown family " + std::to_string(family);
+        return event;
+    }
+    try {
+        event["data"] = f->decode(printer, id);
+        *line = f->line(event["data"]);
+    } catch (const Failure& failure) {
+        event["data"] = nullptr;
+        event["error"] = partialFailure(failure);
+        *line = "unreadable: " + failure.message();
+    }
+    return event;
+}
 
 void addWatchCommand(CLI::App& app, Context& ctx) {
     static unsigned count = 0;

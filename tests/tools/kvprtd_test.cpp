@@ -1,0 +1,199 @@
+// kvprtd's parts on their own: the fleet file, shards, times, the forecast,
+// events, label escaping and the database's refusals and migration.
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "events.h"
+#include "fleet.h"
+#include "forecast.h"
+#include "metrics.h"
+#include "shard.h"
+#include "store.h"
+#include "temp_dir.h"
+#include "times.h"
+
+using namespace kvprtd;
+
+namespace {
+
+constexpr char kPrinter[] = "[[printer]]\nname = \"a\"\nuri = \"sim:\"\n";
+
+TEST(KvprtdFleet, BadFilesAreRefusedWithLineAndField) {
+    struct Row {
+        std::string text, error;
+    };
+    const Row rows[] = {
+        {"poll_interval_s = 0\n", "f.toml:1:19: poll_interval_s: expected a whole number of seconds from 1 to 86400"},
+        {"poll_interval_s = \"30\"\n", "f.toml:1:19: poll_interval_s: expected"},
+        {"pol_interval_s = 3\n", "f.toml:1:1: pol_interval_s: unknown key"},
+        {"printer = 3\n", "f.toml:1:11: printer: expected [[printer]] tables"},
+        {"[[printer]]\nname = \"a\"\n", "f.toml:1:1: printer[0].uri: missing"},
+        {"[[printer]]\nuri = \"sim:\"\n", "f.toml:1:1: printer[0].name: missing"},
+        {std::string(kPrinter) + "[[printer]]\nname = \"b c\"\nuri = \"sim:\"\n",
+         "f.toml:5:8: printer[1].name: \"b c\" is not 1 to 64 letters"},
+        {std::string(kPrinter) + kPrinter, "f.toml:5:8: printer[1].name: \"a\" is already the name of printer[0]"},
+        {std::string(kPrinter) + "tags = [\"ok\", 3]\n", "f.toml:4:15: printer[0].tags[1]: expected a text"},
+        {std::string(kPrinter) + "location = \"a\\u0007b\"\n", "f.toml:4:12: printer[0].location: holds control characters"},
+        {std::string(kPrinter) + "colour = \"red\"\n", "f.toml:4:1: printer[0].colour: unknown key"},
+        {std::string(kPrinter) + "uri = \"tcp://x\"\n", "f.toml:4:7: Error while parsing key-value pair: cannot redefine existing string 'uri'"},
+        {"[[printer]\n", "f.toml:1:"},
+    };
+    for (const Row& row : rows) {
+        std::string error;
+        EXPECT_FALSE(parseFleet(row.text, "f.toml", &error)) << row.text;
+        EXPECT_EQ(error.substr(0, row.error.size()), row.error) << row.text;
+    }
+}
+
+TEST(KvprtdFleet, GoodFileIsRead) {
+    std::string error;
+    auto fleet = parseFleet("poll_interval_s = 5\n" + std::string(kPrinter) + "location = \"Floor 1\"\ntags = [\"x\"]\n",
+                            "f.toml", &error);
+    ASSERT_TRUE(fleet) << error;
+    EXPECT_EQ(fleet->pollIntervalS, 5);
+    ASSERT_EQ(fleet->printers.size(), 1u);
+    EXPECT_EQ(fleet->printers[0], (PrinterConfig{"a", "sim:", "Floor 1", {"x"}}));
+}
+
+TEST(KvprtdShard, ParsedAndHashed) {
+    EXPECT_EQ(fnv1a64(""), 0xcbf29ce484222325ull);   // the published FNV-1a test vectors
+    EXPECT_EQ(fnv1a64("a"), 0xaf63dc4c8601ec8cull);
+    for (const char* bad : {"2/2", "1/0", "x/2", "1", "-1/2", "1/99999"}) EXPECT_FALSE(parseShard(bad)) << bad;
+    auto s = parseShard("3/4");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->owns("a"), 0xaf63dc4c8601ec8cull % 4 == 3);
+}
+
+TEST(KvprtdTimes, ParsedAndWritten) {
+    EXPECT_EQ(parseTime("1767225600"), 1767225600000);
+    EXPECT_EQ(parseTime("2026-01-01T00:00:00Z"), 1767225600000);
+    EXPECT_EQ(parseTime("2026-01-01T01:00:00.5+01:00"), 1767225600500);
+    for (const char* bad : {"", "yesterday", "2026-01-01", "2026-13-01T00:00:00Z", "2026-01-01T00:00:00", "-5"})
+        EXPECT_FALSE(parseTime(bad)) << bad;
+    EXPECT_EQ(rfc3339(1767225600123), "2026-01-01T00:00:00.123Z");
+}
+
+TEST(KvprtdForecast, FitsTheLastTwoWeeks) {
+    constexpr int64_t day = 86400000, start = 1767225600000;
+    struct Row {
+        std::vector<double> daily;   // one level a day, the last is today's
+        double daysLeft;             // NaN: none
+    };
+    const Row rows[] = {
+        {{0.9, 0.8}, NAN},                      // two days are not enough
+        {{0.9, 0.8, 0.7}, 7},                   // falls 0.1 a day from 0.7
+        {{0.5, 0.5, 0.5, 0.5}, NAN},            // does not fall
+        {{0.2, 0.1, 1.0, 0.9, 0.8}, 8},         // a new cartridge starts afresh
+        {{0.0, 0.0, 1.0, 0.95, 0.9, 0.85, 0.8, 0.75, 0.7, 0.65, 0.6, 0.55, 0.5, 0.45, 0.4, 0.35, 0.3, 0.25, 0.2}, 4},
+    };
+    for (const Row& row : rows) {
+        LevelHistory h;
+        for (size_t i = 0; i < row.daily.size(); ++i) h.add(start + static_cast<int64_t>(i) * day, row.daily[i]);
+        auto left = h.daysLeft(start + static_cast<int64_t>(row.daily.size() - 1) * day);
+        if (std::isnan(row.daysLeft))
+            EXPECT_FALSE(left) << row.daily.size();
+        else
+            EXPECT_NEAR(left.value_or(-1), row.daysLeft, 1e-3) << row.daily.size();
+    }
+}
+
+TEST(KvprtdEvents, ChangesOfHealthAlertsAndSupplies) {
+    Snapshot before, after;
+    before.health = Health::Up;
+    after.health = Health::Down;
+    after.error = "gone";
+    before.familiesKnown = after.familiesKnown = 0b11;
+    before.alerts = {{0, 6113, 1}, {2, 6104, 0}};   // family 2 was not read by both: not compared
+    after.alerts = {{1, 6114, 3}};
+    auto supply = [](uint8_t id, float ratio) { Supply s; s.id = id; s.ratio = ratio; return s; };
+    before.supplies = {supply(1, 0.4f), supply(2, 0.2f), supply(3, 0.6f), supply(4, NAN)};
+    after.supplies = {supply(1, 0.2f), supply(2, 0.0f), supply(3, 0.4f), supply(4, 0.0f)};
+
+    std::vector<std::string> got;
+    for (const Event& e : changes(before, after)) got.push_back(e.kind + ": " + e.text);
+    EXPECT_EQ(got, (std::vector<std::string>{"down: gone", "alert-raised: Output bin 3 is full",
+                                             "alert-cleared: Input source 1 is empty",
+                                             "supply: toner supply 1 at 20 % or less",
+                                             "supply: toner supply 2 is empty"}));
+}
+
+TEST(KvprtdMetrics, LabelValuesEscaped) {
+    EXPECT_EQ(escapeLabelValue("Floor 1"), "Floor 1");
+    EXPECT_EQ(escapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+}
+
+std::string contents(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void sql(const std::string& path, const char* statements) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, statements, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
+    kvtest::TempDir dir;
+    std::string text = dir.file("text"), foreign = dir.file("foreign.db"), newer = dir.file("newer.db"),
+                damaged = dir.file("damaged.db");
+    std::ofstream(text) << "not a database\n";
+    sql(foreign, "CREATE TABLE accounts(id INTEGER);");
+    sql(newer, "PRAGMA application_id=1802924132; PRAGMA user_version=99; CREATE TABLE t(x);");
+    {
+        std::string error;
+        ASSERT_TRUE(Store::open(damaged, &error)) << error;
+    }
+    sql(damaged, "CREATE TABLE filler(x); INSERT INTO filler VALUES(randomblob(20000));");
+    std::string bytes = contents(damaged);
+    for (size_t i = 4096; i < bytes.size(); i += 7) bytes[i] = static_cast<char>(i);
+    std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
+
+    struct Row {
+        std::string path, error;
+    } rows[] = {{text, "is not an SQLite database"},
+                {foreign, "is not a kvprtd database"},
+                {newer, "was written by a newer kvprtd (schema 99"},
+                {damaged, "damaged"}};
+    for (const Row& row : rows) {
+        std::string before = contents(row.path), error;
+        EXPECT_FALSE(Store::open(row.path, &error)) << row.path;
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+        EXPECT_EQ(contents(row.path), before) << row.path;
+    }
+}
+
+TEST(KvprtdStore, OlderSchemaMigratedForward) {
+    kvtest::TempDir dir;
+    std::string path = dir.file("k.db"), error;
+    Event e;
+    e.id = 7;
+    e.time = nowMs();   // older rows would go with the retention
+    e.kind = "up";
+    e.text = "up";
+    {
+        auto v1 = Store::open(path, &error, 1);
+        ASSERT_TRUE(v1) << error;
+        v1->addEvent(v1->printerIds({"a"}).at("a"), e);
+    }
+    auto store = Store::open(path, &error);
+    ASSERT_TRUE(store) << error;
+    int64_t id = store->printerIds({"a"}).at("a");
+    store->putReport(id, {2000, "{}"});   // the table version 2 added
+    store->flush();
+    EXPECT_EQ(store->report(id)->time, 2000);
+    History h = store->history(id, 0, e.time, 10);
+    ASSERT_EQ(h.events.size(), 1u);
+    EXPECT_EQ(h.events[0].id, 7u);
+    EXPECT_EQ(store->lastHealth().at(id), Health::Up);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include "api.h"
+
+#include <cmath>
+
+#include <nlohmann/json.hpp>
+
+#include "command.h"
+#include "poll.h"
+#include "texts.h"
+#include "times.h"
+
+namespace kvprtd {
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::string text(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); }
+
+json timeOrNull(int64_t ms) { return ms > 0 ? json(rfc3339(ms)) : json(nullptr); }
+// A ratio or a number of days, to four decimals (floats would show their binary noise).
+json numberOrNull(float value) { return std::isnan(value) ? json(nullptr) : json(std::round(value * 1e4) / 1e4); }
+
+json suppliesJson(const std::vector<Supply>& supplies) {
+    json list = json::array();
+    for (const Supply& s : supplies)
+        list.push_back({{"supply", s.id},
+                        {"level", s.level},
+                        {"levelCount", s.levelCount},
+                        {"ratio", numberOrNull(s.ratio)},
+                        {"daysLeft", numberOrNull(s.daysLeft)}});
+    return list;
+}
+
+json pagesJson(bool known, const uint32_t* pages) {
+    if (!known) return nullptr;
+    json j = json::object();
+    for (size_t i = 0; i < kPageCountTypes; ++i) j["type" + std::to_string(i + 1)] = pages[i];
+    return j;
+}
+
+json printerSummary(const PrinterConfig& config, const Snapshot& s) {
+    json alerts = json::array();
+    for (const ActiveAlert& a : s.alerts)
+        alerts.push_back({{"family", kvprt::alertFamilyKey(a.family)},
+                          {"id", a.id},
+                          {"value", a.value},
+                          {"text", kvprt::alertText(a.id, a.value)}});
+    return {{"name", config.name},
+            {"uri", config.uri},
+            {"location", config.location},
+            {"tags", config.tags},
+            {"state", healthWord(s.health)},
+            {"since", timeOrNull(s.since)},
+            {"lastPoll", timeOrNull(s.lastPoll)},
+            {"error", s.error.empty() ? json(nullptr) : json(s.error)},
+            {"alerts", alerts},
+            {"supplies", suppliesJson(s.supplies)},
+            {"pages", pagesJson(s.pagesKnown, s.pages)}};
+}
+
+json notYet(const std::string& what) {
+    return {{"error", kvprt::failureJson(kvprt::Failure("kvprtd", 0, what))}};
+}
+
+}  // namespace
+
+std::string errorJson(int status, std::string_view message) {
+    return text({{"error", {{"status", status}, {"message", message}}}});
+}
+
+std::string statusJson(const Service& service, std::string_view version) {
+    FleetFileState fleet = service.fleetFile();
+    PollStats stats = service.monitor.stats();
+    size_t printers = 0, up = 0, down = 0;
+    service.monitor.forEach([&](const PrinterConfig&, const Snapshot& s) {
+        ++printers;
+        up += s.health == Health::Up;
+        down += s.health == Health::Down;
+    });
+    return text({{"version", version},
+                 {"startedAt", rfc3339(service.startedAt)},
+                 {"fleetFile",
+                  {{"path", fleet.path},
+                   {"loadedAt", timeOrNull(fleet.loadedAt)},
+                   {"reloadError", fleet.reloadError.empty() ? json(nullptr) : json(fleet.reloadError)},
+                   {"reloadErrorAt", timeOrNull(fleet.reloadErrorAt)}}},
+                 {"shard", {{"index", service.shard.index}, {"count", service.shard.count}}},
+                 {"pollIntervalS", service.monitor.pollIntervalS()},
+                 {"printers", {{"watched", printers}, {"up", up}, {"down", down}}},
+                 {"cycles", {{"finished", stats.cycles}, {"lastSeconds", stats.lastCycleSeconds}}}});
+}
+
+std::string printersJson(const Service& service) {
+    json list = json::array();
+    service.monitor.forEach([&](const PrinterConfig& config, const Snapshot& s) { list.push_back(printerSummary(config, s)); });
+    return text({{"time", rfc3339(nowMs())}, {"printers", std::move(list)}});
+}
+
+std::optional<std::string> printerJson(const Service& service, std::string_view name) {
+    PrinterConfig config;
+    Snapshot s;
+    int64_t id = 0;
+    if (!service.monitor.with(name, [&](const PrinterConfig& c, int64_t dbId, const Snapshot& snap) {
+            config = c;
+            id = dbId;
+            s = snap;
+        }))
+        return std::nullopt;
+    json polled = s.pollJson.empty() ? json::object() : json::parse(s.pollJson, nullptr, false);
+    std::optional<Report> report = service.store.report(id);
+    json others = report ? json::parse(report->sections, nullptr, false) : json::object();
+    if (polled.is_discarded()) polled = json::object();
+    if (others.is_discarded()) others = json::object();
+
+    json out = json::object();
+    for (const kvprt::Section* section : kvprt::reportSections()) {
+        const json& from = isPollSection(section->key) ? polled : others;
+        auto it = from.find(section->key);
+        out[section->key] = it != from.end() ? *it : notYet("not read yet: the printer has not answered since kvprtd watches it");
+    }
+    out["poll"] = {{"printer", config.name},
+                   {"state", healthWord(s.health)},
+                   {"time", timeOrNull(s.lastPoll)},
+                   {"reportTime", timeOrNull(report ? report->time : 0)},
+                   {"error", s.error.empty() ? json(nullptr) : json(s.error)}};
+    return text(out);
+}
+
+std::optional<std::string> historyJson(const Service& service, std::string_view name, int64_t since, int64_t until) {
+    int64_t id = 0;
+    if (!service.monitor.with(name, [&](const PrinterConfig&, int64_t dbId, const Snapshot&) { id = dbId; }))
+        return std::nullopt;
+    History h = service.store.history(id, since, until, kHistoryLimit);
+    json samples = json::array();
+    for (const Sample& s : h.samples)
+        samples.push_back({{"time", rfc3339(s.time)}, {"pages", pagesJson(s.pagesKnown, s.pages)}, {"supplies", suppliesJson(s.supplies)}});
+    json events = json::array();
+    for (Event& e : h.events) {
+        e.printer = std::string(name);
+        events.push_back(json::parse(eventJson(e)));
+    }
+    return text({{"printer", name},
+                 {"since", rfc3339(since)},
+                 {"until", rfc3339(until)},
+                 {"truncated", h.truncated},
+                 {"samples", std::move(samples)},
+                 {"events", std::move(events)}});
+}
+
+}  // namespace kvprtd

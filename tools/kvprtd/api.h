@@ -1,0 +1,34 @@
+// The JSON of the HTTP API (docs: README, "kvprtd").
+//
+//   GET /api/v1/status                    this instance: version, fleet file, shard, poll cycle
+//   GET /api/v1/printers                  every printer: state, location, tags, alerts in words,
+//                                         supplies with days left, page counts
+//   GET /api/v1/printers/NAME             the printer's report, in the schema of kvprt --json
+//                                         report, with "poll": its state and times
+//   GET /api/v1/printers/NAME/history?since=&until=
+//                                         samples and events (times: seconds since the epoch or RFC 3339)
+//   GET /api/v1/events                    the event stream (eventhub.h)
+//
+// Errors: {"error": {"status": N, "message": "..."}} with the HTTP status N.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "service.h"
+
+namespace kvprtd {
+
+// The history's default span and its limit of samples and of events.
+constexpr int64_t kDefaultHistoryMs = 7 * 86400000LL;
+constexpr size_t kHistoryLimit = 10000;
+
+std::string statusJson(const Service& service, std::string_view version);
+std::string printersJson(const Service& service);
+// Nothing for a printer not in the fleet.
+std::optional<std::string> printerJson(const Service& service, std::string_view name);
+std::optional<std::string> historyJson(const Service& service, std::string_view name, int64_t since, int64_t until);
+std::string errorJson(int status, std::string_view message);
+
+}  // namespace kvprtd

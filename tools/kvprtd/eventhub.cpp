@@ -1,0 +1,60 @@
+#include "eventhub.h"
+
+namespace kvprtd {
+
+EventHub::EventHub(size_t keep, unsigned maxReaders) : m_keep(keep), m_maxReaders(maxReaders) {}
+
+void EventHub::publish(const Event& event) {
+    std::string frame = "id: " + std::to_string(event.id) + "\nevent: " + event.kind + "\ndata: " + eventJson(event) +
+                        "\n\n";
+    {
+        std::lock_guard guard(m_lock);
+        m_kept.push_back({event.id, std::move(frame)});
+        if (m_kept.size() > m_keep) m_kept.pop_front();
+        if (event.id > m_lastId) m_lastId = event.id;
+    }
+    m_arrived.notify_all();
+}
+
+uint64_t EventHub::lastId() const {
+    std::lock_guard guard(m_lock);
+    return m_lastId;
+}
+
+void EventHub::startAfter(uint64_t id) {
+    std::lock_guard guard(m_lock);
+    if (id > m_lastId) m_lastId = id;
+}
+
+bool EventHub::admit() {
+    std::lock_guard guard(m_lock);
+    if (m_closed || m_readers >= m_maxReaders) return false;
+    ++m_readers;
+    return true;
+}
+
+void EventHub::leave() {
+    std::lock_guard guard(m_lock);
+    --m_readers;
+}
+
+bool EventHub::next(uint64_t* cursor, std::string* frames, std::chrono::milliseconds wait) {
+    std::unique_lock guard(m_lock);
+    m_arrived.wait_for(guard, wait, [&] { return m_closed || m_lastId > *cursor; });
+    if (m_closed) return false;
+    frames->clear();
+    for (const Kept& k : m_kept)
+        if (k.id > *cursor) *frames += k.frame;
+    if (m_lastId > *cursor) *cursor = m_lastId;
+    return true;
+}
+
+void EventHub::close() {
+    {
+        std::lock_guard guard(m_lock);
+        m_closed = true;
+    }
+    m_arrived.notify_all();
+}
+
+}  // namespace kvprtd

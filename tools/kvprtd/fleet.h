@@ -1,0 +1,46 @@
+// The fleet file: what kvprtd watches, in TOML.
+//
+//   poll_interval_s = 30              # optional, 1 to 86400, default 30
+//   [[printer]]
+//   name = "floor1-laser"             # unique; letters, digits, '.', '_', '-' (1 to 64)
+//   uri = "tcp://127.0.0.1:9190/0"    # any URI the engine opens
+//   location = "Floor 1, copy room"   # optional
+//   tags = ["finance"]                # optional; each as a name
+//
+// Anything else is refused, so that a misspelt key does not pass unnoticed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kvprtd {
+
+struct PrinterConfig {
+    std::string name;
+    std::string uri;
+    std::string location;
+    std::vector<std::string> tags;
+    bool operator==(const PrinterConfig&) const = default;
+};
+
+struct Fleet {
+    int pollIntervalS = 30;
+    std::vector<PrinterConfig> printers;
+};
+
+// Bounds of the fleet file.
+constexpr int kMaxPollIntervalS = 86400;
+constexpr size_t kMaxFleetFileBytes = 64u << 20;
+
+// Reads a fleet file; on a fault nothing, with `error` naming the file, the
+// line and column, and the field: "fleet.toml:7:8: printer[2].name: ...".
+std::optional<Fleet> readFleet(const std::string& path, std::string* error);
+// The same for the text of a file (`path` names it in messages).
+std::optional<Fleet> parseFleet(std::string_view text, const std::string& path, std::string* error);
+
+// A printer name (or tag): 1 to 64 letters, digits, '.', '_' and '-'.
+bool validName(std::string_view name);
+
+}  // namespace kvprtd

@@ -1,0 +1,148 @@
+#include "http.h"
+
+#include <chrono>
+#include <memory>
+
+#include "api.h"
+#include "log.h"
+#include "metrics.h"
+#include "times.h"
+
+namespace kvprtd {
+namespace {
+
+constexpr const char* kJson = "application/json";
+constexpr auto kStreamWait = std::chrono::seconds(1);
+constexpr auto kKeepAlive = std::chrono::seconds(15);   // a comment on a quiet event stream
+
+void sendError(httplib::Response& res, int status, std::string_view message) {
+    res.status = status;
+    res.set_content(errorJson(status, message), kJson);
+}
+
+// A time parameter of the history, or `fallback` when absent; false when malformed.
+bool timeParameter(const httplib::Request& req, const char* name, int64_t fallback, int64_t* value) {
+    if (!req.has_param(name)) {
+        *value = fallback;
+        return true;
+    }
+    auto parsed = parseTime(req.get_param_value(name));
+    if (!parsed) return false;
+    *value = *parsed;
+    return true;
+}
+
+}  // namespace
+
+HttpServer::HttpServer(Service& service, std::string version) : m_service(service), m_version(std::move(version)) {
+    m_server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
+    m_server.set_keep_alive_timeout(2);
+    m_server.set_read_timeout(5);
+    m_server.set_write_timeout(5);
+    m_server.set_payload_max_length(64 * 1024);
+    routes();
+}
+
+HttpServer::~HttpServer() { stop(); }
+
+void HttpServer::routes() {
+    auto& api = m_server;
+    api.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(renderMetrics(m_service.monitor), "text/plain; version=0.0.4; charset=utf-8");
+    });
+    api.Get("/api/v1/status", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(statusJson(m_service, m_version), kJson);
+    });
+    api.Get("/api/v1/printers", [this](const httplib::Request&, httplib::Response& res) {
+        res.set_content(printersJson(m_service), kJson);
+    });
+    api.Get(R"(/api/v1/printers/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
+        auto body = printerJson(m_service, req.matches[1].str());
+        if (!body) return sendError(res, 404, "no printer \"" + req.matches[1].str() + "\" in the fleet");
+        res.set_content(*body, kJson);
+    });
+    api.Get(R"(/api/v1/printers/([^/]+)/history)", [this](const httplib::Request& req, httplib::Response& res) {
+        int64_t until = 0, since = 0;
+        if (!timeParameter(req, "until", nowMs(), &until))
+            return sendError(res, 400, "until: expected seconds since the epoch or an RFC 3339 time");
+        if (!timeParameter(req, "since", until - kDefaultHistoryMs, &since))
+            return sendError(res, 400, "since: expected seconds since the epoch or an RFC 3339 time");
+        if (since > until) return sendError(res, 400, "since: later than until");
+        auto body = historyJson(m_service, req.matches[1].str(), since, until);
+        if (!body) return sendError(res, 404, "no printer \"" + req.matches[1].str() + "\" in the fleet");
+        res.set_content(*body, kJson);
+    });
+    api.Get("/api/v1/events", [this](const httplib::Request& req, httplib::Response& res) {
+        EventHub& hub = m_service.hub;
+        if (!hub.admit())
+            return sendError(res, 503, "too many event streams (at most " + std::to_string(kMaxEventReaders) + ")");
+        auto cursor = std::make_shared<uint64_t>(hub.lastId());
+        // A reader that comes back names the last event it saw.
+        std::string last = req.get_header_value("Last-Event-ID");
+        if (!last.empty() && last.size() < 20 && last.find_first_not_of("0123456789") == std::string::npos)
+            *cursor = std::min<uint64_t>(std::stoull(last), *cursor);
+        auto quietSince = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+        res.set_header("Cache-Control", "no-store");
+        res.set_chunked_content_provider(
+            "text/event-stream",
+            [&hub, cursor, quietSince](size_t, httplib::DataSink& sink) {
+                std::string frames;
+                if (!hub.next(cursor.get(), &frames, kStreamWait)) return false;   // kvprtd stops
+                auto now = std::chrono::steady_clock::now();
+                if (frames.empty()) {
+                    if (now - *quietSince < kKeepAlive) return true;
+                    frames = ": keep-alive\n\n";
+                }
+                *quietSince = now;
+                return sink.write(frames.data(), frames.size());
+            },
+            [&hub](bool) { hub.leave(); });
+    });
+
+    // Anything else: JSON errors with the status a client expects.
+    auto refuse = [](const httplib::Request&, httplib::Response& res) {
+        res.set_header("Allow", "GET, HEAD");
+        sendError(res, 405, "only GET is served");
+    };
+    api.Post(".*", refuse).Put(".*", refuse).Delete(".*", refuse).Patch(".*", refuse);
+    api.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (!res.body.empty()) return;
+        sendError(res, res.status, res.status == 404 ? "no such resource: " + req.path : "request refused");
+    });
+    api.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
+        std::string what = "unknown failure";
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            what = e.what();
+        } catch (...) {
+        }
+        logLine("HTTP request failed: " + what);
+        sendError(res, 500, what);
+    });
+}
+
+bool HttpServer::bind(const std::string& host, int port, std::string* error) {
+    m_port = port == 0 ? m_server.bind_to_any_port(host) : (m_server.bind_to_port(host, port) ? port : -1);
+    if (m_port <= 0) {
+        *error = "cannot listen on " + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
+                 std::to_string(port);
+        return false;
+    }
+    return true;
+}
+
+void HttpServer::start() {
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "kvprtd-http");
+        m_server.listen_after_bind();
+    });
+}
+
+void HttpServer::stop() {
+    m_service.hub.close();
+    m_server.stop();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+}  // namespace kvprtd

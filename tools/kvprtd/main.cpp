@@ -1,0 +1,169 @@
+// kvprtd: watches a fleet of printers, keeps their history, exports their
+// metrics (README, "kvprtd").
+//
+//   kvprtd --fleet FLEET.toml [--listen 127.0.0.1:9180] [--db PATH] [--shard K/N]
+//          [--retention-days N] [--sample-interval S] [--port-file FILE]
+//
+// Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot start (fleet file,
+// database, address), 2 for a usage error. SIGHUP reads the fleet file again.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+#include <kvprtobj/kvprtobj.h>
+
+#include "command.h"
+#include "fleet.h"
+#include "http.h"
+#include "log.h"
+#include "times.h"
+#include "wire/socket.h"
+
+using namespace kvprtd;
+
+namespace {
+
+constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
+
+// The database's default place: systemd's state directory, else
+// $XDG_STATE_HOME/kvprtd, else ~/.local/state/kvprtd.
+std::string defaultDatabase() {
+    if (const char* state = std::getenv("STATE_DIRECTORY"); state && *state) {
+        std::string first(state);
+        return first.substr(0, first.find(':')) + "/kvprtd.db";
+    }
+    std::filesystem::path dir;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+        dir = std::filesystem::path(xdg) / "kvprtd";
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        dir = std::filesystem::path(home) / ".local/state/kvprtd";
+    else
+        dir = ".";
+    std::error_code ignored;
+    std::filesystem::create_directories(dir, ignored);
+    return (dir / "kvprtd.db").string();
+}
+
+Fleet ownShare(Fleet fleet, const Shard& shard) {
+    std::erase_if(fleet.printers, [&](const PrinterConfig& p) { return !shard.owns(p.name); });
+    return fleet;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile;
+    int retentionDays = 90;
+    MonitorOptions options;
+    CLI::App app{"kvprtd: watches a fleet of printers, keeps their history and exports their metrics", "kvprtd"};
+    app.set_version_flag("--version", std::string("kvprtd ") + KVPRTD_VERSION);
+    app.add_option("--fleet", fleetPath, "The fleet file (TOML); SIGHUP reads it again")->required();
+    app.add_option("--listen", listen, "HOST:PORT of the HTTP server ([::1]:PORT for IPv6; port 0 picks one)")
+        ->capture_default_str();
+    app.add_option("--db", dbPath,
+                   "The history database (default: $STATE_DIRECTORY/kvprtd.db, else $XDG_STATE_HOME/kvprtd/kvprtd.db, "
+                   "else ~/.local/state/kvprtd/kvprtd.db)");
+    app.add_option("--shard", shardText, "Watch only the printers whose name hashes to K of N (K/N, K from 0)")
+        ->capture_default_str();
+    app.add_option("--retention-days", retentionDays, "Keep samples and events this many days")
+        ->check(CLI::Range(1, 36500))
+        ->capture_default_str();
+    app.add_option("--sample-interval", options.sampleIntervalS,
+                   "Record page counts at most every S seconds (0: every poll); supply levels when they change")
+        ->check(CLI::Range(0, 86400))
+        ->capture_default_str();
+    app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        logLine(e.what());
+        return kExitUsage;
+    }
+    std::optional<Shard> shard = parseShard(shardText);
+    if (!shard) {
+        logLine("--shard: expected K/N with 0 <= K < N <= " + std::to_string(kMaxShards) + ", got " + shardText);
+        return kExitUsage;
+    }
+    std::string host, port;
+    if (!kvwire::splitHostPort(listen, &host, &port)) {
+        logLine("--listen: expected HOST:PORT or [IPV6]:PORT, got " + listen);
+        return kExitUsage;
+    }
+
+    // Signals are taken by sigwait below; every thread started later inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, s);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    std::string error;
+    std::optional<Fleet> fleet = readFleet(fleetPath, &error);
+    if (!fleet) {
+        logLine(error);
+        return kExitFailed;
+    }
+    if (dbPath.empty()) dbPath = defaultDatabase();
+    std::unique_ptr<Store> store = Store::open(dbPath, &error);
+    if (!store) {
+        logLine(error);
+        return kExitFailed;
+    }
+    store->setRetentionDays(retentionDays);
+
+    InitKVPrtObjDll();
+    kvprt::setPartialFailureMessages(false);   // failures are kept in the JSON and in the printers' state
+    EventHub hub(1024, HttpServer::kMaxEventReaders);
+    Monitor monitor(*store, hub, options);
+    Service service{monitor, *store, hub, *shard, nowMs()};
+    service.setFleetFile({fleetPath, nowMs(), "", 0});
+    HttpServer http(service, KVPRTD_VERSION);
+    if (!http.bind(host, std::stoi(port), &error)) {
+        logLine(error);
+        return kExitFailed;
+    }
+    Fleet mine = ownShare(*fleet, *shard);
+    std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    logLine("watching " + std::to_string(mine.printers.size()) + " printers of " + fleetPath + " (shard " +
+            std::to_string(shard->index) + "/" + std::to_string(shard->count) + "), database " + dbPath +
+            ", HTTP on " + shown + ":" + std::to_string(http.port()));
+    monitor.start(mine);
+    http.start();
+    if (!portFile.empty() && !kvwire::writePortFile(portFile, static_cast<uint16_t>(http.port()))) {
+        logLine("cannot write the port file " + portFile);
+        return kExitFailed;
+    }
+    std::printf("kvprtd listening on %s:%d\n", shown.c_str(), http.port());
+    std::fflush(stdout);
+
+    for (;;) {
+        int signal = 0;
+        sigwait(&signals, &signal);
+        if (signal != SIGHUP) break;
+        std::optional<Fleet> next = readFleet(fleetPath, &error);
+        if (!next) {
+            logLine("SIGHUP: the fleet file is refused, the fleet goes on as it was: " + error);
+            FleetFileState state = service.fleetFile();
+            state.reloadError = error;
+            state.reloadErrorAt = nowMs();
+            service.setFleetFile(state);
+            continue;
+        }
+        monitor.reload(ownShare(*next, *shard));
+        service.setFleetFile({fleetPath, nowMs(), "", 0});
+        logLine("SIGHUP: " + fleetPath + " read again");
+    }
+    logLine("stopping");
+    http.stop();
+    monitor.stop();
+    return kExitOk;
+}

@@ -1,0 +1,23 @@
+// GET /metrics: the Prometheus text exposition format (version 0.0.4).
+//
+//   kvprt_printer_up{printer,location}           1 or 0 (printers polled at least once)
+//   kvprt_supply_level_ratio{printer,supply}     0 to 1
+//   kvprt_supply_days_left{printer,supply}       the forecast (forecast.h), where there is one
+//   kvprt_pages_total{printer,type}              page counters, types 1, 2 and 4
+//   kvprt_alerts_active{printer,family}          alerts in each family's list
+//   kvprt_poll_duration_seconds                  histogram of the polls' times
+//   kvprt_poll_cycle_seconds, kvprt_poll_cycles_total, kvprt_printers_watched
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kvprtd {
+
+class Monitor;
+
+std::string renderMetrics(const Monitor& monitor);
+// A label value as the format writes it: backslash, double quote and line feed escaped.
+std::string escapeLabelValue(std::string_view value);
+
+}  // namespace kvprtd

@@ -1,0 +1,354 @@
+#include "store.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <map>
+
+#include "log.h"
+#include "times.h"
+
+namespace kvprtd {
+namespace {
+
+// The schema, one step per version: a new database runs them all, an older
+// one the steps it lacks.
+const char* const kSchemaSteps[] = {
+    // 1: printers, samples, supply levels, events.
+    "CREATE TABLE printers(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);"
+    "CREATE TABLE samples(printer INTEGER NOT NULL, time INTEGER NOT NULL,"
+    "  pages1 INTEGER, pages2 INTEGER, pages3 INTEGER, pages4 INTEGER);"
+    "CREATE INDEX samples_by_printer ON samples(printer, time);"
+    "CREATE TABLE supply_samples(printer INTEGER NOT NULL, time INTEGER NOT NULL, supply INTEGER NOT NULL,"
+    "  level INTEGER NOT NULL, level_count INTEGER NOT NULL);"
+    "CREATE INDEX supply_samples_by_printer ON supply_samples(printer, time);"
+    "CREATE TABLE events(id INTEGER PRIMARY KEY, printer INTEGER NOT NULL, time INTEGER NOT NULL,"
+    "  kind TEXT NOT NULL, text TEXT NOT NULL, data TEXT NOT NULL);"
+    "CREATE INDEX events_by_printer ON events(printer, time);",
+    // 2: each printer's last report.
+    "CREATE TABLE reports(printer INTEGER PRIMARY KEY, time INTEGER NOT NULL, sections TEXT NOT NULL);",
+};
+static_assert(std::size(kSchemaSteps) == kSchemaVersion);
+
+constexpr int64_t kDayMs = 86400000;
+constexpr auto kRetentionEvery = std::chrono::hours(1);
+
+// The first bytes of every SQLite database file.
+constexpr char kSqliteHeader[16] = "SQLite format 3";
+
+enum class FileKind { Missing, Empty, Sqlite, Other };
+
+FileKind kindOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return FileKind::Missing;
+    char header[sizeof kSqliteHeader] = {};
+    in.read(header, sizeof header);
+    if (in.gcount() == 0) return FileKind::Empty;
+    return in.gcount() == sizeof header && std::equal(header, header + sizeof header, kSqliteHeader)
+               ? FileKind::Sqlite
+               : FileKind::Other;
+}
+
+Supply supplyOf(int64_t id, int64_t level, int64_t levelCount) {
+    Supply s;
+    s.id = static_cast<uint8_t>(id);
+    s.level = static_cast<uint8_t>(level);
+    s.levelCount = static_cast<uint8_t>(levelCount);
+    s.ratio = levelRatio(s.level, s.levelCount);
+    return s;
+}
+
+// Checks that `db` may be used and brings it to `schema`; a message when refused.
+std::optional<std::string> prepare(Connection& db, const std::string& path, bool existed, int schema) {
+    if (existed) {
+        std::string check = db.scalar("PRAGMA quick_check").value_or("no answer");
+        if (check != "ok") return path + " is damaged (" + check + "); kvprtd leaves it alone";
+    }
+    int64_t application = std::stoll(db.scalar("PRAGMA application_id").value_or("0"));
+    int version = std::stoi(db.scalar("PRAGMA user_version").value_or("0"));
+    int64_t objects = std::stoll(db.scalar("SELECT count(*) FROM sqlite_master").value_or("0"));
+    if (application != kApplicationId && (application != 0 || objects != 0)) {
+        char id[16];
+        std::snprintf(id, sizeof id, "0x%08llX", static_cast<unsigned long long>(application) & 0xFFFFFFFFull);
+        return path + " is not a kvprtd database (application id " + id + "); kvprtd leaves it alone";
+    }
+    if (version > schema)
+        return path + " was written by a newer kvprtd (schema " + std::to_string(version) + "; this one knows " +
+               std::to_string(schema) + ")";
+    if (db.scalar("PRAGMA journal_mode=WAL").value_or("") != "wal") return path + ": cannot use WAL mode";
+    db.exec("PRAGMA synchronous=NORMAL");
+    if (version < schema) {
+        db.exec("BEGIN IMMEDIATE");
+        for (int step = version; step < schema; ++step) db.exec(kSchemaSteps[step]);
+        db.exec("PRAGMA application_id=" + std::to_string(kApplicationId));
+        db.exec("PRAGMA user_version=" + std::to_string(schema));
+        db.exec("COMMIT");
+        if (version > 0) logLine(path + ": schema migrated from version " + std::to_string(version) + " to " +
+                                 std::to_string(schema));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::unique_ptr<Store> Store::open(const std::string& path, std::string* error, int schema) {
+    if (schema < 1 || schema > kSchemaVersion) {
+        *error = "no schema version " + std::to_string(schema);
+        return nullptr;
+    }
+    FileKind kind = kindOf(path);
+    if (kind == FileKind::Other) {
+        *error = path + " is not an SQLite database; kvprtd leaves it alone";
+        return nullptr;
+    }
+    std::unique_ptr<Store> store(new Store(path));
+    try {
+        store->m_writer = std::make_unique<Connection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    } catch (const DbError& e) {
+        *error = std::string("cannot open the database ") + e.what();
+        return nullptr;
+    }
+    try {
+        if (auto refused = prepare(*store->m_writer, path, kind == FileKind::Sqlite, schema)) {
+            *error = *refused;
+            return nullptr;
+        }
+        store->m_reader = std::make_unique<Connection>(path, SQLITE_OPEN_READONLY);
+    } catch (const DbError& e) {
+        *error = path + " is damaged or cannot be opened (" + e.what() + "); kvprtd leaves it alone";
+        return nullptr;
+    }
+    store->m_thread = std::thread(&Store::writeLoop, store.get());
+    return store;
+}
+
+Store::Store(std::string path) : m_path(std::move(path)) {}
+
+Store::~Store() {
+    {
+        std::lock_guard guard(m_lock);
+        m_stopping = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void Store::setRetentionDays(int days) {
+    std::lock_guard guard(m_lock);
+    m_retentionDays = days;
+}
+
+void Store::queue(Write write) {
+    {
+        std::lock_guard guard(m_lock);
+        m_queue.push_back(std::move(write));
+        ++m_queuedCount;
+    }
+    m_wake.notify_one();
+}
+
+void Store::flush() {
+    std::unique_lock guard(m_lock);
+    uint64_t target = m_queuedCount;
+    m_committed.wait(guard, [&] { return m_committedCount >= target || !m_thread.joinable(); });
+}
+
+void Store::writeLoop() {
+    pthread_setname_np(pthread_self(), "kvprtd-store");
+    auto nextRetention = std::chrono::steady_clock::now();
+    for (;;) {
+        std::deque<Write> batch;
+        {
+            std::unique_lock guard(m_lock);
+            m_wake.wait_until(guard, nextRetention, [&] { return m_stopping || !m_queue.empty(); });
+            if (m_queue.empty() && m_stopping) break;
+            batch.swap(m_queue);
+        }
+        if (!batch.empty()) {
+            try {
+                m_writer->exec("BEGIN");
+                for (Write& w : batch) {
+                    try {
+                        w(*m_writer);
+                    } catch (const DbError& e) {
+                        logLine(m_path + ": a write failed: " + e.what());
+                    }
+                }
+                m_writer->exec("COMMIT");
+            } catch (const DbError& e) {
+                logLine(m_path + ": cannot commit: " + e.what());
+                try {
+                    m_writer->exec("ROLLBACK");
+                } catch (const DbError&) {
+                }
+            }
+        }
+        if (std::chrono::steady_clock::now() >= nextRetention) {
+            deleteExpired(*m_writer);
+            nextRetention = std::chrono::steady_clock::now() + kRetentionEvery;
+        }
+        {
+            std::lock_guard guard(m_lock);
+            m_committedCount += batch.size();
+        }
+        m_committed.notify_all();
+    }
+}
+
+void Store::deleteExpired(Connection& db) {
+    int days;
+    {
+        std::lock_guard guard(m_lock);
+        days = m_retentionDays;
+    }
+    int64_t cutoff = nowMs() - days * kDayMs;
+    try {
+        for (const char* table : {"samples", "supply_samples", "events"}) {
+            Statement s(db.get(), std::string("DELETE FROM ") + table + " WHERE time < ?");
+            s.bind(1, cutoff).run();
+        }
+    } catch (const DbError& e) {
+        logLine(m_path + ": cannot delete old history: " + e.what());
+    }
+}
+
+void Store::addEvent(int64_t printer, const Event& e) {
+    queue([printer, e](Connection& db) {
+        Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
+        s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
+        s.bind(6, e.data.empty() ? std::string_view("{}") : std::string_view(e.data)).run();
+    });
+}
+
+void Store::addSample(int64_t printer, const Sample& sample) {
+    queue([printer, sample](Connection& db) {
+        if (sample.pagesKnown) {
+            Statement s(db.get(),
+                        "INSERT INTO samples(printer, time, pages1, pages2, pages3, pages4) VALUES(?, ?, ?, ?, ?, ?)");
+            s.bind(1, printer).bind(2, sample.time);
+            for (size_t i = 0; i < kPageCountTypes; ++i) s.bind(static_cast<int>(i) + 3, int64_t{sample.pages[i]});
+            s.run();
+        }
+        for (const Supply& supply : sample.supplies) {
+            Statement s(db.get(),
+                        "INSERT INTO supply_samples(printer, time, supply, level, level_count) VALUES(?, ?, ?, ?, ?)");
+            s.bind(1, printer).bind(2, sample.time).bind(3, int64_t{supply.id}).bind(4, int64_t{supply.level});
+            s.bind(5, int64_t{supply.levelCount}).run();
+        }
+    });
+}
+
+void Store::putReport(int64_t printer, const Report& report) {
+    queue([printer, report](Connection& db) {
+        Statement s(db.get(), "INSERT OR REPLACE INTO reports(printer, time, sections) VALUES(?, ?, ?)");
+        s.bind(1, printer).bind(2, report.time).bind(3, report.sections).run();
+    });
+}
+
+std::map<std::string, int64_t> Store::printerIds(const std::vector<std::string>& names) {
+    auto ids = std::make_shared<std::map<std::string, int64_t>>();
+    queue([names, ids](Connection& db) {
+        Statement add(db.get(), "INSERT OR IGNORE INTO printers(name) VALUES(?)");
+        Statement find(db.get(), "SELECT id FROM printers WHERE name = ?");
+        for (const std::string& name : names) {
+            add.bind(1, name).run();
+            add.reset();
+            find.bind(1, name);
+            if (find.step()) (*ids)[name] = find.integer(0);
+            find.reset();
+        }
+    });
+    flush();
+    return *ids;
+}
+
+uint64_t Store::lastEventId() {
+    std::lock_guard guard(m_readLock);
+    Statement s(m_reader->get(), "SELECT coalesce(max(id), 0) FROM events");
+    return s.step() ? static_cast<uint64_t>(s.integer(0)) : 0;
+}
+
+std::map<int64_t, Health> Store::lastHealth() {
+    std::lock_guard guard(m_readLock);
+    Statement s(m_reader->get(),
+                "SELECT printer, kind FROM events WHERE id IN "
+                "(SELECT max(id) FROM events WHERE kind IN ('up', 'down') GROUP BY printer)");
+    std::map<int64_t, Health> out;
+    while (s.step()) out[s.integer(0)] = s.text(1) == "up" ? Health::Up : Health::Down;
+    return out;
+}
+
+std::map<int64_t, std::vector<StoredSupply>> Store::supplyLevels(int64_t sinceMs) {
+    std::lock_guard guard(m_readLock);
+    Statement s(m_reader->get(),
+                "SELECT printer, time, supply, level, level_count FROM supply_samples WHERE time >= ? "
+                "ORDER BY printer, time");
+    s.bind(1, sinceMs);
+    std::map<int64_t, std::vector<StoredSupply>> out;
+    while (s.step()) out[s.integer(0)].push_back({s.integer(1), supplyOf(s.integer(2), s.integer(3), s.integer(4))});
+    return out;
+}
+
+std::optional<Report> Store::report(int64_t printer) {
+    std::lock_guard guard(m_readLock);
+    Statement s(m_reader->get(), "SELECT time, sections FROM reports WHERE printer = ?");
+    s.bind(1, printer);
+    if (!s.step()) return std::nullopt;
+    return Report{s.integer(0), s.text(1)};
+}
+
+History Store::history(int64_t printer, int64_t since, int64_t until, size_t limit) {
+    std::lock_guard guard(m_readLock);
+    History h;
+    const auto rows = static_cast<int64_t>(limit) + 1;   // one more tells that some were left out
+
+    Statement samples(m_reader->get(),
+                      "SELECT time, pages1, pages2, pages3, pages4 FROM samples "
+                      "WHERE printer = ? AND time BETWEEN ? AND ? ORDER BY time DESC LIMIT ?");
+    samples.bind(1, printer).bind(2, since).bind(3, until).bind(4, rows);
+    std::map<int64_t, Sample> byTime;
+    while (samples.step()) {
+        Sample& s = byTime[samples.integer(0)];
+        s.time = samples.integer(0);
+        s.pagesKnown = true;
+        for (int i = 0; i < static_cast<int>(kPageCountTypes); ++i)
+            s.pages[i] = static_cast<uint32_t>(samples.integer(i + 1));
+    }
+    Statement supplies(m_reader->get(),
+                       "SELECT time, supply, level, level_count FROM supply_samples "
+                       "WHERE printer = ? AND time BETWEEN ? AND ? ORDER BY time DESC, supply LIMIT ?");
+    supplies.bind(1, printer).bind(2, since).bind(3, until).bind(4, rows);
+    while (supplies.step()) {
+        Sample& s = byTime[supplies.integer(0)];
+        s.time = supplies.integer(0);
+        s.supplies.push_back(supplyOf(supplies.integer(1), supplies.integer(2), supplies.integer(3)));
+    }
+    for (auto& [time, sample] : byTime) h.samples.push_back(std::move(sample));
+    if (h.samples.size() > limit) {
+        h.samples.erase(h.samples.begin(), h.samples.end() - static_cast<std::ptrdiff_t>(limit));
+        h.truncated = true;
+    }
+
+    Statement events(m_reader->get(),
+                     "SELECT id, time, kind, text, data FROM events "
+                     "WHERE printer = ? AND time BETWEEN ? AND ? ORDER BY id DESC LIMIT ?");
+    events.bind(1, printer).bind(2, since).bind(3, until).bind(4, rows);
+    while (events.step()) {
+        Event e;
+        e.id = static_cast<uint64_t>(events.integer(0));
+        e.time = events.integer(1);
+        e.kind = events.text(2);
+        e.text = events.text(3);
+        e.data = events.text(4);
+        h.events.push_back(std::move(e));
+    }
+    if (h.events.size() > limit) {
+        h.events.resize(limit);
+        h.truncated = true;
+    }
+    std::reverse(h.events.begin(), h.events.end());
+    return h;
+}
+
+}  // namespace kvprtd

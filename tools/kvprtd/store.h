@@ -1,0 +1,118 @@
+// The history in SQLite: page-count and supply-level samples, the event log,
+// and each printer's last report (the sections gathered on a slow schedule).
+//
+// The database runs in WAL mode. Writes are queued and committed by the
+// store's own thread, each batch of queued writes in one transaction as soon
+// as it is queued: a kvprtd killed with SIGKILL loses at most the writes of
+// its last moments (its last poll). Reads take a connection of their own.
+//
+// Opening refuses, with a message and without writing anything, a file that
+// is not an SQLite database, an SQLite database of another program (its
+// application id is not kvprtd's, or it holds tables without one), a
+// database written by a newer kvprtd (schema version above ours) and a
+// damaged one (PRAGMA quick_check). An older schema is migrated forward, one
+// step after the other, in one transaction.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "events.h"
+#include "sqlite.h"
+#include "state.h"
+
+namespace kvprtd {
+
+// PRAGMA application_id of kvprtd's databases: "kvpd".
+constexpr int32_t kApplicationId = 0x6B767064;
+// The schema this kvprtd writes (PRAGMA user_version).
+constexpr int kSchemaVersion = 2;
+
+struct StoredSupply {
+    int64_t time = 0;
+    Supply supply;
+};
+
+struct Sample {
+    int64_t time = 0;
+    bool pagesKnown = false;
+    uint32_t pages[kPageCountTypes] = {};
+    std::vector<Supply> supplies;
+};
+
+struct History {
+    std::vector<Sample> samples;   // oldest first
+    std::vector<Event> events;     // oldest first
+    bool truncated = false;        // more than the limit: the newest were kept
+};
+
+struct Report {
+    int64_t time = 0;
+    std::string sections;   // a JSON object of the report's sections
+};
+
+class Store {
+public:
+    // Opens (or creates) the database at `path`, at schema version
+    // `schema` (tests open older versions). Nothing, with `error`, when refused.
+    static std::unique_ptr<Store> open(const std::string& path, std::string* error, int schema = kSchemaVersion);
+    // Commits what is queued, then closes.
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Rows older than this many days are deleted (hourly, and at start).
+    void setRetentionDays(int days);
+
+    // Queued writes.
+    void addEvent(int64_t printer, const Event& event);
+    void addSample(int64_t printer, const Sample& sample);
+    void putReport(int64_t printer, const Report& report);
+    // Waits until every write queued so far is committed.
+    void flush();
+
+    // The ids of printers by name, adding the names not known yet.
+    std::map<std::string, int64_t> printerIds(const std::vector<std::string>& names);
+    // The largest event id so far (0 for none).
+    uint64_t lastEventId();
+    // Per printer, the kind of its last "up" or "down" event.
+    std::map<int64_t, Health> lastHealth();
+    // Per printer, its supplies' levels since `sinceMs`, oldest first.
+    std::map<int64_t, std::vector<StoredSupply>> supplyLevels(int64_t sinceMs);
+    std::optional<Report> report(int64_t printer);
+    // A printer's samples and events from `since` to `until` (ms), at most
+    // `limit` of each.
+    History history(int64_t printer, int64_t since, int64_t until, size_t limit);
+
+private:
+    using Write = std::function<void(Connection&)>;
+
+    explicit Store(std::string path);
+    void queue(Write write);
+    void writeLoop();
+    void deleteExpired(Connection& db);
+
+    std::string m_path;
+    std::unique_ptr<Connection> m_writer;   // the store's thread only
+    std::mutex m_readLock;
+    std::unique_ptr<Connection> m_reader;
+
+    std::mutex m_lock;
+    std::condition_variable m_wake, m_committed;
+    std::deque<Write> m_queue;
+    uint64_t m_queuedCount = 0, m_committedCount = 0;
+    bool m_stopping = false;
+    int m_retentionDays = 90;
+    std::thread m_thread;
+};
+
+}  // namespace kvprtd
