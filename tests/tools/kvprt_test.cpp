@@ -304,10 +304,13 @@ TEST(Programs, BehaveAlikeAtAShell) {
     const Row rows[] = {
         {KVPRT_BINARY, {"--version"}, 0, {"kvprt " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
         {KVPRTSIMD, {"--version"}, 0, {"kvprtsimd " + version + "\n", "\nlibkvprtsim " + version + " from /"}, {}},
+        {KVPRTD, {"--version"}, 0, {"kvprtd " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
         {KVPRT_BINARY, {"qs", "--help"}, 0, {"Global options:", "--json", "[?timeout=MS]"}, {}},
         {KVPRTSIMD, {"--frob"}, 2, {}, {"kvprtsimd: ", "--frob"}},
         {KVPRTSIMD, {"--copies", "0"}, 2, {}, {"kvprtsimd: --copies: "}},
         {KVPRTSIMD, {"--listen", "[::1]"}, 2, {}, {"kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT"}},
+        {KVPRTD, {"--fleet", "f.toml", "--frob"}, 2, {}, {"kvprtd: '--frob' is not an option of kvprtd"}},
+        {KVPRTD, {"--fleet", "f.toml", "--shard", "3/2"}, 2, {}, {"kvprtd: --shard: expected K/N"}},
     };
     for (const Row& row : rows) {
         Outcome run = kvtest::runProgram(row.program, row.args);
