@@ -2,7 +2,7 @@
 # The Debian packages, extracted into a scratch root: without the development
 # package, kvprt and kvprtd run there on the root's libraries (a report of the
 # embedded printer, a Quick Setup receive through QSVARS.CFG and the file
-# library's soname); with it, a program builds against the root through
+# library's soname, kvprtd on its packaged fleet file); with it, a program builds against the root through
 # pkg-config. Each package depends on what it needs, and apt resolves the
 # dependencies of all of them against this system.
 # Usage: deb_extract_test.sh PACKAGE_DIR VERSION ARCH
@@ -43,6 +43,14 @@ export LD_LIBRARY_PATH=$libdir
 grep -q "Model: *SIM LASER" "$scratch/report" || fail "no model in the report: $(head "$scratch/report")"
 "$root/usr/bin/kvprt" qs receive "$scratch/settings.qsf" >/dev/null 2>&1 || fail "kvprt qs receive failed"
 "$root/usr/bin/kvprtd" --version | grep -q "^kvprtd $version$" || fail "kvprtd --version: $("$root/usr/bin/kvprtd" --version)"
+# The service's fleet file as packaged (a commented example) is one kvprtd serves with.
+"$root/usr/bin/kvprtd" --fleet "$root/etc/kvprtd/fleet.toml" --listen 127.0.0.1:0 --db "$scratch/kvprtd.db" \
+  --port-file "$scratch/port" >/dev/null 2>"$scratch/kvprtd.log" &
+kvprtd=$!
+for _ in $(seq 100); do [[ -s $scratch/port ]] && break; sleep 0.1; done
+kill -TERM $kvprtd
+wait $kvprtd || fail "kvprtd on the packaged fleet file: $(cat "$scratch/kvprtd.log")"
+[[ -s $scratch/port ]] || fail "kvprtd did not serve on the packaged fleet file: $(cat "$scratch/kvprtd.log")"
 for f in usr/share/man/man1/kvprt.1.gz usr/share/man/man1/kvprtsimd.1.gz usr/share/man/man8/kvprtd.8.gz \
          usr/share/bash-completion/completions/kvprt usr/share/zsh/vendor-completions/_kvprt; do
   [[ -f $root/$f ]] || fail "not packaged: /$f"
