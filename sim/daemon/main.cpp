@@ -60,16 +60,10 @@ int main(int argc, char** argv) {
     app.add_option("--max-total-queued-bytes", options.maxTotalQueuedBytes,
                    "bytes all connections together may have queued; the connection that would go beyond is closed")
         ->check(CLI::Range(size_t{4096}, size_t{1} << 40))->capture_default_str();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "kvprtsimd: %s\n", kvprogram::usageMessage(app, e).c_str());
-        return kExitUsage;
-    }
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) {
+            std::fprintf(stderr, "kvprtsimd: %s\n", message.c_str());
+        }))
+        return *status;
 
     if (!kvwire::splitHostPort(listen, &options.host, &options.port)) {
         std::fprintf(stderr, "kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT, got %s\n", listen.c_str());

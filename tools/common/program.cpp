@@ -87,8 +87,6 @@ std::string commandPath(const CLI::App* cmd) {
     return path;
 }
 
-}  // namespace
-
 std::string usageMessage(const CLI::App& app, const CLI::ParseError& error) {
     const CLI::App* cmd = &app;
     while (!cmd->get_subcommands().empty()) cmd = cmd->get_subcommands().front();
@@ -104,6 +102,25 @@ std::string usageMessage(const CLI::App& app, const CLI::ParseError& error) {
     if (dynamic_cast<const CLI::RequiredError*>(&error) && hasCommands && cmd->get_require_subcommand_min() > 0)
         return path + " needs a command" + help;
     return error.what();
+}
+
+}  // namespace
+
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
+                                    const std::function<void(const std::string&)>& report) {
+    try {
+        app.parse(argc, argv);
+        return std::nullopt;
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        report(usageMessage(app, e));
+        return kExitUsage;
+    }
 }
 
 std::string hostPortText(const std::string& host, unsigned port) {

@@ -2,6 +2,8 @@
 // their exit statuses, the text of --version, and addresses as they write them.
 #pragma once
 
+#include <functional>
+#include <optional>
 #include <string>
 
 #include <CLI/CLI.hpp>
@@ -21,10 +23,13 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 // line break at the end.
 std::string versionText(const std::string& program);
 
-// The message for a command line that CLI11 refused, naming the word at
-// fault and the command it was given to ("'frob' is not a command of kvprt
-// qs (kvprt qs --help lists them)"), else CLI11's own message.
-std::string usageMessage(const CLI::App& app, const CLI::ParseError& error);
+// Parses the command line. Returns the exit status when the program is to
+// end at once: kExitOk after --help or --version (written on standard
+// output); kExitUsage after a usage error, which `report` is given to say,
+// naming the word at fault and the command it was given to ("'frob' is not
+// a command of kvprt qs (kvprt qs --help lists them)"). Otherwise nothing.
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv,
+                                    const std::function<void(const std::string&)>& report);
 
 // HOST:PORT as typed back to a person: an IPv6 host in brackets ([::1]:9180).
 std::string hostPortText(const std::string& host, unsigned port);

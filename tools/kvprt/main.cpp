@@ -76,17 +76,9 @@ int main(int argc, char** argv) {
     addStorageCommands(app, ctx);
 
     const bool jsonOut = wantsJson(argc, argv);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return usage(ctx, jsonOut, kvprogram::usageMessage(app, e));
-    }
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv,
+                                                  [&](const std::string& message) { usage(ctx, jsonOut, message); }))
+        return *status;
     if (!ctx.action) return usage(ctx, jsonOut, "kvprt needs a command (kvprt --help lists them)");
 
     try {

@@ -81,16 +81,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 86400))
         ->capture_default_str();
     app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        logLine(kvprogram::usageMessage(app, e));
-        return kExitUsage;
-    }
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) { logLine(message); }))
+        return *status;
     std::optional<Shard> shard = parseShard(shardText);
     if (!shard) {
         logLine("--shard: expected K/N with 0 <= K < N <= " + std::to_string(kMaxShards) + ", got " + shardText);
