@@ -22,6 +22,8 @@ function(kvpo_shared_library name)
   set_target_properties(${name} PROPERTIES
     VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}
     SOVERSION ${PROJECT_VERSION_MAJOR})
+  # For the libraries it loads at run time by their soname (libNAME.so.SOVERSION).
+  target_compile_definitions(${name} PRIVATE KVPO_SOVERSION="${PROJECT_VERSION_MAJOR}")
   # Clang's sanitizer runtimes live in the executable, which exports them to
   # the shared libraries it loads: their references stay undefined until then.
   if(NOT (KVPO_SANITIZE AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang"))

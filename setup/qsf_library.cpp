@@ -9,7 +9,7 @@ namespace kvqs {
 
 const char* fileLibraryName() {
     const char* chosen = std::getenv("KVPRTOBJ_QSFLIB");
-    return chosen != nullptr && *chosen != '\0' ? chosen : "libzutlib32.so";
+    return chosen != nullptr && *chosen != '\0' ? chosen : "libzutlib32.so." KVPO_SOVERSION;
 }
 
 unsigned long printerTypeOf(const KVPrtObj* printer) {

@@ -10,7 +10,9 @@
 
 namespace kvqs {
 
-// The file library to load: $KVPRTOBJ_QSFLIB when set and not empty, else "libzutlib32.so".
+// The file library to load: $KVPRTOBJ_QSFLIB when set and not empty, else
+// "libzutlib32.so.1", by its soname (a system with the run-time package only
+// has no libzutlib32.so).
 const char* fileLibraryName();
 
 // The printer's type; 0xFFFFFFFF for a null printer.

@@ -7,8 +7,10 @@
 //             [--max-queued-bytes N] [--max-total-queued-bytes N]
 //
 // Port 0 picks a free port; the daemon announces it on standard output
-// ("kvprtsimd listening on 127.0.0.1:PORT") and writes it to the port file.
-// SIGTERM or SIGINT stop it cleanly (exit status 0).
+// ("kvprtsimd listening on 127.0.0.1:PORT", an IPv6 address in brackets) and
+// writes it to the port file. SIGTERM or SIGINT stop it cleanly (exit status
+// 0); it cannot serve: 1; a usage error or a bad profile: 2 (kvprtsimd(1)).
+// Every message on standard error starts with "kvprtsimd: ".
 #include <malloc.h>
 #include <pthread.h>
 #include <signal.h>
@@ -21,16 +23,22 @@
 #include <CLI/CLI.hpp>
 
 #include "daemon/server.h"
+#include "program.h"
 #include "wire/socket.h"
 
+using kvprogram::kExitFailed;
+using kvprogram::kExitUsage;
+
 int main(int argc, char** argv) {
-    CLI::App app{"kvprtsimd: simulated printers served over the engine's TCP protocol (tcp://HOST:PORT/PRINTER)"};
+    CLI::App app{"kvprtsimd: simulated printers served over the engine's TCP protocol (tcp://HOST:PORT/PRINTER)",
+                 "kvprtsimd"};
+    app.set_version_flag("--version", [] { return kvprogram::versionText("kvprtsimd"); });
     std::string listen = "127.0.0.1:0";
     std::string portFile;
     std::vector<std::string> profiles;
     unsigned copies = 1;
     kvsimd::ServerOptions options;
-    app.add_option("--listen", listen, "HOST:PORT to listen on; port 0 picks a free port")->capture_default_str();
+    app.add_option("--listen", listen, "HOST:PORT to listen on ([::1]:PORT for IPv6); port 0 picks a free port")->capture_default_str();
     app.add_option("--port-file", portFile, "write the port listened on to this file");
     app.add_option("--profile", profiles, "JSON profile of a printer; repeat for several printers (default: the built-in profile)");
     app.add_option("--copies", copies, "serve N printers of each profile")->check(CLI::Range(1u, 10000u))->capture_default_str();
@@ -52,11 +60,14 @@ int main(int argc, char** argv) {
     app.add_option("--max-total-queued-bytes", options.maxTotalQueuedBytes,
                    "bytes all connections together may have queued; the connection that would go beyond is closed")
         ->check(CLI::Range(size_t{4096}, size_t{1} << 40))->capture_default_str();
-    CLI11_PARSE(app, argc, argv);
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) {
+            std::fprintf(stderr, "kvprtsimd: %s\n", message.c_str());
+        }))
+        return *status;
 
     if (!kvwire::splitHostPort(listen, &options.host, &options.port)) {
-        std::fprintf(stderr, "kvprtsimd: --listen expects HOST:PORT, got %s\n", listen.c_str());
-        return 2;
+        std::fprintf(stderr, "kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT, got %s\n", listen.c_str());
+        return kExitUsage;
     }
 
     // Signals are taken by sigwait below; every thread started later inherits the mask.
@@ -74,7 +85,7 @@ int main(int argc, char** argv) {
             auto printer = path.empty() ? kvsim::SimPrinter::fromDefault() : kvsim::SimPrinter::fromFile(path, &error);
             if (!printer) {
                 std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
-                return 2;
+                return kExitUsage;
             }
             std::string name = printer->name();
             if (copies > 1) name += "-" + std::to_string(k);
@@ -91,25 +102,26 @@ int main(int argc, char** argv) {
     std::string error;
     if (!server.listen(&error)) {
         std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
-        return 1;
+        return kExitFailed;
     }
+    const std::string address = kvprogram::hostPortText(options.host, server.port());
     if (!server.listensOnLoopback())
         std::fprintf(stderr,
                      "kvprtsimd: warning: %s is not a loopback address: any peer that reaches it may change the "
                      "printers' state\n",
-                     options.host.c_str());
+                     address.c_str());
     // Serving before the port is announced: a client that reads it is answered.
     try {
         server.start();
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
-        return 1;
+        return kExitFailed;
     }
     if (!portFile.empty() && !kvwire::writePortFile(portFile, server.port())) {
         std::fprintf(stderr, "kvprtsimd: cannot write the port file %s\n", portFile.c_str());
-        return 1;
+        return kExitFailed;
     }
-    std::printf("kvprtsimd listening on %s:%u\n", options.host.c_str(), server.port());
+    std::printf("kvprtsimd listening on %s\n", address.c_str());
     for (size_t i = 0; i < server.printers().size(); ++i)
         std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
     std::fflush(stdout);
@@ -117,5 +129,5 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     server.stop();
-    return 0;
+    return kvprogram::kExitOk;
 }

@@ -506,16 +506,27 @@ TEST(SimDaemonBounds, ConnectionsBeyondTheMaximumOrTheirTimeOutsAreClosed) {
     EXPECT_TRUE(next.greet());
 }
 
-TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopback) {
-    for (auto [host, warns] : {std::pair{"0.0.0.0", true}, std::pair{"127.0.0.1", false}}) {
+TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped) {
+    struct Row {
+        const char* host;
+        bool warns;
+        const char* shown;   // the banner's address, before ":PORT"
+    };
+    for (const Row& row : {Row{"0.0.0.0", true, "0.0.0.0"}, Row{"127.0.0.1", false, "127.0.0.1"},
+                           Row{"[::1]", false, "[::1]"}}) {
         SimDaemon::Launch launch;
-        launch.host = host;
+        launch.host = row.host;
         launch.stderrPath = ::testing::TempDir() + "kvprtsimd-stderr";
         SimDaemon daemon(KVPRTSIMD, {}, launch);
+        const std::string banner = daemon.output();
         daemon.stop();
         std::ifstream in(launch.stderrPath);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, warns) << host << ": " << text;
+        EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, row.warns) << row.host << text;
+        EXPECT_EQ(banner.rfind("kvprtsimd listening on " + std::string(row.shown) + ":" +
+                                   std::to_string(daemon.port()) + "\n", 0),
+                  0u)
+            << banner;
     }
 }
 

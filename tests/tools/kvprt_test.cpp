@@ -290,6 +290,40 @@ TEST(Kvprt, QuickSetupReceiveThenSendBetweenTwoPrinters) {
     EXPECT_EQ(kvprtJson(daemon.uri("1"), {"var", "get", "0102"}).parsed()["variables"][0]["value"], "07");
 }
 
+// The programs alike at a shell: --version names the program and the
+// libraries it loaded, a usage error is status 2 and names the word at fault
+// after the program's name, help lists what applies to the command.
+TEST(Programs, BehaveAlikeAtAShell) {
+    struct Row {
+        const char* program;
+        std::vector<std::string> args;
+        int status;
+        std::vector<std::string> out, err;   // each in standard output, standard error
+    };
+    const std::string version = KVPO_VERSION;
+    const Row rows[] = {
+        {KVPRT_BINARY, {"--version"}, 0, {"kvprt " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
+        {KVPRTSIMD, {"--version"}, 0, {"kvprtsimd " + version + "\n", "\nlibkvprtsim " + version + " from /"}, {}},
+        {KVPRTD, {"--version"}, 0, {"kvprtd " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
+        {KVPRT_BINARY, {"qs", "--help"}, 0, {"Global options:", "--json", "[?timeout=MS]"}, {}},
+        {KVPRTSIMD, {"--frob"}, 2, {}, {"kvprtsimd: ", "--frob"}},
+        {KVPRTSIMD, {"--copies", "0"}, 2, {}, {"kvprtsimd: --copies: "}},
+        {KVPRTSIMD, {"--listen", "[::1]"}, 2, {}, {"kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT"}},
+        {KVPRTD, {"--fleet", "f.toml", "--frob"}, 2, {}, {"kvprtd: '--frob' is not an option of kvprtd"}},
+        {KVPRTD, {"--fleet", "f.toml", "--shard", "3/2"}, 2, {}, {"kvprtd: --shard: expected K/N"}},
+    };
+    for (const Row& row : rows) {
+        Outcome run = kvtest::runProgram(row.program, row.args);
+        SCOPED_TRACE(std::string(row.program) + " " + row.args[0]);
+        EXPECT_EQ(run.status, row.status);
+        for (const std::string& text : row.out) EXPECT_NE(run.out.find(text), std::string::npos) << run.out;
+        for (const std::string& text : row.err) EXPECT_NE(run.err.find(text), std::string::npos) << run.err;
+        if (!row.err.empty()) {
+            EXPECT_EQ(run.err.rfind(row.err[0], 0), 0u) << run.err;   // the program's name first
+        }
+    }
+}
+
 TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
     kvtest::TempDir dir;
     const std::string notQsf = dir.file("not.qsf");
@@ -300,8 +334,12 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
         const char* message;   // in standard error
     };
     const ErrorRow rows[] = {
-        {{"frobnicate"}, 2, "unknown command 'frobnicate'"},
-        {{}, 2, "no command given"},
+        {{"frobnicate"}, 2, "'frobnicate' is not a command of kvprt"},
+        {{}, 2, "kvprt needs a command"},
+        {{"qs", "frob"}, 2, "'frob' is not a command of kvprt qs"},
+        {{"qs"}, 2, "kvprt qs needs a command"},
+        {{"report", "--bogus"}, 2, "'--bogus' is not an option of kvprt report"},
+        {{"storage", "ls", "flash", "extra"}, 2, "'extra' is one argument too many for kvprt storage ls"},
         {{"--printer", "lpd://printer", "info"}, 1, "BceOpenPrinter: -22 (malformed printer address or profile)"},
         {{"--printer", "tcp://127.0.0.1:1", "info"}, 1, "-10 (bidi channel down: the printer cannot be reached)"},
         {{"jobs", "delete", "999"}, 1, "bidiDeleteJob: -3 (invalid request or data)"},
@@ -314,8 +352,8 @@ TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
         {{"jobs", "delete", "015"}, 1, "bidiDeleteJob: -3"},   // no job 15 (as octal, 13 would be deleted)
         {{"jobs", "delete", "0x0E"}, 0, ""},
         {{"panel", "press", "08"}, 0, ""},
-        {{"jobs", "delete", "1e3"}, 2, "expected a number, decimal or hexadecimal after 0x: 1e3"},
-        {{"panel", "press", "0x1G"}, 2, "expected a number"},
+        {{"jobs", "delete", "1e3"}, 2, "job: '1e3' is not a number (decimal, or hexadecimal after 0x)"},
+        {{"panel", "press", "0x1G"}, 2, "'0x1G' is not a number"},
         {{"watch", "--timeout", "0"}, 2, "--timeout: expected seconds above 0"},
         {{"watch", "--timeout", "-1"}, 2, "--timeout: expected seconds above 0"},
         {{"watch", "--timeout", "nan"}, 2, "--timeout: expected seconds above 0"},

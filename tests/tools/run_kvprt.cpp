@@ -23,8 +23,12 @@ std::string readText(const std::string& path) {
 }
 
 Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
+    return runProgram(KVPRT_BINARY, args, signal, signalAfterMs);
+}
+
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal, int signalAfterMs) {
     TempDir dir;
-    std::vector<std::string> argv = {KVPRT_BINARY};
+    std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());

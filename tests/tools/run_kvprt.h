@@ -1,4 +1,4 @@
-// kvprt run as a program for tests: its exit status and what it wrote.
+// kvprt (and the other programs) run as a program for tests: its exit status and what it wrote.
 #pragma once
 
 #include <string>
@@ -17,8 +17,11 @@ struct Outcome {
 // The whole text of the file at `path` (empty when it cannot be read).
 std::string readText(const std::string& path);
 
-// Runs kvprt with `args`, standard input empty; with `signal` not 0, that
-// signal is sent to it after `signalAfterMs` milliseconds.
+// Runs `program` with `args`, standard input empty; with `signal` not 0,
+// that signal is sent to it after `signalAfterMs` milliseconds.
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal = 0,
+                   int signalAfterMs = 0);
+// runProgram of kvprt.
 Outcome runKvprt(const std::vector<std::string>& args, int signal = 0, int signalAfterMs = 0);
 
 }  // namespace kvtest

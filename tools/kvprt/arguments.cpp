@@ -9,7 +9,7 @@ namespace kvprt {
 namespace {
 
 std::string normaliseNumber(std::string& text) {
-    const std::string expected = "expected a number, decimal or hexadecimal after 0x: " + text;
+    const std::string expected = "'" + text + "' is not a number (decimal, or hexadecimal after 0x)";
     const bool negative = !text.empty() && text[0] == '-';
     std::string digits = text.substr(negative ? 1 : 0);
     int base = 10;
@@ -21,7 +21,7 @@ std::string normaliseNumber(std::string& text) {
     if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos) return expected;
     errno = 0;
     unsigned long long value = std::strtoull(digits.c_str(), nullptr, base);
-    if (errno == ERANGE) return "too large a number: " + text;
+    if (errno == ERANGE) return "'" + text + "' is too large a number";
     text = (negative && value != 0 ? "-" : "") + std::to_string(value);
     return "";
 }

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "program.h"
 
 using namespace kvprt;
 
@@ -28,17 +29,20 @@ int usage(const Context& ctx, bool jsonOut, const std::string& message) {
                 kExitUsage);
 }
 
-// The message for a command line CLI11 refused: unknown commands named as such.
-std::string parseErrorMessage(const CLI::App& app, const CLI::ParseError& e) {
-    if (app.get_subcommands().empty()) {
-        std::vector<std::string> rest = app.remaining();
-        if (!rest.empty() && rest.front().rfind("-", 0) != 0)
-            return "unknown command '" + rest.front() + "' (kvprt --help lists the commands)";
-        if (dynamic_cast<const CLI::RequiredError*>(&e) && rest.empty())
-            return "no command given (kvprt --help lists the commands)";
+constexpr const char kGlobalOptions[] = "Global options";
+
+// Every command's help lists the global options too: they may follow the command.
+class HelpFormatter : public CLI::Formatter {
+public:
+    std::string make_footer(const CLI::App* app) const override {
+        const CLI::App* root = app;
+        while (root->get_parent() != nullptr) root = root->get_parent();
+        std::string footer = CLI::Formatter::make_footer(app);
+        if (root == app) return footer;
+        auto globals = root->get_options([](const CLI::Option* o) { return o->get_group() == kGlobalOptions; });
+        return make_group(kGlobalOptions, false, globals).substr(1) + "\n" + footer;   // without its blank line
     }
-    return e.what();
-}
+};
 
 }  // namespace
 
@@ -48,12 +52,16 @@ int main(int argc, char** argv) {
     CLI::App app{"kvprt: look after a printer through kvprtobj. The default printer is the embedded simulated "
                  "printer (sim:).",
                  "kvprt"};
-    app.fallthrough();   // global options may follow the command
+    app.formatter(std::make_shared<HelpFormatter>());   // before the commands, which take it over
+    app.fallthrough();                                  // global options may follow the command
     app.require_subcommand(1);
+    app.set_version_flag("--version", [] { return kvprogram::versionText("kvprt"); });
     app.add_option("-p,--printer", ctx.uri,
-                   "Printer URI: sim:, sim:PROFILE.json or tcp://HOST:PORT[/PRINTER] (default sim:)")
-        ->envname("KVPRT_PRINTER");
-    app.add_flag("--json", ctx.jsonOutput, "Write JSON (docs/kvprt.md) instead of tables");
+                   "Printer URI: sim:, sim:PROFILE.json or tcp://HOST:PORT[/PRINTER][?timeout=MS] (default sim:)")
+        ->type_name("URI")
+        ->envname("KVPRT_PRINTER")
+        ->group(kGlobalOptions);
+    app.add_flag("--json", ctx.jsonOutput, "Write JSON (docs/kvprt.md) instead of tables")->group(kGlobalOptions);
 
     addReportCommand(app, ctx);
     addIdentityCommands(app, ctx);
@@ -68,16 +76,10 @@ int main(int argc, char** argv) {
     addStorageCommands(app, ctx);
 
     const bool jsonOut = wantsJson(argc, argv);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return usage(ctx, jsonOut, parseErrorMessage(app, e));
-    }
-    if (!ctx.action) return usage(ctx, jsonOut, "no command given (kvprt --help lists the commands)");
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv,
+                                                  [&](const std::string& message) { usage(ctx, jsonOut, message); }))
+        return *status;
+    if (!ctx.action) return usage(ctx, jsonOut, "kvprt needs a command (kvprt --help lists them)");
 
     try {
         return ctx.action();

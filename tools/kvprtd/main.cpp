@@ -5,7 +5,8 @@
 //          [--retention-days N] [--sample-interval S] [--port-file FILE]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot start (fleet file,
-// database, address), 2 for a usage error. SIGHUP reads the fleet file again.
+// database, address), 2 for a usage error (kvprtd(8)). SIGHUP reads the fleet
+// file again.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -21,14 +22,16 @@
 #include "fleet.h"
 #include "http.h"
 #include "log.h"
+#include "program.h"
 #include "times.h"
 #include "wire/socket.h"
 
 using namespace kvprtd;
+using kvprogram::kExitFailed;
+using kvprogram::kExitOk;
+using kvprogram::kExitUsage;
 
 namespace {
-
-constexpr int kExitOk = 0, kExitFailed = 1, kExitUsage = 2;
 
 // The database's default place: systemd's state directory, else
 // $XDG_STATE_HOME/kvprtd, else ~/.local/state/kvprtd.
@@ -61,7 +64,7 @@ int main(int argc, char** argv) {
     int retentionDays = 90;
     MonitorOptions options;
     CLI::App app{"kvprtd: watches a fleet of printers, keeps their history and exports their metrics", "kvprtd"};
-    app.set_version_flag("--version", std::string("kvprtd ") + KVPRTD_VERSION);
+    app.set_version_flag("--version", [] { return kvprogram::versionText("kvprtd"); });
     app.add_option("--fleet", fleetPath, "The fleet file (TOML); SIGHUP reads it again")->required();
     app.add_option("--listen", listen, "HOST:PORT of the HTTP server ([::1]:PORT for IPv6; port 0 picks one)")
         ->capture_default_str();
@@ -78,16 +81,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 86400))
         ->capture_default_str();
     app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        logLine(e.what());
-        return kExitUsage;
-    }
+    if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) { logLine(message); }))
+        return *status;
     std::optional<Shard> shard = parseShard(shardText);
     if (!shard) {
         logLine("--shard: expected K/N with 0 <= K < N <= " + std::to_string(kMaxShards) + ", got " + shardText);
@@ -126,23 +121,23 @@ int main(int argc, char** argv) {
     Monitor monitor(*store, hub, options);
     Service service{monitor, *store, hub, *shard, nowMs()};
     service.setFleetFile({fleetPath, nowMs(), "", 0});
-    HttpServer http(service, KVPRTD_VERSION);
+    HttpServer http(service, kvprogram::kVersion);
     if (!http.bind(host, std::stoi(port), &error)) {
         logLine(error);
         return kExitFailed;
     }
     Fleet mine = ownShare(*fleet, *shard);
-    std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    const std::string address = kvprogram::hostPortText(host, static_cast<unsigned>(http.port()));
     logLine("watching " + std::to_string(mine.printers.size()) + " printers of " + fleetPath + " (shard " +
             std::to_string(shard->index) + "/" + std::to_string(shard->count) + "), database " + dbPath +
-            ", HTTP on " + shown + ":" + std::to_string(http.port()));
+            ", HTTP on " + address);
     monitor.start(mine);
     http.start();
     if (!portFile.empty() && !kvwire::writePortFile(portFile, static_cast<uint16_t>(http.port()))) {
         logLine("cannot write the port file " + portFile);
         return kExitFailed;
     }
-    std::printf("kvprtd listening on %s:%d\n", shown.c_str(), http.port());
+    std::printf("kvprtd listening on %s\n", address.c_str());
     std::fflush(stdout);
 
     for (;;) {
