@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "fleetrun.h"
 
 using namespace kvprt;
 
@@ -50,9 +51,8 @@ int main(int argc, char** argv) {
                  "kvprt"};
     app.fallthrough();   // global options may follow the command
     app.require_subcommand(1);
-    app.add_option("-p,--printer", ctx.uri,
-                   "Printer URI: sim:, sim:PROFILE.json or tcp://HOST:PORT[/PRINTER] (default sim:)")
-        ->envname("KVPRT_PRINTER");
+    FleetOptions fleet;
+    addPrinterOptions(app, ctx, fleet);
     app.add_flag("--json", ctx.jsonOutput, "Write JSON (docs/kvprt.md) instead of tables");
 
     addReportCommand(app, ctx);
@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
         return usage(ctx, jsonOut, parseErrorMessage(app, e));
     }
     if (!ctx.action) return usage(ctx, jsonOut, "no command given (kvprt --help lists the commands)");
+    if (fleet.several()) ctx.action = [&] { return runFleet(app, fleet, argc, argv); };
 
     try {
         return ctx.action();
