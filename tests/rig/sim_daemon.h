@@ -10,6 +10,10 @@
 
 namespace kvtest {
 
+// A TCP port of 127.0.0.1 that nobody listens on now, for a program that
+// must be given one.
+int freePort();
+
 class SimDaemon {
 public:
     // How the daemon is started, beyond its arguments.

@@ -6,10 +6,8 @@
 // (and the fleet at phone width) in the build folder.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,19 +33,6 @@ using json = nlohmann::json;
 using namespace std::chrono_literals;
 using kvtest::SimDaemon;
 
-// A port nobody listens on now (for chromedriver, which takes one).
-int freePort() {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
 std::string base64Decode(const std::string& text) {
     static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
@@ -64,7 +49,7 @@ std::string base64Decode(const std::string& text) {
 // One headless chromium, through a chromedriver of its own.
 class Browser {
 public:
-    Browser(const std::string& profileDir) : m_port(freePort()), m_client("127.0.0.1", m_port) {
+    Browser(const std::string& profileDir) : m_port(kvtest::freePort()), m_client("127.0.0.1", m_port) {
         std::string port = "--port=" + std::to_string(m_port);
         char* argv[] = {const_cast<char*>(CHROMEDRIVER), port.data(), nullptr};
         posix_spawn_file_actions_t actions;
