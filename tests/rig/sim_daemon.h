@@ -21,6 +21,7 @@ public:
         std::vector<std::string> prefix;   // a command that runs it, such as setpriv to another user
         std::string host = "127.0.0.1";    // the address it listens on
         std::string stderrPath;            // where its standard error goes; empty: this process's
+        std::string folder;                // where it runs; empty: this process's
     };
 
     // Starts `program` with `args` plus --listen and --port-file, and waits

@@ -63,7 +63,7 @@ public:
         // This machine's network may be closed: nothing that would reach out.
         json args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--user-data-dir=" + profileDir};
+                     "--disable-dev-shm-usage", "--hide-scrollbars", "--user-data-dir=" + profileDir};
         json session = call("POST", "/session",
                             {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", {{"binary", CHROMIUM}, {"args", args}}}}}}}});
         m_session = "/session/" + session.value("sessionId", std::string());

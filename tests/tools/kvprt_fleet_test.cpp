@@ -115,7 +115,7 @@ TEST(KvprtFleet, OutputUnderEachNameThenTheSummary) {
     EXPECT_EQ(run.out,
               "== up0 ==\nThe printer answered the loop-back request.\n\n"
               "== up1 ==\nThe printer answered the loop-back request.\n\n"
-              "== down ==\n"
+              "== down ==\n\n"
               "2 ok, 1 failed\n  down: " + why + "\n");
     EXPECT_EQ(run.err, "kvprt: down: " + why + "\n");   // no progress bar on a pipe
 }

@@ -319,7 +319,7 @@ int runFleet(const CLI::App& app, const FleetOptions& options, int argc, char** 
         for (const std::string& m : said) warn(run.member.name + ": " + m);
     }
     std::ostream& summary = jsonOut ? std::cerr : std::cout;
-    if (jsonOut) std::cout << jsonText(all, 2) << '\n';
+    std::cout << (jsonOut ? jsonText(all, 2) + "\n" : runs.empty() ? "" : "\n");
     summary << (runs.size() - failed) << " ok, " << failed << " failed\n";
     for (const Run& run : runs)
         if (!succeeded(run)) summary << "  " << escapeControls(run.member.name) << ": " << escapeControls(reason(run)) << '\n';
