@@ -293,9 +293,11 @@ TEST(KvprtdService, DaysGiveEachDaysLastCountsAndThePagesPrinted) {
         sample(today - kvprtd::kDayMs + hour, 60, 4);            // the counter was reset
     }
     SimDaemon d = kvprtd(dir);
-    ASSERT_TRUE(eventually([&] { return states(d.port())["a0"] == "up"; }, 10s));
-    json days = get(d.port(), "/api/v1/printers/a0/days?days=3")["days"];
-    ASSERT_EQ(days.size(), 3u) << days;
+    json days;
+    ASSERT_TRUE(eventually([&] {   // today's sample is written
+        days = get(d.port(), "/api/v1/printers/a0/days?days=3")["days"];
+        return days.size() == 3 && !days[2]["pages"].is_null();
+    }, 10s)) << days;
     EXPECT_EQ(days[0]["date"], kvprtd::rfc3339(today - 2 * kvprtd::kDayMs).substr(0, 10));
     EXPECT_EQ(days[0]["pages"]["type1"], 410);
     EXPECT_EQ(days[0]["printed"]["type1"], 260);   // from 150 at the end of the day before
