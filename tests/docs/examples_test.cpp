@@ -7,8 +7,14 @@
 // - "$ export ..." lines set nothing (PATH is already set) and show nothing;
 // - "$ kvprtsimd ... --listen HOST:PORT ... &" starts a daemon for the rest
 //   of the document, on a free port that stands in for PORT in the commands
-//   and outputs that follow;
+//   and outputs that follow; "$ kvprtd ... &" the same (HOST:PORT is
+//   127.0.0.1:9180 without --listen), with a scratch database unless --db is
+//   given, once every printer has been polled. What the daemon shows is its
+//   standard error, then its standard output, up to then;
 // - anything else runs with sh -c.
+// A block of another language whose first line is "# NAME" (a file name,
+// such as "# fleet.toml") is that file: it is written to the scratch folder,
+// the daemons' addresses put in, before each command.
 // An expected line ending in "# varies" matches any one line.
 #include <fcntl.h>
 #include <pty.h>
@@ -20,11 +26,14 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include "sim_daemon.h"
@@ -39,6 +48,11 @@ struct Command {
     std::vector<std::string> expected;  // the lines shown after it
 };
 
+struct Document {
+    std::vector<Command> commands;
+    std::map<std::string, std::string> files;   // name -> text
+};
+
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -46,23 +60,40 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-// The commands of every ```console block of a Markdown file, in order.
-std::vector<Command> consoleCommands(const std::string& path) {
+// A file name of a "# NAME" line: no blanks, no folders, an extension.
+bool fileName(const std::string& name) {
+    return name.find_first_of(" /") == std::string::npos && name.find('.') != std::string::npos;
+}
+
+// The commands of every ```console block of a Markdown file, in order, and
+// the files its other blocks name.
+Document readDocument(const std::string& path) {
     std::ifstream in(path);
-    std::vector<Command> commands;
-    bool inBlock = false;
+    Document doc;
+    enum { Text, Console, FirstLine, File, Other } block = Text;
+    std::string file;
     for (std::string line; std::getline(in, line);) {
-        if (!inBlock) {
-            inBlock = line == "```console";
-        } else if (line == "```") {
-            inBlock = false;
-        } else if (line.rfind("$ ", 0) == 0) {
-            commands.push_back({line.substr(2), {}});
-        } else if (!commands.empty()) {
-            commands.back().expected.push_back(line);
+        if (block == Text) {
+            if (line.rfind("```", 0) == 0) block = line == "```console" ? Console : FirstLine;
+            continue;
+        }
+        if (line == "```") {
+            block = Text;
+            continue;
+        }
+        if (block == Console && line.rfind("$ ", 0) == 0) {
+            doc.commands.push_back({line.substr(2), {}});
+        } else if (block == Console && !doc.commands.empty()) {
+            doc.commands.back().expected.push_back(line);
+        } else if (block == FirstLine) {
+            const bool names = line.rfind("# ", 0) == 0 && fileName(line.substr(2));
+            block = names ? File : Other;
+            if (names) doc.files[file = line.substr(2)].clear();
+        } else if (block == File) {
+            doc.files[file] += line + "\n";
         }
     }
-    return commands;
+    return doc;
 }
 
 // What a terminal shows of `bytes`: carriage returns go back to the start of
@@ -141,31 +172,67 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
+// A daemon a document started, and its address in the document and where it runs.
+struct Daemon {
+    std::unique_ptr<kvtest::SimDaemon> process;
+    std::string shown, served;
+};
+
+// Starts the daemon of a "$ kvprtsimd ... &" or "$ kvprtd ... &" line in `folder`.
+Daemon startDaemon(const std::string& line, const std::string& folder) {
+    std::istringstream words(line);
+    std::string program;
+    words >> program;
+    Daemon d;
+    std::vector<std::string> args;
+    for (std::string w; words >> w && w != "&";) {
+        if (w == "--listen" && words >> d.shown) continue;
+        args.push_back(w);
+    }
+    const bool kvprtd = program == "kvprtd";
+    if (kvprtd && d.shown.empty()) d.shown = "127.0.0.1:9180";
+    if (kvprtd && std::find(args.begin(), args.end(), "--db") == args.end()) args.insert(args.end(), {"--db", "kvprtd.db"});
+    kvtest::SimDaemon::Launch launch;
+    launch.folder = folder;
+    launch.stderrPath = folder + "/" + program + ".stderr";
+    d.process = std::make_unique<kvtest::SimDaemon>(kvprtd ? KVPRTD : KVPRTSIMD, args, launch);
+    d.served = "127.0.0.1:" + std::to_string(d.process->port());
+    // kvprtd is ready for the examples once every printer has been polled.
+    httplib::Client client("127.0.0.1", d.process->port());
+    for (int tries = 0; kvprtd && tries < 100; ++tries) {
+        auto r = client.Get("/api/v1/printers");
+        if (r && r->status == 200 && r->body.find("\"state\":\"unknown\"") == std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return d;
+}
+
 // Runs the console examples of one document.
 void checkDocument(const std::string& name) {
-    const std::vector<Command> commands = consoleCommands(std::string(KVPO_SOURCE_DIR) + "/" + name);
+    const Document doc = readDocument(std::string(KVPO_SOURCE_DIR) + "/" + name);
     kvtest::TempDir folder;
-    std::unique_ptr<kvtest::SimDaemon> daemon;
-    std::string shownAddress, servedAddress;   // the daemon's address in the document, and where it runs
-    for (const Command& c : commands) {
+    std::vector<Daemon> daemons;
+    auto served = [&](std::string text) {
+        for (const Daemon& d : daemons) text = replaceAll(text, d.shown, d.served);
+        return text;
+    };
+    auto shownAs = [&](std::string text) {
+        for (const Daemon& d : daemons) text = replaceAll(text, d.served, d.shown);
+        return text;
+    };
+    for (const Command& c : doc.commands) {
         SCOPED_TRACE(name + ": $ " + c.line);
+        for (const auto& [file, text] : doc.files) std::ofstream(folder.file(file), std::ios::trunc) << served(text);
         std::vector<std::string> shown;
         if (c.line.rfind("export ", 0) == 0) {
             // nothing to run, nothing shown
-        } else if (c.line.rfind("kvprtsimd ", 0) == 0) {
-            std::vector<std::string> args;
-            std::istringstream words(c.line.substr(10));
-            for (std::string w; words >> w && w != "&";) {
-                if (w == "--listen" && words >> shownAddress) continue;
-                args.push_back(w);
-            }
-            daemon = std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, args);
-            servedAddress = "127.0.0.1:" + std::to_string(daemon->port());
-            shown = linesOf(replaceAll(daemon->output(), servedAddress, shownAddress));
+        } else if ((c.line.rfind("kvprtsimd ", 0) == 0 || c.line.rfind("kvprtd ", 0) == 0) && c.line.back() == '&') {
+            daemons.push_back(startDaemon(c.line, folder.file("")));
+            std::ifstream errors(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr"));
+            std::string text(std::istreambuf_iterator<char>(errors), {});
+            shown = linesOf(shownAs(text + daemons.back().process->output()));
         } else {
-            const std::string command = replaceAll(c.line, shownAddress, servedAddress);
-            for (std::string& line : runInTerminal(command, folder.file("")))
-                shown.push_back(replaceAll(line, servedAddress, shownAddress));
+            for (std::string& line : runInTerminal(served(c.line), folder.file(""))) shown.push_back(shownAs(line));
         }
         EXPECT_TRUE(matches(c.expected, shown)) << "the document shows:\n"
                                                 << joined(c.expected) << "the terminal shows:\n"
@@ -188,9 +255,9 @@ TEST(DocsExamples, TheQuickStartBuildsEveryProgramTheTourRuns) {
     std::vector<std::string> built;
     for (const auto& preset : presets["buildPresets"])
         if (preset["name"] == "report") built = preset["targets"].get<std::vector<std::string>>();
-    for (const Command& c : consoleCommands(std::string(KVPO_SOURCE_DIR) + "/README.md")) {
+    for (const Command& c : readDocument(std::string(KVPO_SOURCE_DIR) + "/README.md").commands) {
         const std::string program = c.line.substr(0, c.line.find(' '));
-        if (program == "export") continue;
+        if (!std::filesystem::exists(std::string(KVPO_BINARY_DIR) + "/" + program)) continue;   // export, curl
         EXPECT_TRUE(std::count(built.begin(), built.end(), program) ||
                     std::count(built.begin(), built.end(), program + "-report"))   // kvprt-report builds kvprt
             << program;

@@ -1,7 +1,9 @@
 #include "sim_daemon.h"
 
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,18 @@
 extern char** environ;
 
 namespace kvtest {
+
+int freePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
 
 SimDaemon::SimDaemon(std::string program, std::vector<std::string> args)
     : SimDaemon(std::move(program), std::move(args), Launch{}) {}
@@ -82,6 +96,7 @@ void SimDaemon::start(uint16_t port) {
     if (!m_launch.stderrPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_launch.stderrPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!m_launch.folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, m_launch.folder.c_str());
     int rc = posix_spawn(&m_pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {

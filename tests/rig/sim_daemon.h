@@ -10,6 +10,10 @@
 
 namespace kvtest {
 
+// A TCP port of 127.0.0.1 that nobody listens on now, for a program that
+// must be given one.
+int freePort();
+
 class SimDaemon {
 public:
     // How the daemon is started, beyond its arguments.
@@ -17,6 +21,7 @@ public:
         std::vector<std::string> prefix;   // a command that runs it, such as setpriv to another user
         std::string host = "127.0.0.1";    // the address it listens on
         std::string stderrPath;            // where its standard error goes; empty: this process's
+        std::string folder;                // where it runs; empty: this process's
     };
 
     // Starts `program` with `args` plus --listen and --port-file, and waits

@@ -26,7 +26,9 @@
 #include <nlohmann/json.hpp>
 
 #include "sim_daemon.h"
+#include "store.h"
 #include "temp_dir.h"
+#include "times.h"
 
 extern char** environ;
 
@@ -34,6 +36,7 @@ namespace {
 
 using json = nlohmann::json;
 using namespace std::chrono_literals;
+using kvtest::freePort;
 using kvtest::SimDaemon;
 using kvtest::TempDir;
 
@@ -256,12 +259,85 @@ TEST(KvprtdService, ApiServesKvprtsReportAndJsonErrors) {
         std::string path;
         int status;
     } rows[] = {{"/api/v1/printers/nope", 404}, {"/api/v1/printers/a0/history?since=soon", 400},
-                {"/api/v1/printers/a0/history?since=2&until=1", 400}, {"/nothing", 404}};
+                {"/api/v1/printers/a0/history?since=2&until=1", 400}, {"/api/v1/printers/a0/days?days=0", 400},
+                {"/api/v1/printers/a0/days?days=367", 400}, {"/api/v1/printers/a0/days?days=1e2", 400},
+                {"/nothing", 404}, {"/nothing.js", 404}};
     for (const Row& row : rows) {
         auto [status, body] = request(d.port(), row.path);
         EXPECT_EQ(status, row.status) << row.path;
         EXPECT_EQ(body["error"]["status"], row.status) << row.path;
     }
+}
+
+TEST(KvprtdService, DaysGiveEachDaysLastCountsAndThePagesPrinted) {
+    TempDir dir;
+    writeFile(dir.file("fleet.toml"), fleetText({{"a0", "sim:"}}));
+    const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs, hour = 3600000;
+    {
+        std::string error;
+        auto store = kvprtd::Store::open(dir.file("k.db"), &error);
+        ASSERT_TRUE(store) << error;
+        int64_t id = store->printerIds({"a0"})["a0"];
+        auto sample = [&](int64_t time, uint32_t pages, uint8_t level) {
+            kvprtd::Sample s;
+            s.time = time;
+            s.pagesKnown = true;
+            s.pages[0] = pages;
+            s.supplies.push_back({1, level, 6});
+            store->addSample(id, s);
+        };
+        sample(today - 3 * kvprtd::kDayMs + hour, 100, 5);
+        sample(today - 3 * kvprtd::kDayMs + 2 * hour, 150, 5);   // the day's last
+        sample(today - 2 * kvprtd::kDayMs + hour, 400, 5);
+        sample(today - 2 * kvprtd::kDayMs + 9 * hour, 410, 4);
+        sample(today - kvprtd::kDayMs + hour, 60, 4);            // the counter was reset
+    }
+    SimDaemon d = kvprtd(dir);
+    json days;
+    ASSERT_TRUE(eventually([&] {   // today's sample is written
+        days = get(d.port(), "/api/v1/printers/a0/days?days=3")["days"];
+        return days.size() == 3 && !days[2]["pages"].is_null();
+    }, 10s)) << days;
+    EXPECT_EQ(days[0]["date"], kvprtd::rfc3339(today - 2 * kvprtd::kDayMs).substr(0, 10));
+    EXPECT_EQ(days[0]["pages"]["type1"], 410);
+    EXPECT_EQ(days[0]["printed"]["type1"], 260);   // from 150 at the end of the day before
+    EXPECT_EQ(days[0]["supplies"][0]["level"], 4);
+    EXPECT_EQ(days[1]["printed"]["type1"], 60);
+    EXPECT_EQ(days[2]["printed"]["type1"], 15200 - 60);   // today, as kvprtd sampled the printer
+    EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days")["days"].size(), 30u);
+    EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days?days=5")["days"][0]["printed"], nullptr);   // no day before
+
+    // A browser's event stream starts from the events kvprtd keeps with a parameter.
+    std::string stream;
+    httplib::Client client("127.0.0.1", d.port());
+    client.Get("/api/v1/events?lastEventId=0", [&](const char* data, size_t length) {
+        stream.append(data, length);
+        return stream.find("\n\n") == std::string::npos;
+    });
+    EXPECT_EQ(stream.rfind("id: 1\nevent: up\n", 0), 0u) << stream;
+}
+
+// The dashboard's page and every script it loads, with a policy that runs nothing else.
+TEST(KvprtdService, DashboardServedWithItsScripts) {
+    TempDir dir;
+    writeFile(dir.file("fleet.toml"), fleetText({{"a0", "sim:"}}));
+    SimDaemon d = kvprtd(dir);
+    httplib::Client client("127.0.0.1", d.port());
+    auto page = client.Get("/");
+    ASSERT_TRUE(page && page->status == 200);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("script-src 'self';"), std::string::npos);
+    EXPECT_EQ(client.Get("/style.css")->status, 200);
+    std::vector<std::string> files = {"app.js"};
+    for (size_t i = 0; i < files.size(); ++i) {
+        auto file = client.Get(("/" + files[i]).c_str());
+        ASSERT_TRUE(file && file->status == 200) << files[i];
+        EXPECT_EQ(file->get_header_value("Content-Type"), "text/javascript; charset=utf-8");
+        std::regex imports(R"(from '\./([a-z]+\.js)')");
+        for (std::sregex_iterator m(file->body.begin(), file->body.end(), imports), end; m != end; ++m)
+            if (std::find(files.begin(), files.end(), (*m)[1].str()) == files.end()) files.push_back((*m)[1]);
+    }
+    EXPECT_GE(files.size(), 5u);   // app.js imports the others
 }
 
 // ---- a real Prometheus ----
@@ -271,18 +347,6 @@ std::string findProgram(const char* name) {
     for (std::string dir; std::getline(path, dir, ':');)
         if (::access((dir + "/" + name).c_str(), X_OK) == 0) return dir + "/" + name;
     return "";
-}
-
-int freePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);
-    ::close(fd);
-    return ntohs(a.sin_port);
 }
 
 class Prometheus {

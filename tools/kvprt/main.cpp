@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "command.h"
+#include "fleetrun.h"
 #include "program.h"
 
 using namespace kvprt;
@@ -56,11 +57,8 @@ int main(int argc, char** argv) {
     app.fallthrough();                                  // global options may follow the command
     app.require_subcommand(1);
     app.set_version_flag("--version", [] { return kvprogram::versionText("kvprt"); });
-    app.add_option("-p,--printer", ctx.uri,
-                   "Printer URI: sim:, sim:PROFILE.json or tcp://HOST:PORT[/PRINTER][?timeout=MS] (default sim:)")
-        ->type_name("URI")
-        ->envname("KVPRT_PRINTER")
-        ->group(kGlobalOptions);
+    FleetOptions fleet;
+    addPrinterOptions(app, ctx, fleet, kGlobalOptions);
     app.add_flag("--json", ctx.jsonOutput, "Write JSON (docs/kvprt.md) instead of tables")->group(kGlobalOptions);
 
     addReportCommand(app, ctx);
@@ -80,6 +78,7 @@ int main(int argc, char** argv) {
                                                   [&](const std::string& message) { usage(ctx, jsonOut, message); }))
         return *status;
     if (!ctx.action) return usage(ctx, jsonOut, "kvprt needs a command (kvprt --help lists them)");
+    if (fleet.several()) ctx.action = [&] { return runFleet(app, fleet, argc, argv); };
 
     try {
         return ctx.action();

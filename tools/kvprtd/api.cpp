@@ -147,4 +147,36 @@ std::optional<std::string> historyJson(const Service& service, std::string_view 
                  {"events", std::move(events)}});
 }
 
+std::optional<std::string> daysJson(const Service& service, std::string_view name, int count, int64_t now) {
+    int64_t id = 0;
+    if (!service.monitor.with(name, [&](const PrinterConfig&, int64_t dbId, const Snapshot&) { id = dbId; }))
+        return std::nullopt;
+    const int64_t today = now / kDayMs, first = today - count + 1;
+    // The day before the first one too: the pages printed on the first day need its counts.
+    std::vector<Day> stored = service.store.days(id, (first - 1) * kDayMs, now);
+    auto next = stored.begin();
+    const Day* before = nullptr;
+    json days = json::array();
+    for (int64_t day = first - 1; day <= today; ++day) {
+        const Day* d = next != stored.end() && next->day == day ? &*next++ : nullptr;
+        if (day >= first) {
+            json printed = nullptr;
+            // Pages printed: the day's last counts less the day before's; a counter
+            // that went back (reset) counts from 0.
+            if (d && d->pagesKnown && before && before->pagesKnown) {
+                printed = json::object();
+                for (size_t i = 0; i < kPageCountTypes; ++i)
+                    printed["type" + std::to_string(i + 1)] =
+                        d->pages[i] >= before->pages[i] ? d->pages[i] - before->pages[i] : d->pages[i];
+            }
+            days.push_back({{"date", rfc3339(day * kDayMs).substr(0, 10)},
+                            {"pages", d ? pagesJson(d->pagesKnown, d->pages) : json(nullptr)},
+                            {"printed", printed},
+                            {"supplies", d ? suppliesJson(d->supplies) : json::array()}});
+        }
+        before = d;
+    }
+    return text({{"printer", name}, {"days", std::move(days)}});
+}
+
 }  // namespace kvprtd

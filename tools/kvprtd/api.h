@@ -7,7 +7,11 @@
 //                                         report, with "poll": its state and times
 //   GET /api/v1/printers/NAME/history?since=&until=
 //                                         samples and events (times: seconds since the epoch or RFC 3339)
+//   GET /api/v1/printers/NAME/days?days=30
+//                                         each day's last page counts and supply levels, and the
+//                                         pages printed that day (days: 1 to 366, ending today, UTC)
 //   GET /api/v1/events                    the event stream (eventhub.h)
+//   GET /                                 the dashboard (web.h)
 //
 // Errors: {"error": {"status": N, "message": "..."}} with the HTTP status N.
 #pragma once
@@ -23,12 +27,17 @@ namespace kvprtd {
 // The history's default span and its limit of samples and of events.
 constexpr int64_t kDefaultHistoryMs = 7 * 86400000LL;
 constexpr size_t kHistoryLimit = 10000;
+// The days of the daily view: the default and the most.
+constexpr int kDefaultDays = 30;
+constexpr int kMaxDays = 366;
 
 std::string statusJson(const Service& service, std::string_view version);
 std::string printersJson(const Service& service);
 // Nothing for a printer not in the fleet.
 std::optional<std::string> printerJson(const Service& service, std::string_view name);
 std::optional<std::string> historyJson(const Service& service, std::string_view name, int64_t since, int64_t until);
+// The `count` days up to the day of `now` (ms).
+std::optional<std::string> daysJson(const Service& service, std::string_view name, int count, int64_t now);
 std::string errorJson(int status, std::string_view message);
 
 }  // namespace kvprtd

@@ -7,6 +7,7 @@
 #include "log.h"
 #include "metrics.h"
 #include "times.h"
+#include "web.h"
 
 namespace kvprtd {
 namespace {
@@ -15,9 +16,25 @@ constexpr const char* kJson = "application/json";
 constexpr auto kStreamWait = std::chrono::seconds(1);
 constexpr auto kKeepAlive = std::chrono::seconds(15);   // a comment on a quiet event stream
 
+// The dashboard runs nothing but its own files: no inline script or style, no
+// other site, so that a printer's text that slipped into the page as markup
+// could do nothing.
+constexpr const char* kDashboardPolicy =
+    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
+    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
 void sendError(httplib::Response& res, int status, std::string_view message) {
     res.status = status;
     res.set_content(errorJson(status, message), kJson);
+}
+
+void sendAsset(httplib::Response& res, const WebAsset* asset) {
+    if (asset == nullptr) return sendError(res, 404, "no such resource");
+    res.set_header("Content-Security-Policy", kDashboardPolicy);
+    res.set_header("X-Content-Type-Options", "nosniff");
+    res.set_header("Referrer-Policy", "no-referrer");
+    res.set_header("Cache-Control", "no-cache");
+    res.set_content(std::string(asset->body), std::string(contentType(asset->name)));
 }
 
 // A time parameter of the history, or `fallback` when absent; false when malformed.
@@ -72,13 +89,27 @@ void HttpServer::routes() {
         if (!body) return sendError(res, 404, "no printer \"" + req.matches[1].str() + "\" in the fleet");
         res.set_content(*body, kJson);
     });
+    api.Get(R"(/api/v1/printers/([^/]+)/days)", [this](const httplib::Request& req, httplib::Response& res) {
+        int count = kDefaultDays;
+        if (req.has_param("days")) {
+            const std::string days = req.get_param_value("days");
+            if (days.empty() || days.size() > 3 || days.find_first_not_of("0123456789") != std::string::npos ||
+                (count = std::stoi(days)) < 1 || count > kMaxDays)
+                return sendError(res, 400, "days: expected a whole number from 1 to " + std::to_string(kMaxDays));
+        }
+        auto body = daysJson(m_service, req.matches[1].str(), count, nowMs());
+        if (!body) return sendError(res, 404, "no printer \"" + req.matches[1].str() + "\" in the fleet");
+        res.set_content(*body, kJson);
+    });
     api.Get("/api/v1/events", [this](const httplib::Request& req, httplib::Response& res) {
         EventHub& hub = m_service.hub;
         if (!hub.admit())
             return sendError(res, 503, "too many event streams (at most " + std::to_string(kMaxEventReaders) + ")");
         auto cursor = std::make_shared<uint64_t>(hub.lastId());
-        // A reader that comes back names the last event it saw.
+        // A reader that comes back names the last event it saw; a browser's
+        // EventSource cannot send the header at first, so a parameter may.
         std::string last = req.get_header_value("Last-Event-ID");
+        if (last.empty()) last = req.get_param_value("lastEventId");
         if (!last.empty() && last.size() < 20 && last.find_first_not_of("0123456789") == std::string::npos)
             *cursor = std::min<uint64_t>(std::stoull(last), *cursor);
         auto quietSince = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
@@ -97,6 +128,12 @@ void HttpServer::routes() {
                 return sink.write(frames.data(), frames.size());
             },
             [&hub](bool) { hub.leave(); });
+    });
+
+    // The dashboard: its page and the files it loads.
+    api.Get("/", [](const httplib::Request&, httplib::Response& res) { sendAsset(res, findWebAsset("index.html")); });
+    api.Get(R"(/([a-z]+\.(?:html|css|js)))", [](const httplib::Request& req, httplib::Response& res) {
+        sendAsset(res, findWebAsset(req.matches[1].str()));
     });
 
     // Anything else: JSON errors with the status a client expects.

@@ -12,7 +12,6 @@
 namespace kvprtd {
 namespace {
 
-constexpr int64_t kDayMs = 86400000;
 // The reply capacity of the probe's device-status request.
 constexpr unsigned long kProbeCapacity = 256;
 

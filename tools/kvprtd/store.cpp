@@ -31,7 +31,6 @@ const char* const kSchemaSteps[] = {
 };
 static_assert(std::size(kSchemaSteps) == kSchemaVersion);
 
-constexpr int64_t kDayMs = 86400000;
 constexpr auto kRetentionEvery = std::chrono::hours(1);
 
 // The first bytes of every SQLite database file.
@@ -349,6 +348,36 @@ History Store::history(int64_t printer, int64_t since, int64_t until, size_t lim
     }
     std::reverse(h.events.begin(), h.events.end());
     return h;
+}
+
+std::vector<Day> Store::days(int64_t printer, int64_t since, int64_t until) {
+    std::lock_guard guard(m_readLock);
+    std::map<int64_t, Day> byDay;
+    const int64_t first = since / kDayMs * kDayMs, last = until / kDayMs * kDayMs + kDayMs - 1;
+    // SQLite takes the other columns of an aggregate query from the row of its max().
+    Statement pages(m_reader->get(),
+                    "SELECT time / 86400000 AS day, max(time), pages1, pages2, pages3, pages4 FROM samples "
+                    "WHERE printer = ? AND time BETWEEN ? AND ? GROUP BY day");
+    pages.bind(1, printer).bind(2, first).bind(3, last);
+    while (pages.step()) {
+        Day& d = byDay[pages.integer(0)];
+        d.day = pages.integer(0);
+        d.pagesKnown = true;
+        for (int i = 0; i < static_cast<int>(kPageCountTypes); ++i)
+            d.pages[i] = static_cast<uint32_t>(pages.integer(i + 2));
+    }
+    Statement supplies(m_reader->get(),
+                       "SELECT time / 86400000 AS day, supply, max(time), level, level_count FROM supply_samples "
+                       "WHERE printer = ? AND time BETWEEN ? AND ? GROUP BY day, supply ORDER BY day, supply");
+    supplies.bind(1, printer).bind(2, first).bind(3, last);
+    while (supplies.step()) {
+        Day& d = byDay[supplies.integer(0)];
+        d.day = supplies.integer(0);
+        d.supplies.push_back(supplyOf(supplies.integer(1), supplies.integer(3), supplies.integer(4)));
+    }
+    std::vector<Day> out;
+    for (auto& [day, d] : byDay) out.push_back(std::move(d));
+    return out;
 }
 
 }  // namespace kvprtd

@@ -55,6 +55,14 @@ struct History {
     bool truncated = false;        // more than the limit: the newest were kept
 };
 
+// A printer's day (UTC): its last page counts and supply levels of the day.
+struct Day {
+    int64_t day = 0;   // days since 1970-01-01
+    bool pagesKnown = false;
+    uint32_t pages[kPageCountTypes] = {};
+    std::vector<Supply> supplies;
+};
+
 struct Report {
     int64_t time = 0;
     std::string sections;   // a JSON object of the report's sections
@@ -92,6 +100,9 @@ public:
     // A printer's samples and events from `since` to `until` (ms), at most
     // `limit` of each.
     History history(int64_t printer, int64_t since, int64_t until, size_t limit);
+    // A printer's days from the day of `since` to that of `until` (ms) that
+    // have samples, oldest first.
+    std::vector<Day> days(int64_t printer, int64_t since, int64_t until);
 
 private:
     using Write = std::function<void(Connection&)>;

@@ -9,6 +9,8 @@
 
 namespace kvprtd {
 
+constexpr int64_t kDayMs = 86400000;
+
 // Now, in milliseconds since 1970-01-01T00:00:00Z.
 int64_t nowMs();
 // "2026-01-02T03:04:05.678Z".

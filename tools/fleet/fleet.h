@@ -1,4 +1,5 @@
-// The fleet file: what kvprtd watches, in TOML.
+// The fleet file, in TOML: the printers kvprtd watches and kvprt --fleet
+// runs a command on.
 //
 //   poll_interval_s = 30              # optional, 1 to 86400, default 30
 //   [[printer]]

@@ -1,0 +1,225 @@
+// kvprtd's dashboard in a real browser: Debian's chromium, headless, driven
+// through chromedriver's WebDriver HTTP API. kvprtd watches three kvprtsimd
+// printers over a database with 30 days of history; the test sees every
+// printer appear, an alert raised on one arrive without a reload, and a
+// printer whose daemon is killed go down, and saves screenshots of both views
+// (and the fleet at phone width) in the build folder.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include "run_kvprt.h"
+#include "sim_daemon.h"
+#include "store.h"
+#include "temp_dir.h"
+#include "times.h"
+
+extern char** environ;
+
+namespace {
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+using kvtest::SimDaemon;
+
+std::string base64Decode(const std::string& text) {
+    static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    unsigned bits = 0, count = 0;
+    for (char c : text) {
+        size_t v = digits.find(c);
+        if (v == std::string::npos) continue;   // '=' and line breaks
+        bits = (bits << 6) | static_cast<unsigned>(v);
+        if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
+    }
+    return out;
+}
+
+// One headless chromium, through a chromedriver of its own.
+class Browser {
+public:
+    Browser(const std::string& profileDir) : m_port(kvtest::freePort()), m_client("127.0.0.1", m_port) {
+        std::string port = "--port=" + std::to_string(m_port);
+        char* argv[] = {const_cast<char*>(CHROMEDRIVER), port.data(), nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        if (posix_spawn(&m_driver, CHROMEDRIVER, &actions, nullptr, argv, environ) != 0) m_driver = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        m_client.set_read_timeout(60);
+        for (int i = 0; i < 100 && !m_client.Get("/status"); ++i) std::this_thread::sleep_for(100ms);
+        // This machine's network may be closed: nothing that would reach out.
+        json args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--disable-dev-shm-usage", "--hide-scrollbars", "--user-data-dir=" + profileDir};
+        json session = call("POST", "/session",
+                            {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", {{"binary", CHROMIUM}, {"args", args}}}}}}}});
+        m_session = "/session/" + session.value("sessionId", std::string());
+    }
+    ~Browser() {
+        if (m_session != "/session/") call("DELETE", m_session, nullptr);
+        if (m_driver > 0) {
+            ::kill(m_driver, SIGTERM);
+            ::waitpid(m_driver, nullptr, 0);
+        }
+    }
+    bool ready() const { return m_session != "/session/"; }
+
+    void open(const std::string& url) { call("POST", m_session + "/url", {{"url", url}}); }
+    void resize(int width, int height) { call("POST", m_session + "/window/rect", {{"width", width}, {"height", height}}); }
+    // Runs `script` (a function body) in the page; its return value.
+    json run(const std::string& script) { return call("POST", m_session + "/execute/sync", {{"script", script}, {"args", json::array()}}); }
+    // Waits until `script` returns true.
+    bool waitFor(const std::string& script, std::chrono::seconds limit = 20s) {
+        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+            if (run(script) == true) return true;
+            std::this_thread::sleep_for(200ms);
+        }
+        return false;
+    }
+    // A PNG of the whole page at `width`.
+    void screenshot(const std::string& path, int width) {
+        resize(width, 900);
+        int height = run("return document.documentElement.scrollHeight").get<int>();
+        resize(width, std::min(height + 140, 4000));   // the window's frame takes its share
+        std::this_thread::sleep_for(300ms);
+        std::ofstream(path, std::ios::binary) << base64Decode(call("GET", m_session + "/screenshot", nullptr).get<std::string>());
+    }
+
+private:
+    json call(const std::string& method, const std::string& path, const json& body) {
+        httplib::Result r = method == "GET"      ? m_client.Get(path.c_str())
+                            : method == "DELETE" ? m_client.Delete(path.c_str())
+                                                 : m_client.Post(path.c_str(), body.dump(), "application/json");
+        if (!r) return nullptr;
+        json reply = json::parse(r->body, nullptr, false);
+        return reply.is_object() ? reply.value("value", json(nullptr)) : json(nullptr);
+    }
+
+    int m_port;
+    pid_t m_driver = -1;
+    httplib::Client m_client;
+    std::string m_session = "/session/";
+};
+
+// 30 days of page counts and toner levels, falling as a printer's do, so
+// that the charts and the forecast have something to show.
+void writeHistory(const std::string& db, const std::vector<std::string>& printers) {
+    std::string error;
+    auto store = kvprtd::Store::open(db, &error);
+    ASSERT_TRUE(store) << error;
+    const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs;
+    for (auto& [name, id] : store->printerIds(printers)) {
+        uint32_t pages = 15200;   // what kvprtsimd's printers count today
+        for (int day = 1; day <= 30; ++day) {
+            pages -= 250 + static_cast<uint32_t>(day * 137 + name.size() * 61) % 340;   // uneven days
+            kvprtd::Sample s;
+            s.time = today - day * kvprtd::kDayMs + 18 * 3600000;
+            s.pagesKnown = true;
+            s.pages[0] = pages;
+            kvprtd::Supply toner;
+            toner.id = 1;
+            toner.levelCount = 6;
+            toner.level = static_cast<uint8_t>(3 + (day - 1) / 10);
+            s.supplies.push_back(toner);
+            store->addSample(id, s);
+        }
+    }
+    store->flush();
+}
+
+// The JavaScript expression of a printer's row.
+std::string row(const std::string& printer) { return "document.querySelector('tr[data-printer=\"" + printer + "\"]')"; }
+
+TEST(Dashboard, LiveFleetInChromium) {
+    if (::access(CHROMIUM, X_OK) != 0 || ::access(CHROMEDRIVER, X_OK) != 0)
+        GTEST_SKIP() << "chromium and chromium-driver are not installed (.ci/install-deps installs them)";
+    kvtest::TempDir dir;
+    // The printer whose daemon will die shows texts that look like markup.
+    json hostile = json::parse(std::ifstream(KVPRTSIM_DEFAULT_PROFILE));
+    hostile["identity"]["model"] = "<img src=x onerror=\"window.kvInjected=1\">";
+    std::ofstream(dir.file("hostile.json")) << hostile.dump();
+    SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
+    std::ofstream(dir.file("fleet.toml"))
+        << "poll_interval_s = 1\n"
+        << "[[printer]]\nname = \"floor1-laser\"\nuri = \"" << pair.uri("0") << "\"\n"
+        << "location = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
+        << "[[printer]]\nname = \"floor1-color\"\nuri = \"" << pair.uri("1") << "\"\nlocation = \"Floor 1, copy room\"\n"
+        << "[[printer]]\nname = \"floor2-laser\"\nuri = \"" << doomed.uri("0") << "\"\n"
+        << "location = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n";
+    writeHistory(dir.file("k.db"), {"floor1-laser", "floor1-color", "floor2-laser"});
+    SimDaemon kvprtd(KVPRTD, {"--fleet", dir.file("fleet.toml"), "--db", dir.file("k.db"), "--sample-interval", "0"});
+    const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
+
+    Browser browser(dir.file("profile"));
+    ASSERT_TRUE(browser.ready()) << "chromedriver did not start a session";
+    browser.resize(1280, 900);
+    browser.open(site);
+    ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('tr[data-state=\"up\"]').length === 3"))
+        << browser.run("return document.body.innerText");
+    browser.run("window.kvMark = 'this page, not reloaded'");
+
+    // An alert: "continue" clears the operator intervention and the printer announces its panel.
+    kvtest::Outcome pressed = kvtest::runKvprt({"-p", pair.uri("1"), "panel", "continue"});
+    ASSERT_EQ(pressed.status, 0) << pressed.err;
+    EXPECT_TRUE(browser.waitFor(
+        "return !!document.querySelector('#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]')"));
+    EXPECT_TRUE(browser.waitFor("return !" + row("floor1-color") + ".textContent.includes('Close the top cover')"));
+    EXPECT_TRUE(browser.run("return " + row("floor1-laser") + ".textContent.includes('Close the top cover')") == true);
+
+    doomed.kill();
+    EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
+                                ".querySelector('.badge').textContent === 'Down'"));
+    EXPECT_EQ(browser.run("return document.querySelector('tbody tr').dataset.printer"), "floor2-laser");   // problems first
+    EXPECT_EQ(browser.run("return window.kvMark"), "this page, not reloaded");
+
+    // Printer texts are text: the location shows its brackets, no element came of them.
+    EXPECT_EQ(browser.run("return " + row("floor2-laser") + ".querySelector('.location').textContent"),
+              "<b>Floor 2</b> & <i>annex</i>");
+    EXPECT_EQ(browser.run("return document.querySelectorAll('main b, main i').length"), 0);
+    // Labelled controls, one heading of the first level.
+    EXPECT_EQ(browser.run("return [...document.querySelectorAll('input, select')].every((c) => c.labels.length === 1)"), true);
+    EXPECT_EQ(browser.run("return document.querySelectorAll('h1').length"), 1);
+
+    // The filter by text and by state.
+    browser.run("const q = document.getElementById('filter-text'); q.value = 'annex'; q.dispatchEvent(new Event('input'))");
+    EXPECT_EQ(browser.run("return [...document.querySelectorAll('tbody tr')].map((r) => r.dataset.printer)"),
+              json::array({"floor2-laser"}));
+    browser.run("const q = document.getElementById('filter-text'); q.value = ''; q.dispatchEvent(new Event('input'));"
+                "const s = document.getElementById('filter-state'); s.value = 'up'; s.dispatchEvent(new Event('input'))");
+    EXPECT_EQ(browser.run("return document.querySelectorAll('tbody tr[data-state=\"up\"]').length"), 2);
+    browser.run("const s = document.getElementById('filter-state'); s.value = 'all'; s.dispatchEvent(new Event('input'))");
+
+    const std::string shots = DASHBOARD_SCREENSHOTS;
+    std::filesystem::create_directories(shots);
+    browser.screenshot(shots + "/dashboard-fleet.png", 1280);
+    browser.screenshot(shots + "/dashboard-phone.png", 390);
+    EXPECT_EQ(browser.run("return document.documentElement.scrollWidth <= window.innerWidth"), true);   // no sideways scrolling
+
+    browser.resize(1280, 900);
+    browser.open(site + "#/printer/floor2-laser");
+    ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('.card').length > 0"));
+    EXPECT_EQ(browser.run("return document.querySelector('main').textContent.includes('<img src=x')"), true);
+    EXPECT_EQ(browser.run("return document.querySelectorAll('main img').length + (window.kvInjected ? 1 : 0)"), 0);
+
+    browser.open(site + "#/printer/floor1-laser");
+    ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))
+        << browser.run("return document.body.innerText");
+    EXPECT_EQ(browser.run("return document.querySelectorAll('svg.chart polyline').length"), 1);   // toner 1 over the days
+    EXPECT_EQ(browser.run("return document.querySelectorAll('.panel-line').length"), 4);
+    browser.screenshot(shots + "/dashboard-printer.png", 1280);
+}
+
+}  // namespace

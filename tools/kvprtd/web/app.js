@@ -1,0 +1,80 @@
+// kvprtd's dashboard: the fleet at #/, one printer at #/printer/NAME. It
+// reads kvprtd's API; the event stream keeps the page current without a
+// reload, and the list of printers is read again now and then for what
+// changes without an event (page counts, supply levels).
+import { getJson, h } from './dom.js';
+import { FleetView } from './fleet.js';
+import { PrinterView } from './printer.js';
+
+const kRefreshMs = 15000;
+const kAfterEventMs = 300;   // events come in bursts: one read of the printers after them
+const kEventsKept = 200;
+const kKinds = ['up', 'down', 'alert-raised', 'alert-cleared', 'supply', 'alert-received'];
+
+const main = document.getElementById('main');
+const live = document.getElementById('live');
+const announce = document.getElementById('announce');
+
+// What the views show: the printers as last read, the events as they came (newest first).
+const fleet = { printers: [], events: [], latest: new Map() };
+let view = null;
+let refreshTimer = null;
+
+function setLive(state, words) {
+  live.dataset.state = state;
+  live.replaceChildren(h('span', { class: 'dot', 'aria-hidden': 'true' }), words);
+}
+
+async function refresh() {
+  clearTimeout(refreshTimer);
+  refreshTimer = setTimeout(refresh, kRefreshMs);
+  try {
+    fleet.printers = (await getJson('/api/v1/printers')).printers;
+    view?.update();
+  } catch (e) {
+    setLive('off', `kvprtd cannot be reached (${e.message}); trying again`);
+  }
+}
+
+function onEvent(event) {
+  fleet.events.unshift(event);
+  fleet.events.length = Math.min(fleet.events.length, kEventsKept);
+  fleet.latest.set(event.printer, event);
+  if (event.kind === 'down' || event.kind === 'up')
+    announce.textContent = `${event.printer} is ${event.kind}${event.kind === 'down' ? `: ${event.text}` : ''}`;
+  view?.onEvent(event);
+  clearTimeout(refreshTimer);
+  refreshTimer = setTimeout(refresh, kAfterEventMs);
+}
+
+// The event stream, from the newest events kvprtd keeps on. The browser
+// reconnects by itself (naming the last event it saw); a stream refused
+// (too many open) leaves the page to its periodic reads.
+function listen() {
+  const source = new EventSource('/api/v1/events?lastEventId=0');
+  source.addEventListener('open', () => setLive('on', 'Live'));
+  source.addEventListener('error', () => {
+    if (source.readyState === EventSource.CLOSED)
+      setLive('off', `No live updates; read every ${kRefreshMs / 1000} s`);
+    else
+      setLive('off', 'Reconnecting…');
+  });
+  for (const kind of kKinds) source.addEventListener(kind, (m) => onEvent(JSON.parse(m.data)));
+}
+
+function route() {
+  view?.close?.();
+  const printer = location.hash.match(/^#\/printer\/(.+)$/);
+  view = printer ? new PrinterView(main, decodeURIComponent(printer[1]), fleet) : new FleetView(main, fleet);
+  view.update();
+}
+
+window.addEventListener('hashchange', () => {
+  if (!location.hash.startsWith('#/') && location.hash !== '') return;   // "#main": the skip link
+  route();
+  main.focus();   // a screen reader starts at the new view
+});
+setLive('off', 'Connecting…');
+route();
+listen();
+refresh();

@@ -1,0 +1,184 @@
+// The printer view: its state, supplies and pages over the days, operator
+// panel, alerts, identity, bins and event log.
+import { levelChart, barChart } from './charts.js';
+import { alertItem, bySeverity, eventWords, gauge, getJson, h, number, severity, stateBadge, timeElement, unavailable, when } from './dom.js';
+
+const kDays = 30;
+const kReloadMs = 500;   // after an event of this printer, its report and history again
+const kFamilies = {
+  inputStatus: 'Input status', outputStatus: 'Output status', paperJams: 'Paper jams',
+  operatorIntervention: 'Operator intervention', warnings: 'Warnings', serviceRequired: 'Service required',
+  configChanges: 'Configuration changes', supplies: 'Supplies', suppliesStatus: 'Supplies status',
+};
+
+function section(id, title, ...content) {
+  return h('section', { class: 'card', 'aria-labelledby': id }, h('h2', { id }, title), ...content);
+}
+
+function table(caption, headers, rows) {
+  if (rows.length === 0) return h('p', { class: 'none' }, `${caption}: none.`);
+  return h('table', {},
+    h('caption', {}, caption),
+    h('thead', {}, h('tr', {}, headers.map((c) => h('th', { scope: 'col' }, c)))),
+    h('tbody', {}, rows.map((r) => h('tr', {}, h('th', { scope: 'row' }, r[0]), r.slice(1).map((c) => h('td', {}, c))))));
+}
+
+// Terms and their descriptions; pairs without a value are left out.
+function fields(pairs) {
+  return h('dl', { class: 'fields' }, pairs.filter(([, v]) => v !== null && v !== undefined && v !== '')
+    .map(([k, v]) => [h('dt', {}, k), h('dd', {}, v)]));
+}
+
+const kb = (n) => (n === null || n === undefined ? null : `${number(n)} KB`);
+const mac = (hex) => (hex ? hex.match(/../g).join(':') : null);
+
+function panel(p, summary) {
+  const missing = unavailable(p);
+  if (missing) return missing;
+  const lines = [...p.lines];
+  while (lines.length < p.height) lines.push('');
+  const attention = summary?.alerts.some((a) => severity(a.family) === 'error');
+  const lamp = (name, on, words) => h('span', { class: `lamp lamp-${name}${on ? ' on' : ''}` },
+    h('span', { class: 'bulb', 'aria-hidden': 'true' }), words);
+  return h('div', { class: 'panel', role: 'group', 'aria-label': 'Operator panel' },
+    h('div', { class: 'panel-display', 'aria-label': 'Display' },
+      lines.map((line) => h('span', { class: 'panel-line' }, line.padEnd(p.width, ' ').slice(0, p.width)))),
+    h('div', { class: 'panel-lamps' },
+      lamp('ready', summary?.state === 'up', summary?.state === 'up' ? 'Ready' : 'Not ready'),
+      lamp('attention', attention, attention ? 'Attention' : 'No attention needed'),
+      lamp('lock', p.locked, p.locked ? 'Panel locked' : 'Panel unlocked')),
+    h('div', { class: 'panel-keys', 'aria-hidden': 'true' },
+      ['Menu', 'Select', 'Return', 'Go', 'Stop'].map((k) => h('span', { class: 'key' }, k))));
+}
+
+function identity(report) {
+  const p = report.printer, d = report.deviceChars, s = report.storage;
+  const net = p?.networkAddress;
+  const interpreters = Array.isArray(report.interpreters) ? report.interpreters.filter((i) => i.lu !== null).map((i) => i.name) : [];
+  const printer = unavailable(p) ? [] : [
+    ['Model', p.model], ['Serial number', p.serial], ['Port', p.portName], ['Connection', p.connection?.text],
+    ['Host name', net?.hostName], ['Address', net ? `${net.address}:${net.port}` : null],
+    ['Adapter address', mac(p.adapterAddress)], ['Property tag', p.propertyTag], ['Printer type', p.printerType],
+    ['Bidi', p.bidiActive ? 'active' : 'not active'],
+  ];
+  const chars = unavailable(d) ? [] : [['Code level', d.codeLevel], ['Resolution', d.text3], ['Memory', kb(d.memoryKB)]];
+  return [
+    unavailable(p), unavailable(d),
+    fields([
+      ...printer, ...chars,
+      ['Flash', s?.flash ? `${kb(s.flash.size)}, ${kb(s.flash.free)} free` : null],
+      ['Disk', s?.disk ? `${kb(s.disk.size)}, ${kb(s.disk.free)} free` : null],
+      ['Font cartridge', s?.fontCartridge?.present ? s.fontCartridge.name : null],
+      ['Interpreters', interpreters.join(', ')],
+    ]),
+    Array.isArray(report.codeLevels) ?
+      table('Code levels', ['Component', 'Instance', 'Level'], report.codeLevels.map((c) => [c.text, c.instance, c.level])) :
+      unavailable(report.codeLevels),
+  ];
+}
+
+function bins(report) {
+  return [
+    unavailable(report.inputBins) || table('Input bins', ['Bin', 'Kind', 'Name', 'Capacity'],
+      report.inputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity)])),
+    unavailable(report.outputBins) || table('Output bins', ['Bin', 'Kind', 'Name', 'Capacity', 'Nickname'],
+      report.outputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity), b.nickname || '–'])),
+  ];
+}
+
+function charts(days) {
+  const dates = days.map((d) => d.date);
+  const ids = [...new Set(days.flatMap((d) => d.supplies.map((s) => s.supply)))].sort((a, b) => a - b);
+  const series = ids.map((id) => ({
+    name: `Toner ${id}`,
+    values: days.map((d) => d.supplies.find((s) => s.supply === id)?.ratio ?? null),
+  }));
+  const printed = days.map((d) => d.printed?.type1 ?? null);
+  return {
+    levels: series.length ? levelChart('Supply levels', dates, series) : h('p', { class: 'none' }, 'No supply levels recorded yet.'),
+    pages: printed.some((v) => v !== null) ? barChart('Pages printed', dates, printed, 'pages')
+      : h('p', { class: 'none' }, 'No pages counted per day yet (a day needs the count of the day before).'),
+  };
+}
+
+export class PrinterView {
+  constructor(main, name, fleet) {
+    this.main = main;
+    this.name = name;
+    this.fleet = fleet;
+    this.data = null;
+    this.failure = null;
+    this.shown = '';   // what the page was built from
+    this.timer = null;
+    document.title = `${name} · kvprtd`;
+    main.replaceChildren(h('p', { class: 'loading' }, `Loading ${name}…`));
+    this.load();
+  }
+
+  async load() {
+    const base = `/api/v1/printers/${encodeURIComponent(this.name)}`;
+    try {
+      const [report, history, days] = await Promise.all([getJson(base), getJson(`${base}/history`), getJson(`${base}/days?days=${kDays}`)]);
+      this.data = { report, history, days };
+      this.failure = null;
+    } catch (e) {
+      this.failure = e.message;
+    }
+    this.update();
+  }
+
+  onEvent(e) {
+    if (e.printer !== this.name || this.timer) return;
+    this.timer = setTimeout(() => { this.timer = null; this.load(); }, kReloadMs);
+  }
+
+  close() { clearTimeout(this.timer); }
+
+  update() {
+    const summary = this.fleet.printers.find((p) => p.name === this.name);
+    const back = h('nav', { class: 'crumbs', 'aria-label': 'Breadcrumb' }, h('a', { href: '#/' }, '← All printers'));
+    if (!this.data) {
+      if (this.failure) this.main.replaceChildren(back, h('h1', {}, this.name), h('p', { class: 'error' }, this.failure));
+      return;
+    }
+    // Built afresh only when something shown changed (the time of the last poll alone does not count).
+    const shown = JSON.stringify([summary && { ...summary, lastPoll: null }, this.data]);
+    if (shown === this.shown) return;
+    this.shown = shown;
+    const open = [...this.main.querySelectorAll('details')].map((d) => d.open);
+
+    const { report, history, days } = this.data;
+    const { levels, pages } = charts(days.days);
+    const alerts = summary ? [...summary.alerts].sort(bySeverity) : [];
+    const events = [...history.events].reverse();
+    this.main.replaceChildren(
+      back,
+      h('header', { class: 'printer-head' },
+        h('h1', {}, this.name, ' ', summary ? stateBadge(summary.state) : null),
+        fields([
+          ['Location', summary?.location], ['Tags', summary?.tags.join(', ')], ['URI', summary?.uri],
+          ['State since', summary?.since ? when(summary.since) : null], ['Last poll', summary?.lastPoll ? when(summary.lastPoll) : null],
+          ['Report read', report.poll.reportTime ? when(report.poll.reportTime) : null],
+        ]),
+        summary?.state === 'down' && summary.error ? h('p', { class: 'error', role: 'alert' }, `Down: ${summary.error}`) : null),
+      h('div', { class: 'grid' },
+        section('supplies-heading', 'Supplies',
+          summary?.supplies.length ? h('div', { class: 'gauges' }, summary.supplies.map(gauge)) : null, levels),
+        section('pages-heading', 'Pages per day',
+          h('p', { class: 'note' }, `Counter type 1 over the last ${kDays} days; now ${number(summary?.pages?.type1)}.`), pages),
+        section('panel-heading', 'Operator panel', panel(report.panel, summary)),
+        section('alerts-heading', 'Alerts',
+          alerts.length ? h('ul', { class: 'alert-list' }, alerts.map((a) => {
+            const item = alertItem(a);
+            item.append(h('span', { class: 'family' }, ` (${kFamilies[a.family] || a.family}, alert ${a.id})`));
+            return item;
+          })) : h('p', { class: 'none' }, 'No alerts.')),
+        section('identity-heading', 'Identity and characteristics', identity(report)),
+        section('bins-heading', 'Bins', bins(report)),
+        section('events-heading', 'Event log',
+          history.truncated ? h('p', { class: 'note' }, 'Only the newest events are shown.') : null,
+          table(`Events of the last 7 days, newest first`, ['Time', 'Event', 'What happened'],
+            events.map((e) => [timeElement(e.time), e.kind, eventWords(e)])))));
+    this.main.querySelectorAll('details').forEach((d, i) => { d.open = open[i] || false; });
+  }
+}
