@@ -186,7 +186,7 @@ void TcpLink::readWhileWaiting(Waiter& call) {
     }
     uint8_t buffer[kCallerReadSize];
     long failure = BCE_OK;
-    bool handedOn = false;   // its reply went to the I/O thread, after frames before it
+    bool handedOn = false;   // its reply went, or may go, through the I/O thread
     std::vector<Delivery> deliveries;
     while (!call.done.load(std::memory_order_acquire) && failure == BCE_OK && !handedOn) {
         pollfd p{fd, POLLIN, 0};
@@ -202,7 +202,9 @@ void TcpLink::readWhileWaiting(Waiter& call) {
             } catch (const std::bad_alloc&) {
                 failure = BCE_E_NO_MEMORY;
             }
-            handedOn = !m_pending.count(call.id);
+            // Its reply taken, or frames left for the I/O thread to hand on in
+            // order (its reply may be among them): it waits for the hand-over.
+            handedOn = !m_pending.count(call.id) || !m_toLoop.empty();
         }
         deliver(deliveries);
     }

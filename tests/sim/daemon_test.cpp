@@ -222,6 +222,19 @@ TEST(SimDaemon, SlowRepliesTimeOutWithinTheConfiguredTime) {
     EXPECT_EQ(obj.isBidiActive(), 0);
 }
 
+TEST(SimDaemon, TheFirstRequestAfterTheGreetingIsAnsweredAtOnce) {
+    // Its reply may be read while the I/O thread still hands on the greeting:
+    // the caller must then wait for the hand-over, not poll to its time-out.
+    SimDaemon daemon(KVPRTSIMD, {});
+    for (int i = 0; i < 300; ++i) {
+        Opened p(daemon.uri("", "timeout=2000"));
+        ASSERT_EQ(p.rc, 0);
+        auto start = Clock::now();
+        ASSERT_EQ(send(p.handle, 0x0C), 0);
+        ASSERT_LT(sinceMs(start), 1000) << "open " << i;
+    }
+}
+
 TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) {
     const std::pair<const char*, long> faults[] = {{"--garbage-every", BCE_E_BAD_REPLY},
                                                    {"--drop-every", BCE_E_CONNECTION_RESET}};
