@@ -7,6 +7,7 @@
 
 #include "devchars/internal/text.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/results.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr Technology kTechnologies[] = {
 uint32_t roundedSize(std::string_view value) {
     const double scaled = kvpo::leadingDouble(value) * 100.0;
     const int32_t x = scaled >= 2147483647.0    ? INT32_MAX
-                      : scaled <= -2147483648.0 ? INT32_MIN
+                      : scaled <= double{INT32_MIN} ? INT32_MIN
                                                 : static_cast<int32_t>(scaled);
     const int32_t q = x / 100;
     return static_cast<uint32_t>(x % 100 >= 50 ? q + 1 : q);
@@ -110,7 +111,7 @@ constexpr Key kKeys[] = {
 }  // namespace
 
 long KVPrtObj::parseFontDescription(void* description, unsigned short length, _FONTDETAILS* details) {
-    if (description == nullptr || details == nullptr) return -18;
+    if (description == nullptr || details == nullptr) return kvpo::kNullArgument;
     char* const text = static_cast<char*>(description);
     const size_t end = kvpo::cText(std::string_view(text, length)).size();
     char* const last = text + end;
@@ -118,17 +119,17 @@ long KVPrtObj::parseFontDescription(void* description, unsigned short length, _F
     size_t pos = 0;
     while (pos + 1 < end) {
         char* const colon = std::find(text + pos, last, ':');
-        if (colon == last) return -3;
+        if (colon == last) return BCE_E_INVALID;
         *colon = '\0';
         const std::string_view key(text + pos, static_cast<size_t>(colon - (text + pos)));
 
         // At least one space after the colon; "name" keeps it in its value.
         char* value = colon + 1;
-        if (value == last || *value != ' ') return -3;
+        if (value == last || *value != ' ') return BCE_E_INVALID;
         if (key != "name")
             while (value != last && *value == ' ') ++value;
         char* const semicolon = std::find(value, last, ';');
-        if (semicolon == last) return -3;
+        if (semicolon == last) return BCE_E_INVALID;
         *semicolon = '\0';
 
         // One character after the ";" is skipped whatever it is, then spaces.

@@ -8,6 +8,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/ask.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
@@ -45,24 +46,22 @@ constexpr uint32_t kCapacityOf500 = 0x01F44164;
 // Bytes of a bin record before its name length.
 constexpr size_t kUnreadAfterCapacity = 3;
 constexpr size_t kUnreadAfterSizeCode = 20;
+// A bin record: number, capacity, the unread bytes, byte 8, size code, the
+// unread bytes and two length bytes.
+constexpr size_t kBinRecordMinimum = 1 + 4 + kUnreadAfterCapacity + 1 + 1 + kUnreadAfterSizeCode + 1 + 1;
 
 }  // namespace
 
 long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kInputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (count == nullptr || bins == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kInputChars);
+    if (!reply) return rc;
 
     auto r = reply.reader();
     const unsigned n = r.u8();
-    if (!r.ok()) return -2;
-    std::unique_ptr<INPUTBIN[]> array(new (std::nothrow) INPUTBIN[n]);
-    if (array == nullptr) {
-        *count = n;
-        *bins = nullptr;
-        return -18;
-    }
+    if (!r.ok()) return kvpo::kShortReply;
+    auto array = kvpo::newRecords(n, r.remaining(), kBinRecordMinimum, bins, count);
+    if (!array) return BCE_E_NO_MEMORY;
     for (unsigned i = 0; i < n; ++i) {
         INPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
@@ -74,7 +73,7 @@ long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
         r.skip(kUnreadAfterSizeCode);
         CString name = r.countedText();
         r.skip(r.u8());   // the second counted text
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
 
         if (!name.empty()) {
             bin.strName = std::move(name);

@@ -7,6 +7,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/ask.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
@@ -53,25 +54,23 @@ constexpr UnnamedRule kUnnamedRules[] = {
     {[](const OUTPUTBIN& b) { return b.ulByte7Bit0 || b.ulByte7Bit1 || b.ulByte7Bit2; }, KVPrtObj::OB_PROPERTY_BYTE7},
 };
 
+// A bin record: number, byte 1, capacity, bytes 6 and 7, the name's length.
+constexpr size_t kBinRecordMinimum = 1 + 1 + 4 + 1 + 1 + 1;
+
 uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
 
 }  // namespace
 
 long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kOutputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (count == nullptr || bins == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kOutputChars);
+    if (!reply) return rc;
 
     auto r = reply.reader();
     const unsigned n = r.u8();
-    if (!r.ok()) return -2;
-    std::unique_ptr<OUTPUTBIN[]> array(new (std::nothrow) OUTPUTBIN[n]);
-    if (array == nullptr) {
-        *count = n;
-        *bins = nullptr;
-        return -18;
-    }
+    if (!r.ok()) return kvpo::kShortReply;
+    auto array = kvpo::newRecords(n, r.remaining(), kBinRecordMinimum, bins, count);
+    if (!array) return BCE_E_NO_MEMORY;
     for (unsigned i = 0; i < n; ++i) {
         OUTPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
@@ -80,7 +79,7 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
         const unsigned byte6 = r.u8();
         const unsigned byte7 = r.u8();
         CString name = r.countedText();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
 
         bin.ulByte6Bit0 = bit(byte6, 0);
         bin.ulByte6Bit1 = bit(byte6, 1);

@@ -7,6 +7,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/ask.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
@@ -31,6 +32,8 @@ struct Place {
     size_t field;
     size_t index;
 };
+constexpr int32_t kNoFreeSpaceFigure = -1;   // a free-space field of -1 reads as 0
+
 constexpr Place kSizeNumber{2, 7};       // flash and disk, field 2
 constexpr Place kFreeNumber{3, 12};      // flash and disk, field 3
 constexpr Place kCartridgeText2{2, 9};
@@ -62,7 +65,7 @@ void readSizes(const std::vector<std::string_view>& fields, int32_t& size, int32
     if (auto text = valueAt(fields, kSizeNumber)) size = kvpo::leadingLong(*text);
     if (auto text = valueAt(fields, kFreeNumber)) {
         int32_t v = kvpo::leadingLong(*text);
-        free = v == -1 ? 0 : v;
+        free = v == kNoFreeSpaceFigure ? 0 : v;
     }
 }
 
@@ -90,10 +93,9 @@ void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
 }  // namespace
 
 long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
-    if (options == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kStorageOptions, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (options == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kStorageOptions);
+    if (!reply) return rc;
 
     // Every entry must lie within the reply before the record is touched.
     auto r = reply.reader();
@@ -104,7 +106,7 @@ long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
         auto* text = reinterpret_cast<const char*>(r.here());
         if (r.skip(length)) entries.push_back(kvpo::cText(std::string_view(text, length)));
     }
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
 
     options->ulFontCartridge = 0;
     options->lFlashField2 = 0;

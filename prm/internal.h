@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "kvprtobj/kvprm.h"
+#include "prtobj/internal/ask.h"
 #include "prtobj/internal/reply.h"
 
 namespace kvprm {

@@ -4,6 +4,7 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/ask.h"
 #include "prtobj/internal/reply.h"
 
 namespace {
@@ -19,14 +20,13 @@ long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, voi
                   int bForce, unsigned long skip) {
     *value = nullptr;
     *length = 0;
-    kvpo::Buffer reply;
-    long rc = printer.bidiQuery(code, id, 2, &reply.data, length, 1, bForce);
-    reply.length = *length;
-    if (rc != 0 || reply.data == nullptr) return rc;
-    if (!echoes(reply, id)) return -2;
+    auto [rc, reply] = kvpo::ask(printer, code, std::span(id, 2), {.bForce = bForce});
+    *length = reply.length;
+    if (!reply) return rc;
+    if (!echoes(reply, id)) return kvpo::kNoEcho;
     *length -= skip;
     unsigned char* copy = kvPrtObjNew(*length);
-    if (copy == nullptr) return -18;
+    if (copy == nullptr) return BCE_E_NO_MEMORY;
     std::memcpy(copy, reply.bytes() + skip, *length);
     *value = copy;
     return 0;
@@ -37,15 +37,13 @@ long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, voi
 long KVPrtObj::bidiSetOMVar(unsigned char* id, void* value, unsigned long length) {
     kvpo::Buffer request;
     request.data = kvPrtObjNew(length + 2);
-    if (request.data == nullptr) return -18;
+    if (request.data == nullptr) return BCE_E_NO_MEMORY;
     auto* bytes = static_cast<unsigned char*>(request.data);
     bytes[0] = id[0];
     bytes[1] = id[1];
     if (length) std::memcpy(bytes + 2, value, length);
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kSetOMVar, bytes, length + 2, &reply.data, &reply.length, 1, 0);
-    if (rc == 0 && reply.data != nullptr && !echoes(reply, id)) rc = -2;
-    return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kSetOMVar, std::span(bytes, length + 2));
+    return reply && !echoes(reply, id) ? kvpo::kNoEcho : rc;
 }
 
 long KVPrtObj::bidiReadOMVar(unsigned char* id, void** value, unsigned long* length) {
@@ -66,14 +64,14 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
     *varCount = 0;
     kvpo::Buffer request;
     request.data = kvPrtObjNew(1 + 2ul * count);
-    if (request.data == nullptr) return static_cast<unsigned long>(-18L);
+    if (request.data == nullptr) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
     auto* bytes = static_cast<unsigned char*>(request.data);
     bytes[0] = static_cast<unsigned char>(count & 0xFF);
     if (count) std::memcpy(bytes + 1, ids, 2ul * count);
 
-    kvpo::Buffer reply(kMultiReadFirstBuffer);
-    long rc = bidiQuery(kvbidi::kReadMultiOMVars, bytes, 1 + 2ul * count, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr || reply.length == 0) return static_cast<unsigned long>(rc);
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kReadMultiOMVars, std::span(bytes, 1 + 2ul * count),
+                                 {.firstSize = kMultiReadFirstBuffer});
+    if (!reply || reply.length == 0) return static_cast<unsigned long>(rc);
 
     auto countRecords = [&] {
         auto r = reply.reader();
@@ -91,7 +89,7 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
     if (records == 0) return 0;
     if (records > 0xFFFF) records = 0xFFFF;
     auto* array = new (std::nothrow) _MULTIOMVAR[records];
-    if (array == nullptr) return static_cast<unsigned long>(-18L);
+    if (array == nullptr) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
     auto r = reply.reader();
     r.skip(1);
     for (size_t i = 0; i < records; ++i) {

@@ -73,7 +73,7 @@ Classified classify(const char* name, char* value) {
 }  // namespace
 
 long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
-    if (levels == nullptr) return -18;
+    if (levels == nullptr) return kvpo::kNullArgument;
     unsigned char id[2] = {0x00, 0xA6};
     kvpo::Buffer text;
     long rc = bidiReadMiscVar(id, &text.data, &text.length, 0);
@@ -90,7 +90,7 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     }
     kvpo::Buffer copy;
     copy.data = kvPrtObjNew(length + 2);
-    if (copy.data == nullptr) return -2;
+    if (copy.data == nullptr) return BCE_E_BAD_REPLY;   // reported as a bad reply, not as no memory
     char* work = static_cast<char*>(copy.data);
     std::memcpy(work, from, length);
     work[length] = '\n';
@@ -101,7 +101,7 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     count = 0;
     CODELEVELS* array = new (std::nothrow) CODELEVELS[slots];
     *levels = array;
-    if (array == nullptr) return -18;
+    if (array == nullptr) return BCE_E_NO_MEMORY;
 
     long result = 0;
     size_t filled = 0;

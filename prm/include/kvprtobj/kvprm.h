@@ -45,17 +45,11 @@
 // printer object's operations.
 #pragma once
 
+#include "kvprtobj/bidicodes.h"   // KVPRM_E_* result codes
 #include "kvprtobj/prtobj.h"
 
 // The alert family of device-management alerts (BceWaitAlert's family).
-constexpr unsigned long KVPRM_ALERT_FAMILY = 0x601;
-
-enum : long {
-    KVPRM_E_NO_DEVICE = -30,
-    KVPRM_E_NO_FILE = -31,
-    KVPRM_E_NO_SPACE = -32,
-    KVPRM_E_FILE_EXISTS = -33,
-};
+constexpr unsigned long KVPRM_ALERT_FAMILY = kvbidi::kStorageAlert;
 
 // Reads the device-management alert `alertId` into the DEVICEMGMTALERTDATA at
 // `alert` (-18 for a null pointer), through the object's alert read and its

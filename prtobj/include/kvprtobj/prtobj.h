@@ -27,6 +27,12 @@
 
 class JOBINFOSTRINGS;   // kvprtobj/jobs.h
 class JSALERTDATA;      // kvprtobj/jsalert.h
+class KVPrtObj;
+
+namespace kvpo {   // the library's own helpers (prtobj/internal/ask.h)
+struct Asked;
+inline Asked readAlert(KVPrtObj& printer, unsigned short alertId, unsigned long family);
+}  // namespace kvpo
 
 // One variable of a multiple read of object-model variables.
 struct KVPO_API _MULTIOMVAR {
@@ -441,13 +447,21 @@ public:
 
     // Copies everything but the lock, the object type and the network type;
     // the retry count last, the notification window through setNotificationWindow.
+    // operator=, bidiSetPropertyTag, bidiSetFormName and bidiSetOutputBinNickname
+    // take constant references where a plain reference is declared: every call
+    // written against the declaration compiles as it stands.
     KVPrtObj& operator=(const KVPrtObj& other);
 
-    PSFTYPES getPsfType() const { return m_ePsfType; }
+    // The results declared constant keep their qualifier (a host overriding a
+    // member or taking its address with the declared type compiles), though
+    // it changes nothing for a value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"   // results declared constant, kept as declared
+    const PSFTYPES getPsfType() const { return m_ePsfType; }
     const CString& getPsfHeader() const { return m_strPsfHeader; }
-    int getKVPrtObjType() const { return m_nObjType; }
-    unsigned int getBidiQueryNetType() const { return m_uBidiQueryNetType; }
-    unsigned short getBCEHandle() const { return m_usBceHandle; }
+    const int getKVPrtObjType() const { return m_nObjType; }
+    const unsigned int getBidiQueryNetType() const { return m_uBidiQueryNetType; }
+    const unsigned short getBCEHandle() const { return m_usBceHandle; }
     void setBceAppId(short appId) { m_sBceAppId = appId; }
     // Why requests are refused with -11, so that a host can name the real
     // failure rather than the refusals that follow it: the result of the
@@ -461,14 +475,16 @@ public:
     long getBidiFailure() const { return m_lBidiFailure.load(); }
 
     // 1 when `netType` is valid for this printer (see isValidNetType in the transport).
-    int isValidNetType(unsigned int netType) const;
+    const int isValidNetType(unsigned int netType) const;
     // Stores `netType`, or 0 when it is not valid for this printer; returns what was stored.
-    unsigned int setBidiQueryNetType(unsigned int netType) const;
+    const unsigned int setBidiQueryNetType(unsigned int netType) const;
 
     // Printer identity (engine calls, no bidi request).
-    long getPrinterInfo(PRTINFO* info) const;
-    long getBCENetAddress(NETADDRESS_LEVEL2* address, unsigned int netType) const;
-    KVNETACCESSLEVEL getNetAccessLevel(unsigned int value) const;
+    const long getPrinterInfo(PRTINFO* info) const;
+    const long getBCENetAddress(NETADDRESS_LEVEL2* address, unsigned int netType) const;
+    const KVNETACCESSLEVEL getNetAccessLevel(unsigned int value) const;
+#pragma GCC diagnostic pop
+
 
     // Remote offline/online (request 0x8D).
     long SendRemoteOffline();
@@ -527,7 +543,11 @@ public:
     // ---- virtual functions, in table order ----
     virtual int validVelkorProtocols();
     virtual void getPrinterType(unsigned long* type, unsigned long* subtype) const;
-    virtual int getBidiCaps(BIDICAPABILITIES* caps) const;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"   // results declared constant, kept as declared
+    virtual const int getBidiCaps(BIDICAPABILITIES* caps) const;
+#pragma GCC diagnostic pop
+
     virtual long bidiInitialize(int bRefresh);
     virtual long bidiQueryCaps(BIDICAPABILITIES* caps, int bRefresh);
     virtual long bidiGetPrinterFamily(unsigned long* family);
@@ -797,7 +817,12 @@ protected:
     // emptied, are written); -1 when the record ends before a field it must hold
     // (job untouched). A short record (bShortRecord non-zero) ends after byte 20;
     // a full one holds bytes 21-40 and the two counted job-information texts.
+    int ParseJobData(KVPJOBDATA* job, unsigned char* record, int bShortRecord);
+    // The same, reading no more than the `length` bytes at `record`. The form
+    // above reads no more than a full record can hold (kMaxJobRecord).
     int ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigned long length, int bShortRecord);
+    // The longest job record: bytes 0-40 and two counted texts.
+    static constexpr unsigned long kMaxJobRecord = 41 + 1 + 255 + 1 + 255;
 
     std::mutex m_csBidi;                 // guards m_caps.bBidiActive, one access at a time
     short m_sBceAppId = 0;
@@ -826,6 +851,8 @@ private:
     // The list form of the alert families that parseAlertData decodes.
     KVPO_LOCAL long queryAlertList(unsigned short requestCode, unsigned int kind, unsigned int* count,
                                    KVPALERTDATA** list);
+    // What the two handle constructors do, the printer type set when given.
+    KVPO_LOCAL void initHandle(unsigned short handle, int initialize, const unsigned long* printerType);
     // One engine send of bidiQuery, with the reply buffer of the current attempt.
     long sendOnce(unsigned short requestCode, void* requestData, unsigned long requestLength, void* buffer,
                   unsigned long* length);
@@ -834,6 +861,8 @@ private:
     // alert families of this class do: through the virtual alert read and the
     // virtual decoding step parseDeviceAlertData.
     friend long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* alert);
+    // Every alert read of the library goes through this one helper.
+    friend kvpo::Asked kvpo::readAlert(KVPrtObj& printer, unsigned short alertId, unsigned long family);
 };
 
 extern "C" {
