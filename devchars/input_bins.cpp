@@ -53,16 +53,8 @@ constexpr size_t kBinRecordMinimum = 1 + 4 + kUnreadAfterCapacity + 1 + 1 + kUnr
 }  // namespace
 
 long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return kvpo::kNullArgument;
-    auto [rc, reply] = kvpo::ask(*this, kvbidi::kInputChars);
-    if (!reply) return rc;
-
-    auto r = reply.reader();
-    const unsigned n = r.u8();
-    if (!r.ok()) return kvpo::kShortReply;
-    auto array = kvpo::newRecords(n, r.remaining(), kBinRecordMinimum, bins, count);
-    if (!array) return BCE_E_NO_MEMORY;
-    for (unsigned i = 0; i < n; ++i) {
+    return kvpo::queryList(*this, kvbidi::kInputChars, kBinRecordMinimum, bins, count,
+                           [&](kvpo::ReplyReader& r, INPUTBIN* array, unsigned i, unsigned n) {
         INPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
         uint32_t capacity = r.be32();
@@ -73,7 +65,7 @@ long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
         r.skip(kUnreadAfterSizeCode);
         CString name = r.countedText();
         r.skip(r.u8());   // the second counted text
-        if (!r.ok()) return kvpo::kShortReply;
+        if (!r.ok()) return false;
 
         if (!name.empty()) {
             bin.strName = std::move(name);
@@ -82,10 +74,8 @@ long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
         } else {
             parseInputBinsByID(bin.usBinNumber, bin.usSizeCode, bin.ulCapacity, n, &bin.usBinId);
         }
-    }
-    *count = n;
-    *bins = array.release();
-    return 0;
+        return true;
+    });
 }
 
 void KVPrtObj::parseInputBinsByName(int sizeCode, const CString& name, unsigned short* binId) {

@@ -62,16 +62,8 @@ uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
 }  // namespace
 
 long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return kvpo::kNullArgument;
-    auto [rc, reply] = kvpo::ask(*this, kvbidi::kOutputChars);
-    if (!reply) return rc;
-
-    auto r = reply.reader();
-    const unsigned n = r.u8();
-    if (!r.ok()) return kvpo::kShortReply;
-    auto array = kvpo::newRecords(n, r.remaining(), kBinRecordMinimum, bins, count);
-    if (!array) return BCE_E_NO_MEMORY;
-    for (unsigned i = 0; i < n; ++i) {
+    return kvpo::queryList(*this, kvbidi::kOutputChars, kBinRecordMinimum, bins, count,
+                           [&](kvpo::ReplyReader& r, OUTPUTBIN* array, unsigned i, unsigned) {
         OUTPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
         bin.usByte1 = r.u8();
@@ -79,7 +71,7 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
         const unsigned byte6 = r.u8();
         const unsigned byte7 = r.u8();
         CString name = r.countedText();
-        if (!r.ok()) return kvpo::kShortReply;
+        if (!r.ok()) return false;
 
         bin.ulByte6Bit0 = bit(byte6, 0);
         bin.ulByte6Bit1 = bit(byte6, 1);
@@ -103,10 +95,8 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
                 }
             }
         }
-    }
-    *count = n;
-    *bins = array.release();
-    return 0;
+        return true;
+    });
 }
 
 void KVPrtObj::parseOutputBinsByName(const CString& name, unsigned short* binId) {
