@@ -51,6 +51,11 @@ long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) 
     return 0;
 }
 
+// Object-model variable event alert (family 0x5FE) into the OMVAREVENTDATA at
+// `event`. -2 for data that do not start 03 40, for an event type other
+// than 9 and 12 (byEventType is stored), and for a type-9 alert shorter than
+// five bytes or a type-12 alert shorter than four (record untouched); -18,
+// record untouched, when the copy of the value cannot be made.
 long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
     auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kOMVarEventAlert);
     if (!alert) return rc;

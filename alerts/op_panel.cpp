@@ -79,6 +79,13 @@ long KVPrtObj::bidiROPPushButton(unsigned long button) {
     return bidiQuery(kvbidi::kPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
 }
 
+// Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
+// text; other data give -2). `*panel` receives a new OPPANELDATA at once,
+// whatever follows, and the caller deletes it; when it cannot be made,
+// `*panel` is null and the result -18 (as when the padded copy of a short
+// text below cannot be made). A text shorter than width x height
+// is taken as far as it goes: strPanelText then holds the characters that
+// came (as with a zero byte inside the text).
 long KVPrtObj::bidiROPQueryData(void** panel) {
     OPPANELDATA* record = newPanel(panel);
     if (record == nullptr) return BCE_E_NO_MEMORY;

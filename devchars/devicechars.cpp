@@ -19,6 +19,11 @@ constexpr size_t kTexts = 33;       // three counted texts, one after another
 
 }  // namespace
 
+// Request 0x10. The three texts are emptied first; a non-empty second text
+// is also kept in the object for bidiGetCodeLevels. A null record gives -18
+// (nothing sent). A reply that does not hold every fixed field and all three
+// counted texts gives -2: the texts stay empty, the numeric fields and the
+// kept code level as they were.
 long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
     if (chars == nullptr) return kvpo::kNullArgument;
     chars->strText1.clear();

@@ -110,6 +110,23 @@ constexpr Key kKeys[] = {
 
 }  // namespace
 
+// Parses one font description of `length` bytes into `details` (not reset
+// first). Items: key, ":" and at least one space, value up to ";", one
+// character skipped, then spaces. The text ends at its first 0 byte or at
+// `length`, whichever comes first; nothing past it is read. Each consumed
+// ":" and ";" is overwritten with 0 in place. Returns 0, or -3 when an item
+// has no ":", no space right after its ":", or no ";" after its value
+// (items before it stay applied); -18 for a null pointer.
+//   "ssid": the leading decimal number n of the value; when a letter
+//   follows it directly, usSymbolSet = n * 32 + the letter's place in the
+//   alphabet (A or a = 1 ... Z or z = 26), the usual text form of a binary
+//   symbol-set id ("10U" is 341); otherwise usSymbolSet = n, the id itself
+//   in decimal. Taken to 16 bits.
+//   "ccid": digit pairs past the end of a value shorter than 16 digits are 0.
+//   Whole numbers read as atol does, saturated to 32 bits ("position" then
+//   taken to 16 bits); "pitch" and "height" as atof does (decimal point
+//   whatever the locale), values beyond 32 bits after the scaling by 100
+//   saturate, a value that is not a number gives 0.
 long KVPrtObj::parseFontDescription(void* description, unsigned short length, _FONTDETAILS* details) {
     if (description == nullptr || details == nullptr) return kvpo::kNullArgument;
     char* const text = static_cast<char*>(description);

@@ -44,6 +44,11 @@ bool nameIs(std::string_view field, std::string_view name) {
 
 }  // namespace
 
+// The logical unit of interpreter 1..5 (request 0x20): 0 and *lu set when
+// found; 1 (interpreter 1 only) when nothing matched but an entry marked
+// FF FF was passed over; -2 when not found. An entry name must end with a 0
+// byte inside the entry, or it matches nothing. An entry that runs past the
+// end of the reply ends the search with -2. *lu is written only on 0.
 long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu) {
     if (lu == nullptr) return kvpo::kNullArgument;
     unsigned char request[1] = {0xFF};
@@ -74,6 +79,16 @@ long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu
     return result;
 }
 
+// The font list (request 0x21, selector1, selector2, 0). *count is set to 0
+// first, then counts the fonts decoded. With F fonts, *fonts receives a new
+// array of F (nothing is allocated when F is 0; no more slots than the
+// reply could hold records, one per 4 bytes, and one), every slot reset
+// before it is decoded; slots after the end marker stay empty. Each description is
+// parsed through parseFontDescription; its non-zero result ends the list
+// and is returned, with the array kept and the failed font counted.
+// A reply too short for its count and header gives -2 with *fonts untouched;
+// a font record running past the end of the reply ends the list with -2,
+// the array kept, that record neither counted nor filled.
 long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selector2, unsigned short* count,
                                   _FONTDETAILS** fonts) {
     if (count == nullptr || fonts == nullptr) return kvpo::kNullArgument;
@@ -116,6 +131,10 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
     return 0;
 }
 
+// Symbol sets (request 0x95): S records, each id, character complement and
+// name. Success: *count = S and *sets a new array of S (allocated also when
+// S is 0). Transport failure or -2: both untouched. A reply shorter than
+// 11 bytes per announced record gives -2 before anything is allocated.
 long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     if (count == nullptr || sets == nullptr) return kvpo::kNullArgument;
     auto [rc, reply] = kvpo::ask(*this, kvbidi::kSymbolSets, {}, {.firstSize = kSymbolSetListFirstBuffer});

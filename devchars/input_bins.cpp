@@ -52,6 +52,11 @@ constexpr size_t kBinRecordMinimum = 1 + 4 + kUnreadAfterCapacity + 1 + 1 + kUnr
 
 }  // namespace
 
+// Input bins (request 0x12). Success: *count = N and *bins a new array of N
+// (allocated also when N is 0). A bin's id comes from parseInputBinsByName
+// when it is named, else from parseInputBinsByID; a bin neither recognises
+// keeps IB_NONE. A named bin that gets IB_FEEDER2 turns the id of the bin
+// before it into IB_FEEDER1.
 long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
     return kvpo::queryList(*this, kvbidi::kInputChars, kBinRecordMinimum, bins, count,
                            [&](kvpo::ReplyReader& r, INPUTBIN* array, unsigned i, unsigned n) {

@@ -61,6 +61,11 @@ uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
 
 }  // namespace
 
+// Output bins (request 0x13). Success: *count = N and *bins a new array of
+// N (allocated also when N is 0). A bin is named when its name is not empty
+// and does not begin with a 0 byte; named bins get their id from
+// parseOutputBinsByName, unnamed ones from the property bits; a bin that
+// gets none keeps OB_NONE.
 long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
     return kvpo::queryList(*this, kvbidi::kOutputChars, kBinRecordMinimum, bins, count,
                            [&](kvpo::ReplyReader& r, OUTPUTBIN* array, unsigned i, unsigned) {

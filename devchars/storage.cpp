@@ -92,6 +92,14 @@ void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
 
 }  // namespace
 
+// Storage devices (request 0x14): the first flash, disk and font-cartridge
+// entries. An entry is text up to its first 0 byte, split into fields at
+// ";" (empty fields skipped). ulFontCartridge, lFlashField2, lDiskField2
+// and the two texts are reset first; lFlashField3 and lDiskField3 are
+// written only when their entry is present. A value whose field is
+// missing, or shorter than the character index it is read from, leaves its
+// record field unchanged. A reply whose entries run past its end gives -2
+// with the record untouched.
 long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
     if (options == nullptr) return kvpo::kNullArgument;
     auto [rc, reply] = kvpo::ask(*this, kvbidi::kStorageOptions);

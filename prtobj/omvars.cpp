@@ -1,4 +1,5 @@
 // Object-model variables: set, read, read several, and the miscellaneous read.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -10,6 +11,8 @@
 namespace {
 
 constexpr unsigned long kMultiReadFirstBuffer = 4000;
+constexpr size_t kMultiVarMinimum = 2 + 1;   // id and length
+constexpr size_t kMaxMultiVars = 0xFFFF;     // the count's 16 bits
 
 bool echoes(const kvpo::Buffer& reply, const unsigned char* id) {
     return reply.length >= 3 && reply.bytes()[1] == id[0] && reply.bytes()[2] == id[1];
@@ -54,7 +57,7 @@ long KVPrtObj::bidiReadMiscVar(unsigned char* id, void** value, unsigned long* l
     return readVariable(*this, kvbidi::kReadMiscVar, id, value, length, bForce, 3);
 }
 
-// Records are counted and copied by walking id (2), length (1) and value; a
+// Records are copied in one walk over id (2), length (1) and value; a
 // record whose value runs past the end of the reply ends the walk and is not
 // returned, and a value longer than the 33 bytes of _MULTIOMVAR::value is cut
 // to 33 bytes (its `length` says 33) while the walk still steps over all of it.
@@ -73,36 +76,23 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
                                  {.firstSize = kMultiReadFirstBuffer});
     if (!reply || reply.length == 0) return static_cast<unsigned long>(rc);
 
-    auto countRecords = [&] {
-        auto r = reply.reader();
-        r.skip(1);
-        size_t records = 0;
-        while (r.has(3)) {
-            r.skip(2);
-            size_t len = r.u8();
-            if (!r.skip(len)) break;
-            ++records;
-        }
-        return records;
-    };
-    size_t records = countRecords();
-    if (records == 0) return 0;
-    if (records > 0xFFFF) records = 0xFFFF;
-    auto* array = new (std::nothrow) _MULTIOMVAR[records];
-    if (array == nullptr) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
     auto r = reply.reader();
     r.skip(1);
-    for (size_t i = 0; i < records; ++i) {
-        _MULTIOMVAR& v = array[i];
-        std::memset(&v, 0, sizeof v);
+    auto array = kvpo::newRecords<_MULTIOMVAR>(kMaxMultiVars, r.remaining(), kMultiVarMinimum);
+    if (!array) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
+    size_t records = 0;
+    while (records < kMaxMultiVars && r.has(kMultiVarMinimum)) {
+        _MULTIOMVAR v{};
         r.bytes(&v.id, 2);
         size_t len = r.u8();
-        size_t kept = len < sizeof v.value ? len : sizeof v.value;
-        v.length = static_cast<uint8_t>(kept);
-        r.bytes(v.value, kept);
-        r.skip(len - kept);
+        auto value = r.sub(len);
+        if (!r.ok()) break;
+        v.length = static_cast<uint8_t>(std::min(len, sizeof v.value));
+        value.bytes(v.value, v.length);
+        array[records++] = v;
     }
-    *vars = array;
+    if (records == 0) return 0;
+    *vars = array.release();
     *varCount = static_cast<unsigned short>(records);
     return 0;
 }

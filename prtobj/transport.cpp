@@ -29,6 +29,14 @@ void KVPrtObj::setBidi(int bActive) {
     if (bActive) m_lBidiFailure = 0;
 }
 
+// getBidiFailure: why requests are refused with -11, so that a host can name
+// the real failure rather than the refusals that follow it: the result of the
+// request that last cleared the bidi-active flag (-2, -10, -11, -16 or -17, as
+// the transport or a batch got it from the engine), or the engine's result
+// when discovery (bidiInitialize) could not read the printer information. 0
+// while the flag is set, and when it was cleared otherwise (setBidi(0),
+// discovery of a printer that is not bidi-capable); setting the flag (setBidi
+// with a non-zero value, or discovery) resets it. Copied by operator=.
 void KVPrtObj::moveBidiFlag(long rc, int bForce) {
     if (isChannelDown(rc)) {
         m_lBidiFailure = rc;

@@ -72,6 +72,15 @@ Classified classify(const char* name, char* value) {
 
 }  // namespace
 
+// One record per component named in the printer's code-level text
+// (miscellaneous variable 00 A6), headed by the base level (7701) kept from
+// bidiGetDeviceChars or asked for with it. *levels receives a new array
+// (delete[]) of 1 + (colons in the text) slots whose first `count` are
+// filled. When the base level cannot be had, its failure code is returned
+// but the parsed records are still handed over. A SLOT line whose value is
+// the single word INA or ISL gives a record with an empty level text.
+// -2 when the working copy of the text cannot be made; a null `levels`
+// gives -18 and nothing is sent.
 long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     if (levels == nullptr) return kvpo::kNullArgument;
     unsigned char id[2] = {0x00, 0xA6};

@@ -25,6 +25,13 @@ unsigned char lowByte(unsigned short v) { return static_cast<unsigned char>(v & 
 
 }  // namespace
 
+// Request 0x75 for one job or, with job number 0, for all. *jobs receives a
+// new array (delete[]) of as many slots as the reply announces (but no more
+// than the reply could hold jobs: one per 5 bytes, and one), *count the
+// jobs decoded; a job number 0 ends the list. A reply that ends before the
+// jobs it announces, or holds a job record too short for its fields, gives
+// -2 with count 0 and no array. Null output pointers give -18 and nothing
+// is sent.
 long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJOBDATA** jobs) {
     if (count == nullptr || jobs == nullptr) return kvpo::kNullArgument;
     *count = 0;

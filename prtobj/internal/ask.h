@@ -34,49 +34,27 @@ inline Asked ask(KVPrtObj& printer, unsigned short code, std::span<unsigned char
     return asked;
 }
 
-// A list query whose reply begins with a one-byte count N: the request, the
-// count and the array of N records (newRecords' rules, records of at least
-// `smallest` bytes). `records` is null when there is nothing to decode: `rc`
-// is then the transport's result (a failure, or success without a reply),
-// kShortReply for a reply without its count, or BCE_E_NO_MEMORY.
-template <typename T>
-struct CountedList {
-    long rc;
-    Buffer reply;
-    ReplyReader reader;   // at the first record
-    unsigned n = 0;
-    std::unique_ptr<T[]> records;
-};
-
-template <typename T, typename Count>
-CountedList<T> askList(KVPrtObj& printer, unsigned short code, size_t smallest, T** array, Count* count) {
-    auto [rc, reply] = ask(printer, code);
-    CountedList<T> list{rc, std::move(reply), {}, 0, nullptr};
-    if (!list.reply) return list;
-    list.reader = list.reply.reader();
-    list.n = list.reader.u8();
-    if (!list.reader.ok()) {
-        list.rc = kShortReply;
-        return list;
-    }
-    list.records = newRecords(list.n, list.reader.remaining(), smallest, array, count);
-    if (!list.records) list.rc = BCE_E_NO_MEMORY;
-    return list;
-}
-
-// A whole list query of that form: null outputs give kNullArgument and
-// nothing is sent; then `decode(reader, records, i, N)` decodes record i of the
-// N in order and returns false when the reply ends inside it (kShortReply,
+// A list query whose reply begins with a one-byte count N. Null outputs give
+// kNullArgument and nothing is sent; a failure, or success without a reply,
+// gives the transport's result; a reply without its count kShortReply. The
+// array of N records (newRecords' rules, records of at least `smallest`
+// bytes) is then filled by `decode(reader, records, i, N)` for each record i
+// in order, which returns false when the reply ends inside it (kShortReply,
 // outputs untouched). On success *count = N and *array the records.
 template <typename T, typename Count, typename Decode>
 long queryList(KVPrtObj& printer, unsigned short code, size_t smallest, T** array, Count* count, Decode&& decode) {
     if (array == nullptr || count == nullptr) return kNullArgument;
-    CountedList<T> list = askList(printer, code, smallest, array, count);
-    if (!list.records) return list.rc;
-    for (unsigned i = 0; i < list.n; ++i)
-        if (!decode(list.reader, list.records.get(), i, list.n)) return kShortReply;
-    *count = static_cast<Count>(list.n);
-    *array = list.records.release();
+    auto [rc, reply] = ask(printer, code);
+    if (!reply) return rc;
+    ReplyReader r = reply.reader();
+    const unsigned n = r.u8();
+    if (!r.ok()) return kShortReply;
+    std::unique_ptr<T[]> records = newRecords(n, r.remaining(), smallest, array, count);
+    if (!records) return BCE_E_NO_MEMORY;
+    for (unsigned i = 0; i < n; ++i)
+        if (!decode(r, records.get(), i, n)) return kShortReply;
+    *count = static_cast<Count>(n);
+    *array = records.release();
     return BCE_OK;
 }
 

@@ -1,3 +1,7 @@
+// Reading a device-storage alert: KVPrtObj::bidiDeviceQueryAlert -> bidiResMgmtQueryAlert ->
+// the object's alert read (virtual bidiQueryAlert) -> its virtual parseDeviceAlertData ->
+// parseResMgmtAlertData; for a listing, then request 0xA4 through the virtual bidiQuery.
+//
 // KVPRM (libkvprm.so): device storage management. Lists, formats, deletes
 // and copies files on a printer's storage devices (KVPrtObj::DEVICEID: flash
 // and disk). Each function takes the printer object and talks to the printer
