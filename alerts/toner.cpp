@@ -9,7 +9,6 @@
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
 #include "prtobj/internal/ask.h"
-#include "prtobj/internal/reply.h"
 
 using TonerInfo = KvTonerPrediction::TonerInfo;
 using TonerInfoArray = KvTonerPrediction::TonerInfoArray;

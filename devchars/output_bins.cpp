@@ -8,7 +8,6 @@
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
-#include "prtobj/internal/reply.h"
 
 namespace {
 

@@ -6,7 +6,6 @@
 
 #include "kvprtobj/kvprm.h"
 #include "prtobj/internal/ask.h"
-#include "prtobj/internal/reply.h"
 
 namespace kvprm {
 

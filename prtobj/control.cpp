@@ -2,8 +2,6 @@
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
-#include "prtobj/internal/ask.h"
-#include "prtobj/internal/reply.h"
 
 long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
     *counts = PAGECOUNTDATA{};

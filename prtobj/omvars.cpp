@@ -6,7 +6,6 @@
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
-#include "prtobj/internal/reply.h"
 
 namespace {
 
@@ -22,7 +21,6 @@ bool echoes(const kvpo::Buffer& reply, const unsigned char* id) {
 long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, void** value, unsigned long* length,
                   int bForce, unsigned long skip) {
     *value = nullptr;
-    *length = 0;
     auto [rc, reply] = kvpo::ask(printer, code, std::span(id, 2), {.bForce = bForce});
     *length = reply.length;
     if (!reply) return rc;
