@@ -11,9 +11,8 @@ long listStatus(KVPrtObj& printer, unsigned short requestCode, unsigned int* cou
                 void (*decode)(KVPrtObj&, const kvpo::StatusRecord&, KVPALERTDATA**, unsigned int*)) {
     *count = 0;
     *list = nullptr;
-    kvpo::Buffer reply;
-    long rc = kvpo::sendFamilyRequest(printer, requestCode, reply);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::askFamily(printer, requestCode);
+    if (!reply) return rc;
     kvpo::forEachStatusRecord(reply.reader(), [&](const kvpo::StatusRecord& r) { decode(printer, r, list, count); });
     return rc;
 }
@@ -44,9 +43,8 @@ long KVPrtObj::queryAlertList(unsigned short requestCode, unsigned int kind, uns
                               KVPALERTDATA** list) {
     *count = 0;
     *list = nullptr;
-    kvpo::Buffer reply;
-    long rc = kvpo::sendFamilyRequest(*this, requestCode, reply);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::askFamily(*this, requestCode);
+    if (!reply) return rc;
     auto r = reply.reader();
     unsigned n = r.u8();
     if (n == 0) return rc;

@@ -80,10 +80,9 @@ constexpr CategorySummary kSupplies{kvbidi::kSupplies, 0, AlertStride::FourBytes
 // word of `*record` from the reply.
 template <typename Record, typename Fold>
 long summarise(KVPrtObj& printer, unsigned short requestCode, Record* record, Fold&& fold) {
-    if (record == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = kvpo::sendFamilyRequest(printer, requestCode, reply);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (record == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::askFamily(printer, requestCode);
+    if (!reply) return rc;
     uint32_t word = kvpo::wordOf(*record);
     fold(reply.reader(), word);
     kvpo::storeWord(*record, word);
@@ -142,7 +141,7 @@ long KVPrtObj::bidiQueryConfigChg(PRTALERTS* alerts) {
 // Every record first counts as unrecognised (bit 14); a recognised key takes
 // that back, so bit 14 ends set exactly when the last record is not recognised.
 long KVPrtObj::bidiQueryOperatorIV(PRTALERTS* alerts, UIRALERTS* interventions) {
-    if (interventions == nullptr) return -18;
+    if (interventions == nullptr) return kvpo::kNullArgument;
     return summarise(*this, kvbidi::kOperatorIV, alerts, [&](kvpo::ReplyReader reply, uint32_t& word) {
         word &= ~(bAlert6102 | bAlert6103 | bOtherIntervention);
         uint32_t uir = 0;

@@ -18,6 +18,8 @@ enum class Value : uint8_t {
 };
 
 // A short list of key bytes or identifiers in a table row.
+constexpr int kNotListed = -1;   // List::indexOf of a value not in the list
+
 struct List {
     uint16_t item[13] = {};
     size_t size = 0;
@@ -27,7 +29,7 @@ struct List {
     constexpr int indexOf(unsigned v) const {
         for (size_t i = 0; i < size; ++i)
             if (item[i] == v) return static_cast<int>(i);
-        return -1;
+        return kNotListed;
     }
 };
 

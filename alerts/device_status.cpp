@@ -4,7 +4,7 @@
 #include "alerts/internal/bit_word.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -33,41 +33,43 @@ void KVPrtObj::parseDeviceStatusData(unsigned char* bytes, PRINTERSTATUS* status
 }
 
 long KVPrtObj::bidiQueryDeviceStatus(PRINTERSTATUS* status) {
-    if (status == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kDeviceStatus, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
-    if (reply.length < kStatusBytes) return -2;
+    if (status == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kDeviceStatus);
+    if (!reply) return rc;
+    if (reply.length < kStatusBytes) return kvpo::kShortReply;
     parseDeviceStatusData(static_cast<unsigned char*>(reply.data), status);
     return 0;
 }
 
 long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) {
-    if (status == nullptr) return -18;
-    kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kvbidi::kDeviceStatusAlert, &alert.data, &alert.length, 2);
-    if (rc != 0 || alert.data == nullptr) return rc;
-    if (alert.length < kStatusBytes) return -2;
+    if (status == nullptr) return kvpo::kNullArgument;
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kDeviceStatusAlert);
+    if (!alert) return rc;
+    if (alert.length < kStatusBytes) return kvpo::kShortReply;
     parseDeviceStatusData(static_cast<unsigned char*>(alert.data), status);
     return 0;
 }
 
+// Object-model variable event alert (family 0x5FE) into the OMVAREVENTDATA at
+// `event`. -2 for data that do not start 03 40, for an event type other
+// than 9 and 12 (byEventType is stored), and for a type-9 alert shorter than
+// five bytes or a type-12 alert shorter than four (record untouched); -18,
+// record untouched, when the copy of the value cannot be made.
 long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
-    kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kvbidi::kOMVarEventAlert, &alert.data, &alert.length, 2);
-    if (rc != 0 || alert.data == nullptr) return rc;
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kOMVarEventAlert);
+    if (!alert) return rc;
     auto r = alert.reader();
     uint8_t mark0 = r.u8();
     uint8_t mark1 = r.u8();
     uint8_t type = r.u8();
-    if (!r.ok() || mark0 != kEventMark[0] || mark1 != kEventMark[1]) return -2;
+    if (!r.ok() || mark0 != kEventMark[0] || mark1 != kEventMark[1]) return kvpo::kNoEcho;
 
     auto* record = static_cast<OMVAREVENTDATA*>(event);
     if (type == kEventVariableValue) {
         uint8_t id[2];
-        if (!r.bytes(id, sizeof id)) return -2;
+        if (!r.bytes(id, sizeof id)) return kvpo::kShortReply;
         unsigned char* value = kvPrtObjNew(r.remaining());
-        if (value == nullptr) return -18;
+        if (value == nullptr) return BCE_E_NO_MEMORY;
         r.bytes(value, r.remaining());
         record->byEventType = type;
         record->abyVarId[0] = id[0];
@@ -77,11 +79,11 @@ long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
     }
     if (type == kEventValueByte) {
         uint8_t value = r.u8();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
         record->byEventType = type;
         record->byValue = value;
         return 0;
     }
     record->byEventType = type;
-    return -2;
+    return BCE_E_BAD_REPLY;   // an event type without a decoding
 }

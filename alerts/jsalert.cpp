@@ -1,14 +1,15 @@
 // Job-status alerts.
+#include <algorithm>
+#include <memory>
 #include <new>
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/codelevel.h"
 #include "kvprtobj/jsalert.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
-
 
 // Printers of type 1 at these code levels report the first two counters of
 // each input differently; the decoder corrects them.
@@ -22,30 +23,8 @@ bool correctsCounters(uint32_t printerType, const CString& codeLevel) {
     return level == kCorrectedLevel || level <= kLastCorrectedLevel;
 }
 
-constexpr size_t kHeaderBytes = 5;           // header words A (1 byte), B and C (2 bytes each)
-constexpr size_t kFirstBlockRecord = 12;     // three 32-bit counters
-constexpr size_t kSecondBlockRecord = 10;    // 2 unread bytes, two 32-bit counters
 constexpr size_t kAfterSecondText = 4;       // unread
 constexpr uint8_t kWideValue = 4;            // the only value size that carries values
-
-// True when the alert data (from byte 1 on) hold every field that a decode of
-// `version` reads.
-bool holdsAll(kvpo::ReplyReader r, uint32_t version) {
-    r.skip(1);
-    size_t inputs = r.u8();
-    r.skip(kHeaderBytes + kFirstBlockRecord * inputs + 2 + 1);   // ... 2 unread bytes, the status byte
-    r.skip(r.u8());                                              // job-information text
-    r.skip(r.u8());                                              // second text
-    r.skip(kAfterSecondText);
-    if (version >= 2) r.skip(kSecondBlockRecord * inputs);
-    if (version >= 3) {
-        r.skip(1);
-        size_t values = r.u8();
-        uint8_t size = r.u8();
-        if (values != 0) r.skip(size == kWideValue ? (1 + kWideValue) * values : 1);
-    }
-    return r.ok();
-}
 
 }  // namespace
 
@@ -60,30 +39,28 @@ JSALERTDATA::~JSALERTDATA() {
 }
 
 long KVPrtObj::bidiJSQueryAlert(unsigned short alertId, JSALERTDATA& data) {
-    kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kvbidi::kJobStatusAlert, &alert.data, &alert.length, 2);
-    if (rc != 0 || alert.data == nullptr) return rc;
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kJobStatusAlert);
+    if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != 0x03 || r.u8() != 0x01) return -2;
+    if (r.u8() != 0x03 || r.u8() != 0x01) return kvpo::kNoEcho;
     return data.parseJSAlertData(m_dwPrinterType, m_strCodeLevel, alert.bytes() + 1, alert.length - 1, &data);
 }
 
 long JSALERTDATA::parseJSAlertData(uint32_t printerType, const CString& codeLevel, const unsigned char* data,
                                    unsigned long length, JSALERTDATA* target) {
+    // Decoded into locals; the object changes only once the data held every
+    // field its version reads.
     JSALERTDATA& d = *target;
+    const uint32_t version = d.m_dwVersion;
     kvpo::ReplyReader r(data, length);
-    if (!holdsAll(r, d.m_dwVersion)) return -2;
-
     r.skip(1);
     const uint8_t inputs = r.u8();
-    auto* records = new (std::nothrow) JSINPUTSPECIFICDATA[inputs + 1];
-    if (records == nullptr) return -18;
-    delete[] d.m_pInputData;
-    d.m_pInputData = records;
-    d.m_wInputCount = inputs;
-    d.m_wHeaderA = r.u8();
-    d.m_wHeaderB = r.be16();
-    d.m_wHeaderC = r.be16();
+    const uint8_t headerA = r.u8();
+    const uint16_t headerB = r.be16();
+    const uint16_t headerC = r.be16();
+    if (!r.ok()) return kvpo::kShortReply;
+    std::unique_ptr<JSINPUTSPECIFICDATA[]> records(new (std::nothrow) JSINPUTSPECIFICDATA[inputs + 1]);
+    if (!records) return BCE_E_NO_MEMORY;
 
     const bool correct = correctsCounters(printerType, codeLevel);
     for (unsigned i = 1; i <= inputs; ++i) {
@@ -102,14 +79,13 @@ long JSALERTDATA::parseJSAlertData(uint32_t printerType, const CString& codeLeve
     }
 
     r.skip(2);
-    d.m_dwStatusByte = r.u8();
-    uint8_t infoLength = r.u8();
-    auto info = r.sub(infoLength);
-    d.parseJobInfo(infoLength, reinterpret_cast<const char*>(info.here()));
-    d.m_strText = r.countedText();
+    const uint8_t status = r.u8();
+    const uint8_t infoLength = r.u8();
+    const kvpo::ReplyReader info = r.sub(infoLength);
+    CString text = r.countedText();
     r.skip(kAfterSecondText);
 
-    if (d.m_dwVersion >= 2) {
+    if (version >= 2) {
         for (unsigned i = 1; i <= inputs; ++i) {
             r.skip(2);
             records[i].dwCounter4 = r.be32();
@@ -117,24 +93,40 @@ long JSALERTDATA::parseJSAlertData(uint32_t printerType, const CString& codeLeve
         }
     }
 
-    if (d.m_dwVersion >= 3) {
-        d.m_byValueTag = r.u8();
-        const uint8_t values = r.u8();
-        d.m_wValueCount = values;
-        const uint8_t size = r.u8();
-        if (values == 0) return 0;
-        auto* list = new (std::nothrow) JSVALUEDATA[values + 1];
-        if (list == nullptr) return -18;
-        delete[] d.m_pValueData;
-        d.m_pValueData = list;
+    uint8_t valueTag = 0, values = 0;
+    bool wide = true;
+    JSVALUEDATA valueList[1 + 255];   // record 0 is never filled, as in the object's list
+    if (version >= 3) {
+        valueTag = r.u8();
+        values = r.u8();
+        wide = r.u8() == kWideValue;
         for (unsigned i = 1; i <= values; ++i) {
-            list[i].byValueId = r.u8();
-            if (size != kWideValue) {   // values of another size are not taken
-                d.m_wValueCount = 0;
-                break;
-            }
-            list[i].dwValue = r.be32();
+            valueList[i].byValueId = r.u8();
+            if (!wide) break;   // values of another size are not taken
+            valueList[i].dwValue = r.be32();
         }
     }
-    return 0;
+    if (!r.ok()) return kvpo::kShortReply;
+
+    delete[] d.m_pInputData;
+    d.m_pInputData = records.release();
+    d.m_wInputCount = inputs;
+    d.m_wHeaderA = headerA;
+    d.m_wHeaderB = headerB;
+    d.m_wHeaderC = headerC;
+    d.m_dwStatusByte = status;
+    d.parseJobInfo(infoLength, reinterpret_cast<const char*>(info.here()));
+    d.m_strText = std::move(text);
+    if (version < 3) return BCE_OK;
+
+    d.m_byValueTag = valueTag;
+    d.m_wValueCount = values;
+    if (values == 0) return BCE_OK;
+    auto* list = new (std::nothrow) JSVALUEDATA[values + 1];
+    if (list == nullptr) return BCE_E_NO_MEMORY;
+    std::copy(valueList + 1, valueList + 1 + values, list + 1);
+    delete[] d.m_pValueData;
+    d.m_pValueData = list;
+    if (!wide) d.m_wValueCount = 0;
+    return BCE_OK;
 }

@@ -6,7 +6,7 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -44,12 +44,11 @@ bool wholeDisplay(kvpo::ReplyReader text, size_t chars, kvpo::Buffer& display) {
 
 long resetOrContinue(KVPrtObj& printer, unsigned char what) {
     unsigned char request[2] = {0x00, what};
-    kvpo::Buffer reply;
-    long rc = printer.bidiQuery(kvbidi::kResetContinue, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(printer, kvbidi::kResetContinue, request);
+    if (!reply) return rc;
     auto r = reply.reader();
     bool echoed = r.byteAt(1) == 0x00 && r.byteAt(2) == what;
-    return echoed && r.ok() ? 0 : -2;
+    return echoed && r.ok() ? BCE_OK : kvpo::kNoEcho;
 }
 
 }  // namespace
@@ -61,7 +60,7 @@ long KVPrtObj::bidiROPQueryLock(int* locked) {
     if (rc != 0 || value.data == nullptr) return rc;
     auto r = value.reader();   // the two id bytes, then the value
     unsigned char state = r.byteAt(2);
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     *locked = state != 0 ? 1 : 0;
     return 0;
 }
@@ -79,28 +78,33 @@ long KVPrtObj::bidiROPPushButton(unsigned long button) {
     return bidiQuery(kvbidi::kPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
 }
 
+// Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
+// text; other data give -2). `*panel` receives a new OPPANELDATA at once,
+// whatever follows, and the caller deletes it; when it cannot be made,
+// `*panel` is null and the result -18 (as when the padded copy of a short
+// text below cannot be made). A text shorter than width x height
+// is taken as far as it goes: strPanelText then holds the characters that
+// came (as with a zero byte inside the text).
 long KVPrtObj::bidiROPQueryData(void** panel) {
     OPPANELDATA* record = newPanel(panel);
-    if (record == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kPanelText, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (record == nullptr) return BCE_E_NO_MEMORY;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kPanelText);
+    if (!reply) return rc;
     kvpo::Buffer display;
-    if (!wholeDisplay(reply.reader(), panelChars(m_nPanelWidth, m_nPanelHeight), display)) return -18;
+    if (!wholeDisplay(reply.reader(), panelChars(m_nPanelWidth, m_nPanelHeight), display)) return BCE_E_NO_MEMORY;
     parseROPData(display.data ? display.data : reply.data, record);
     return rc;
 }
 
 long KVPrtObj::bidiROPQueryAlert(unsigned short alertId, void** panel) {
     OPPANELDATA* record = newPanel(panel);
-    if (record == nullptr) return -18;
-    kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kvbidi::kPanelAlert, &alert.data, &alert.length, 2);
-    if (rc != 0 || alert.data == nullptr) return rc;
+    if (record == nullptr) return BCE_E_NO_MEMORY;
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kPanelAlert);
+    if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != kPanelAlertMark || !r.ok()) return -2;
+    if (r.u8() != kPanelAlertMark || !r.ok()) return kvpo::kNoEcho;
     kvpo::Buffer display;
-    if (!wholeDisplay(r, panelChars(m_nPanelWidth, m_nPanelHeight), display)) return -18;
+    if (!wholeDisplay(r, panelChars(m_nPanelWidth, m_nPanelHeight), display)) return BCE_E_NO_MEMORY;
     parseROPData(display.data ? display.data : static_cast<unsigned char*>(alert.data) + 1, record);
     return 0;
 }

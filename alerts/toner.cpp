@@ -8,7 +8,7 @@
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 using TonerInfo = KvTonerPrediction::TonerInfo;
 using TonerInfoArray = KvTonerPrediction::TonerInfoArray;
@@ -28,7 +28,7 @@ constexpr unsigned char kAlertPrefix[] = {0x03, 0x80, 0x01};
 template <size_t N>
 int checkPrefix(const kvpo::Buffer& data, const unsigned char (&prefix)[N]) {
     auto r = data.reader();
-    if (!r.has(N)) return -2;
+    if (!r.has(N)) return kvpo::kShortReply;
     for (unsigned char expected : prefix)
         if (r.u8() != expected) return 0;
     return 1;
@@ -137,9 +137,8 @@ KvTonerPrediction::KvTonerPrediction(KVPrtObj* printer) : m_pPrtObj(printer) {}
 
 long KvTonerPrediction::bidiQueryTonerInfo(TonerInfoArray& info) {
     unsigned char request[1] = {0x00};
-    kvpo::Buffer reply(kTonerInfoFirstBuffer);
-    long rc = m_pPrtObj->bidiQuery(kvbidi::kTonerInfo, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*m_pPrtObj, kvbidi::kTonerInfo, request, {.firstSize = kTonerInfoFirstBuffer});
+    if (!reply) return rc;
     int prefix = checkPrefix(reply, kInfoPrefix);
     if (prefix != 1) return prefix;
     return parseTonerData(reply.bytes() + sizeof kInfoPrefix, reply.length - sizeof kInfoPrefix, info);
@@ -160,7 +159,7 @@ long KvTonerPrediction::bidiResetPageCount() {
     TonerInfoArray supplies;
     long rc = bidiQueryTonerInfo(supplies);
     if (rc != 0) return rc;
-    if (supplies.numSupplies() == 0) return -2;   // no page count to write back
+    if (supplies.numSupplies() == 0) return BCE_E_BAD_REPLY;   // no page count to write back
     const uint32_t count = supplies[0]->ulPageCount;
     unsigned char value[4] = {static_cast<unsigned char>(count >> 24), static_cast<unsigned char>(count >> 16),
                               static_cast<unsigned char>(count >> 8), static_cast<unsigned char>(count)};
@@ -172,7 +171,7 @@ long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long 
     kvpo::ReplyReader r(data, length);
     r.skip(r.u8());   // leading field
     const uint8_t supplies = r.u8();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
 
     TonerInfoArray parsed;
     parsed.allocateArray(supplies);
@@ -189,15 +188,15 @@ long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long 
                 decodeFormat2(r, t);
             }
         }
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
     }
     info = parsed;
     return 0;
 }
 
 long KVPrtObj::bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length) {
-    void* alert = nullptr;
-    long rc = bidiQueryAlert(alertId, kvbidi::kTonerAlert, &alert, &length, 2);
-    data = static_cast<unsigned char*>(alert);
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kTonerAlert);
+    length = alert.length;
+    data = static_cast<unsigned char*>(alert.release());
     return rc;
 }

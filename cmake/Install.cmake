@@ -10,8 +10,10 @@ install(TARGETS kvprtobj zorbce kvprm EXPORT kvprtobjTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-# Every folder's public headers live in its include/kvprtobj/.
+# Every folder's public headers live in its include/kvprtobj/; the umbrella
+# header, which includes them all, in the top-level include/kvprtobj/.
 file(GLOB public_header_dirs LIST_DIRECTORIES true ${PROJECT_SOURCE_DIR}/*/include/kvprtobj)
+list(APPEND public_header_dirs ${PROJECT_SOURCE_DIR}/include/kvprtobj)
 install(DIRECTORY ${public_header_dirs} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev
   FILES_MATCHING PATTERN "*.h")
 

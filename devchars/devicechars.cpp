@@ -4,7 +4,7 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -18,15 +18,19 @@ constexpr size_t kTexts = 33;       // three counted texts, one after another
 
 }  // namespace
 
+// Request 0x10. The three texts are emptied first; a non-empty second text
+// is also kept in the object for bidiGetCodeLevels. A null record gives -18
+// (nothing sent). A reply that does not hold every fixed field and all three
+// counted texts gives -2: the texts stay empty, the numeric fields and the
+// kept code level as they were.
 long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
-    if (chars == nullptr) return -18;
+    if (chars == nullptr) return kvpo::kNullArgument;
     chars->strText1.clear();
     chars->strCodeLevel.clear();
     chars->strText3.clear();
 
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kDeviceChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kDeviceChars);
+    if (!reply) return rc;
 
     // Decoded whole or not at all: a reply cut short leaves the record as it is.
     auto r = reply.reader();
@@ -40,7 +44,7 @@ long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
     decoded.strText1 = r.countedText();
     decoded.strCodeLevel = r.countedText();
     decoded.strText3 = r.countedText();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
 
     if (!decoded.strCodeLevel.empty()) m_strCodeLevel = decoded.strCodeLevel;
     *chars = std::move(decoded);

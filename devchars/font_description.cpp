@@ -7,6 +7,7 @@
 
 #include "devchars/internal/text.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/results.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ constexpr Technology kTechnologies[] = {
 uint32_t roundedSize(std::string_view value) {
     const double scaled = kvpo::leadingDouble(value) * 100.0;
     const int32_t x = scaled >= 2147483647.0    ? INT32_MAX
-                      : scaled <= -2147483648.0 ? INT32_MIN
+                      : scaled <= double{INT32_MIN} ? INT32_MIN
                                                 : static_cast<int32_t>(scaled);
     const int32_t q = x / 100;
     return static_cast<uint32_t>(x % 100 >= 50 ? q + 1 : q);
@@ -109,8 +110,25 @@ constexpr Key kKeys[] = {
 
 }  // namespace
 
+// Parses one font description of `length` bytes into `details` (not reset
+// first). Items: key, ":" and at least one space, value up to ";", one
+// character skipped, then spaces. The text ends at its first 0 byte or at
+// `length`, whichever comes first; nothing past it is read. Each consumed
+// ":" and ";" is overwritten with 0 in place. Returns 0, or -3 when an item
+// has no ":", no space right after its ":", or no ";" after its value
+// (items before it stay applied); -18 for a null pointer.
+//   "ssid": the leading decimal number n of the value; when a letter
+//   follows it directly, usSymbolSet = n * 32 + the letter's place in the
+//   alphabet (A or a = 1 ... Z or z = 26), the usual text form of a binary
+//   symbol-set id ("10U" is 341); otherwise usSymbolSet = n, the id itself
+//   in decimal. Taken to 16 bits.
+//   "ccid": digit pairs past the end of a value shorter than 16 digits are 0.
+//   Whole numbers read as atol does, saturated to 32 bits ("position" then
+//   taken to 16 bits); "pitch" and "height" as atof does (decimal point
+//   whatever the locale), values beyond 32 bits after the scaling by 100
+//   saturate, a value that is not a number gives 0.
 long KVPrtObj::parseFontDescription(void* description, unsigned short length, _FONTDETAILS* details) {
-    if (description == nullptr || details == nullptr) return -18;
+    if (description == nullptr || details == nullptr) return kvpo::kNullArgument;
     char* const text = static_cast<char*>(description);
     const size_t end = kvpo::cText(std::string_view(text, length)).size();
     char* const last = text + end;
@@ -118,17 +136,17 @@ long KVPrtObj::parseFontDescription(void* description, unsigned short length, _F
     size_t pos = 0;
     while (pos + 1 < end) {
         char* const colon = std::find(text + pos, last, ':');
-        if (colon == last) return -3;
+        if (colon == last) return BCE_E_INVALID;
         *colon = '\0';
         const std::string_view key(text + pos, static_cast<size_t>(colon - (text + pos)));
 
         // At least one space after the colon; "name" keeps it in its value.
         char* value = colon + 1;
-        if (value == last || *value != ' ') return -3;
+        if (value == last || *value != ' ') return BCE_E_INVALID;
         if (key != "name")
             while (value != last && *value == ' ') ++value;
         char* const semicolon = std::find(value, last, ';');
-        if (semicolon == last) return -3;
+        if (semicolon == last) return BCE_E_INVALID;
         *semicolon = '\0';
 
         // One character after the ";" is skipped whatever it is, then spaces.

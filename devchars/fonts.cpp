@@ -8,7 +8,7 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -43,23 +43,27 @@ bool nameIs(std::string_view field, std::string_view name) {
 
 }  // namespace
 
+// The logical unit of interpreter 1..5 (request 0x20): 0 and *lu set when
+// found; 1 (interpreter 1 only) when nothing matched but an entry marked
+// FF FF was passed over; -2 when not found. An entry name must end with a 0
+// byte inside the entry, or it matches nothing. An entry that runs past the
+// end of the reply ends the search with -2. *lu is written only on 0.
 long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu) {
-    if (lu == nullptr) return -18;
+    if (lu == nullptr) return kvpo::kNullArgument;
     unsigned char request[1] = {0xFF};
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kInterpreters, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kInterpreters, request);
+    if (!reply) return rc;
 
     const bool known = interpreter >= 1 && interpreter <= std::size(kInterpreterNames);
     const std::string_view wanted = known ? kInterpreterNames[interpreter - 1] : std::string_view();
     auto r = reply.reader();
     const unsigned entries = r.u8();
-    long result = -2;
+    long result = kvpo::kNotFound;
     for (unsigned i = 0; i < entries && result != 0; ++i) {
         auto entry = r.sub(kInterpreterEntryHeader);
         const size_t nameLength = entry.byteAt(kInterpreterNameLengthOffset);
         auto name = r.sub(nameLength);
-        if (!r.ok()) return -2;   // an entry running past the end of the reply
+        if (!r.ok()) return kvpo::kShortReply;   // an entry running past the end of the reply
 
         entry.seek(kInterpreterMarkOffset);
         if (interpreter == 1 && entry.be16() == kPassedOverMark) {
@@ -74,30 +78,36 @@ long KVPrtObj::bidiGetInterpreterLU(unsigned char interpreter, unsigned char* lu
     return result;
 }
 
+// The font list (request 0x21, selector1, selector2, 0). *count is set to 0
+// first, then counts the fonts decoded. With F fonts, *fonts receives a new
+// array of F (nothing is allocated when F is 0; no more slots than the
+// reply could hold records, one per 4 bytes, and one), every slot reset
+// before it is decoded; slots after the end marker stay empty. Each description is
+// parsed through parseFontDescription; its non-zero result ends the list
+// and is returned, with the array kept and the failed font counted.
+// A reply too short for its count and header gives -2 with *fonts untouched;
+// a font record running past the end of the reply ends the list with -2,
+// the array kept, that record neither counted nor filled.
 long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selector2, unsigned short* count,
                                   _FONTDETAILS** fonts) {
-    if (count == nullptr || fonts == nullptr) return -18;
+    if (count == nullptr || fonts == nullptr) return kvpo::kNullArgument;
     *count = 0;
     unsigned char request[3] = {selector1, selector2, 0};
-    kvpo::Buffer reply(kFontListFirstBuffer);
-    long rc = bidiQuery(kvbidi::kFontDetails, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kFontDetails, request, {.firstSize = kFontListFirstBuffer});
+    if (!reply) return rc;
 
     auto r = reply.reader();
     r.skip(1);
     const unsigned n = r.be16();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     if (n == 0) return 0;
     r.skip(r.u8());   // the header
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
 
-    // Every record, the end marker included, takes at least its 4 header
-    // bytes, so no more slots can be filled than the reply holds records:
-    // a count the reply cannot hold costs no more than the reply itself.
-    const size_t slots = std::min<size_t>(n, r.remaining() / kFontRecordHeader + 1);
-    auto* array = new (std::nothrow) _FONTDETAILS[slots];
+    // Every record, the end marker included, takes at least its 4 header bytes.
+    _FONTDETAILS* array = kvpo::newRecords(n, r.remaining(), kFontRecordHeader, fonts).release();
+    if (array == nullptr) return BCE_E_NO_MEMORY;
     *fonts = array;
-    if (array == nullptr) return -18;
     auto* bytes = static_cast<unsigned char*>(reply.data);
     for (unsigned i = 0; i < n; ++i) {
         _FONTDETAILS& font = array[i];
@@ -105,13 +115,13 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
         const unsigned tag = r.u8();
         const unsigned secondTag = r.u8();
         const unsigned length = r.be16();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
         if (tag == kEndTag && secondTag == kEndSecondTag && length == 0) {
             font.byFontTag = static_cast<uint8_t>(tag);
             break;
         }
         const size_t at = r.position();
-        if (!r.skip(length)) return -2;
+        if (!r.skip(length)) return kvpo::kShortReply;
         font.byFontTag = static_cast<uint8_t>(tag);
         ++*count;
         if (long parsed = parseFontDescription(bytes + at, static_cast<unsigned short>(length), &font))
@@ -120,31 +130,30 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
     return 0;
 }
 
+// Symbol sets (request 0x95): S records, each id, character complement and
+// name. Success: *count = S and *sets a new array of S (allocated also when
+// S is 0). Transport failure or -2: both untouched. A reply shorter than
+// 11 bytes per announced record gives -2 before anything is allocated.
 long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
-    if (count == nullptr || sets == nullptr) return -18;
-    kvpo::Buffer reply(kSymbolSetListFirstBuffer);
-    long rc = bidiQuery(kvbidi::kSymbolSets, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (count == nullptr || sets == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kSymbolSets, {}, {.firstSize = kSymbolSetListFirstBuffer});
+    if (!reply) return rc;
 
     auto r = reply.reader();
     r.skip(1);
     const unsigned n = r.be16();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     // Each record takes at least its id, complement and name length: a reply
     // too short for its count is refused before anything is allocated.
-    if (static_cast<size_t>(n) * kSymbolSetRecordMinimum > r.remaining()) return -2;
-    std::unique_ptr<_SYMBOLSET[]> array(new (std::nothrow) _SYMBOLSET[n]);
-    if (array == nullptr) {
-        *count = static_cast<unsigned short>(n);
-        *sets = nullptr;
-        return -18;
-    }
+    if (static_cast<size_t>(n) * kSymbolSetRecordMinimum > r.remaining()) return kvpo::kShortReply;
+    auto array = kvpo::newRecords(n, r.remaining(), kSymbolSetRecordMinimum, sets, count);
+    if (!array) return BCE_E_NO_MEMORY;
     for (unsigned i = 0; i < n; ++i) {
         _SYMBOLSET& set = array[i];
         set.usSymbolSet = r.be16();
         r.bytes(set.abCharComplement, sizeof set.abCharComplement);
         set.strName = r.countedText();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
     }
     *count = static_cast<unsigned short>(n);
     *sets = array.release();
@@ -152,10 +161,9 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
 }
 
 long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
-    if (font == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kCurrentFont, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (font == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kCurrentFont);
+    if (!reply) return rc;
 
     auto r = reply.reader();
     r.skip(1);
@@ -163,7 +171,7 @@ long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
     const uint16_t position = r.be16();
     const uint16_t symbolSet = r.be16();
     const uint32_t size = r.be32();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     font->byFontTag = tag;
     font->usPosition = position;
     font->usSymbolSet = symbolSet;
@@ -172,7 +180,7 @@ long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
 }
 
 long KVPrtObj::bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* status) {
-    if (font == nullptr || status == nullptr) return -18;
+    if (font == nullptr || status == nullptr) return kvpo::kNullArgument;
     unsigned char request[9] = {
         font->byFontTag,
         static_cast<unsigned char>(font->usPosition >> 8),  static_cast<unsigned char>(font->usPosition),
@@ -180,14 +188,13 @@ long KVPrtObj::bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* 
         static_cast<unsigned char>(font->ulSize >> 24),     static_cast<unsigned char>(font->ulSize >> 16),
         static_cast<unsigned char>(font->ulSize >> 8),      static_cast<unsigned char>(font->ulSize),
     };
-    kvpo::Buffer reply(kSetFontFirstBuffer);
-    long rc = bidiQuery(kvbidi::kSetCurrentFont, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kSetCurrentFont, request, {.firstSize = kSetFontFirstBuffer});
+    if (!reply) return rc;
 
     auto r = reply.reader();
     r.skip(1);
     const uint8_t statusByte = r.u8();
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     *status = statusByte;
     return rc;
 }

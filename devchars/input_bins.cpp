@@ -8,7 +8,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -45,25 +45,20 @@ constexpr uint32_t kCapacityOf500 = 0x01F44164;
 // Bytes of a bin record before its name length.
 constexpr size_t kUnreadAfterCapacity = 3;
 constexpr size_t kUnreadAfterSizeCode = 20;
+// A bin record: number, capacity, the unread bytes, byte 8, size code, the
+// unread bytes and two length bytes.
+constexpr size_t kBinRecordMinimum = 1 + 4 + kUnreadAfterCapacity + 1 + 1 + kUnreadAfterSizeCode + 1 + 1;
 
 }  // namespace
 
+// Input bins (request 0x12). Success: *count = N and *bins a new array of N
+// (allocated also when N is 0). A bin's id comes from parseInputBinsByName
+// when it is named, else from parseInputBinsByID; a bin neither recognises
+// keeps IB_NONE. A named bin that gets IB_FEEDER2 turns the id of the bin
+// before it into IB_FEEDER1.
 long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kInputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
-
-    auto r = reply.reader();
-    const unsigned n = r.u8();
-    if (!r.ok()) return -2;
-    std::unique_ptr<INPUTBIN[]> array(new (std::nothrow) INPUTBIN[n]);
-    if (array == nullptr) {
-        *count = n;
-        *bins = nullptr;
-        return -18;
-    }
-    for (unsigned i = 0; i < n; ++i) {
+    return kvpo::queryList(*this, kvbidi::kInputChars, kBinRecordMinimum, bins, count,
+                           [&](kvpo::ReplyReader& r, INPUTBIN* array, unsigned i, unsigned n) {
         INPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
         uint32_t capacity = r.be32();
@@ -74,7 +69,7 @@ long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
         r.skip(kUnreadAfterSizeCode);
         CString name = r.countedText();
         r.skip(r.u8());   // the second counted text
-        if (!r.ok()) return -2;
+        if (!r.ok()) return false;
 
         if (!name.empty()) {
             bin.strName = std::move(name);
@@ -83,10 +78,8 @@ long KVPrtObj::bidiGetInputChars(unsigned int* count, INPUTBIN** bins) {
         } else {
             parseInputBinsByID(bin.usBinNumber, bin.usSizeCode, bin.ulCapacity, n, &bin.usBinId);
         }
-    }
-    *count = n;
-    *bins = array.release();
-    return 0;
+        return true;
+    });
 }
 
 void KVPrtObj::parseInputBinsByName(int sizeCode, const CString& name, unsigned short* binId) {

@@ -98,6 +98,13 @@ void write(const Source& s, const BinValues& v, Chars& c) {
 
 }  // namespace
 
+// By name: "Manual Paper", "Manual Envelope", "Tray 1".."Tray 3", "Feeder"
+// (ulFeederBinHigh for size code 80 or more, else ulFeederBinLow) and
+// "Feeder 2", which moves the single feeder into the feeder-1 fields:
+// ulFeeder1BinHigh takes ulFeederBinHigh (the first feeder's bin; 0 when
+// it was recorded in ulFeederBinLow), ulFeeder1Size and ulFeeder1Attr take
+// ulFeederSize and ulFeederAttr, then ulFeederBinHigh and ulFeederBinLow
+// become 0.
 void KVPrtObj::parseInputCharsByName(int binNumber, int sizeCode, int attr, unsigned long capacity,
                                      const CString& name, INPUTCHARS* chars) {
     if (chars == nullptr) return;

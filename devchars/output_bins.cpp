@@ -7,7 +7,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -53,26 +53,21 @@ constexpr UnnamedRule kUnnamedRules[] = {
     {[](const OUTPUTBIN& b) { return b.ulByte7Bit0 || b.ulByte7Bit1 || b.ulByte7Bit2; }, KVPrtObj::OB_PROPERTY_BYTE7},
 };
 
+// A bin record: number, byte 1, capacity, bytes 6 and 7, the name's length.
+constexpr size_t kBinRecordMinimum = 1 + 1 + 4 + 1 + 1 + 1;
+
 uint32_t bit(unsigned byte, unsigned n) { return (byte >> n) & 1u; }
 
 }  // namespace
 
+// Output bins (request 0x13). Success: *count = N and *bins a new array of
+// N (allocated also when N is 0). A bin is named when its name is not empty
+// and does not begin with a 0 byte; named bins get their id from
+// parseOutputBinsByName, unnamed ones from the property bits; a bin that
+// gets none keeps OB_NONE.
 long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
-    if (count == nullptr || bins == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kOutputChars, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
-
-    auto r = reply.reader();
-    const unsigned n = r.u8();
-    if (!r.ok()) return -2;
-    std::unique_ptr<OUTPUTBIN[]> array(new (std::nothrow) OUTPUTBIN[n]);
-    if (array == nullptr) {
-        *count = n;
-        *bins = nullptr;
-        return -18;
-    }
-    for (unsigned i = 0; i < n; ++i) {
+    return kvpo::queryList(*this, kvbidi::kOutputChars, kBinRecordMinimum, bins, count,
+                           [&](kvpo::ReplyReader& r, OUTPUTBIN* array, unsigned i, unsigned) {
         OUTPUTBIN& bin = array[i];
         bin.usBinNumber = r.u8();
         bin.usByte1 = r.u8();
@@ -80,7 +75,7 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
         const unsigned byte6 = r.u8();
         const unsigned byte7 = r.u8();
         CString name = r.countedText();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return false;
 
         bin.ulByte6Bit0 = bit(byte6, 0);
         bin.ulByte6Bit1 = bit(byte6, 1);
@@ -104,10 +99,8 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
                 }
             }
         }
-    }
-    *count = n;
-    *bins = array.release();
-    return 0;
+        return true;
+    });
 }
 
 void KVPrtObj::parseOutputBinsByName(const CString& name, unsigned short* binId) {

@@ -7,7 +7,7 @@
 #include "devchars/internal/text.h"
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -31,6 +31,8 @@ struct Place {
     size_t field;
     size_t index;
 };
+constexpr int32_t kNoFreeSpaceFigure = -1;   // a free-space field of -1 reads as 0
+
 constexpr Place kSizeNumber{2, 7};       // flash and disk, field 2
 constexpr Place kFreeNumber{3, 12};      // flash and disk, field 3
 constexpr Place kCartridgeText2{2, 9};
@@ -62,7 +64,7 @@ void readSizes(const std::vector<std::string_view>& fields, int32_t& size, int32
     if (auto text = valueAt(fields, kSizeNumber)) size = kvpo::leadingLong(*text);
     if (auto text = valueAt(fields, kFreeNumber)) {
         int32_t v = kvpo::leadingLong(*text);
-        free = v == -1 ? 0 : v;
+        free = v == kNoFreeSpaceFigure ? 0 : v;
     }
 }
 
@@ -89,11 +91,18 @@ void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
 
 }  // namespace
 
+// Storage devices (request 0x14): the first flash, disk and font-cartridge
+// entries. An entry is text up to its first 0 byte, split into fields at
+// ";" (empty fields skipped). ulFontCartridge, lFlashField2, lDiskField2
+// and the two texts are reset first; lFlashField3 and lDiskField3 are
+// written only when their entry is present. A value whose field is
+// missing, or shorter than the character index it is read from, leaves its
+// record field unchanged. A reply whose entries run past its end gives -2
+// with the record untouched.
 long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
-    if (options == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kStorageOptions, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (options == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kStorageOptions);
+    if (!reply) return rc;
 
     // Every entry must lie within the reply before the record is touched.
     auto r = reply.reader();
@@ -104,7 +113,7 @@ long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
         auto* text = reinterpret_cast<const char*>(r.here());
         if (r.skip(length)) entries.push_back(kvpo::cText(std::string_view(text, length)));
     }
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
 
     options->ulFontCartridge = 0;
     options->lFlashField2 = 0;

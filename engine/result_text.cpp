@@ -1,3 +1,4 @@
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/zorbce.h"
 
 const char* BceResultText(long code) {
@@ -17,10 +18,10 @@ const char* BceResultText(long code) {
     case BCE_E_NO_HANDLE: return "no free printer handle";
     case BCE_E_NO_ALERT: return "no alert arrived in time";
     // Device storage management (libkvprm, kvprtobj/kvprm.h).
-    case -30: return "no such storage device";
-    case -31: return "no such file on the storage device";
-    case -32: return "not enough free space on the storage device";
-    case -33: return "a file of that name exists on the target device";
+    case KVPRM_E_NO_DEVICE: return "no such storage device";
+    case KVPRM_E_NO_FILE: return "no such file on the storage device";
+    case KVPRM_E_NO_SPACE: return "not enough free space on the storage device";
+    case KVPRM_E_FILE_EXISTS: return "a file of that name exists on the target device";
     default: return code < 0 ? "unknown error" : "unknown result";
     }
 }

@@ -27,17 +27,16 @@ long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) 
     if (rc != 0) return rc;
     uint8_t echoed = body.u8();
     *text = body.text(body.be16());
-    return body.ok() && echoed == static_cast<uint8_t>(device) ? 0 : -2;
+    return body.ok() && echoed == static_cast<uint8_t>(device) ? BCE_OK : kvpo::kShortReply;
 }
 
 }  // namespace
 
 long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* alert) {
-    if (alert == nullptr) return -18;
-    kvpo::Buffer data;
-    long rc = printer.bidiQueryAlert(alertId, KVPRM_ALERT_FAMILY, &data.data, &data.length, 2);
-    if (rc != 0) return rc;
-    if (data.data == nullptr) return -2;   // longer than the alert buffer: no alert of this family
+    if (alert == nullptr) return kvpo::kNullArgument;
+    auto [rc, data] = kvpo::readAlert(printer, alertId, KVPRM_ALERT_FAMILY);
+    if (rc != BCE_OK) return rc;
+    if (data.data == nullptr) return BCE_E_BAD_REPLY;   // longer than the alert buffer: no alert of this family
     try {
         KVPrtObj::DEVICEMGMTALERTDATA decoded;
         rc = printer.parseDeviceAlertData(data.data, static_cast<long>(data.length), &decoded);
@@ -46,21 +45,21 @@ long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* aler
         if (rc == 0) *static_cast<KVPrtObj::DEVICEMGMTALERTDATA*>(alert) = std::move(decoded);
         return rc;
     } catch (const std::bad_alloc&) {
-        return -18;
+        return BCE_E_NO_MEMORY;
     }
 }
 
 int parseResMgmtAlertData(void* data, long length, KVPrtObj::DEVICEMGMTALERTDATA* alert) {
-    if (alert == nullptr) return -18;
+    if (alert == nullptr) return kvpo::kNullArgument;
     kvpo::ReplyReader r(data, length > 0 ? static_cast<size_t>(length) : 0);
-    if (r.u8() != kMarker[0] || r.u8() != kMarker[1]) return -2;
+    if (r.u8() != kMarker[0] || r.u8() != kMarker[1]) return kvpo::kNoEcho;
     uint8_t operation = r.u8();
     auto device = static_cast<KVPrtObj::DEVICEID>(r.u8());
     auto source = static_cast<KVPrtObj::DEVICEID>(r.u8());
-    if (!r.ok() || !knownOperation(operation)) return -2;
+    if (!r.ok() || !knownOperation(operation)) return BCE_E_BAD_REPLY;
     try {
         CString name = r.countedText();
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
         alert->byOperation = operation;
         alert->eDevice = device;
         alert->eSourceDevice = source;
@@ -68,6 +67,6 @@ int parseResMgmtAlertData(void* data, long length, KVPrtObj::DEVICEMGMTALERTDATA
         alert->strDirectoryData.clear();
         return 0;
     } catch (const std::bad_alloc&) {
-        return -18;
+        return BCE_E_NO_MEMORY;
     }
 }

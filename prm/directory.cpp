@@ -75,19 +75,19 @@ bool readItem(std::string_view item, Directory& d) {
 }  // namespace
 
 int parseResMgmtDirectoryData(CString data, KVPrtObj::DEVICEDIRECTORYDATA* directory) {
-    if (directory == nullptr) return -18;
+    if (directory == nullptr) return kvpo::kNullArgument;
     std::string_view text(data.c_str());   // up to the first zero byte
     try {
         Directory d;
         while (!text.empty()) {
             size_t end = text.find(';');
             std::string_view item = text.substr(0, end);
-            if (!item.empty() && !readItem(item, d)) return -2;
+            if (!item.empty() && !readItem(item, d)) return BCE_E_BAD_REPLY;
             text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         }
         *directory = std::move(d);
         return 0;
     } catch (const std::bad_alloc&) {
-        return -18;
+        return BCE_E_NO_MEMORY;
     }
 }

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "kvprtobj/kvprm.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace kvprm {
 

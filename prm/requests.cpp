@@ -15,7 +15,7 @@ struct StatusEntry {
 };
 
 constexpr StatusEntry kStatuses[] = {
-    {0, 0},                     // done
+    {0, BCE_OK},                // done
     {1, KVPRM_E_NO_DEVICE},     // no such device
     {2, KVPRM_E_NO_FILE},       // no such file
     {3, KVPRM_E_NO_SPACE},      // not enough room on the target
@@ -45,16 +45,17 @@ Request& Request::name(const CString& name) {
 long statusResult(uint8_t status) {
     for (const StatusEntry& e : kStatuses)
         if (e.status == status) return e.result;
-    return -2;
+    return BCE_E_BAD_REPLY;
 }
 
 long sendRequest(KVPrtObj& printer, unsigned short code, Request& request, kvpo::Buffer& reply,
                  kvpo::ReplyReader& body) {
-    long rc = printer.bidiQuery(code, request.data(), request.length(), &reply.data, &reply.length, 1, 0);
-    if (rc != 0) return rc;
+    kvpo::Asked asked = kvpo::ask(printer, code, std::span(request.data(), request.length()));
+    reply = std::move(asked.reply);
+    if (asked.rc != BCE_OK) return asked.rc;
     body = reply.reader();
     uint8_t status = body.u8();
-    return body.ok() ? statusResult(status) : -2;
+    return body.ok() ? statusResult(status) : kvpo::kShortReply;
 }
 
 }  // namespace kvprm
@@ -85,7 +86,7 @@ long bidiResMgmtFormat(KVPrtObj& printer, KVPrtObj::DEVICEID device) {
 
 long bidiResMgmtDeleteFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID device) {
     if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
-    if (!validFileName(name)) return -3;
+    if (!validFileName(name)) return BCE_E_INVALID;
     Request request;
     return sendStatusRequest(printer, kvbidi::kStorageDeleteFile, request.device(device).name(name));
 }
@@ -93,7 +94,7 @@ long bidiResMgmtDeleteFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEV
 long bidiResMgmtCopyFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID source,
                          KVPrtObj::DEVICEID target, int bReplace) {
     if (!knownDevice(source) || !knownDevice(target)) return KVPRM_E_NO_DEVICE;
-    if (!validFileName(name)) return -3;
+    if (!validFileName(name)) return BCE_E_INVALID;
     Request request;
     request.device(source).device(target).u8(bReplace != 0 ? 1 : 0).name(name);
     return sendStatusRequest(printer, kvbidi::kStorageCopyFile, request);

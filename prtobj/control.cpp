@@ -1,13 +1,12 @@
 // Control commands and page counts.
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
     *counts = PAGECOUNTDATA{};
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kPageCounts, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kPageCounts);
+    if (!reply) return rc;
     auto r = reply.reader();
     unsigned entries = r.u8();
     for (unsigned i = 0; i < entries && r.has(5); ++i) {   // only entries wholly within the reply
@@ -34,12 +33,11 @@ long KVPrtObj::bidiResetNVRAM() {
 
 namespace {
 // Request 0x8D; the reply's bytes 1 and 2 must be `echo`.
-long remoteOnOffline(KVPrtObj& printer, unsigned char* data, unsigned long length, const unsigned char echo[2]) {
-    kvpo::Buffer reply;
-    long rc = printer.bidiQuery(kvbidi::kRemoteOnOffline, data, length, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+long remoteOnOffline(KVPrtObj& printer, std::span<unsigned char> data, const unsigned char echo[2]) {
+    auto [rc, reply] = kvpo::ask(printer, kvbidi::kRemoteOnOffline, data);
+    if (!reply) return rc;
     const unsigned char* b = reply.bytes();
-    if (reply.length < 3 || b[1] != echo[0] || b[2] != echo[1]) return -2;
+    if (reply.length < 3 || b[1] != echo[0] || b[2] != echo[1]) return kvpo::kNoEcho;
     return 0;
 }
 }  // namespace
@@ -47,11 +45,11 @@ long remoteOnOffline(KVPrtObj& printer, unsigned char* data, unsigned long lengt
 long KVPrtObj::SendRemoteOffline() {
     unsigned char data[2] = {0x01, 0x03};
     static constexpr unsigned char echo[2] = {0x01, 0x01};
-    return remoteOnOffline(*this, data, sizeof data, echo);
+    return remoteOnOffline(*this, data, echo);
 }
 
 long KVPrtObj::SendRemoteOnline() {
     unsigned char data[1] = {0x00};
     static constexpr unsigned char echo[2] = {0x00, 0x01};
-    return remoteOnOffline(*this, data, sizeof data, echo);
+    return remoteOnOffline(*this, data, echo);
 }

@@ -9,11 +9,9 @@
 #include "kvprtobj/fw_settings.h"
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/net_types.h"
 
 namespace {
-
-// Network types in the order of the dwProtocols bits 0..7.
-constexpr uint32_t kProtocolNetTypes[] = {0x01, 0x02, 0x80, 0x04, 0x40, 0x20, 0x08, 0x10};
 
 constexpr size_t kNameSize = 80;   // BceGetPrinterName's buffers
 
@@ -50,6 +48,10 @@ int networkConnectionKind(unsigned code, unsigned subCode) {
     }
 }
 
+// The network types a partner-only installation can reach a printer over.
+constexpr uint32_t kPartnerProtocols =
+    kvpo::protocolBit(BCE_NET_01) | kvpo::protocolBit(BCE_NET_IP) | kvpo::protocolBit(BCE_NET_10);
+
 // Lists the LPT ports captured to the printer that have a live connection.
 int listCapturedPorts(uint32_t attachment, CString* text) {
     int count = 0;
@@ -69,6 +71,88 @@ int listCapturedPorts(uint32_t attachment, CString* text) {
     return count;
 }
 
+using Caps = KVPrtObj::BIDICAPABILITIES;
+
+constexpr uint32_t kCapturedPorts = 0x1FFu * PRTINFO_CAPTURED_LPT1;   // LPT1..LPT9
+// The adapter address is kept for a printer reachable over any network type but BCE_NET_10.
+constexpr uint32_t kAdapterProtocols = 0xFFu & ~kvpo::protocolBit(BCE_NET_10);
+// Status flags that discovery never reports.
+constexpr uint32_t kUnreportedStatusFlags = 0x6;
+
+// The addresses of the printer, one per kind its attachment announces.
+struct AddressKind {
+    uint32_t attachmentBit;
+    unsigned int netType;
+    const char* tag;
+};
+constexpr AddressKind kAddressKinds[] = {
+    {PRTINFO_HAS_IP, BCE_NET_IP, "[IP]"}, {PRTINFO_HAS_IPX, BCE_NET_IPX, "[IPX]"}, {PRTINFO_HAS_DLC, BCE_NET_DLC, "[DLC]"}};
+
+// The printer's names, asked for in this order for each network type it can
+// be reached over; a later name replaces an earlier one in the same field.
+struct NameLookup {
+    unsigned int netType;
+    CString Caps::*field;
+};
+constexpr NameLookup kNames[] = {
+    {BCE_NET_01, &Caps::strNetName1}, {BCE_NET_IPX, &Caps::strNetName3}, {BCE_NET_40, &Caps::strNetName3},
+    {BCE_NET_08, &Caps::strNetName3}, {BCE_NET_DLC, &Caps::strNetName3}, {BCE_NET_IP, &Caps::strNetName2},
+    {BCE_NET_80, &Caps::strNetName2}};
+
+uint32_t protocolsOf(uint32_t attachment) {
+    uint32_t protocols = 0;
+    for (unsigned int netType : kvpo::kProtocolNetTypes)
+        if (attachment & netType) protocols |= kvpo::protocolBit(netType);
+    return protocols;
+}
+
+// Lists the addresses into strAddresses; true when an IP address was found,
+// whose name then stands in strNetName2.
+bool listAddresses(unsigned short handle, uint32_t attachment, Caps& caps) {
+    bool ipFound = false;
+    for (const auto& kind : kAddressKinds) {
+        if ((attachment & kind.attachmentBit) == 0) continue;
+        char name[kNameSize] = {}, address[kNameSize] = {};
+        if (BceGetPrinterName(handle, kind.netType, name, address) != BCE_OK) continue;
+        name[kNameSize - 1] = address[kNameSize - 1] = '\0';
+        CString entry = CString(kind.tag) + "  " + address;
+        caps.strAddresses = caps.nAddressCount == 0 ? entry : caps.strAddresses + ", " + entry;
+        ++caps.nAddressCount;
+        if (kind.netType == BCE_NET_IP) {
+            caps.strNetName2 = name;
+            ipFound = true;
+        }
+    }
+    return ipFound;
+}
+
+void readNames(unsigned short handle, bool ipFound, Caps& caps) {
+    for (const auto& lookup : kNames) {
+        if ((caps.dwProtocols & kvpo::protocolBit(lookup.netType)) == 0) continue;
+        if (lookup.field == &Caps::strNetName2 && ipFound) continue;
+        char name[kNameSize] = {}, address[kNameSize] = {};
+        if (BceGetPrinterName(handle, lookup.netType, name, address) != BCE_OK) continue;
+        name[kNameSize - 1] = '\0';
+        caps.*lookup.field = name;
+    }
+}
+
+// A printer attached over a network: how, over which types, its captured
+// ports, addresses, names and adapter address.
+void discoverNetwork(unsigned short handle, PRTINFO& info, Caps& caps) {
+    const uint32_t attachment = info.ulAttachment;
+    caps.nConnectionKind = networkConnectionKind(info.usNetTypeCode, info.usNetSubCode);
+    caps.dwProtocols = protocolsOf(attachment);
+    caps.bInfoFlag15 = (info.usFlags >> 15) & 1;
+    if (attachment & kCapturedPorts) {
+        caps.bHasCapturedPorts = 1;
+        caps.nCapturedPorts = listCapturedPorts(attachment, &caps.strCapturedPorts);
+    }
+    readNames(handle, listAddresses(handle, attachment, caps), caps);
+    caps.strAdapterAddress.clear();
+    if (caps.dwProtocols & kAdapterProtocols) parseAdapterAddress(info.abAdapterAddress, &caps.strAdapterAddress);
+}
+
 }  // namespace
 
 long KVPrtObj::bidiQueryCaps(BIDICAPABILITIES* caps, int bRefresh) {
@@ -76,88 +160,36 @@ long KVPrtObj::bidiQueryCaps(BIDICAPABILITIES* caps, int bRefresh) {
     PRTINFO info{};
     long rc = bRefresh ? bidiGetPrinterInfo(&info) : getPrinterInfo(&info);
     if (caps == &m_caps) m_lBidiFailure = rc;   // this object's discovery: a failed read is why bidi is down
-    if (rc == 0) {
+    if (rc == BCE_OK) {
         char port[sizeof info.szPortName + 1] = {};
         std::memcpy(port, info.szPortName, sizeof info.szPortName);   // terminated even if the engine did not
         if (port[0] != '\0') caps->strPortName = port;
-
-        bool bidiCapable = (info.usFlags & PRTINFO_BIDI_CAPABLE) != 0;
+        const bool bidiCapable = (info.usFlags & PRTINFO_BIDI_CAPABLE) != 0;
         caps->bBidiActive = bidiCapable ? 1 : 0;
         caps->dwStatusFlags = bidiCapable ? 1 : 0;
-
-        uint32_t attachment = info.ulAttachment;
-        if (attachment & PRTINFO_LOCAL_PORT) {
+        if (info.ulAttachment & PRTINFO_LOCAL_PORT)
             caps->nConnectionKind = localConnectionKind(port);
-        } else {
-            caps->nConnectionKind = networkConnectionKind(info.usNetTypeCode, info.usNetSubCode);
-            for (unsigned bit = 0; bit < 8; ++bit)
-                if (attachment & kProtocolNetTypes[bit]) caps->dwProtocols |= 1u << bit;
-            caps->bInfoFlag15 = (info.usFlags >> 15) & 1;
-            if (attachment & (0x1FFu * PRTINFO_CAPTURED_LPT1)) {
-                caps->bHasCapturedPorts = 1;
-                caps->nCapturedPorts = listCapturedPorts(attachment, &caps->strCapturedPorts);
-            }
-
-            struct AddressKind {
-                uint32_t bit;
-                unsigned int netType;
-                const char* tag;
-            };
-            static constexpr AddressKind kAddressKinds[] = {
-                {PRTINFO_HAS_IP, 0x02, "[IP]"}, {PRTINFO_HAS_IPX, 0x04, "[IPX]"}, {PRTINFO_HAS_DLC, 0x20, "[DLC]"}};
-            bool ipFound = false;
-            for (const auto& kind : kAddressKinds) {
-                if ((attachment & kind.bit) == 0) continue;
-                char name[kNameSize] = {}, address[kNameSize] = {};
-                if (BceGetPrinterName(m_usBceHandle, kind.netType, name, address) != 0) continue;
-                name[kNameSize - 1] = address[kNameSize - 1] = '\0';
-                CString entry = CString(kind.tag) + "  " + address;
-                caps->strAddresses = caps->nAddressCount == 0 ? entry : caps->strAddresses + ", " + entry;
-                ++caps->nAddressCount;
-                if (kind.netType == 0x02) {
-                    caps->strNetName2 = name;
-                    ipFound = true;
-                }
-            }
-
-            struct NameLookup {
-                unsigned bit;
-                unsigned int netType;
-                CString BIDICAPABILITIES::*field;
-            };
-            static constexpr NameLookup kNames[] = {
-                {0, 0x01, &BIDICAPABILITIES::strNetName1}, {3, 0x04, &BIDICAPABILITIES::strNetName3},
-                {4, 0x40, &BIDICAPABILITIES::strNetName3}, {6, 0x08, &BIDICAPABILITIES::strNetName3},
-                {5, 0x20, &BIDICAPABILITIES::strNetName3}, {1, 0x02, &BIDICAPABILITIES::strNetName2},
-                {2, 0x80, &BIDICAPABILITIES::strNetName2}};
-            for (const auto& lookup : kNames) {
-                if ((caps->dwProtocols & (1u << lookup.bit)) == 0) continue;
-                if (lookup.field == &BIDICAPABILITIES::strNetName2 && ipFound) continue;
-                char name[kNameSize] = {}, address[kNameSize] = {};
-                if (BceGetPrinterName(m_usBceHandle, lookup.netType, name, address) != 0) continue;
-                name[kNameSize - 1] = '\0';
-                caps->*lookup.field = name;
-            }
-
-            caps->strAdapterAddress.clear();
-            if (caps->dwProtocols & 0x7F) parseAdapterAddress(info.abAdapterAddress, &caps->strAdapterAddress);
-        }
+        else
+            discoverNetwork(m_usBceHandle, info, *caps);
     }
-    caps->dwStatusFlags &= ~0x6u;
-    return 0;
+    caps->dwStatusFlags &= ~kUnreportedStatusFlags;
+    return BCE_OK;
 }
 
-int KVPrtObj::getBidiCaps(BIDICAPABILITIES* caps) const {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"   // results declared constant, kept as declared
+const int KVPrtObj::getBidiCaps(BIDICAPABILITIES* caps) const {
     if (!m_bCapsValid) return 0;
     *caps = m_caps;
     return 1;
 }
+#pragma GCC diagnostic pop
 
 int KVPrtObj::validVelkorProtocols() {
     BIDICAPABILITIES caps;
     if (!getBidiCaps(&caps)) return 0;
     if (caps.nConnectionKind >= 1 && caps.nConnectionKind <= 3) return 1;
-    return (caps.dwProtocols & (0x01 | 0x02 | 0x80)) ? 1 : 0;
+    return (caps.dwProtocols & kPartnerProtocols) ? 1 : 0;
 }
 
 KVPrtObj* CreatePrinterObject(unsigned short handle, short appId, unsigned long printerType) {

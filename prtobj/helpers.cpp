@@ -41,6 +41,10 @@ unsigned int MakeUINT(const void* p) {
 
 unsigned long MakeULONG(const void* p) { return MakeUINT(p); }
 
+unsigned short MakeUSHORT(void* p) { return MakeUSHORT(static_cast<const void*>(p)); }
+unsigned int MakeUINT(void* p) { return MakeUINT(static_cast<const void*>(p)); }
+unsigned long MakeULONG(void* p) { return MakeUINT(static_cast<const void*>(p)); }
+
 unsigned char ReverseBits(unsigned char b) {
     unsigned char r = 0;
     for (int i = 0; i < 8; ++i)

@@ -17,23 +17,26 @@ unsigned long mapPrinterType(unsigned v) {
 }
 }  // namespace
 
-long KVPrtObj::getPrinterInfo(PRTINFO* info) const { return BceGetPrtInfo(m_usBceHandle, info, 0); }
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"   // results declared constant, kept as declared
+const long KVPrtObj::getPrinterInfo(PRTINFO* info) const { return BceGetPrtInfo(m_usBceHandle, info, 0); }
 
 long KVPrtObj::bidiGetPrinterInfo(PRTINFO* info) { return BceGetPrtInfo(m_usBceHandle, info, 1); }
 
-long KVPrtObj::getBCENetAddress(NETADDRESS_LEVEL2* address, unsigned int netType) const {
+const long KVPrtObj::getBCENetAddress(NETADDRESS_LEVEL2* address, unsigned int netType) const {
     return BceGetPrinterAddrEx(m_usBceHandle, netType, address, 2);
 }
 
-KVPrtObj::KVNETACCESSLEVEL KVPrtObj::getNetAccessLevel(unsigned int value) const {
+const KVPrtObj::KVNETACCESSLEVEL KVPrtObj::getNetAccessLevel(unsigned int value) const {
     return BceIsUserAdmin(value) != 0 ? KVNET_ADMINISTRATOR : KVNET_USER;
 }
+#pragma GCC diagnostic pop
 
 long KVPrtObj::bidiGetPrinterType(unsigned long* type, unsigned long* rawType) {
     kvpo::Buffer value;
     long rc = bidiReadMiscVar(kPrinterTypeVar, &value.data, &value.length, 0);
     if (rc != 0) return rc;
-    if (value.data == nullptr || value.length == 0) return -2;
+    if (value.data == nullptr || value.length == 0) return kvpo::kShortReply;
     unsigned v = value.bytes()[0];
     *rawType = v;
     *type = mapPrinterType(v);
@@ -43,7 +46,7 @@ long KVPrtObj::bidiGetPrinterType(unsigned long* type, unsigned long* rawType) {
 long KVPrtObj::bidiGetPrinterFamily(unsigned long* family) {
     unsigned long raw = 0;
     long rc = bidiGetPrinterType(family, &raw);
-    if (rc != -3) return rc;
+    if (rc != BCE_E_INVALID) return rc;
     kvpo::Buffer value;
     rc = bidiReadMiscVar(kPrinterFamilyVar, &value.data, &value.length, 1);
     if (rc == 0 && value.data != nullptr && value.length > 0) *family = value.bytes()[0];

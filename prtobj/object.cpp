@@ -8,27 +8,21 @@ KVPrtObj::KVPrtObj() {
     m_nObjType = 0;
 }
 
-KVPrtObj::KVPrtObj(unsigned short handle, int initialize) {
-    initToZero();
-    m_usBceHandle = handle;
-    m_nAux4 = 2;
-    if (initialize) bidiInitialize(0);
-    m_nPanelHeight = 4;
-    m_nPanelWidth = 20;
-    if (m_dwPrinterType == 0) setBidiRetryCount(1);   // never true here: the type is still unset
-    setBidiQueryNetType(0);
-    m_nObjType = 0;
-}
+KVPrtObj::KVPrtObj(unsigned short handle, int initialize) { initHandle(handle, initialize, nullptr); }
 
 KVPrtObj::KVPrtObj(unsigned short handle, unsigned long printerType, int initialize) {
+    initHandle(handle, initialize, &printerType);
+}
+
+void KVPrtObj::initHandle(unsigned short handle, int initialize, const unsigned long* printerType) {
     initToZero();
     m_usBceHandle = handle;
     m_nAux4 = 2;
     if (initialize) bidiInitialize(0);
-    setPrinterType(printerType);
+    if (printerType != nullptr) setPrinterType(*printerType);
     m_nPanelHeight = 4;
     m_nPanelWidth = 20;
-    if (m_dwPrinterType == 0) setBidiRetryCount(1);
+    if (m_dwPrinterType == 0) setBidiRetryCount(1);   // without a printer type never true: it is still unset
     setBidiQueryNetType(0);
     m_nObjType = 0;
 }
@@ -59,21 +53,7 @@ KVPrtObj& KVPrtObj::operator=(const KVPrtObj& other) {
 }
 
 void KVPrtObj::initToZero() {
-    m_caps.bBidiActive = 0;
-    m_caps.bInfoFlag15 = 0;
-    m_caps.bHasCapturedPorts = 0;
-    m_caps.nConnectionKind = 0;
-    m_caps.dwStatusFlags = 0;
-    m_caps.dwProtocols = 0;
-    m_caps.nCapturedPorts = 0;
-    m_caps.nAddressCount = 0;
-    m_caps.strPortName.clear();
-    m_caps.strAdapterAddress.clear();
-    m_caps.strNetName1.clear();
-    m_caps.strNetName2.clear();
-    m_caps.strNetName3.clear();
-    m_caps.strCapturedPorts.clear();
-    m_caps.strAddresses.clear();
+    m_caps = BIDICAPABILITIES{};
     m_nPanelWidth = 0;
     m_nPanelHeight = 0;
     m_strAux1.clear();

@@ -1,14 +1,17 @@
 // Object-model variables: set, read, read several, and the miscellaneous read.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
 constexpr unsigned long kMultiReadFirstBuffer = 4000;
+constexpr size_t kMultiVarMinimum = 2 + 1;   // id and length
+constexpr size_t kMaxMultiVars = 0xFFFF;     // the count's 16 bits
 
 bool echoes(const kvpo::Buffer& reply, const unsigned char* id) {
     return reply.length >= 3 && reply.bytes()[1] == id[0] && reply.bytes()[2] == id[1];
@@ -18,15 +21,13 @@ bool echoes(const kvpo::Buffer& reply, const unsigned char* id) {
 long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, void** value, unsigned long* length,
                   int bForce, unsigned long skip) {
     *value = nullptr;
-    *length = 0;
-    kvpo::Buffer reply;
-    long rc = printer.bidiQuery(code, id, 2, &reply.data, length, 1, bForce);
-    reply.length = *length;
-    if (rc != 0 || reply.data == nullptr) return rc;
-    if (!echoes(reply, id)) return -2;
+    auto [rc, reply] = kvpo::ask(printer, code, std::span(id, 2), {.bForce = bForce});
+    *length = reply.length;
+    if (!reply) return rc;
+    if (!echoes(reply, id)) return kvpo::kNoEcho;
     *length -= skip;
     unsigned char* copy = kvPrtObjNew(*length);
-    if (copy == nullptr) return -18;
+    if (copy == nullptr) return BCE_E_NO_MEMORY;
     std::memcpy(copy, reply.bytes() + skip, *length);
     *value = copy;
     return 0;
@@ -37,15 +38,13 @@ long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, voi
 long KVPrtObj::bidiSetOMVar(unsigned char* id, void* value, unsigned long length) {
     kvpo::Buffer request;
     request.data = kvPrtObjNew(length + 2);
-    if (request.data == nullptr) return -18;
+    if (request.data == nullptr) return BCE_E_NO_MEMORY;
     auto* bytes = static_cast<unsigned char*>(request.data);
     bytes[0] = id[0];
     bytes[1] = id[1];
     if (length) std::memcpy(bytes + 2, value, length);
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kSetOMVar, bytes, length + 2, &reply.data, &reply.length, 1, 0);
-    if (rc == 0 && reply.data != nullptr && !echoes(reply, id)) rc = -2;
-    return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kSetOMVar, std::span(bytes, length + 2));
+    return reply && !echoes(reply, id) ? kvpo::kNoEcho : rc;
 }
 
 long KVPrtObj::bidiReadOMVar(unsigned char* id, void** value, unsigned long* length) {
@@ -56,7 +55,7 @@ long KVPrtObj::bidiReadMiscVar(unsigned char* id, void** value, unsigned long* l
     return readVariable(*this, kvbidi::kReadMiscVar, id, value, length, bForce, 3);
 }
 
-// Records are counted and copied by walking id (2), length (1) and value; a
+// Records are copied in one walk over id (2), length (1) and value; a
 // record whose value runs past the end of the reply ends the walk and is not
 // returned, and a value longer than the 33 bytes of _MULTIOMVAR::value is cut
 // to 33 bytes (its `length` says 33) while the walk still steps over all of it.
@@ -66,45 +65,32 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
     *varCount = 0;
     kvpo::Buffer request;
     request.data = kvPrtObjNew(1 + 2ul * count);
-    if (request.data == nullptr) return static_cast<unsigned long>(-18L);
+    if (request.data == nullptr) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
     auto* bytes = static_cast<unsigned char*>(request.data);
     bytes[0] = static_cast<unsigned char>(count & 0xFF);
     if (count) std::memcpy(bytes + 1, ids, 2ul * count);
 
-    kvpo::Buffer reply(kMultiReadFirstBuffer);
-    long rc = bidiQuery(kvbidi::kReadMultiOMVars, bytes, 1 + 2ul * count, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr || reply.length == 0) return static_cast<unsigned long>(rc);
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kReadMultiOMVars, std::span(bytes, 1 + 2ul * count),
+                                 {.firstSize = kMultiReadFirstBuffer});
+    if (!reply || reply.length == 0) return static_cast<unsigned long>(rc);
 
-    auto countRecords = [&] {
-        auto r = reply.reader();
-        r.skip(1);
-        size_t records = 0;
-        while (r.has(3)) {
-            r.skip(2);
-            size_t len = r.u8();
-            if (!r.skip(len)) break;
-            ++records;
-        }
-        return records;
-    };
-    size_t records = countRecords();
-    if (records == 0) return 0;
-    if (records > 0xFFFF) records = 0xFFFF;
-    auto* array = new (std::nothrow) _MULTIOMVAR[records];
-    if (array == nullptr) return static_cast<unsigned long>(-18L);
     auto r = reply.reader();
     r.skip(1);
-    for (size_t i = 0; i < records; ++i) {
-        _MULTIOMVAR& v = array[i];
-        std::memset(&v, 0, sizeof v);
+    auto array = kvpo::newRecords<_MULTIOMVAR>(kMaxMultiVars, r.remaining(), kMultiVarMinimum);
+    if (!array) return static_cast<unsigned long>(BCE_E_NO_MEMORY);
+    size_t records = 0;
+    while (records < kMaxMultiVars && r.has(kMultiVarMinimum)) {
+        _MULTIOMVAR v{};
         r.bytes(&v.id, 2);
         size_t len = r.u8();
-        size_t kept = len < sizeof v.value ? len : sizeof v.value;
-        v.length = static_cast<uint8_t>(kept);
-        r.bytes(v.value, kept);
-        r.skip(len - kept);
+        auto value = r.sub(len);
+        if (!r.ok()) break;
+        v.length = static_cast<uint8_t>(std::min(len, sizeof v.value));
+        value.bytes(v.value, v.length);
+        array[records++] = v;
     }
-    *vars = array;
+    if (records == 0) return 0;
+    *vars = array.release();
     *varCount = static_cast<unsigned short>(records);
     return 0;
 }

@@ -6,6 +6,8 @@
 
 #include "kvprtobj/helpers.h"
 #include "kvprtobj/prtobj.h"
+#include "prtobj/internal/net_types.h"
+#include "prtobj/internal/results.h"
 
 namespace {
 
@@ -13,9 +15,6 @@ bool isChannelDown(long rc) {
     return rc == BCE_E_BAD_REPLY || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_NOT_ACTIVE ||
            rc == BCE_E_CONNECTION_RESET || rc == BCE_E_TIMEOUT;
 }
-
-// Network types in the order of the dwProtocols bits.
-constexpr unsigned int kProtocolNetTypes[] = {0x01, 0x02, 0x80, 0x04, 0x40, 0x20, 0x08};
 
 }  // namespace
 
@@ -30,6 +29,14 @@ void KVPrtObj::setBidi(int bActive) {
     if (bActive) m_lBidiFailure = 0;
 }
 
+// getBidiFailure: why requests are refused with -11, so that a host can name
+// the real failure rather than the refusals that follow it: the result of the
+// request that last cleared the bidi-active flag (-2, -10, -11, -16 or -17, as
+// the transport or a batch got it from the engine), or the engine's result
+// when discovery (bidiInitialize) could not read the printer information. 0
+// while the flag is set, and when it was cleared otherwise (setBidi(0),
+// discovery of a printer that is not bidi-capable); setting the flag (setBidi
+// with a non-zero value, or discovery) resets it. Copied by operator=.
 void KVPrtObj::moveBidiFlag(long rc, int bForce) {
     if (isChannelDown(rc)) {
         m_lBidiFailure = rc;
@@ -39,10 +46,12 @@ void KVPrtObj::moveBidiFlag(long rc, int bForce) {
     }
 }
 
-int KVPrtObj::isValidNetType(unsigned int netType) const {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"   // results declared constant, kept as declared
+const int KVPrtObj::isValidNetType(unsigned int netType) const {
     if (netType == 0) return 1;
-    for (unsigned bit = 0; bit < std::size(kProtocolNetTypes); ++bit)
-        if (netType == kProtocolNetTypes[bit]) return (m_caps.dwProtocols >> bit) & 1 ? 1 : 0;
+    for (size_t bit = 0; bit < kvpo::kValidatedProtocols; ++bit)
+        if (netType == kvpo::kProtocolNetTypes[bit]) return (m_caps.dwProtocols >> bit) & 1 ? 1 : 0;
     for (unsigned n = 0; n < 9; ++n) {
         if (netType != (PRTINFO_CAPTURED_LPT1 << n)) continue;
         if (!m_caps.bHasCapturedPorts) return 0;
@@ -53,11 +62,12 @@ int KVPrtObj::isValidNetType(unsigned int netType) const {
     return 1;   // any other value is passed to the engine as it is
 }
 
-unsigned int KVPrtObj::setBidiQueryNetType(unsigned int netType) const {
+const unsigned int KVPrtObj::setBidiQueryNetType(unsigned int netType) const {
     if (!isValidNetType(netType)) netType = 0;
     m_uBidiQueryNetType = netType;
     return netType;
 }
+#pragma GCC diagnostic pop
 
 long KVPrtObj::sendOnce(unsigned short requestCode, void* requestData, unsigned long requestLength, void* buffer,
                         unsigned long* length) {
@@ -67,13 +77,13 @@ long KVPrtObj::sendOnce(unsigned short requestCode, void* requestData, unsigned 
 
 long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
                          unsigned long* replyLength, int bAllocate, int bForce) {
-    if (!isBidiActive() && !bForce) return -11;
+    if (!isBidiActive() && !bForce) return BCE_E_NOT_ACTIVE;
 
     unsigned long size = 0;
     if (bAllocate) {
         size = *replyLength ? *replyLength : kDefaultReplySize;
         *reply = kvPrtObjNew(size);
-        if (*reply == nullptr) return -18;
+        if (*reply == nullptr) return BCE_E_NO_MEMORY;
     }
 
     // A negative retry count is taken as 0: every request gets one attempt.
@@ -84,7 +94,7 @@ long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned
         if (!isValidNetType(m_uBidiQueryNetType)) setBidiQueryNetType(0);
         if (bAllocate) {
             rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
-            if (rc == -18) {
+            if (rc == kvpo::kBufferTooSmall) {
                 // Grow and send again: doubled, at most kMaxReplySize; a later
                 // attempt starts from the grown buffer.
                 do {
@@ -92,9 +102,9 @@ long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned
                     *replyLength = size;
                     ::operator delete(*reply);
                     *reply = kvPrtObjNew(size);
-                    if (*reply == nullptr) return -18;
+                    if (*reply == nullptr) return BCE_E_NO_MEMORY;
                     rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
-                } while (rc == -18 && size < kMaxReplySize);
+                } while (rc == kvpo::kBufferTooSmall && size < kMaxReplySize);
             }
         } else {
             unsigned char dummy[4];
@@ -106,7 +116,7 @@ long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned
 
     if (rc == 0 && bAllocate) {
         if (*replyLength == 0 || *replyLength > size) {
-            rc = -2;
+            rc = BCE_E_BAD_REPLY;
         } else {
             --*replyLength;   // the reply's first byte is not part of the data
             std::memmove(*reply, static_cast<unsigned char*>(*reply) + 1, *replyLength);
@@ -119,14 +129,14 @@ long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned
 
 long KVPrtObj::bidiQueryAlert(unsigned short alertId, unsigned long, void** data, unsigned long* length, int flag) {
     unsigned char* buffer = kvPrtObjNew(kAlertBufferSize);
-    if (buffer == nullptr) return -18;
+    if (buffer == nullptr) return BCE_E_NO_MEMORY;
     *data = nullptr;
     *length = kAlertBufferSize;
     long rc = BceQueryAlerts(m_sBceAppId, alertId, m_usBceHandle, flag, buffer, length);
     if (rc == 0 && *length <= kAlertBufferSize) {
         *data = kvPrtObjNew(*length);
         if (*data == nullptr)
-            rc = -18;
+            rc = BCE_E_NO_MEMORY;
         else
             std::memcpy(*data, buffer, *length);
     }

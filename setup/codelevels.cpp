@@ -72,8 +72,17 @@ Classified classify(const char* name, char* value) {
 
 }  // namespace
 
+// One record per component named in the printer's code-level text
+// (miscellaneous variable 00 A6), headed by the base level (7701) kept from
+// bidiGetDeviceChars or asked for with it. *levels receives a new array
+// (delete[]) of 1 + (colons in the text) slots whose first `count` are
+// filled. When the base level cannot be had, its failure code is returned
+// but the parsed records are still handed over. A SLOT line whose value is
+// the single word INA or ISL gives a record with an empty level text.
+// -2 when the working copy of the text cannot be made; a null `levels`
+// gives -18 and nothing is sent.
 long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
-    if (levels == nullptr) return -18;
+    if (levels == nullptr) return kvpo::kNullArgument;
     unsigned char id[2] = {0x00, 0xA6};
     kvpo::Buffer text;
     long rc = bidiReadMiscVar(id, &text.data, &text.length, 0);
@@ -90,7 +99,7 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     }
     kvpo::Buffer copy;
     copy.data = kvPrtObjNew(length + 2);
-    if (copy.data == nullptr) return -2;
+    if (copy.data == nullptr) return BCE_E_BAD_REPLY;   // reported as a bad reply, not as no memory
     char* work = static_cast<char*>(copy.data);
     std::memcpy(work, from, length);
     work[length] = '\n';
@@ -101,7 +110,7 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     count = 0;
     CODELEVELS* array = new (std::nothrow) CODELEVELS[slots];
     *levels = array;
-    if (array == nullptr) return -18;
+    if (array == nullptr) return BCE_E_NO_MEMORY;
 
     long result = 0;
     size_t filled = 0;

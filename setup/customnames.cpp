@@ -6,52 +6,43 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
 
 // The longest name whose length + 1 fits the request's length byte.
 constexpr size_t kMaxNameLength = 254;
+constexpr size_t kEntryMinimum = 2;   // number and length
 
 // Reply: one unused byte, the count N, then N entries of number, length L and
 // L characters. Entries of length 0 or 1 give an empty name.
 long readNames(KVPrtObj& printer, unsigned short code, _CUSTOMNAME** names, unsigned short* count) {
-    if (names == nullptr || count == nullptr) return -18;
-    kvpo::Buffer reply;
-    long rc = printer.bidiQuery(code, nullptr, 0, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    if (names == nullptr || count == nullptr) return kvpo::kNullArgument;
+    auto [rc, reply] = kvpo::ask(printer, code);
+    if (!reply) return rc;
 
     auto r = reply.reader();
     r.skip(1);
     const unsigned entries = r.u8();
-    auto check = r;
-    for (unsigned i = 0; i < entries; ++i) {
-        check.skip(1);
-        check.skip(check.u8());
-    }
-    if (!check.ok()) return -2;
-
-    if (entries == 0) {
-        *count = 0;
-        return 0;
-    }
-    auto* array = new (std::nothrow) _CUSTOMNAME[entries];
-    if (array == nullptr) return -18;
-    for (unsigned i = 0; i < entries; ++i) {
+    auto array = kvpo::newRecords<_CUSTOMNAME>(entries, r.remaining(), kEntryMinimum);
+    if (!array) return BCE_E_NO_MEMORY;
+    for (unsigned i = 0; i < entries && r.ok(); ++i) {
         array[i].usNumber = r.u8();
         size_t length = r.u8();
         CString name = r.text(length);
         if (length > 1) array[i].strName = std::move(name);
     }
+    if (!r.ok()) return kvpo::kShortReply;
+
     *count = static_cast<unsigned short>(entries);
-    *names = array;
-    return 0;
+    if (entries != 0) *names = array.release();
+    return BCE_OK;
 }
 
 // Request data: 1, the number's low byte, the name's length + 1, the name and a 0 byte.
 long writeName(KVPrtObj& printer, unsigned short code, unsigned short number, const CString& name) {
-    if (name.size() > kMaxNameLength) return -3;
+    if (name.size() > kMaxNameLength) return BCE_E_INVALID;
     unsigned char request[3 + kMaxNameLength + 1];
     request[0] = 1;
     request[1] = static_cast<unsigned char>(number & 0xFF);

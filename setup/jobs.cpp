@@ -8,9 +8,14 @@
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/jobs.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
+
+// Results of ParseJobData.
+constexpr int kJobTaken = 1;
+constexpr int kJobListEnd = 0;   // job number 0
+constexpr int kJobCut = -1;      // the record ends before a field it must hold
 
 constexpr size_t kShortestJob = 2 + 3;   // length, byte 0, job number
 
@@ -19,15 +24,21 @@ unsigned char lowByte(unsigned short v) { return static_cast<unsigned char>(v & 
 
 }  // namespace
 
+// Request 0x75 for one job or, with job number 0, for all. *jobs receives a
+// new array (delete[]) of as many slots as the reply announces (but no more
+// than the reply could hold jobs: one per 5 bytes, and one), *count the
+// jobs decoded; a job number 0 ends the list. A reply that ends before the
+// jobs it announces, or holds a job record too short for its fields, gives
+// -2 with count 0 and no array. Null output pointers give -18 and nothing
+// is sent.
 long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJOBDATA** jobs) {
-    if (count == nullptr || jobs == nullptr) return -18;
+    if (count == nullptr || jobs == nullptr) return kvpo::kNullArgument;
     *count = 0;
     *jobs = nullptr;
     unsigned char request[5] = {0xFF, highByte(jobNumber), lowByte(jobNumber), 0x00,
                                 static_cast<unsigned char>(jobNumber == 0 ? 0x40 : 0x01)};
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kQueryJobs, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kQueryJobs, request);
+    if (!reply) return rc;
 
     // A length byte and that many bytes skipped, the job count, two unused
     // bytes, then the jobs, each a 16-bit length and that many record bytes.
@@ -35,23 +46,20 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     r.skip(r.u8());
     const unsigned announced = r.be16();
     r.skip(2);
-    if (!r.ok()) return -2;
+    if (!r.ok()) return kvpo::kShortReply;
     if (announced == 0) return 0;
 
     // Each job takes at least its 2 length bytes and a 3-byte record (byte 0
-    // and the job number; a shorter record ends the walk), so no more slots
-    // can be used than the reply holds jobs: a count the reply cannot hold
-    // costs no more than the reply itself.
-    const size_t slots = std::min<size_t>(announced, r.remaining() / kShortestJob + 1);
-    std::unique_ptr<KVPJOBDATA[]> array(new (std::nothrow) KVPJOBDATA[slots]);
-    if (!array) return -18;
+    // and the job number; a shorter record ends the walk).
+    auto array = kvpo::newRecords<KVPJOBDATA>(announced, r.remaining(), kShortestJob);
+    if (!array) return BCE_E_NO_MEMORY;
     unsigned decoded = 0;
     while (decoded < announced) {
         auto record = r.sub(r.be16());
-        if (!r.ok()) return -2;
+        if (!r.ok()) return kvpo::kShortReply;
         int taken = ParseJobData(&array[decoded], record.here(), record.size(), 0);
-        if (taken < 0) return -2;
-        if (taken == 0) break;   // job number 0 ends the list
+        if (taken == kJobCut) return kvpo::kShortReply;
+        if (taken == kJobListEnd) break;   // job number 0 ends the list
         ++decoded;
     }
     *jobs = array.release();
@@ -65,12 +73,11 @@ long KVPrtObj::bidiDeleteJob(unsigned short jobNumber, int flag) {
 }
 
 long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer) {
-    if (answer == nullptr) return -18;
+    if (answer == nullptr) return kvpo::kNullArgument;
     *answer = 0;
     unsigned char request[3] = {priority, highByte(jobNumber), lowByte(jobNumber)};
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kChangeJobPriority, request, sizeof request, &reply.data, &reply.length, 1, 0);
-    if (rc == 0 && reply.data != nullptr) {
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kChangeJobPriority, request);
+    if (reply) {
         auto r = reply.reader();
         uint8_t first = r.u8();
         if (r.ok()) *answer = first;
@@ -79,13 +86,16 @@ long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobN
 }
 
 long KVPrtObj::bidiQueryJobTranAlert(unsigned short alertId, void* job) {
-    if (job == nullptr) return -18;
-    kvpo::Buffer alert;
-    long rc = bidiQueryAlert(alertId, kvbidi::kJobTransitionAlert, &alert.data, &alert.length, 2);
-    if (rc != 0 || alert.data == nullptr) return rc;
+    if (job == nullptr) return kvpo::kNullArgument;
+    auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kJobTransitionAlert);
+    if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != 0x03 || r.u8() != 0x20) return -2;
-    return ParseJobData(static_cast<KVPJOBDATA*>(job), r.here(), r.remaining(), 1) == 1 ? 0 : -2;
+    if (r.u8() != 0x03 || r.u8() != 0x20) return kvpo::kNoEcho;
+    return ParseJobData(static_cast<KVPJOBDATA*>(job), r.here(), r.remaining(), 1) == kJobTaken ? BCE_OK : kvpo::kShortReply;
+}
+
+int KVPrtObj::ParseJobData(KVPJOBDATA* job, unsigned char* record, int bShortRecord) {
+    return ParseJobData(job, record, kMaxJobRecord, bShortRecord);
 }
 
 int KVPrtObj::ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigned long length, int bShortRecord) {
@@ -97,10 +107,10 @@ int KVPrtObj::ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigne
     d.strJobUR.clear();
     d.jobByte0 = r.u8();
     d.jobNumber = r.be16();
-    if (!r.ok()) return -1;
+    if (!r.ok()) return kJobCut;
     if (d.jobNumber == 0) {
         *job = std::move(d);
-        return 0;
+        return kJobListEnd;
     }
     d.jobByte3 = r.u8();
     d.jobByte4 = r.u8();
@@ -129,7 +139,7 @@ int KVPrtObj::ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigne
             if (!info.strUR.empty()) d.strJobUR = info.strUR;
         }
     }
-    if (!r.ok()) return -1;
+    if (!r.ok()) return kJobCut;
     *job = std::move(d);
-    return 1;
+    return kJobTaken;
 }

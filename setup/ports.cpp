@@ -3,13 +3,13 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 }  // namespace
 
 long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
-    if (tag == nullptr) return -18;
+    if (tag == nullptr) return kvpo::kNullArgument;
     tag->strTag.clear();
     return 0;
 }
@@ -20,13 +20,12 @@ long KVPrtObj::bidiSetPropertyTag(const CString& tag) {
 }
 
 long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
-    if (flags == nullptr) return -18;
+    if (flags == nullptr) return kvpo::kNullArgument;
     const unsigned ports = n > 0 ? static_cast<unsigned>(n) : 0;
     std::fill_n(flags, ports, 0);
 
-    kvpo::Buffer reply;
-    long rc = bidiQuery(kvbidi::kAvailablePorts, nullptr, 0, &reply.data, &reply.length, 1, 1);
-    if (rc != 0 || reply.data == nullptr) return rc;
+    auto [rc, reply] = kvpo::ask(*this, kvbidi::kAvailablePorts, {}, {.bForce = 1});
+    if (!reply) return rc;
     // A count byte, then that many port numbers (as many as the reply holds).
     auto r = reply.reader();
     size_t listed = r.u8();
@@ -39,6 +38,5 @@ long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {
 }
 
 long KVPrtObj::bidiLoopBack() {
-    kvpo::Buffer reply;
-    return bidiQuery(kvbidi::kLoopBack, nullptr, 0, &reply.data, &reply.length, 1, 1);
+    return kvpo::ask(*this, kvbidi::kLoopBack, {}, {.bForce = 1}).rc;
 }

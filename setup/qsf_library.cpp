@@ -2,7 +2,7 @@
 #include <cstdlib>
 
 #include "kvprtobj/fw_library.h"
-#include "prtobj/internal/notify.h"
+#include "setup/internal/notify.h"
 #include "setup/internal/quicksetup_internal.h"
 
 namespace kvqs {

@@ -6,20 +6,18 @@
 
 #include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace kvpo {
 
 
-// Sends the family's request (one data byte 0x00 for input status, output
-// status and supplies status, none for the others) with the reply allocated
-// and not forced; the reply lands in `reply`.
-inline long sendFamilyRequest(KVPrtObj& printer, unsigned short requestCode, Buffer& reply) {
+// Sends the family's request: one data byte 0x00 for input status, output
+// status and supplies status, none for the others.
+inline Asked askFamily(KVPrtObj& printer, unsigned short requestCode) {
     unsigned char zero = 0x00;
     bool dataByte = requestCode == kvbidi::kInputStatus || requestCode == kvbidi::kOutputStatus ||
                     requestCode == kvbidi::kSuppliesStatus;
-    return printer.bidiQuery(requestCode, dataByte ? &zero : nullptr, dataByte ? 1 : 0, &reply.data, &reply.length,
-                             1, 0);
+    return ask(printer, requestCode, std::span(&zero, dataByte ? 1 : 0));
 }
 
 // One record of an input or output status reply.

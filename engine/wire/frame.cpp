@@ -66,39 +66,10 @@ Writer& Writer::raw(const void* data, size_t n) {
     return *this;
 }
 
-bool Reader::take(size_t n) {
-    if (!m_ok || m_length - m_pos < n) {
-        m_ok = false;
-        m_pos = m_length;
-        return false;
-    }
-    m_pos += n;
-    return true;
-}
-
-uint8_t Reader::u8() { return take(1) ? m_data[m_pos - 1] : 0; }
-
-uint16_t Reader::be16() {
-    if (!take(2)) return 0;
-    return static_cast<uint16_t>((m_data[m_pos - 2] << 8) | m_data[m_pos - 1]);
-}
-
-uint32_t Reader::be32() {
-    if (!take(4)) return 0;
-    const uint8_t* p = m_data + m_pos - 4;
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-
-bool Reader::raw(void* dst, size_t n) {
-    if (!take(n)) return false;
-    if (n) std::memcpy(dst, m_data + m_pos - n, n);
-    return true;
-}
-
 Bytes Reader::blob(uint32_t maxLength) {
     uint32_t n = be32();
     if (n > maxLength) {
-        m_ok = false;
+        fail();
         return {};
     }
     if (!take(n)) return {};
@@ -108,7 +79,7 @@ Bytes Reader::blob(uint32_t maxLength) {
 std::string Reader::text(size_t maxLength) {
     uint16_t n = be16();
     if (n > maxLength) {
-        m_ok = false;
+        fail();
         return {};
     }
     if (!take(n)) return {};

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "byte_reader.h"
 #include "kvprtobj/zorbce.h"
 
 namespace kvwire {
@@ -83,26 +84,13 @@ private:
 };
 
 // Bounded big-endian payload reader: a read past the end fails and sticks.
-class Reader {
+class Reader : public ByteReader {
 public:
-    explicit Reader(const Bytes& bytes) : m_data(bytes.data()), m_length(bytes.size()) {}
-    bool ok() const { return m_ok; }
-    bool atEnd() const { return m_pos == m_length; }
+    explicit Reader(const Bytes& bytes) : ByteReader(bytes.data(), bytes.size()) {}
     // True when every read succeeded and the whole payload was read.
-    bool done() const { return m_ok && atEnd(); }
-    uint8_t u8();
-    uint16_t be16();
-    uint32_t be32();
-    bool raw(void* dst, size_t n);
+    bool done() const { return ok() && atEnd(); }
     Bytes blob(uint32_t maxLength = kMaxPayload);
     std::string text(size_t maxLength = kMaxText);
-
-private:
-    bool take(size_t n);
-    const uint8_t* m_data;
-    size_t m_length;
-    size_t m_pos = 0;
-    bool m_ok = true;
 };
 
 // ---- message payloads ----

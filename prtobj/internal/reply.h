@@ -1,56 +1,30 @@
 // Shared decoding helpers of the library: a reply buffer that releases itself,
-// and a bounded big-endian reader over a reply. Every decoder reads replies
-// through ReplyReader, so no decoder can read outside the reply it was given,
-// whatever the counts and lengths inside the reply claim.
+// a bounded big-endian reader over a reply, and the array rules of the list
+// decoders. Every decoder reads replies through ReplyReader, so no decoder can
+// read outside the reply it was given, whatever the counts and lengths inside
+// the reply claim.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 
+#include "engine/wire/byte_reader.h"
 #include "kvprtobj/fw_base.h"
 #include "kvprtobj/helpers.h"
+#include "prtobj/internal/results.h"
 
 namespace kvpo {
 
-// A reader over [data, data + length). A read that would pass the end reads
-// nothing, returns 0 (or an empty text) and marks the reader failed; the
-// failure sticks, so a decoder may read a whole record and check ok() once.
-class ReplyReader {
+// The engine's bounded big-endian reader (engine/wire/byte_reader.h) with the
+// reads of the library's replies: texts, sub-records and fixed offsets.
+class ReplyReader : public kvwire::ByteReader {
 public:
-    ReplyReader() = default;
-    ReplyReader(const void* data, size_t length) : m_data(static_cast<const unsigned char*>(data)), m_length(data ? length : 0) {}
+    using ByteReader::ByteReader;
 
-    bool ok() const { return m_ok; }
-    size_t position() const { return m_pos; }
-    size_t remaining() const { return m_length - m_pos; }
-    size_t size() const { return m_length; }
-    bool has(size_t n) const { return remaining() >= n; }
-    bool atEnd() const { return m_pos >= m_length; }
-    const unsigned char* here() const { return m_data + m_pos; }
-
-    uint8_t u8() {
-        if (!take(1)) return 0;
-        return m_data[m_pos - 1];
-    }
-    uint16_t be16() {
-        if (!take(2)) return 0;
-        uint16_t v = MakeUSHORT(m_data + m_pos - 2);
-        twoByteSwap(&v);
-        return v;
-    }
-    uint32_t be32() {
-        if (!take(4)) return 0;
-        uint32_t v = MakeUINT(m_data + m_pos - 4);
-        fourByteSwap(&v);
-        return v;
-    }
-    // Copies the next n bytes as they stand.
-    bool bytes(void* dst, size_t n) {
-        if (!take(n)) return false;
-        for (size_t i = 0; i < n; ++i) static_cast<unsigned char*>(dst)[i] = m_data[m_pos - n + i];
-        return true;
-    }
+    bool bytes(void* dst, size_t n) { return raw(dst, n); }
     // The next n bytes as a text (embedded zero bytes kept).
     CString text(size_t n) {
         if (!take(n)) return {};
@@ -58,10 +32,13 @@ public:
     }
     // A length byte and that many characters.
     CString countedText() { return text(u8()); }
-    bool skip(size_t n) { return take(n); }
     // A reader over the next n bytes; this reader moves past them.
     ReplyReader sub(size_t n) {
-        if (!take(n)) return failedReader();
+        if (!take(n)) {
+            ReplyReader failed;
+            failed.fail();
+            return failed;
+        }
         return ReplyReader(m_data + m_pos - n, n);
     }
     // Byte at `offset` from the start, without moving; 0 and failed when outside.
@@ -72,35 +49,7 @@ public:
         }
         return m_data[offset];
     }
-    void seek(size_t offset) {
-        if (offset > m_length) {
-            m_ok = false;
-            m_pos = m_length;
-        } else {
-            m_pos = offset;
-        }
-    }
-
-private:
-    static ReplyReader failedReader() {
-        ReplyReader r;
-        r.m_ok = false;
-        return r;
-    }
-    bool take(size_t n) {
-        if (!m_ok || remaining() < n) {
-            m_ok = false;
-            m_pos = m_length;
-            return false;
-        }
-        m_pos += n;
-        return true;
-    }
-
-    const unsigned char* m_data = nullptr;
-    size_t m_length = 0;
-    size_t m_pos = 0;
-    bool m_ok = true;
+    void seek(size_t offset) { moveTo(offset); }
 };
 
 // A byte buffer made with ::operator new that the transport hands back; it is
@@ -111,10 +60,18 @@ struct Buffer {
 
     Buffer() = default;
     explicit Buffer(unsigned long firstSize) : length(firstSize) {}
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
+    Buffer(Buffer&& other) noexcept : data(other.release()), length(other.length) {}
+    Buffer& operator=(Buffer&& other) noexcept {
+        if (this != &other) {
+            ::operator delete(data);
+            length = other.length;
+            data = other.release();
+        }
+        return *this;
+    }
     ~Buffer() { ::operator delete(data); }
 
+    explicit operator bool() const { return data != nullptr; }
     const unsigned char* bytes() const { return static_cast<const unsigned char*>(data); }
     ReplyReader reader() const { return ReplyReader(data, data ? length : 0); }
     // Hands the buffer to the caller.
@@ -124,5 +81,26 @@ struct Buffer {
         return p;
     }
 };
+
+// The array of a list decoder, under the rules every list shares:
+// - `announced` slots, but no more than the `available` reply bytes could
+//   hold records of at least `smallest` bytes, and one: a count the reply
+//   cannot hold costs no more than the reply itself (a decoder fails on the
+//   short reply before it reaches a slot that is not there);
+// - made with new[] (std::nothrow); the caller releases it with delete[];
+// - when it cannot be made, *array (when given) is set null and *count (when
+//   given) keeps the count the reply announced; the caller returns
+//   BCE_E_NO_MEMORY.
+template <typename T, typename Count = unsigned>
+std::unique_ptr<T[]> newRecords(size_t announced, size_t available, size_t smallest, T** array = nullptr,
+                                Count* count = nullptr) {
+    const size_t slots = smallest ? std::min(announced, available / smallest + 1) : announced;
+    std::unique_ptr<T[]> records(new (std::nothrow) T[slots]);
+    if (!records) {
+        if (array) *array = nullptr;
+        if (count) *count = static_cast<Count>(announced);
+    }
+    return records;
+}
 
 }  // namespace kvpo

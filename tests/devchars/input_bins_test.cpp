@@ -165,8 +165,10 @@ TEST(InputBinSteps, BinNumbersGiveTheirIds) {
     }
 }
 
-// Found by argument-dependent lookup in the global namespace.
+// Found by argument-dependent lookup in the records' namespace.
+namespace kvrec {
 static bool operator==(const INPUTCHARS& a, const INPUTCHARS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+}  // namespace kvrec
 
 TEST(InputCharsSteps, EachNameWritesTheFieldsOfItsSource) {
     Steps s;

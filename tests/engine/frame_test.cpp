@@ -82,6 +82,25 @@ TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
     EXPECT_FALSE(decode(encode(tooLong), &back));
 }
 
+// The reader of the frame codec and of the library's decoders: big-endian
+// whatever the host; a read past the end reads nothing and the failure sticks.
+TEST(WireReader, ReadsBigEndianAndFailsForGoodOnTruncatedInput) {
+    const Bytes bytes = kvtest::hex("01 02 03 04 05 06 07");
+    ByteReader whole(bytes.data(), bytes.size());
+    EXPECT_EQ(whole.u8(), 0x01);
+    EXPECT_EQ(whole.be16(), 0x0203);
+    EXPECT_EQ(whole.be32(), 0x04050607u);
+    EXPECT_TRUE(whole.ok() && whole.atEnd());
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        ByteReader cut(bytes.data(), n);
+        cut.u8();
+        cut.be16();
+        EXPECT_EQ(cut.be32(), 0u) << n;
+        EXPECT_EQ(cut.u8(), 0u) << n;
+        EXPECT_FALSE(cut.ok()) << n;
+    }
+}
+
 // Appending record after record (a job list of 50,000 records) takes time in
 // proportion to the size: growing the buffer by each record's size took
 // seconds here.

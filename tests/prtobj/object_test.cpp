@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <tuple>
+#include <type_traits>
 
+#include "kvprtobj/helpers.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;
@@ -93,4 +95,34 @@ TEST(PrinterObject, InitToZeroLeavesIdentityAndHostValues) {
     EXPECT_EQ(std::tuple(p.getBCEHandle(), p.m_sBceAppId, p.getUserData()), std::tuple(printer.handle, short(4), 9ul));
     EXPECT_EQ(p.m_caps.strNetName1 + p.m_strCodeLevel, "");
     EXPECT_EQ(std::tuple(p.m_dwPrinterType, p.m_nBidiRetryCount), std::tuple(0xFFFFFFFFu, 0));
+}
+
+// Members keep their declared types, so a host that overrides one or takes
+// its address with the declared type compiles; safer forms stand beside them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wignored-qualifiers"
+struct DeclaredSignatures : KVPrtObj {
+    using Caps = BIDICAPABILITIES;
+    static_assert(std::is_same_v<decltype(&KVPrtObj::getBidiCaps), const int (KVPrtObj::*)(Caps*) const>);
+    static_assert(std::is_same_v<decltype(&KVPrtObj::getPsfType), const PSFTYPES (KVPrtObj::*)() const>);
+    static_assert(std::is_same_v<decltype(&KVPrtObj::getBCEHandle), const unsigned short (KVPrtObj::*)() const>);
+    static_assert(std::is_same_v<decltype(&KVPrtObj::setBidiQueryNetType),
+                                 const unsigned int (KVPrtObj::*)(unsigned int) const>);
+    static_assert(std::is_same_v<decltype(&KVPrtObj::getNetAccessLevel),
+                                 const KVNETACCESSLEVEL (KVPrtObj::*)(unsigned int) const>);
+    static constexpr int (KVPrtObj::*parseJob)(KVPJOBDATA*, unsigned char*, int) = &DeclaredSignatures::ParseJobData;
+    static constexpr unsigned short (*makeUShort)(void*) = &MakeUSHORT;
+    static constexpr unsigned long (*makeULong)(void*) = &MakeULONG;
+};
+#pragma GCC diagnostic pop
+
+TEST(PrinterObject, ThreeArgumentParseJobDataBoundsItselfByTheLongestRecord) {
+    struct Jobs : KVPrtObj {
+        using KVPrtObj::kMaxJobRecord;
+        using KVPrtObj::ParseJobData;
+    } p;
+    unsigned char record[Jobs::kMaxJobRecord] = {0x01, 0x00, 0x07};
+    KVPrtObj::KVPJOBDATA job;
+    EXPECT_EQ(p.ParseJobData(&job, record, 0), 1);
+    EXPECT_EQ(job.jobNumber, 7);
 }

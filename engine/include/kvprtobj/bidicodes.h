@@ -70,3 +70,12 @@ enum AlertFamily : unsigned long {
 constexpr int kAlertReadFlag = 2;
 
 }  // namespace kvbidi
+
+// Results of the device-storage requests (0xA0..0xA4) beyond the engine's
+// codes, from the status byte of the printer's reply (kvprtobj/kvprm.h).
+enum : long {
+    KVPRM_E_NO_DEVICE = -30,     // status 1: no such storage device
+    KVPRM_E_NO_FILE = -31,       // status 2: no such file on the device
+    KVPRM_E_NO_SPACE = -32,      // status 3: not enough room on the target
+    KVPRM_E_FILE_EXISTS = -33,   // status 4: the target holds a file of that name
+};

@@ -81,6 +81,22 @@ static_assert(offsetof(PRTINFO, ulAttachment) == 92);
 static_assert(offsetof(PRTINFO, usNetTypeCode) == 96);
 static_assert(offsetof(PRTINFO, usNetSubCode) == 98);
 
+// Network types: the netType argument of the engine's calls (0 lets the
+// engine choose). Each is a single bit naming a way of reaching a printer,
+// and PRTINFO's attachment has that bit set when the printer can be reached
+// that way. IP, IPX and DLC are the networks of the addresses that
+// PRTINFO_HAS_IP, _IPX and _DLC announce; the others carry their numbers.
+enum : unsigned int {
+    BCE_NET_01 = 0x01,
+    BCE_NET_IP = 0x02,
+    BCE_NET_IPX = 0x04,
+    BCE_NET_08 = 0x08,
+    BCE_NET_10 = 0x10,
+    BCE_NET_DLC = 0x20,
+    BCE_NET_40 = 0x40,
+    BCE_NET_80 = 0x80,
+};
+
 // PRTINFO attachment bits.
 constexpr uint32_t PRTINFO_LOCAL_PORT = 0x800;        // bit 11
 constexpr uint32_t PRTINFO_CAPTURED_LPT1 = 0x10000;   // bits 16..24: LPT1..LPT9

@@ -1,3 +1,7 @@
+// Reading a device-storage alert: KVPrtObj::bidiDeviceQueryAlert -> bidiResMgmtQueryAlert ->
+// the object's alert read (virtual bidiQueryAlert) -> its virtual parseDeviceAlertData ->
+// parseResMgmtAlertData; for a listing, then request 0xA4 through the virtual bidiQuery.
+//
 // KVPRM (libkvprm.so): device storage management. Lists, formats, deletes
 // and copies files on a printer's storage devices (KVPrtObj::DEVICEID: flash
 // and disk). Each function takes the printer object and talks to the printer
@@ -45,17 +49,11 @@
 // printer object's operations.
 #pragma once
 
+#include "kvprtobj/bidicodes.h"   // KVPRM_E_* result codes
 #include "kvprtobj/prtobj.h"
 
 // The alert family of device-management alerts (BceWaitAlert's family).
-constexpr unsigned long KVPRM_ALERT_FAMILY = 0x601;
-
-enum : long {
-    KVPRM_E_NO_DEVICE = -30,
-    KVPRM_E_NO_FILE = -31,
-    KVPRM_E_NO_SPACE = -32,
-    KVPRM_E_FILE_EXISTS = -33,
-};
+constexpr unsigned long KVPRM_ALERT_FAMILY = kvbidi::kStorageAlert;
 
 // Reads the device-management alert `alertId` into the DEVICEMGMTALERTDATA at
 // `alert` (-18 for a null pointer), through the object's alert read and its

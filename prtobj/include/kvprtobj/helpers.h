@@ -10,9 +10,13 @@ KVPO_API void twoByteSwap(void* p);
 KVPO_API void fourByteSwap(void* p);
 // dst[i] = src[n-1-i]; `dst` and `src` must not overlap; nothing for n <= 0.
 KVPO_API void nByteSwap(void* dst, const void* src, int n);
+KVPO_API unsigned short MakeUSHORT(void* p);
+KVPO_API unsigned int MakeUINT(void* p);
+KVPO_API unsigned long MakeULONG(void* p);   // the same 32-bit value, widened
+// The same reads of constant bytes.
 KVPO_API unsigned short MakeUSHORT(const void* p);
 KVPO_API unsigned int MakeUINT(const void* p);
-KVPO_API unsigned long MakeULONG(const void* p);   // the same 32-bit value, widened
+KVPO_API unsigned long MakeULONG(const void* p);
 KVPO_API unsigned char ReverseBits(unsigned char b);
 
 // A new buffer of `size` bytes made with ::operator new, or null when memory is

@@ -1,4 +1,4 @@
-#include "prtobj/internal/notify.h"
+#include "setup/internal/notify.h"
 
 int PostNotifyMessage(HWND window, WPARAM wParam, LPARAM lParam) {
     if (!IsWindow(window)) return 0;

@@ -1,5 +1,6 @@
 // The umbrella header: every public class, record and function of libkvprtobj,
-// the device-management library and the engine's host API.
+// the device-management library and the engine's host API. It stands above
+// the folders whose headers it gathers.
 #pragma once
 
 #include "kvprtobj/fw_base.h"

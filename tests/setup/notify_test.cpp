@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "kvprtobj/kvprtobj.h"
-#include "prtobj/internal/notify.h"
+#include "setup/internal/notify.h"
 
 TEST(NotifyMessage, PostsOnlyWhileTheWindowExists) {
     HWND w = CreateMessageWindow(nullptr);
