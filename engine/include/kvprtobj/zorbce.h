@@ -198,6 +198,20 @@ extern "C" BCE_API long BceSendBidiAsync(short appId, unsigned short handle, uns
 extern "C" BCE_API long BceQueryAlertsAsync(short appId, unsigned short alertId, unsigned short handle, int flag,
                                             unsigned long capacity, BceCompletion done, void* context);
 
+// Runs asynchronous calls on the calling thread, for a host that starts
+// requests and then only waits for them (KVPrtObjBatch::run does): calls
+// `start(context)`; the asynchronous calls the calling thread makes on
+// `handle` from then on (in `start` and in their completions) are written to
+// a tcp:// printer's connection together once `start` returns, and the
+// calling thread reads their replies itself and runs their completions;
+// returns when every one of them has completed. Calls on other handles, and
+// other threads' calls, go as usual. For printers that answer in the process
+// it calls `start` and returns (their completions run within their calls).
+// 0; -20 unknown handle; -3 no `start`, on the I/O thread (from a completion)
+// or within another BceRunAsync.
+typedef void (*BceAsyncStart)(void* context);
+extern "C" BCE_API long BceRunAsync(unsigned short handle, BceAsyncStart start, void* context);
+
 // Announcements of new alerts on `handle` go to `callback` (with `context`,
 // the handle, the alert id and the family) instead of the queue of
 // BceWaitAlert, from the thread that receives them: the engine's I/O thread
