@@ -342,10 +342,14 @@ void TcpLink::handOnReading(LinkWaiter* from) {
     m_reader = nullptr;
     m_readerHandedOn = false;
     if (m_state == State::Open && m_fd >= 0) {
-        // To another thread waiting for a reply, which reads on; else the
-        // I/O thread reads it again.
+        // To another caller waiting for its reply, which reads on; else the
+        // I/O thread reads it again. Not while frames wait for the I/O
+        // thread: the caller's reply may be among them, and it would poll the
+        // socket while the I/O thread finishes its call. Drives take the
+        // reading themselves, when they may (takeReading).
+        bool quiet = m_toLoop.empty() && !m_handling;
         for (auto& [id, call] : m_pending)
-            if (call->waiter && call->waiter != from) {
+            if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
                 m_reader = call->waiter;
                 ::sem_post(&m_reader->wake);
                 return;
