@@ -9,8 +9,12 @@
 // reads hands on every frame in the order of the stream: a reply to a waiting
 // caller goes to it at once, everything else (alert notices, replies to
 // asynchronous requests) to the I/O thread, and a reply after frames still
-// waiting for the I/O thread goes the same way. Asynchronous requests are written by the I/O thread, those made
-// together in one write. Connecting and time-outs happen on the I/O thread.
+// waiting for the I/O thread goes the same way. Asynchronous requests are
+// written by the I/O thread, those made together in one write. Those of a
+// drive (LinkDrive: a thread that waits for its asynchronous requests) are
+// held until it writes them together itself; it reads the connection like a
+// waiting caller, and their replies go to it at once. Connecting and
+// time-outs happen on the I/O thread.
 // An idle link holds a socket and this record, no buffers.
 //
 // States: closed (no connection), dialling (the TCP connection) and greeting

@@ -9,6 +9,7 @@
 // order than their requests came. Timers on the loop raise the profile alerts
 // and close connections past their time-outs. The daemon thus runs the main
 // thread (waiting for a signal) and the loop, plus the workers with a delay.
+// The replies to the requests that came in one read leave in one write.
 // New alerts of a printer are pushed to every connection greeted for it.
 //
 // Bounds against clients that are broken or hostile:
