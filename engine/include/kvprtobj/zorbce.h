@@ -54,9 +54,10 @@ enum : long {
 // reported: on success `data` holds min(length, capacity) bytes (a reply with
 // its first byte, or alert data); otherwise `data` is null (with -18, `length`
 // is the size the reply needed). `data` is valid during the call only.
-// It runs on the engine's I/O thread for tcp:// printers, and on the calling
-// thread before the asynchronous call returns for printers that answer in the
-// process (sim:, attached printers without an asynchronous form). A completion
+// It runs on the engine's I/O thread for tcp:// printers (on the waiting
+// thread for calls made within BceRunAsync), and on the calling thread before
+// the asynchronous call returns for printers that answer in the process
+// (sim:, attached printers without an asynchronous form). A completion
 // must not block: a synchronous engine call on a tcp:// printer made from the
 // I/O thread fails with -3 instead of waiting for itself.
 typedef void (*BceCompletion)(void* context, long rc, const void* data, unsigned long length);
