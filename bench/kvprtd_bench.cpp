@@ -176,12 +176,14 @@ int main(int argc, char** argv) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);   // inherited by kvprtd and kvprtsimd
 
-    kvtest::SimDaemon healthy(KVPRTSIMD, {"--copies", std::to_string(printers)});
+    kvtest::SimDaemon healthy(KVPRTSIMD,
+                              {"--copies", std::to_string(printers), "--max-connections", std::to_string(printers)});
     std::unique_ptr<kvtest::SimDaemon> quiet;
     if (silent > 0) {
         try {
             quiet = std::make_unique<kvtest::SimDaemon>(
-                KVPRTSIMD, std::vector<std::string>{"--copies", std::to_string(silent), "--silent", std::to_string(silent)});
+                KVPRTSIMD, std::vector<std::string>{"--copies", std::to_string(silent), "--silent", std::to_string(silent),
+                                                    "--max-connections", std::to_string(silent)});
         } catch (const std::exception&) {
             std::printf("kvprtsimd has no --silent: silent printers are emulated with --delay-ms 3600000 --workers 1\n");
             std::fflush(stdout);

@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
     ::setrlimit(RLIMIT_NOFILE, &files);
     if (files.rlim_max < n + 64) std::printf("warning: %lu descriptors allowed, fewer than the printers\n", files.rlim_max);
 
-    kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(printers)});
+    kvtest::SimDaemon daemon(KVPRTSIMD,
+                             {"--copies", std::to_string(printers), "--max-connections", std::to_string(printers)});
     const Process sides[] = {{"client", 0}, {"daemon", daemon.pid()}};
     auto report = [&](const char* when) {
         for (const Process& p : sides)

@@ -5,6 +5,7 @@
 
 #include "c_boundary.h"
 #include "handles.h"
+#include "tcp_printer.h"
 #include "trace.h"
 
 namespace {
@@ -99,5 +100,16 @@ long BceQueryAlertsAsync(short appId, unsigned short alertId, unsigned short han
                          BceCompletion done, void* context) {
     return startAsync(handle, alertId, "alert", done, context, [&](BcePrinter& p, BceCompletion d, void* c) {
         return p.queryAlertsAsync(appId, alertId, flag, capacity, d, c);
+    });
+}
+
+long BceRunAsync(unsigned short handle, BceAsyncStart start, void* context) {
+    return kvpo::cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        if (start == nullptr) return BCE_E_INVALID;
+        auto printer = zorbce::printerOf(handle);
+        if (!printer) return BCE_E_BAD_HANDLE;
+        if (auto* tcp = dynamic_cast<zorbce::TcpPrinter*>(printer.get())) return tcp->runAsync(start, context);
+        start(context);
+        return BCE_OK;
     });
 }

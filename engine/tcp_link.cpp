@@ -59,23 +59,17 @@ int msUntil(Clock::time_point deadline) {
 // condition variable) may go as soon as the wait returns, even while
 // sem_post is still returning: the caller never waits for a lock the
 // thread that finished the call still holds.
-class TcpLink::Waiter final : public LinkCall {
+class TcpLink::Waiter final : public LinkCall, public LinkWaiter {
 public:
-    Waiter() {
-        waiting = true;
-        ::sem_init(&finished, 0, 0);
-    }
-    ~Waiter() override { ::sem_destroy(&finished); }
+    Waiter() : LinkWaiter(false) { waiter = this; }
 
     void finish(long result, Frame& frame) override {
         rc = result;
         reply = std::move(frame);
-        done.store(true, std::memory_order_release);
-        ::sem_post(&finished);
+        ready.store(true, std::memory_order_release);
+        ::sem_post(&wake);
     }
 
-    sem_t finished;
-    std::atomic<bool> done{false};
     long rc = BCE_OK;
     Frame reply;
 };
@@ -153,13 +147,15 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
         m_pending.emplace(call->id, call);
         // A caller that waits reads the connection itself, when nobody else
         // does: from before its request goes out, so that its reply is its own.
-        bool reads = call->waiting && m_state == State::Open && m_reader == nullptr;
+        bool sync = call->waiter && !call->waiter->drive;
+        bool reads = sync && m_state == State::Open && m_reader == nullptr;
         if (reads) {
-            m_reader = call;
+            m_reader = call->waiter;
+            m_readerHandedOn = false;
             arm();
         }
         try {
-            send(type, call->id, payload, call->waiting);
+            send(type, call->id, payload, sync ? Write::Now : call->waiter ? Write::Held : Write::Later);
         } catch (const std::bad_alloc&) {
             m_pending.erase(call->id);
             if (reads) {
@@ -175,22 +171,29 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
     }
 }
 
-void TcpLink::readWhileWaiting(Waiter& call) {
+void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
     int fd;
     uint64_t generation;
+    Clock::time_point deadline;
     {
         std::lock_guard guard(m_lock);
-        if (m_reader != &call) return;   // it waits for the reader's or the I/O thread's hand-over
+        if (waiter.drive) {
+            if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) return;
+            deadline = driveDeadline(static_cast<LinkDrive&>(waiter)).value_or(Clock::now() + m_timeout);
+        } else {
+            deadline = static_cast<Waiter&>(waiter).deadline;
+        }
+        if (m_reader != &waiter) return;   // it waits for the reader's or the I/O thread's hand-over
         fd = m_fd;
         generation = m_generation;
     }
     uint8_t buffer[kCallerReadSize];
     long failure = BCE_OK;
-    bool handedOn = false;   // its reply went, or may go, through the I/O thread
+    bool handedOn = false;   // a reply for it went to the I/O thread, after frames before it
     std::vector<Delivery> deliveries;
-    while (!call.done.load(std::memory_order_acquire) && failure == BCE_OK && !handedOn) {
+    while (!waiter.ready.load(std::memory_order_acquire) && failure == BCE_OK && !handedOn) {
         pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, msUntil(call.deadline));
+        int ready = ::poll(&p, 1, msUntil(deadline));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) break;   // the deadline
         {
@@ -202,21 +205,108 @@ void TcpLink::readWhileWaiting(Waiter& call) {
             } catch (const std::bad_alloc&) {
                 failure = BCE_E_NO_MEMORY;
             }
-            // Its reply taken, or frames left for the I/O thread to hand on in
-            // order (its reply may be among them): it waits for the hand-over.
-            handedOn = !m_pending.count(call.id) || !m_toLoop.empty();
+            handedOn = m_readerHandedOn;
         }
         deliver(deliveries);
     }
     {
         std::lock_guard guard(m_lock);
-        handOnReading(&call);
+        handOnReading(&waiter);
         if (auto it = std::find(m_orphans.begin(), m_orphans.end(), fd); it != m_orphans.end()) {
             m_orphans.erase(it);   // dropped while this caller read it
             ::close(fd);
         }
     }
     if (failure != BCE_OK) later([self = shared_from_this(), generation, failure] { self->fail(generation, failure); });
+}
+
+void TcpLink::writeHeld(LinkDrive& drive) {
+    std::lock_guard guard(m_lock);
+    if (m_state != State::Open || m_flushing || m_outStart == m_out.size()) return;   // nothing held, or the I/O thread writes
+    if (m_reader == nullptr) takeReading(drive);   // before the requests go out, so that their replies are its own
+    ssize_t n;
+    do n = ::send(m_fd, m_out.data() + m_outStart, m_out.size() - m_outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (n < 0 && errno == EINTR);
+    if (n > 0) m_outStart += static_cast<size_t>(n);
+    if (m_outStart == m_out.size()) {
+        release(m_out);
+        m_outStart = 0;
+        return;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        uint64_t generation = m_generation;
+        m_flushing = later([self = shared_from_this(), generation] { self->fail(generation, BCE_E_CONNECTION_RESET); });
+        return;
+    }
+    postFlush();   // the rest when the socket takes more
+}
+
+void TcpLink::await(LinkDrive& drive) {
+    readWhileWaiting(drive);
+    if (drive.ready.load(std::memory_order_acquire)) return;
+    std::optional<Clock::time_point> due;
+    {
+        std::lock_guard guard(m_lock);
+        due = driveDeadline(drive);
+    }
+    // Its calls not pending are being finished: they come without a deadline of theirs.
+    auto until = due.value_or(Clock::now() + m_timeout);
+    auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(until - Clock::now());
+    auto at = std::chrono::system_clock::now().time_since_epoch() + std::max(left, std::chrono::nanoseconds(0));
+    timespec ts{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(at).count()),
+                static_cast<long>(at.count() % 1000000000)};
+    int rc;
+    while ((rc = ::sem_timedwait(&drive.wake, &ts)) != 0 && errno == EINTR) {
+    }
+    if (rc == 0 || !due) return;
+    // Past a deadline: its calls that are due expire here, should the I/O
+    // thread's timer not have fired. Listed through nextHeld: no memory needed.
+    LinkCall* expired = nullptr;
+    {
+        std::lock_guard guard(m_lock);
+        auto now = Clock::now();
+        for (auto it = m_pending.begin(); it != m_pending.end();) {
+            if (it->second->waiter == &drive && it->second->deadline <= now) {
+                it->second->nextHeld = expired;
+                expired = it->second;
+                it = m_pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    Frame none;
+    while (expired != nullptr) {
+        LinkCall* next = expired->nextHeld;
+        expired->finish(BCE_E_TIMEOUT, none);
+        expired = next;
+    }
+}
+
+bool TcpLink::takeReading(LinkDrive& drive) {
+    // Only when every call of the drive still waits for its reply: one on
+    // its way through another thread would be held while the drive polls
+    // the socket, which nothing would wake.
+    if (m_state != State::Open || m_fd < 0 || !m_toLoop.empty() || m_handling) return false;
+    size_t waiting = 0;
+    for (auto& [id, call] : m_pending) waiting += call->waiter == &drive;
+    if (waiting != drive.outstanding) return false;
+    m_reader = &drive;
+    m_readerHandedOn = false;
+    arm();
+    return true;
+}
+
+std::optional<Clock::time_point> TcpLink::driveDeadline(const LinkDrive& drive) const {
+    std::optional<Clock::time_point> due;
+    for (auto& [id, call] : m_pending)
+        if (call->waiter == &drive && (!due || call->deadline < *due)) due = call->deadline;
+    return due;
+}
+
+void TcpLink::leave(LinkDrive& drive) {
+    std::lock_guard guard(m_lock);
+    handOnReading(&drive);
 }
 
 long TcpLink::outcome(Waiter& call, Frame* reply) {
@@ -228,13 +318,13 @@ long TcpLink::outcome(Waiter& call, Frame* reply) {
                 static_cast<long>(until.count() % 1000000000)};
     // The semaphore is posted when the call is finished, and when the reading
     // of the connection is handed to this caller.
-    while (!call.done.load(std::memory_order_acquire)) {
+    while (!call.ready.load(std::memory_order_acquire)) {
         int rc;
-        while ((rc = ::sem_timedwait(&call.finished, &at)) != 0 && errno == EINTR) {
+        while ((rc = ::sem_timedwait(&call.wake, &at)) != 0 && errno == EINTR) {
         }
         if (rc != 0) {
             if (abandon(&call)) return BCE_E_TIMEOUT;
-            while (!call.done.load(std::memory_order_acquire)) ::sem_wait(&call.finished);   // being finished now
+            while (!call.ready.load(std::memory_order_acquire)) ::sem_wait(&call.wake);   // being finished now
             break;
         }
         readWhileWaiting(call);   // when handed the reading
@@ -247,16 +337,21 @@ long TcpLink::outcome(Waiter& call, Frame* reply) {
     return call.rc;
 }
 
-void TcpLink::handOnReading(LinkCall* from) {
+void TcpLink::handOnReading(LinkWaiter* from) {
     if (m_reader != from) return;
     m_reader = nullptr;
+    m_readerHandedOn = false;
     if (m_state == State::Open && m_fd >= 0) {
         // To another caller waiting for its reply, which reads on; else the
-        // I/O thread reads it again.
+        // I/O thread reads it again. Not while frames wait for the I/O
+        // thread: the caller's reply may be among them, and it would poll the
+        // socket while the I/O thread finishes its call. Drives take the
+        // reading themselves, when they may (takeReading).
+        bool quiet = m_toLoop.empty() && !m_handling;
         for (auto& [id, call] : m_pending)
-            if (call->waiting && call != from) {
-                m_reader = call;
-                ::sem_post(&static_cast<Waiter*>(call)->finished);
+            if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
+                m_reader = call->waiter;
+                ::sem_post(&m_reader->wake);
                 return;
             }
         arm();
@@ -267,7 +362,7 @@ bool TcpLink::abandon(LinkCall* call) {
     std::lock_guard guard(m_lock);
     if (auto it = m_pending.find(call->id); it != m_pending.end() && it->second == call) {
         m_pending.erase(it);
-        handOnReading(call);
+        handOnReading(call->waiter);
         return true;
     }
     for (auto it = m_awaitingConnection.begin(); it != m_awaitingConnection.end(); ++it)
@@ -331,7 +426,7 @@ long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     return BCE_OK;
 }
 
-void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload, bool writeNow) {
+void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload, Write write) {
     uint8_t header[kvwire::kHeaderSize];
     kvwire::encodeHeader(header, type, id, static_cast<uint32_t>(payload.size()));
     size_t sent = 0;
@@ -340,7 +435,7 @@ void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload, bool writeNo
     } else {
         // Room first, so that whatever does not go out now can be kept.
         m_out.reserve(m_out.size() + sizeof header + payload.size());
-        if (writeNow && !m_flushing && m_outStart == m_out.size()) {
+        if (write == Write::Now && !m_flushing && m_outStart == m_out.size()) {
             // Nothing waits to be written: the caller writes its frame itself.
             iovec parts[2] = {{header, sizeof header}, {const_cast<uint8_t*>(payload.data()), payload.size()}};
             msghdr message{};
@@ -365,10 +460,13 @@ void TcpLink::send(uint8_t type, uint32_t id, const Bytes& payload, bool writeNo
     if (sent < sizeof header) into.insert(into.end(), header + sent, header + sizeof header);
     size_t fromPayload = sent > sizeof header ? sent - sizeof header : 0;
     into.insert(into.end(), payload.begin() + static_cast<long>(fromPayload), payload.end());
-    if (m_state == State::Open && !m_flushing) {
-        uint64_t generation = m_generation;
-        m_flushing = later([self = shared_from_this(), generation] { self->flush(generation); });
-    }
+    // A drive's requests wait for it to write them together, unless the I/O thread writes anyway.
+    if (m_state == State::Open && !m_flushing && write != Write::Held) postFlush();
+}
+
+void TcpLink::postFlush() {
+    uint64_t generation = m_generation;
+    m_flushing = later([self = shared_from_this(), generation] { self->flush(generation); });
 }
 
 void TcpLink::watch() {
@@ -415,12 +513,15 @@ long TcpLink::receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliv
 void TcpLink::route(Frame& frame, std::vector<Delivery>& deliveries) {
     if (m_toLoop.empty() && !m_handling && m_state == State::Open && isReply(frame)) {
         auto it = m_pending.find(frame.id);
-        if (it != m_pending.end() && it->second->waiting) {
+        if (it != m_pending.end() && it->second->waiter) {
             deliveries.push_back({it->second, std::move(frame)});
             m_pending.erase(it);
             return;
         }
     }
+    if (m_reader && isReply(frame))
+        if (auto it = m_pending.find(frame.id); it != m_pending.end() && it->second->waiter == m_reader)
+            m_readerHandedOn = true;
     m_toLoop.push_back(std::move(frame));
     if (!IoLoop::onIoThread() && !m_handlingPosted) {
         uint64_t generation = m_generation;
@@ -486,6 +587,7 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
         m_fd = -1;
     }
     m_reader = nullptr;
+    m_readerHandedOn = false;
     release(m_out);
     release(m_held);
     release(m_in);

@@ -9,8 +9,12 @@
 // reads hands on every frame in the order of the stream: a reply to a waiting
 // caller goes to it at once, everything else (alert notices, replies to
 // asynchronous requests) to the I/O thread, and a reply after frames still
-// waiting for the I/O thread goes the same way. Asynchronous requests are written by the I/O thread, those made
-// together in one write. Connecting and time-outs happen on the I/O thread.
+// waiting for the I/O thread goes the same way. Asynchronous requests are
+// written by the I/O thread, those made together in one write. Those of a
+// drive (LinkDrive: a thread that waits for its asynchronous requests) are
+// held until it writes them together itself; it reads the connection like a
+// waiting caller, and their replies go to it at once. Connecting and
+// time-outs happen on the I/O thread.
 // An idle link holds a socket and this record, no buffers.
 //
 // States: closed (no connection), dialling (the TCP connection) and greeting
@@ -22,10 +26,12 @@
 // another whole time-out.
 #pragma once
 
+#include <semaphore.h>
 #include <sys/socket.h>
 
 #include <asio/steady_timer.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -51,18 +57,69 @@ struct TcpAddress {
     int timeoutMs = 5000;    // connection (with greeting) and reply time-out
 };
 
+// A thread that waits on a link, for the reply to its request or for the
+// replies of its drive, and may read the connection meanwhile. `wake` is
+// posted when something came for it and when the reading is handed to it;
+// `ready` says that something came.
+class LinkWaiter {
+public:
+    explicit LinkWaiter(bool isDrive) : drive(isDrive) { ::sem_init(&wake, 0, 0); }
+    ~LinkWaiter() { ::sem_destroy(&wake); }
+    LinkWaiter(const LinkWaiter&) = delete;
+    LinkWaiter& operator=(const LinkWaiter&) = delete;
+
+    sem_t wake;
+    std::atomic<bool> ready{false};
+    const bool drive;   // a LinkDrive; else the call of a synchronous caller
+};
+
 // A request, or a wait for the connection, in the hands of a link.
 class LinkCall {
 public:
     virtual ~LinkCall() = default;
     // The outcome, exactly once, no lock held: 0 with the reply frame (of
     // any type: the caller checks it), or a failure code. On the I/O thread,
-    // but for calls a caller waits for (`waiting`).
+    // or on whichever thread reads the connection for calls with a `waiter`.
     virtual void finish(long rc, kvwire::Frame& reply) = 0;
 
     Clock::time_point deadline;   // set by TcpLink::start
     uint32_t id = 0;              // the request id, set by TcpLink::start
-    bool waiting = false;         // a caller waits for it on its own thread
+    LinkWaiter* waiter = nullptr; // the thread that waits for it, if any
+    LinkCall* nextHeld = nullptr; // in a LinkDrive's list of finished calls
+};
+
+// Asynchronous calls that the thread which started them completes itself
+// (BceRunAsync): their requests are held until it writes them together, it
+// reads their replies while it waits, and their calls, once finished on
+// whatever thread, are held here for it.
+class LinkDrive final : public LinkWaiter {
+public:
+    LinkDrive() : LinkWaiter(true) {}
+    // Any thread, needing no memory: `call` has its outcome.
+    void hold(LinkCall* call) {
+        std::lock_guard guard(m_lock);   // posted under the lock: the drive may go once its list is taken
+        *m_last = call;
+        m_last = &call->nextHeld;
+        call->nextHeld = nullptr;
+        ready.store(true, std::memory_order_release);
+        ::sem_post(&wake);
+    }
+    // The driving thread: the calls held so far, in order, linked by nextHeld.
+    LinkCall* takeHeld() {
+        std::lock_guard guard(m_lock);
+        LinkCall* first = m_first;
+        m_first = nullptr;
+        m_last = &m_first;
+        ready.store(false, std::memory_order_relaxed);
+        return first;
+    }
+
+    size_t outstanding = 0;   // calls started and not yet completed; the driving thread's
+
+private:
+    std::mutex m_lock;
+    LinkCall* m_first = nullptr;
+    LinkCall** m_last = &m_first;
 };
 
 class TcpLink final : public IoLoop::Watcher, public std::enable_shared_from_this<TcpLink> {
@@ -84,6 +141,15 @@ public:
     // name does not resolve), -17 (a connection attempt timed out less than a
     // time-out ago), -20 (closed).
     long start(LinkCall* call, uint8_t type, const kvwire::Bytes& payload);
+    // For `drive`, on its thread: reads the connection when nobody else does
+    // and writes the requests held for a drive, all in one write.
+    void writeHeld(LinkDrive& drive);
+    // For `drive`, on its thread: waits until a call of it is finished,
+    // reading the connection meanwhile when it holds the reading; expires its
+    // calls past their deadline itself.
+    void await(LinkDrive& drive);
+    // For `drive`, on its thread, when it is done: hands on the reading.
+    void leave(LinkDrive& drive);
     // Ends the link: every call waiting gets -20, and from the return on the
     // I/O thread no longer announces alerts for the owner.
     void close();
@@ -104,19 +170,26 @@ private:
 
     // When `call` holds the reading of the connection: reads it until its
     // reply is in, the connection fails or the deadline.
-    void readWhileWaiting(Waiter& call);
+    void readWhileWaiting(LinkWaiter& waiter);
     // Waits for the outcome of `call` until its deadline.
     long outcome(Waiter& call, kvwire::Frame* reply);
+    // With m_lock held, nobody reading: `drive` reads the connection now, if
+    // it may (see there).
+    bool takeReading(LinkDrive& drive);
+    // With m_lock held: the earliest deadline of the calls of `drive` waiting for a reply.
+    std::optional<Clock::time_point> driveDeadline(const LinkDrive& drive) const;
     // Takes back a call not yet finished: true when it was still waiting,
     // false when it is being finished now.
     bool abandon(LinkCall* call);
     // With m_lock held: when `from` reads the connection, the reading goes
     // to another caller waiting for its reply, or back to the I/O thread.
-    void handOnReading(LinkCall* from);
+    void handOnReading(LinkWaiter* from);
 
     // With m_lock held.
     long prepare(std::unique_lock<std::mutex>& guard);   // a connection up or on its way, or why not
-    void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, bool writeNow);
+    enum class Write { Now, Later, Held };   // by the caller, by the I/O thread, by a drive
+    void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, Write write);
+    void postFlush();   // the I/O thread writes m_out
     void watch();   // the deadline of a new call is watched
     void arm();     // the socket watched for what the link waits for now
     // One receive: the frames that came are handed on (see the top);
@@ -182,7 +255,8 @@ private:
     std::deque<kvwire::Frame> m_toLoop;      // frames for the I/O thread, in stream order
     bool m_handling = false;                 // the I/O thread hands them on now
     bool m_handlingPosted = false;           // the I/O thread will
-    LinkCall* m_reader = nullptr;            // the caller reading the connection while it waits
+    LinkWaiter* m_reader = nullptr;          // the caller reading the connection while it waits
+    bool m_readerHandedOn = false;           // a reply for it went to the I/O thread
     std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
 };
 

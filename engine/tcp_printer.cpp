@@ -51,13 +51,29 @@ long takeData(const Frame& reply, uint8_t type, uint32_t capacity, kvwire::DataR
 
 uint32_t capacityOf(unsigned long size) { return static_cast<uint32_t>(std::min<unsigned long>(size, 0xFFFFFFFFul)); }
 
-// An asynchronous call: its data reply goes to the host's completion.
+// The drive of the calling thread, while it runs TcpPrinter::runAsync.
+thread_local LinkDrive* t_drive = nullptr;
+thread_local const TcpLink* t_driven = nullptr;   // the link of t_drive
+
+// An asynchronous call: its data reply goes to the host's completion, or,
+// for a call of a drive, is held for the drive's thread to complete.
 class AsyncCall final : public LinkCall {
 public:
     AsyncCall(uint8_t type, uint32_t capacity, BceCompletion done, void* context)
         : m_type(type), m_capacity(capacity), m_done(done), m_context(context) {}
 
     void finish(long rc, Frame& reply) override {
+        if (waiter == nullptr) return complete(rc, reply);
+        m_rc = rc;
+        m_reply = std::move(reply);
+        static_cast<LinkDrive*>(waiter)->hold(this);
+    }
+
+    // A held call, on its drive's thread.
+    void completeHeld() { complete(m_rc, m_reply); }
+
+private:
+    void complete(long rc, Frame& reply) {
         kvwire::DataReply answer;
         if (rc == BCE_OK) {
             try {
@@ -77,11 +93,12 @@ public:
         }
     }
 
-private:
     uint8_t m_type;
     uint32_t m_capacity;
     BceCompletion m_done;
     void* m_context;
+    long m_rc = BCE_OK;
+    Frame m_reply;
 };
 
 }  // namespace
@@ -150,21 +167,58 @@ long TcpPrinter::startAsync(uint8_t type, const Bytes& payload, uint32_t capacit
                             void* context) {
     auto* call = new (std::nothrow) AsyncCall(type, capacity, done, context);
     if (call == nullptr) return BCE_E_NO_MEMORY;
+    LinkDrive* drive = t_driven == m_link.get() ? t_drive : nullptr;
+    call->waiter = drive;
     long rc = m_link->start(call, type, payload);
-    if (rc == BCE_OK) return BCE_OK;
-    // Refused at once: the completion still runs on the I/O thread.
-    if (rc != BCE_E_NO_MEMORY) {
-        try {
-            IoLoop::get().post([call, rc] {
-                Frame none;
-                call->finish(rc, none);
-            });
-            return BCE_OK;
-        } catch (const std::bad_alloc&) {
+    if (rc != BCE_OK && rc != BCE_E_NO_MEMORY) {
+        // Refused at once: the completion still runs later, on the I/O thread or the drive's.
+        if (drive) {
+            Frame none;
+            call->finish(rc, none);
+            rc = BCE_OK;
+        } else {
+            try {
+                IoLoop::get().post([call, rc] {
+                    Frame none;
+                    call->finish(rc, none);
+                });
+                rc = BCE_OK;
+            } catch (const std::bad_alloc&) {
+            }
         }
     }
-    delete call;
-    return BCE_E_NO_MEMORY;
+    if (rc != BCE_OK) {
+        delete call;
+        return BCE_E_NO_MEMORY;
+    }
+    if (drive) ++drive->outstanding;
+    return BCE_OK;
+}
+
+long TcpPrinter::runAsync(void (*start)(void*), void* context) {
+    if (IoLoop::onIoThread() || t_drive != nullptr) return BCE_E_INVALID;   // on the I/O thread, or nested
+    LinkDrive drive;
+    t_drive = &drive;
+    t_driven = m_link.get();
+    try {
+        start(context);
+    } catch (...) {
+        // the host's start must not throw; its calls made so far are seen through
+    }
+    while (drive.outstanding > 0) {
+        m_link->writeHeld(drive);
+        m_link->await(drive);
+        for (LinkCall* call = drive.takeHeld(); call != nullptr;) {
+            LinkCall* next = call->nextHeld;
+            --drive.outstanding;
+            static_cast<AsyncCall*>(call)->completeHeld();   // may start more calls of the drive
+            call = next;
+        }
+    }
+    m_link->leave(drive);
+    t_drive = nullptr;
+    t_driven = nullptr;
+    return BCE_OK;
 }
 
 namespace {

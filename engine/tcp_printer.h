@@ -66,6 +66,12 @@ public:
     long queryAlertsAsync(short appId, unsigned short alertId, int flag, unsigned long capacity, BceCompletion done,
                           void* context) override;
 
+    // Calls start(context), then writes the asynchronous requests this thread
+    // made on the printer from then on, reads their replies and completes
+    // them on this thread, until none is left (BceRunAsync). -3 on the I/O
+    // thread or within another runAsync.
+    long runAsync(void (*start)(void*), void* context);
+
 private:
     // Sends one request of message `type` and waits for its reply: 0 with a
     // reply of that type, or why not.

@@ -281,17 +281,41 @@ void Server::awaitReadable(const ConnectionPtr& c) {
     });
 }
 
+// The replies to the requests of one read go out together, in one write:
+// they gather in m_gathered (the loop's, shared) while the read is taken.
 void Server::onReadable(const ConnectionPtr& c, size_t received) {
-    take(c, c->inbox.data(), received);
-    for (int i = 0; received == c->inbox.size() && i < kReadsPerTurn && !c->closed; ++i) {
-        std::error_code error;
-        received = c->socket.read_some(asio::buffer(m_scratch), error);
-        if (error == asio::error::would_block) break;
-        if (error) return close(c);
-        take(c, m_scratch.data(), received);
-        if (received < m_scratch.size()) break;
+    bool failed = false;
+    m_gathering = c.get();
+    try {
+        take(c, c->inbox.data(), received);
+        for (int i = 0; received == c->inbox.size() && i < kReadsPerTurn && !c->closed; ++i) {
+            std::error_code error;
+            received = c->socket.read_some(asio::buffer(m_scratch), error);
+            if (error == asio::error::would_block) break;
+            if ((failed = static_cast<bool>(error))) break;
+            take(c, m_scratch.data(), received);
+            if (received < m_scratch.size()) break;
+        }
+    } catch (...) {
+        m_gathering = nullptr;
+        m_gathered.clear();
+        throw;
     }
+    sendGathered(c);
+    m_gathering = nullptr;
+    if (failed) return close(c);
     if (!c->closed) awaitReadable(c);
+}
+
+void Server::sendGathered(const ConnectionPtr& c) {
+    Connection* was = m_gathering;
+    m_gathering = nullptr;
+    kvwire::Bytes gathered;
+    gathered.swap(m_gathered);
+    if (!gathered.empty()) send(c, gathered);
+    gathered.clear();
+    if (gathered.capacity() <= kKeptBuffer) m_gathered.swap(gathered);   // kept for the next read
+    m_gathering = was;
 }
 
 // Takes received bytes: whole frames are handled as they come; the start of
@@ -393,8 +417,13 @@ bool Server::greet(const ConnectionPtr& c, const Frame& hello) {
 
 // Writes at once what the socket takes; the rest waits in the connection's
 // buffer until the socket takes more.
-void Server::send(const ConnectionPtr& c, kvwire::Bytes bytes) {
+void Server::send(const ConnectionPtr& c, const kvwire::Bytes& bytes) {
     if (c->closed) return;
+    if (m_gathering == c.get()) {
+        m_gathered.insert(m_gathered.end(), bytes.begin(), bytes.end());
+        if (m_gathered.size() >= kScratchSize) sendGathered(c);   // no more than a read's worth held back
+        return;
+    }
     size_t written = 0;
     if (c->outStart == c->out.size() && !writeSome(c, bytes.data(), bytes.size(), &written)) return;
     if (written == bytes.size()) return;
@@ -462,6 +491,12 @@ void Server::close(ConnectionPtr c) {
     if (c->closed) return;
     c->closed = true;
     std::error_code ignored;
+    if (m_gathering == c.get()) {
+        // The replies before the request that closes it: what the socket takes at once.
+        m_gathering = nullptr;
+        if (c->outStart == c->out.size()) c->socket.write_some(asio::buffer(m_gathered), ignored);
+        m_gathered.clear();
+    }
     c->socket.close(ignored);   // its waits end as cancelled
     if (c->jobs) {
         std::lock_guard guard(m_queueLock);

@@ -9,6 +9,7 @@
 // order than their requests came. Timers on the loop raise the profile alerts
 // and close connections past their time-outs. The daemon thus runs the main
 // thread (waiting for a signal) and the loop, plus the workers with a delay.
+// The replies to the requests that came in one read leave in one write.
 // New alerts of a printer are pushed to every connection greeted for it.
 //
 // Bounds against clients that are broken or hostile:
@@ -115,7 +116,8 @@ private:
     void take(const ConnectionPtr& c, const uint8_t* data, size_t length);
     void handle(const ConnectionPtr& c, kvwire::Frame frame);
     bool greet(const ConnectionPtr& c, const kvwire::Frame& hello);
-    void send(const ConnectionPtr& c, kvwire::Bytes bytes);
+    void send(const ConnectionPtr& c, const kvwire::Bytes& bytes);
+    void sendGathered(const ConnectionPtr& c);   // writes the replies gathered so far
     bool writeSome(const ConnectionPtr& c, const uint8_t* data, size_t length, size_t* written);
     void awaitWritable(const ConnectionPtr& c);
     void onWritable(const ConnectionPtr& c);
@@ -147,6 +149,8 @@ private:
     asio::steady_timer m_alertTimer;
     int m_reserveFd = -1;   // given up to refuse connections when out of descriptors
     std::vector<uint8_t> m_scratch;   // what one read takes, shared by the connections
+    Connection* m_gathering = nullptr;   // whose replies gather in m_gathered
+    kvwire::Bytes m_gathered;
     std::list<ConnectionPtr> m_connections;
     std::vector<std::list<ConnectionPtr>> m_greeted;   // per printer
     size_t m_totalQueued = 0;

@@ -49,6 +49,19 @@ TEST(CBoundary, EngineCallsOnAThrowingPrinterGiveNoMemory) {
         {"BceQueryAlertsAsync", [&] {
              return completedWith([&](BceCompletion d, void* c) { return BceQueryAlertsAsync(1, 1, h, 2, 16, d, c); });
          }},
+        {"BceRunAsync", [&] {
+             return completedWith([&](BceCompletion d, void* c) {
+                 struct Start {
+                     unsigned short h;
+                     BceCompletion d;
+                     void* c;
+                 } start{h, d, c};
+                 return BceRunAsync(h, [](void* p) {
+                     auto* s = static_cast<Start*>(p);
+                     BceSendBidiAsync(1, s->h, 0, 1, nullptr, 0, 16, s->d, s->c);
+                 }, &start);
+             });
+         }},
     };
     for (const auto& [call, run] : calls) EXPECT_EQ(run(), BCE_E_NO_MEMORY) << call;
 

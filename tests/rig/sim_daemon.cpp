@@ -103,7 +103,8 @@ void SimDaemon::start(uint16_t port) {
         m_pid = -1;
         throw std::runtime_error("cannot start " + m_program);
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    // A daemon of 10,000 printers takes seconds to build them on a busy machine.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
         unsigned value = 0;
         std::ifstream in(m_portFile);
@@ -119,7 +120,7 @@ void SimDaemon::start(uint16_t port) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     stop();
-    throw std::runtime_error(m_program + " did not listen within 10 s");
+    throw std::runtime_error(m_program + " did not listen within 60 s");
 }
 
 int SimDaemon::stop() {

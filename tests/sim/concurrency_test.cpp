@@ -207,6 +207,70 @@ TEST(SharedConnection, RepliesStayWithTheirCallersWhileTheDaemonRestarts) {
     BceClosePrinter(handle);
 }
 
+// Threads that wait in KVPrtObjBatch::run read and decode their replies
+// themselves, while other threads share the connection with synchronous
+// requests: every batch decodes what the synchronous calls decode, with
+// replies in order (coalesced) and out of order (workers with a delay).
+TEST(SharedConnection, BatchWaitersGetTheirOwnRepliesBesideSynchronousCallers) {
+    for (const char* delay : {"0", "1"}) {
+        kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", delay, "--workers", "4"});
+        unsigned short handle;
+        ASSERT_EQ(BceOpenPrinter(daemon.uri().c_str(), &handle), 0);
+        KVPrtObj reference(handle, 1);
+        kvtest::FullPoll expected;
+        expected.runInTurn(reference);
+        ASSERT_EQ(expected.results, decltype(expected.results){});
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&, t] {
+                KVPrtObj obj(handle, 1);
+                for (int round = 0; round < 25; ++round) {
+                    if (t % 2) {   // a synchronous caller
+                        KVPrtObj::PRINTERSTATUS status{};
+                        if (obj.bidiQueryDeviceStatus(&status) != 0 ||
+                            std::memcmp(&status, &expected.status, sizeof status) != 0)
+                            ++wrong;
+                        continue;
+                    }
+                    kvtest::FullPoll poll;
+                    KVPrtObjBatch batch(obj);
+                    poll.addTo(batch);
+                    batch.run();
+                    poll.takeResults(batch);
+                    if (poll.results != expected.results ||
+                        std::memcmp(&poll.status, &expected.status, sizeof poll.status) != 0 ||
+                        std::memcmp(poll.summaries.data(), expected.summaries.data(), sizeof poll.summaries) != 0 ||
+                        poll.toner.numSupplies() != expected.toner.numSupplies())
+                        ++wrong;
+                }
+            });
+        for (auto& th : threads) th.join();
+        EXPECT_EQ(wrong, 0) << "delay " << delay;
+        BceClosePrinter(handle);
+    }
+}
+
+// A batch waiter whose printer never answers gets the time-out of the URI,
+// not sooner and not the default's five seconds.
+TEST(SharedConnection, ABatchWaiterOnASilentPrinterTimesOutInItsTime) {
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--silent", "1"});
+    unsigned short handle;
+    ASSERT_EQ(BceOpenPrinter(daemon.uri("0", "timeout=300").c_str(), &handle), 0);
+    KVPrtObj obj(handle, KVPrtObj::PRINTER_TYPE_0, 0);
+    obj.setBidi(1);
+    KVPrtObj::PRINTERSTATUS status{};
+    KVPrtObjBatch batch(obj);
+    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
+    auto start = std::chrono::steady_clock::now();
+    batch.run();
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(3));
+    BceClosePrinter(handle);
+}
+
 // One thread keeps the full polls of twenty printers in flight together
 // (two hundred requests, through KVPrtObjBatch): each decodes what the
 // synchronous calls decode.

@@ -294,6 +294,7 @@ public:
         return write(bidi(2, 0x0C, 0)) && kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok &&
                reply.type == (kvwire::kSendBidi | kvwire::kReplyBit);
     }
+    bool read(kvwire::Frame* frame) { return kvwire::readFrame(m_fd, frame, 2000) == kvwire::Io::Ok; }
     // True when the daemon closes the connection within `ms`.
     bool closedWithin(int ms) {
         auto deadline = Clock::now() + std::chrono::milliseconds(ms);
@@ -375,6 +376,35 @@ SimDaemon::Launch withoutThreadsToSpare() {
 }
 
 }  // namespace
+
+// Requests written together are answered together (one write), each reply
+// with its request's id and in their order; a request that closes the
+// connection (--drop-every) still lets the replies before it out.
+TEST(SimDaemon, RequestsOfOneWriteAreAnsweredInOrderEachWithItsId) {
+    SimDaemon daemon(KVPRTSIMD, {"--drop-every", "4"});
+    RawClient client(daemon.port());
+    ASSERT_TRUE(client.greet());
+    const std::pair<kvwire::Frame, uint8_t> burst[] = {
+        {RawClient::bidi(7, 0x0C, 0), kvwire::kSendBidi | kvwire::kReplyBit},
+        {{kvwire::kQueryAlert, 8, {}}, kvwire::kError},   // no payload: refused
+        {RawClient::bidi(9, 0x0C, 0, 4), kvwire::kSendBidi | kvwire::kReplyBit},
+        {RawClient::bidi(10, 0x0C, 0), 0},   // the fourth: closes the connection unanswered
+    };
+    kvwire::Bytes bytes;
+    for (const auto& [request, type] : burst) {
+        kvwire::Bytes frame = kvwire::encodeFrame(request);
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    ASSERT_TRUE(client.write(bytes));
+    for (const auto& [request, type] : burst) {
+        if (type == 0) break;
+        kvwire::Frame reply;
+        ASSERT_TRUE(client.read(&reply)) << request.id;
+        EXPECT_EQ(reply.id, request.id);
+        EXPECT_EQ(reply.type, type) << request.id;
+    }
+    EXPECT_TRUE(client.closedWithin(2000));
+}
 
 // 5,000 idle sockets made a thread each; with no thread left to start
 // (RLIMIT_NPROC) the 91st connection aborted the daemon.

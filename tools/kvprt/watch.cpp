@@ -66,10 +66,14 @@ json decodeVariableEvent(Printer& p, unsigned short id) {
     check(p.obj().bidiQueryOMVarEventAlert(id, &event), "bidiQueryOMVarEventAlert");
     std::unique_ptr<uint8_t, void (*)(void*)> value(event.pbyData, [](void* d) { ::operator delete(d); });
     if (event.byEventType != 9) return {{"eventType", event.byEventType}, {"byte", event.byValue}};
-    // The record keeps no length: the value is what follows 03 40 09 and the id.
-    unsigned char probe[1];
-    unsigned long length = sizeof probe;
-    long rc = BceQueryAlerts(kAppId, id, p.handle(), 2, probe, &length);
+    // The record keeps no length: the value is what follows 03 40 09 and the
+    // id. The length comes from the object's raw alert read (of any family),
+    // which a batch answers too: kvprtd decodes on the engine's I/O thread,
+    // where a synchronous engine call is refused.
+    unsigned char* raw = nullptr;
+    unsigned long length = 0;
+    long rc = p.obj().bidiQueryTonerAlert(id, raw, length);
+    ::operator delete(raw);
     size_t valueLength = rc == 0 && length > 5 ? length - 5 : 0;
     json j = {{"eventType", 9}, {"id", hexBytes(event.abyVarId, 2)}};
     j.update(valueJson(event.pbyData, valueLength));

@@ -54,9 +54,10 @@ enum : long {
 // reported: on success `data` holds min(length, capacity) bytes (a reply with
 // its first byte, or alert data); otherwise `data` is null (with -18, `length`
 // is the size the reply needed). `data` is valid during the call only.
-// It runs on the engine's I/O thread for tcp:// printers, and on the calling
-// thread before the asynchronous call returns for printers that answer in the
-// process (sim:, attached printers without an asynchronous form). A completion
+// It runs on the engine's I/O thread for tcp:// printers (on the waiting
+// thread for calls made within BceRunAsync), and on the calling thread before
+// the asynchronous call returns for printers that answer in the process
+// (sim:, attached printers without an asynchronous form). A completion
 // must not block: a synchronous engine call on a tcp:// printer made from the
 // I/O thread fails with -3 instead of waiting for itself.
 typedef void (*BceCompletion)(void* context, long rc, const void* data, unsigned long length);
@@ -213,6 +214,20 @@ extern "C" BCE_API long BceSendBidiAsync(short appId, unsigned short handle, uns
                                          void* context);
 extern "C" BCE_API long BceQueryAlertsAsync(short appId, unsigned short alertId, unsigned short handle, int flag,
                                             unsigned long capacity, BceCompletion done, void* context);
+
+// Runs asynchronous calls on the calling thread, for a host that starts
+// requests and then only waits for them (KVPrtObjBatch::run does): calls
+// `start(context)`; the asynchronous calls the calling thread makes on
+// `handle` from then on (in `start` and in their completions) are written to
+// a tcp:// printer's connection together once `start` returns, and the
+// calling thread reads their replies itself and runs their completions;
+// returns when every one of them has completed. Calls on other handles, and
+// other threads' calls, go as usual. For printers that answer in the process
+// it calls `start` and returns (their completions run within their calls).
+// 0; -20 unknown handle; -3 no `start`, on the I/O thread (from a completion)
+// or within another BceRunAsync.
+typedef void (*BceAsyncStart)(void* context);
+extern "C" BCE_API long BceRunAsync(unsigned short handle, BceAsyncStart start, void* context);
 
 // Announcements of new alerts on `handle` go to `callback` (with `context`,
 // the handle, the alert id and the family) instead of the queue of

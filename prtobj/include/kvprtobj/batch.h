@@ -38,7 +38,9 @@
 // on the engine's I/O thread for tcp:// printers (operations must not make
 // synchronous engine calls there: they fail with -3), or on the calling thread
 // before start() returns for printers answering in the process. run() is
-// start() and a wait; it must not be called from a completion.
+// start() and a wait, in which the waiting thread writes the requests of
+// tcp:// printers together, reads their replies and decodes them itself
+// (BceRunAsync); it must not be called from a completion.
 #pragma once
 
 #include <cstddef>
