@@ -1,9 +1,6 @@
 // Device status by request and by alert, and object-model variable event alerts.
-#include <cstring>
 
 #include "alerts/internal/bit_word.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -1,13 +1,8 @@
 // Interpreters, fonts and symbol sets: the logical unit of an interpreter,
 // the font list, the symbol-set list, and the current font.
-#include <algorithm>
 #include <iterator>
-#include <memory>
-#include <new>
 #include <string_view>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -1,12 +1,8 @@
 // Output bins: the query of the printer's output bins, the naming step for
 // named bins and the property rules for unnamed ones.
-#include <memory>
-#include <new>
 #include <string_view>
 
 #include "devchars/internal/text.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "devchars/internal/text.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

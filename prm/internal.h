@@ -9,8 +9,6 @@
 
 namespace kvprm {
 
-// Request codes (docs/storage.md).
-
 // True for the devices a request may name.
 bool knownDevice(KVPrtObj::DEVICEID device);
 // True for a name the requests and the directory text can carry: 1 to 255
@@ -39,9 +37,8 @@ private:
 // The result code of the printer's status byte; -2 for a status it does not define.
 long statusResult(uint8_t status);
 
-// Sends one request whose reply begins with the printer's status byte. On
-// success `reply` holds the reply and `body` reads on after the status byte.
-long sendRequest(KVPrtObj& printer, unsigned short code, Request& request, kvpo::Buffer& reply,
-                 kvpo::ReplyReader& body);
+// Sends one request whose reply begins with the printer's status byte: the
+// result is that status's result (or the transport's), with the reply.
+kvpo::Asked sendRequest(KVPrtObj& printer, unsigned short code, Request& request);
 
 }  // namespace kvprm

@@ -1,10 +1,7 @@
 // Object-model variables: set, read, read several, and the miscellaneous read.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

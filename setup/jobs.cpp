@@ -1,13 +1,8 @@
 // Print jobs: the job list, deleting a job, changing its priority, the job
 // record of a job-transition alert, and the job record decoder they share.
-#include <algorithm>
-#include <memory>
-#include <new>
 #include <utility>
 
-#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/jobs.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

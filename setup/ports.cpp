@@ -1,8 +1,6 @@
 // Property tag, available ports and loopback.
 #include <algorithm>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
