@@ -146,7 +146,7 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     for (unsigned i = 0; i < n; ++i) {
         _SYMBOLSET& set = array[i];
         set.usSymbolSet = r.be16();
-        r.bytes(set.abCharComplement, sizeof set.abCharComplement);
+        r.raw(set.abCharComplement, sizeof set.abCharComplement);
         set.strName = r.countedText();
         if (!r.ok()) return kvpo::kShortReply;
     }

@@ -19,7 +19,8 @@ bool knownOperation(uint8_t operation) {
 
 // Request 0xA4: the status byte, the device, the directory text behind its 16-bit length.
 long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) {
-    auto [rc, reply] = sendRequest(printer, kvbidi::kStorageReadDirectory, Request().device(device));
+    // The device as the alert names it, unchecked.
+    auto [rc, reply] = sendRequest(printer, kvbidi::kStorageReadDirectory, Request().u8(static_cast<unsigned>(device)));
     if (rc != 0) return rc;
     auto body = reply.reader();
     body.skip(1);   // the status byte

@@ -3,9 +3,6 @@
 
 #include "prtobj/internal/ask.h"
 
-namespace {
-}  // namespace
-
 long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
     if (tag == nullptr) return kvpo::kNullArgument;
     tag->strTag.clear();
