@@ -1,7 +1,6 @@
 // The tables of alert kinds 3 to 9: which alert identifier, if any, a record
 // gives. Each kind is looked up in this order: its exact keys, then its rules
 // on category and condition, then its default.
-#include <algorithm>
 #include <initializer_list>
 #include <span>
 

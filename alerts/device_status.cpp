@@ -1,9 +1,6 @@
 // Device status by request and by alert, and object-model variable event alerts.
-#include <cstring>
 
 #include "alerts/internal/bit_word.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -67,10 +64,10 @@ long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
     auto* record = static_cast<OMVAREVENTDATA*>(event);
     if (type == kEventVariableValue) {
         uint8_t id[2];
-        if (!r.bytes(id, sizeof id)) return kvpo::kShortReply;
+        if (!r.raw(id, sizeof id)) return kvpo::kShortReply;
         unsigned char* value = kvPrtObjNew(r.remaining());
         if (value == nullptr) return BCE_E_NO_MEMORY;
-        r.bytes(value, r.remaining());
+        r.raw(value, r.remaining());
         record->byEventType = type;
         record->abyVarId[0] = id[0];
         record->abyVarId[1] = id[1];

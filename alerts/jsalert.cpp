@@ -3,10 +3,8 @@
 #include <memory>
 #include <new>
 
-#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/codelevel.h"
 #include "kvprtobj/jsalert.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -4,8 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -38,7 +36,7 @@ bool wholeDisplay(kvpo::ReplyReader text, size_t chars, kvpo::Buffer& display) {
     if (display.data == nullptr) return false;
     display.length = chars;
     std::memset(display.data, 0, chars);
-    text.bytes(display.data, text.remaining());
+    text.raw(display.data, text.remaining());
     return true;
 }
 

@@ -5,8 +5,6 @@
 #include <new>
 #include <type_traits>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "kvprtobj/toner.h"
 #include "prtobj/internal/ask.h"
 

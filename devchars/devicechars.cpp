@@ -2,12 +2,9 @@
 // three counted texts, the second of them the printer's base code level.
 #include <utility>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
-
 
 // Offsets into the reply.
 constexpr size_t kReply2 = 2;

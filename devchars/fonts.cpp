@@ -1,13 +1,8 @@
 // Interpreters, fonts and symbol sets: the logical unit of an interpreter,
 // the font list, the symbol-set list, and the current font.
-#include <algorithm>
 #include <iterator>
-#include <memory>
-#include <new>
 #include <string_view>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -151,7 +146,7 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     for (unsigned i = 0; i < n; ++i) {
         _SYMBOLSET& set = array[i];
         set.usSymbolSet = r.be16();
-        r.bytes(set.abCharComplement, sizeof set.abCharComplement);
+        r.raw(set.abCharComplement, sizeof set.abCharComplement);
         set.strName = r.countedText();
         if (!r.ok()) return kvpo::kShortReply;
     }

@@ -1,13 +1,9 @@
 // Input bins: the query of the printer's input bins and the two naming steps
 // that give each bin its InputBinId.
-#include <memory>
-#include <new>
 #include <string_view>
 
 #include "devchars/internal/input_rules.h"
 #include "devchars/internal/text.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {

@@ -1,45 +1,39 @@
 // Output bins: the query of the printer's output bins, the naming step for
 // named bins and the property rules for unnamed ones.
-#include <memory>
-#include <new>
+#include <iterator>
 #include <string_view>
 
 #include "devchars/internal/text.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
 
 using OUTPUTBIN = KVPrtObj::OUTPUTBIN;
 
-struct NamedBin {
-    std::string_view name;
-    uint16_t id;
+// The named bins in the order of their ids, from OB_STANDARD to OB_FINISHER15.
+constexpr std::string_view kNamedBins[] = {
+    "Standard Bin",
+    "Bin1:500-Sheet Output Stacker",
+    "Bin2:500-Sheet Output Stacker",
+    "Bin3:500-Sheet Output Stacker",
+    "Bin1:High Capacity Output Stacker",
+    "Bin1:Finisher",
+    "Bin2:Finisher",
+    "Bin3:Finisher",
+    "Bin4:Finisher",
+    "Bin5:Finisher",
+    "Bin6:Finisher",
+    "Bin7:Finisher",
+    "Bin8:Finisher",
+    "Bin9:Finisher",
+    "Bin10:Finisher",
+    "Bin11:Finisher",
+    "Bin12:Finisher",
+    "Bin13:Finisher",
+    "Bin14:Finisher",
+    "Bin15:Finisher",
 };
-
-constexpr NamedBin kNamedBins[] = {
-    {"Standard Bin", 7205},
-    {"Bin1:500-Sheet Output Stacker", 7206},
-    {"Bin2:500-Sheet Output Stacker", 7207},
-    {"Bin3:500-Sheet Output Stacker", 7208},
-    {"Bin1:High Capacity Output Stacker", 7209},
-    {"Bin1:Finisher", 7210},
-    {"Bin2:Finisher", 7211},
-    {"Bin3:Finisher", 7212},
-    {"Bin4:Finisher", 7213},
-    {"Bin5:Finisher", 7214},
-    {"Bin6:Finisher", 7215},
-    {"Bin7:Finisher", 7216},
-    {"Bin8:Finisher", 7217},
-    {"Bin9:Finisher", 7218},
-    {"Bin10:Finisher", 7219},
-    {"Bin11:Finisher", 7220},
-    {"Bin12:Finisher", 7221},
-    {"Bin13:Finisher", 7222},
-    {"Bin14:Finisher", 7223},
-    {"Bin15:Finisher", 7224},
-};
+static_assert(std::size(kNamedBins) == KVPrtObj::OB_FINISHER15 - KVPrtObj::OB_STANDARD + 1);
 
 // Unnamed bins: the first rule that holds gives the id.
 struct UnnamedRule {
@@ -106,9 +100,9 @@ long KVPrtObj::bidiGetOutputChars(unsigned int* count, OUTPUTBIN** bins) {
 void KVPrtObj::parseOutputBinsByName(const CString& name, unsigned short* binId) {
     if (binId == nullptr) return;
     const std::string_view text = kvpo::cText(name);
-    for (const NamedBin& entry : kNamedBins) {
-        if (entry.name == text) {
-            *binId = entry.id;
+    for (size_t i = 0; i < std::size(kNamedBins); ++i) {
+        if (kNamedBins[i] == text) {
+            *binId = static_cast<unsigned short>(OB_STANDARD + i);
             return;
         }
     }

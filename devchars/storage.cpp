@@ -5,25 +5,25 @@
 #include <vector>
 
 #include "devchars/internal/text.h"
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
 
-enum class Device { Flash, Disk, FontCartridge };
+using Options = KVPrtObj::STORAGEOPTIONS;
 
 // Only the first device of each kind is recognised; field 1 of an entry is
-// compared over the length of the device word.
+// compared over the length of the device word. Flash and disk give their size
+// and free space; the font cartridge (no size fields) gives its texts.
 struct DeviceWord {
     std::string_view word;
-    Device device;
+    int32_t Options::*size;
+    int32_t Options::*free;
 };
 
 constexpr DeviceWord kDeviceWords[] = {
-    {"FLASH: 1", Device::Flash},
-    {"DISK: 1", Device::Disk},
-    {"FONT CARTRIDGE: 1", Device::FontCartridge},
+    {"FLASH: 1", &Options::lFlashField2, &Options::lFlashField3},
+    {"DISK: 1", &Options::lDiskField2, &Options::lDiskField3},
+    {"FONT CARTRIDGE: 1", nullptr, nullptr},
 };
 
 // Where the values stand: field number (from 1) and character index in it.
@@ -68,23 +68,22 @@ void readSizes(const std::vector<std::string_view>& fields, int32_t& size, int32
     }
 }
 
-void readCartridge(const std::vector<std::string_view>& fields, KVPrtObj::STORAGEOPTIONS& o) {
+void readCartridge(const std::vector<std::string_view>& fields, Options& o) {
     o.ulFontCartridge = 1;
     if (auto text = valueAt(fields, kCartridgeText2)) o.strCartridgeField2 = CString(*text);
     if (auto text = valueAt(fields, kCartridgeText4))
         o.strCartridgeField4 = text->starts_with("-1") ? CString() : CString(*text);
 }
 
-void applyEntry(std::string_view entry, KVPrtObj::STORAGEOPTIONS& o) {
+void applyEntry(std::string_view entry, Options& o) {
     const std::vector<std::string_view> fields = splitFields(entry);
     if (fields.empty()) return;
     for (const DeviceWord& d : kDeviceWords) {
         if (!fields[0].starts_with(d.word)) continue;
-        switch (d.device) {
-        case Device::Flash: readSizes(fields, o.lFlashField2, o.lFlashField3); break;
-        case Device::Disk: readSizes(fields, o.lDiskField2, o.lDiskField3); break;
-        case Device::FontCartridge: readCartridge(fields, o); break;
-        }
+        if (d.size != nullptr)
+            readSizes(fields, o.*d.size, o.*d.free);
+        else
+            readCartridge(fields, o);
         return;
     }
 }

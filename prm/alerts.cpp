@@ -1,7 +1,6 @@
 // Device-management alerts (family 0x601): reading and decoding them, and
 // fetching the directory that a listing alert announces.
 #include <new>
-#include "kvprtobj/bidicodes.h"
 #include <utility>
 
 #include "internal.h"
@@ -20,11 +19,11 @@ bool knownOperation(uint8_t operation) {
 
 // Request 0xA4: the status byte, the device, the directory text behind its 16-bit length.
 long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) {
-    Request request;
-    kvpo::Buffer reply;
-    kvpo::ReplyReader body;
-    long rc = sendRequest(printer, kvbidi::kStorageReadDirectory, request.device(device), reply, body);
+    // The device as the alert names it, unchecked.
+    auto [rc, reply] = sendRequest(printer, kvbidi::kStorageReadDirectory, Request().u8(static_cast<unsigned>(device)));
     if (rc != 0) return rc;
+    auto body = reply.reader();
+    body.skip(1);   // the status byte
     uint8_t echoed = body.u8();
     *text = body.text(body.be16());
     return body.ok() && echoed == static_cast<uint8_t>(device) ? BCE_OK : kvpo::kShortReply;

@@ -3,7 +3,6 @@
 // DEVICEDIRECTORYDATA.
 #include <charconv>
 #include <new>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -18,19 +17,11 @@ std::string_view skipBlanks(std::string_view s) {
     return first == std::string_view::npos ? std::string_view{} : s.substr(first);
 }
 
-// A whole value of decimal digits.
-std::optional<uint64_t> number(std::string_view s) {
-    uint64_t value = 0;
-    auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), value);
-    if (s.empty() || error != std::errc{} || end != s.data() + s.size()) return std::nullopt;
-    return value;
-}
-
 // The items of the text and what each fills; false for an item it cannot read.
+// A number is a whole value of decimal digits.
 bool readNumber(std::string_view value, uint64_t& field) {
-    auto n = number(value);
-    if (n) field = *n;
-    return n.has_value();
+    auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), field);
+    return !value.empty() && error == std::errc{} && end == value.data() + value.size();
 }
 
 bool readDevice(std::string_view value, Directory& d) {

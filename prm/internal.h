@@ -1,5 +1,5 @@
-// What the device-management requests share: their request codes, the
-// device byte, the file-name rule and the printer's answer.
+// What the device-management requests share: the request bytes with their
+// device and file-name rules, and the printer's answer.
 #pragma once
 
 #include <cstdint>
@@ -9,39 +9,36 @@
 
 namespace kvprm {
 
-// Request codes (docs/storage.md).
-
-// True for the devices a request may name.
-bool knownDevice(KVPrtObj::DEVICEID device);
-// True for a name the requests and the directory text can carry: 1 to 255
-// characters of at least 0x20, without ";".
-bool validFileName(const CString& name);
-
-// The request bytes: the device bytes and flags, then a counted file name.
+// The request bytes: the device bytes and flags, then a counted file name. A
+// device or name the requests cannot carry refuses the request: sendRequest
+// then returns that refusal and sends nothing.
 class Request {
 public:
     Request& u8(unsigned v) {
         m_bytes[m_length++] = static_cast<unsigned char>(v);
         return *this;
     }
-    Request& device(KVPrtObj::DEVICEID d) { return u8(static_cast<unsigned>(d)); }
-    // The caller has checked the name with validFileName.
+    // Flash or disk; any other device refuses the request with KVPRM_E_NO_DEVICE.
+    Request& device(KVPrtObj::DEVICEID d);
+    // 1 to 255 characters of at least 0x20, without ";" (as the directory text
+    // carries names); any other name refuses the request with BCE_E_INVALID.
     Request& name(const CString& name);
     unsigned char* data() { return m_bytes; }
     unsigned long length() const { return m_length; }
+    long refusal() const { return m_refusal; }
 
 private:
+    Request& refuse(long rc);
+
     // The longest request: a copy's three bytes, the name's length byte and 255 characters.
     unsigned char m_bytes[3 + 1 + 255] = {};
     unsigned long m_length = 0;
+    long m_refusal = BCE_OK;   // the first refusal
 };
 
-// The result code of the printer's status byte; -2 for a status it does not define.
-long statusResult(uint8_t status);
-
-// Sends one request whose reply begins with the printer's status byte. On
-// success `reply` holds the reply and `body` reads on after the status byte.
-long sendRequest(KVPrtObj& printer, unsigned short code, Request& request, kvpo::Buffer& reply,
-                 kvpo::ReplyReader& body);
+// Sends one request whose reply begins with the printer's status byte: the
+// result is that status's result (or the transport's, or the request's
+// refusal), with the reply.
+kvpo::Asked sendRequest(KVPrtObj& printer, unsigned short code, Request& request);
 
 }  // namespace kvprm

@@ -1,7 +1,6 @@
 // The device-management requests: listing, formatting, deleting and copying,
 // each answered by the printer's status byte.
 #include <algorithm>
-#include "kvprtobj/bidicodes.h"
 
 #include "internal.h"
 
@@ -24,78 +23,62 @@ constexpr StatusEntry kStatuses[] = {
 
 constexpr size_t kMaxNameLength = 255;   // the name's length byte
 
-}  // namespace
-
-bool knownDevice(KVPrtObj::DEVICEID device) {
-    return device == KVPrtObj::DEVICE_FLASH || device == KVPrtObj::DEVICE_DISK;
-}
-
-bool validFileName(const CString& name) {
-    return !name.empty() && name.size() <= kMaxNameLength &&
-           std::none_of(name.begin(), name.end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == ';'; });
-}
-
-Request& Request::name(const CString& name) {
-    u8(static_cast<unsigned>(name.size()));
-    for (char c : name) u8(static_cast<unsigned char>(c));
-    return *this;
-}
-
+// The result code of the printer's status byte; -2 for a status it does not define.
 long statusResult(uint8_t status) {
     for (const StatusEntry& e : kStatuses)
         if (e.status == status) return e.result;
     return BCE_E_BAD_REPLY;
 }
 
-long sendRequest(KVPrtObj& printer, unsigned short code, Request& request, kvpo::Buffer& reply,
-                 kvpo::ReplyReader& body) {
+}  // namespace
+
+Request& Request::refuse(long rc) {
+    if (m_refusal == BCE_OK) m_refusal = rc;
+    return *this;
+}
+
+Request& Request::device(KVPrtObj::DEVICEID d) {
+    if (d != KVPrtObj::DEVICE_FLASH && d != KVPrtObj::DEVICE_DISK) return refuse(KVPRM_E_NO_DEVICE);
+    return u8(static_cast<unsigned>(d));
+}
+
+Request& Request::name(const CString& name) {
+    if (name.empty() || name.size() > kMaxNameLength ||
+        std::any_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == ';'; }))
+        return refuse(BCE_E_INVALID);
+    u8(static_cast<unsigned>(name.size()));
+    for (char c : name) u8(static_cast<unsigned char>(c));
+    return *this;
+}
+
+kvpo::Asked sendRequest(KVPrtObj& printer, unsigned short code, Request& request) {
+    if (request.refusal() != BCE_OK) return {request.refusal(), kvpo::Buffer()};
     kvpo::Asked asked = kvpo::ask(printer, code, std::span(request.data(), request.length()));
-    reply = std::move(asked.reply);
-    if (asked.rc != BCE_OK) return asked.rc;
-    body = reply.reader();
+    if (asked.rc != BCE_OK) return asked;
+    auto body = asked.reply.reader();
     uint8_t status = body.u8();
-    return body.ok() ? statusResult(status) : kvpo::kShortReply;
+    asked.rc = body.ok() ? statusResult(status) : kvpo::kShortReply;
+    return asked;
 }
 
 }  // namespace kvprm
 
 using namespace kvprm;
 
-namespace {
-
-long sendStatusRequest(KVPrtObj& printer, unsigned short code, Request& request) {
-    kvpo::Buffer reply;
-    kvpo::ReplyReader body;
-    return sendRequest(printer, code, request, reply, body);
-}
-
-}  // namespace
-
 long bidiResMgmtFileListing(KVPrtObj& printer, KVPrtObj::DEVICEID device) {
-    if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
-    Request request;
-    return sendStatusRequest(printer, kvbidi::kStorageListFiles, request.device(device));
+    return sendRequest(printer, kvbidi::kStorageListFiles, Request().device(device)).rc;
 }
 
 long bidiResMgmtFormat(KVPrtObj& printer, KVPrtObj::DEVICEID device) {
-    if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
-    Request request;
-    return sendStatusRequest(printer, kvbidi::kStorageFormat, request.device(device));
+    return sendRequest(printer, kvbidi::kStorageFormat, Request().device(device)).rc;
 }
 
 long bidiResMgmtDeleteFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID device) {
-    if (!knownDevice(device)) return KVPRM_E_NO_DEVICE;
-    if (!validFileName(name)) return BCE_E_INVALID;
-    Request request;
-    return sendStatusRequest(printer, kvbidi::kStorageDeleteFile, request.device(device).name(name));
+    return sendRequest(printer, kvbidi::kStorageDeleteFile, Request().device(device).name(name)).rc;
 }
 
 long bidiResMgmtCopyFile(KVPrtObj& printer, const CString& name, KVPrtObj::DEVICEID source,
                          KVPrtObj::DEVICEID target, int bReplace) {
-    if (!knownDevice(source) || !knownDevice(target)) return KVPRM_E_NO_DEVICE;
-    if (!validFileName(name)) return BCE_E_INVALID;
-    Request request;
-    request.device(source).device(target).u8(bReplace != 0 ? 1 : 0).name(name);
-    return sendStatusRequest(printer, kvbidi::kStorageCopyFile, request);
+    return sendRequest(printer, kvbidi::kStorageCopyFile,
+                       Request().device(source).device(target).u8(bReplace != 0 ? 1 : 0).name(name)).rc;
 }

@@ -26,7 +26,6 @@ struct Exchange {
     int flag = 0;                // alert reads
     unsigned long capacity = 0;
     int attemptsLeft = 0;        // retries still allowed after a failure
-    bool done = false;
     long rc = KVPrtObjBatch::kPending;
     unsigned long length = 0;    // as the engine reported it
     Bytes data;                  // the bytes carried, at most `capacity`
@@ -206,14 +205,7 @@ private:
         Exchange e;
         {
             std::lock_guard guard(m_lock);
-            const Exchange& x = m_ops[s.op].exchanges[s.exchange];
-            e.alert = x.alert;
-            e.code = x.code;
-            e.appId = x.appId;
-            e.flag = x.flag;
-            e.netType = x.netType;
-            e.capacity = x.capacity;
-            e.request = x.request;
+            e = m_ops[s.op].exchanges[s.exchange];   // a copy to send from outside the lock
         }
         auto* context = new (std::nothrow) Context{shared_from_this(), s};
         long rc = BCE_E_NO_MEMORY;
@@ -254,7 +246,6 @@ private:
             send(s);
             return;
         }
-        e.done = true;
         e.rc = rc;
         e.length = length;
         if (data != nullptr) {

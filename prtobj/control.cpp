@@ -1,6 +1,4 @@
 // Control commands and page counts.
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {

@@ -1,25 +1,14 @@
 // Byte order, reply buffers, number formatting and the trace hook.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "kvprtobj/helpers.h"
 
-void twoByteSwap(void* p) {
-    auto* b = static_cast<unsigned char*>(p);
-    unsigned char t = b[0];
-    b[0] = b[1];
-    b[1] = t;
-}
+void twoByteSwap(void* p) { std::reverse(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + 2); }
 
-void fourByteSwap(void* p) {
-    auto* b = static_cast<unsigned char*>(p);
-    unsigned char t0 = b[0], t1 = b[1];   // exchange the halves, then the bytes within each
-    b[0] = b[3];
-    b[1] = b[2];
-    b[2] = t1;
-    b[3] = t0;
-}
+void fourByteSwap(void* p) { std::reverse(static_cast<unsigned char*>(p), static_cast<unsigned char*>(p) + 4); }
 
 void nByteSwap(void* dst, const void* src, int n) {
     auto* d = static_cast<unsigned char*>(dst);

@@ -1,6 +1,5 @@
 // Printer identity and addressing: engine information calls and the printer
 // type and family as the printer reports them.
-#include <cctype>
 #include <cstdio>
 
 #include "kvprtobj/prtobj.h"

@@ -1,10 +1,7 @@
 // Object-model variables: set, read, read several, and the miscellaneous read.
 #include <algorithm>
 #include <cstring>
-#include <new>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -81,12 +78,12 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
     size_t records = 0;
     while (records < kMaxMultiVars && r.has(kMultiVarMinimum)) {
         _MULTIOMVAR v{};
-        r.bytes(&v.id, 2);
+        r.raw(&v.id, 2);
         size_t len = r.u8();
         auto value = r.sub(len);
         if (!r.ok()) break;
         v.length = static_cast<uint8_t>(std::min(len, sizeof v.value));
-        value.bytes(v.value, v.length);
+        value.raw(v.value, v.length);
         array[records++] = v;
     }
     if (records == 0) return 0;

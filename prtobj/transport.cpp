@@ -1,7 +1,6 @@
 // The request transport: every request of the library goes through bidiQuery,
 // every alert read through bidiQueryAlert.
 #include <cstring>
-#include <iterator>
 #include <new>
 
 #include "kvprtobj/helpers.h"

@@ -116,18 +116,15 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     size_t filled = 0;
     array[0].lComponentId = kBaseLevel;
     array[0].iInstance = 0;
-    if (!m_strCodeLevel.empty()) {
-        array[0].strCodeLevel = m_strCodeLevel;
-        filled = 1;
-    } else {
+    CString base = m_strCodeLevel;
+    if (base.empty()) {
         DEVICECHARS chars;
-        long charsRc = bidiGetDeviceChars(&chars);
-        if (charsRc == 0) {
-            array[0].strCodeLevel = chars.strCodeLevel;
-            filled = 1;
-        } else {
-            result = charsRc;   // the parsed records are handed over all the same
-        }
+        result = bidiGetDeviceChars(&chars);   // on a failure the parsed records are handed over all the same
+        base = chars.strCodeLevel;
+    }
+    if (result == 0) {
+        array[0].strCodeLevel = base;
+        filled = 1;
     }
 
     // Lines: the first colon and the first line feed from the cursor on end

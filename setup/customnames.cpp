@@ -1,15 +1,11 @@
 // Custom names of forms and output-bin nicknames: one read and one write,
 // each with two request codes.
 #include <cstring>
-#include <new>
 #include <utility>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
-
 
 // The longest name whose length + 1 fits the request's length byte.
 constexpr size_t kMaxNameLength = 254;

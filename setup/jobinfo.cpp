@@ -1,6 +1,7 @@
 // Job-information texts: "KEY=value" items separated by ";".
+#include <strings.h>
+
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <iterator>
 #include <string_view>
@@ -23,9 +24,7 @@ constexpr size_t kKeyLength = 2;
 constexpr size_t kValueStart = 3;   // after the key and one separator character
 
 bool sameKey(std::string_view key, const char* known) {
-    return std::equal(key.begin(), key.end(), known, known + std::strlen(known), [](char a, char b) {
-        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-    });
+    return key.size() == std::strlen(known) && strncasecmp(key.data(), known, key.size()) == 0;
 }
 
 }  // namespace

@@ -1,13 +1,8 @@
 // Print jobs: the job list, deleting a job, changing its priority, the job
 // record of a job-transition alert, and the job record decoder they share.
-#include <algorithm>
-#include <memory>
-#include <new>
 #include <utility>
 
-#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/jobs.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -116,7 +111,7 @@ int KVPrtObj::ParseJobData(KVPJOBDATA* job, const unsigned char* record, unsigne
     d.jobByte4 = r.u8();
     d.jobWord5 = r.be16();
     d.jobWord7 = r.be16();
-    r.bytes(d.jobBytes9, sizeof d.jobBytes9);
+    r.raw(d.jobBytes9, sizeof d.jobBytes9);
     d.jobByte13 = r.u8();
     r.skip(3);
     d.jobLong17 = r.be32();

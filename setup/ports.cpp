@@ -1,12 +1,7 @@
 // Property tag, available ports and loopback.
 #include <algorithm>
 
-#include "kvprtobj/bidicodes.h"
-#include "kvprtobj/prtobj.h"
 #include "prtobj/internal/ask.h"
-
-namespace {
-}  // namespace
 
 long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
     if (tag == nullptr) return kvpo::kNullArgument;

@@ -22,11 +22,9 @@ QuickSetup::KVQSRC checkHeaderWord(const CString& path, const CString& header) {
 
 }  // namespace
 
-// Each call holds its own load of the file library for its duration, so
-// calls on several threads never share a module handle.
 QuickSetup::KVQSRC QuickSetup::verifyQuickSetupFile(KVPrtObj* printer, const CString& path, FileFormat& format,
                                                     _QSFFILE** file) {
-    kvqs::ModuleLoad library;
+    kvqs::ModuleLoad library = kvqs::loadFileLibrary();
     if (library.get() == nullptr) return KVQSRC_NO_LIBRARY;
     auto open = kvqs::procAddress<PtQsfOpenProc>(library.get(), "PtQsfOpen");
     auto close = kvqs::procAddress<PtQsfCloseProc>(library.get(), "PtQsfClose");

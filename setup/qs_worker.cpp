@@ -69,7 +69,7 @@ void sendLists(QSThreadParams& p) {
         kvpo::ReplyReader records(list.data(), list.size());
         for (unsigned i = 0; i < p.usVariableCount[k] && running(p); ++i) {
             unsigned char id[2];
-            records.bytes(id, 2);
+            records.raw(id, 2);
             size_t length = records.u8();
             unsigned char* value = list.data() + records.position();
             if (!records.skip(length)) break;
@@ -184,7 +184,7 @@ void receiveList(QSThreadParams& p, FILE* file, int k) {
                 record[1] = id[1];
                 record[2] = static_cast<uint8_t>(reply.remaining());
                 size_t recordLength = 3 + reply.remaining();
-                reply.bytes(record + 3, reply.remaining());
+                reply.raw(record + 3, reply.remaining());
                 if (std::fwrite(record, 1, recordLength, file) != recordLength) {
                     fail(p, QuickSetup::QSE_WRITE);
                 } else {
@@ -241,10 +241,7 @@ File createBeside(const std::string& target, const struct stat* existing, std::s
     return File(nullptr, &std::fclose);
 }
 
-// The file is written under a name of its own beside the target and renamed
-// into place only once complete: a receive that fails or is stopped deletes
-// that file and leaves the target as it was. A target that exists and is not
-// a regular file (a link, a device, a folder) is refused and left alone.
+// The file goes under a name of its own beside the target (kvprtobj/quicksetup.h).
 void receive(QSThreadParams& p) {
     const std::string& target = p.strFile;
     struct stat st{};

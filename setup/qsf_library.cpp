@@ -18,11 +18,6 @@ unsigned long printerTypeOf(const KVPrtObj* printer) {
     return type;
 }
 
-ModuleLoad::ModuleLoad() : m_module(LoadLibraryA(fileLibraryName())) {}
-ModuleLoad::~ModuleLoad() {
-    if (m_module != nullptr) FreeLibrary(m_module);
-}
-
 void notify(HWND window, unsigned event, long value) {
     PostNotifyMessage(window, static_cast<WPARAM>(event), static_cast<LPARAM>(value));
 }

@@ -41,29 +41,19 @@ constexpr AlertStride strideOfKind(unsigned kind) {
     return kind == kKindSuppliesStatus ? AlertStride::FourBytes : AlertStride::WithExtra;
 }
 
-// Reads the next record and moves past it; false, with the reader failed, when
-// the record (its extra bytes included) does not lie wholly within the reader.
-inline bool nextAlertRecord(ReplyReader& run, AlertStride stride, AlertRecord& record) {
-    if (!run.ok() || !run.has(4)) return false;
-    AlertRecord r;
-    r.category = run.u8();
-    r.instance = run.u8();
-    r.condition = run.u8();
-    r.fourth = run.u8();
-    if (stride == AlertStride::WithExtra && !run.skip(r.fourth)) return false;
-    record = r;
-    return true;
-}
-
 // Visits the first `n` records of `run` in order, stopping at the first that
-// does not lie wholly within it; returns the number visited.
+// does not lie wholly within it (its extra bytes included); returns the number visited.
 template <typename Visit>
 unsigned forEachAlertRecord(ReplyReader run, unsigned n, AlertStride stride, Visit&& visit) {
-    AlertRecord record;
     unsigned visited = 0;
-    while (visited < n && nextAlertRecord(run, stride, record)) {
-        visit(record);
-        ++visited;
+    for (; visited < n && run.has(4); ++visited) {
+        AlertRecord r;
+        r.category = run.u8();
+        r.instance = run.u8();
+        r.condition = run.u8();
+        r.fourth = run.u8();
+        if (stride == AlertStride::WithExtra && !run.skip(r.fourth)) break;
+        visit(r);
     }
     return visited;
 }

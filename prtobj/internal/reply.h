@@ -24,7 +24,6 @@ class ReplyReader : public kvwire::ByteReader {
 public:
     using ByteReader::ByteReader;
 
-    bool bytes(void* dst, size_t n) { return raw(dst, n); }
     // The next n bytes as a text (embedded zero bytes kept).
     CString text(size_t n) {
         if (!take(n)) return {};
@@ -61,14 +60,6 @@ struct Buffer {
     Buffer() = default;
     explicit Buffer(unsigned long firstSize) : length(firstSize) {}
     Buffer(Buffer&& other) noexcept : data(other.release()), length(other.length) {}
-    Buffer& operator=(Buffer&& other) noexcept {
-        if (this != &other) {
-            ::operator delete(data);
-            length = other.length;
-            data = other.release();
-        }
-        return *this;
-    }
     ~Buffer() { ::operator delete(data); }
 
     explicit operator bool() const { return data != nullptr; }

@@ -4,9 +4,6 @@
 
 #include "kvprtobj/fw_window.h"
 
-// The notification message of the Quick Setup workers.
-constexpr UINT KV_NOTIFY_MESSAGE = 2024;
-
 // 0 when `window` is no longer a window; otherwise the result of posting
 // message 2024 with wParam and lParam to it.
 KVPO_API int PostNotifyMessage(HWND window, WPARAM wParam, LPARAM lParam);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "kvprtobj/fw_library.h"
@@ -25,17 +26,8 @@ Proc procAddress(HMODULE module, const char* name) {
 }
 
 // A load of the file library that ends with its scope.
-class ModuleLoad {
-public:
-    ModuleLoad();
-    ~ModuleLoad();
-    ModuleLoad(const ModuleLoad&) = delete;
-    ModuleLoad& operator=(const ModuleLoad&) = delete;
-    HMODULE get() const { return m_module; }
-
-private:
-    HMODULE m_module;
-};
+using ModuleLoad = std::unique_ptr<void, BOOL (*)(HMODULE)>;
+inline ModuleLoad loadFileLibrary() { return ModuleLoad(LoadLibraryA(fileLibraryName()), &FreeLibrary); }
 
 // Posts message 2024 to the worker's window (while it exists).
 void notify(HWND window, unsigned event, long value);
