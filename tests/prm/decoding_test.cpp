@@ -90,6 +90,7 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     Alert alert;
     ASSERT_EQ(rig.obj.bidiDeviceQueryAlert(5, &alert), 0);
     EXPECT_EQ(rig.obj.families, std::vector<unsigned long>{KVPRM_ALERT_FAMILY});
+    EXPECT_EQ(rig.printer.alertFlags(), std::vector<int>{2});
     EXPECT_EQ(rig.printer.lastRequest().data, hex("02"));
     EXPECT_EQ(alert.strDirectoryData, "DEVICE: 2;");
 

@@ -1,6 +1,7 @@
 // Device storage management against the simulated printer, in process, as a
 // host drives it: list, copy, delete and format, and the failures each
-// documents.
+// documents. The printer object's members run end to end here, so a member
+// that passed its arguments in another order, or changed a result, fails.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -132,24 +133,4 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
     for (const std::string& name : {std::string(), std::string("a;b"), std::string("a\nb"), std::string(256, 'x')})
         EXPECT_EQ(p.obj->bidiDeviceDeleteFile(name, kFlash), -3) << name.size();
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
-}
-
-TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {
-    const struct {
-        const char* devices;
-        const char* field;
-    } refused[] = {
-        {R"([{"device": "tape", "capacity": 1}])", "storageDevices[0].device"},
-        {R"([{"device": "disk", "capacity": 1}, {"device": "disk", "capacity": 1}])", "storageDevices[1].device"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a;b", "size": 1}]}])", "files[0].name"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a", "size": 1}, {"name": "a", "size": 1}]}])",
-         "files[1].name"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a", "size": 1, "content": "x"}]}])", "files[0]"},
-        {R"([{"device": "disk", "capacity": 2, "files": [{"name": "a", "content": "xyz"}]}])", "capacity"},
-    };
-    for (const auto& c : refused) {
-        std::string error;
-        EXPECT_FALSE(kvsim::SimPrinter::fromJson(std::string(R"({"storageDevices": )") + c.devices + "}", &error));
-        EXPECT_NE(error.find(c.field), std::string::npos) << error;
-    }
 }
