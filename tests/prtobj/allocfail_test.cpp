@@ -12,6 +12,7 @@
 #include "scripted_printer.h"
 
 using namespace kvtest;
+using Job = KVPrtObj::KVPJOBDATA;
 
 namespace {
 
@@ -21,141 +22,122 @@ size_t arrayBytes(size_t n) {
     return n * sizeof(T) + sizeof(size_t);
 }
 
+struct Got {
+    long rc;
+    bool handedBack;   // a buffer or array reached the caller (released here)
+    long count;        // the count the call gave, or the requests the printer saw
+    bool operator==(const Got&) const = default;
+};
+std::ostream& operator<<(std::ostream& out, const Got& g) { return out << g.rc << "/" << g.handedBack << "/" << g.count; }
+
+template <typename T>
+Got got(long rc, T* array, long count) {
+    delete[] array;
+    return {rc, array != nullptr, count};
+}
+Got gotBuffer(long rc, void* data, long count) {
+    ::operator delete(data);
+    return {rc, data != nullptr, count};
+}
+
 struct Case {
     const char* what;
-    ByteVec answer;    // every request's reply
-    size_t failing;    // the size whose allocations fail
-    long rc;
-    std::function<long(PrinterRig&)> call;   // checks what the call hands back
+    ByteVec answer;   // every request's reply; none: an empty success
+    size_t failing;   // the size whose allocations fail
+    Got expected;
+    std::function<Got(PrinterRig&)> call;
 };
-
-void* const kGiven = reinterpret_cast<void*>(1);
 
 }  // namespace
 
 TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
     unsigned int n = 0;
     unsigned short s = 0;
+    void* data = nullptr;
+    unsigned long length = 0;
+    unsigned char id[2] = {1, 2}, value[1000] = {};
     const Case cases[] = {
-        {"first reply buffer: nothing sent", {}, 2048, -18, [](PrinterRig& rig) {
-             void* data = kGiven;
-             unsigned long length = 0;
-             long rc = rig.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 0);
-             EXPECT_EQ(rig.printer.requestCount(), 0u);
-             EXPECT_EQ(rig.obj.isBidiActive(), 1);
-             return rc;
+        {"first reply buffer: nothing sent", {}, 2048, {-18, false, 0}, [&](PrinterRig& r) {
+             long rc = r.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 0);
+             return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
-        {"growth stops at once", {}, 8192, -18, [](PrinterRig& rig) {
-             rig.obj.setBidiRetryCount(3);
-             rig.printer.setDefault(fail(-18));
-             void* data = kGiven;
-             unsigned long length = 0;
-             long rc = rig.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 1);
-             EXPECT_EQ(data, nullptr);
-             EXPECT_EQ(rig.printer.requestCount(), 2u);   // 2048 and 4096, no further attempt
-             return rc;
+        {"growth stops at once, after 2048 and 4096", {}, 8192, {-18, false, 2}, [&](PrinterRig& r) {
+             r.obj.setBidiRetryCount(3);
+             r.printer.setDefault(fail(-18));
+             long rc = r.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 1);
+             return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
-        {"alert buffer: nothing read", {}, 2048, -18, [](PrinterRig& rig) {
-             void* data = nullptr;
-             unsigned long length = 0;
-             long rc = rig.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
-             EXPECT_TRUE(rig.printer.alertQueries().empty());
-             return rc;
+        {"alert buffer: nothing read", {}, 2048, {-18, false, 0}, [&](PrinterRig& r) {
+             long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
+             return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
          }},
-        {"alert copy", {}, 777, -18, [](PrinterRig& rig) {
-             rig.printer.setAlert(4, ByteVec(777, 1));
-             void* data = kGiven;
-             unsigned long length = 0;
-             long rc = rig.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
-             EXPECT_EQ(data, nullptr);
-             return rc;
+        {"alert copy", {}, 777, {-18, false, 1}, [&](PrinterRig& r) {
+             r.printer.setAlert(4, ByteVec(777, 1));
+             long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
+             return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
          }},
-        {"variable request: nothing sent", {}, 1002, -18, [](PrinterRig& rig) {
-             unsigned char id[2] = {1, 2}, value[1000] = {};
-             long rc = rig.obj.bidiSetOMVar(id, value, sizeof value);
-             EXPECT_EQ(rig.printer.requestCount(), 0u);
-             return rc;
+        {"variable request: nothing sent", {}, 1002, {-18, false, 0}, [&](PrinterRig& r) {
+             return Got{r.obj.bidiSetOMVar(id, value, sizeof value), false, static_cast<long>(r.printer.requestCount())};
          }},
-        {"variable copy", Bytes().u8(0).raw({1, 2}).fill(500, 7), 502, -18, [](PrinterRig& rig) {
-             unsigned char id[2] = {1, 2};
-             void* out = kGiven;
-             unsigned long length = 0;
-             long rc = rig.obj.bidiReadOMVar(id, &out, &length);
-             EXPECT_EQ(out, nullptr);
-             return rc;
+        {"variable copy", Bytes().u8(0).raw({1, 2}).fill(500, 7), 502, {-18, false, 1}, [&](PrinterRig& r) {
+             long rc = r.obj.bidiReadOMVar(id, &data, &length);
+             return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
-        {"input bins", Bytes().u8(3).zeros(3 * 32), arrayBytes<KVPrtObj::INPUTBIN>(3), -18, [&](PrinterRig& rig) {
+        {"input bins", Bytes().u8(3).zeros(3 * 32), arrayBytes<KVPrtObj::INPUTBIN>(3), {-18, false, 3}, [&](PrinterRig& r) {
              KVPrtObj::INPUTBIN* bins = nullptr;
-             long rc = rig.obj.bidiGetInputChars(&n, &bins);
-             EXPECT_EQ(std::pair(bins, n), std::pair<KVPrtObj::INPUTBIN*, unsigned>(nullptr, 3));
-             return rc;
+             return got(r.obj.bidiGetInputChars(&n, &bins), bins, n);
          }},
-        {"output bins", Bytes().u8(3).zeros(27), arrayBytes<KVPrtObj::OUTPUTBIN>(3), -18, [&](PrinterRig& rig) {
+        {"output bins", Bytes().u8(3).zeros(27), arrayBytes<KVPrtObj::OUTPUTBIN>(3), {-18, false, 3}, [&](PrinterRig& r) {
              KVPrtObj::OUTPUTBIN* bins = nullptr;
-             long rc = rig.obj.bidiGetOutputChars(&n, &bins);
-             EXPECT_EQ(std::pair(bins, n), std::pair<KVPrtObj::OUTPUTBIN*, unsigned>(nullptr, 3));
-             return rc;
+             return got(r.obj.bidiGetOutputChars(&n, &bins), bins, n);
          }},
-        {"fonts: the count of fonts decoded", Bytes().u8(0).be16(3).u8(0).zeros(12), arrayBytes<_FONTDETAILS>(3), -18,
-         [&](PrinterRig& rig) {
+        {"fonts: the count of fonts decoded", Bytes().u8(0).be16(3).u8(0).zeros(12), arrayBytes<_FONTDETAILS>(3),
+         {-18, false, 0}, [&](PrinterRig& r) {
              _FONTDETAILS* fonts = nullptr;
-             long rc = rig.obj.bidiGetFontDetails(0, 0, &s, &fonts);
-             EXPECT_EQ(std::pair(fonts, s), std::pair<_FONTDETAILS*, unsigned short>(nullptr, 0));
-             return rc;
+             return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s);
          }},
-        {"symbol sets", Bytes().u8(0).be16(3).zeros(33), arrayBytes<_SYMBOLSET>(3), -18, [&](PrinterRig& rig) {
+        {"symbol sets", Bytes().u8(0).be16(3).zeros(33), arrayBytes<_SYMBOLSET>(3), {-18, false, 3}, [&](PrinterRig& r) {
              _SYMBOLSET* sets = nullptr;
-             long rc = rig.obj.bidiGetSymbolSetList(&s, &sets);
-             EXPECT_EQ(std::pair(sets, s), std::pair<_SYMBOLSET*, unsigned short>(nullptr, 3));
-             return rc;
+             return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s);
          }},
-        {"jobs", Bytes().u8(0).be16(2).zeros(2).be16(3).raw({0, 0, 1}).be16(3).raw({0, 0, 2}),
-         arrayBytes<KVPrtObj::KVPJOBDATA>(2), -18, [&](PrinterRig& rig) {
-             KVPrtObj::KVPJOBDATA* jobs = static_cast<KVPrtObj::KVPJOBDATA*>(kGiven);
-             long rc = rig.obj.bidiQueryJobs(0, &n, &jobs);
-             EXPECT_EQ(std::pair(jobs, n), std::pair<KVPrtObj::KVPJOBDATA*, unsigned>(nullptr, 0));
-             return rc;
+        {"jobs", Bytes().u8(0).be16(2).zeros(2).be16(3).raw({0, 0, 1}).be16(3).raw({0, 0, 2}), arrayBytes<Job>(2),
+         {-18, false, 0}, [&](PrinterRig& r) {
+             Job* jobs = reinterpret_cast<Job*>(1);
+             return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n);
          }},
-        {"code levels: the working copy", Bytes().u8(0).raw({0, 0xA6}).text("ENG: 1.2.3.4.5.6.7.8.9.10.11.12\n"), 34, -2,
-         [](PrinterRig& rig) {
+        {"code levels: the working copy", Bytes().u8(0).raw({0, 0xA6}).text("ENG: 1.2.3.4.5.6.7.8.9.10.11.12\n"), 34,
+         {-2, false, 7}, [&](PrinterRig& r) {
              int count = 7;
              KVPrtObj::CODELEVELS* array = nullptr;
-             long rc = rig.obj.bidiGetCodeLevels(count, &array);
-             EXPECT_EQ(std::pair(array, count), std::pair<KVPrtObj::CODELEVELS*, int>(nullptr, 7));
-             return rc;
+             return got(r.obj.bidiGetCodeLevels(count, &array), array, count);
          }},
         // Counts the reply cannot hold (found by fuzzing) cost no more than the
         // reply: the arrays those counts would need are never asked for.
-        {"font count", Bytes().u8(0).be16(0xFFFF).u8(0).raw({1, 0, 0, 0}), arrayBytes<_FONTDETAILS>(0xFFFF), -2,
-         [&](PrinterRig& rig) {
+        {"font count", Bytes().u8(0).be16(0xFFFF).u8(0).raw({1, 0, 0, 0}), arrayBytes<_FONTDETAILS>(0xFFFF),
+         {-2, true, 1}, [&](PrinterRig& r) {   // the second record is missing
              _FONTDETAILS* fonts = nullptr;
-             long rc = rig.obj.bidiGetFontDetails(0, 0, &s, &fonts);   // the second record is missing
-             EXPECT_EQ(s, 1);
-             delete[] fonts;
-             return rc;
+             return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s);
          }},
-        {"symbol-set count", Bytes().u8(0).be16(0xFFFF).zeros(11), arrayBytes<_SYMBOLSET>(0xFFFF), -2,
-         [&](PrinterRig& rig) {
+        {"symbol-set count", Bytes().u8(0).be16(0xFFFF).zeros(11), arrayBytes<_SYMBOLSET>(0xFFFF), {-2, false, 9},
+         [&](PrinterRig& r) {
              _SYMBOLSET* sets = nullptr;
-             return rig.obj.bidiGetSymbolSetList(&s, &sets);
+             s = 9;
+             return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s);
          }},
-        {"job count", Bytes().u8(0).be16(0xFFFF).zeros(2).be16(3).raw({0, 0, 0}),
-         arrayBytes<KVPrtObj::KVPJOBDATA>(0xFFFF), 0, [&](PrinterRig& rig) {   // job number 0 ends the list
-             KVPrtObj::KVPJOBDATA* jobs = nullptr;
-             long rc = rig.obj.bidiQueryJobs(0, &n, &jobs);
-             EXPECT_EQ(n, 0u);
-             delete[] jobs;
-             return rc;
+        {"job count: job number 0 ends the list", Bytes().u8(0).be16(0xFFFF).zeros(2).be16(3).raw({0, 0, 0}),
+         arrayBytes<Job>(0xFFFF), {0, true, 0}, [&](PrinterRig& r) {
+             Job* jobs = nullptr;
+             return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n);
          }},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
         PrinterRig rig;
         if (!c.answer.empty()) rig.printer.setHandler([a = c.answer](const SentRequest&) { return reply(a); });
+        data = reinterpret_cast<void*>(1);
         failAllocationsOfSize(c.failing);
-        long rc = c.call(rig);
+        Got result = c.call(rig);
         stopAllocationFailures();
-        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(result, c.expected) << c.what;
     }
 
     failAllocationsOfSize(333);
