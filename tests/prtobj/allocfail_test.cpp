@@ -30,13 +30,15 @@ struct Got {
 };
 std::ostream& operator<<(std::ostream& out, const Got& g) { return out << g.rc << "/" << g.handedBack << "/" << g.count; }
 
-template <typename T>
-Got got(long rc, T* array, long count) {
+// Taken by reference: read after the call that is the first argument.
+template <typename T, typename N>
+Got got(long rc, T* const& array, const N& count) {
     delete[] array;
-    return {rc, array != nullptr, count};
+    return {rc, array != nullptr, static_cast<long>(count)};
 }
+void* const kUntouched = reinterpret_cast<void*>(1);
 Got gotBuffer(long rc, void* data, long count) {
-    ::operator delete(data);
+    if (data != kUntouched) ::operator delete(data);
     return {rc, data != nullptr, count};
 }
 
@@ -64,6 +66,7 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
         {"growth stops at once, after 2048 and 4096", {}, 8192, {-18, false, 2}, [&](PrinterRig& r) {
              r.obj.setBidiRetryCount(3);
              r.printer.setDefault(fail(-18));
+             data = kUntouched;
              long rc = r.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 1);
              return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
@@ -72,7 +75,6 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
              return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
          }},
         {"alert copy", {}, 777, {-18, false, 1}, [&](PrinterRig& r) {
-             r.printer.setAlert(4, ByteVec(777, 1));
              long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
              return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
          }},
@@ -102,7 +104,7 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
          }},
         {"jobs", Bytes().u8(0).be16(2).zeros(2).be16(3).raw({0, 0, 1}).be16(3).raw({0, 0, 2}), arrayBytes<Job>(2),
          {-18, false, 0}, [&](PrinterRig& r) {
-             Job* jobs = reinterpret_cast<Job*>(1);
+             Job* jobs = nullptr;
              return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n);
          }},
         {"code levels: the working copy", Bytes().u8(0).raw({0, 0xA6}).text("ENG: 1.2.3.4.5.6.7.8.9.10.11.12\n"), 34,
@@ -133,7 +135,8 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
     for (const Case& c : cases) {
         PrinterRig rig;
         if (!c.answer.empty()) rig.printer.setHandler([a = c.answer](const SentRequest&) { return reply(a); });
-        data = reinterpret_cast<void*>(1);
+        rig.printer.setAlert(4, ByteVec(777, 1));
+        data = nullptr;
         failAllocationsOfSize(c.failing);
         Got result = c.call(rig);
         stopAllocationFailures();
