@@ -112,3 +112,14 @@ struct DeclaredSignatures : KVPrtObj {
     static constexpr unsigned long (*makeULong)(void*) = &MakeULONG;
 };
 #pragma GCC diagnostic pop
+
+TEST(PrinterObject, ThreeArgumentParseJobDataBoundsItselfByTheLongestRecord) {
+    struct Jobs : KVPrtObj {
+        using KVPrtObj::kMaxJobRecord;
+        using KVPrtObj::ParseJobData;
+    } p;
+    unsigned char record[Jobs::kMaxJobRecord] = {0x01, 0x00, 0x07};
+    KVPrtObj::KVPJOBDATA job;
+    EXPECT_EQ(p.ParseJobData(&job, record, 0), 1);
+    EXPECT_EQ(job.jobNumber, 7);
+}
