@@ -28,7 +28,9 @@ struct Got {
     long count;        // the count the call gave, or the requests the printer saw
     bool operator==(const Got&) const = default;
 };
-std::ostream& operator<<(std::ostream& out, const Got& g) { return out << g.rc << "/" << g.handedBack << "/" << g.count; }
+std::ostream& operator<<(std::ostream& out, const Got& g) {
+    return out << g.rc << "/" << g.handedBack << "/" << g.count;
+}
 
 // Taken by reference: read after the call that is the first argument.
 template <typename T, typename N>
@@ -55,6 +57,13 @@ struct Case {
 TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
     unsigned int n = 0;
     unsigned short s = 0;
+    int levelCount = 0;
+    KVPrtObj::INPUTBIN* in = nullptr;
+    KVPrtObj::OUTPUTBIN* out = nullptr;
+    _FONTDETAILS* fonts = nullptr;
+    _SYMBOLSET* sets = nullptr;
+    Job* jobs = nullptr;
+    KVPrtObj::CODELEVELS* levels = nullptr;
     void* data = nullptr;
     unsigned long length = 0;
     unsigned char id[2] = {1, 2}, value[1000] = {};
@@ -79,64 +88,43 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
              return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
          }},
         {"variable request: nothing sent", {}, 1002, {-18, false, 0}, [&](PrinterRig& r) {
-             return Got{r.obj.bidiSetOMVar(id, value, sizeof value), false, static_cast<long>(r.printer.requestCount())};
+             long rc = r.obj.bidiSetOMVar(id, value, sizeof value);
+             return Got{rc, false, static_cast<long>(r.printer.requestCount())};
          }},
         {"variable copy", Bytes().u8(0).raw({1, 2}).fill(500, 7), 502, {-18, false, 1}, [&](PrinterRig& r) {
              long rc = r.obj.bidiReadOMVar(id, &data, &length);
              return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
-        {"input bins", Bytes().u8(3).zeros(3 * 32), arrayBytes<KVPrtObj::INPUTBIN>(3), {-18, false, 3}, [&](PrinterRig& r) {
-             KVPrtObj::INPUTBIN* bins = nullptr;
-             return got(r.obj.bidiGetInputChars(&n, &bins), bins, n);
-         }},
-        {"output bins", Bytes().u8(3).zeros(27), arrayBytes<KVPrtObj::OUTPUTBIN>(3), {-18, false, 3}, [&](PrinterRig& r) {
-             KVPrtObj::OUTPUTBIN* bins = nullptr;
-             return got(r.obj.bidiGetOutputChars(&n, &bins), bins, n);
-         }},
+        {"input bins", Bytes().u8(3).zeros(3 * 32), arrayBytes<KVPrtObj::INPUTBIN>(3), {-18, false, 3},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetInputChars(&n, &in), in, n); }},
+        {"output bins", Bytes().u8(3).zeros(27), arrayBytes<KVPrtObj::OUTPUTBIN>(3), {-18, false, 3},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetOutputChars(&n, &out), out, n); }},
         {"fonts: the count of fonts decoded", Bytes().u8(0).be16(3).u8(0).zeros(12), arrayBytes<_FONTDETAILS>(3),
-         {-18, false, 0}, [&](PrinterRig& r) {
-             _FONTDETAILS* fonts = nullptr;
-             return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s);
-         }},
-        {"symbol sets", Bytes().u8(0).be16(3).zeros(33), arrayBytes<_SYMBOLSET>(3), {-18, false, 3}, [&](PrinterRig& r) {
-             _SYMBOLSET* sets = nullptr;
-             return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s);
-         }},
+         {-18, false, 0}, [&](PrinterRig& r) { return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s); }},
+        {"symbol sets", Bytes().u8(0).be16(3).zeros(33), arrayBytes<_SYMBOLSET>(3), {-18, false, 3},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s); }},
         {"jobs", Bytes().u8(0).be16(2).zeros(2).be16(3).raw({0, 0, 1}).be16(3).raw({0, 0, 2}), arrayBytes<Job>(2),
-         {-18, false, 0}, [&](PrinterRig& r) {
-             Job* jobs = nullptr;
-             return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n);
-         }},
+         {-18, false, 0}, [&](PrinterRig& r) { return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n); }},
         {"code levels: the working copy", Bytes().u8(0).raw({0, 0xA6}).text("ENG: 1.2.3.4.5.6.7.8.9.10.11.12\n"), 34,
-         {-2, false, 7}, [&](PrinterRig& r) {
-             int count = 7;
-             KVPrtObj::CODELEVELS* array = nullptr;
-             return got(r.obj.bidiGetCodeLevels(count, &array), array, count);
-         }},
+         {-2, false, 7},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetCodeLevels(levelCount, &levels), levels, levelCount); }},
         // Counts the reply cannot hold (found by fuzzing) cost no more than the
         // reply: the arrays those counts would need are never asked for.
-        {"font count", Bytes().u8(0).be16(0xFFFF).u8(0).raw({1, 0, 0, 0}), arrayBytes<_FONTDETAILS>(0xFFFF),
-         {-2, true, 1}, [&](PrinterRig& r) {   // the second record is missing
-             _FONTDETAILS* fonts = nullptr;
-             return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s);
-         }},
+        {"font count: the second record is missing", Bytes().u8(0).be16(0xFFFF).u8(0).raw({1, 0, 0, 0}),
+         arrayBytes<_FONTDETAILS>(0xFFFF), {-2, true, 1},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetFontDetails(0, 0, &s, &fonts), fonts, s); }},
         {"symbol-set count", Bytes().u8(0).be16(0xFFFF).zeros(11), arrayBytes<_SYMBOLSET>(0xFFFF), {-2, false, 9},
-         [&](PrinterRig& r) {
-             _SYMBOLSET* sets = nullptr;
-             s = 9;
-             return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s);
-         }},
+         [&](PrinterRig& r) { return got(r.obj.bidiGetSymbolSetList(&s, &sets), sets, s); }},
         {"job count: job number 0 ends the list", Bytes().u8(0).be16(0xFFFF).zeros(2).be16(3).raw({0, 0, 0}),
-         arrayBytes<Job>(0xFFFF), {0, true, 0}, [&](PrinterRig& r) {
-             Job* jobs = nullptr;
-             return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n);
-         }},
+         arrayBytes<Job>(0xFFFF), {0, true, 0},
+         [&](PrinterRig& r) { return got(r.obj.bidiQueryJobs(0, &n, &jobs), jobs, n); }},
     };
     for (const Case& c : cases) {
         PrinterRig rig;
         if (!c.answer.empty()) rig.printer.setHandler([a = c.answer](const SentRequest&) { return reply(a); });
         rig.printer.setAlert(4, ByteVec(777, 1));
-        data = nullptr;
+        data = nullptr, in = nullptr, out = nullptr, fonts = nullptr, sets = nullptr, jobs = nullptr, levels = nullptr;
+        n = 0, s = 9, levelCount = 7;
         failAllocationsOfSize(c.failing);
         Got result = c.call(rig);
         stopAllocationFailures();
