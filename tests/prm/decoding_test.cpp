@@ -110,6 +110,8 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     }
     rig.printer.setAlert(6, ByteVec(2049, 0x03));   // longer than the alert buffer
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(6, &alert), -2);
+    rig.printer.setAlert(7, hex("03 40 04 02 01 00"));   // another marker: the decoding step's result is returned
+    EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(7, &alert), -2);
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, nullptr), -18);
 }
 
