@@ -50,8 +50,8 @@ TEST(DeviceQueries, RequestsArgumentsLeftOnFailureAndNullPointers) {
               std::vector<unsigned>({7, 0, 7, 5, 5}));   // the font list's count is always set
     EXPECT_TRUE(in == nullptr && out == nullptr && fonts == nullptr && sets == nullptr);
 
-    rig.obj.setBidi(0);   // inactive bidi: refused by the transport
-    EXPECT_EQ(rig.obj.bidiGetInputChars(&n, &in), -11);
+    rig.obj.setBidi(0);   // inactive bidi: refused by the transport, none of them forced
+    for (const Case& k : cases) EXPECT_EQ(k.call(), -11) << k.code;
     EXPECT_EQ(rig.printer.requestCount(), std::size(cases));
 
     rig.obj.setBidi(1);   // null pointers are refused before anything is sent

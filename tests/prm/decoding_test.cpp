@@ -90,6 +90,7 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     Alert alert;
     ASSERT_EQ(rig.obj.bidiDeviceQueryAlert(5, &alert), 0);
     EXPECT_EQ(rig.obj.families, std::vector<unsigned long>{KVPRM_ALERT_FAMILY});
+    EXPECT_EQ(rig.printer.alertFlags(), std::vector<int>{2});
     EXPECT_EQ(rig.printer.lastRequest().data, hex("02"));
     EXPECT_EQ(alert.strDirectoryData, "DEVICE: 2;");
 
@@ -109,6 +110,8 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     }
     rig.printer.setAlert(6, ByteVec(2049, 0x03));   // longer than the alert buffer
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(6, &alert), -2);
+    rig.printer.setAlert(7, hex("03 40 04 02 01 00"));   // another marker: the decoding step's result is returned
+    EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(7, &alert), -2);
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, nullptr), -18);
 }
 

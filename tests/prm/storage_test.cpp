@@ -1,6 +1,7 @@
 // Device storage management against the simulated printer, in process, as a
 // host drives it: list, copy, delete and format, and the failures each
-// documents.
+// documents. The printer object's members run end to end here, so a member
+// that passed its arguments in another order, or changed a result, fails.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -134,6 +135,8 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
 }
 
+// The simulator refuses profiles whose stores could not exist (kept here until
+// the simulator's own profile tests take it over).
 TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {
     const struct {
         const char* devices;

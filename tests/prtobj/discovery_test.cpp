@@ -99,21 +99,24 @@ TEST(Discovery, NamesByProtocolBitInOrder) {
     EXPECT_EQ(printer->nameQueries(), (std::vector<unsigned int>{0x01, 0x04, 0x08, 0x20, 0x02, 0x80}));
 }
 
-TEST(Discovery, TypeSixteenCountsForVelkorButNotForTheAdapterAddress) {
-    AttachedPrinter printer;
-    printer->setPrtInfo(networkInfo(0x10));
-    OpenPrtObj p(printer.handle, 0);
-    p.bidiInitialize(0);
-    EXPECT_EQ(std::tuple(p.m_caps.dwProtocols, p.m_caps.strAdapterAddress, p.validVelkorProtocols()),
-              std::tuple(0x80u, CString(), 1));
-
-    AttachedPrinter other;
-    other->setPrtInfo(networkInfo(0x40));
-    OpenPrtObj q(other.handle, 0);
-    EXPECT_EQ(q.validVelkorProtocols(), 0);   // nothing discovered yet
-    q.bidiInitialize(0);
-    EXPECT_EQ(q.validVelkorProtocols(), 0);
-    EXPECT_EQ(q.m_caps.strAdapterAddress, "000A1B2C3D4E");
+// Types 0x01, 0x02 and 0x10 (protocol bit 7) reach a partner; the adapter
+// address is kept for every type but 0x10.
+TEST(Discovery, PartnerProtocolsAndTheAdapterAddress) {
+    const struct {
+        uint32_t attachment, protocols;
+        int partner;
+        const char* adapter;
+    } cases[] = {{0x01, 0x01, 1, "000A1B2C3D4E"}, {0x02, 0x02, 1, "000A1B2C3D4E"}, {0x10, 0x80, 1, ""},
+                 {0x40, 0x10, 0, "000A1B2C3D4E"}};
+    for (const auto& c : cases) {
+        AttachedPrinter printer;
+        printer->setPrtInfo(networkInfo(c.attachment));
+        OpenPrtObj p(printer.handle, 0);
+        EXPECT_EQ(p.validVelkorProtocols(), 0);   // nothing discovered yet
+        p.bidiInitialize(0);
+        EXPECT_EQ(std::tuple(p.m_caps.dwProtocols, p.validVelkorProtocols(), p.m_caps.strAdapterAddress),
+                  std::tuple(c.protocols, c.partner, CString(c.adapter))) << c.attachment;
+    }
 }
 
 TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {

@@ -8,37 +8,34 @@
 
 using namespace kvtest;
 
-TEST(PrinterObject, DefaultConstructionLeavesCapsUnknown) {
-    OpenPrtObj p;
+// The default object: type unknown, one retry, no capabilities; then the
+// handle constructors, (handle, init) and (handle, type, init).
+TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
+    OpenPrtObj bare;
     unsigned long type = 0, subtype = 0;
-    p.getPrinterType(&type, &subtype);
-    EXPECT_EQ(std::tuple(type, subtype, p.m_nBidiRetryCount), std::tuple(0xFFFFFFFFul, 0xFFFFFFFFul, 1));
+    bare.getPrinterType(&type, &subtype);
+    EXPECT_EQ(std::tuple(type, subtype, bare.m_nBidiRetryCount), std::tuple(0xFFFFFFFFul, 0xFFFFFFFFul, 1));
     KVPrtObj::BIDICAPABILITIES caps;
     caps.nConnectionKind = 99;
-    EXPECT_EQ(p.getBidiCaps(&caps), 0);
+    EXPECT_EQ(bare.getBidiCaps(&caps), 0);
     EXPECT_EQ(caps.nConnectionKind, 99);   // untouched while no capabilities are known
-    p.setUserData(0x1'0000'0002ul);        // user data keeps 32 bits
-    EXPECT_EQ(p.getUserData(), 2u);
-}
+    bare.setUserData(0x1'0000'0002ul);     // user data keeps 32 bits
+    EXPECT_EQ(bare.getUserData(), 2u);
 
-TEST(PrinterObject, HandleConstructorsSetRetriesPanelAndPsfType) {
-    struct Case {
-        int args;   // 2: (handle, init), 3: (handle, type, init)
+    const struct {
+        int args;
         unsigned long type;
         int retries;
         KVPrtObj::PSFTYPES psf;
-    };
-    const Case cases[] = {{2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
-                          {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE},
-                          {3, 5, 0, KVPrtObj::PSF_NONE}};
+    } cases[] = {{2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
+                 {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE}, {3, 5, 0, KVPrtObj::PSF_NONE}};
     AttachedPrinter printer;
     for (const auto& c : cases) {
         auto p = c.args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
                              : std::make_unique<OpenPrtObj>(printer.handle, c.type, 0);
-        SCOPED_TRACE(c.type);
-        EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle()),
-                  std::tuple(c.retries, c.psf, printer.handle));
-        EXPECT_EQ(std::tuple(p->m_nPanelWidth, p->m_nPanelHeight, p->m_nAux4), std::tuple(20, 4, 2));
+        EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle(), p->m_nPanelWidth,
+                             p->m_nPanelHeight, p->m_nAux4),
+                  std::tuple(c.retries, c.psf, printer.handle, 20, 4, 2)) << c.type;
     }
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // nothing asked without initialize
 
