@@ -25,6 +25,7 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "run_kvprt.h"
 #include "sim_daemon.h"
 #include "store.h"
 #include "temp_dir.h"
@@ -199,22 +200,21 @@ TEST(KvprtdService, RefusesABadStartWithTheFaultNamed) {
     TempDir dir;
     writeFile(dir.file("bad.toml"), "[[printer]]\nname = \"x\"\n");
     struct Row {
-        std::string args;
+        std::vector<std::string> args;
         int status;
         std::string message;
     } rows[] = {
-        {"--fleet " + dir.file("bad.toml"), 1, dir.file("bad.toml") + ":1:1: printer[0].uri: missing"},
-        {"--fleet " + dir.file("none.toml"), 1, dir.file("none.toml") + ": cannot be read"},
-        {"--fleet " + dir.file("bad.toml") + " --shard 2/2", 2, "--shard: expected K/N"},
-        {"--fleet " + dir.file("bad.toml") + " --frob", 2, "--frob"},
+        {{"--fleet", dir.file("bad.toml")}, 1, dir.file("bad.toml") + ":1:1: printer[0].uri: missing"},
+        {{"--fleet", dir.file("none.toml")}, 1, dir.file("none.toml") + ": cannot be read"},
+        {{"--fleet", dir.file("bad.toml"), "--shard", "2/2"}, 2, "--shard: expected K/N"},
+        {{"--fleet", dir.file("bad.toml"), "--frob"}, 2, "--frob"},
     };
     for (const Row& row : rows) {
-        std::string command = std::string(KVPRTD) + " " + row.args + " --db " + dir.file("k.db") + " 2>" + dir.file("err");
-        int status = std::system(command.c_str());
-        std::ifstream in(dir.file("err"));
-        std::string err((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, row.status) << row.args;
-        EXPECT_NE(err.find(row.message), std::string::npos) << err;
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--db", dir.file("k.db")});
+        kvtest::Outcome run = kvtest::runProgram(KVPRTD, args);
+        EXPECT_EQ(run.status, row.status) << row.args[1];
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
     }
 }
 
@@ -254,34 +254,9 @@ void sameSchema(const json& a, const json& b, const std::string& at) {
     }
 }
 
-TEST(KvprtdService, ApiServesKvprtsReportAndJsonErrors) {
-    TempDir dir;
-    writeFile(dir.file("fleet.toml"), fleetText({{"a0", "sim:"}}));
-    SimDaemon d = kvprtd(dir);
-    ASSERT_TRUE(eventually([&] { return states(d.port())["a0"] == "up"; }, 10s));
-    json report = get(d.port(), "/api/v1/printers/a0");
-    ASSERT_EQ(report["poll"]["state"], "up");
-    report.erase("poll");
-    std::string command = std::string(KVPRT_BINARY) + " --json report > " + dir.file("report.json");
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::ifstream in(dir.file("report.json"));
-    sameSchema(report, json::parse(in), "report");
-
-    struct Row {
-        std::string path;
-        int status;
-    } rows[] = {{"/api/v1/printers/nope", 404}, {"/api/v1/printers/a0/history?since=soon", 400},
-                {"/api/v1/printers/a0/history?since=2&until=1", 400}, {"/api/v1/printers/a0/days?days=0", 400},
-                {"/api/v1/printers/a0/days?days=367", 400}, {"/api/v1/printers/a0/days?days=1e2", 400},
-                {"/nothing", 404}, {"/nothing.js", 404}};
-    for (const Row& row : rows) {
-        auto [status, body] = request(d.port(), row.path);
-        EXPECT_EQ(status, row.status) << row.path;
-        EXPECT_EQ(body["error"]["status"], row.status) << row.path;
-    }
-}
-
-TEST(KvprtdService, DaysGiveEachDaysLastCountsAndThePagesPrinted) {
+// One kvprtd on a database holding days of samples: the days it gives, the
+// event stream, its report, its JSON refusals and the dashboard it serves.
+TEST(KvprtdService, DaysEventsReportErrorsAndDashboard) {
     TempDir dir;
     writeFile(dir.file("fleet.toml"), fleetText({{"a0", "sim:"}}));
     const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs, hour = 3600000;
@@ -327,14 +302,28 @@ TEST(KvprtdService, DaysGiveEachDaysLastCountsAndThePagesPrinted) {
         return stream.find("\n\n") == std::string::npos;
     });
     EXPECT_EQ(stream.rfind("id: 1\nevent: up\n", 0), 0u) << stream;
-}
 
-// The dashboard's page and every script it loads, with a policy that runs nothing else.
-TEST(KvprtdService, DashboardServedWithItsScripts) {
-    TempDir dir;
-    writeFile(dir.file("fleet.toml"), fleetText({{"a0", "sim:"}}));
-    SimDaemon d = kvprtd(dir);
-    httplib::Client client("127.0.0.1", d.port());
+    // Its report has the keys of kvprt's; refusals are JSON.
+    json report = get(d.port(), "/api/v1/printers/a0");
+    ASSERT_EQ(report["poll"]["state"], "up");
+    report.erase("poll");
+    kvtest::Outcome kvprt = kvtest::runKvprt({"--json", "report"});
+    ASSERT_EQ(kvprt.status, 0) << kvprt.err;
+    sameSchema(report, kvprt.parsed(), "report");
+    struct Row {
+        std::string path;
+        int status;
+    } rows[] = {{"/api/v1/printers/nope", 404}, {"/api/v1/printers/a0/history?since=soon", 400},
+                {"/api/v1/printers/a0/history?since=2&until=1", 400}, {"/api/v1/printers/a0/days?days=0", 400},
+                {"/api/v1/printers/a0/days?days=367", 400}, {"/api/v1/printers/a0/days?days=1e2", 400},
+                {"/nothing", 404}, {"/nothing.js", 404}};
+    for (const Row& row : rows) {
+        auto [status, body] = request(d.port(), row.path);
+        EXPECT_EQ(status, row.status) << row.path;
+        EXPECT_EQ(body["error"]["status"], row.status) << row.path;
+    }
+
+    // The dashboard's page and every script it loads, with a policy that runs nothing else.
     auto page = client.Get("/");
     ASSERT_TRUE(page && page->status == 200);
     EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
