@@ -107,16 +107,35 @@ private:
 
 }  // namespace
 
-TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "3"});
-    Opened byIndex(daemon.uri("2")), byName(daemon.uri("simlaser-1")), first(daemon.uri());
-    ASSERT_EQ(byIndex.rc | byName.rc | first.rc, 0);
-    // Each printer keeps its own state: a tag set on printer 1 is not on printer 2.
+// One daemon of three printers, the third silent: printers selected by index
+// or name, each with its own state; alerts pushed to every client of their
+// printer only; malformed URIs refused; the engine's reply-buffer rules.
+TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "2"});
+    Opened first(daemon.uri()), byIndex(daemon.uri("0")), byName(daemon.uri("simlaser-1"));
+    Opened silent(daemon.uri("2", "timeout=200"));
+    ASSERT_EQ(first.rc | byIndex.rc | byName.rc | silent.rc, 0);
+    EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);   // answered the greeting, but no request
+
+    // A variable set on printer 0 is announced to both its clients, not to printer 1's.
+    ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
+    for (unsigned short h : {first.handle, byIndex.handle}) {
+        unsigned short id = 0;
+        unsigned long family = 0;
+        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
+        EXPECT_EQ(family, 0x5FEu);
+        uint8_t data[2048];
+        unsigned long length = sizeof data;
+        ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
+        EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 07 54 41 42");
+    }
+    unsigned short id;
+    unsigned long family;
+    EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);
     ByteVec reply;
-    ASSERT_EQ(send(byName.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
-    ASSERT_EQ(send(byName.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
-    EXPECT_EQ(kvtest::toHex(reply), "4E 00 07 54 41 42");
     ASSERT_EQ(send(byIndex.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
+    EXPECT_EQ(kvtest::toHex(reply), "4E 00 07 54 41 42");
+    ASSERT_EQ(send(byName.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
     EXPECT_NE(kvtest::toHex(reply), "4E 00 07 54 41 42");
 
     Opened unknown(daemon.uri("nosuch"));
@@ -132,7 +151,6 @@ TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) 
         EXPECT_STRNE(BceLastOpenError(), "") << std::string(uri).substr(0, 40);
     }
 
-    // The engine's reply-buffer rules hold over TCP.
     uint8_t small[4];
     unsigned long length = sizeof small;
     EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, small, &length, nullptr, 0), BCE_E_NO_MEMORY);
@@ -142,28 +160,6 @@ TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) 
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(send(first.handle, 0x99), BCE_E_INVALID);   // a request code the printer does not know
 }
-
-TEST(SimDaemon, PushesAlertsToEveryClientOfThePrinterAndServesTheirData) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "2"});
-    Opened a(daemon.uri("0")), b(daemon.uri("0")), other(daemon.uri("1"));
-    ASSERT_EQ(a.rc | b.rc | other.rc, 0);
-    ASSERT_EQ(send(a.handle, 0x4F, kvtest::hex("01 02 04")), 0);
-    for (unsigned short h : {a.handle, b.handle}) {
-        unsigned short id = 0;
-        unsigned long family = 0;
-        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
-        EXPECT_EQ(family, 0x5FEu);
-        uint8_t data[2048];
-        unsigned long length = sizeof data;
-        ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
-        EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 01 02 04");
-    }
-    unsigned short id;
-    unsigned long family;
-    EXPECT_EQ(BceWaitAlert(other.handle, 100, &id, &family), BCE_E_NO_ALERT);
-}
-
-// Alerts raised on a timer (--raise-alerts-ms): kvprt's watch test.
 
 TEST(SimDaemon, StoppedDaemonTakesBidiDownAndAForcedRequestBringsItBack) {
     SimDaemon daemon(KVPRTSIMD, {});
@@ -244,14 +240,6 @@ TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) 
         ASSERT_EQ(p.rc, 0);
         for (long expected : {0l, rc, 0l, rc}) EXPECT_EQ(send(p.handle, 0x0C), expected) << option;
     }
-}
-
-TEST(SimDaemon, SilentPrintersAnswerTheGreetingButNoRequest) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "2", "--silent", "1"});
-    Opened silent(daemon.uri("0", "timeout=200")), other(daemon.uri("1", "timeout=200"));
-    ASSERT_EQ(silent.rc | other.rc, 0);
-    EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);
-    EXPECT_EQ(send(other.handle, 0x0C), 0);
 }
 
 // ---- bounds against hostile clients, with a client that speaks the frames by hand ----
