@@ -238,11 +238,7 @@ TEST(SharedConnection, BatchWaitersGetTheirOwnRepliesBesideSynchronousCallers) {
                     poll.addTo(batch);
                     batch.run();
                     poll.takeResults(batch);
-                    if (poll.results != expected.results ||
-                        std::memcmp(&poll.status, &expected.status, sizeof poll.status) != 0 ||
-                        std::memcmp(poll.summaries.data(), expected.summaries.data(), sizeof poll.summaries) != 0 ||
-                        poll.toner.numSupplies() != expected.toner.numSupplies())
-                        ++wrong;
+                    if (!poll.sameAs(expected)) ++wrong;
                 }
             });
         for (auto& th : threads) th.join();
@@ -304,23 +300,12 @@ TEST(ManyPrinters, FullPollsInFlightFromOneThreadDecodeAsTheSynchronousCalls) {
         std::unique_lock guard(lock);
         ASSERT_TRUE(finished.wait_for(guard, std::chrono::seconds(10), [&] { return unfinished == 0; }));
     }
-    auto supplies = [](kvtest::FullPoll& poll) {
-        std::vector<std::tuple<int, int, uint32_t, int32_t>> out;
-        for (unsigned i = 0; i < poll.toner.numSupplies(); ++i)
-            out.emplace_back(poll.toner[i]->bySupplyId, poll.toner[i]->byLevel, poll.toner[i]->ulPageCount,
-                             poll.toner[i]->lEstimate);
-        return out;
-    };
     for (Printer& p : printers) {
         p.batched.takeResults(*p.batch);
         p.inTurn.runInTurn(*p.object);
-        EXPECT_EQ(p.batched.results, p.inTurn.results);
+        EXPECT_TRUE(p.batched.sameAs(p.inTurn));
         EXPECT_EQ(p.batched.results, decltype(p.batched.results){});   // all 0
-        EXPECT_EQ(std::memcmp(&p.batched.status, &p.inTurn.status, sizeof p.batched.status), 0);
-        EXPECT_EQ(std::memcmp(p.batched.summaries.data(), p.inTurn.summaries.data(), sizeof p.batched.summaries), 0);
-        EXPECT_EQ(std::memcmp(&p.batched.interventions, &p.inTurn.interventions, sizeof p.inTurn.interventions), 0);
-        EXPECT_EQ(supplies(p.batched), supplies(p.inTurn));
-        EXPECT_FALSE(supplies(p.inTurn).empty());
+        EXPECT_GT(p.inTurn.toner.numSupplies(), 0u);
     }
     for (Printer& p : printers) {
         p.batch.reset();
