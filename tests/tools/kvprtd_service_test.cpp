@@ -86,8 +86,10 @@ SimDaemon kvprtd(const TempDir& dir, std::vector<std::string> args = {}) {
     return SimDaemon(KVPRTD, args);
 }
 
-TEST(KvprtdService, DaemonKilledGoesDownAndComesBack) {
-    SimDaemon steady(KVPRTSIMD, {}), flaky(KVPRTSIMD, {});
+// A printer whose daemon is killed goes down and comes back; kvprtd killed
+// in the middle of a poll of the other (slow) printer keeps its history.
+TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
+    SimDaemon steady(KVPRTSIMD, {"--delay-ms", "50"}), flaky(KVPRTSIMD, {});   // polls of steady take a while
     TempDir dir;
     writeFile(dir.file("fleet.toml"), fleetText({{"steady", steady.uri("0")}, {"flaky", flaky.uri("0")}}));
     SimDaemon d = kvprtd(dir);
@@ -120,6 +122,27 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBack) {
         if (e["kind"] == "up" || e["kind"] == "down") kinds.push_back(e["kind"]);
     EXPECT_EQ(kinds, (std::vector<std::string>{"up", "down", "up"}));
     EXPECT_NE(get(d.port(), "/api/v1/printers/flaky")["poll"]["time"], nullptr);
+
+    const std::string path = "/api/v1/printers/steady/history";
+    json before;
+    ASSERT_TRUE(eventually([&] { return (before = get(d.port(), path))["samples"].size() >= 3; }, 20s));
+    d.kill();
+    d.restart();
+    json after;
+    ASSERT_TRUE(eventually([&] { return !(after = get(d.port(), path)).is_null(); }, 10s));
+    ASSERT_GE(after["samples"].size(), before["samples"].size());
+    for (size_t i = 0; i < before["samples"].size(); ++i) EXPECT_EQ(after["samples"][i], before["samples"][i]);
+    ASSERT_GE(after["events"].size(), before["events"].size());
+    for (size_t i = 0; i < before["events"].size(); ++i) EXPECT_EQ(after["events"][i], before["events"][i]);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(dir.file("k.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
 }
 
 TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
@@ -146,33 +169,6 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
         }
         return families.size() == expected.size();
     }, 15s)) << lines;
-}
-
-TEST(KvprtdService, SigkillMidPollKeepsTheHistory) {
-    SimDaemon slow(KVPRTSIMD, {"--delay-ms", "50"});   // polls are under way much of the time
-    TempDir dir;
-    writeFile(dir.file("fleet.toml"), fleetText({{"slow", slow.uri("0")}}));
-    SimDaemon d = kvprtd(dir);
-    const std::string path = "/api/v1/printers/slow/history";
-    json before;
-    ASSERT_TRUE(eventually([&] { return (before = get(d.port(), path))["samples"].size() >= 3; }, 20s));
-    d.kill();
-    d.restart();
-    json after;
-    ASSERT_TRUE(eventually([&] { return !(after = get(d.port(), path)).is_null(); }, 10s));
-    ASSERT_GE(after["samples"].size(), before["samples"].size());
-    for (size_t i = 0; i < before["samples"].size(); ++i) EXPECT_EQ(after["samples"][i], before["samples"][i]);
-    ASSERT_GE(after["events"].size(), before["events"].size());
-    for (size_t i = 0; i < before["events"].size(); ++i) EXPECT_EQ(after["events"][i], before["events"][i]);
-
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open_v2(dir.file("k.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
-    sqlite3_stmt* check = nullptr;
-    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
-    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
-    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
-    sqlite3_finalize(check);
-    sqlite3_close(db);
 }
 
 TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
