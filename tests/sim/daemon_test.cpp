@@ -27,6 +27,7 @@
 
 #include "scripted_printer.h"
 #include "sim_daemon.h"
+#include "temp_dir.h"
 #include "wire/frame.h"
 #include "wire/socket.h"
 
@@ -309,8 +310,7 @@ long residentKb(const SimDaemon& d) { return d.status("VmRSS"); }
 
 // User and system CPU time of a process, in clock ticks.
 long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat = kvtest::readText("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string skip;
     for (int i = 0; i < 11; ++i) fields >> skip;   // state .. cmajflt
@@ -551,8 +551,7 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
         SimDaemon daemon(KVPRTSIMD, {}, launch);
         const std::string banner = daemon.output();
         daemon.stop();
-        std::ifstream in(launch.stderrPath);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = kvtest::readText(launch.stderrPath);
         EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, row.warns) << row.host << text;
         EXPECT_EQ(banner.rfind("kvprtsimd listening on " + std::string(row.shown) + ":" +
                                    std::to_string(daemon.port()) + "\n", 0),

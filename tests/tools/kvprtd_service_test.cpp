@@ -391,9 +391,7 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
     SimDaemon d = kvprtd(dir);
 
     // The repository's rules, with every `for:` shortened to 1 s so that the test need not wait minutes.
-    std::ifstream in(KVPRTD_ALERT_RULES);
-    std::string rules((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    writeFile(dir.file("rules.yml"), std::regex_replace(rules, std::regex("for: [0-9]+[smh]"), "for: 1s"));
+    writeFile(dir.file("rules.yml"), std::regex_replace(kvtest::readText(KVPRTD_ALERT_RULES), std::regex("for: [0-9]+[smh]"), "for: 1s"));
     writeFile(dir.file("prometheus.yml"), "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
                                           "rule_files: [\"" + dir.file("rules.yml") + "\"]\n"
                                           "scrape_configs:\n  - job_name: kvprtd\n    static_configs:\n"
