@@ -42,6 +42,9 @@ struct Fleet {
     std::string downUri;
 };
 
+// One fleet of two printers that answer and one that does not: every command
+// on each, the down one failing; the output for people; the command lines a
+// fleet cannot run; --printer given several times.
 TEST(KvprtFleet, EveryCommandRunsOnEachPrinterAndTheDownOneFails) {
     Fleet fleet;
     const std::string qsf = fleet.dir.file("{printer}.qsf");
@@ -74,36 +77,20 @@ TEST(KvprtFleet, EveryCommandRunsOnEachPrinterAndTheDownOneFails) {
     }
     EXPECT_TRUE(std::filesystem::exists(fleet.dir.file("up1.qsf")));
     EXPECT_FALSE(std::filesystem::exists(fleet.dir.file("down.qsf")));
-}
 
-TEST(KvprtFleet, OutputUnderEachNameThenTheSummary) {
-    Fleet fleet;
-    Outcome run = fleet.run({"loopback"});
-    EXPECT_EQ(run.status, 1);
+    // Without --json: the output under each name, then the summary.
+    Outcome text = fleet.run({"loopback"});
+    EXPECT_EQ(text.status, 1);
     const std::string why = "BceGetPrtInfo: -10 (bidi channel down: the printer cannot be reached): the printer at " +
                             fleet.downUri + " does not answer";
-    EXPECT_EQ(run.out,
+    EXPECT_EQ(text.out,
               "== up0 ==\nThe printer answered the loop-back request.\n\n"
               "== up1 ==\nThe printer answered the loop-back request.\n\n"
               "== down ==\n\n"
               "2 ok, 1 failed\n  down: " + why + "\n");
-    EXPECT_EQ(run.err, "kvprt: down: " + why + "\n");   // no progress bar on a pipe
-}
+    EXPECT_EQ(text.err, "kvprt: down: " + why + "\n");   // no progress bar on a pipe
 
-TEST(KvprtFleet, PrinterGivenSeveralTimesNamesEachByItsUri) {
-    SimDaemon up(KVPRTSIMD, {"--copies", "2"});
-    Outcome run = runKvprt({"-p", up.uri("0"), "--printer=" + up.uri("1"), "--jobs", "1", "--json", "ports"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    json all = json::parse(run.out);
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_EQ(all[0]["printer"], up.uri("0"));
-    EXPECT_EQ(all[1]["printer"], up.uri("1"));
-    EXPECT_EQ(all[1]["result"]["ports"], json::parse("[0, 2, 5]"));
-    EXPECT_EQ(run.err, "2 ok, 0 failed\n");
-}
-
-TEST(KvprtFleet, CommandLinesAFleetCannotRun) {
-    Fleet fleet;
+    // Command lines a fleet cannot run.
     const std::string file = fleet.file();
     const std::vector<std::tuple<std::vector<std::string>, int, std::string>> cases = {
         {{"--fleet", file, "-p", "sim:", "status"}, 2, "a fleet file and --printer exclude each other"},
@@ -113,11 +100,21 @@ TEST(KvprtFleet, CommandLinesAFleetCannotRun) {
         {{"--fleet", fleet.dir.file("none.toml"), "status"}, 1, "none.toml: cannot be read"},
     };
     for (const auto& [args, status, said] : cases) {
-        Outcome run = runKvprt(args);
-        EXPECT_EQ(run.status, status) << args[2];
-        EXPECT_NE(run.err.find(said), std::string::npos) << run.err;
-        EXPECT_EQ(run.out, "");
+        Outcome refused = runKvprt(args);
+        EXPECT_EQ(refused.status, status) << args[2];
+        EXPECT_NE(refused.err.find(said), std::string::npos) << refused.err;
+        EXPECT_EQ(refused.out, "");
     }
+
+    // --printer given several times: each named by its URI.
+    Outcome several = runKvprt({"-p", fleet.up.uri("0"), "--printer=" + fleet.up.uri("1"), "--jobs", "1", "--json", "ports"});
+    ASSERT_EQ(several.status, 0) << several.err;
+    json all = json::parse(several.out);
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[0]["printer"], fleet.up.uri("0"));
+    EXPECT_EQ(all[1]["printer"], fleet.up.uri("1"));
+    EXPECT_EQ(all[1]["result"]["ports"], json::parse("[0, 2, 5]"));
+    EXPECT_EQ(several.err, "2 ok, 0 failed\n");
 }
 
 TEST(KvprtFleet, SigtermStopsEveryPrinterAndSaysSo) {
