@@ -57,10 +57,10 @@ struct FullPoll {
     // The same results and the same decoded records (the supplies by id, level, pages and estimate).
     bool sameAs(const FullPoll& o) const {
         auto supplies = [](const FullPoll& poll) {
-            auto& toner = const_cast<KvTonerPrediction::TonerInfoArray&>(poll.toner);   // its [] is not const
+            auto& array = const_cast<KvTonerPrediction::TonerInfoArray&>(poll.toner);   // its [] is not const
             std::vector<std::tuple<int, int, uint32_t, int32_t>> out;
-            for (unsigned i = 0; i < toner.numSupplies(); ++i)
-                out.emplace_back(toner[i]->bySupplyId, toner[i]->byLevel, toner[i]->ulPageCount, toner[i]->lEstimate);
+            for (unsigned i = 0; i < array.numSupplies(); ++i)
+                out.emplace_back(array[i]->bySupplyId, array[i]->byLevel, array[i]->ulPageCount, array[i]->lEstimate);
             return out;
         };
         return results == o.results && std::memcmp(&status, &o.status, sizeof status) == 0 &&
