@@ -247,26 +247,6 @@ TEST(SharedConnection, BatchWaitersGetTheirOwnRepliesBesideSynchronousCallers) {
     }
 }
 
-// A batch waiter whose printer never answers gets the time-out of the URI,
-// not sooner and not the default's five seconds.
-TEST(SharedConnection, ABatchWaiterOnASilentPrinterTimesOutInItsTime) {
-    kvtest::SimDaemon daemon(KVPRTSIMD, {"--silent", "1"});
-    unsigned short handle;
-    ASSERT_EQ(BceOpenPrinter(daemon.uri("0", "timeout=300").c_str(), &handle), 0);
-    KVPrtObj obj(handle, KVPrtObj::PRINTER_TYPE_0, 0);
-    obj.setBidi(1);
-    KVPrtObj::PRINTERSTATUS status{};
-    KVPrtObjBatch batch(obj);
-    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
-    auto start = std::chrono::steady_clock::now();
-    batch.run();
-    auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
-    EXPECT_GE(took, std::chrono::milliseconds(300));
-    EXPECT_LT(took, std::chrono::seconds(3));
-    BceClosePrinter(handle);
-}
-
 // One thread keeps the full polls of twenty printers in flight together
 // (two hundred requests, through KVPrtObjBatch): each decodes what the
 // synchronous calls decode.

@@ -25,6 +25,7 @@
 #include <map>
 #include <utility>
 
+#include "kvprtobj/batch.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "temp_dir.h"
@@ -117,6 +118,17 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     Opened silent(daemon.uri("2", "timeout=200"));
     ASSERT_EQ(first.rc | byIndex.rc | byName.rc | silent.rc, 0);
     EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);   // answered the greeting, but no request
+    // A batch waiter on it reads for itself and gets the URI's time-out, not the default's 5 s.
+    KVPrtObj quiet(silent.handle, KVPrtObj::PRINTER_TYPE_0, 0);
+    quiet.setBidi(1);
+    KVPrtObj::PRINTERSTATUS status{};
+    KVPrtObjBatch batch(quiet);
+    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
+    auto start = Clock::now();
+    batch.run();
+    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
+    EXPECT_GE(sinceMs(start), 190);
+    EXPECT_LT(sinceMs(start), 3000);
 
     // A variable set on printer 0 is announced to both its clients, not to printer 1's.
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
