@@ -109,13 +109,13 @@ private:
 
 }  // namespace
 
-// One daemon of three printers, the third silent: printers selected by index
+// One daemon of three printers, the first silent: printers selected by index
 // or name, each with its own state; alerts pushed to every client of their
 // printer only; malformed URIs refused; the engine's reply-buffer rules.
 TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "2"});
-    Opened first(daemon.uri()), byIndex(daemon.uri("0")), byName(daemon.uri("simlaser-1"));
-    Opened silent(daemon.uri("2", "timeout=200"));
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "1"});
+    Opened first(daemon.uri("1")), byIndex(daemon.uri("1")), byName(daemon.uri("simlaser-2"));
+    Opened silent(daemon.uri("", "timeout=200"));
     ASSERT_EQ(first.rc | byIndex.rc | byName.rc | silent.rc, 0);
     EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);   // answered the greeting, but no request
     // A batch waiter on it reads for itself and gets the URI's time-out, not the default's 5 s.
@@ -130,7 +130,7 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     EXPECT_GE(sinceMs(start), 190);
     EXPECT_LT(sinceMs(start), 3000);
 
-    // A variable set on printer 0 is announced to both its clients, not to printer 1's.
+    // A variable set on printer 1 is announced to both its clients, not to printer 2's.
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
     for (unsigned short h : {first.handle, byIndex.handle}) {
         unsigned short id = 0;
