@@ -50,16 +50,6 @@ TEST(KvprtdFleet, BadFilesAreRefusedWithLineAndField) {
     }
 }
 
-TEST(KvprtdFleet, GoodFileIsRead) {
-    std::string error;
-    auto fleet = parseFleet("poll_interval_s = 5\n" + std::string(kPrinter) + "location = \"Floor 1\"\ntags = [\"x\"]\n",
-                            "f.toml", &error);
-    ASSERT_TRUE(fleet) << error;
-    EXPECT_EQ(fleet->pollIntervalS, 5);
-    ASSERT_EQ(fleet->printers.size(), 1u);
-    EXPECT_EQ(fleet->printers[0], (PrinterConfig{"a", "sim:", "Floor 1", {"x"}}));
-}
-
 TEST(KvprtdShard, ParsedAndHashed) {
     EXPECT_EQ(fnv1a64(""), 0xcbf29ce484222325ull);   // the published FNV-1a test vectors
     EXPECT_EQ(fnv1a64("a"), 0xaf63dc4c8601ec8cull);
