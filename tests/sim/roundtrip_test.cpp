@@ -42,12 +42,6 @@ std::string text(const json& v) { return v.get<std::string>(); }
 // A number field of a profile entry; 0 when the entry leaves it out.
 uint32_t num(const json& entry, const char* key) { return entry.contains(key) ? simtest::number(entry[key]) : 0; }
 
-// Decoded numbers against the number fields of a profile entry, key by key.
-using Fields = std::vector<std::pair<const char*, int64_t>>;
-void expectFields(const json& entry, const Fields& decoded) {
-    for (const auto& [key, value] : decoded) EXPECT_EQ(value, int64_t{num(entry, key)}) << key;
-}
-
 ByteVec bytesOf(const void* data, unsigned long length) {
     auto* p = static_cast<const uint8_t*>(data);
     return ByteVec(p, p + length);
@@ -176,7 +170,7 @@ void supplies(std::ostream& out, const std::string& what, KvTonerPrediction::Ton
 }
 
 // The printer's identity, address, capabilities, type, characteristics,
-// interpreters, symbol sets, alerts, bins, status bits, storage, code levels,
+// interpreters, current font, symbol sets, alerts, bins, status bits, storage, code levels,
 // jobs, job alerts, supplies and fonts as the library decodes them from the
 // built-in profile, one line per record: compared whole with derived.golden.
 std::string derived(Target& t) {
@@ -208,6 +202,10 @@ std::string derived(Target& t) {
         unsigned char lu = 0xEE;
         out << "interpreter " << +i << ": " << t.obj.bidiGetInterpreterLU(i, &lu) << " " << +lu << "\n";
     }
+    _FONTDETAILS current;
+    EXPECT_EQ(t.obj.bidiGetCurrentFontInformation(&current), 0);
+    out << "current font " << +current.byFontTag << " " << +current.usPosition << " " << +current.usSymbolSet << " "
+        << +current.ulSize << "\n";
     unsigned short setCount = 0;
     _SYMBOLSET* sets = nullptr;
     EXPECT_EQ(t.obj.bidiGetSymbolSetList(&setCount, &sets), 0);
@@ -385,11 +383,9 @@ const RoundTrip kRoundTrips[] = {
      }},
 
     // ---- device characteristics ----
-    {"current font: read, and a set reads back", [](Target& t) {
+    {"current font: a set reads back", [](Target& t) {
          _FONTDETAILS font;
          ASSERT_EQ(t.obj.bidiGetCurrentFontInformation(&font), 0);
-         expectFields(t.profile["currentFont"], {{"tag", font.byFontTag}, {"position", font.usPosition},
-                                                 {"symbolSet", font.usSymbolSet}, {"size", font.ulSize}});
          // The last font of the list becomes the current one.
          const json& last = t.profile["fonts"]["list"].back();
          font.byFontTag = static_cast<uint8_t>(num(last, "tag"));
