@@ -196,10 +196,36 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     }
 }
 
-TEST(SimDaemon, StoppedDaemonTakesBidiDownAndAForcedRequestBringsItBack) {
+// Completions and alert callbacks run on the I/O thread, where synchronous
+// calls are refused; a stopped daemon takes bidi down and a forced request
+// brings it back.
+TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonTakesBidiDown) {
     SimDaemon daemon(KVPRTSIMD, {});
     Opened p(daemon.uri());
     ASSERT_EQ(p.rc, 0);
+    struct Seen {
+        unsigned short handle;
+        std::string uri;
+        std::promise<std::pair<long, long>> inCompletion;   // a request, an open
+        std::promise<long> inCallback;
+    } seen{p.handle, daemon.uri(), {}, {}};
+    auto completion = [](void* self, long, const void*, unsigned long) {
+        auto* s = static_cast<Seen*>(self);
+        unsigned short handle;
+        s->inCompletion.set_value({send(s->handle, 0x0C), BceOpenPrinter(s->uri.c_str(), &handle)});
+    };
+    auto callback = [](void* self, unsigned short handle, unsigned short alertId, unsigned long) {
+        uint8_t data[256];
+        unsigned long length = sizeof data;
+        static_cast<Seen*>(self)->inCallback.set_value(BceQueryAlerts(0, alertId, handle, 2, data, &length));
+        BceSetAlertCallback(handle, nullptr, nullptr);
+    };
+    ASSERT_EQ(BceSendBidiAsync(0, p.handle, 0, 0x0C, nullptr, 0, 2048, completion, &seen), 0);
+    EXPECT_EQ(seen.inCompletion.get_future().get(), std::pair(long{BCE_E_INVALID}, long{BCE_E_INVALID}));
+    ASSERT_EQ(BceSetAlertCallback(p.handle, callback, &seen), 0);
+    ASSERT_EQ(send(p.handle, 0x4F, kvtest::hex("01 02 04")), 0);   // a variable event
+    EXPECT_EQ(seen.inCallback.get_future().get(), BCE_E_INVALID);
+
     kvtest::OpenPrtObj obj(p.handle, 1);
     ASSERT_EQ(obj.isBidiActive(), 1);
     KVPrtObj::PAGECOUNTDATA counts;
@@ -568,34 +594,6 @@ TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheN
     EXPECT_LT(sinceMs(start), 1000);   // at once, not at the reply or the time-out
     daemon.restart();
     EXPECT_EQ(send(p.handle, 0x0C), 0);
-}
-
-TEST(SimDaemon, CompletionsAndAlertCallbacksRunOnTheIoThreadWhereSynchronousCallsAreRefused) {
-    SimDaemon daemon(KVPRTSIMD, {});
-    Opened p(daemon.uri());
-    ASSERT_EQ(p.rc, 0);
-    struct Seen {
-        unsigned short handle;
-        std::string uri;
-        std::promise<std::pair<long, long>> inCompletion;   // a request, an open
-        std::promise<long> inCallback;
-    } seen{p.handle, daemon.uri(), {}, {}};
-    auto completion = [](void* self, long, const void*, unsigned long) {
-        auto* s = static_cast<Seen*>(self);
-        unsigned short handle;
-        s->inCompletion.set_value({send(s->handle, 0x0C), BceOpenPrinter(s->uri.c_str(), &handle)});
-    };
-    auto callback = [](void* self, unsigned short handle, unsigned short alertId, unsigned long) {
-        uint8_t data[256];
-        unsigned long length = sizeof data;
-        static_cast<Seen*>(self)->inCallback.set_value(BceQueryAlerts(0, alertId, handle, 2, data, &length));
-        BceSetAlertCallback(handle, nullptr, nullptr);
-    };
-    ASSERT_EQ(BceSendBidiAsync(0, p.handle, 0, 0x0C, nullptr, 0, 2048, completion, &seen), 0);
-    EXPECT_EQ(seen.inCompletion.get_future().get(), std::pair(long{BCE_E_INVALID}, long{BCE_E_INVALID}));
-    ASSERT_EQ(BceSetAlertCallback(p.handle, callback, &seen), 0);
-    ASSERT_EQ(send(p.handle, 0x4F, kvtest::hex("01 02 04")), 0);   // a variable event
-    EXPECT_EQ(seen.inCallback.get_future().get(), BCE_E_INVALID);
 }
 
 // A server that answers greetings, and every bidi request and alert read with
