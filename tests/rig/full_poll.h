@@ -6,6 +6,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstring>
+#include <tuple>
+#include <vector>
 
 #include "kvprtobj/batch.h"
 #include "kvprtobj/prtobj.h"
@@ -49,6 +52,20 @@ struct FullPoll {
     }
     void takeResults(const KVPrtObjBatch& batch) {
         for (size_t i = 0; i < kOperations; ++i) results[i] = batch.result(i);
+    }
+
+    // The same results and the same decoded records (the supplies by id, level, pages and estimate).
+    bool sameAs(const FullPoll& o) const {
+        auto supplies = [](const FullPoll& poll) {
+            auto& array = const_cast<KvTonerPrediction::TonerInfoArray&>(poll.toner);   // its [] is not const
+            std::vector<std::tuple<int, int, uint32_t, int32_t>> out;
+            for (unsigned i = 0; i < array.numSupplies(); ++i)
+                out.emplace_back(array[i]->bySupplyId, array[i]->byLevel, array[i]->ulPageCount, array[i]->lEstimate);
+            return out;
+        };
+        return results == o.results && std::memcmp(&status, &o.status, sizeof status) == 0 &&
+               std::memcmp(summaries.data(), o.summaries.data(), sizeof summaries) == 0 &&
+               std::memcmp(&interventions, &o.interventions, sizeof interventions) == 0 && supplies(*this) == supplies(o);
     }
 };
 

@@ -17,6 +17,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "temp_dir.h"
+
 extern char** environ;
 
 namespace kvtest {
@@ -58,8 +60,7 @@ std::string SimDaemon::output() const {
     // The banner follows the port file and is flushed at once.
     std::string text;
     for (int tries = 0; tries < 500; ++tries) {
-        std::ifstream in(m_outFile);
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        text = readText(m_outFile);
         if (!text.empty() && text.back() == '\n') break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

@@ -1,8 +1,10 @@
-// A fresh directory for a test's files, removed with everything in it.
+// A fresh directory for a test's files, removed with everything in it; a file's whole text.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -29,5 +31,13 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// The whole text of the file at `path` (empty when it cannot be read).
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 }  // namespace kvtest

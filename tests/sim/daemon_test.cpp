@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 #include <functional>
@@ -25,8 +24,10 @@
 #include <map>
 #include <utility>
 
+#include "kvprtobj/batch.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
+#include "temp_dir.h"
 #include "wire/frame.h"
 #include "wire/socket.h"
 
@@ -107,16 +108,59 @@ private:
 
 }  // namespace
 
-TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "3"});
-    Opened byIndex(daemon.uri("2")), byName(daemon.uri("simlaser-1")), first(daemon.uri());
-    ASSERT_EQ(byIndex.rc | byName.rc | first.rc, 0);
-    // Each printer keeps its own state: a tag set on printer 1 is not on printer 2.
+// One daemon of three printers, the first silent: printers selected by index
+// or name, each with its own state; alerts pushed to every client of their
+// printer only; malformed URIs refused; the engine's reply-buffer rules.
+TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "1"});
+    Opened first(daemon.uri("1")), byIndex(daemon.uri("1")), byName(daemon.uri("simlaser-2"));
+    Opened silent(daemon.uri("", "timeout=200"));
+    ::setenv("KVPRTOBJ_TCP_TIMEOUT_MS", "100", 1);   // the time-out of a URI that names none
+    Opened silentByEnv(daemon.uri(""));
+    ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
+    ASSERT_EQ(first.rc | byIndex.rc | byName.rc | silent.rc | silentByEnv.rc, 0);
+    auto start = Clock::now();
+    EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);   // answered the greeting, but no request
+    EXPECT_GE(sinceMs(start), 190);
+    EXPECT_LT(sinceMs(start), 1000);
+    kvtest::OpenPrtObj byEnv(silentByEnv.handle, 0);
+    byEnv.setBidi(1);
+    KVPrtObj::PAGECOUNTDATA counts;
+    start = Clock::now();
+    EXPECT_EQ(byEnv.bidiGetPageCounts(&counts), BCE_E_TIMEOUT);
+    EXPECT_LT(sinceMs(start), 1000);
+    EXPECT_EQ(byEnv.isBidiActive(), 0);
+    // A batch waiter on it reads for itself and gets the URI's time-out, not the default's 5 s.
+    KVPrtObj quiet(silent.handle, KVPrtObj::PRINTER_TYPE_0, 0);
+    quiet.setBidi(1);
+    KVPrtObj::PRINTERSTATUS status{};
+    KVPrtObjBatch batch(quiet);
+    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
+    start = Clock::now();
+    batch.run();
+    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
+    EXPECT_GE(sinceMs(start), 190);
+    EXPECT_LT(sinceMs(start), 3000);
+
+    // A variable set on printer 1 is announced to both its clients, not to printer 2's.
+    ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
+    for (unsigned short h : {first.handle, byIndex.handle}) {
+        unsigned short id = 0;
+        unsigned long family = 0;
+        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
+        EXPECT_EQ(family, 0x5FEu);
+        uint8_t data[2048];
+        unsigned long length = sizeof data;
+        ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
+        EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 07 54 41 42");
+    }
+    unsigned short id;
+    unsigned long family;
+    EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);
     ByteVec reply;
-    ASSERT_EQ(send(byName.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
-    ASSERT_EQ(send(byName.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
-    EXPECT_EQ(kvtest::toHex(reply), "4E 00 07 54 41 42");
     ASSERT_EQ(send(byIndex.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
+    EXPECT_EQ(kvtest::toHex(reply), "4E 00 07 54 41 42");
+    ASSERT_EQ(send(byName.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
     EXPECT_NE(kvtest::toHex(reply), "4E 00 07 54 41 42");
 
     Opened unknown(daemon.uri("nosuch"));
@@ -132,7 +176,6 @@ TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) 
         EXPECT_STRNE(BceLastOpenError(), "") << std::string(uri).substr(0, 40);
     }
 
-    // The engine's reply-buffer rules hold over TCP.
     uint8_t small[4];
     unsigned long length = sizeof small;
     EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, small, &length, nullptr, 0), BCE_E_NO_MEMORY);
@@ -141,34 +184,48 @@ TEST(SimDaemon, SelectsPrintersByIndexOrNameRefusesUnknownOnesAndMalformedUris) 
     EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x36, small, &length, nullptr, 0), 0);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(send(first.handle, 0x99), BCE_E_INVALID);   // a request code the printer does not know
-}
 
-TEST(SimDaemon, PushesAlertsToEveryClientOfThePrinterAndServesTheirData) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "2"});
-    Opened a(daemon.uri("0")), b(daemon.uri("0")), other(daemon.uri("1"));
-    ASSERT_EQ(a.rc | b.rc | other.rc, 0);
-    ASSERT_EQ(send(a.handle, 0x4F, kvtest::hex("01 02 04")), 0);
-    for (unsigned short h : {a.handle, b.handle}) {
-        unsigned short id = 0;
-        unsigned long family = 0;
-        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
-        EXPECT_EQ(family, 0x5FEu);
-        uint8_t data[2048];
-        unsigned long length = sizeof data;
-        ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
-        EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 01 02 04");
+    // The first request's reply may come while the I/O thread still hands on
+    // the greeting: the caller waits for the hand-over, not to its time-out.
+    for (int i = 0; i < 300; ++i) {
+        Opened p(daemon.uri("1", "timeout=2000"));
+        ASSERT_EQ(p.rc, 0);
+        start = Clock::now();
+        ASSERT_EQ(send(p.handle, 0x0C), 0);
+        ASSERT_LT(sinceMs(start), 1000) << "open " << i;
     }
-    unsigned short id;
-    unsigned long family;
-    EXPECT_EQ(BceWaitAlert(other.handle, 100, &id, &family), BCE_E_NO_ALERT);
 }
 
-// Alerts raised on a timer (--raise-alerts-ms): kvprt's watch test.
-
-TEST(SimDaemon, StoppedDaemonTakesBidiDownAndAForcedRequestBringsItBack) {
+// Completions and alert callbacks run on the I/O thread, where synchronous
+// calls are refused; a stopped daemon takes bidi down and a forced request
+// brings it back.
+TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonTakesBidiDown) {
     SimDaemon daemon(KVPRTSIMD, {});
     Opened p(daemon.uri());
     ASSERT_EQ(p.rc, 0);
+    struct Seen {
+        unsigned short handle;
+        std::string uri;
+        std::promise<std::pair<long, long>> inCompletion;   // a request, an open
+        std::promise<long> inCallback;
+    } seen{p.handle, daemon.uri(), {}, {}};
+    auto completion = [](void* self, long, const void*, unsigned long) {
+        auto* s = static_cast<Seen*>(self);
+        unsigned short handle;
+        s->inCompletion.set_value({send(s->handle, 0x0C), BceOpenPrinter(s->uri.c_str(), &handle)});
+    };
+    auto callback = [](void* self, unsigned short handle, unsigned short alertId, unsigned long) {
+        uint8_t data[256];
+        unsigned long length = sizeof data;
+        static_cast<Seen*>(self)->inCallback.set_value(BceQueryAlerts(0, alertId, handle, 2, data, &length));
+        BceSetAlertCallback(handle, nullptr, nullptr);
+    };
+    ASSERT_EQ(BceSendBidiAsync(0, p.handle, 0, 0x0C, nullptr, 0, 2048, completion, &seen), 0);
+    EXPECT_EQ(seen.inCompletion.get_future().get(), std::pair(long{BCE_E_INVALID}, long{BCE_E_INVALID}));
+    ASSERT_EQ(BceSetAlertCallback(p.handle, callback, &seen), 0);
+    ASSERT_EQ(send(p.handle, 0x4F, kvtest::hex("01 02 04")), 0);   // a variable event
+    EXPECT_EQ(seen.inCallback.get_future().get(), BCE_E_INVALID);
+
     kvtest::OpenPrtObj obj(p.handle, 1);
     ASSERT_EQ(obj.isBidiActive(), 1);
     KVPrtObj::PAGECOUNTDATA counts;
@@ -199,42 +256,6 @@ TEST(SimDaemon, StoppedDaemonTakesBidiDownAndAForcedRequestBringsItBack) {
     EXPECT_EQ(send(later.handle, 0x0C), 0);
 }
 
-TEST(SimDaemon, SlowRepliesTimeOutWithinTheConfiguredTime) {
-    SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "1500"});
-    {
-        Opened p(daemon.uri("", "timeout=150"));
-        ASSERT_EQ(p.rc, 0);
-        auto start = Clock::now();
-        EXPECT_EQ(send(p.handle, 0x0C), BCE_E_TIMEOUT);
-        EXPECT_GE(sinceMs(start), 140);
-        EXPECT_LT(sinceMs(start), 1000);
-    }
-    ::setenv("KVPRTOBJ_TCP_TIMEOUT_MS", "100", 1);
-    Opened p(daemon.uri());
-    ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
-    ASSERT_EQ(p.rc, 0);
-    kvtest::OpenPrtObj obj(p.handle, 0);
-    obj.setBidi(1);
-    auto start = Clock::now();
-    KVPrtObj::PAGECOUNTDATA counts;
-    EXPECT_EQ(obj.bidiGetPageCounts(&counts), BCE_E_TIMEOUT);
-    EXPECT_LT(sinceMs(start), 1000);
-    EXPECT_EQ(obj.isBidiActive(), 0);
-}
-
-TEST(SimDaemon, TheFirstRequestAfterTheGreetingIsAnsweredAtOnce) {
-    // Its reply may be read while the I/O thread still hands on the greeting:
-    // the caller must then wait for the hand-over, not poll to its time-out.
-    SimDaemon daemon(KVPRTSIMD, {});
-    for (int i = 0; i < 300; ++i) {
-        Opened p(daemon.uri("", "timeout=2000"));
-        ASSERT_EQ(p.rc, 0);
-        auto start = Clock::now();
-        ASSERT_EQ(send(p.handle, 0x0C), 0);
-        ASSERT_LT(sinceMs(start), 1000) << "open " << i;
-    }
-}
-
 TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) {
     const std::pair<const char*, long> faults[] = {{"--garbage-every", BCE_E_BAD_REPLY},
                                                    {"--drop-every", BCE_E_CONNECTION_RESET}};
@@ -244,14 +265,6 @@ TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) 
         ASSERT_EQ(p.rc, 0);
         for (long expected : {0l, rc, 0l, rc}) EXPECT_EQ(send(p.handle, 0x0C), expected) << option;
     }
-}
-
-TEST(SimDaemon, SilentPrintersAnswerTheGreetingButNoRequest) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "2", "--silent", "1"});
-    Opened silent(daemon.uri("0", "timeout=200")), other(daemon.uri("1", "timeout=200"));
-    ASSERT_EQ(silent.rc | other.rc, 0);
-    EXPECT_EQ(send(silent.handle, 0x0C), BCE_E_TIMEOUT);
-    EXPECT_EQ(send(other.handle, 0x0C), 0);
 }
 
 // ---- bounds against hostile clients, with a client that speaks the frames by hand ----
@@ -318,11 +331,12 @@ private:
 };
 
 long residentKb(const SimDaemon& d) { return d.status("VmRSS"); }
+// How much the daemon's resident size grew since `before`, in kB; 0 where sanitized.
+long grownKb(const SimDaemon& d, long before) { return kSanitized ? 0 : residentKb(d) - before; }
 
 // User and system CPU time of a process, in clock ticks.
 long cpuTicks(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string stat = kvtest::readText("/proc/" + std::to_string(pid) + "/stat");
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string skip;
     for (int i = 0; i < 11; ++i) fields >> skip;   // state .. cmajflt
@@ -428,9 +442,7 @@ TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
     EXPECT_TRUE(clients.front().request());
     EXPECT_TRUE(clients.back().request());
     EXPECT_EQ(daemon.status("Threads"), threads);
-    if (!kSanitized) {
-        EXPECT_LT(residentKb(daemon) - resident, static_cast<long>(n * 4)) << "kB for " << n;
-    }
+    EXPECT_LT(grownKb(daemon, resident), static_cast<long>(n * 4)) << "kB for " << n;
 }
 
 // 300 sockets each holding most of a 1 MiB frame took 350 MB.
@@ -449,14 +461,10 @@ TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
     size_t closed = countClosed(clients);
     EXPECT_GE(closed, 12u);
     EXPECT_LT(closed, 24u);
-    if (!kSanitized) {
-        EXPECT_LT(residentKb(daemon) - resident, 8 * 1024);
-    }
+    EXPECT_LT(grownKb(daemon, resident), 8 * 1024);
     clients.clear();
     sleepMs(300);
-    if (!kSanitized) {
-        EXPECT_LT(residentKb(daemon) - resident, 2 * 1024);
-    }
+    EXPECT_LT(grownKb(daemon, resident), 2 * 1024);
 }
 
 TEST(SimDaemonBounds, AConnectionBeyondItsQueueBoundIsClosedAndTheOthersStay) {
@@ -494,14 +502,10 @@ TEST(SimDaemonBounds, QueuedRequestsAreDroppedWhenTheirClientLeaves) {
         ASSERT_TRUE(client.greet());
         for (int i = 0; i < 24; ++i) ASSERT_TRUE(client.write(big));
         sleepMs(300);
-        if (!kSanitized) {
-            EXPECT_GT(residentKb(daemon) - resident, 16 * 1024);   // held while it waits
-        }
+        EXPECT_TRUE(kSanitized || grownKb(daemon, resident) > 16 * 1024);   // held while it waits
     }
     sleepMs(300);
-    if (!kSanitized) {
-        EXPECT_LT(residentKb(daemon) - resident, 4 * 1024);   // at most the worker's one
-    }
+    EXPECT_LT(grownKb(daemon, resident), 4 * 1024);   // at most the worker's one
 }
 
 // With 64 descriptors and 100 pending connections the daemon spun at 96 % of a core.
@@ -555,16 +559,14 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
         bool warns;
         const char* shown;   // the banner's address, before ":PORT"
     };
-    for (const Row& row : {Row{"0.0.0.0", true, "0.0.0.0"}, Row{"127.0.0.1", false, "127.0.0.1"},
-                           Row{"[::1]", false, "[::1]"}}) {
+    for (const Row& row : {Row{"0.0.0.0", true, "0.0.0.0"}, Row{"[::1]", false, "[::1]"}}) {
         SimDaemon::Launch launch;
         launch.host = row.host;
         launch.stderrPath = ::testing::TempDir() + "kvprtsimd-stderr";
         SimDaemon daemon(KVPRTSIMD, {}, launch);
         const std::string banner = daemon.output();
         daemon.stop();
-        std::ifstream in(launch.stderrPath);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string text = kvtest::readText(launch.stderrPath);
         EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, row.warns) << row.host << text;
         EXPECT_EQ(banner.rfind("kvprtsimd listening on " + std::string(row.shown) + ":" +
                                    std::to_string(daemon.port()) + "\n", 0),
@@ -574,7 +576,7 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
 }
 
 TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheNextReconnects) {
-    SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "400", "--workers", "8"});
+    SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "8"});
     Opened p(daemon.uri()), closing(daemon.uri());
     ASSERT_EQ(p.rc | closing.rc, 0);
     std::vector<std::future<long>> waiting;
@@ -589,37 +591,9 @@ TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheN
     auto start = Clock::now();
     daemon.kill();
     for (auto& w : waiting) EXPECT_EQ(w.get(), BCE_E_CONNECTION_RESET);
-    EXPECT_LT(sinceMs(start), 300);   // at once, not at the reply or the time-out
+    EXPECT_LT(sinceMs(start), 1000);   // at once, not at the reply or the time-out
     daemon.restart();
     EXPECT_EQ(send(p.handle, 0x0C), 0);
-}
-
-TEST(SimDaemon, CompletionsAndAlertCallbacksRunOnTheIoThreadWhereSynchronousCallsAreRefused) {
-    SimDaemon daemon(KVPRTSIMD, {});
-    Opened p(daemon.uri());
-    ASSERT_EQ(p.rc, 0);
-    struct Seen {
-        unsigned short handle;
-        std::string uri;
-        std::promise<std::pair<long, long>> inCompletion;   // a request, an open
-        std::promise<long> inCallback;
-    } seen{p.handle, daemon.uri(), {}, {}};
-    auto completion = [](void* self, long, const void*, unsigned long) {
-        auto* s = static_cast<Seen*>(self);
-        unsigned short handle;
-        s->inCompletion.set_value({send(s->handle, 0x0C), BceOpenPrinter(s->uri.c_str(), &handle)});
-    };
-    auto callback = [](void* self, unsigned short handle, unsigned short alertId, unsigned long) {
-        uint8_t data[256];
-        unsigned long length = sizeof data;
-        static_cast<Seen*>(self)->inCallback.set_value(BceQueryAlerts(0, alertId, handle, 2, data, &length));
-        BceSetAlertCallback(handle, nullptr, nullptr);
-    };
-    ASSERT_EQ(BceSendBidiAsync(0, p.handle, 0, 0x0C, nullptr, 0, 2048, completion, &seen), 0);
-    EXPECT_EQ(seen.inCompletion.get_future().get(), std::pair(long{BCE_E_INVALID}, long{BCE_E_INVALID}));
-    ASSERT_EQ(BceSetAlertCallback(p.handle, callback, &seen), 0);
-    ASSERT_EQ(send(p.handle, 0x4F, kvtest::hex("01 02 04")), 0);   // a variable event
-    EXPECT_EQ(seen.inCallback.get_future().get(), BCE_E_INVALID);
 }
 
 // A server that answers greetings, and every bidi request and alert read with

@@ -50,16 +50,6 @@ TEST(KvprtdFleet, BadFilesAreRefusedWithLineAndField) {
     }
 }
 
-TEST(KvprtdFleet, GoodFileIsRead) {
-    std::string error;
-    auto fleet = parseFleet("poll_interval_s = 5\n" + std::string(kPrinter) + "location = \"Floor 1\"\ntags = [\"x\"]\n",
-                            "f.toml", &error);
-    ASSERT_TRUE(fleet) << error;
-    EXPECT_EQ(fleet->pollIntervalS, 5);
-    ASSERT_EQ(fleet->printers.size(), 1u);
-    EXPECT_EQ(fleet->printers[0], (PrinterConfig{"a", "sim:", "Floor 1", {"x"}}));
-}
-
 TEST(KvprtdShard, ParsedAndHashed) {
     EXPECT_EQ(fnv1a64(""), 0xcbf29ce484222325ull);   // the published FNV-1a test vectors
     EXPECT_EQ(fnv1a64("a"), 0xaf63dc4c8601ec8cull);
@@ -127,13 +117,6 @@ TEST(KvprtdMetrics, LabelValuesEscaped) {
     EXPECT_EQ(escapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
 }
 
-std::string contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 void sql(const std::string& path, const char* statements) {
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -153,7 +136,7 @@ TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
         ASSERT_TRUE(Store::open(damaged, &error)) << error;
     }
     sql(damaged, "CREATE TABLE filler(x); INSERT INTO filler VALUES(randomblob(20000));");
-    std::string bytes = contents(damaged);
+    std::string bytes = kvtest::readText(damaged);
     for (size_t i = 4096; i < bytes.size(); i += 7) bytes[i] = static_cast<char>(i);
     std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
 
@@ -164,10 +147,10 @@ TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
                 {newer, "was written by a newer kvprtd (schema 99"},
                 {damaged, "damaged"}};
     for (const Row& row : rows) {
-        std::string before = contents(row.path), error;
+        std::string before = kvtest::readText(row.path), error;
         EXPECT_FALSE(Store::open(row.path, &error)) << row.path;
         EXPECT_NE(error.find(row.error), std::string::npos) << error;
-        EXPECT_EQ(contents(row.path), before) << row.path;
+        EXPECT_EQ(kvtest::readText(row.path), before) << row.path;
     }
 }
 

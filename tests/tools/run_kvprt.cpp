@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "temp_dir.h"
@@ -14,13 +12,6 @@
 extern char** environ;
 
 namespace kvtest {
-
-std::string readText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
     return runProgram(KVPRT_BINARY, args, signal, signalAfterMs);

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "temp_dir.h"
+
 namespace kvtest {
 
 struct Outcome {
@@ -13,9 +15,6 @@ struct Outcome {
     std::string out, err;
     nlohmann::json parsed() const { return nlohmann::json::parse(out); }
 };
-
-// The whole text of the file at `path` (empty when it cannot be read).
-std::string readText(const std::string& path);
 
 // Runs `program` with `args`, standard input empty; with `signal` not 0,
 // that signal is sent to it after `signalAfterMs` milliseconds.
