@@ -195,6 +195,8 @@ private:
     // One receive: the frames that came are handed on (see the top);
     // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
     long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
+    // The same for a receive already made: `n` and `error` are what recv gave.
+    long takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries);
     void route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
     // Adds received bytes to those of an unfinished frame and takes out the
     // whole frames: 0, or -2 when the bytes are not frames.
@@ -213,6 +215,9 @@ private:
     // I/O thread.
     void dial(uint64_t generation, size_t endpoint);
     void dialled(uint64_t generation);
+    // Makes the connected socket `fd` blocking, a receive giving up after
+    // m_blockingRead: true, or false when reads stay non-blocking.
+    bool blockingReads(int fd) const;
     void readOnLoop(uint64_t generation);
     void handleQueued(uint64_t generation);
     // Handles one frame; false when it dropped the connection.
@@ -229,6 +234,9 @@ private:
 
     const TcpAddress m_address;
     const std::chrono::milliseconds m_timeout;
+    // What one blocking receive of a waiting caller waits at most: half the
+    // time-out (0: callers poll), so that it returns before the deadline.
+    const std::chrono::milliseconds m_blockingRead;
     const BcePrinter* m_owner;               // I/O thread only; null once closed
     asio::steady_timer m_timer;              // I/O thread only
 
@@ -237,6 +245,7 @@ private:
     bool m_closed = false;
     uint64_t m_generation = 0;               // one per connection attempt
     int m_fd = -1;                           // the socket while dialling, greeting or open
+    bool m_blocks = false;                   // m_fd is blocking, with m_blockingRead as receive time-out
     uint64_t m_token = 0;                    // its registration with the loop
     std::vector<Address> m_endpoints;
     size_t m_endpoint = 0;                   // the one being dialled
