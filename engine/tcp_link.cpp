@@ -158,7 +158,9 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
         if (reads) {
             m_reader = call->waiter;
             m_readerHandedOn = false;
-            arm();
+            armForReader();
+        } else if (!call->waiter && m_reader == nullptr && m_unwatched) {
+            arm();   // its reply is the I/O thread's to read
         }
         try {
             send(type, call->id, payload, sync ? Write::Now : call->waiter ? Write::Held : Write::Later);
@@ -185,7 +187,10 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
     {
         std::lock_guard guard(m_lock);
         if (waiter.drive) {
-            if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) return;
+            if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) {
+                if (m_unwatched) arm();   // the I/O thread reads its replies
+                return;
+            }
             deadline = driveDeadline(static_cast<LinkDrive&>(waiter)).value_or(Clock::now() + m_timeout);
         } else {
             deadline = static_cast<Waiter&>(waiter).deadline;
@@ -240,7 +245,8 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
 void TcpLink::writeHeld(LinkDrive& drive) {
     std::lock_guard guard(m_lock);
     if (m_state != State::Open || m_flushing || m_outStart == m_out.size()) return;   // nothing held, or the I/O thread writes
-    if (m_reader == nullptr) takeReading(drive);   // before the requests go out, so that their replies are its own
+    // The reading before the requests go out, so that their replies are its own.
+    if (m_reader == nullptr && !takeReading(drive) && m_unwatched) arm();
     ssize_t n;
     do n = ::send(m_fd, m_out.data() + m_outStart, m_out.size() - m_outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
     while (n < 0 && errno == EINTR);
@@ -310,7 +316,7 @@ bool TcpLink::takeReading(LinkDrive& drive) {
     if (waiting != drive.outstanding) return false;
     m_reader = &drive;
     m_readerHandedOn = false;
-    arm();
+    armForReader();
     return true;
 }
 
@@ -365,14 +371,49 @@ void TcpLink::handOnReading(LinkWaiter* from) {
         // socket while the I/O thread finishes its call. Drives take the
         // reading themselves, when they may (takeReading).
         bool quiet = m_toLoop.empty() && !m_handling;
-        for (auto& [id, call] : m_pending)
+        bool loopReads = false;   // a reply is the I/O thread's to read
+        for (auto& [id, call] : m_pending) {
             if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
                 m_reader = call->waiter;
                 ::sem_post(&m_reader->wake);
                 return;
             }
-        arm();
+            loopReads = loopReads || !call->waiter || call->waiter->drive;
+        }
+        if (loopReads)
+            arm();
+        else
+            unwatchForNow();
     }
+}
+
+void TcpLink::armForReader() {
+    if (m_unwatched)
+        m_readRecently = true;   // unwatched for input already
+    else
+        arm();
+}
+
+void TcpLink::unwatchForNow() {
+    // The socket is watched as for a reader, without input: it stays so
+    // while callers come and go, and the I/O thread watches it again once
+    // the link has been idle for a tick (see idle()).
+    m_unwatched = true;
+    m_readRecently = true;
+    if (!m_idleQueued) m_idleQueued = IoLoop::get().callWhenIdle(shared_from_this());
+    if (!m_idleQueued) arm();
+}
+
+bool TcpLink::idle(bool now) {
+    std::lock_guard guard(m_lock);
+    bool unwatched = m_unwatched && m_fd >= 0;
+    if (unwatched && !now && (m_reader != nullptr || m_readRecently)) {
+        m_readRecently = false;
+        return false;   // in use: a tick later
+    }
+    m_idleQueued = false;
+    if (unwatched && m_reader == nullptr) arm();
+    return true;
 }
 
 bool TcpLink::abandon(LinkCall* call) {
@@ -513,6 +554,7 @@ void TcpLink::arm() {
         if (m_awaitingWritable) events |= EPOLLOUT;
     }
     IoLoop::get().arm(m_fd, m_token, events);
+    m_unwatched = false;
 }
 
 long TcpLink::receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received) {
@@ -609,6 +651,8 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
     m_reader = nullptr;
     m_readerHandedOn = false;
     m_blocks = false;
+    m_unwatched = false;
+    m_readRecently = false;
     release(m_out);
     release(m_held);
     release(m_in);

@@ -14,7 +14,12 @@
 // drive (LinkDrive: a thread that waits for its asynchronous requests) are
 // held until it writes them together itself; it reads the connection like a
 // waiting caller, and their replies go to it at once. Connecting and
-// time-outs happen on the I/O thread.
+// time-outs happen on the I/O thread. A waiting caller reads with one
+// blocking receive. When it is done, the socket stays unwatched for input
+// while callers follow each other, so that none pays for handing the reading
+// back and forth; once the link has been idle a tick of the I/O thread's idle
+// timer (IoLoop::kIdleTick), the I/O thread watches it again, for alert
+// notices. Whenever a reply is the I/O thread's to read, it watches at once.
 // An idle link holds a socket and this record, no buffers.
 //
 // States: closed (no connection), dialling (the TCP connection) and greeting
@@ -155,6 +160,7 @@ public:
     void close();
 
     void ready(uint32_t events) override;
+    bool idle(bool now) override;
 
 private:
     class Waiter;
@@ -192,6 +198,8 @@ private:
     void postFlush();   // the I/O thread writes m_out
     void watch();   // the deadline of a new call is watched
     void arm();     // the socket watched for what the link waits for now
+    void armForReader();    // arm(), for a caller that takes the reading, unless unwatched already
+    void unwatchForNow();   // when the reader leaves and the I/O thread reads no reply: see idle()
     // One receive: the frames that came are handed on (see the top);
     // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
     long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
@@ -265,6 +273,9 @@ private:
     bool m_handling = false;                 // the I/O thread hands them on now
     bool m_handlingPosted = false;           // the I/O thread will
     LinkWaiter* m_reader = nullptr;          // the caller reading the connection while it waits
+    bool m_unwatched = false;                // no reader, and yet not watched for input (see idle())
+    bool m_readRecently = false;             // a caller read it since the last call of idle()
+    bool m_idleQueued = false;               // the I/O thread will call idle()
     bool m_readerHandedOn = false;           // a reply for it went to the I/O thread
     std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
 };
