@@ -147,6 +147,7 @@ TEST(SimDaemon, PushesAlertsToEveryClientOfThePrinterAndServesTheirData) {
     SimDaemon daemon(KVPRTSIMD, {"--copies", "2"});
     Opened a(daemon.uri("0")), b(daemon.uri("0")), other(daemon.uri("1"));
     ASSERT_EQ(a.rc | b.rc | other.rc, 0);
+    ASSERT_EQ(send(b.handle, 0x0C), 0);   // b idle after a request of its own: its alert comes all the same
     ASSERT_EQ(send(a.handle, 0x4F, kvtest::hex("01 02 04")), 0);
     for (unsigned short h : {a.handle, b.handle}) {
         unsigned short id = 0;
