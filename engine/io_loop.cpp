@@ -19,7 +19,7 @@ constexpr int kEventsPerTurn = 64;
 
 }  // namespace
 
-IoLoop::IoLoop() : m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_events(m_context) {
+IoLoop::IoLoop() : m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_events(m_context), m_idleTimer(m_context) {
     std::error_code error;
     if (m_epoll >= 0) m_events.assign(m_epoll, error);
     if (m_epoll >= 0 && !error) awaitEvents();   // else no socket can be watched: every connection fails
@@ -61,6 +61,74 @@ void IoLoop::arm(int fd, uint64_t token, uint32_t events) {
     epoll_event event{events | EPOLLONESHOT, {}};
     event.data.u64 = token;
     ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &event);
+}
+
+bool IoLoop::callWhenIdle(std::shared_ptr<Watcher> watcher) {
+    std::lock_guard guard(m_idleLock);
+    if (!m_idleTicking) {
+        try {
+            post([this] { tickIdle(); });
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        m_idleTicking = true;
+    }
+    watcher->m_nextIdle = std::move(m_idleFirst);
+    m_idleFirst = std::move(watcher);
+    return true;
+}
+
+void IoLoop::tickIdle() {
+    std::shared_ptr<Watcher> stranded;
+    {
+        std::lock_guard guard(m_idleLock);
+        if (!m_idleFirst) {
+            m_idleTicking = false;
+            return;
+        }
+        try {
+            m_idleTimer.expires_after(kIdleTick);
+            m_idleTimer.async_wait([this](const std::error_code& error) {
+                if (!error) callIdle();
+            });
+            return;
+        } catch (const std::bad_alloc&) {
+            stranded = std::move(m_idleFirst);   // no memory for the wait: each is done now
+            m_idleTicking = false;
+        }
+    }
+    while (stranded) {
+        auto next = std::move(stranded->m_nextIdle);
+        stranded->idle(true);
+        stranded = std::move(next);
+    }
+}
+
+void IoLoop::callIdle() {
+    std::shared_ptr<Watcher> first, again;
+    {
+        std::lock_guard guard(m_idleLock);
+        first = std::move(m_idleFirst);
+    }
+    // Outside the lock: a watcher takes its own lock, under which it may ask again.
+    while (first) {
+        auto next = std::move(first->m_nextIdle);
+        if (!first->idle(false)) {
+            first->m_nextIdle = std::move(again);
+            again = std::move(first);
+        }
+        first = std::move(next);
+    }
+    {
+        std::lock_guard guard(m_idleLock);
+        while (again) {
+            auto next = std::move(again->m_nextIdle);
+            again->m_nextIdle = std::move(m_idleFirst);
+            m_idleFirst = std::move(again);
+            again = std::move(next);
+        }
+    }
+    tickIdle();
 }
 
 void IoLoop::remove(int fd, uint64_t token) {

@@ -7,18 +7,23 @@
 // asio's reactor watches as one descriptor: any thread can change what the
 // loop waits for on a socket with one system call (asio lets only the loop's
 // thread touch a socket it watches), so that a caller waiting for its reply
-// can read the socket itself without the loop being woken for it.
+// can read the socket itself without the loop being woken for it. A watcher
+// that leaves its socket unwatched for a while asks to be called when idle:
+// the loop calls it every tick until it says it is done.
 #pragma once
 
 #include <asio/io_context.hpp>
 #include <asio/posix/stream_descriptor.hpp>
 #include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <unordered_map>
 
@@ -31,10 +36,21 @@ public:
     class Watcher {
     public:
         virtual void ready(uint32_t events) = 0;
+        // On the loop thread, a tick after callWhenIdle: true when done,
+        // false to be called again a tick later; `now`: it cannot be called
+        // again, it must be done now.
+        virtual bool idle(bool /*now*/) { return true; }
 
     protected:
         ~Watcher() = default;
+
+    private:
+        friend class IoLoop;
+        std::shared_ptr<Watcher> m_nextIdle;   // in the loop's list of watchers to call when idle
     };
+
+    // The interval of calls to idle().
+    static constexpr std::chrono::milliseconds kIdleTick{2};
 
     // The loop, started on first use.
     static IoLoop& get();
@@ -57,6 +73,10 @@ public:
     uint64_t add(int fd, uint32_t events, std::weak_ptr<Watcher> watcher);
     // Watches `fd` again, for `events` (none: only for a hang-up). Any thread.
     void arm(int fd, uint64_t token, uint32_t events);
+    // Calls watcher->idle() on the loop thread a tick from now, and each tick
+    // after while it returns false. Any thread; at most once at a time per
+    // watcher. False when it cannot (no memory).
+    bool callWhenIdle(std::shared_ptr<Watcher> watcher);
     // Stops watching `fd`. Loop thread only.
     void remove(int fd, uint64_t token);
 
@@ -72,12 +92,18 @@ private:
     void stop();
     void awaitEvents();
     void dispatchEvents();
+    void tickIdle();   // the idle timer, while watchers wait for it
+    void callIdle();
 
     asio::io_context m_context{1};   // one thread runs it
     int m_epoll = -1;
     asio::posix::stream_descriptor m_events;   // m_epoll, as asio watches it
     std::unordered_map<uint64_t, std::weak_ptr<Watcher>> m_watchers;   // by token; loop thread only
     uint64_t m_nextToken = 1;
+    std::mutex m_idleLock;                   // guards the two below
+    std::shared_ptr<Watcher> m_idleFirst;    // to call when idle, linked by m_nextIdle
+    bool m_idleTicking = false;              // the idle timer runs, or is being started
+    asio::steady_timer m_idleTimer;
     std::thread m_thread;
     std::atomic<bool> m_stopped{false};
     uint8_t m_scratch[kScratchSize];

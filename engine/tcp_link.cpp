@@ -1,11 +1,13 @@
 #include "tcp_link.h"
 
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <semaphore.h>
 #include <sys/epoll.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -29,6 +31,9 @@ constexpr size_t kKeptBuffer = 4096;
 constexpr int kReadsPerTurn = 16;
 // What a caller reads at a time while it waits.
 constexpr size_t kCallerReadSize = 4096;
+// How late a blocking receive may return beyond the socket's receive
+// time-out (the kernel counts it in clock ticks).
+constexpr std::chrono::milliseconds kReceiveTimeoutSlack{20};
 
 void release(Bytes& bytes) {
     bytes.clear();
@@ -103,6 +108,7 @@ std::vector<Address> resolve(const std::string& host, const std::string& port, b
 TcpLink::TcpLink(TcpAddress address, const BcePrinter* owner)
     : m_address(std::move(address)),
       m_timeout(m_address.timeoutMs),
+      m_blockingRead(m_timeout >= 4 * kReceiveTimeoutSlack ? m_timeout / 2 : std::chrono::milliseconds(0)),
       m_owner(owner),
       m_timer(IoLoop::get().context()) {}
 
@@ -152,7 +158,9 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
         if (reads) {
             m_reader = call->waiter;
             m_readerHandedOn = false;
-            arm();
+            armForReader();
+        } else if (!call->waiter && m_reader == nullptr && m_unwatched) {
+            arm();   // its reply is the I/O thread's to read
         }
         try {
             send(type, call->id, payload, sync ? Write::Now : call->waiter ? Write::Held : Write::Later);
@@ -173,18 +181,23 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
 
 void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
     int fd;
+    bool blocks;
     uint64_t generation;
     Clock::time_point deadline;
     {
         std::lock_guard guard(m_lock);
         if (waiter.drive) {
-            if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) return;
+            if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) {
+                if (m_unwatched) arm();   // the I/O thread reads its replies
+                return;
+            }
             deadline = driveDeadline(static_cast<LinkDrive&>(waiter)).value_or(Clock::now() + m_timeout);
         } else {
             deadline = static_cast<Waiter&>(waiter).deadline;
         }
         if (m_reader != &waiter) return;   // it waits for the reader's or the I/O thread's hand-over
         fd = m_fd;
+        blocks = m_blocks;
         generation = m_generation;
     }
     uint8_t buffer[kCallerReadSize];
@@ -192,16 +205,25 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
     bool handedOn = false;   // a reply for it went to the I/O thread, after frames before it
     std::vector<Delivery> deliveries;
     while (!waiter.ready.load(std::memory_order_acquire) && failure == BCE_OK && !handedOn) {
-        pollfd p{fd, POLLIN, 0};
-        int ready = ::poll(&p, 1, msUntil(deadline));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;   // the deadline
+        // Far from the deadline one blocking receive waits and reads (it
+        // gives up after the socket's receive time-out); near it, poll keeps
+        // the deadline.
+        ssize_t n;
+        if (blocks && deadline - Clock::now() > m_blockingRead + kReceiveTimeoutSlack) {
+            n = ::recv(fd, buffer, sizeof buffer, 0);
+        } else {
+            pollfd p{fd, POLLIN, 0};
+            int ready = ::poll(&p, 1, msUntil(deadline));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) break;   // the deadline
+            n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        }
+        int error = n < 0 ? errno : 0;
         {
             std::lock_guard guard(m_lock);
             if (generation != m_generation) break;   // dropped meanwhile: the call is finished
-            size_t received = 0;
             try {
-                failure = receive(buffer, sizeof buffer, deliveries, &received);
+                failure = takeReceived(n, error, buffer, deliveries);
             } catch (const std::bad_alloc&) {
                 failure = BCE_E_NO_MEMORY;
             }
@@ -223,7 +245,8 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
 void TcpLink::writeHeld(LinkDrive& drive) {
     std::lock_guard guard(m_lock);
     if (m_state != State::Open || m_flushing || m_outStart == m_out.size()) return;   // nothing held, or the I/O thread writes
-    if (m_reader == nullptr) takeReading(drive);   // before the requests go out, so that their replies are its own
+    // The reading before the requests go out, so that their replies are its own.
+    if (m_reader == nullptr && !takeReading(drive) && m_unwatched) arm();
     ssize_t n;
     do n = ::send(m_fd, m_out.data() + m_outStart, m_out.size() - m_outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
     while (n < 0 && errno == EINTR);
@@ -293,7 +316,7 @@ bool TcpLink::takeReading(LinkDrive& drive) {
     if (waiting != drive.outstanding) return false;
     m_reader = &drive;
     m_readerHandedOn = false;
-    arm();
+    armForReader();
     return true;
 }
 
@@ -348,14 +371,49 @@ void TcpLink::handOnReading(LinkWaiter* from) {
         // socket while the I/O thread finishes its call. Drives take the
         // reading themselves, when they may (takeReading).
         bool quiet = m_toLoop.empty() && !m_handling;
-        for (auto& [id, call] : m_pending)
+        bool loopReads = false;   // a reply is the I/O thread's to read
+        for (auto& [id, call] : m_pending) {
             if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
                 m_reader = call->waiter;
                 ::sem_post(&m_reader->wake);
                 return;
             }
-        arm();
+            loopReads = loopReads || !call->waiter || call->waiter->drive;
+        }
+        if (loopReads)
+            arm();
+        else
+            unwatchForNow();
     }
+}
+
+void TcpLink::armForReader() {
+    if (m_unwatched)
+        m_readRecently = true;   // unwatched for input already
+    else
+        arm();
+}
+
+void TcpLink::unwatchForNow() {
+    // The socket is watched as for a reader, without input: it stays so
+    // while callers come and go, and the I/O thread watches it again once
+    // the link has been idle for a tick (see idle()).
+    m_unwatched = true;
+    m_readRecently = true;
+    if (!m_idleQueued) m_idleQueued = IoLoop::get().callWhenIdle(shared_from_this());
+    if (!m_idleQueued) arm();
+}
+
+bool TcpLink::idle(bool now) {
+    std::lock_guard guard(m_lock);
+    bool unwatched = m_unwatched && m_fd >= 0;
+    if (unwatched && !now && (m_reader != nullptr || m_readRecently)) {
+        m_readRecently = false;
+        return false;   // in use: a tick later
+    }
+    m_idleQueued = false;
+    if (unwatched && m_reader == nullptr) arm();
+    return true;
 }
 
 bool TcpLink::abandon(LinkCall* call) {
@@ -496,16 +554,20 @@ void TcpLink::arm() {
         if (m_awaitingWritable) events |= EPOLLOUT;
     }
     IoLoop::get().arm(m_fd, m_token, events);
+    m_unwatched = false;
 }
 
 long TcpLink::receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received) {
-    *received = 0;
     ssize_t n = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return BCE_OK;   // another reader had it
+    *received = n > 0 ? static_cast<size_t>(n) : 0;
+    return takeReceived(n, n < 0 ? errno : 0, buffer, deliveries);
+}
+
+long TcpLink::takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries) {
+    if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) return BCE_OK;   // nothing yet
     if (n <= 0) return BCE_E_CONNECTION_RESET;   // closed or reset by the server
-    *received = static_cast<size_t>(n);
     std::vector<Frame> frames;
-    long rc = take(buffer, *received, frames);
+    long rc = take(buffer, static_cast<size_t>(n), frames);
     for (Frame& frame : frames) route(frame, deliveries);
     return rc;
 }
@@ -588,6 +650,9 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
     }
     m_reader = nullptr;
     m_readerHandedOn = false;
+    m_blocks = false;
+    m_unwatched = false;
+    m_readRecently = false;
     release(m_out);
     release(m_held);
     release(m_in);
@@ -689,12 +754,22 @@ void TcpLink::dialled(uint64_t generation) {
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return;
+        m_blocks = blockingReads(m_fd);
         m_state = State::Greeting;
         m_out = std::move(greeting);
         m_outStart = 0;
         m_flushing = true;
     }
     flush(generation);
+}
+
+bool TcpLink::blockingReads(int fd) const {
+    // Every other read and write passes MSG_DONTWAIT.
+    if (m_blockingRead.count() == 0) return false;
+    timeval limit{static_cast<time_t>(m_blockingRead.count() / 1000), static_cast<suseconds_t>(m_blockingRead.count() % 1000 * 1000)};
+    if (::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) return false;
+    int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 void TcpLink::readOnLoop(uint64_t generation) {

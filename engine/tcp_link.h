@@ -14,7 +14,12 @@
 // drive (LinkDrive: a thread that waits for its asynchronous requests) are
 // held until it writes them together itself; it reads the connection like a
 // waiting caller, and their replies go to it at once. Connecting and
-// time-outs happen on the I/O thread.
+// time-outs happen on the I/O thread. A waiting caller reads with one
+// blocking receive. When it is done, the socket stays unwatched for input
+// while callers follow each other, so that none pays for handing the reading
+// back and forth; once the link has been idle a tick of the I/O thread's idle
+// timer (IoLoop::kIdleTick), the I/O thread watches it again, for alert
+// notices. Whenever a reply is the I/O thread's to read, it watches at once.
 // An idle link holds a socket and this record, no buffers.
 //
 // States: closed (no connection), dialling (the TCP connection) and greeting
@@ -155,6 +160,7 @@ public:
     void close();
 
     void ready(uint32_t events) override;
+    bool idle(bool now) override;
 
 private:
     class Waiter;
@@ -192,9 +198,13 @@ private:
     void postFlush();   // the I/O thread writes m_out
     void watch();   // the deadline of a new call is watched
     void arm();     // the socket watched for what the link waits for now
+    void armForReader();    // arm(), for a caller that takes the reading, unless unwatched already
+    void unwatchForNow();   // when the reader leaves and the I/O thread reads no reply: see idle()
     // One receive: the frames that came are handed on (see the top);
     // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
     long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
+    // The same for a receive already made: `n` and `error` are what recv gave.
+    long takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries);
     void route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
     // Adds received bytes to those of an unfinished frame and takes out the
     // whole frames: 0, or -2 when the bytes are not frames.
@@ -213,6 +223,9 @@ private:
     // I/O thread.
     void dial(uint64_t generation, size_t endpoint);
     void dialled(uint64_t generation);
+    // Makes the connected socket `fd` blocking, a receive giving up after
+    // m_blockingRead: true, or false when reads stay non-blocking.
+    bool blockingReads(int fd) const;
     void readOnLoop(uint64_t generation);
     void handleQueued(uint64_t generation);
     // Handles one frame; false when it dropped the connection.
@@ -229,6 +242,9 @@ private:
 
     const TcpAddress m_address;
     const std::chrono::milliseconds m_timeout;
+    // What one blocking receive of a waiting caller waits at most: half the
+    // time-out (0: callers poll), so that it returns before the deadline.
+    const std::chrono::milliseconds m_blockingRead;
     const BcePrinter* m_owner;               // I/O thread only; null once closed
     asio::steady_timer m_timer;              // I/O thread only
 
@@ -237,6 +253,7 @@ private:
     bool m_closed = false;
     uint64_t m_generation = 0;               // one per connection attempt
     int m_fd = -1;                           // the socket while dialling, greeting or open
+    bool m_blocks = false;                   // m_fd is blocking, with m_blockingRead as receive time-out
     uint64_t m_token = 0;                    // its registration with the loop
     std::vector<Address> m_endpoints;
     size_t m_endpoint = 0;                   // the one being dialled
@@ -256,6 +273,9 @@ private:
     bool m_handling = false;                 // the I/O thread hands them on now
     bool m_handlingPosted = false;           // the I/O thread will
     LinkWaiter* m_reader = nullptr;          // the caller reading the connection while it waits
+    bool m_unwatched = false;                // no reader, and yet not watched for input (see idle())
+    bool m_readRecently = false;             // a caller read it since the last call of idle()
+    bool m_idleQueued = false;               // the I/O thread will call idle()
     bool m_readerHandedOn = false;           // a reply for it went to the I/O thread
     std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
 };

@@ -89,7 +89,7 @@ void release(kvwire::Bytes& bytes) { kvwire::Bytes().swap(bytes); }
 struct Server::Connection {
     explicit Connection(tcp::socket s) : socket(std::move(s)) {}
     tcp::socket socket;
-    std::array<uint8_t, 256> inbox;   // what the pending receive takes: a few requests
+    std::array<uint8_t, 512> inbox;   // what the pending receive takes: a full poll of requests
     std::list<ConnectionPtr>::iterator self;        // in m_connections
     std::list<ConnectionPtr>::iterator ofPrinter;   // in m_greeted[printer], once greeted
     size_t printer = 0;

@@ -143,6 +143,7 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     EXPECT_LT(sinceMs(start), 3000);
 
     // A variable set on printer 1 is announced to both its clients, not to printer 2's.
+    ASSERT_EQ(send(byIndex.handle, 0x0C), 0);   // idle after a request of its own: its alert comes all the same
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
     for (unsigned short h : {first.handle, byIndex.handle}) {
         unsigned short id = 0;
