@@ -390,13 +390,6 @@ void Monitor::startProbe(const WatchedPtr& w) {
         post([this, w, rc] {
             if (rc != BCE_OK) return failed(w, kvprt::Failure("bidiQueryDeviceStatus", rc).message());
             w->answering = true;
-            // From its first answer on, a printer takes a place in the window:
-            // the first contact of a whole fleet holds no more discoveries
-            // and polls at once than a cycle does.
-            if (!w->inWindow) {
-                w->inWindow = true;
-                ++m_inflightUp;
-            }
             w->phase = Watched::Phase::Discover;
             step(w);
         });

@@ -9,8 +9,7 @@
 //
 // Every poll interval a cycle starts (or as soon as the last one ended):
 // every printer that is due takes its next step, at most kWindow of those
-// that are up or have just answered their probe at once (the others wait on
-// their own threads anyway). A
+// that are up at once (the others wait on their own threads anyway). A
 // cycle ends when every printer that was up has answered or failed; the
 // others are tried without holding it up. A printer that fails is marked
 // down with the failure in words and tried again after 1, 2, 4 and 8
