@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <future>
 
+#include <malloc.h>
+
 #include <kvprtobj/bidicodes.h>
 
 #include "forecast.h"
@@ -281,9 +283,14 @@ void Monitor::startCycle(Clock::time_point now) {
 void Monitor::finishCycle() {
     m_cycleActive = false;
     m_cycleList.clear();
-    std::lock_guard guard(m_statsLock);
-    ++m_stats.cycles;
-    m_stats.lastCycleSeconds = std::chrono::duration<double>(Clock::now() - m_cycleStart).count();
+    {
+        std::lock_guard guard(m_statsLock);
+        ++m_stats.cycles;
+        m_stats.lastCycleSeconds = std::chrono::duration<double>(Clock::now() - m_cycleStart).count();
+    }
+    // A cycle's polls allocate and free much more than the fleet keeps, from
+    // several threads' arenas; give the pages freed back to the system.
+    malloc_trim(0);
 }
 
 void Monitor::submit(TaskPool& pool, const WatchedPtr& w, std::function<void()> work) {
@@ -456,7 +463,7 @@ void Monitor::failed(const WatchedPtr& w, const std::string& why) {
 }
 
 void Monitor::polled(const WatchedPtr& w) {
-    PollResult r = w->poll->result();
+    PollResult r = w->poll->takeResult();
     w->poll.reset();
     {
         std::lock_guard guard(m_statsLock);

@@ -111,14 +111,23 @@ void Poll::add(Part& part, std::function<json(kvprt::Printer&)> gather) {
 void Poll::start(std::function<void()> done) {
     m_started = std::chrono::steady_clock::now();
     m_batch.start([this, done = std::move(done)] {
-        m_finished = std::chrono::steady_clock::now();
+        auto finished = std::chrono::steady_clock::now();
+        // The parts' JSON trees weigh several times the compact outcome and
+        // would otherwise wait for the scheduler with thousands of others.
+        m_result = compact();
+        m_result.seconds = std::chrono::duration<double>(finished - m_started).count();
+        m_sections.clear();
+        m_families.clear();
+        m_alertReads.clear();
+        m_sections.shrink_to_fit();
+        m_families.shrink_to_fit();
+        m_alertReads.shrink_to_fit();
         done();
     });
 }
 
-PollResult Poll::result() const {
+PollResult Poll::compact() const {
     PollResult r;
-    r.seconds = std::chrono::duration<double>(m_finished - m_started).count();
     const Part& status = m_sections[kDeviceStatus];
     r.health = status.rc == 0 ? Health::Up : Health::Down;
     r.error = status.error;

@@ -63,8 +63,8 @@ public:
     // Sends the requests; `done` is called once every section has its result
     // (on the engine's thread, or on this one before start returns).
     void start(std::function<void()> done);
-    // The outcome, once done.
-    PollResult result() const;
+    // The outcome, once done (taken once).
+    PollResult takeResult() { return std::move(m_result); }
 
 private:
     using json = nlohmann::ordered_json;
@@ -75,13 +75,16 @@ private:
     };
     // Adds an operation that runs `gather` on the batch's printer object into `part`.
     void add(Part& part, std::function<json(kvprt::Printer&)> gather);
+    // The outcome from the parts.
+    PollResult compact() const;
 
     kvprt::Printer& m_printer;
     std::vector<Part> m_sections;      // kPollSections' order
     std::vector<Part> m_families;      // the alert families' order
     std::vector<AnnouncedAlert> m_announced;
     std::vector<Part> m_alertReads;
-    std::chrono::steady_clock::time_point m_started, m_finished;
+    std::chrono::steady_clock::time_point m_started;
+    PollResult m_result;               // once done; the parts are freed then
     KVPrtObjBatch m_batch;             // last: its destructor waits for the replies
 };
 
