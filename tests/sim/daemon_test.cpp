@@ -377,16 +377,21 @@ long tasksOf(uid_t uid) {
 }
 
 // Root ignores RLIMIT_NPROC and may not lower another user's limits here: as
-// root the daemon runs as nobody (through setpriv and prlimit, when there),
-// allowed its own threads, its main and loop threads, and one more (a
-// sanitizer's); as another user the test lowers the limit once it runs.
+// root the daemon runs as nobody (through setpriv and prlimit, when there and
+// when nobody may run the daemon where it was built), allowed its own
+// threads, its main and loop threads, and one more (a sanitizer's); as
+// another user the test lowers the limit once it runs.
 SimDaemon::Launch withoutThreadsToSpare() {
     SimDaemon::Launch launch;
     passwd* nobody = ::getpwnam("nobody");
-    if (::geteuid() == 0 && nobody && ::access("/usr/bin/setpriv", X_OK) == 0 && ::access("/usr/bin/prlimit", X_OK) == 0)
-        launch.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
-                         "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "/usr/bin/prlimit",
-                         "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)};
+    if (::geteuid() != 0 || !nobody || ::access("/usr/bin/setpriv", X_OK) != 0 || ::access("/usr/bin/prlimit", X_OK) != 0)
+        return launch;
+    const std::string asNobody = "/usr/bin/setpriv --reuid=" + std::to_string(nobody->pw_uid) +
+                                 " --regid=" + std::to_string(nobody->pw_gid) + " --clear-groups";
+    if (std::system((asNobody + " /usr/bin/test -x " KVPRTSIMD).c_str()) != 0) return launch;   // a private build folder
+    launch.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                     "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "/usr/bin/prlimit",
+                     "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)};
     return launch;
 }
 
