@@ -34,8 +34,8 @@ TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
         auto p = c.args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
                              : std::make_unique<OpenPrtObj>(printer.handle, c.type, 0);
         EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle(), p->m_nPanelWidth,
-                             p->m_nPanelHeight, p->m_nAux4),
-                  std::tuple(c.retries, c.psf, printer.handle, 20, 4, 2)) << c.type;
+                             p->m_nPanelHeight, p->m_nAux4, p->getKVPrtObjType()),
+                  std::tuple(c.retries, c.psf, printer.handle, 20, 4, 2, 0)) << c.type;
     }
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // nothing asked without initialize
 

@@ -31,6 +31,7 @@ TEST(CustomNames, ReadDecodesEntriesAndRefusesShortReplies) {
     std::unique_ptr<_CUSTOMNAME[]> owned(read);
     ASSERT_EQ(n, 2);
     EXPECT_EQ(std::tuple(read[0].strName, read[1].usNumber, read[1].strName), std::tuple(CString("Tray"), 5, CString()));
+    EXPECT_EQ(named.obj.bidiGetOutputBinNicknames(&read, nullptr), -18);   // either pointer null: nothing asked
     const Bytes full = Bytes().raw({0x00, 0x02}).u8(3).counted("Tray").u8(5).counted("Out");
     for (size_t cut : {size_t(1), size_t(2), size_t(6), full.size() - 1, size_t(0)}) {
         PrinterRig rig;
