@@ -6,6 +6,7 @@
 #include <type_traits>
 
 #include "kvprtobj/toner.h"
+#include "engine/wire/frame.h"
 #include "prtobj/internal/ask.h"
 
 using TonerInfo = KvTonerPrediction::TonerInfo;
@@ -159,10 +160,9 @@ long KvTonerPrediction::bidiResetPageCount() {
     if (rc != 0) return rc;
     if (supplies.numSupplies() == 0) return BCE_E_BAD_REPLY;   // no page count to write back
     const uint32_t count = supplies[0]->ulPageCount;
-    unsigned char value[4] = {static_cast<unsigned char>(count >> 24), static_cast<unsigned char>(count >> 16),
-                              static_cast<unsigned char>(count >> 8), static_cast<unsigned char>(count)};
+    auto value = kvwire::Writer().be32(count).take();
     unsigned char id[2] = {0x07, 0x77};
-    return m_pPrtObj->bidiSetOMVar(id, value, sizeof value);
+    return m_pPrtObj->bidiSetOMVar(id, value.data(), value.size());
 }
 
 long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long length, TonerInfoArray& info) {

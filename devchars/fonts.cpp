@@ -3,6 +3,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "engine/wire/frame.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -176,13 +177,7 @@ long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {
 
 long KVPrtObj::bidiSetCurrentFontInformation(_FONTDETAILS* font, unsigned char* status) {
     if (font == nullptr || status == nullptr) return kvpo::kNullArgument;
-    unsigned char request[9] = {
-        font->byFontTag,
-        static_cast<unsigned char>(font->usPosition >> 8),  static_cast<unsigned char>(font->usPosition),
-        static_cast<unsigned char>(font->usSymbolSet >> 8), static_cast<unsigned char>(font->usSymbolSet),
-        static_cast<unsigned char>(font->ulSize >> 24),     static_cast<unsigned char>(font->ulSize >> 16),
-        static_cast<unsigned char>(font->ulSize >> 8),      static_cast<unsigned char>(font->ulSize),
-    };
+    auto request = kvwire::Writer().u8(font->byFontTag).be16(font->usPosition).be16(font->usSymbolSet).be32(font->ulSize).take();
     auto [rc, reply] = kvpo::ask(*this, kvbidi::kSetCurrentFont, request, {.firstSize = kSetFontFirstBuffer});
     if (!reply) return rc;
 

@@ -231,17 +231,16 @@ private:
     void arrive(Sent s, long rc, const void* data, unsigned long length) {
         std::unique_lock guard(m_lock);
         Exchange& e = m_ops[s.op].exchanges[s.exchange];
-        if (rc == BCE_E_NO_MEMORY && !e.alert && e.capacity > 0 && e.capacity < KVPrtObj::kMaxReplySize) {
+        const bool grow = rc == BCE_E_NO_MEMORY && !e.alert && e.capacity > 0 && e.capacity < KVPrtObj::kMaxReplySize;
+        if (grow || (rc != BCE_OK && !e.alert && e.attemptsLeft > 0)) {
             // Longer than the buffer: asked again with room for the reply (its
             // length when the engine tells it, else twice the room), as the
             // object's own request grows its buffer, up to kMaxReplySize.
-            e.capacity = std::min<unsigned long>(length > e.capacity ? length : e.capacity * 2, KVPrtObj::kMaxReplySize);
-            guard.unlock();
-            send(s);
-            return;
-        }
-        if (rc != BCE_OK && !e.alert && e.attemptsLeft > 0) {
-            --e.attemptsLeft;
+            // Otherwise a retry, while the retry count allows.
+            if (grow)
+                e.capacity = std::min<unsigned long>(length > e.capacity ? length : e.capacity * 2, KVPrtObj::kMaxReplySize);
+            else
+                --e.attemptsLeft;
             guard.unlock();
             send(s);
             return;

@@ -63,10 +63,8 @@ int listCapturedPorts(uint32_t attachment, CString* text) {
         DWORD length = sizeof remote;
         if (WNetGetConnectionA(device, remote, &length) != NO_ERROR) continue;
         ++count;
-        char entry[sizeof device + sizeof remote + 8];
-        std::snprintf(entry, sizeof entry, "%s  (%s)", device, remote);
-        if (!text->empty()) *text += ", ";
-        *text += entry;
+        remote[sizeof remote - 1] = '\0';
+        *text += CString(text->empty() ? "" : ", ") + device + "  (" + remote + ")";
     }
     return count;
 }

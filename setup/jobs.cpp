@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "kvprtobj/jobs.h"
+#include "engine/wire/frame.h"
 #include "prtobj/internal/ask.h"
 
 namespace {
@@ -13,9 +14,6 @@ constexpr int kJobListEnd = 0;   // job number 0
 constexpr int kJobCut = -1;      // the record ends before a field it must hold
 
 constexpr size_t kShortestJob = 2 + 3;   // length, byte 0, job number
-
-unsigned char highByte(unsigned short v) { return static_cast<unsigned char>(v >> 8); }
-unsigned char lowByte(unsigned short v) { return static_cast<unsigned char>(v & 0xFF); }
 
 }  // namespace
 
@@ -30,8 +28,7 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     if (count == nullptr || jobs == nullptr) return kvpo::kNullArgument;
     *count = 0;
     *jobs = nullptr;
-    unsigned char request[5] = {0xFF, highByte(jobNumber), lowByte(jobNumber), 0x00,
-                                static_cast<unsigned char>(jobNumber == 0 ? 0x40 : 0x01)};
+    auto request = kvwire::Writer().u8(0xFF).be16(jobNumber).u8(0x00).u8(jobNumber == 0 ? 0x40 : 0x01).take();
     auto [rc, reply] = kvpo::ask(*this, kvbidi::kQueryJobs, request);
     if (!reply) return rc;
 
@@ -63,14 +60,15 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
 }
 
 long KVPrtObj::bidiDeleteJob(unsigned short jobNumber, int flag) {
-    unsigned char request[2] = {highByte(jobNumber), lowByte(jobNumber)};
-    return bidiQuery(flag == 0 ? kvbidi::kDeleteJob : kvbidi::kDeleteJobFlagged, request, sizeof request, nullptr, nullptr, 0, 0);
+    auto request = kvwire::Writer().be16(jobNumber).take();
+    return bidiQuery(flag == 0 ? kvbidi::kDeleteJob : kvbidi::kDeleteJobFlagged, request.data(), request.size(), nullptr,
+                     nullptr, 0, 0);
 }
 
 long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer) {
     if (answer == nullptr) return kvpo::kNullArgument;
     *answer = 0;
-    unsigned char request[3] = {priority, highByte(jobNumber), lowByte(jobNumber)};
+    auto request = kvwire::Writer().u8(priority).be16(jobNumber).take();
     auto [rc, reply] = kvpo::ask(*this, kvbidi::kChangeJobPriority, request);
     if (reply) {
         auto r = reply.reader();
