@@ -91,6 +91,7 @@ TEST(Toner, Estimates) {
         Toner t;
         ASSERT_EQ(t.query(tonerData({c.s})), 0);
         EXPECT_EQ(t[0].lEstimate, c.estimate) << c.s.step << " " << c.s.pageCount;
+        EXPECT_EQ(t[0].lEstimate2, -1);   // never estimated
     }
 }
 

@@ -92,6 +92,7 @@ TEST_F(FontList, DecodesFontsUpToTheEndMarker) {
                                  font(0x12, "position: 2;")})),
               0);
     ASSERT_EQ(count, 2);
+    EXPECT_EQ(rig.printer.lastRequest().data, hex("12 34 00"));
     EXPECT_EQ(fonts[0].byFontTag, 0x10);   // descriptions parsed: see the round trip
     EXPECT_EQ(fonts[1].usPosition, 7);
     EXPECT_EQ(fonts[2].byFontTag, 0xFE);   // the marker's slot, then an untouched one

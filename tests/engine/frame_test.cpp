@@ -76,10 +76,14 @@ TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
     // A blob that claims more bytes than follow.
     Bytes lying = kvtest::hex("00 00 00 00 00 00 00 00 00 10 FF FF FF FF 01");
     EXPECT_FALSE(decode(lying, &r));
-    // Names longer than the engine's 80-byte buffers.
-    NameReply tooLong{0, std::string(80, 'x'), ""};
-    NameReply back;
-    EXPECT_FALSE(decode(encode(tooLong), &back));
+    // Texts at their limit pass, one byte more is refused: names for the
+    // engine's 80-byte buffers, and the printer a greeting asks for.
+    NameReply name;
+    EXPECT_TRUE(decode(encode(NameReply{0, std::string(79, 'x'), ""}), &name));
+    EXPECT_FALSE(decode(encode(NameReply{0, std::string(80, 'x'), ""}), &name));
+    HelloRequest hello;
+    EXPECT_TRUE(decode(encode(HelloRequest{std::string(255, 'p')}), &hello));
+    EXPECT_FALSE(decode(encode(HelloRequest{std::string(256, 'p')}), &hello));
 }
 
 // The reader of the frame codec and of the library's decoders: big-endian

@@ -20,7 +20,7 @@ TEST(Settings, EnvironmentVariableNamesTheFileOrTheDefaultFollowsXdgConfigHome) 
 }
 
 TEST(Settings, ReadsSectionsAndKeysIgnoringCaseAndComments) {
-    SettingsFile file("; comment\n[Other]\nInstallType=9\n[ settings ]\n# comment\n  installtype = 0x2 \nName= a b \n");
+    SettingsFile file("Name=before any section\n; comment\n[Other]\nInstallType=9\n[ settings ]\n# comment\n  installtype = 0x2 \nName= a b \n");
     unsigned long v = 0;
     ASSERT_TRUE(AfxGetProfileDword("Settings", "InstallType", &v));
     EXPECT_EQ(v, 2u);

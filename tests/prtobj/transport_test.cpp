@@ -45,6 +45,10 @@ TEST(Transport, SendsTheRequestAndStripsTheFirstReplyByte) {
     EXPECT_EQ(take(out, length), hex("41 42 43"));
     auto r = rig.printer.lastRequest();
     EXPECT_EQ(std::tuple(r.appId, r.code, r.data, r.capacity), std::tuple(short(-4), 0x75, hex("FF 00 07"), 2048ul));
+    // The first byte alone: success without data.
+    rig.printer.answer(0x75, rawReply(hex("07")));
+    EXPECT_EQ(rig.obj.bidiQuery(0x75, data, 3, &out, &length, 1, 0), 0);
+    EXPECT_EQ(take(out, length), ByteVec{});
 }
 
 TEST(Transport, AttemptsAreRetryCountPlusOneUntilTheFirstSuccess) {
@@ -197,6 +201,7 @@ TEST(AlertRead, OneReadIgnoringTheFlagWhichItNeverMoves) {
     rig.printer.setAlert(12, hex("03 40 0C 05"));
     rig.printer.setAlert(3, ByteVec(10, 1), 0, 3000ul);
     rig.printer.setAlert(4, {}, -17);
+    rig.printer.setAlert(5, ByteVec(2048, 1));   // as long as the alert buffer: read whole
     void* data = nullptr;
     unsigned long length = 0;
     ASSERT_EQ(rig.obj.bidiQueryAlert(12, 0x5FE, &data, &length, 2), 0);
@@ -206,9 +211,11 @@ TEST(AlertRead, OneReadIgnoringTheFlagWhichItNeverMoves) {
     EXPECT_EQ(rig.obj.bidiQueryAlert(3, 0x5F4, &data, &length, 2), 0);
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(length, 3000u);
+    ASSERT_EQ(rig.obj.bidiQueryAlert(5, 0x5F4, &data, &length, 2), 0);
+    EXPECT_EQ(take(data, length), ByteVec(2048, 1));
     rig.obj.setBidi(1);
     EXPECT_EQ(rig.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2), -17);
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(rig.obj.isBidiActive(), 1);
-    EXPECT_EQ(rig.printer.alertQueries(), (std::vector<unsigned short>{12, 3, 4}));
+    EXPECT_EQ(rig.printer.alertQueries(), (std::vector<unsigned short>{12, 3, 5, 4}));
 }

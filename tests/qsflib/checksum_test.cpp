@@ -29,12 +29,15 @@ TEST(Checksum, KnownValuesIgnoringBytesTwoAndThree) {
     unsigned char out[2] = {0, 0};
     ASSERT_EQ(checksum(dir.file("empty"), out), 0);
     EXPECT_EQ(toHex(out, 2), "FF FF");
+    writeFile(dir.file("one"), Bytes().text("1").vec());
+    ASSERT_EQ(checksum(dir.file("one"), out), 0);
+    EXPECT_EQ(toHex(out, 2), "82 C7");
     // Only mode 0 of two bytes and an existing file.
     EXPECT_EQ(checksum(dir.file("empty"), out, 1, 2), PTQSF_BAD_ARGUMENT);
     EXPECT_EQ(checksum(dir.file("empty"), out, 0, 4), PTQSF_BAD_ARGUMENT);
     EXPECT_EQ(PtFilChecksum(dir.file("empty").c_str(), 0, 2, nullptr), PTQSF_BAD_ARGUMENT);
     EXPECT_EQ(checksum(dir.file("none"), out), PTQSF_CANNOT_OPEN);
-    EXPECT_EQ(toHex(out, 2), "FF FF");
+    EXPECT_EQ(toHex(out, 2), "82 C7");   // untouched
 }
 
 TEST(Checksum, StampedFileOpensAndAnyChangedByteIsCaught) {

@@ -57,6 +57,7 @@ TEST(Configuration, MissingAndMalformedEntries) {
         "List2 = 01G1\n"
         "[PrinterType2]\n"
         "List1 = 0x\n"
+        "List2\n"   // no value: ignored
         "[PrinterType3\n"
         "List1 = 0101\n");
     ASSERT_NE(ini.ini, nullptr);

@@ -24,13 +24,13 @@ auto* const kUntouched = reinterpret_cast<_CUSTOMNAME*>(0x1);
 // 0 and no array.
 TEST(CustomNames, ReadDecodesEntriesAndRefusesShortReplies) {
     PrinterRig named;
-    named.printer.answer(0x8E, Bytes().raw({0x00, 0x02}).u8(3).counted("Tray").u8(5).counted("X"));
+    named.printer.answer(0x8E, Bytes().raw({0x00, 0x02}).u8(3).counted("Tr").u8(5).counted("X"));
     _CUSTOMNAME* read = nullptr;
     unsigned short n = 0;
     ASSERT_EQ(named.obj.bidiGetOutputBinNicknames(&read, &n), 0);
     std::unique_ptr<_CUSTOMNAME[]> owned(read);
     ASSERT_EQ(n, 2);
-    EXPECT_EQ(std::tuple(read[0].strName, read[1].usNumber, read[1].strName), std::tuple(CString("Tray"), 5, CString()));
+    EXPECT_EQ(std::tuple(read[0].strName, read[1].usNumber, read[1].strName), std::tuple(CString("Tr"), 5, CString()));
     EXPECT_EQ(named.obj.bidiGetOutputBinNicknames(&read, nullptr), -18);   // either pointer null: nothing asked
     const Bytes full = Bytes().raw({0x00, 0x02}).u8(3).counted("Tray").u8(5).counted("Out");
     for (size_t cut : {size_t(1), size_t(2), size_t(6), full.size() - 1, size_t(0)}) {
