@@ -73,16 +73,7 @@ uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t befo
 
 }  // namespace
 
-// Whole lists of every family are decoded in the round trip; the other
-// families' requests are checked by the truncated-run cases below.
-TEST(AlertLists, InputAndOutputStatusRecords) {
-    // input status: state 3 with the flag; state 0 present; presence 0
-    EXPECT_EQ(listOf(2, hex("03 02 01 0B  01 01 00  05 00 08")),
-              (Alerts{{6209, 0x0203}, {6117, 2}, {6113, 1}, {6209, 0x0500}}));
-    EXPECT_EQ(listOf(2, hex("01 02 01 08")), (Alerts{{6113, 2}, {6117, 2}}));
-    EXPECT_EQ(listOf(3, hex("02 04 00 0F  05 01 06")), (Alerts{{6114, 4}}));
-}
-
+// Whole lists of every family are decoded in the round trip.
 TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
     const std::tuple<unsigned short, const char*, Alerts> cases[] = {
         // configuration change: a reply shorter than its count and first extra length promise is one alert
