@@ -73,29 +73,7 @@ uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t befo
 
 }  // namespace
 
-// Whole lists of every family are decoded in the round trip; the other
-// families' requests are checked by the truncated-run cases below.
-TEST(AlertLists, InputAndOutputStatusRecords) {
-    // input status: state 3 with the flag; state 0 present; presence 0
-    EXPECT_EQ(listOf(2, hex("03 02 01 0B  01 01 00  05 00 08")),
-              (Alerts{{6209, 0x0203}, {6117, 2}, {6113, 1}, {6209, 0x0500}}));
-    EXPECT_EQ(listOf(2, hex("01 02 01 08")), (Alerts{{6113, 2}, {6117, 2}}));
-    EXPECT_EQ(listOf(3, hex("02 04 00 0F  05 01 06")), (Alerts{{6114, 4}}));
-}
-
-TEST(AlertLists, FailuresAndEmptyRepliesGiveAnEmptyList) {
-    for (const Family& f : kFamilies) {
-        SCOPED_TRACE(f.code);
-        PrinterRig rig;
-        rig.printer.answer(f.code, fail(-16));
-        rig.printer.answer(f.code, reply(hex("00 01 01 01 00")));
-        EXPECT_EQ(list(rig.obj, f.code, -16), Alerts{});
-        EXPECT_EQ(list(rig.obj, f.code, -11), Alerts{});   // the channel went down
-        rig.obj.setBidi(1);
-        EXPECT_EQ(list(rig.obj, f.code), Alerts{});
-    }
-}
-
+// Whole lists of every family are decoded in the round trip.
 TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
     const std::tuple<unsigned short, const char*, Alerts> cases[] = {
         // configuration change: a reply shorter than its count and first extra length promise is one alert
@@ -130,25 +108,23 @@ TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
     EXPECT_EQ(p.calls, (std::vector<std::pair<unsigned, unsigned>>{{2, 3}}));
 }
 
-TEST(AlertSummaries, EachClearsOnlyItsOwnBits) {
-    const std::pair<unsigned short, uint32_t> own[] = {{2, 0x2100}, {3, 0x0400}, {6, 0x00F8}, {7, 0x4006},
-                                                       {8, 0x1000}, {9, 0x0800}, {10, 0x0001}, {11, 0}};
-    for (auto [code, bits] : own) {
-        SCOPED_TRACE(code);
-        uint32_t uir = 0;
-        EXPECT_EQ(summaryOf(code, hex("00"), 0xFFFFFFFF, &uir), ~bits);
-        EXPECT_EQ(uir, code == 7 ? 0 : kUntouched);   // the intervention summary zeroes the whole word
-    }
-}
-
-TEST(AlertSummaries, FailuresMissingRecordsAndRepliesWithoutBuffer) {
+// Failures and empty replies give an empty list; a summary leaves its words
+// on a failure and on a success without a reply buffer.
+TEST(AlertFamilies, FailuresMissingRecordsAndRepliesWithoutBuffer) {
     struct NoReply : OpenPrtObj {
         long bidiQuery(unsigned short, void*, unsigned long, void**, unsigned long*, int, int) override { return 0; }
     } noReply;
     for (const Family& f : kFamilies) {
-        if (!f.summary) continue;
         SCOPED_TRACE(f.code);
         PrinterRig rig;
+        rig.printer.answer(f.code, fail(-16));
+        rig.printer.answer(f.code, reply(hex("00 01 01 01 00")));
+        EXPECT_EQ(list(rig.obj, f.code, -16), Alerts{});
+        EXPECT_EQ(list(rig.obj, f.code, -11), Alerts{});   // the channel went down
+        rig.obj.setBidi(1);
+        EXPECT_EQ(list(rig.obj, f.code), Alerts{});
+        if (!f.summary) continue;
+        rig.printer.clearRecords();
         rig.printer.answer(f.code, fail(-10));
         auto alerts = withWord<PRTALERTS>(kUntouched);
         auto uir = withWord<UIRALERTS>(kUntouched);
@@ -173,6 +149,9 @@ TEST(AlertSummaries, RecordsSetTheirBits) {
         uint32_t before = 0;
     };
     const Case cases[] = {
+        // each family clears only its own bits
+        {2, "00", ~0x2100u, ~0u}, {3, "00", ~0x0400u, ~0u}, {6, "00", ~0x00F8u, ~0u}, {7, "00", ~0x4006u, ~0u},
+        {8, "00", ~0x1000u, ~0u}, {9, "00", ~0x0800u, ~0u}, {10, "00", ~0x0001u, ~0u}, {11, "00", ~0u, ~0u},
         {2, "01 02 01 0B", 0x2000}, {2, "01 02 01 08", 0x0100}, {2, "01 05 00 00", 0},
         {2, "02 02 01 0B  01 01 00", 0x0100},                 // a state-0 record clears the flag bit...
         {2, "03 02 01 0B  01 01 00  03 01 09", 0x2100},       // ...and a later flag sets it again

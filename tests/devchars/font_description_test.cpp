@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -40,74 +41,46 @@ TEST(FontDescription, SeparatorsAreConsumedAndNumbersReadLikeAtol) {
               std::tuple(1, INT32_MAX, INT32_MIN, 0));
 }
 
-TEST(FontDescription, ValuesOfTheEnumeratedKeys) {
-    struct Case {
-        std::string item;
-        unsigned technology, spacing, flags;
-    } cases[] = {
-        {"technology: bitmap;", 1, 9, 0},      {"technology: Intellifont;", 2, 9, 0x01},
-        {"technology: TrueType;", 3, 9, 0x01}, {"technology: truetype;", 0, 9, 0},
-        {"technology: bitmap ;", 0, 9, 0},     {"spacing: 0;", 0, 0, 0},
-        {"spacing: 2;", 0, 9, 0},              {"spacing: 1x;", 0, 9, 0},
-        {"Name: X; TECHNOLOGY: bitmap;", 0, 9, 0},
+// One item each: technology, spacing, size, symbol set, character complement
+// and the valid-field flags, from a font with spacing 9 and complement 77s.
+TEST(FontDescription, ValuesOfEachKey) {
+    const std::pair<std::string, const char*> cases[] = {
+        {"technology: bitmap;", "1 9 0 0 77 0"},   {"technology: Intellifont;", "2 9 0 0 77 1"},
+        {"technology: TrueType;", "3 9 0 0 77 1"}, {"technology: truetype;", "0 9 0 0 77 0"},
+        {"technology: bitmap ;", "0 9 0 0 77 0"},  {"spacing: 0;", "0 0 0 0 77 0"},
+        {"spacing: 2;", "0 9 0 0 77 0"},           {"spacing: 1x;", "0 9 0 0 77 0"},
+        {"Name: X; TECHNOLOGY: bitmap;", "0 9 0 0 77 0"},
+        // pitch and height round on two decimals
+        {"pitch: 12.5;", "0 9 13 0 77 2"},         {"pitch: 12.25;", "0 9 12 0 77 2"},
+        {"pitch: 12.499;", "0 9 12 0 77 2"},       {"pitch: 0.5;", "0 9 1 0 77 2"},
+        {"pitch: -2.5;", "0 9 4294967294 0 77 2"}, {"pitch: 10;", "0 9 10 0 77 2"},
+        {"pitch: 1e1;", "0 9 10 0 77 2"},          {"pitch: +7.5x;", "0 9 8 0 77 2"},
+        {"pitch: abc;", "0 9 0 0 77 2"},           {"pitch: 99999999999;", "0 9 21474836 0 77 2"},
+        {"pitch: 10; height: 12;", "0 9 12 0 77 6"},
+        // symbol sets in decimal or as number and letter
+        {"ssid: 341;", "0 9 0 341 77 8"},         {"ssid: 10U;", "0 9 0 341 77 8"},
+        {"ssid: 10u;", "0 9 0 341 77 8"},         {"ssid: 0N;", "0 9 0 14 77 8"},
+        {"ssid: 19U;", "0 9 0 629 77 8"},         {"ssid: U;", "0 9 0 0 77 8"},
+        {"ssid: 8 U;", "0 9 0 8 77 8"},
+        // character complements: digit pairs
+        {"ccid: 00000000000000FF;", "0 9 0 0 00 00 00 00 00 00 00 FF 16"},
+        {"ccid: 0123456789abcdef00;", "0 9 0 0 01 23 45 67 89 AB CD EF 16"},
+        {"ccid: FFFFF;", "0 9 0 0 FF FF 0F 00 00 00 00 00 16"},
+        {"ccid: G1-1;", "0 9 0 0 00 FF 00 00 00 00 00 00 16"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [item, expected] : cases) {
         F start;
         start.bySpacing = 9;
-        Parsed p = parse(c.item, -1, start);
-        EXPECT_EQ(p.rc, 0) << c.item;
-        EXPECT_EQ(p.font.byTechnology, c.technology) << c.item;
-        EXPECT_EQ(p.font.bySpacing, c.spacing) << c.item;
-        EXPECT_EQ(p.font.usValidFlags, c.flags) << c.item;
-        EXPECT_EQ(p.font.strName, "") << c.item;
-    }
-}
-
-TEST(FontDescription, PitchAndHeightRoundOnTwoDecimals) {
-    struct Case {
-        const char* value;
-        uint32_t size;
-    } cases[] = {
-        {"12.5", 13}, {"12.25", 12}, {"12.499", 12}, {"0.5", 1}, {"-2.5", static_cast<uint32_t>(-2)},
-        {"10", 10},   {"1e1", 10},   {"+7.5x", 8},   {"abc", 0}, {"99999999999", 21474836},
-    };
-    for (const Case& c : cases) {
-        Parsed p = parse(std::string("pitch: ") + c.value + ";");
-        EXPECT_EQ(p.font.ulSize, c.size) << c.value;
-    }
-    Parsed both = parse("pitch: 10; height: 12;");
-    EXPECT_EQ(both.font.ulSize, 12u);
-    EXPECT_EQ(both.font.usValidFlags, F::FONT_PITCH | F::FONT_HEIGHT);
-}
-
-TEST(FontDescription, SymbolSetIdsInDecimalOrAsNumberAndLetter) {
-    struct Case {
-        const char* value;
-        unsigned id;
-    } cases[] = {{"341", 341}, {"10U", 341}, {"10u", 341}, {"0N", 14}, {"19U", 629}, {"U", 0}, {"8 U", 8}};
-    for (const Case& c : cases) {
-        Parsed p = parse(std::string("ssid: ") + c.value + ";");
-        EXPECT_EQ(p.font.usSymbolSet, c.id) << c.value;
-        EXPECT_EQ(p.font.usValidFlags, F::FONT_SYMBOLSET) << c.value;
-    }
-}
-
-TEST(FontDescription, CharacterComplementDigitPairs) {
-    struct Case {
-        const char* value;
-        ByteVec bytes;
-    } cases[] = {
-        {"00000000000000FF", {0, 0, 0, 0, 0, 0, 0, 0xFF}},
-        {"0123456789abcdef00", {0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF}},
-        {"FFFFF", {0xFF, 0xFF, 0x0F, 0, 0, 0, 0, 0}},
-        {"G1-1", {0, 0xFF, 0, 0, 0, 0, 0, 0}},
-    };
-    for (const Case& c : cases) {
-        F start;
         std::fill(std::begin(start.abCharComplement), std::end(start.abCharComplement), 0x77);
-        Parsed p = parse(std::string("ccid: ") + c.value + ";", -1, start);
-        EXPECT_EQ(ByteVec(p.font.abCharComplement, p.font.abCharComplement + 8), c.bytes) << c.value;
-        EXPECT_EQ(p.font.usValidFlags, F::FONT_CHARCOMPLEMENT) << c.value;
+        Parsed p = parse(item, -1, start);
+        const F& f = p.font;
+        const ByteVec cc(f.abCharComplement, f.abCharComplement + 8);
+        std::ostringstream got;
+        got << +f.byTechnology << " " << +f.bySpacing << " " << f.ulSize << " " << f.usSymbolSet << " "
+            << (cc == ByteVec(8, 0x77) ? "77" : toHex(cc)) << " " << f.usValidFlags;
+        EXPECT_EQ(p.rc, 0) << item;
+        EXPECT_EQ(got.str(), expected) << item;
+        EXPECT_EQ(f.strName, "") << item;
     }
 }
 

@@ -1,5 +1,6 @@
 // No exception crosses a function of C linkage: a printer (or a host's alert
-// callback) that throws gives the call's failure result instead.
+// callback) that throws gives the call's failure result instead. Once the
+// printer is closed, every call is refused for its handle.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -73,6 +74,8 @@ TEST(CBoundary, EngineCallsOnAThrowingPrinterGiveNoMemory) {
     EXPECT_EQ(caps.bBidiActive, 0);
     delete obj;
     EXPECT_EQ(BceClosePrinter(h), 0);
+    for (const auto& [call, run] : calls) EXPECT_EQ(run(), BCE_E_BAD_HANDLE) << call << " after the close";
+    EXPECT_EQ(BceClosePrinter(h), BCE_E_BAD_HANDLE);
 }
 
 TEST(CBoundary, AThrowingAlertCallbackStaysInTheEngine) {

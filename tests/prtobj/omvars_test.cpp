@@ -51,14 +51,12 @@ TEST(ObjectModelVariables, SetSendsIdAndValueAndChecksTheEcho) {
     }
 }
 
-TEST(ObjectModelVariables, ReadKeepsTheIdMiscReadOnlyTheValueWithForce) {
+// Both reads of a variable run in the round trip; here the force of the miscellaneous read.
+TEST(ObjectModelVariables, MiscReadWithForce) {
     PrinterRig rig;
     rig.printer.setDefault(reply(hex("05 00 4D 01")));
     void* value = nullptr;
     unsigned long length = 99;
-    ASSERT_EQ(rig.obj.bidiReadOMVar(kLock, &value, &length), 0);
-    EXPECT_EQ(take(value, length), hex("00 4D 01"));
-    EXPECT_EQ(rig.printer.lastRequest().code, 0x4E);
     rig.obj.setBidi(0);
     EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), -11);
     ASSERT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 1), 0);
@@ -81,9 +79,7 @@ TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
 }
 
 TEST(ObjectModelVariables, MultipleRead) {
-    using Vars = decltype(Multi::vars);
-    EXPECT_EQ(readMulti(reply(hex("02 00 4D 01 07 07 54 03 41 42 43"))).vars,
-              (Vars{{"00 4D", {0x07}}, {"07 54", hex("41 42 43")}}));
+    using Vars = decltype(Multi::vars);   // whole replies: see the round trip
     // A record running past the reply is dropped.
     EXPECT_EQ(readMulti(reply(hex("00 00 4D 01 07 07 54 09 41 42"))).vars, (Vars{{"00 4D", {0x07}}}));
     // A 254-byte value advances the walk by 257 bytes and is cut to 33 bytes.
