@@ -185,7 +185,7 @@ TEST(KvprtdService, DaysReportErrorsAndDashboard) {
     EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days?days=5")["days"][0]["printed"], nullptr);   // no day before
 
     // Its report is kvprt's (report.golden.json) with the poll's state; refusals are JSON.
-    json report = get(d.port(), "/api/v1/printers/a0"), expected = json::parse(readText(KVPRT_REPORT_GOLDEN));
+    json report = get(d.port(), "/api/v1/printers/a0"), expected = json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
     EXPECT_EQ(report["poll"]["state"], "up");
     report.erase("poll");
     EXPECT_EQ(report, expected);
