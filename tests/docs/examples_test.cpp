@@ -203,8 +203,10 @@ void checkDocument(const std::string& name) {
 
 TEST(DocsExamples, Readme) { checkDocument("README.md"); }
 
-// The transcript of the programs' refusals, kept with their tests.
+// The transcripts kept with the programs' tests: their refusals, and kvprt
+// given hostile printer texts, a fleet with a printer down, a path not in UTF-8.
 TEST(DocsExamples, ProgramsRefusals) { checkDocument("tests/tools/refusals.golden.md"); }
+TEST(DocsExamples, KvprtAtATerminal) { checkDocument("tests/tools/kvprt.golden.md"); }
 
 TEST(DocsExamples, EveryDocumentOfDocs) {
     for (const auto& entry : std::filesystem::directory_iterator(std::string(KVPO_SOURCE_DIR) + "/docs"))

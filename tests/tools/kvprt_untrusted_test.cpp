@@ -1,9 +1,9 @@
-// kvprt given what it must not trust: texts a printer sends, files at a
-// receive's target, signals while it opens a printer, printers that fail
-// half-way. (Command-line input is checked in kvprt_test's error table.)
+// kvprt given what it must not trust: files at a receive's target, signals
+// while it opens a printer, printers that fail half-way. (Command-line input,
+// a printer's hostile texts and paths not in UTF-8 are in the transcripts
+// refusals.golden.md and kvprt.golden.md, which docs_examples_test runs.)
 #include <algorithm>
 #include <csignal>
-#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -19,48 +19,6 @@ using kvtest::runKvprt;
 using kvtest::SimDaemon;
 using kvtest::writeText;
 using nlohmann::json;
-
-bool hasControls(const std::string& text) {
-    return std::any_of(text.begin(), text.end(), [](unsigned char c) { return (c < 0x20 && c != '\n') || c == 0x7F; }) ||
-           text.find("\xC2\x9B") != std::string::npos;   // U+009B, a C1 control
-}
-
-// A printer whose texts carry escape sequences (a cleared screen, a window title).
-const char kHostileProfile[] = R"({
-  "identity": {"model": "\u001b[31;1mRED\u001b]0;pwned\u0007\u001b[2J"},
-  "inputBins": [{"number": 1, "capacity": 1, "sizeCode": 2, "name": "Tray\u001b[2J"}],
-  "formNames": [{"number": 1, "name": "Form\u0007\u009b"}],
-  "jobs": [{"number": 12, "info1": "JN=job\u001b[2J;UR=eve"}],
-  "panel": {"width": 20, "height": 2, "text": ["READY\u001b[2J\u001b[2J\u001b[2J", "x"]},
-  "alerts": [
-    {"name": "deleted", "family": "raw", "code": 1537, "data": "03 A0 03 01 00 03 61 1B 62"},
-    {"name": "panel", "family": "operatorPanel", "text": ["NOT\u001b[2J", ""]}
-  ]
-})";
-
-TEST(KvprtUntrusted, PrinterTextsReachTheTerminalAsText) {
-    kvtest::TempDir dir;
-    const std::string profile = dir.file("hostile.json");
-    writeText(profile, kHostileProfile);
-    Outcome run;
-    for (const char* command : {"info", "bins", "jobs", "panel show"}) {
-        std::istringstream words(std::string("-p sim:") + profile + " " + command);
-        run = runKvprt({std::istream_iterator<std::string>(words), {}});
-        ASSERT_EQ(run.status, 0) << command << run.err;
-        EXPECT_FALSE(hasControls(run.out)) << command << ":\n" << run.out;
-        EXPECT_NE(run.out.find("\\x1B[2J"), std::string::npos) << command << ":\n" << run.out;
-    }
-    // The panel box (shown last) keeps its shape around an escaped line longer than the panel.
-    std::istringstream box(run.out);
-    std::string line, rule;
-    for (std::getline(box, rule); std::getline(box, line) && line[2] == '|';) EXPECT_EQ(line.size(), rule.size());
-
-    SimDaemon daemon(KVPRTSIMD, {"--profile", profile, "--raise-alerts-ms", "20"});
-    Outcome watched = runKvprt({"-p", daemon.uri(), "watch", "--count", "2", "--timeout", "10"});
-    ASSERT_EQ(watched.status, 0) << watched.err;
-    EXPECT_FALSE(hasControls(watched.out)) << watched.out;
-    EXPECT_NE(watched.out.find("(device management): a\\x1Bb deleted from flash"), std::string::npos) << watched.out;
-}
 
 TEST(KvprtUntrusted, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
     kvtest::TempDir dir;
@@ -90,14 +48,6 @@ TEST(KvprtUntrusted, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
     }
     EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
     EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
-}
-
-// A path typed in another encoding than UTF-8 still gives JSON.
-TEST(KvprtUntrusted, BytesThatAreNotUtf8StillGiveJson) {
-    kvtest::TempDir dir;
-    Outcome run = runKvprt({"--json", "qs", "receive", dir.file("caf\xE9.qsf")});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.parsed()["quickSetup"]["file"], dir.file("caf\uFFFD.qsf"));
 }
 
 // A header-word file does not tell how many variables it holds: no total is claimed.
