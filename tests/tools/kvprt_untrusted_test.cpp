@@ -1,7 +1,8 @@
 // kvprt given what it must not trust: files at a receive's target, signals
 // while it opens a printer, printers that fail half-way. (Command-line input,
-// a printer's hostile texts and paths not in UTF-8 are in the transcripts
-// refusals.golden.md and kvprt.golden.md, which docs_examples_test runs.)
+// a printer's hostile texts, header-word files and paths not in UTF-8 are in
+// the transcripts refusals.golden.md and kvprt.golden.md, which
+// docs_examples_test runs.)
 #include <algorithm>
 #include <csignal>
 #include <sstream>
@@ -48,17 +49,6 @@ TEST(KvprtUntrusted, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
     }
     EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
     EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
-}
-
-// A header-word file does not tell how many variables it holds: no total is claimed.
-TEST(KvprtUntrusted, HeaderWordSendCountsWithoutATotal) {
-    kvtest::TempDir dir;
-    writeText(dir.file("settings.txt"), std::string("BIDI\x01\x06\x0C:\x01\x02\x03:\x01\x03\x01:", 16));
-    Outcome run = runKvprt({"--json", "qs", "send", dir.file("settings.txt")});
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.parsed()["quickSetup"]["steps"], nullptr);
-    EXPECT_EQ(run.parsed()["quickSetup"]["progress"], 3);
-    EXPECT_EQ(run.err, "send: 1\nsend: 2\nsend: 3\n");
 }
 
 TEST(KvprtUntrusted, ATerminationWhileThePrinterOpensIsSaid) {
