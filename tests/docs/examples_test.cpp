@@ -115,13 +115,6 @@ std::vector<std::string> runInTerminal(const std::string& command, const std::st
     return screenLines(bytes);
 }
 
-bool matches(const std::vector<std::string>& expected, const std::vector<std::string>& shown) {
-    if (expected.size() != shown.size()) return false;
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (!expected[i].ends_with("# varies") && expected[i] != shown[i]) return false;
-    return true;
-}
-
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); !from.empty() && at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
@@ -195,9 +188,9 @@ void checkDocument(const std::string& name) {
         } else {
             for (std::string& line : runInTerminal(served(c.line), folder.file(""))) shown.push_back(shownAs(line));
         }
-        EXPECT_TRUE(matches(c.expected, shown)) << "the document shows:\n"
-                                                << joined(c.expected) << "the terminal shows:\n"
-                                                << joined(shown);
+        for (size_t i = 0; i < shown.size() && shown.size() == c.expected.size(); ++i)
+            if (c.expected[i].ends_with("# varies")) shown[i] = c.expected[i];   // matches any one line
+        EXPECT_EQ(joined(shown), joined(c.expected)) << "the terminal shows what the document does not";
     }
 }
 
