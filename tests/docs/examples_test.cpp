@@ -196,10 +196,11 @@ void checkDocument(const std::string& name) {
 
 TEST(DocsExamples, Readme) { checkDocument("README.md"); }
 
-// The transcripts kept with the programs' tests: their refusals, and kvprt
-// given hostile printer texts, a fleet with a printer down, a path not in UTF-8.
+// The transcripts kept with the programs' tests: their refusals, kvprt
+// given hostile printers, kvprtd's HTTP API.
 TEST(DocsExamples, ProgramsRefusals) { checkDocument("tests/tools/refusals.golden.md"); }
 TEST(DocsExamples, KvprtAtATerminal) { checkDocument("tests/tools/kvprt.golden.md"); }
+TEST(DocsExamples, KvprtdHttpApi) { checkDocument("tests/tools/kvprtd.golden.md"); }
 
 TEST(DocsExamples, EveryDocumentOfDocs) {
     for (const auto& entry : std::filesystem::directory_iterator(std::string(KVPO_SOURCE_DIR) + "/docs"))

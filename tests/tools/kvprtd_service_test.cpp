@@ -128,23 +128,9 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
     EXPECT_TRUE(get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"].is_null());
 }
 
-TEST(KvprtdService, TwoShardsCoverTheFleetOnce) {
-    TempDir dir;
-    std::vector<std::pair<std::string, std::string>> printers;
-    for (int i = 0; i < 12; ++i) printers.push_back({"p" + std::to_string(i), "sim:"});
-    writeFleet(dir, printers, 30);
-    SimDaemon s0 = startKvprtd(dir, {"--shard", "0/2", "--db", dir.file("s0.db")});
-    SimDaemon s1 = startKvprtd(dir, {"--shard", "1/2", "--db", dir.file("s1.db")});
-    States first = states(s0.port()), second = states(s1.port());
-    EXPECT_FALSE(first.empty() || second.empty());
-    for (const auto& [name, state] : second) EXPECT_EQ(first.count(name), 0u) << name;   // none in both
-    first.insert(second.begin(), second.end());
-    EXPECT_EQ(first.size(), printers.size());   // and every one in either
-}
-
 // One kvprtd on a database holding days of samples: the days it gives and its
 // report. (The event stream from a given event is in the documented examples,
-// the API's refusals and the dashboard page's policy in refusals.golden.md.)
+// the API's refusals, the dashboard page's policy and shards in kvprtd.golden.md.)
 TEST(KvprtdService, DaysAndReport) {
     TempDir dir;
     writeFleet(dir, {{"a0", "sim:"}});
