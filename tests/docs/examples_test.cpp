@@ -138,18 +138,13 @@ Daemon startDaemon(const std::string& line, const std::string& folder) {
     std::istringstream words(line);
     std::string program;
     words >> program;
-    Daemon d;
-    std::vector<std::string> args;
-    for (std::string w; words >> w && w != "&";) {
-        if (w == "--listen" && words >> d.shown) continue;
-        args.push_back(w);
-    }
     const bool kvprtd = program == "kvprtd";
-    if (kvprtd && d.shown.empty()) d.shown = "127.0.0.1:9180";
+    Daemon d{nullptr, kvprtd ? "127.0.0.1:9180" : "", ""};
+    std::vector<std::string> args;
+    for (std::string w; words >> w && w != "&";)
+        if (w != "--listen" || !(words >> d.shown)) args.push_back(w);
     if (kvprtd && std::find(args.begin(), args.end(), "--db") == args.end()) args.insert(args.end(), {"--db", "kvprtd.db"});
-    kvtest::SimDaemon::Launch launch;
-    launch.folder = folder;
-    launch.stderrPath = folder + "/" + program + ".stderr";
+    const kvtest::SimDaemon::Launch launch{{}, "127.0.0.1", folder + "/" + program + ".stderr", folder};
     d.process = std::make_unique<kvtest::SimDaemon>(kvprtd ? KVPRTD : KVPRTSIMD, args, launch);
     d.served = "127.0.0.1:" + std::to_string(d.process->port());
     // kvprtd is ready for the examples once every printer has been polled.
