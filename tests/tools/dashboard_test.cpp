@@ -6,12 +6,8 @@
 // (and the fleet at phone width) in the build folder.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -19,13 +15,8 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "kvprtd_rig.h"
 #include "run_kvprt.h"
-#include "sim_daemon.h"
-#include "store.h"
-#include "temp_dir.h"
-#include "times.h"
-
-extern char** environ;
 
 namespace {
 
@@ -33,31 +24,11 @@ using json = nlohmann::json;
 using namespace std::chrono_literals;
 using kvtest::SimDaemon;
 
-std::string base64Decode(const std::string& text) {
-    static const std::string digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    unsigned bits = 0, count = 0;
-    for (char c : text) {
-        size_t v = digits.find(c);
-        if (v == std::string::npos) continue;   // '=' and line breaks
-        bits = (bits << 6) | static_cast<unsigned>(v);
-        if ((count += 6) >= 8) out.push_back(static_cast<char>((bits >> (count -= 8)) & 0xFF));
-    }
-    return out;
-}
-
 // One headless chromium, through a chromedriver of its own.
 class Browser {
 public:
-    Browser(const std::string& profileDir) : m_port(kvtest::freePort()), m_client("127.0.0.1", m_port) {
-        std::string port = "--port=" + std::to_string(m_port);
-        char* argv[] = {const_cast<char*>(CHROMEDRIVER), port.data(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        if (posix_spawn(&m_driver, CHROMEDRIVER, &actions, nullptr, argv, environ) != 0) m_driver = -1;
-        posix_spawn_file_actions_destroy(&actions);
+    Browser(const std::string& profileDir)
+        : m_port(kvtest::freePort()), m_driver(CHROMEDRIVER, {"--port=" + std::to_string(m_port)}), m_client("127.0.0.1", m_port) {
         m_client.set_read_timeout(60);
         for (int i = 0; i < 100 && !m_client.Get("/status"); ++i) std::this_thread::sleep_for(100ms);
         // This machine's network may be closed: nothing that would reach out.
@@ -69,11 +40,7 @@ public:
         m_session = "/session/" + session.value("sessionId", std::string());
     }
     ~Browser() {
-        if (m_session != "/session/") call("DELETE", m_session, nullptr);
-        if (m_driver > 0) {
-            ::kill(m_driver, SIGTERM);
-            ::waitpid(m_driver, nullptr, 0);
-        }
+        if (ready()) call("DELETE", m_session, nullptr);
     }
     bool ready() const { return m_session != "/session/"; }
 
@@ -83,11 +50,7 @@ public:
     json run(const std::string& script) { return call("POST", m_session + "/execute/sync", {{"script", script}, {"args", json::array()}}); }
     // Waits until `script` returns true.
     bool waitFor(const std::string& script, std::chrono::seconds limit = 20s) {
-        for (auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
-            if (run(script) == true) return true;
-            std::this_thread::sleep_for(200ms);
-        }
-        return false;
+        return kvtest::eventually([&] { return run(script) == true; }, limit);
     }
     // A PNG of the whole page at `width`.
     void screenshot(const std::string& path, int width) {
@@ -95,7 +58,8 @@ public:
         int height = run("return document.documentElement.scrollHeight").get<int>();
         resize(width, std::min(height + 140, 4000));   // the window's frame takes its share
         std::this_thread::sleep_for(300ms);
-        std::ofstream(path, std::ios::binary) << base64Decode(call("GET", m_session + "/screenshot", nullptr).get<std::string>());
+        kvtest::writeText(path + ".base64", call("GET", m_session + "/screenshot", nullptr).get<std::string>());
+        EXPECT_EQ(std::system(("base64 -d " + path + ".base64 > " + path + " && rm " + path + ".base64").c_str()), 0);
     }
 
 private:
@@ -109,7 +73,7 @@ private:
     }
 
     int m_port;
-    pid_t m_driver = -1;
+    kvtest::Child m_driver;
     httplib::Client m_client;
     std::string m_session = "/session/";
 };
@@ -117,27 +81,16 @@ private:
 // 30 days of page counts and toner levels, falling as a printer's do, so
 // that the charts and the forecast have something to show.
 void writeHistory(const std::string& db, const std::vector<std::string>& printers) {
-    std::string error;
-    auto store = kvprtd::Store::open(db, &error);
-    ASSERT_TRUE(store) << error;
     const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs;
-    for (auto& [name, id] : store->printerIds(printers)) {
-        uint32_t pages = 15200;   // what kvprtsimd's printers count today
+    for (const std::string& name : printers) {
+        std::vector<std::array<int64_t, 3>> samples;
+        int64_t pages = 15200;   // what kvprtsimd's printers count today
         for (int day = 1; day <= 30; ++day) {
-            pages -= 250 + static_cast<uint32_t>(day * 137 + name.size() * 61) % 340;   // uneven days
-            kvprtd::Sample s;
-            s.time = today - day * kvprtd::kDayMs + 18 * 3600000;
-            s.pagesKnown = true;
-            s.pages[0] = pages;
-            kvprtd::Supply toner;
-            toner.id = 1;
-            toner.levelCount = 6;
-            toner.level = static_cast<uint8_t>(3 + (day - 1) / 10);
-            s.supplies.push_back(toner);
-            store->addSample(id, s);
+            pages -= 250 + static_cast<int64_t>(day * 137 + name.size() * 61) % 340;   // uneven days
+            samples.push_back({today - day * kvprtd::kDayMs + 18 * 3600000, pages, 3 + (day - 1) / 10});
         }
+        kvtest::addSamples(db, name, samples);
     }
-    store->flush();
 }
 
 // The JavaScript expression of a printer's row.
@@ -160,7 +113,7 @@ TEST(Dashboard, LiveFleetInChromium) {
         << "[[printer]]\nname = \"floor2-laser\"\nuri = \"" << doomed.uri("0") << "\"\n"
         << "location = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n";
     writeHistory(dir.file("k.db"), {"floor1-laser", "floor1-color", "floor2-laser"});
-    SimDaemon kvprtd(KVPRTD, {"--fleet", dir.file("fleet.toml"), "--db", dir.file("k.db"), "--sample-interval", "0"});
+    SimDaemon kvprtd = kvtest::startKvprtd(dir);
     const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
 
     Browser browser(dir.file("profile"));

@@ -1,209 +1,69 @@
-// kvprt run as a program: its report against a golden file, the commands
-// that change the printer against the built-in profile, and the error cases
-// on the embedded printer and over TCP. The documented examples (Quick Setup
-// between two printers, watch, the errors the documents show) run in
-// docs_examples_test.
+// kvprt run as a program: what its commands print, compared whole with
+// golden files; a failed receive; --fleet stopped by a signal; the programs'
+// versions. The documented examples and the transcripts refusals.golden.md
+// and kvprt.golden.md (refusals, hostile printer texts, printers that fail,
+// fleets, signals) run in docs_examples_test.
 #include <algorithm>
-#include <fstream>
+#include <csignal>
+#include <filesystem>
+#include <iterator>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
 #include "run_kvprt.h"
 #include "sim_daemon.h"
-#include "temp_dir.h"
 #include "tests/sim/profile_json.h"
 #include "tools/kvprt/texts.h"
 
 namespace {
 
-using simtest::json;
-
+using nlohmann::json;
 using kvtest::Outcome;
+using kvtest::runKvprt;
+using kvtest::SimDaemon;
 
-Outcome kvprt(const std::vector<std::string>& args) { return kvtest::runKvprt(args); }
-
-Outcome kvprtJson(const std::string& uri, std::vector<std::string> args) {
-    args.insert(args.begin(), {"--json", "--printer", uri});
-    return kvprt(args);
-}
-
-const json& profile() { return simtest::defaultProfile(); }
-std::string str(const json& v) { return v.get<std::string>(); }
-
-// One row per command the report and the documented examples do not show:
-// its arguments and what its JSON must hold. Each row has a printer of its own.
-struct CommandRow {
-    const char* name;
-    std::vector<std::string> args;
-    void (*check)(const json& out);
-};
-
-const CommandRow kCommands[] = {
-    {"fonts", {"fonts"}, [](const json& out) {
-         EXPECT_EQ(out["fonts"]["list"].size(), profile()["fonts"]["list"].size());
-         EXPECT_EQ(out["fonts"]["current"]["symbolSet"], profile()["currentFont"]["symbolSet"]);
-         EXPECT_EQ(out["fonts"]["current"]["size"], profile()["currentFont"]["size"]);
-     }},
-    {"symbolsets", {"symbolsets"}, [](const json& out) {
-         ASSERT_EQ(out["symbolSets"].size(), profile()["symbolSets"].size());
-         for (const char* key : {"id", "name", "complement"}) EXPECT_EQ(out["symbolSets"][0][key], profile()["symbolSets"][0][key]);
-     }},
-    {"ports", {"ports"}, [](const json& out) { EXPECT_EQ(out["ports"], profile()["ports"]); }},
-    {"toner reset-count", {"toner", "reset-count"}, [](const json& out) {
-         EXPECT_EQ(out["toner"][0]["basePageCount"], out["toner"][0]["pageCount"]);
-     }},
-    {"pagecounts reset-host", {"pagecounts", "reset-host"}, [](const json& out) {
-         EXPECT_EQ(out["pageCounts"]["type" + std::to_string(profile()["hostPageCountType"].get<int>())], 0);
-     }},
-    {"jobs delete", {"jobs", "delete", "13"}, [](const json& out) { EXPECT_EQ(out["deleted"], 13); }},
-    {"jobs priority", {"jobs", "priority", "13", "9"}, [](const json& out) { EXPECT_EQ(out["answer"], 0); }},
-    {"panel lock", {"panel", "lock"}, [](const json& out) {
-         EXPECT_EQ(out["panel"]["lines"], profile()["panel"]["lockedText"]);
-         EXPECT_EQ(out["panel"]["locked"], true);
-     }},
-    {"panel continue", {"panel", "continue"}, [](const json& out) { EXPECT_TRUE(out.contains("panel")); }},
-    {"loopback", {"loopback"}, [](const json& out) { EXPECT_EQ(out["loopback"], true); }},
-    {"offline", {"offline"}, [](const json& out) { EXPECT_EQ(out["remote"], "offline"); }},
-    {"online", {"online"}, [](const json& out) { EXPECT_EQ(out["remote"], "online"); }},
-    {"storage rm", {"storage", "rm", "flash", "fonts/ocr-b.ttf"},
-     [](const json& out) { EXPECT_EQ(out["deleted"], "fonts/ocr-b.ttf"); }},
-    {"storage format", {"storage", "format", "disk"}, [](const json& out) { EXPECT_EQ(out["formatted"], "disk"); }},
-};
-
+// commands.golden.json: a command line -> its JSON, each on a printer of its
+// own; the commands that change the printer, and those the report and the
+// documented examples do not show.
 TEST(Kvprt, EveryCommandOnAPrinterOfItsOwn) {
-    for (const CommandRow& row : kCommands) {
-        SCOPED_TRACE(row.name);
-        Outcome run = kvprtJson("sim:", row.args);
-        ASSERT_EQ(run.status, 0) << run.err;
-        row.check(run.parsed());
+    const json golden = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/commands.golden.json"));
+    for (const auto& [line, expected] : golden.items()) {
+        std::istringstream args("--json --printer sim: " + line);
+        Outcome run = runKvprt({std::istream_iterator<std::string>(args), {}});
+        ASSERT_EQ(run.status, 0) << line << ": " << run.err;
+        EXPECT_EQ(run.parsed(), expected) << line;
     }
 }
 
 // The report holds what every reading command shows: the same on the
-// embedded printer and over TCP, compared whole with report.golden.json.
+// embedded printer and over TCP, and for people.
 TEST(Kvprt, ReportOnTheEmbeddedPrinterAndOverTcp) {
-    kvtest::SimDaemon daemon(KVPRTSIMD, {});
-    json expected = json::parse(kvtest::readText(KVPRT_REPORT_GOLDEN));
+    SimDaemon daemon(KVPRTSIMD, {});
+    json expected = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
     for (const std::string& uri : {std::string("sim:"), daemon.uri()}) {
         expected["printer"]["uri"] = uri;
-        Outcome run = kvprtJson(uri, {"report"});
+        Outcome run = runKvprt({"--json", "--printer", uri, "report"});
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_EQ(run.parsed(), expected) << uri;
     }
+    Outcome run = runKvprt({"report"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.txt"));
 }
 
-TEST(Kvprt, ReportForPeopleNamesEverySection) {
-    Outcome run = kvprt({"report"});
-    ASSERT_EQ(run.status, 0) << run.err;
-    for (const char* heading : {"Printer", "Code levels", "Input bins", "Alerts", "Toner", "Jobs"})
-        EXPECT_NE(("\n" + run.out).find(std::string("\n") + heading + "\n"), std::string::npos) << heading;
-    EXPECT_NE(run.out.find(str(profile()["identity"]["model"])), std::string::npos);
-}
-
-// The programs alike at a shell: --version names the program and the
-// libraries it loaded, a usage error is status 2 and names the word at fault
-// after the program's name, help lists what applies to the command.
-TEST(Programs, BehaveAlikeAtAShell) {
-    struct Row {
-        const char* program;
-        std::vector<std::string> args;
-        int status;
-        std::vector<std::string> out, err;   // each in standard output, standard error
-    };
-    const std::string version = KVPO_VERSION;
-    const Row rows[] = {
-        {KVPRT_BINARY, {"--version"}, 0, {"kvprt " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
-        {KVPRTSIMD, {"--version"}, 0, {"kvprtsimd " + version + "\n", "\nlibkvprtsim " + version + " from /"}, {}},
-        {KVPRTD, {"--version"}, 0, {"kvprtd " + version + "\n", "\nlibkvprtobj " + version + " from /"}, {}},
-        {KVPRT_BINARY, {"qs", "--help"}, 0, {"Global options:", "--json", "[?timeout=MS]"}, {}},
-        {KVPRTSIMD, {"--frob"}, 2, {}, {"kvprtsimd: ", "--frob"}},
-        {KVPRTSIMD, {"--copies", "0"}, 2, {}, {"kvprtsimd: --copies: "}},
-        {KVPRTSIMD, {"--listen", "[::1]"}, 2, {}, {"kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT"}},
-        {KVPRTD, {"--fleet", "f.toml", "--frob"}, 2, {}, {"kvprtd: '--frob' is not an option of kvprtd"}},
-        {KVPRTD, {"--fleet", "f.toml", "--shard", "3/2"}, 2, {}, {"kvprtd: --shard: expected K/N"}},
-    };
-    for (const Row& row : rows) {
-        Outcome run = kvtest::runProgram(row.program, row.args);
-        SCOPED_TRACE(std::string(row.program) + " " + row.args[0]);
-        EXPECT_EQ(run.status, row.status);
-        for (const std::string& text : row.out) EXPECT_NE(run.out.find(text), std::string::npos) << run.out;
-        for (const std::string& text : row.err) EXPECT_NE(run.err.find(text), std::string::npos) << run.err;
-        if (!row.err.empty()) {
-            EXPECT_EQ(run.err.rfind(row.err[0], 0), 0u) << run.err;   // the program's name first
-        }
+// --version names the program and the libraries of ours it loaded. (The
+// programs' refusals, each with its status and message, are in the
+// transcript refusals.golden.md, which docs_examples_test runs.)
+TEST(Programs, VersionNamesTheLibrariesLoaded) {
+    const std::pair<const char*, const char*> programs[] = {
+        {KVPRT_BINARY, "libkvprtobj"}, {KVPRTSIMD, "libkvprtsim"}, {KVPRTD, "libkvprtobj"}};
+    for (auto [program, library] : programs) {
+        Outcome run = kvtest::runProgram(program, {"--version"});
+        const std::string name = std::filesystem::path(program).filename();
+        EXPECT_EQ(run.status, 0);
+        EXPECT_EQ(run.out.rfind(name + " " KVPO_VERSION "\n" + library + " " KVPO_VERSION " from /", 0), 0u) << run.out;
     }
-}
-
-TEST(Kvprt, ErrorsNameTheOperationAndTheCode) {
-    kvtest::TempDir dir;
-    const std::string notQsf = dir.file("not.qsf");
-    std::ofstream(notQsf) << "not a Quick Setup file";
-    struct ErrorRow {
-        std::vector<std::string> args;
-        int status;
-        const char* message;   // in standard error
-    };
-    const ErrorRow rows[] = {
-        {{}, 2, "kvprt needs a command"},
-        {{"qs", "frob"}, 2, "'frob' is not a command of kvprt qs"},
-        {{"qs"}, 2, "kvprt qs needs a command"},
-        {{"report", "--bogus"}, 2, "'--bogus' is not an option of kvprt report"},
-        {{"storage", "ls", "flash", "extra"}, 2, "'extra' is one argument too many for kvprt storage ls"},
-        {{"jobs", "delete", "999"}, 1, "bidiDeleteJob: -3 (invalid request or data)"},
-        {{"qs", "send", notQsf}, 1, "bidiQuickSetupSend: 2 (not a Quick Setup file for this printer type)"},
-        {{"watch", "--timeout", "0.3"}, 1, "BceWaitAlert: -24 (no alert arrived in time)"},
-        {{"var", "get", "01"}, 2, "a variable id is two bytes"},
-        {{"storage", "rm", "disk", "no such file"}, 1, "bidiDeviceDeleteFile: -31 (no such file on the storage device)"},
-        {{"storage", "ls", "tape"}, 2, "a device is flash or disk"},
-        // Numbers are decimal, or hexadecimal after 0x; a leading zero is no octal.
-        {{"jobs", "delete", "015"}, 1, "bidiDeleteJob: -3"},   // no job 15 (as octal, 13 would be deleted)
-        {{"jobs", "delete", "0x0E"}, 0, ""},
-        {{"panel", "press", "08"}, 0, ""},
-        {{"jobs", "delete", "1e3"}, 2, "job: '1e3' is not a number (decimal, or hexadecimal after 0x)"},
-        {{"panel", "press", "0x1G"}, 2, "'0x1G' is not a number"},
-        {{"watch", "--timeout", "0"}, 2, "--timeout: expected seconds above 0"},
-        {{"watch", "--timeout", "-1"}, 2, "--timeout: expected seconds above 0"},
-        {{"watch", "--timeout", "nan"}, 2, "--timeout: expected seconds above 0"},
-        {{"watch", "--timeout", "inf"}, 2, "--timeout: expected seconds above 0"},
-        {{"watch", "--timeout", "1e20"}, 2, "--timeout: expected seconds above 0 and at most 1000000"},
-        {{"storage", "rm", "disk", ""}, 2, "a file name has 1 to 255 characters"},
-        {{"storage", "rm", "disk", std::string(256, 'x')}, 2, "a file name has 1 to 255 characters"},
-        {{"storage", "rm", "disk", "a\x1B"}, 2, "may not hold control characters"},
-        // Files: what was wrong, in the system's words.
-        {{"--printer", "sim:/tmp", "status"}, 1, "/tmp: not a regular file"},
-        {{"--printer", "sim:/dev/zero", "status"}, 1, "/dev/zero: not a regular file"},
-    };
-    // The printer's refusals alike on the embedded printer and over TCP.
-    kvtest::SimDaemon daemon(KVPRTSIMD, {});
-    for (const ErrorRow& row : rows) {
-        SCOPED_TRACE(row.message);
-        std::vector<std::vector<std::string>> runs = {row.args};
-        if (row.status == 1 && row.args[0] != "--printer") {
-            runs.push_back({"--printer", daemon.uri()});
-            runs.back().insert(runs.back().end(), row.args.begin(), row.args.end());
-        }
-        for (const auto& args : runs) {
-            Outcome run = kvprt(args);
-            EXPECT_EQ(run.status, row.status) << args[0];
-            EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
-        }
-    }
-    // A report shows what it can: the failed section holds its error.
-    const std::string empty = dir.file("empty.json");
-    std::ofstream(empty) << "{}";
-    Outcome report = kvprtJson("sim:" + empty, {"report"});
-    EXPECT_EQ(report.status, 1);
-    EXPECT_EQ(report.parsed()["codeLevels"]["error"]["operation"], "bidiGetCodeLevels");
-    EXPECT_EQ(report.parsed()["jobs"], json::array());
-
-    // With --json the error is an object on standard output too; on one line
-    // where the command writes JSON Lines.
-    Outcome run = kvprtJson("lpd://printer", {"info"});
-    EXPECT_EQ(run.parsed()["error"]["code"], -22);
-    EXPECT_EQ(run.parsed()["error"]["operation"], "BceOpenPrinter");
-    Outcome lines = kvprtJson("sim:", {"watch", "--timeout", "0.1"});
-    EXPECT_EQ(std::count(lines.out.begin(), lines.out.end(), '\n'), 1) << lines.out;
-    EXPECT_EQ(lines.parsed()["error"]["code"], -24);
 }
 
 // Every alert id the decoders produce has a text of its own.
@@ -220,6 +80,56 @@ TEST(KvprtTexts, EveryProducedIdHasItsText) {
     for (unsigned id = 7203; id <= 7224; ++id) EXPECT_NE(kvprt::outputBinText(id), kvprt::outputBinText(0)) << id;
     EXPECT_NE(kvprt::outputBinText(7201), kvprt::outputBinText(0));   // 7202 is given to no bin
     for (unsigned code = 7701; code <= 7710; ++code) EXPECT_NE(kvprt::componentText(code), kvprt::componentText(0));
+}
+
+// A Quick Setup receive that fails leaves what is at its target.
+TEST(Kvprt, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
+    kvtest::TempDir dir;
+    const std::string existing = dir.file("existing.qsf");
+    kvtest::writeText(existing, "ORIGINAL");
+    json profile = simtest::defaultProfile();   // without variable 01 08, which a receive reads
+    auto& variables = profile["variables"];
+    variables.erase(std::remove_if(variables.begin(), variables.end(), [](const json& v) { return v["id"] == "01 08"; }),
+                    variables.end());
+    kvtest::writeText(dir.file("miss.json"), profile.dump());
+
+    SimDaemon slow(KVPRTSIMD, {"--delay-ms", "200"});   // the printer opens in about 1 s, the receive takes 4
+    struct Row {
+        std::vector<std::string> args;
+        int signalAfterMs;   // SIGINT then
+        const char* message;
+    } rows[] = {
+        {{"qs", "receive", existing}, 0, "existing.qsf exists (--force replaces it)"},
+        {{"-p", "sim:" + dir.file("miss.json"), "qs", "receive", "--force", existing}, 0, "33 (the printer refused"},
+        {{"-p", slow.uri(), "qs", "receive", "--force", existing}, 1800, "stopped"},
+    };
+    for (const Row& row : rows) {
+        Outcome run = runKvprt(row.args, row.signalAfterMs ? SIGINT : 0, row.signalAfterMs);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+        EXPECT_EQ(kvtest::readText(existing), "ORIGINAL");
+    }
+    EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
+    EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
+}
+
+// kvprt --fleet stopped by SIGTERM while each printer is still opening: each
+// fails, and it says so. (A fleet's outputs are in kvprt.golden.md.)
+TEST(KvprtFleet, SigtermStopsEveryPrinterAndSaysSo) {
+    SimDaemon slow(KVPRTSIMD, {"--copies", "3", "--delay-ms", "3000"});   // each printer's first answer takes 3 s
+    kvtest::TempDir dir;
+    std::string fleet;
+    for (const std::string printer : {"0", "1", "2"})
+        fleet += "[[printer]]\nname = \"p" + printer + "\"\nuri = \"" + slow.uri(printer) + "\"\n";
+    kvtest::writeText(dir.file("fleet.toml"), fleet);
+    auto started = std::chrono::steady_clock::now();
+    Outcome run = runKvprt({"--fleet", dir.file("fleet.toml"), "--json", "status"}, SIGTERM, 500);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(run.status, 130);
+    json all = json::parse(run.out);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0]["ok"], false);
+    EXPECT_NE(run.err.find("0 ok, 3 failed"), std::string::npos) << run.err;
 }
 
 }  // namespace

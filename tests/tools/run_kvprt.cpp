@@ -1,24 +1,20 @@
 #include "run_kvprt.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <chrono>
 #include <thread>
-
-#include "temp_dir.h"
 
 extern char** environ;
 
 namespace kvtest {
+namespace {
 
-Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
-    return runProgram(KVPRT_BINARY, args, signal, signalAfterMs);
-}
-
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal, int signalAfterMs) {
-    TempDir dir;
+// Starts `program` (searched on PATH) with its standard input empty and its output to the files given.
+pid_t spawn(const std::string& program, const std::vector<std::string>& args, const std::string& out,
+            const std::string& err) {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
@@ -27,11 +23,28 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, dir.file("out").c_str(), O_WRONLY | O_CREAT, 0600);
-    posix_spawn_file_actions_addopen(&actions, 2, dir.file("err").c_str(), O_WRONLY | O_CREAT, 0600);
-    pid_t pid;
+    posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (err == out)
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    else
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, cargv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+}  // namespace
+
+Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
+    return runProgram(KVPRT_BINARY, args, signal, signalAfterMs);
+}
+
+Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal, int signalAfterMs) {
+    TempDir dir;
     Outcome run;
-    if (posix_spawn(&pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ) == 0) {
+    pid_t pid = spawn(program, args, dir.file("out"), dir.file("err"));
+    if (pid > 0) {
         if (signal != 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(signalAfterMs));
             ::kill(pid, signal);
@@ -40,10 +53,26 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    posix_spawn_file_actions_destroy(&actions);
     run.out = readText(dir.file("out"));
     run.err = readText(dir.file("err"));
     return run;
+}
+
+Child::Child(const std::string& program, const std::vector<std::string>& args, const std::string& log)
+    : m_pid(spawn(program, args, log, log)) {}
+
+Child::~Child() {
+    if (m_pid <= 0) return;
+    ::kill(m_pid, SIGTERM);
+    ::waitpid(m_pid, nullptr, 0);
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !done();) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
 }
 
 }  // namespace kvtest

@@ -1,6 +1,11 @@
-// kvprt (and the other programs) run as a program for tests: its exit status and what it wrote.
+// The programs run for tests: to the end (exit status and output), or in the
+// background for as long as a test needs them.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,5 +27,23 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
                    int signalAfterMs = 0);
 // runProgram of kvprt.
 Outcome runKvprt(const std::vector<std::string>& args, int signal = 0, int signalAfterMs = 0);
+
+// A program found on PATH, its standard output and error to `log`, stopped
+// with SIGTERM when destroyed.
+class Child {
+public:
+    Child(const std::string& program, const std::vector<std::string>& args, const std::string& log = "/dev/null");
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+private:
+    pid_t m_pid = -1;
+};
+
+// Whether `done` became true within `limit`, asked every 100 ms.
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::trunc) << text; }
 
 }  // namespace kvtest
