@@ -7,8 +7,10 @@
 
 #include <cctype>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <tuple>
+#include <type_traits>
 
 #include "kvprtobj/jobs.h"
 #include "kvprtobj/jsalert.h"
@@ -34,6 +36,24 @@ struct Target {
     std::ostream& out;
 };
 
+// One line of a transcript: `label`, then each field after a space, numbers
+// as numbers and anything else in quotes (so that an empty text shows).
+template <typename T>
+void field(std::ostream& out, const T& v) {
+    if constexpr (std::is_arithmetic_v<T>)
+        out << ' ' << +v;
+    else
+        out << " '" << v << "'";
+}
+template <typename... T>
+void line(std::ostream& out, const std::string& label, const T&... fields) {
+    out << label;
+    (field(out, fields), ...);
+    out << '\n';
+}
+
+std::string hex(uint32_t word) { return kvtest::toHex(kvtest::Bytes().be32(word)); }
+
 ByteVec bytesOf(const void* data, unsigned long length) {
     auto* p = static_cast<const uint8_t*>(data);
     return ByteVec(p, p + length);
@@ -57,33 +77,25 @@ unsigned short nextAlert(Target& t, unsigned long family) {
 
 // A variable-event alert whose value has `length` bytes.
 void variableEvent(Target& t, unsigned short id, size_t length) {
-    KVPrtObj::OMVAREVENTDATA event;
-    EXPECT_EQ(t.obj.bidiQueryOMVarEventAlert(id, &event), 0);
-    t.out << "variable-event alert " << id << ": " << +event.byEventType << " " << +event.byValue << " "
-          << kvtest::toHex(event.abyVarId, 2) << " [" << kvtest::toHex(kvtest::take(event.pbyData, length)) << "]\n";
+    KVPrtObj::OMVAREVENTDATA e;
+    EXPECT_EQ(t.obj.bidiQueryOMVarEventAlert(id, &e), 0);
+    line(t.out, "variable-event alert", id, e.byEventType, e.byValue, kvtest::toHex(e.abyVarId, 2),
+         kvtest::toHex(kvtest::take(e.pbyData, length)));
 }
 
-// A job's fields in order; a short record (job-transition alerts) ends after jobLong17.
-std::string jobText(const KVPrtObj::KVPJOBDATA& j, bool full) {
-    std::ostringstream out;
-    out << +j.jobByte0 << " " << +j.jobNumber << " " << +j.jobByte3 << " " << +j.jobByte4 << " " << +j.jobWord5 << " "
-        << +j.jobWord7 << " " << kvtest::toHex(j.jobBytes9, 4) << " " << +j.jobByte13 << " " << +j.jobLong17;
-    if (full)
-        out << " " << +j.jobLong21 << " " << +j.jobLong25 << " " << +j.jobLong29 << " " << +j.jobLong33 << " "
-            << +j.jobLong37 << " '" << j.strJobJN << "' '" << j.strJobUR << "'";
-    return out.str();
+// A job's fields in order; the short record of a job-transition alert ends after jobLong17.
+void job(std::ostream& out, const std::string& label, const KVPrtObj::KVPJOBDATA& j) {
+    line(out, label, j.jobByte0, j.jobNumber, j.jobByte3, j.jobByte4, j.jobWord5, j.jobWord7, kvtest::toHex(j.jobBytes9, 4),
+         j.jobByte13, j.jobLong17, j.jobLong21, j.jobLong25, j.jobLong29, j.jobLong33, j.jobLong37, j.strJobJN, j.strJobUR);
 }
 
-std::vector<KVPrtObj::KVPJOBDATA> queryJobs(Target& t, unsigned short number) {
+void printJobs(Target& t, unsigned short number) {
     unsigned int n = 0;
     KVPrtObj::KVPJOBDATA* jobs = nullptr;
     EXPECT_EQ(t.obj.bidiQueryJobs(number, &n, &jobs), 0);
     std::unique_ptr<KVPrtObj::KVPJOBDATA[]> owned(jobs);
-    return std::vector<KVPrtObj::KVPJOBDATA>(jobs, jobs + n);
-}
-
-void printJobs(Target& t, unsigned short number) {
-    for (const auto& j : queryJobs(t, number)) t.out << "job " << jobText(j, true) << "\n";
+    line(t.out, "jobs of " + std::to_string(number), n);
+    for (unsigned int i = 0; i < n; ++i) job(t.out, "job", jobs[i]);
 }
 
 // Custom names read, then the first renamed and read again.
@@ -96,8 +108,8 @@ void names(Target& t, const char* what, NameRead read, NameWrite write) {
         unsigned short n = 0;
         EXPECT_EQ((t.obj.*read)(&names, &n), 0);
         std::unique_ptr<_CUSTOMNAME[]> owned(names);
-        for (unsigned short i = 0; i < n; ++i) t.out << what << " " << names[i].usNumber << " '" << names[i].strName << "'\n";
-        if (round == 0 && n > 0) t.out << "rename " << (t.obj.*write)(names[0].usNumber, "Renamed " + names[0].strName) << "\n";
+        for (unsigned short i = 0; i < n; ++i) line(t.out, what, names[i].usNumber, names[i].strName);
+        if (round == 0 && n > 0) line(t.out, "rename", (t.obj.*write)(names[0].usNumber, "Renamed " + names[0].strName));
     }
 }
 
@@ -108,8 +120,7 @@ void panel(Target& t, const char* when) {
     EXPECT_EQ(t.obj.bidiROPQueryLock(&locked), 0);
     std::unique_ptr<KVPrtObj::OPPANELDATA> shown(static_cast<KVPrtObj::OPPANELDATA*>(data));
     ASSERT_TRUE(shown);
-    t.out << when << ": " << shown->nPanelWidth << "x" << shown->nPanelHeight << " lock " << locked << " '"
-          << shown->strPanelText << "'\n";
+    line(t.out, when, shown->nPanelWidth, shown->nPanelHeight, locked, shown->strPanelText);
 }
 
 // ---- values the library derives through its own tables ----
@@ -118,10 +129,9 @@ void panel(Target& t, const char* when) {
 void supplies(std::ostream& out, const std::string& what, KvTonerPrediction::TonerInfoArray& info) {
     for (unsigned i = 0; i < info.numSupplies(); ++i) {
         const KvTonerPrediction::TonerInfo& s = *info[i];
-        out << what << " supply " << +s.bySupplyId << " attribute " << +s.byAttribute << " level " << +s.byLevel << "/"
-            << +s.byLevelCount << " " << +s.ulValueD << " " << +s.ulValueA << " " << +s.ulPageCount << " "
-            << +s.ulBasePageCount << " " << +s.ulValueB << " " << +s.byValueC << " " << +s.ulAdjustHigh << " "
-            << +s.ulAdjustLow << " " << +s.ulStepHigh << " " << +s.ulStepLow << " " << +s.ulStep << "\n";
+        line(out, what + " supply", s.bySupplyId, s.byAttribute, s.byLevel, s.byLevelCount, s.ulValueD, s.ulValueA,
+             s.ulPageCount, s.ulBasePageCount, s.ulValueB, s.byValueC, s.ulAdjustHigh, s.ulAdjustLow, s.ulStepHigh,
+             s.ulStepLow, s.ulStep);
     }
 }
 
@@ -133,42 +143,36 @@ void derived(Target& t) {
     std::ostream& out = t.out;
     PRTINFO info{};
     EXPECT_EQ(t.obj.bidiGetPrinterInfo(&info), 0);
-    out << "printer '" << info.szModelName << "' '" << info.szSerialNumber << "' '" << info.szPortName << "' "
-        << kvtest::toHex(info.abAdapterAddress, 6) << " flags " << +info.usFlags << " attachment " << +info.ulAttachment
-        << " net " << +info.usNetTypeCode << "/" << +info.usNetSubCode << "\n";
+    line(out, "printer", info.szModelName, info.szSerialNumber, info.szPortName, kvtest::toHex(info.abAdapterAddress, 6),
+         info.usFlags, info.ulAttachment, info.usNetTypeCode, info.usNetSubCode);
     NETADDRESS_LEVEL2 address{};
     EXPECT_EQ(t.obj.getBCENetAddress(&address, 2), 0);
-    out << "net address '" << address.szHostName << "' '" << address.szAddress << "' " << address.ulPort << " "
-        << kvtest::toHex(address.abHardware, 6) << "\n";
+    line(out, "net address", address.szHostName, address.szAddress, address.ulPort, kvtest::toHex(address.abHardware, 6));
     KVPrtObj::BIDICAPABILITIES caps;
     EXPECT_EQ(t.obj.getBidiCaps(&caps), 1);
-    out << "capabilities " << +caps.bBidiActive << " '" << caps.strPortName << "' " << +caps.dwProtocols << " "
-        << +caps.nConnectionKind << " '" << caps.strAddresses << "' " << +caps.nAddressCount << " '" << caps.strNetName2
-        << "' '" << caps.strAdapterAddress << "'\n";
+    line(out, "capabilities", caps.bBidiActive, caps.strPortName, caps.dwProtocols, caps.nConnectionKind,
+         caps.strAddresses, caps.nAddressCount, caps.strNetName2, caps.strAdapterAddress);
     unsigned long type = 7, rawType = 7, family = 7;
     EXPECT_EQ(t.obj.bidiGetPrinterType(&type, &rawType), 0);
     EXPECT_EQ(t.obj.bidiGetPrinterFamily(&family), 0);
-    out << "printer type " << type << " raw " << rawType << " family " << family << "\n";
+    line(out, "printer type, raw type, family", type, rawType, family);
     KVPrtObj::DEVICECHARS chars;
     EXPECT_EQ(t.obj.bidiGetDeviceChars(&chars), 0);
-    out << "device characteristics " << +chars.ulReply2 << " " << +chars.byReply7 << " " << +chars.ulReply11 << " "
-        << chars.ulSizeKB << " kB '" << chars.strText1 << "' '" << chars.strCodeLevel << "' '" << chars.strText3
-        << "' '" << t.obj.m_strCodeLevel << "'\n";
+    line(out, "device characteristics", chars.ulReply2, chars.byReply7, chars.ulReply11, chars.ulSizeKB, chars.strText1,
+         chars.strCodeLevel, chars.strText3, t.obj.m_strCodeLevel);
     for (unsigned char i = 1; i <= 5; ++i) {   // PCL, GL, PostScript, WinImage, PPDS
         unsigned char lu = 0xEE;
-        out << "interpreter " << +i << ": " << t.obj.bidiGetInterpreterLU(i, &lu) << " " << +lu << "\n";
+        line(out, "interpreter", i, t.obj.bidiGetInterpreterLU(i, &lu), lu);
     }
     _FONTDETAILS current;
     EXPECT_EQ(t.obj.bidiGetCurrentFontInformation(&current), 0);
-    out << "current font " << +current.byFontTag << " " << +current.usPosition << " " << +current.usSymbolSet << " "
-        << +current.ulSize << "\n";
+    line(out, "current font", current.byFontTag, current.usPosition, current.usSymbolSet, current.ulSize);
     unsigned short setCount = 0;
     _SYMBOLSET* sets = nullptr;
     EXPECT_EQ(t.obj.bidiGetSymbolSetList(&setCount, &sets), 0);
     std::unique_ptr<_SYMBOLSET[]> ownedSets(sets);
     for (const auto& set : std::vector(sets, sets + setCount))
-        out << "symbol set " << set.usSymbolSet << " " << kvtest::toHex(set.abCharComplement, 8) << " '" << set.strName
-            << "'\n";
+        line(out, "symbol set", set.usSymbolSet, kvtest::toHex(set.abCharComplement, 8), set.strName);
     using ListQuery = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
     using SummaryQuery = long (KVPrtObj::*)(KVPrtObj::PRTALERTS*);
     const std::tuple<const char*, ListQuery, SummaryQuery> families[] = {
@@ -181,7 +185,6 @@ void derived(Target& t) {
         {"configuration change", &KVPrtObj::bidiQueryConfigChg, &KVPrtObj::bidiQueryConfigChg},
         {"supplies", &KVPrtObj::bidiQuerySupplies, &KVPrtObj::bidiQuerySupplies},
         {"supplies status", &KVPrtObj::bidiQuerySuppliesStatus, nullptr}};
-    auto hex = [](uint32_t word) { return kvtest::toHex(kvtest::Bytes().be32(word)); };
     for (auto [name, list, summary] : families) {
         out << name << ":";
         unsigned int count = 0;
@@ -198,101 +201,82 @@ void derived(Target& t) {
     KVPrtObj::PRTALERTS alerts{};
     KVPrtObj::UIRALERTS interventions{};
     EXPECT_EQ(t.obj.bidiQueryOperatorIV(&alerts, &interventions), 0);
-    out << "operator intervention summary " << hex(kvtest::word(alerts)) << ", " << hex(kvtest::word(interventions)) << "\n";
-    KVPrtObj::PRINTERSTATUS status{};
+    line(out, "operator intervention summary", hex(kvtest::word(alerts)), hex(kvtest::word(interventions)));
+    KVPrtObj::PRINTERSTATUS status{}, held{};
     EXPECT_EQ(t.obj.bidiQueryDeviceStatus(&status), 0);
-    out << "device status " << hex(kvtest::word(status)) << "\n";
-    for (unsigned short id : {kDeviceStatusAlert}) {
-        EXPECT_EQ(t.obj.bidiQueryDSAAlert(id, &status), 0);
-        out << "device-status alert " << id << ": " << hex(kvtest::word(status)) << "\n";
-    }
+    EXPECT_EQ(t.obj.bidiQueryDSAAlert(kDeviceStatusAlert, &held), 0);
+    line(out, "device status, device-status alert", hex(kvtest::word(status)), hex(kvtest::word(held)));
     unsigned int bins = 0;
     KVPrtObj::INPUTBIN* in = nullptr;
     EXPECT_EQ(t.obj.bidiGetInputChars(&bins, &in), 0);
     for (const auto& b : std::vector(in, in + bins))
-        out << "input bin " << b.usBinNumber << " id " << b.usBinId << " " << b.ulCapacity << " " << b.usSizeCode << " "
-            << b.usByte8 << " '" << b.strName << "'\n";
+        line(out, "input bin", b.usBinNumber, b.usBinId, b.ulCapacity, b.usSizeCode, b.usByte8, b.strName);
     delete[] in;
     KVPrtObj::OUTPUTBIN* outs = nullptr;
     EXPECT_EQ(t.obj.bidiGetOutputChars(&bins, &outs), 0);
     for (const auto& b : std::vector(outs, outs + bins))
-        out << "output bin " << b.usBinNumber << " id " << b.usBinId << " " << b.usByte1 << " " << b.ulCapacity << " "
-            << b.ulByte6Bit0 << b.ulByte6Bit1 << b.ulByte6Bit2 << b.ulByte6Bit3 << b.ulByte6Bit4 << b.ulByte6Bit5 << " "
-            << b.ulByte7Bit0 << b.ulByte7Bit1 << b.ulByte7Bit2 << b.ulByte7Bit7 << " '" << b.strName << "'\n";
+        line(out, "output bin", b.usBinNumber, b.usBinId, b.usByte1, b.ulCapacity, b.ulByte6Bit0, b.ulByte6Bit1,
+             b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4, b.ulByte6Bit5, b.ulByte7Bit0, b.ulByte7Bit1, b.ulByte7Bit2,
+             b.ulByte7Bit7, b.strName);
     delete[] outs;
     KVPrtObj::STORAGEOPTIONS o;
     EXPECT_EQ(t.obj.bidiGetStorageOptions(&o), 0);
-    out << "storage flash " << o.lFlashField2 << " " << o.lFlashField3 << " disk " << o.lDiskField2 << " "
-        << o.lDiskField3 << " cartridge " << o.ulFontCartridge << " '" << o.strCartridgeField2 << "' '"
-        << o.strCartridgeField4 << "'\n";
+    line(out, "storage", o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3, o.ulFontCartridge,
+         o.strCartridgeField2, o.strCartridgeField4);
     int n = 0;
     KVPrtObj::CODELEVELS* levels = nullptr;
     EXPECT_EQ(t.obj.bidiGetCodeLevels(n, &levels), 0);
     std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(levels);
-    for (int i = 0; i < n; ++i)
-        out << "code level " << levels[i].lComponentId << "/" << levels[i].iInstance << " '" << levels[i].strCodeLevel
-            << "'\n";
-    for (const auto& j : queryJobs(t, 0)) out << "job " << jobText(j, true) << "\n";
-    const unsigned short last = 14;   // the last job of the profile
-    for (const auto& j : queryJobs(t, last)) out << "job " << last << " alone: " << jobText(j, true) << "\n";
-    for (unsigned short id : {kJobTransitionAlert}) {
-        KVPrtObj::KVPJOBDATA job;
-        EXPECT_EQ(t.obj.bidiQueryJobTranAlert(id, &job), 0);
-        out << "job-transition alert " << id << ": " << jobText(job, false) << "\n";
+    for (int i = 0; i < n; ++i) line(out, "code level", levels[i].lComponentId, levels[i].iInstance, levels[i].strCodeLevel);
+    printJobs(t, 0);
+    printJobs(t, 14);   // the last job of the profile, alone
+    KVPrtObj::KVPJOBDATA ended;
+    EXPECT_EQ(t.obj.bidiQueryJobTranAlert(kJobTransitionAlert, &ended), 0);
+    job(out, "job-transition alert", ended);
+    JSALERTDATA a(3);
+    EXPECT_EQ(t.obj.bidiJSQueryAlert(kJobStatusAlert, a), 0);
+    line(out, "job-status alert", a.m_wHeaderA, a.m_wHeaderB, a.m_wHeaderC, a.m_dwStatusByte, a.m_byValueTag, a.m_strText,
+         a.strHT, a.strUR, a.strSC, a.strJN, a.strQU, a.strLS, a.strOther);
+    for (unsigned i = 1; i <= a.m_wInputCount; ++i) {
+        const auto& c = a.m_pInputData[i];
+        line(out, "  input", c.dwCounter1, c.dwCounter2, c.dwCounter3, c.dwCounter4, c.dwCounter5);
     }
-    for (unsigned short id : {kJobStatusAlert}) {
-        JSALERTDATA a(3);
-        EXPECT_EQ(t.obj.bidiJSQueryAlert(id, a), 0);
-        out << "job-status alert " << id << ": " << +a.m_wHeaderA << " " << +a.m_wHeaderB << " " << +a.m_wHeaderC << " "
-            << +a.m_dwStatusByte << " " << +a.m_byValueTag << " '" << a.m_strText << "' HT '" << a.strHT << "' UR '"
-            << a.strUR << "' SC '" << a.strSC << "' JN '" << a.strJN << "' QU '" << a.strQU << "' LS '" << a.strLS
-            << "' other '" << a.strOther << "'\n";
-        for (unsigned i = 1; i <= a.m_wInputCount; ++i)
-            out << "  input " << +a.m_pInputData[i].dwCounter1 << " " << +a.m_pInputData[i].dwCounter2 << " "
-                << +a.m_pInputData[i].dwCounter3 << " " << +a.m_pInputData[i].dwCounter4 << " "
-                << +a.m_pInputData[i].dwCounter5 << "\n";
-        for (unsigned i = 1; i <= a.m_wValueCount; ++i)
-            out << "  value " << +a.m_pValueData[i].byValueId << " " << +a.m_pValueData[i].dwValue << "\n";
-    }
+    for (unsigned i = 1; i <= a.m_wValueCount; ++i) line(out, "  value", a.m_pValueData[i].byValueId, a.m_pValueData[i].dwValue);
     KvTonerPrediction prediction(&t.obj);
     KvTonerPrediction::TonerInfoArray toner;
     EXPECT_EQ(prediction.bidiQueryTonerInfo(toner), 0);
     supplies(out, "toner", toner);
-    for (unsigned short id : {kTonerAlert}) {
-        EXPECT_EQ(prediction.GetTonerAlertData(id, toner), 0);
-        supplies(out, "toner alert " + std::to_string(id), toner);
-    }
+    EXPECT_EQ(prediction.GetTonerAlertData(kTonerAlert, toner), 0);
+    supplies(out, "toner alert", toner);
     unsigned short fontCount = 0;
     _FONTDETAILS* fonts = nullptr;
     EXPECT_EQ(t.obj.bidiGetFontDetails(0, 0, &fontCount, &fonts), 0);
     std::unique_ptr<_FONTDETAILS[]> ownedFonts(fonts);
     for (const auto& f : std::vector(fonts, fonts + fontCount))   // the valid-field flags are the font suite's
-        out << "font '" << f.strName << "' " << +f.byTechnology << " " << +f.byFontTag << " " << +f.usPosition << " "
-            << +f.usSymbolSet << " " << +f.bySpacing << " " << +f.lStyle << " " << +f.lWeight << " " << +f.lTypeface
-            << " " << +f.lResolution << " " << kvtest::toHex(f.abCharComplement, 8) << " " << +f.ulSize << "\n";
-    for (const json& v : simtest::defaultProfile()["variables"])
-        out << "variable " << kvtest::toHex(readVariable(t, simtest::varId(v["id"]))) << "\n";
+        line(out, "font", f.strName, f.byTechnology, f.byFontTag, f.usPosition, f.usSymbolSet, f.bySpacing, f.lStyle,
+             f.lWeight, f.lTypeface, f.lResolution, kvtest::toHex(f.abCharComplement, 8), f.ulSize);
     ByteVec ids;
-    for (const json& v : simtest::defaultProfile()["variables"])
-        for (uint8_t b : simtest::varId(v["id"])) ids.push_back(b);
+    for (const json& v : simtest::defaultProfile()["variables"]) {
+        ByteVec id = simtest::varId(v["id"]);
+        line(out, "variable", kvtest::toHex(readVariable(t, id)));
+        ids.insert(ids.end(), id.begin(), id.end());
+    }
     _MULTIOMVAR* vars = nullptr;
     unsigned short count = 0;
     EXPECT_EQ(t.obj.bidiReadMultiOMVars(ids.data(), static_cast<unsigned short>(ids.size() / 2), &vars, &count), 0u);
     std::unique_ptr<_MULTIOMVAR[]> ownedVars(vars);
     for (unsigned short i = 0; i < count; ++i)
-        out << "variable of several " << kvtest::toHex(bytesOf(&vars[i].id, 2)) << ": "
-            << kvtest::toHex(bytesOf(vars[i].value, vars[i].length)) << "\n";
+        line(out, "variable of several", kvtest::toHex(bytesOf(&vars[i].id, 2)), kvtest::toHex(bytesOf(vars[i].value, vars[i].length)));
     for (const json& v : simtest::defaultProfile()["miscVariables"]) {
         void* value = nullptr;
         unsigned long length = 0;
         EXPECT_EQ(t.obj.bidiReadMiscVar(simtest::varId(v["id"]).data(), &value, &length, 0), 0);
-        out << "miscellaneous variable " << v["id"].get<std::string>() << ": " << kvtest::toHex(kvtest::take(value, length))
-            << "\n";
+        line(out, "miscellaneous variable", v["id"].get<std::string>(), kvtest::toHex(kvtest::take(value, length)));
     }
     void* panel = nullptr;
     EXPECT_EQ(t.obj.bidiROPQueryAlert(kPanelAlert, &panel), 0);
     std::unique_ptr<KVPrtObj::OPPANELDATA> ownedPanel(static_cast<KVPrtObj::OPPANELDATA*>(panel));
-    out << "operator-panel alert: '" << (ownedPanel ? ownedPanel->strPanelText : "") << "'\n";
+    line(out, "operator-panel alert", ownedPanel ? ownedPanel->strPanelText : "");
     variableEvent(t, kTagEventAlert, 10);   // the profile's tag, ASSET-0042
     variableEvent(t, kByteEventAlert, 0);
 }
@@ -308,88 +292,92 @@ const RoundTrip kRoundTrips[] = {
          for (int round = 0; round < 2; ++round) {
              KVPrtObj::PAGECOUNTDATA c;
              EXPECT_EQ(t.obj.bidiGetPageCounts(&c), 0);
-             t.out << "page counts " << c.dwPageCountType1 << " " << c.dwPageCountType2 << " " << c.dwPageCountType3
-                   << " " << c.dwPageCountType4 << "\n";
-             if (round == 0) t.out << "reset " << t.obj.bidiResetHostPageCount() << "\n";
+             line(t.out, "page counts", c.dwPageCountType1, c.dwPageCountType2, c.dwPageCountType3, c.dwPageCountType4);
+             if (round == 0) line(t.out, "reset", t.obj.bidiResetHostPageCount());
          }
      }},
     {"control commands", [](Target& t) {
-         t.out << t.obj.bidiPORPrinter() << " " << t.obj.SendRemoteOffline() << " " << t.obj.SendRemoteOnline() << "\n";
+         for (auto command : {&KVPrtObj::bidiPORPrinter, &KVPrtObj::SendRemoteOffline, &KVPrtObj::SendRemoteOnline})
+             line(t.out, "command", (t.obj.*command)());
      }},
     {"property tag: set, it reads back and raises a variable event", [](Target& t) {
          KVPrtObj::PROPERTYTAG tag;
          tag.strTag = "stale";
-         t.out << "get " << t.obj.bidiGetPropertyTag(&tag) << " '" << tag.strTag << "'\n";   // not read from the printer
-         t.out << "set " << t.obj.bidiSetPropertyTag("TAG-7") << " " << kvtest::toHex(readVariable(t, {0x07, 0x54})) << "\n";
+         line(t.out, "get", t.obj.bidiGetPropertyTag(&tag), tag.strTag);   // not read from the printer
+         line(t.out, "set", t.obj.bidiSetPropertyTag("TAG-7"));
+         line(t.out, "variable", kvtest::toHex(readVariable(t, {0x07, 0x54})));
          variableEvent(t, nextAlert(t, 0x5FE), 5);
      }},
     {"non-volatile memory reset restores the variables", [](Target& t) {
          uint8_t copies[2] = {0, 9};
-         t.out << t.obj.bidiSetOMVar(kvtest::hex("01 01").data(), copies, 2) << " " << t.obj.bidiResetNVRAM() << " "
-               << kvtest::toHex(readVariable(t, {0x01, 0x01})) << "\n";
+         line(t.out, "set", t.obj.bidiSetOMVar(kvtest::hex("01 01").data(), copies, 2));
+         line(t.out, "reset", t.obj.bidiResetNVRAM());
+         line(t.out, "variable", kvtest::toHex(readVariable(t, {0x01, 0x01})));
      }},
     {"current font: the last of the list set reads back", [](Target& t) {
          _FONTDETAILS font;
          EXPECT_EQ(t.obj.bidiGetCurrentFontInformation(&font), 0);
          std::tie(font.byFontTag, font.usPosition, font.usSymbolSet, font.ulSize) = std::tuple(2, 3, 14, 14);
          unsigned char status = 0xEE;
-         t.out << "set " << t.obj.bidiSetCurrentFontInformation(&font, &status) << " status " << +status << "\n";
+         line(t.out, "set", t.obj.bidiSetCurrentFontInformation(&font, &status), status);
          _FONTDETAILS back;
          EXPECT_EQ(t.obj.bidiGetCurrentFontInformation(&back), 0);
-         t.out << +back.byFontTag << " " << back.usPosition << " " << back.usSymbolSet << " " << back.ulSize << "\n";
+         line(t.out, "current font", back.byFontTag, back.usPosition, back.usSymbolSet, back.ulSize);
      }},
     {"available ports and loop-back, sent even while bidi is marked inactive", [](Target& t) {
          t.obj.setBidi(0);
          int flags[32];
          std::fill(std::begin(flags), std::end(flags), 7);
-         t.out << "ports " << t.obj.bidiGetAvailablePorts(static_cast<int>(std::size(flags)), flags) << ": ";
-         for (int f : flags) t.out << f;
+         long rc = t.obj.bidiGetAvailablePorts(static_cast<int>(std::size(flags)), flags);
+         line(t.out, "ports", rc, std::accumulate(std::begin(flags), std::end(flags), std::string(),
+                                                  [](std::string s, int f) { return s + std::to_string(f); }));
          t.obj.setBidi(0);
-         t.out << "\nloop-back " << t.obj.bidiLoopBack() << " active " << t.obj.isBidiActive() << "\n";
+         line(t.out, "loop-back", t.obj.bidiLoopBack());
+         line(t.out, "active", t.obj.isBidiActive());
      }},
     {"form names and output bin nicknames: read, and a write reads back", [](Target& t) {
          names(t, "form", &KVPrtObj::bidiGetFormNames, &KVPrtObj::bidiSetFormName);
          names(t, "bin", &KVPrtObj::bidiGetOutputBinNicknames, &KVPrtObj::bidiSetOutputBinNickname);
      }},
     {"job delete: the job is gone and its end announced", [](Target& t) {
-         t.out << "delete " << t.obj.bidiDeleteJob(12, 0) << "\n";
+         line(t.out, "delete", t.obj.bidiDeleteJob(12, 0));
          printJobs(t, 12);
          printJobs(t, 0);
          KVPrtObj::KVPJOBDATA gone;
          EXPECT_EQ(t.obj.bidiQueryJobTranAlert(nextAlert(t, 0x5FD), &gone), 0);
-         t.out << "gone " << jobText(gone, false) << "\n";
+         job(t.out, "gone", gone);
      }},
     {"job priority change reads back", [](Target& t) {
          unsigned char answer = 0xEE;
-         t.out << "change " << t.obj.bidiChangeJobPriority(9, 14, &answer) << " answer " << +answer << "\n";
+         line(t.out, "change", t.obj.bidiChangeJobPriority(9, 14, &answer), answer);
          printJobs(t, 14);
      }},
     {"panel text and lock; a lock set reads back and shows the locked text", [](Target& t) {
          panel(t, "first");
          for (int lock : {1, 0}) {
-             t.out << "lock " << t.obj.bidiROPSetLock(lock) << "\n";
+             line(t.out, "lock", t.obj.bidiROPSetLock(lock));
              panel(t, "then");
          }
      }},
     {"panel buttons show their text; reset shows the first text again", [](Target& t) {
          for (unsigned long button = 1; button <= 5; ++button) {   // Menu, Select, Return, Stop, Go
-             t.out << "button " << button << " " << t.obj.bidiROPPushButton(button) << "\n";
+             line(t.out, "button", button, t.obj.bidiROPPushButton(button));
              panel(t, "shown");
-             t.out << "reset " << t.obj.bidiROPReset() << "\n";
+             line(t.out, "reset", t.obj.bidiROPReset());
              panel(t, "shown");
          }
      }},
     {"panel continue clears the operator interventions", [](Target& t) {
-         t.out << "continue " << t.obj.bidiROPContinue() << ":";
+         line(t.out, "continue", t.obj.bidiROPContinue());
          unsigned int count = 1;
          KVPrtObj::KVPALERTDATA* list = nullptr;
          EXPECT_EQ(t.obj.bidiQueryOperatorIV(&count, &list), 0);
-         for (const kvtest::Alert& a : kvtest::takeList(list, count)) t.out << " " << a;
-         t.out << "\n";
+         EXPECT_EQ(kvtest::takeList(list, count), kvtest::Alerts{});
      }},
     {"toner page-count reset restarts the prediction", [](Target& t) {
          KvTonerPrediction prediction(&t.obj);
-         t.out << "reset " << prediction.bidiResetPageCount() << " " << kvtest::toHex(readVariable(t, {0x07, 0x77})) << "\n";
+         line(t.out, "reset", prediction.bidiResetPageCount());
+         line(t.out, "variable", kvtest::toHex(readVariable(t, {0x07, 0x77})));
          KvTonerPrediction::TonerInfoArray info;
          EXPECT_EQ(prediction.bidiQueryTonerInfo(info), 0);
          supplies(t.out, "toner", info);
