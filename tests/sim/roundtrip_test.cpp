@@ -257,7 +257,7 @@ void derived(Target& t) {
              f.lWeight, f.lTypeface, f.lResolution, kvtest::toHex(f.abCharComplement, 8), f.ulSize);
     ByteVec ids;
     for (const json& v : simtest::defaultProfile()["variables"]) {
-        ByteVec id = simtest::varId(v["id"]);
+        ByteVec id = kvtest::hex(v["id"].get<std::string>());
         line(out, "variable", kvtest::toHex(readVariable(t, id)));
         ids.insert(ids.end(), id.begin(), id.end());
     }
@@ -270,7 +270,7 @@ void derived(Target& t) {
     for (const json& v : simtest::defaultProfile()["miscVariables"]) {
         void* value = nullptr;
         unsigned long length = 0;
-        EXPECT_EQ(t.obj.bidiReadMiscVar(simtest::varId(v["id"]).data(), &value, &length, 0), 0);
+        EXPECT_EQ(t.obj.bidiReadMiscVar(kvtest::hex(v["id"].get<std::string>()).data(), &value, &length, 0), 0);
         line(out, "miscellaneous variable", v["id"].get<std::string>(), kvtest::toHex(kvtest::take(value, length)));
     }
     void* panel = nullptr;
