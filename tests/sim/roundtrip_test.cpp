@@ -266,7 +266,8 @@ void derived(Target& t) {
     EXPECT_EQ(t.obj.bidiReadMultiOMVars(ids.data(), static_cast<unsigned short>(ids.size() / 2), &vars, &count), 0u);
     std::unique_ptr<_MULTIOMVAR[]> ownedVars(vars);
     for (unsigned short i = 0; i < count; ++i)
-        line(out, "variable of several", kvtest::toHex(bytesOf(&vars[i].id, 2)), kvtest::toHex(bytesOf(vars[i].value, vars[i].length)));
+        line(out, "variable of several", kvtest::toHex(bytesOf(&vars[i].id, 2)),
+             kvtest::toHex(bytesOf(vars[i].value, vars[i].length)));
     for (const json& v : simtest::defaultProfile()["miscVariables"]) {
         void* value = nullptr;
         unsigned long length = 0;
