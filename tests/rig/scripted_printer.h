@@ -66,7 +66,6 @@ public:
     void setPrtInfoResult(long rc);
     // Name and address answered for a network type by getPrinterName.
     void setName(unsigned int netType, const std::string& name, const std::string& address, long rc = 0);
-    void setAddress(const NETADDRESS_LEVEL2& address, long rc = 0);
 
     std::vector<SentRequest> requests() const;
     size_t requestCount() const;
@@ -109,8 +108,6 @@ private:
     PRTINFO m_info{};
     long m_infoRc = 0;
     std::map<unsigned int, Name> m_names;
-    NETADDRESS_LEVEL2 m_address{};
-    long m_addressRc = 0;
 
     std::vector<SentRequest> m_requests;
     std::vector<unsigned short> m_alertQueries;
