@@ -5,12 +5,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <future>
+#include <latch>
 #include <memory>
-#include <mutex>
 #include <set>
 #include <thread>
 #include <vector>
@@ -132,23 +131,14 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
         kvtest::FullPoll batched, inTurn;
     };
     std::vector<Printer> printers(kPolled);
-    std::mutex lock;
-    std::condition_variable finished;
-    int unfinished = kPolled;
+    std::latch unfinished(kPolled);
     for (size_t i = 0; i < kPolled; ++i) {
-        Printer& p = printers[i];
-        p.object = std::make_unique<KVPrtObj>(handles[i], 1);
-        p.batch = std::make_unique<KVPrtObjBatch>(*p.object);
-        p.batched.addTo(*p.batch);
+        printers[i].object = std::make_unique<KVPrtObj>(handles[i], 1);
+        printers[i].batch = std::make_unique<KVPrtObjBatch>(*printers[i].object);
+        printers[i].batched.addTo(*printers[i].batch);
     }
-    for (Printer& p : printers)
-        p.batch->start([&] {
-            std::lock_guard guard(lock);
-            --unfinished;
-            finished.notify_one();
-        });
-    std::unique_lock guard(lock);
-    ASSERT_TRUE(finished.wait_for(guard, std::chrono::seconds(10), [&] { return unfinished == 0; }));
+    for (Printer& p : printers) p.batch->start([&] { unfinished.count_down(); });
+    unfinished.wait();
     for (size_t i = 0; i < kPolled; ++i) {
         Printer& p = printers[i];
         p.batched.takeResults(*p.batch);
