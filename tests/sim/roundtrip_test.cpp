@@ -59,6 +59,13 @@ ByteVec bytesOf(const void* data, unsigned long length) {
     return ByteVec(p, p + length);
 }
 
+// The `n` records of an array the library allocated with new[], freed.
+template <typename T, typename N>
+std::vector<T> owned(T* array, N n) {
+    std::unique_ptr<T[]> free(array);
+    return std::vector<T>(array, array + n);
+}
+
 ByteVec readVariable(Target& t, const ByteVec& id) {
     long rc = 0;
     ByteVec value = kvtest::readVariable(t.obj, id, &rc);
@@ -93,9 +100,8 @@ void printJobs(Target& t, unsigned short number) {
     unsigned int n = 0;
     KVPrtObj::KVPJOBDATA* jobs = nullptr;
     EXPECT_EQ(t.obj.bidiQueryJobs(number, &n, &jobs), 0);
-    std::unique_ptr<KVPrtObj::KVPJOBDATA[]> owned(jobs);
     line(t.out, "jobs of " + std::to_string(number), n);
-    for (unsigned int i = 0; i < n; ++i) job(t.out, "job", jobs[i]);
+    for (const auto& j : owned(jobs, n)) job(t.out, "job", j);
 }
 
 // Custom names read, then the first renamed and read again.
@@ -107,9 +113,9 @@ void names(Target& t, const char* what, NameRead read, NameWrite write) {
         _CUSTOMNAME* names = nullptr;
         unsigned short n = 0;
         EXPECT_EQ((t.obj.*read)(&names, &n), 0);
-        std::unique_ptr<_CUSTOMNAME[]> owned(names);
-        for (unsigned short i = 0; i < n; ++i) line(t.out, what, names[i].usNumber, names[i].strName);
-        if (round == 0 && n > 0) line(t.out, "rename", (t.obj.*write)(names[0].usNumber, "Renamed " + names[0].strName));
+        std::vector<_CUSTOMNAME> got = owned(names, n);
+        for (const auto& name : got) line(t.out, what, name.usNumber, name.strName);
+        if (round == 0 && n > 0) line(t.out, "rename", (t.obj.*write)(got[0].usNumber, "Renamed " + got[0].strName));
     }
 }
 
@@ -170,8 +176,7 @@ void derived(Target& t) {
     unsigned short setCount = 0;
     _SYMBOLSET* sets = nullptr;
     EXPECT_EQ(t.obj.bidiGetSymbolSetList(&setCount, &sets), 0);
-    std::unique_ptr<_SYMBOLSET[]> ownedSets(sets);
-    for (const auto& set : std::vector(sets, sets + setCount))
+    for (const auto& set : owned(sets, setCount))
         line(out, "symbol set", set.usSymbolSet, kvtest::toHex(set.abCharComplement, 8), set.strName);
     using ListQuery = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
     using SummaryQuery = long (KVPrtObj::*)(KVPrtObj::PRTALERTS*);
@@ -209,16 +214,14 @@ void derived(Target& t) {
     unsigned int bins = 0;
     KVPrtObj::INPUTBIN* in = nullptr;
     EXPECT_EQ(t.obj.bidiGetInputChars(&bins, &in), 0);
-    for (const auto& b : std::vector(in, in + bins))
+    for (const auto& b : owned(in, bins))
         line(out, "input bin", b.usBinNumber, b.usBinId, b.ulCapacity, b.usSizeCode, b.usByte8, b.strName);
-    delete[] in;
     KVPrtObj::OUTPUTBIN* outs = nullptr;
     EXPECT_EQ(t.obj.bidiGetOutputChars(&bins, &outs), 0);
-    for (const auto& b : std::vector(outs, outs + bins))
+    for (const auto& b : owned(outs, bins))
         line(out, "output bin", b.usBinNumber, b.usBinId, b.usByte1, b.ulCapacity, b.ulByte6Bit0, b.ulByte6Bit1,
              b.ulByte6Bit2, b.ulByte6Bit3, b.ulByte6Bit4, b.ulByte6Bit5, b.ulByte7Bit0, b.ulByte7Bit1, b.ulByte7Bit2,
              b.ulByte7Bit7, b.strName);
-    delete[] outs;
     KVPrtObj::STORAGEOPTIONS o;
     EXPECT_EQ(t.obj.bidiGetStorageOptions(&o), 0);
     line(out, "storage", o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3, o.ulFontCartridge,
@@ -226,8 +229,7 @@ void derived(Target& t) {
     int n = 0;
     KVPrtObj::CODELEVELS* levels = nullptr;
     EXPECT_EQ(t.obj.bidiGetCodeLevels(n, &levels), 0);
-    std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(levels);
-    for (int i = 0; i < n; ++i) line(out, "code level", levels[i].lComponentId, levels[i].iInstance, levels[i].strCodeLevel);
+    for (const auto& l : owned(levels, n)) line(out, "code level", l.lComponentId, l.iInstance, l.strCodeLevel);
     printJobs(t, 0);
     printJobs(t, 14);   // the last job of the profile, alone
     KVPrtObj::KVPJOBDATA ended;
@@ -251,8 +253,7 @@ void derived(Target& t) {
     unsigned short fontCount = 0;
     _FONTDETAILS* fonts = nullptr;
     EXPECT_EQ(t.obj.bidiGetFontDetails(0, 0, &fontCount, &fonts), 0);
-    std::unique_ptr<_FONTDETAILS[]> ownedFonts(fonts);
-    for (const auto& f : std::vector(fonts, fonts + fontCount))   // the valid-field flags are the font suite's
+    for (const auto& f : owned(fonts, fontCount))   // the valid-field flags are the font suite's
         line(out, "font", f.strName, f.byTechnology, f.byFontTag, f.usPosition, f.usSymbolSet, f.bySpacing, f.lStyle,
              f.lWeight, f.lTypeface, f.lResolution, kvtest::toHex(f.abCharComplement, 8), f.ulSize);
     ByteVec ids;
@@ -264,10 +265,8 @@ void derived(Target& t) {
     _MULTIOMVAR* vars = nullptr;
     unsigned short count = 0;
     EXPECT_EQ(t.obj.bidiReadMultiOMVars(ids.data(), static_cast<unsigned short>(ids.size() / 2), &vars, &count), 0u);
-    std::unique_ptr<_MULTIOMVAR[]> ownedVars(vars);
-    for (unsigned short i = 0; i < count; ++i)
-        line(out, "variable of several", kvtest::toHex(bytesOf(&vars[i].id, 2)),
-             kvtest::toHex(bytesOf(vars[i].value, vars[i].length)));
+    for (const auto& v : owned(vars, count))
+        line(out, "variable of several", kvtest::toHex(bytesOf(&v.id, 2)), kvtest::toHex(bytesOf(v.value, v.length)));
     for (const json& v : simtest::defaultProfile()["miscVariables"]) {
         void* value = nullptr;
         unsigned long length = 0;
@@ -399,9 +398,8 @@ std::string goldenSection(const std::string& name) {
     return out;
 }
 
-enum class Transport { InProcess, Tcp };
-
-class RoundTripTest : public testing::TestWithParam<std::tuple<Transport, size_t>> {
+// Over TCP or not, and the row.
+class RoundTripTest : public testing::TestWithParam<std::tuple<bool, size_t>> {
 public:
     static void SetUpTestSuite() {
         s_daemon = std::make_unique<kvtest::SimDaemon>(
@@ -416,8 +414,8 @@ protected:
 std::unique_ptr<kvtest::SimDaemon> RoundTripTest::s_daemon;
 
 TEST_P(RoundTripTest, LibraryDecodesWhatTheProfileSays) {
-    auto [transport, row] = GetParam();
-    std::string uri = transport == Transport::InProcess ? "sim:" : s_daemon->uri(std::to_string(row));
+    auto [tcp, row] = GetParam();
+    std::string uri = tcp ? s_daemon->uri(std::to_string(row)) : "sim:";
     unsigned short handle = 0;
     ASSERT_EQ(BceOpenPrinter(uri.c_str(), &handle), 0) << BceLastOpenError();
     std::ostringstream out;
@@ -431,15 +429,14 @@ TEST_P(RoundTripTest, LibraryDecodesWhatTheProfileSays) {
 }
 
 std::string rowName(const testing::TestParamInfo<RoundTripTest::ParamType>& info) {
-    std::string name = std::get<0>(info.param) == Transport::InProcess ? "sim_" : "tcp_";
+    std::string name = std::get<0>(info.param) ? "tcp_" : "sim_";
     for (const char* c = kRoundTrips[std::get<1>(info.param)].name; *c; ++c)
         name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
     return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest,
-                         testing::Combine(testing::Values(Transport::InProcess, Transport::Tcp),
-                                          testing::Range<size_t>(0, std::size(kRoundTrips))),
+                         testing::Combine(testing::Bool(), testing::Range<size_t>(0, std::size(kRoundTrips))),
                          rowName);
 
 }  // namespace
