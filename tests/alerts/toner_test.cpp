@@ -43,7 +43,6 @@ struct Toner {
     KvTonerPrediction prediction{&rig.obj};
     TonerInfoArray info;
 
-    // Every request is answered with `replyBytes` from now on.
     void serve(const Bytes& replyBytes) {
         rig.printer.setHandler([r = replyBytes.vec()](const SentRequest&) { return reply(r); });
     }
@@ -56,7 +55,6 @@ struct Toner {
 
 }  // namespace
 
-// Field decoding is checked end to end by the simulator round trip.
 TEST(Toner, QueryStepsOverFormatOneRecordsAndArraysCopyDeeply) {
     Toner t;
     ASSERT_EQ(t.query(tonerData({Supply{.id = 7, .counted = "abc"}, Supply{.id = 8}})), 0);
@@ -144,7 +142,6 @@ TEST(Toner, AlertData) {
     EXPECT_EQ(t[0].bySupplyId, 4);
 }
 
-// The reset of a supply's page count runs in the round trip.
 TEST(Toner, ResetWithoutSuppliesSetsNothing) {
     Toner none;
     none.rig.printer.answer(0x9A, Bytes().raw({0x02}).raw(tonerData(0, 1, {})));

@@ -1,5 +1,4 @@
-// Input and output bins: the records of each reply, the ids the naming steps
-// give, and the characteristics the input steps write.
+// Input and output bins: the records of a reply, the ids and characteristics the steps give.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -71,7 +70,6 @@ std::vector<uint32_t> bits(const OUTPUTBIN& b) {
 
 }  // namespace
 
-// Field decoding is checked end to end by the simulator round trip.
 TEST(InputBins, WalksPastBothCountedTextsAndOnlyTheExactBytesMean500) {
     InputBins t;
     ASSERT_EQ(t.query(Bytes().u8(2).raw(inputBin(3, 250, 81, "Tray 1", "second")).raw(inputBin(9, 0x01F44164, 2, ""))),
@@ -107,7 +105,7 @@ TEST(InputBins, ANamedFeeder2TurnsThePreviousBinIntoTheFirstFeeder) {
     }
 }
 
-TEST(InputBins, TheQueryCallsOverriddenStepsAndAdjustsOnlyTheNamedPath) {
+TEST(Bins, TheQueriesCallOverriddenStepsAndAdjustOnlyTheNamedPath) {
     InputBins t;
     struct Custom : OpenPrtObj {
         using OpenPrtObj::OpenPrtObj;
@@ -117,35 +115,38 @@ TEST(InputBins, TheQueryCallsOverriddenStepsAndAdjustsOnlyTheNamedPath) {
         void parseInputBinsByID(int number, int, unsigned long, unsigned long, unsigned short* id) override {
             *id = static_cast<unsigned short>(number == 8 ? 7109 : 7000 + number);
         }
+        void parseOutputBinsByName(const CString& name, unsigned short* id) override {
+            *id = name == "Mailbox" ? 7300 : 7301;
+        }
     } obj(t.rig.attached.handle, 0);
     obj.setBidi(1);
     ASSERT_EQ(t.query(Bytes().u8(4).raw(inputBin(1, 0, 0, "")).raw(inputBin(8, 0, 0, "")).raw(inputBin(3, 0, 0, "Tray 1"))
                           .raw(inputBin(4, 0, 0, "Big Tray")), obj), 0);
-    // Bin 1 is not turned into 7108 by the unnamed 7109 after it; "Tray 1",
-    // unknown to the override, was 0 before the 7109 after it.
+    // Only a named 7109 turns the bin before it into 7108.
     EXPECT_EQ(t.ids(), (std::vector<unsigned>{7001, 7109, 7108, 7109}));
+    OutputBins out;
+    Custom outObj(out.rig.attached.handle, 0);
+    outObj.setBidi(1);
+    ASSERT_EQ(out.query(Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "x")), outObj),
+              0);
+    EXPECT_EQ(out.ids(), (std::vector<unsigned>{7300, 7301}));
 }
 
-// The rules of the naming step; the names of its table are not repeated here.
-TEST(InputBinSteps, NamesGiveTheirIdsExactly) {
+TEST(InputBinSteps, NamesAndBinNumbersGiveTheirIds) {
     Steps s;
     const struct {
         std::string name;
         int sizeCode;
         unsigned id;
-    } cases[] = {
+    } names[] = {
         {"Manual Feed", 0, 7101}, {"Feeder", 79, 7107}, {"Feeder", 80, 7106}, {"Feeder", -1, 7107},
         {"tray 1", 0, 1234},      {"Tray 1 ", 0, 1234},  {"", 0, 1234},       {{"Tray 1\0\0", 8}, 0, 7103},   // a C text
     };
-    for (const auto& c : cases) {
+    for (const auto& c : names) {
         unsigned short id = 1234;
         s.parseInputBinsByName(c.sizeCode, c.name, &id);
         EXPECT_EQ(id, c.id) << c.name << " " << c.sizeCode;
     }
-}
-
-TEST(InputBinSteps, BinNumbersGiveTheirIds) {
-    Steps s;
     struct Case {
         int number, sizeCode;
         unsigned long capacity, binCount;
@@ -162,7 +163,6 @@ TEST(InputBinSteps, BinNumbersGiveTheirIds) {
     }
 }
 
-// Found by argument-dependent lookup in the records' namespace.
 namespace kvrec {
 static bool operator==(const INPUTCHARS& a, const INPUTCHARS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace kvrec
@@ -189,10 +189,7 @@ TEST(InputCharsSteps, EachNameWritesTheFieldsOfItsSource) {
         s.parseInputCharsByName(2, c.sizeCode, 7, 500, c.name, &chars);
         EXPECT_EQ(chars, c.expected) << c.name << " " << c.sizeCode;
     }
-}
-
-TEST(InputCharsSteps, TheSecondFeederMovesTheFirstIntoTheFeeder1Fields) {
-    Steps s;
+    // A second feeder moves the first into the Feeder 1 fields.
     INPUTCHARS chars;
     s.parseInputCharsByName(5, 90, 3, 0, "Feeder", &chars);
     s.parseInputCharsByName(6, 85, 4, 0, "Feeder 2", &chars);
@@ -230,8 +227,6 @@ TEST(InputCharsSteps, BinNumbersWriteTheirSources) {
     }
 }
 
-// Field decoding is checked end to end by the simulator round trip; here every
-// property bit, a capacity without the 500 exception and a name that is none.
 TEST(OutputBins, SpreadsThePropertyBits) {
     OutputBins t;
     ASSERT_EQ(t.query(Bytes().u8(3)
@@ -246,7 +241,6 @@ TEST(OutputBins, SpreadsThePropertyBits) {
     EXPECT_EQ(std::tuple(b[2].ulCapacity, b[2].strName, b[2].usBinId), std::tuple(9u, CString(), 7203));
 }
 
-// The rules of the naming step; the names of its table are not repeated here.
 TEST(OutputBinSteps, NamesAreComparedExactly) {
     Steps s;
     const std::pair<std::string, unsigned> cases[] = {
@@ -273,19 +267,6 @@ TEST(OutputBins, UnnamedBinsTakeTheFirstPropertyRuleThatHolds) {
         ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
         EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
     }
-}
-
-TEST(OutputBins, TheQueryCallsAnOverriddenStep) {
-    OutputBins t;
-    struct Custom : OpenPrtObj {
-        using OpenPrtObj::OpenPrtObj;
-        void parseOutputBinsByName(const CString& name, unsigned short* id) override {
-            *id = name == "Mailbox" ? 7300 : 7301;
-        }
-    } obj(t.rig.attached.handle, 0);
-    obj.setBidi(1);
-    ASSERT_EQ(t.query(Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "x")), obj), 0);
-    EXPECT_EQ(t.ids(), (std::vector<unsigned>{7300, 7301}));
 }
 
 // An empty list is an allocated array; a short reply leaves the arguments untouched.

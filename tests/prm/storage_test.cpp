@@ -1,7 +1,5 @@
-// Device storage management against the simulated printer, in process, as a
-// host drives it: list, copy, delete and format, and the failures each
-// documents. The printer object's members run end to end here, so a member
-// that passed its arguments in another order, or changed a result, fails.
+// Device storage management against the simulated printer, in process, as a host drives it:
+// list, copy, delete and format, and the failures each documents.
 #include <gtest/gtest.h>
 
 #include <memory>
