@@ -74,15 +74,13 @@ TEST(PanelLock, ReadAndSet) {
     EXPECT_EQ(button.printer.lastRequest().capacity, 0u);
 }
 
-TEST(PanelText, TranslatedDisplayOfWidthTimesHeight) {
+TEST(PanelText, TranslatedDisplayOfWidthTimesHeightAndFailures) {
     EXPECT_EQ(panelText(Bytes().raw(hex("8E 94 81 B3 C4")).fill(75, 'x')),
               text(Bytes().raw(hex("C4 F6 FC 80 80")).fill(75, 'x')));
     EXPECT_EQ(panelText(Bytes().fill(10, 'a').u8(0).fill(69, 'b')), std::string(10, 'a'));
     EXPECT_EQ(panelText(Bytes().fill(30, 'c')), std::string(30, 'c'));   // shorter than the display
     EXPECT_EQ(panelText(Bytes().fill(80, 'd').fill(20, 'e')), std::string(80, 'd'));
-}
 
-TEST(PanelText, ObjectWithoutPanelDimensionsAndFailures) {
     PrinterRig rig;
     rig.obj.m_nPanelWidth = rig.obj.m_nPanelHeight = 0;   // as a default-constructed object has them
     rig.printer.answer(0x43, reply(Bytes().text("Ready")));

@@ -258,19 +258,18 @@ TEST(QuickSetupWorker, VerificationsOnSeveralThreadsAtOnce) {
     TempDir dir;
     writeThreeAndTwo(dir.file("lib"));
     writeFile(dir.file("word"), Bytes().text("BIDI").be16(0x0101).text("1:").vec());
+    const std::pair<std::string, QuickSetup::FileFormat> files[] = {{dir.file("lib"), QuickSetup::QSF_LIBRARY},
+                                                                    {dir.file("word"), QuickSetup::QSF_HEADER_WORD}};
     std::atomic<int> wrong{0};
-    auto verify = [&](const std::string& path, QuickSetup::FileFormat expected) {
-        OpenPrtObj printer;
-        printer.setPrinterType(0);
-        QuickSetup::FileFormat format;
-        if (QuickSetup::verifyQuickSetupFile(&printer, path, format, nullptr) != 0 || format != expected) ++wrong;
-    };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 25; ++i) {
-                verify(dir.file("lib"), QuickSetup::QSF_LIBRARY);
-                verify(dir.file("word"), QuickSetup::QSF_HEADER_WORD);
+            for (int i = 0; i < 50; ++i) {
+                OpenPrtObj printer;
+                printer.setPrinterType(0);
+                QuickSetup::FileFormat format;
+                const auto& [path, expected] = files[i % 2];
+                if (QuickSetup::verifyQuickSetupFile(&printer, path, format, nullptr) != 0 || format != expected) ++wrong;
             }
         });
     for (auto& t : threads) t.join();
