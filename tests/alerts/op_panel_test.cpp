@@ -95,7 +95,7 @@ TEST(PanelText, TranslatedDisplayOfWidthTimesHeightAndFailures) {
     EXPECT_EQ(p->nPanelWidth, 0);
 }
 
-TEST(PanelAlert, TextAfterTheAlertMark) {
+TEST(PanelAlert, TextAfterTheAlertMarkAndResetEchoes) {
     PrinterRig rig;
     rig.printer.setAlert(1, Bytes().u8(0xE1).text("Paper out").u8(0x9C));
     rig.printer.setAlert(2, Bytes().u8(0xE0).text("Paper out"));
@@ -110,10 +110,8 @@ TEST(PanelAlert, TextAfterTheAlertMark) {
     }
     EXPECT_EQ(rig.obj.bidiROPQueryAlert(9, &panel), -3);   // no such alert
     take(panel);
-}
 
-TEST(PanelReset, ResetAndContinueCheckTheirEcho) {
-    PrinterRig rig;
+    // Reset and continue check their echo.
     for (const char* r : {"05 00 B1", "05 00 B0", "05 00 B0", "05 00"}) rig.printer.answer(0x57, reply(hex(r)));
     rig.printer.answer(0x57, fail(-16));
     EXPECT_EQ(rig.obj.bidiROPReset(), 0);   // their effects: see the round trip

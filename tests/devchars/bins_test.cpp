@@ -70,7 +70,7 @@ std::vector<uint32_t> bits(const OUTPUTBIN& b) {
 
 }  // namespace
 
-TEST(InputBins, WalksPastBothCountedTextsAndOnlyTheExactBytesMean500) {
+TEST(InputBins, RecordsAndTheIdsOfUnnamedBinsAndFeeders) {
     InputBins t;
     ASSERT_EQ(t.query(Bytes().u8(2).raw(inputBin(3, 250, 81, "Tray 1", "second")).raw(inputBin(9, 0x01F44164, 2, ""))),
               0);
@@ -78,25 +78,19 @@ TEST(InputBins, WalksPastBothCountedTextsAndOnlyTheExactBytesMean500) {
               std::tuple(2u, 9, 500u, KVPrtObj::IB_NONE));   // unnamed, unknown number
     ASSERT_EQ(t.query(Bytes().u8(1).raw(inputBin(7, 0x01F44165, 0, ""))), 0);
     EXPECT_EQ(t.bins[0].ulCapacity, 0x01F44165u);
-}
-
-TEST(InputBins, UnnamedBinsGoByNumberWithTheReplysBinCount) {
-    InputBins t;
+    // Unnamed bins go by number with the reply's bin count.
     ASSERT_EQ(t.query(Bytes().u8(3).raw(inputBin(4, 250, 2, "")).raw(inputBin(4, 500, 81, "")).raw(inputBin(4, 250, 81, ""))),
               0);
     EXPECT_EQ(t.ids(), (std::vector<unsigned>{7107, 7104, 7106}));
     ASSERT_EQ(t.query(Bytes().u8(5).raw(inputBin(4, 250, 2, "")).zeros(4 * 32)), 0);   // four more unnamed bins
     EXPECT_EQ(t.bins[0].usBinId, 7104);
-}
-
-TEST(InputBins, ANamedFeeder2TurnsThePreviousBinIntoTheFirstFeeder) {
+    // A named "Feeder 2" turns the bin before it into the first feeder.
     const std::pair<std::vector<std::string>, std::vector<unsigned>> cases[] = {
         {{"Feeder", "Feeder 2"}, {7108, 7109}},
         {{"Tray 1", "Feeder 2", "Tray 2"}, {7108, 7109, 7104}},
         {{"Feeder 2", "Tray 1"}, {7109, 7103}},
         {{"", "Feeder 2"}, {7108, 7109}},   // the unnamed bin 1 before it too
     };
-    InputBins t;
     for (const auto& [names, ids] : cases) {
         Bytes reply = Bytes().u8(static_cast<unsigned>(names.size()));
         for (const std::string& name : names) reply.raw(inputBin(1, 100, 2, name));
@@ -167,27 +161,39 @@ namespace kvrec {
 static bool operator==(const INPUTCHARS& a, const INPUTCHARS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace kvrec
 
-TEST(InputCharsSteps, EachNameWritesTheFieldsOfItsSource) {
+TEST(InputCharsSteps, NamesAndBinNumbersWriteTheFieldsOfTheirSources) {
     Steps s;
     struct Case {
-        const char* name;
-        int sizeCode;
+        const char* name;   // none: by bin number
+        int number, sizeCode;
+        unsigned long capacity, binCount;
         INPUTCHARS expected;
     } cases[] = {
-        {"Manual Paper", 5, {.ulManualPaperBin = 2, .ulManualPaperSize = 5, .ulManualPaperAttr = 7}},
-        {"Tray 1", 5, {.ulTray1Bin = 2, .ulTray1Size = 5, .ulTray1Attr = 7, .ulTray1Capacity = 500}},
-        {"Tray 3", 5, {.ulTray3Bin = 2, .ulTray3Size = 5, .ulTray3Attr = 7, .ulTray3Capacity = 500}},
-        {"Feeder", 80, {.ulFeederBinHigh = 2, .ulFeederSize = 80, .ulFeederAttr = 7}},
-        {"Feeder", 79, {.ulFeederBinLow = 2, .ulFeederSize = 79, .ulFeederAttr = 7}},
-        {"Feeder 2", 80, {.ulTwoFeeders = 1, .ulFeeder2BinHigh = 2, .ulFeeder2Size = 80, .ulFeeder2Attr = 7}},
-        {"Feeder 2", 79, {.ulTwoFeeders = 1, .ulFeeder2Size = 79, .ulFeeder2Attr = 7}},
-        {"Manual Feed", 5, {}},
-        {"tray 1", 5, {}},
+        {"Manual Paper", 0, 5, 500, 0, {.ulManualPaperBin = 2, .ulManualPaperSize = 5, .ulManualPaperAttr = 7}},
+        {"Tray 1", 0, 5, 500, 0, {.ulTray1Bin = 2, .ulTray1Size = 5, .ulTray1Attr = 7, .ulTray1Capacity = 500}},
+        {"Tray 3", 0, 5, 500, 0, {.ulTray3Bin = 2, .ulTray3Size = 5, .ulTray3Attr = 7, .ulTray3Capacity = 500}},
+        {"Feeder", 0, 80, 500, 0, {.ulFeederBinHigh = 2, .ulFeederSize = 80, .ulFeederAttr = 7}},
+        {"Feeder", 0, 79, 500, 0, {.ulFeederBinLow = 2, .ulFeederSize = 79, .ulFeederAttr = 7}},
+        {"Feeder 2", 0, 80, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2BinHigh = 2, .ulFeeder2Size = 80, .ulFeeder2Attr = 7}},
+        {"Feeder 2", 0, 79, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2Size = 79, .ulFeeder2Attr = 7}},
+        {"Manual Feed", 0, 5, 500, 0, {}},
+        {"tray 1", 0, 5, 500, 0, {}},
+        {nullptr, 1, 81, 250, 3, {.ulManualPaperBin = 1, .ulManualPaperSize = 81, .ulManualPaperAttr = 7}},
+        {nullptr, 2, 81, 250, 3, {.ulManualEnvelopeBin = 2, .ulManualEnvelopeSize = 81, .ulManualEnvelopeAttr = 7}},
+        {nullptr, 3, 81, 250, 3, {.ulTray1Bin = 3, .ulTray1Size = 81, .ulTray1Attr = 7, .ulTray1Capacity = 250}},
+        {nullptr, 4, 81, 500, 3, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 500}},
+        {nullptr, 4, 81, 250, 5, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 250}},
+        {nullptr, 4, 81, 250, 4, {.ulFeederBinHigh = 4, .ulFeederSize = 81, .ulFeederAttr = 7}},
+        {nullptr, 5, 81, 500, 9, {.ulFeederBinHigh = 5, .ulFeederSize = 81, .ulFeederAttr = 7}},
+        {nullptr, 6, 81, 500, 9, {}},
     };
     for (const Case& c : cases) {
         INPUTCHARS chars;
-        s.parseInputCharsByName(2, c.sizeCode, 7, 500, c.name, &chars);
-        EXPECT_EQ(chars, c.expected) << c.name << " " << c.sizeCode;
+        if (c.name)
+            s.parseInputCharsByName(2, c.sizeCode, 7, c.capacity, c.name, &chars);
+        else
+            s.parseInputCharsByID(c.number, c.sizeCode, 7, c.capacity, c.binCount, &chars);
+        EXPECT_EQ(chars, c.expected) << (c.name ? c.name : "") << c.number << " " << c.capacity << " of " << c.binCount;
     }
     // A second feeder moves the first into the Feeder 1 fields.
     INPUTCHARS chars;
@@ -204,30 +210,7 @@ TEST(InputCharsSteps, EachNameWritesTheFieldsOfItsSource) {
               std::vector<uint32_t>({5, 0, 6}));
 }
 
-TEST(InputCharsSteps, BinNumbersWriteTheirSources) {
-    Steps s;
-    struct Case {
-        int number;
-        unsigned long capacity, binCount;
-        INPUTCHARS expected;
-    } cases[] = {
-        {1, 250, 3, {.ulManualPaperBin = 1, .ulManualPaperSize = 81, .ulManualPaperAttr = 7}},
-        {2, 250, 3, {.ulManualEnvelopeBin = 2, .ulManualEnvelopeSize = 81, .ulManualEnvelopeAttr = 7}},
-        {3, 250, 3, {.ulTray1Bin = 3, .ulTray1Size = 81, .ulTray1Attr = 7, .ulTray1Capacity = 250}},
-        {4, 500, 3, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 500}},
-        {4, 250, 5, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 250}},
-        {4, 250, 4, {.ulFeederBinHigh = 4, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {5, 500, 9, {.ulFeederBinHigh = 5, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {6, 500, 9, {}},
-    };
-    for (const Case& c : cases) {
-        INPUTCHARS chars;
-        s.parseInputCharsByID(c.number, 81, 7, c.capacity, c.binCount, &chars);
-        EXPECT_EQ(chars, c.expected) << c.number << " capacity " << c.capacity << " of " << c.binCount;
-    }
-}
-
-TEST(OutputBins, SpreadsThePropertyBits) {
+TEST(OutputBins, PropertyBitsAndTheIdsOfUnnamedBins) {
     OutputBins t;
     ASSERT_EQ(t.query(Bytes().u8(3)
                           .raw(outputBin(1, 0x21, 0x000001F4, 0xD5, 0x7A, "Standard Bin"))
@@ -239,6 +222,18 @@ TEST(OutputBins, SpreadsThePropertyBits) {
     EXPECT_EQ(b[1].ulCapacity, 0x01F44164u);
     // A name beginning with a zero byte is no name, and the walk still steps over it.
     EXPECT_EQ(std::tuple(b[2].ulCapacity, b[2].strName, b[2].usBinId), std::tuple(9u, CString(), 7203));
+    // Unnamed bins take the first property rule that holds.
+    const struct {
+        unsigned byte1, byte6, byte7, id;
+    } cases[] = {
+        {1, 0x21, 0x00, 7203}, {1, 0x20, 0x00, 7201}, {1, 0x01, 0x07, 7203}, {2, 0x21, 0x04, 7204},
+        {0, 0x00, 0x01, 7204}, {0, 0x00, 0x02, 7204}, {2, 0x21, 0x00, 0},    {1, 0x1E, 0x78, 0},
+        {0, 0x00, 0x80, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
+        EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
+    }
 }
 
 TEST(OutputBinSteps, NamesAreComparedExactly) {
@@ -251,21 +246,6 @@ TEST(OutputBinSteps, NamesAreComparedExactly) {
         unsigned short got = 1234;
         s.parseOutputBinsByName(name, &got);
         EXPECT_EQ(got, id) << name;
-    }
-}
-
-TEST(OutputBins, UnnamedBinsTakeTheFirstPropertyRuleThatHolds) {
-    const struct {
-        unsigned byte1, byte6, byte7, id;
-    } cases[] = {
-        {1, 0x21, 0x00, 7203}, {1, 0x20, 0x00, 7201}, {1, 0x01, 0x07, 7203}, {2, 0x21, 0x04, 7204},
-        {0, 0x00, 0x01, 7204}, {0, 0x00, 0x02, 7204}, {2, 0x21, 0x00, 0},    {1, 0x1E, 0x78, 0},
-        {0, 0x00, 0x80, 0},
-    };
-    OutputBins t;
-    for (const auto& c : cases) {
-        ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
-        EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
     }
 }
 
