@@ -59,8 +59,7 @@ Alerts listOf(unsigned short code, const ByteVec& afterStrip) {
 
 constexpr uint32_t kUntouched = 0x5A5A5A5A;
 
-// The summary word a family makes of a reply from a client word `before`;
-// `uir` receives the UIRALERTS word (kUntouched unless the family writes it).
+// The summary word a family makes of a reply from a client word `before`; `uir` gets the UIRALERTS word.
 uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t before = 0, uint32_t* uir = nullptr) {
     PrinterRig rig;
     rig.printer.answer(code, reply(afterStrip));
@@ -73,7 +72,6 @@ uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t befo
 
 }  // namespace
 
-// Whole lists of every family are decoded in the round trip.
 TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
     const std::tuple<unsigned short, const char*, Alerts> cases[] = {
         // configuration change: a reply shorter than its count and first extra length promise is one alert
@@ -108,8 +106,7 @@ TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
     EXPECT_EQ(p.calls, (std::vector<std::pair<unsigned, unsigned>>{{2, 3}}));
 }
 
-// Failures and empty replies give an empty list; a summary leaves its words
-// on a failure and on a success without a reply buffer.
+// Failures give an empty list; a summary leaves its words on a failure and on a success without a reply.
 TEST(AlertFamilies, FailuresMissingRecordsAndRepliesWithoutBuffer) {
     struct NoReply : OpenPrtObj {
         long bidiQuery(unsigned short, void*, unsigned long, void**, unsigned long*, int, int) override { return 0; }

@@ -74,15 +74,13 @@ TEST(PanelLock, ReadAndSet) {
     EXPECT_EQ(button.printer.lastRequest().capacity, 0u);
 }
 
-TEST(PanelText, TranslatedDisplayOfWidthTimesHeight) {
+TEST(PanelText, TranslatedDisplayOfWidthTimesHeightAndFailures) {
     EXPECT_EQ(panelText(Bytes().raw(hex("8E 94 81 B3 C4")).fill(75, 'x')),
               text(Bytes().raw(hex("C4 F6 FC 80 80")).fill(75, 'x')));
     EXPECT_EQ(panelText(Bytes().fill(10, 'a').u8(0).fill(69, 'b')), std::string(10, 'a'));
     EXPECT_EQ(panelText(Bytes().fill(30, 'c')), std::string(30, 'c'));   // shorter than the display
     EXPECT_EQ(panelText(Bytes().fill(80, 'd').fill(20, 'e')), std::string(80, 'd'));
-}
 
-TEST(PanelText, ObjectWithoutPanelDimensionsAndFailures) {
     PrinterRig rig;
     rig.obj.m_nPanelWidth = rig.obj.m_nPanelHeight = 0;   // as a default-constructed object has them
     rig.printer.answer(0x43, reply(Bytes().text("Ready")));
@@ -97,7 +95,7 @@ TEST(PanelText, ObjectWithoutPanelDimensionsAndFailures) {
     EXPECT_EQ(p->nPanelWidth, 0);
 }
 
-TEST(PanelAlert, TextAfterTheAlertMark) {
+TEST(PanelAlert, TextAfterTheAlertMarkAndResetEchoes) {
     PrinterRig rig;
     rig.printer.setAlert(1, Bytes().u8(0xE1).text("Paper out").u8(0x9C));
     rig.printer.setAlert(2, Bytes().u8(0xE0).text("Paper out"));
@@ -112,10 +110,8 @@ TEST(PanelAlert, TextAfterTheAlertMark) {
     }
     EXPECT_EQ(rig.obj.bidiROPQueryAlert(9, &panel), -3);   // no such alert
     take(panel);
-}
 
-TEST(PanelReset, ResetAndContinueCheckTheirEcho) {
-    PrinterRig rig;
+    // Reset and continue check their echo.
     for (const char* r : {"05 00 B1", "05 00 B0", "05 00 B0", "05 00"}) rig.printer.answer(0x57, reply(hex(r)));
     rig.printer.answer(0x57, fail(-16));
     EXPECT_EQ(rig.obj.bidiROPReset(), 0);   // their effects: see the round trip

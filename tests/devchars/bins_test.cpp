@@ -1,5 +1,4 @@
-// Input and output bins: the records of each reply, the ids the naming steps
-// give, and the characteristics the input steps write.
+// Input and output bins: the records of a reply, the ids and characteristics the steps give.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -71,8 +70,7 @@ std::vector<uint32_t> bits(const OUTPUTBIN& b) {
 
 }  // namespace
 
-// Field decoding is checked end to end by the simulator round trip.
-TEST(InputBins, WalksPastBothCountedTextsAndOnlyTheExactBytesMean500) {
+TEST(InputBins, RecordsAndTheIdsOfUnnamedBinsAndFeeders) {
     InputBins t;
     ASSERT_EQ(t.query(Bytes().u8(2).raw(inputBin(3, 250, 81, "Tray 1", "second")).raw(inputBin(9, 0x01F44164, 2, ""))),
               0);
@@ -80,25 +78,19 @@ TEST(InputBins, WalksPastBothCountedTextsAndOnlyTheExactBytesMean500) {
               std::tuple(2u, 9, 500u, KVPrtObj::IB_NONE));   // unnamed, unknown number
     ASSERT_EQ(t.query(Bytes().u8(1).raw(inputBin(7, 0x01F44165, 0, ""))), 0);
     EXPECT_EQ(t.bins[0].ulCapacity, 0x01F44165u);
-}
-
-TEST(InputBins, UnnamedBinsGoByNumberWithTheReplysBinCount) {
-    InputBins t;
+    // Unnamed bins go by number with the reply's bin count.
     ASSERT_EQ(t.query(Bytes().u8(3).raw(inputBin(4, 250, 2, "")).raw(inputBin(4, 500, 81, "")).raw(inputBin(4, 250, 81, ""))),
               0);
     EXPECT_EQ(t.ids(), (std::vector<unsigned>{7107, 7104, 7106}));
     ASSERT_EQ(t.query(Bytes().u8(5).raw(inputBin(4, 250, 2, "")).zeros(4 * 32)), 0);   // four more unnamed bins
     EXPECT_EQ(t.bins[0].usBinId, 7104);
-}
-
-TEST(InputBins, ANamedFeeder2TurnsThePreviousBinIntoTheFirstFeeder) {
+    // A named "Feeder 2" turns the bin before it into the first feeder.
     const std::pair<std::vector<std::string>, std::vector<unsigned>> cases[] = {
         {{"Feeder", "Feeder 2"}, {7108, 7109}},
         {{"Tray 1", "Feeder 2", "Tray 2"}, {7108, 7109, 7104}},
         {{"Feeder 2", "Tray 1"}, {7109, 7103}},
         {{"", "Feeder 2"}, {7108, 7109}},   // the unnamed bin 1 before it too
     };
-    InputBins t;
     for (const auto& [names, ids] : cases) {
         Bytes reply = Bytes().u8(static_cast<unsigned>(names.size()));
         for (const std::string& name : names) reply.raw(inputBin(1, 100, 2, name));
@@ -107,7 +99,7 @@ TEST(InputBins, ANamedFeeder2TurnsThePreviousBinIntoTheFirstFeeder) {
     }
 }
 
-TEST(InputBins, TheQueryCallsOverriddenStepsAndAdjustsOnlyTheNamedPath) {
+TEST(Bins, TheQueriesCallOverriddenStepsAndAdjustOnlyTheNamedPath) {
     InputBins t;
     struct Custom : OpenPrtObj {
         using OpenPrtObj::OpenPrtObj;
@@ -117,35 +109,38 @@ TEST(InputBins, TheQueryCallsOverriddenStepsAndAdjustsOnlyTheNamedPath) {
         void parseInputBinsByID(int number, int, unsigned long, unsigned long, unsigned short* id) override {
             *id = static_cast<unsigned short>(number == 8 ? 7109 : 7000 + number);
         }
+        void parseOutputBinsByName(const CString& name, unsigned short* id) override {
+            *id = name == "Mailbox" ? 7300 : 7301;
+        }
     } obj(t.rig.attached.handle, 0);
     obj.setBidi(1);
     ASSERT_EQ(t.query(Bytes().u8(4).raw(inputBin(1, 0, 0, "")).raw(inputBin(8, 0, 0, "")).raw(inputBin(3, 0, 0, "Tray 1"))
                           .raw(inputBin(4, 0, 0, "Big Tray")), obj), 0);
-    // Bin 1 is not turned into 7108 by the unnamed 7109 after it; "Tray 1",
-    // unknown to the override, was 0 before the 7109 after it.
+    // Only a named 7109 turns the bin before it into 7108.
     EXPECT_EQ(t.ids(), (std::vector<unsigned>{7001, 7109, 7108, 7109}));
+    OutputBins out;
+    Custom outObj(out.rig.attached.handle, 0);
+    outObj.setBidi(1);
+    ASSERT_EQ(out.query(Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "x")), outObj),
+              0);
+    EXPECT_EQ(out.ids(), (std::vector<unsigned>{7300, 7301}));
 }
 
-// The rules of the naming step; the names of its table are not repeated here.
-TEST(InputBinSteps, NamesGiveTheirIdsExactly) {
+TEST(InputBinSteps, NamesAndBinNumbersGiveTheirIds) {
     Steps s;
     const struct {
         std::string name;
         int sizeCode;
         unsigned id;
-    } cases[] = {
+    } names[] = {
         {"Manual Feed", 0, 7101}, {"Feeder", 79, 7107}, {"Feeder", 80, 7106}, {"Feeder", -1, 7107},
         {"tray 1", 0, 1234},      {"Tray 1 ", 0, 1234},  {"", 0, 1234},       {{"Tray 1\0\0", 8}, 0, 7103},   // a C text
     };
-    for (const auto& c : cases) {
+    for (const auto& c : names) {
         unsigned short id = 1234;
         s.parseInputBinsByName(c.sizeCode, c.name, &id);
         EXPECT_EQ(id, c.id) << c.name << " " << c.sizeCode;
     }
-}
-
-TEST(InputBinSteps, BinNumbersGiveTheirIds) {
-    Steps s;
     struct Case {
         int number, sizeCode;
         unsigned long capacity, binCount;
@@ -162,37 +157,45 @@ TEST(InputBinSteps, BinNumbersGiveTheirIds) {
     }
 }
 
-// Found by argument-dependent lookup in the records' namespace.
 namespace kvrec {
 static bool operator==(const INPUTCHARS& a, const INPUTCHARS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 }  // namespace kvrec
 
-TEST(InputCharsSteps, EachNameWritesTheFieldsOfItsSource) {
+TEST(InputCharsSteps, NamesAndBinNumbersWriteTheFieldsOfTheirSources) {
     Steps s;
     struct Case {
-        const char* name;
-        int sizeCode;
+        const char* name;   // none: by bin number
+        int number, sizeCode;
+        unsigned long capacity, binCount;
         INPUTCHARS expected;
     } cases[] = {
-        {"Manual Paper", 5, {.ulManualPaperBin = 2, .ulManualPaperSize = 5, .ulManualPaperAttr = 7}},
-        {"Tray 1", 5, {.ulTray1Bin = 2, .ulTray1Size = 5, .ulTray1Attr = 7, .ulTray1Capacity = 500}},
-        {"Tray 3", 5, {.ulTray3Bin = 2, .ulTray3Size = 5, .ulTray3Attr = 7, .ulTray3Capacity = 500}},
-        {"Feeder", 80, {.ulFeederBinHigh = 2, .ulFeederSize = 80, .ulFeederAttr = 7}},
-        {"Feeder", 79, {.ulFeederBinLow = 2, .ulFeederSize = 79, .ulFeederAttr = 7}},
-        {"Feeder 2", 80, {.ulTwoFeeders = 1, .ulFeeder2BinHigh = 2, .ulFeeder2Size = 80, .ulFeeder2Attr = 7}},
-        {"Feeder 2", 79, {.ulTwoFeeders = 1, .ulFeeder2Size = 79, .ulFeeder2Attr = 7}},
-        {"Manual Feed", 5, {}},
-        {"tray 1", 5, {}},
+        {"Manual Paper", 0, 5, 500, 0, {.ulManualPaperBin = 2, .ulManualPaperSize = 5, .ulManualPaperAttr = 7}},
+        {"Tray 1", 0, 5, 500, 0, {.ulTray1Bin = 2, .ulTray1Size = 5, .ulTray1Attr = 7, .ulTray1Capacity = 500}},
+        {"Tray 3", 0, 5, 500, 0, {.ulTray3Bin = 2, .ulTray3Size = 5, .ulTray3Attr = 7, .ulTray3Capacity = 500}},
+        {"Feeder", 0, 80, 500, 0, {.ulFeederBinHigh = 2, .ulFeederSize = 80, .ulFeederAttr = 7}},
+        {"Feeder", 0, 79, 500, 0, {.ulFeederBinLow = 2, .ulFeederSize = 79, .ulFeederAttr = 7}},
+        {"Feeder 2", 0, 80, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2BinHigh = 2, .ulFeeder2Size = 80, .ulFeeder2Attr = 7}},
+        {"Feeder 2", 0, 79, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2Size = 79, .ulFeeder2Attr = 7}},
+        {"Manual Feed", 0, 5, 500, 0, {}},
+        {"tray 1", 0, 5, 500, 0, {}},
+        {nullptr, 1, 81, 250, 3, {.ulManualPaperBin = 1, .ulManualPaperSize = 81, .ulManualPaperAttr = 7}},
+        {nullptr, 2, 81, 250, 3, {.ulManualEnvelopeBin = 2, .ulManualEnvelopeSize = 81, .ulManualEnvelopeAttr = 7}},
+        {nullptr, 3, 81, 250, 3, {.ulTray1Bin = 3, .ulTray1Size = 81, .ulTray1Attr = 7, .ulTray1Capacity = 250}},
+        {nullptr, 4, 81, 500, 3, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 500}},
+        {nullptr, 4, 81, 250, 5, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 250}},
+        {nullptr, 4, 81, 250, 4, {.ulFeederBinHigh = 4, .ulFeederSize = 81, .ulFeederAttr = 7}},
+        {nullptr, 5, 81, 500, 9, {.ulFeederBinHigh = 5, .ulFeederSize = 81, .ulFeederAttr = 7}},
+        {nullptr, 6, 81, 500, 9, {}},
     };
     for (const Case& c : cases) {
         INPUTCHARS chars;
-        s.parseInputCharsByName(2, c.sizeCode, 7, 500, c.name, &chars);
-        EXPECT_EQ(chars, c.expected) << c.name << " " << c.sizeCode;
+        if (c.name)
+            s.parseInputCharsByName(2, c.sizeCode, 7, c.capacity, c.name, &chars);
+        else
+            s.parseInputCharsByID(c.number, c.sizeCode, 7, c.capacity, c.binCount, &chars);
+        EXPECT_EQ(chars, c.expected) << (c.name ? c.name : "") << c.number << " " << c.capacity << " of " << c.binCount;
     }
-}
-
-TEST(InputCharsSteps, TheSecondFeederMovesTheFirstIntoTheFeeder1Fields) {
-    Steps s;
+    // A second feeder moves the first into the Feeder 1 fields.
     INPUTCHARS chars;
     s.parseInputCharsByName(5, 90, 3, 0, "Feeder", &chars);
     s.parseInputCharsByName(6, 85, 4, 0, "Feeder 2", &chars);
@@ -207,32 +210,7 @@ TEST(InputCharsSteps, TheSecondFeederMovesTheFirstIntoTheFeeder1Fields) {
               std::vector<uint32_t>({5, 0, 6}));
 }
 
-TEST(InputCharsSteps, BinNumbersWriteTheirSources) {
-    Steps s;
-    struct Case {
-        int number;
-        unsigned long capacity, binCount;
-        INPUTCHARS expected;
-    } cases[] = {
-        {1, 250, 3, {.ulManualPaperBin = 1, .ulManualPaperSize = 81, .ulManualPaperAttr = 7}},
-        {2, 250, 3, {.ulManualEnvelopeBin = 2, .ulManualEnvelopeSize = 81, .ulManualEnvelopeAttr = 7}},
-        {3, 250, 3, {.ulTray1Bin = 3, .ulTray1Size = 81, .ulTray1Attr = 7, .ulTray1Capacity = 250}},
-        {4, 500, 3, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 500}},
-        {4, 250, 5, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 250}},
-        {4, 250, 4, {.ulFeederBinHigh = 4, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {5, 500, 9, {.ulFeederBinHigh = 5, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {6, 500, 9, {}},
-    };
-    for (const Case& c : cases) {
-        INPUTCHARS chars;
-        s.parseInputCharsByID(c.number, 81, 7, c.capacity, c.binCount, &chars);
-        EXPECT_EQ(chars, c.expected) << c.number << " capacity " << c.capacity << " of " << c.binCount;
-    }
-}
-
-// Field decoding is checked end to end by the simulator round trip; here every
-// property bit, a capacity without the 500 exception and a name that is none.
-TEST(OutputBins, SpreadsThePropertyBits) {
+TEST(OutputBins, PropertyBitsAndTheIdsOfUnnamedBins) {
     OutputBins t;
     ASSERT_EQ(t.query(Bytes().u8(3)
                           .raw(outputBin(1, 0x21, 0x000001F4, 0xD5, 0x7A, "Standard Bin"))
@@ -244,9 +222,20 @@ TEST(OutputBins, SpreadsThePropertyBits) {
     EXPECT_EQ(b[1].ulCapacity, 0x01F44164u);
     // A name beginning with a zero byte is no name, and the walk still steps over it.
     EXPECT_EQ(std::tuple(b[2].ulCapacity, b[2].strName, b[2].usBinId), std::tuple(9u, CString(), 7203));
+    // Unnamed bins take the first property rule that holds.
+    const struct {
+        unsigned byte1, byte6, byte7, id;
+    } cases[] = {
+        {1, 0x21, 0x00, 7203}, {1, 0x20, 0x00, 7201}, {1, 0x01, 0x07, 7203}, {2, 0x21, 0x04, 7204},
+        {0, 0x00, 0x01, 7204}, {0, 0x00, 0x02, 7204}, {2, 0x21, 0x00, 0},    {1, 0x1E, 0x78, 0},
+        {0, 0x00, 0x80, 0},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
+        EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
+    }
 }
 
-// The rules of the naming step; the names of its table are not repeated here.
 TEST(OutputBinSteps, NamesAreComparedExactly) {
     Steps s;
     const std::pair<std::string, unsigned> cases[] = {
@@ -258,34 +247,6 @@ TEST(OutputBinSteps, NamesAreComparedExactly) {
         s.parseOutputBinsByName(name, &got);
         EXPECT_EQ(got, id) << name;
     }
-}
-
-TEST(OutputBins, UnnamedBinsTakeTheFirstPropertyRuleThatHolds) {
-    const struct {
-        unsigned byte1, byte6, byte7, id;
-    } cases[] = {
-        {1, 0x21, 0x00, 7203}, {1, 0x20, 0x00, 7201}, {1, 0x01, 0x07, 7203}, {2, 0x21, 0x04, 7204},
-        {0, 0x00, 0x01, 7204}, {0, 0x00, 0x02, 7204}, {2, 0x21, 0x00, 0},    {1, 0x1E, 0x78, 0},
-        {0, 0x00, 0x80, 0},
-    };
-    OutputBins t;
-    for (const auto& c : cases) {
-        ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
-        EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
-    }
-}
-
-TEST(OutputBins, TheQueryCallsAnOverriddenStep) {
-    OutputBins t;
-    struct Custom : OpenPrtObj {
-        using OpenPrtObj::OpenPrtObj;
-        void parseOutputBinsByName(const CString& name, unsigned short* id) override {
-            *id = name == "Mailbox" ? 7300 : 7301;
-        }
-    } obj(t.rig.attached.handle, 0);
-    obj.setBidi(1);
-    ASSERT_EQ(t.query(Bytes().u8(2).raw(outputBin(1, 0, 0, 0, 0, "Mailbox")).raw(outputBin(2, 0, 0, 0, 0, "x")), obj), 0);
-    EXPECT_EQ(t.ids(), (std::vector<unsigned>{7300, 7301}));
 }
 
 // An empty list is an allocated array; a short reply leaves the arguments untouched.

@@ -1,7 +1,5 @@
-// Device storage management against the simulated printer, in process, as a
-// host drives it: list, copy, delete and format, and the failures each
-// documents. The printer object's members run end to end here, so a member
-// that passed its arguments in another order, or changed a result, fails.
+// Device storage management against the simulated printer, in process, as a host drives it:
+// list, copy, delete and format, and the failures each documents.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -50,8 +48,7 @@ struct Printer {
         return rc != 0 ? rc : obj->bidiDeviceQueryAlert(id, alert);
     }
 
-    // A listing taken as kvprtobj/kvprm.h shows a host taking one: alerts of
-    // the operations before it are passed over.
+    // A listing taken as kvprtobj/kvprm.h shows: alerts of the operations before it are passed over.
     Dir list(KVPrtObj::DEVICEID device) {
         Alert alert;
         Dir dir;
@@ -135,8 +132,7 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
 }
 
-// The simulator refuses profiles whose stores could not exist (kept here until
-// the simulator's own profile tests take it over).
+// The simulator refuses profiles whose stores could not exist.
 TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {
     const struct {
         const char* devices;

@@ -99,8 +99,7 @@ TEST(Discovery, NamesByProtocolBitInOrder) {
     EXPECT_EQ(printer->nameQueries(), (std::vector<unsigned int>{0x01, 0x04, 0x08, 0x20, 0x02, 0x80}));
 }
 
-// Types 0x01, 0x02 and 0x10 (protocol bit 7) reach a partner; the adapter
-// address is kept for every type but 0x10.
+// Types 0x01, 0x02 and 0x10 (protocol bit 7) reach a partner; only 0x10 drops the adapter address.
 TEST(Discovery, PartnerProtocolsAndTheAdapterAddress) {
     const struct {
         uint32_t attachment, protocols;
@@ -129,16 +128,13 @@ TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {
     EXPECT_EQ(printer->prtInfoRefreshes(), std::vector<int>{1});
     KVPrtObj::BIDICAPABILITIES caps;
     EXPECT_EQ(p.getBidiCaps(&caps), 1);
-    EXPECT_EQ(caps.strNetName1, "");
-    EXPECT_EQ(caps.bBidiActive, 0);
+    EXPECT_EQ(std::tuple(caps.strNetName1, caps.bBidiActive), std::tuple(CString(), 0));
 
     PRTINFO info = networkInfo(0x01);
     info.usFlags = 0x8000;   // not bidi-capable, bit 15 set
     printer->setPrtInfo(info);
     caps = discover(printer);
-    EXPECT_EQ(caps.bInfoFlag15, 1);
-    EXPECT_EQ(caps.bBidiActive, 0);
-    EXPECT_EQ(caps.dwStatusFlags, 0u);
+    EXPECT_EQ(std::tuple(caps.bInfoFlag15, caps.bBidiActive, caps.dwStatusFlags), std::tuple(1, 0, 0u));
 }
 
 TEST(Discovery, CapturedPortsFromTheSettings) {
@@ -146,9 +142,8 @@ TEST(Discovery, CapturedPortsFromTheSettings) {
     AttachedPrinter printer;
     printer->setPrtInfo(networkInfo(0x01 | 0x10000 | 0x20000 | 0x40000));   // LPT1..LPT3 captured
     auto caps = discover(printer);
-    EXPECT_EQ(caps.bHasCapturedPorts, 1);
-    EXPECT_EQ(caps.nCapturedPorts, 2);   // LPT2 has no connection
-    EXPECT_EQ(caps.strCapturedPorts, "LPT1:  (\\\\srv\\q1), LPT3:  (\\\\srv\\q3)");
+    EXPECT_EQ(std::tuple(caps.bHasCapturedPorts, caps.nCapturedPorts, caps.strCapturedPorts),   // LPT2 unconnected
+              std::tuple(1, 2, CString("LPT1:  (\\\\srv\\q1), LPT3:  (\\\\srv\\q3)")));
 }
 
 TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypesAndIsCallableByName) {
@@ -169,8 +164,7 @@ TEST(CreatePrinterObjectTest, RefusesUnknownPrinterTypesAndIsCallableByName) {
     }
 }
 
-// In a partner-only installation the type becomes unknown and the printer must
-// be reachable through a local port or network types 0x01, 0x02 or 0x10.
+// A partner-only installation makes the type unknown and needs a local port or types 0x01, 0x02, 0x10.
 TEST(CreatePrinterObjectTest, PartnerOnlyInstallChecksProtocols) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     auto run = [](uint32_t attachment) {

@@ -1,6 +1,5 @@
-// What the Quick Setup tests share: a host window that records the workers'
-// messages, a printer whose variables live in a store, and overrides of the
-// configuration file and of the file library that undo themselves.
+// What the Quick Setup tests share: a host window recording the workers' messages, a printer
+// whose variables live in a store, and a configuration override that undoes itself.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -39,11 +38,9 @@ public:
 
     HWND handle() const { return m_window; }
     const Messages& seen() const { return m_seen; }
-    // Called for every other message the window gets.
-    std::function<void(UINT)> onOther;
+    std::function<void(UINT)> onOther;   // called for every other message
 
-    // Dispatches the thread's messages until (10, 0) has arrived; false when
-    // it has not within 20 seconds.
+    // Dispatches the thread's messages until (10, 0) has arrived; false after 20 seconds without.
     bool waitFinished() {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!finished()) {
@@ -103,8 +100,7 @@ private:
     std::string m_old;
 };
 
-// Runs a send (or a receive) to its end with a window of its own: the
-// messages, and the expected steps in `steps` when given.
+// Runs a send (or a receive) to its end with a window of its own: the messages, and the expected steps.
 inline Messages transfer(bool send, KVPrtObj* printer, const std::string& path, unsigned interval = 1,
                          KVQSThreadControl* control = nullptr, unsigned long* steps = nullptr) {
     HostWindow host;
@@ -119,7 +115,6 @@ inline Messages transfer(bool send, KVPrtObj* printer, const std::string& path, 
     return host.seen();
 }
 
-// The incomplete file library built for these tests.
 inline std::string incompleteLibrary() { return KVTEST_INCOMPLETE_QSFLIB; }
 
 }  // namespace qstest

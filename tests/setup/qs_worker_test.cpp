@@ -1,5 +1,4 @@
-// The worker's stop, failure and header-word paths, and verifications on
-// several threads at once.
+// The worker's stop, failure and header-word paths; verifications on several threads.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -28,8 +27,7 @@ std::unique_ptr<KVQSThreadControl> control(KVQSThreadControl::KVThreadAction act
     return std::make_unique<KVQSThreadControl>("", nullptr, 0, nullptr, 0, nullptr, 0, action);
 }
 
-// Lists of 3 and 2 variables: a library file of printer type 0, the
-// configuration naming them, and a printer holding them.
+// Lists of 3 and 2 variables: a library file of printer type 0, its configuration, a printer holding them.
 void writeThreeAndTwo(const std::string& path) {
     writeQsfFile(path, QsfImage(0)
                            .list1({{0x0101, {1}}, {0x0102, {2}}, {0x0103, {3}}})
@@ -106,8 +104,7 @@ TEST(QuickSetupWorker, ReceiveFailures) {
     }
 }
 
-// Whatever stands at a receive's target is left as it was unless the receive
-// completes: the file is written beside it and renamed into place at the end.
+// What stands at a receive's target is left as it was unless the receive completes.
 TEST(QuickSetupWorker, ReceiveNeverHarmsWhatIsAtItsTarget) {
     namespace fs = std::filesystem;
     ConfigOverride config(kThreeAndTwo);
@@ -192,17 +189,15 @@ TEST(QuickSetupWorker, HeaderWordFileRecords) {
     EXPECT_EQ(transfer(true, printer.obj(), dir.file("f"), 7, nullptr, &steps), Messages{kDone});
     EXPECT_EQ(steps, 10u);   // the printer type's 70 variables
     EXPECT_EQ(printer.ids(0x4F), (std::vector<unsigned>{0x0101, 0x0102, 0x0103}));
-    EXPECT_EQ(printer.store.get(0x0101), hex("61 62"));
-    EXPECT_EQ(printer.store.get(0x0102), hex("78 3A"));
-    EXPECT_EQ(printer.store.get(0x0103), ByteVec{});
+    EXPECT_EQ(std::tuple(printer.store.get(0x0101), printer.store.get(0x0102), printer.store.get(0x0103)),
+              std::tuple(hex("61 62"), hex("78 3A"), ByteVec{}));
 
     EXPECT_EQ(transfer(true, printer.obj(), dir.file("f")), (Messages{step(1), step(2), step(3), kDone}));
     printer.store.refuse(0x0102);
     EXPECT_EQ(transfer(true, printer.obj(), dir.file("f")), (Messages{step(1), error(33), kDone}));
 }
 
-// The caller's pending messages are dispatched inside the call, before the
-// worker starts; these cases use that moment to change the world under it.
+// The caller's pending messages are dispatched before the worker starts: the moment to change the world under it.
 TEST(QuickSetupWorker, FailuresFoundByTheWorker) {
     using Change = std::function<void(TempDir&, std::optional<EnvOverride>&)>;
     const Change incomplete = [](TempDir&, auto& env) { env.emplace("KVPRTOBJ_QSFLIB", incompleteLibrary()); };
@@ -263,19 +258,18 @@ TEST(QuickSetupWorker, VerificationsOnSeveralThreadsAtOnce) {
     TempDir dir;
     writeThreeAndTwo(dir.file("lib"));
     writeFile(dir.file("word"), Bytes().text("BIDI").be16(0x0101).text("1:").vec());
+    const std::pair<std::string, QuickSetup::FileFormat> files[] = {{dir.file("lib"), QuickSetup::QSF_LIBRARY},
+                                                                    {dir.file("word"), QuickSetup::QSF_HEADER_WORD}};
     std::atomic<int> wrong{0};
-    auto verify = [&](const std::string& path, QuickSetup::FileFormat expected) {
-        OpenPrtObj printer;
-        printer.setPrinterType(0);
-        QuickSetup::FileFormat format;
-        if (QuickSetup::verifyQuickSetupFile(&printer, path, format, nullptr) != 0 || format != expected) ++wrong;
-    };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 25; ++i) {
-                verify(dir.file("lib"), QuickSetup::QSF_LIBRARY);
-                verify(dir.file("word"), QuickSetup::QSF_HEADER_WORD);
+            for (int i = 0; i < 50; ++i) {
+                OpenPrtObj printer;
+                printer.setPrinterType(0);
+                QuickSetup::FileFormat format;
+                const auto& [path, expected] = files[i % 2];
+                if (QuickSetup::verifyQuickSetupFile(&printer, path, format, nullptr) != 0 || format != expected) ++wrong;
             }
         });
     for (auto& t : threads) t.join();
