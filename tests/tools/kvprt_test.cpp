@@ -1,11 +1,10 @@
 // kvprt run as a program: what its commands print, compared whole with
-// golden files; a failed receive; --fleet stopped by a signal; the programs'
-// versions. The documented examples and the transcripts refusals.golden.md
-// and kvprt.golden.md (refusals, hostile printer texts, printers that fail,
-// fleets, signals) run in docs_examples_test.
+// golden files, and a failed receive. The documented examples and the
+// transcripts refusals.golden.md and kvprt.golden.md (refusals, hostile
+// printer texts, printers that fail, fleets, signals, versions) run in
+// docs_examples_test.
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
 #include <iterator>
 #include <sstream>
 
@@ -50,20 +49,6 @@ TEST(Kvprt, ReportOnTheEmbeddedPrinterAndOverTcp) {
     Outcome run = runKvprt({"report"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.txt"));
-}
-
-// --version names the program and the libraries of ours it loaded. (The
-// programs' refusals, each with its status and message, are in the
-// transcript refusals.golden.md, which docs_examples_test runs.)
-TEST(Programs, VersionNamesTheLibrariesLoaded) {
-    const std::pair<const char*, const char*> programs[] = {
-        {KVPRT_BINARY, "libkvprtobj"}, {KVPRTSIMD, "libkvprtsim"}, {KVPRTD, "libkvprtobj"}};
-    for (auto [program, library] : programs) {
-        Outcome run = kvtest::runProgram(program, {"--version"});
-        const std::string name = std::filesystem::path(program).filename();
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.rfind(name + " " KVPO_VERSION "\n" + library + " " KVPO_VERSION " from /", 0), 0u) << run.out;
-    }
 }
 
 // Every alert id the decoders produce has a text of its own.
@@ -111,25 +96,6 @@ TEST(Kvprt, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
     }
     EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
     EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
-}
-
-// kvprt --fleet stopped by SIGTERM while each printer is still opening: each
-// fails, and it says so. (A fleet's outputs are in kvprt.golden.md.)
-TEST(KvprtFleet, SigtermStopsEveryPrinterAndSaysSo) {
-    SimDaemon slow(KVPRTSIMD, {"--copies", "3", "--delay-ms", "3000"});   // each printer's first answer takes 3 s
-    kvtest::TempDir dir;
-    std::string fleet;
-    for (const std::string printer : {"0", "1", "2"})
-        fleet += "[[printer]]\nname = \"p" + printer + "\"\nuri = \"" + slow.uri(printer) + "\"\n";
-    kvtest::writeText(dir.file("fleet.toml"), fleet);
-    auto started = std::chrono::steady_clock::now();
-    Outcome run = runKvprt({"--fleet", dir.file("fleet.toml"), "--json", "status"}, SIGTERM, 500);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-    EXPECT_EQ(run.status, 130);
-    json all = json::parse(run.out);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0]["ok"], false);
-    EXPECT_NE(run.err.find("0 ok, 3 failed"), std::string::npos) << run.err;
 }
 
 }  // namespace

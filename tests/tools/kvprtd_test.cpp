@@ -1,6 +1,6 @@
-// kvprtd's parts on their own: shards, times, the forecast, events, label
+// kvprtd's parts on their own: times, the forecast, events, label
 // escaping and the database's refusals and migration. (The faults of a fleet
-// file are in the transcript refusals.golden.md.)
+// file and bad shards are in the transcript refusals.golden.md.)
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -12,7 +12,6 @@
 #include "events.h"
 #include "forecast.h"
 #include "metrics.h"
-#include "shard.h"
 #include "store.h"
 #include "temp_dir.h"
 #include "times.h"
@@ -20,12 +19,6 @@
 using namespace kvprtd;
 
 namespace {
-
-// (Which shard a printer falls in is in the transcript kvprtd.golden.md.)
-TEST(KvprtdShard, BadShardsRefused) {
-    for (const char* bad : {"2/2", "1/0", "x/2", "1", "-1/2", "1/99999"}) EXPECT_FALSE(parseShard(bad)) << bad;
-    EXPECT_TRUE(parseShard("3/4"));
-}
 
 TEST(KvprtdTimes, ParsedAndWritten) {
     EXPECT_EQ(parseTime("1767225600"), 1767225600000);
