@@ -1,10 +1,8 @@
 // kvprt run as a program: what its commands print, compared whole with
-// golden files, and a failed receive. The documented examples and the
-// transcripts refusals.golden.md and kvprt.golden.md (refusals, hostile
-// printer texts, printers that fail, fleets, signals, versions) run in
+// golden files. The documented examples and the transcripts
+// refusals.golden.md and kvprt.golden.md (refusals, hostile printer texts,
+// printers that fail, failed receives, fleets, signals, versions) run in
 // docs_examples_test.
-#include <algorithm>
-#include <csignal>
 #include <iterator>
 #include <sstream>
 
@@ -12,7 +10,6 @@
 
 #include "run_kvprt.h"
 #include "sim_daemon.h"
-#include "tests/sim/profile_json.h"
 #include "tools/kvprt/texts.h"
 
 namespace {
@@ -65,37 +62,6 @@ TEST(KvprtTexts, EveryProducedIdHasItsText) {
     for (unsigned id = 7203; id <= 7224; ++id) EXPECT_NE(kvprt::outputBinText(id), kvprt::outputBinText(0)) << id;
     EXPECT_NE(kvprt::outputBinText(7201), kvprt::outputBinText(0));   // 7202 is given to no bin
     for (unsigned code = 7701; code <= 7710; ++code) EXPECT_NE(kvprt::componentText(code), kvprt::componentText(0));
-}
-
-// A Quick Setup receive that fails leaves what is at its target.
-TEST(Kvprt, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
-    kvtest::TempDir dir;
-    const std::string existing = dir.file("existing.qsf");
-    kvtest::writeText(existing, "ORIGINAL");
-    json profile = simtest::defaultProfile();   // without variable 01 08, which a receive reads
-    auto& variables = profile["variables"];
-    variables.erase(std::remove_if(variables.begin(), variables.end(), [](const json& v) { return v["id"] == "01 08"; }),
-                    variables.end());
-    kvtest::writeText(dir.file("miss.json"), profile.dump());
-
-    SimDaemon slow(KVPRTSIMD, {"--delay-ms", "200"});   // the printer opens in about 1 s, the receive takes 4
-    struct Row {
-        std::vector<std::string> args;
-        int signalAfterMs;   // SIGINT then
-        const char* message;
-    } rows[] = {
-        {{"qs", "receive", existing}, 0, "existing.qsf exists (--force replaces it)"},
-        {{"-p", "sim:" + dir.file("miss.json"), "qs", "receive", "--force", existing}, 0, "33 (the printer refused"},
-        {{"-p", slow.uri(), "qs", "receive", "--force", existing}, 1800, "stopped"},
-    };
-    for (const Row& row : rows) {
-        Outcome run = runKvprt(row.args, row.signalAfterMs ? SIGINT : 0, row.signalAfterMs);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
-        EXPECT_EQ(kvtest::readText(existing), "ORIGINAL");
-    }
-    EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
-    EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
 }
 
 }  // namespace

@@ -36,19 +36,10 @@ pid_t spawn(const std::string& program, const std::vector<std::string>& args, co
 
 }  // namespace
 
-Outcome runKvprt(const std::vector<std::string>& args, int signal, int signalAfterMs) {
-    return runProgram(KVPRT_BINARY, args, signal, signalAfterMs);
-}
-
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal, int signalAfterMs) {
+Outcome runKvprt(const std::vector<std::string>& args) {
     TempDir dir;
     Outcome run;
-    pid_t pid = spawn(program, args, dir.file("out"), dir.file("err"));
-    if (pid > 0) {
-        if (signal != 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(signalAfterMs));
-            ::kill(pid, signal);
-        }
+    if (pid_t pid = spawn(KVPRT_BINARY, args, dir.file("out"), dir.file("err")); pid > 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -21,12 +21,8 @@ struct Outcome {
     nlohmann::json parsed() const { return nlohmann::json::parse(out); }
 };
 
-// Runs `program` with `args`, standard input empty; with `signal` not 0,
-// that signal is sent to it after `signalAfterMs` milliseconds.
-Outcome runProgram(const std::string& program, const std::vector<std::string>& args, int signal = 0,
-                   int signalAfterMs = 0);
-// runProgram of kvprt.
-Outcome runKvprt(const std::vector<std::string>& args, int signal = 0, int signalAfterMs = 0);
+// Runs kvprt with `args`, standard input empty.
+Outcome runKvprt(const std::vector<std::string>& args);
 
 // A program found on PATH, its standard output and error to `log`, stopped
 // with SIGTERM when destroyed.
