@@ -1,52 +1,12 @@
-// kvprt run as a program: what its commands print, compared whole with
-// golden files. The documented examples and the transcripts
-// refusals.golden.md and kvprt.golden.md (refusals, hostile printer texts,
-// printers that fail, failed receives, fleets, signals, versions) run in
-// docs_examples_test.
-#include <iterator>
-#include <sstream>
-
+// The alert texts kvprt is built with. kvprt run as a program is in the
+// transcripts refusals.golden.md and kvprt.golden.md (every command's JSON,
+// the report, refusals, hostile printer texts, printers that fail, failed
+// receives, fleets, signals, versions), which docs_examples_test runs.
 #include <gtest/gtest.h>
 
-#include "run_kvprt.h"
-#include "sim_daemon.h"
 #include "tools/kvprt/texts.h"
 
 namespace {
-
-using nlohmann::json;
-using kvtest::Outcome;
-using kvtest::runKvprt;
-using kvtest::SimDaemon;
-
-// commands.golden.json: a command line -> its JSON, each on a printer of its
-// own; the commands that change the printer, and those the report and the
-// documented examples do not show.
-TEST(Kvprt, EveryCommandOnAPrinterOfItsOwn) {
-    const json golden = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/commands.golden.json"));
-    for (const auto& [line, expected] : golden.items()) {
-        std::istringstream args("--json --printer sim: " + line);
-        Outcome run = runKvprt({std::istream_iterator<std::string>(args), {}});
-        ASSERT_EQ(run.status, 0) << line << ": " << run.err;
-        EXPECT_EQ(run.parsed(), expected) << line;
-    }
-}
-
-// The report holds what every reading command shows: the same on the
-// embedded printer and over TCP, and for people.
-TEST(Kvprt, ReportOnTheEmbeddedPrinterAndOverTcp) {
-    SimDaemon daemon(KVPRTSIMD, {});
-    json expected = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
-    for (const std::string& uri : {std::string("sim:"), daemon.uri()}) {
-        expected["printer"]["uri"] = uri;
-        Outcome run = runKvprt({"--json", "--printer", uri, "report"});
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.parsed(), expected) << uri;
-    }
-    Outcome run = runKvprt({"report"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.txt"));
-}
 
 // Every alert id the decoders produce has a text of its own.
 TEST(KvprtTexts, EveryProducedIdHasItsText) {

@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
-#include "run_kvprt.h"
+#include "child.h"
 
 namespace {
 
