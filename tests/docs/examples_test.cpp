@@ -192,8 +192,8 @@ void checkDocument(const std::string& name) {
 
 TEST(DocsExamples, Readme) { checkDocument("README.md"); }
 
-// The transcripts kept with the programs' tests: their refusals, kvprt
-// given hostile printers, kvprtd's HTTP API.
+// The transcripts kept with the programs' tests: their refusals, kvprt's
+// commands and failures, kvprtd's HTTP API.
 TEST(DocsExamples, ProgramsRefusals) { checkDocument("tests/tools/refusals.golden.md"); }
 TEST(DocsExamples, KvprtAtATerminal) { checkDocument("tests/tools/kvprt.golden.md"); }
 TEST(DocsExamples, KvprtdHttpApi) { checkDocument("tests/tools/kvprtd.golden.md"); }
