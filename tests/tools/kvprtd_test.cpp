@@ -79,9 +79,7 @@ void sql(const std::string& path, const char* statements) {
 
 TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
     kvtest::TempDir dir;
-    std::string text = dir.file("text"), foreign = dir.file("foreign.db"), newer = dir.file("newer.db"),
-                damaged = dir.file("damaged.db");
-    std::ofstream(text) << "not a database\n";
+    std::string foreign = dir.file("foreign.db"), newer = dir.file("newer.db"), damaged = dir.file("damaged.db");
     sql(foreign, "CREATE TABLE accounts(id INTEGER);");
     sql(newer, "PRAGMA application_id=1802924132; PRAGMA user_version=99; CREATE TABLE t(x);");
     {
@@ -95,8 +93,7 @@ TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
 
     struct Row {
         std::string path, error;
-    } rows[] = {{text, "is not an SQLite database"},
-                {foreign, "is not a kvprtd database"},
+    } rows[] = {{foreign, "is not a kvprtd database"},   // a file that is no database: refusals.golden.md
                 {newer, "was written by a newer kvprtd (schema 99"},
                 {damaged, "damaged"}};
     for (const Row& row : rows) {
