@@ -3,7 +3,8 @@
 // commands, the lines up to the next command what the terminal shows
 // ("... # varies" matches any one line). The commands run in a
 // pseudo-terminal (progress bars and prompts look as a reader sees them), in
-// a scratch folder per document, with the build's programs first on PATH:
+// a scratch folder per document, with the build's programs first on PATH
+// and $TESTS naming the tests' source folder (for golden files):
 // - "$ export ..." sets and shows nothing (PATH is already set);
 // - "$ kvprtsimd ... --listen HOST:PORT ... &" starts a daemon for the rest
 //   of the document on a free port, which stands in for HOST:PORT in what
@@ -97,7 +98,7 @@ std::vector<std::string> screenLines(const std::string& bytes) {
 
 // Runs `command` with sh in a pseudo-terminal of its own, in `folder`; what the terminal shows.
 std::vector<std::string> runInTerminal(const std::string& command, const std::string& folder) {
-    const std::string text = "PATH='" KVPO_BINARY_DIR "':$PATH; " + command;
+    const std::string text = "PATH='" KVPO_BINARY_DIR "':$PATH; TESTS='" KVPO_SOURCE_DIR "/tests'; " + command;
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) return {"(no pseudo-terminal)"};
@@ -191,8 +192,8 @@ void checkDocument(const std::string& name) {
 
 TEST(DocsExamples, Readme) { checkDocument("README.md"); }
 
-// The transcripts kept with the programs' tests: their refusals, kvprt
-// given hostile printers, kvprtd's HTTP API.
+// The transcripts kept with the programs' tests: their refusals, kvprt's
+// commands and failures, kvprtd's HTTP API.
 TEST(DocsExamples, ProgramsRefusals) { checkDocument("tests/tools/refusals.golden.md"); }
 TEST(DocsExamples, KvprtAtATerminal) { checkDocument("tests/tools/kvprt.golden.md"); }
 TEST(DocsExamples, KvprtdHttpApi) { checkDocument("tests/tools/kvprtd.golden.md"); }

@@ -16,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
-#include "run_kvprt.h"
+#include "child.h"
 
 namespace {
 
@@ -105,13 +105,10 @@ TEST(Dashboard, LiveFleetInChromium) {
     hostile["identity"]["model"] = "<img src=x onerror=\"window.kvInjected=1\">";
     std::ofstream(dir.file("hostile.json")) << hostile.dump();
     SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
-    std::ofstream(dir.file("fleet.toml"))
-        << "poll_interval_s = 1\n"
-        << "[[printer]]\nname = \"floor1-laser\"\nuri = \"" << pair.uri("0") << "\"\n"
-        << "location = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
-        << "[[printer]]\nname = \"floor1-color\"\nuri = \"" << pair.uri("1") << "\"\nlocation = \"Floor 1, copy room\"\n"
-        << "[[printer]]\nname = \"floor2-laser\"\nuri = \"" << doomed.uri("0") << "\"\n"
-        << "location = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n";
+    kvtest::writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n"
+        "[[printer]]\nname = \"floor1-laser\"\nuri = \"" + pair.uri("0") + "\"\nlocation = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
+        "[[printer]]\nname = \"floor1-color\"\nuri = \"" + pair.uri("1") + "\"\nlocation = \"Floor 1, copy room\"\n"
+        "[[printer]]\nname = \"floor2-laser\"\nuri = \"" + doomed.uri("0") + "\"\nlocation = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n");
     writeHistory(dir.file("k.db"), {"floor1-laser", "floor1-color", "floor2-laser"});
     SimDaemon kvprtd = kvtest::startKvprtd(dir);
     const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
@@ -125,8 +122,7 @@ TEST(Dashboard, LiveFleetInChromium) {
     browser.run("window.kvMark = 'this page, not reloaded'");
 
     // An alert: "continue" clears the operator intervention and the printer announces its panel.
-    kvtest::Outcome pressed = kvtest::runKvprt({"-p", pair.uri("1"), "panel", "continue"});
-    ASSERT_EQ(pressed.status, 0) << pressed.err;
+    ASSERT_EQ(std::system((KVPRT_BINARY " -p " + pair.uri("1") + " panel continue >/dev/null").c_str()), 0);
     EXPECT_TRUE(browser.waitFor(
         "return !!document.querySelector('#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]')"));
     EXPECT_TRUE(browser.waitFor("return !" + row("floor1-color") + ".textContent.includes('Close the top cover')"));
@@ -135,16 +131,16 @@ TEST(Dashboard, LiveFleetInChromium) {
     doomed.kill();
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
                                 ".querySelector('.badge').textContent === 'Down'"));
-    EXPECT_EQ(browser.run("return document.querySelector('tbody tr').dataset.printer"), "floor2-laser");   // problems first
-    EXPECT_EQ(browser.run("return window.kvMark"), "this page, not reloaded");
-
-    // Printer texts are text: the location shows its brackets, no element came of them.
-    EXPECT_EQ(browser.run("return " + row("floor2-laser") + ".querySelector('.location').textContent"),
-              "<b>Floor 2</b> & <i>annex</i>");
-    EXPECT_EQ(browser.run("return document.querySelectorAll('main b, main i').length"), 0);
-    // Labelled controls, one heading of the first level.
-    EXPECT_EQ(browser.run("return [...document.querySelectorAll('input, select')].every((c) => c.labels.length === 1)"), true);
-    EXPECT_EQ(browser.run("return document.querySelectorAll('h1').length"), 1);
+    // Problems first, the page not reloaded; printer texts are text (the
+    // location shows its brackets, no element came of them); labelled
+    // controls, one heading of the first level.
+    EXPECT_EQ(browser.run("return {first: document.querySelector('tbody tr').dataset.printer, mark: window.kvMark,"
+                          " location: " + row("floor2-laser") + ".querySelector('.location').textContent,"
+                          " markup: document.querySelectorAll('main b, main i').length,"
+                          " labelled: [...document.querySelectorAll('input, select')].every((c) => c.labels.length === 1),"
+                          " h1: document.querySelectorAll('h1').length}"),
+              (json{{"first", "floor2-laser"}, {"mark", "this page, not reloaded"}, {"location", "<b>Floor 2</b> & <i>annex</i>"},
+                    {"markup", 0}, {"labelled", true}, {"h1", 1}}));
 
     // The filter by text and by state.
     browser.run("const q = document.getElementById('filter-text'); q.value = 'annex'; q.dispatchEvent(new Event('input'))");
@@ -170,8 +166,8 @@ TEST(Dashboard, LiveFleetInChromium) {
     browser.open(site + "#/printer/floor1-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))
         << browser.run("return document.body.innerText");
-    EXPECT_EQ(browser.run("return document.querySelectorAll('svg.chart polyline').length"), 1);   // toner 1 over the days
-    EXPECT_EQ(browser.run("return document.querySelectorAll('.panel-line').length"), 4);
+    EXPECT_EQ(browser.run("return [document.querySelectorAll('svg.chart polyline').length,"   // toner 1 over the days
+                          " document.querySelectorAll('.panel-line').length]"), json::array({1, 4}));
     browser.screenshot(shots + "/dashboard-printer.png", 1280);
 }
 

@@ -1,70 +1,12 @@
-// kvprt run as a program: what its commands print, compared whole with
-// golden files; a failed receive; --fleet stopped by a signal; the programs'
-// versions. The documented examples and the transcripts refusals.golden.md
-// and kvprt.golden.md (refusals, hostile printer texts, printers that fail,
-// fleets, signals) run in docs_examples_test.
-#include <algorithm>
-#include <csignal>
-#include <filesystem>
-#include <iterator>
-#include <sstream>
-
+// The alert texts kvprt is built with. kvprt run as a program is in the
+// transcripts refusals.golden.md and kvprt.golden.md (every command's JSON,
+// the report, refusals, hostile printer texts, printers that fail, failed
+// receives, fleets, signals, versions), which docs_examples_test runs.
 #include <gtest/gtest.h>
 
-#include "run_kvprt.h"
-#include "sim_daemon.h"
-#include "tests/sim/profile_json.h"
 #include "tools/kvprt/texts.h"
 
 namespace {
-
-using nlohmann::json;
-using kvtest::Outcome;
-using kvtest::runKvprt;
-using kvtest::SimDaemon;
-
-// commands.golden.json: a command line -> its JSON, each on a printer of its
-// own; the commands that change the printer, and those the report and the
-// documented examples do not show.
-TEST(Kvprt, EveryCommandOnAPrinterOfItsOwn) {
-    const json golden = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/commands.golden.json"));
-    for (const auto& [line, expected] : golden.items()) {
-        std::istringstream args("--json --printer sim: " + line);
-        Outcome run = runKvprt({std::istream_iterator<std::string>(args), {}});
-        ASSERT_EQ(run.status, 0) << line << ": " << run.err;
-        EXPECT_EQ(run.parsed(), expected) << line;
-    }
-}
-
-// The report holds what every reading command shows: the same on the
-// embedded printer and over TCP, and for people.
-TEST(Kvprt, ReportOnTheEmbeddedPrinterAndOverTcp) {
-    SimDaemon daemon(KVPRTSIMD, {});
-    json expected = json::parse(kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
-    for (const std::string& uri : {std::string("sim:"), daemon.uri()}) {
-        expected["printer"]["uri"] = uri;
-        Outcome run = runKvprt({"--json", "--printer", uri, "report"});
-        ASSERT_EQ(run.status, 0) << run.err;
-        EXPECT_EQ(run.parsed(), expected) << uri;
-    }
-    Outcome run = runKvprt({"report"});
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, kvtest::readText(KVPRT_GOLDEN_DIR "/report.golden.txt"));
-}
-
-// --version names the program and the libraries of ours it loaded. (The
-// programs' refusals, each with its status and message, are in the
-// transcript refusals.golden.md, which docs_examples_test runs.)
-TEST(Programs, VersionNamesTheLibrariesLoaded) {
-    const std::pair<const char*, const char*> programs[] = {
-        {KVPRT_BINARY, "libkvprtobj"}, {KVPRTSIMD, "libkvprtsim"}, {KVPRTD, "libkvprtobj"}};
-    for (auto [program, library] : programs) {
-        Outcome run = kvtest::runProgram(program, {"--version"});
-        const std::string name = std::filesystem::path(program).filename();
-        EXPECT_EQ(run.status, 0);
-        EXPECT_EQ(run.out.rfind(name + " " KVPO_VERSION "\n" + library + " " KVPO_VERSION " from /", 0), 0u) << run.out;
-    }
-}
 
 // Every alert id the decoders produce has a text of its own.
 TEST(KvprtTexts, EveryProducedIdHasItsText) {
@@ -80,56 +22,6 @@ TEST(KvprtTexts, EveryProducedIdHasItsText) {
     for (unsigned id = 7203; id <= 7224; ++id) EXPECT_NE(kvprt::outputBinText(id), kvprt::outputBinText(0)) << id;
     EXPECT_NE(kvprt::outputBinText(7201), kvprt::outputBinText(0));   // 7202 is given to no bin
     for (unsigned code = 7701; code <= 7710; ++code) EXPECT_NE(kvprt::componentText(code), kvprt::componentText(0));
-}
-
-// A Quick Setup receive that fails leaves what is at its target.
-TEST(Kvprt, QuickSetupReceiveLeavesWhatIsAtItsTarget) {
-    kvtest::TempDir dir;
-    const std::string existing = dir.file("existing.qsf");
-    kvtest::writeText(existing, "ORIGINAL");
-    json profile = simtest::defaultProfile();   // without variable 01 08, which a receive reads
-    auto& variables = profile["variables"];
-    variables.erase(std::remove_if(variables.begin(), variables.end(), [](const json& v) { return v["id"] == "01 08"; }),
-                    variables.end());
-    kvtest::writeText(dir.file("miss.json"), profile.dump());
-
-    SimDaemon slow(KVPRTSIMD, {"--delay-ms", "200"});   // the printer opens in about 1 s, the receive takes 4
-    struct Row {
-        std::vector<std::string> args;
-        int signalAfterMs;   // SIGINT then
-        const char* message;
-    } rows[] = {
-        {{"qs", "receive", existing}, 0, "existing.qsf exists (--force replaces it)"},
-        {{"-p", "sim:" + dir.file("miss.json"), "qs", "receive", "--force", existing}, 0, "33 (the printer refused"},
-        {{"-p", slow.uri(), "qs", "receive", "--force", existing}, 1800, "stopped"},
-    };
-    for (const Row& row : rows) {
-        Outcome run = runKvprt(row.args, row.signalAfterMs ? SIGINT : 0, row.signalAfterMs);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
-        EXPECT_EQ(kvtest::readText(existing), "ORIGINAL");
-    }
-    EXPECT_EQ(runKvprt({"qs", "receive", "--force", existing}).status, 0);
-    EXPECT_EQ(kvtest::readText(existing).substr(0, 2), "QS");
-}
-
-// kvprt --fleet stopped by SIGTERM while each printer is still opening: each
-// fails, and it says so. (A fleet's outputs are in kvprt.golden.md.)
-TEST(KvprtFleet, SigtermStopsEveryPrinterAndSaysSo) {
-    SimDaemon slow(KVPRTSIMD, {"--copies", "3", "--delay-ms", "3000"});   // each printer's first answer takes 3 s
-    kvtest::TempDir dir;
-    std::string fleet;
-    for (const std::string printer : {"0", "1", "2"})
-        fleet += "[[printer]]\nname = \"p" + printer + "\"\nuri = \"" + slow.uri(printer) + "\"\n";
-    kvtest::writeText(dir.file("fleet.toml"), fleet);
-    auto started = std::chrono::steady_clock::now();
-    Outcome run = runKvprt({"--fleet", dir.file("fleet.toml"), "--json", "status"}, SIGTERM, 500);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
-    EXPECT_EQ(run.status, 130);
-    json all = json::parse(run.out);
-    ASSERT_EQ(all.size(), 3u);
-    EXPECT_EQ(all[0]["ok"], false);
-    EXPECT_NE(run.err.find("0 ok, 3 failed"), std::string::npos) << run.err;
 }
 
 }  // namespace

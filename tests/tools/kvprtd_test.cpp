@@ -1,6 +1,7 @@
-// kvprtd's parts on their own: shards, times, the forecast, events, label
+// kvprtd's parts on their own: the forecast, events, label
 // escaping and the database's refusals and migration. (The faults of a fleet
-// file are in the transcript refusals.golden.md.)
+// file and bad shards are in the transcript refusals.golden.md, the times
+// it reads and writes in kvprtd.golden.md.)
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -12,7 +13,6 @@
 #include "events.h"
 #include "forecast.h"
 #include "metrics.h"
-#include "shard.h"
 #include "store.h"
 #include "temp_dir.h"
 #include "times.h"
@@ -20,21 +20,6 @@
 using namespace kvprtd;
 
 namespace {
-
-// (Which shard a printer falls in is in the transcript kvprtd.golden.md.)
-TEST(KvprtdShard, BadShardsRefused) {
-    for (const char* bad : {"2/2", "1/0", "x/2", "1", "-1/2", "1/99999"}) EXPECT_FALSE(parseShard(bad)) << bad;
-    EXPECT_TRUE(parseShard("3/4"));
-}
-
-TEST(KvprtdTimes, ParsedAndWritten) {
-    EXPECT_EQ(parseTime("1767225600"), 1767225600000);
-    EXPECT_EQ(parseTime("2026-01-01T00:00:00Z"), 1767225600000);
-    EXPECT_EQ(parseTime("2026-01-01T01:00:00.5+01:00"), 1767225600500);
-    for (const char* bad : {"", "yesterday", "2026-01-01", "2026-13-01T00:00:00Z", "2026-01-01T00:00:00", "-5"})
-        EXPECT_FALSE(parseTime(bad)) << bad;
-    EXPECT_EQ(rfc3339(1767225600123), "2026-01-01T00:00:00.123Z");
-}
 
 TEST(KvprtdForecast, FitsTheLastTwoWeeks) {
     constexpr int64_t day = 86400000, start = 1767225600000;
@@ -94,9 +79,7 @@ void sql(const std::string& path, const char* statements) {
 
 TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
     kvtest::TempDir dir;
-    std::string text = dir.file("text"), foreign = dir.file("foreign.db"), newer = dir.file("newer.db"),
-                damaged = dir.file("damaged.db");
-    std::ofstream(text) << "not a database\n";
+    std::string foreign = dir.file("foreign.db"), newer = dir.file("newer.db"), damaged = dir.file("damaged.db");
     sql(foreign, "CREATE TABLE accounts(id INTEGER);");
     sql(newer, "PRAGMA application_id=1802924132; PRAGMA user_version=99; CREATE TABLE t(x);");
     {
@@ -110,8 +93,7 @@ TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
 
     struct Row {
         std::string path, error;
-    } rows[] = {{text, "is not an SQLite database"},
-                {foreign, "is not a kvprtd database"},
+    } rows[] = {{foreign, "is not a kvprtd database"},   // a file that is no database: refusals.golden.md
                 {newer, "was written by a newer kvprtd (schema 99"},
                 {damaged, "damaged"}};
     for (const Row& row : rows) {
