@@ -71,14 +71,12 @@ TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
     EXPECT_EQ(std::tuple(target.getBCEHandle(), target.m_sBceAppId, target.getPsfType(), target.getUserData()),
               std::tuple(printer.handle, short(7), KVPrtObj::PSF_TYPE0_FILE, 0x1234ul));
     EXPECT_EQ(target.m_caps.strAddresses + "|" + target.m_strCodeLevel, "[IP]  1.2.3.4|x3.1.0.0");
-    EXPECT_EQ(target.m_hNotifyWnd, window);
-    EXPECT_EQ(target.calls, 1);                       // the window goes through the virtual setter
-    EXPECT_EQ(target.getBidiQueryNetType(), 0x10u);   // kept
+    // The window goes through the virtual setter; the net type is kept.
+    EXPECT_EQ(std::tuple(target.m_hNotifyWnd, target.calls, target.getBidiQueryNetType()), std::tuple(window, 1, 0x10u));
 
     OpenPrtObj& self = source;
     source = self;
-    EXPECT_EQ(source.m_caps.strAddresses, "[IP]  1.2.3.4");
-    EXPECT_EQ(source.getBidiQueryNetType(), 0x40u);
+    EXPECT_EQ(std::tuple(source.m_caps.strAddresses, source.getBidiQueryNetType()), std::tuple("[IP]  1.2.3.4", 0x40u));
 }
 
 TEST(PrinterObject, InitToZeroLeavesIdentityAndHostValues) {

@@ -64,9 +64,7 @@ TEST(QueryJobs, ShortRepliesHandOverNothing) {
         PrinterRig rig;
         rig.printer.answer(0x75, list.first(cut));
         auto r = query(rig);
-        EXPECT_EQ(r.rc, -2) << cut;
-        EXPECT_EQ(r.count, 0u);
-        EXPECT_EQ(r.jobs, nullptr);
+        EXPECT_EQ(std::tuple(r.rc, r.count, r.jobs.get()), std::tuple(-2l, 0u, nullptr)) << cut;
     }
     PrinterRig rig;   // a record shorter than its fields, inside a whole reply
     rig.printer.answer(0x75, jobList(1, {jobRecord(1, false)}));
@@ -107,9 +105,8 @@ TEST(JobTransitionAlert, DecodesTheShortRecordAndRefusesBadAlerts) {
         job.jobLong21 = 99;
         job.strJobJN = "keep";
         EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), c.rc) << toHex(c.data);
-        EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-        EXPECT_EQ(job.jobNumber, c.number);
-        EXPECT_EQ(job.strJobJN, c.number == 77 ? "keep" : "");
+        EXPECT_EQ(std::tuple(rig.printer.alertFlags().back(), job.jobNumber, job.strJobJN),
+                  std::tuple(2, c.number, std::string(c.number == 77 ? "keep" : "")));
         if (c.rc == 0) {
             EXPECT_EQ(std::tuple(job.jobLong17, job.jobLong21), std::tuple(0x11121314u, 99u));
         }
