@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "scripted_printer.h"
@@ -42,9 +43,7 @@ TEST(DeviceQueries, RequestsArgumentsLeftOnFailureAndNullPointers) {
     for (const Case& k : cases) {
         EXPECT_EQ(k.call(), -3);
         SentRequest sent = rig.printer.lastRequest();
-        EXPECT_EQ(sent.code, k.code);
-        EXPECT_EQ(sent.data, k.data) << k.code;
-        EXPECT_EQ(sent.capacity, k.firstBuffer) << k.code;
+        EXPECT_EQ(std::tuple(sent.code, sent.data, sent.capacity), std::tuple(k.code, k.data, k.firstBuffer)) << k.code;
     }
     EXPECT_EQ(std::vector<unsigned>({n, s, c, storage.ulFontCartridge, font.byFontTag}),
               std::vector<unsigned>({7, 0, 7, 5, 5}));   // the font list's count is always set

@@ -70,8 +70,9 @@ TEST(ControlCommands, RemoteOfflineAndOnlineCheckTheEcho) {
         PrinterRig rig;
         rig.printer.answer(0x8D, c.answer);
         long rc = c.offline ? rig.obj.SendRemoteOffline() : rig.obj.SendRemoteOnline();
-        EXPECT_EQ(rc, c.rc) << toHex(c.answer);
-        EXPECT_EQ(rig.printer.lastRequest().data, c.offline ? hex("01 03") : hex("00"));
-        EXPECT_EQ(rig.obj.isBidiActive(), 1);   // the operation's own -2 does not move the flag
+        // The operation's own -2 does not move the bidi flag.
+        EXPECT_EQ(std::tuple(rc, rig.printer.lastRequest().data, rig.obj.isBidiActive()),
+                  std::tuple(c.rc, c.offline ? hex("01 03") : hex("00"), 1))
+            << toHex(c.answer);
     }
 }

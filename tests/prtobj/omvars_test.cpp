@@ -60,9 +60,8 @@ TEST(ObjectModelVariables, MiscReadWithForce) {
     rig.obj.setBidi(0);
     EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), -11);
     ASSERT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 1), 0);
-    EXPECT_EQ(take(value, length), hex("01"));
-    EXPECT_EQ(rig.printer.lastRequest().code, 0x56);
-    EXPECT_EQ(rig.obj.isBidiActive(), 1);
+    EXPECT_EQ(std::tuple(take(value, length), rig.printer.lastRequest().code, rig.obj.isBidiActive()),
+              std::tuple(hex("01"), 0x56, 1));
 }
 
 TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
@@ -71,10 +70,10 @@ TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
         rig.printer.setDefault(reply(answer));
         void* value = reinterpret_cast<void*>(1);
         unsigned long length = 0;
-        EXPECT_EQ(rig.obj.bidiReadOMVar(kLock, &value, &length), -2) << toHex(answer);
-        EXPECT_EQ(value, nullptr);
-        EXPECT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 0), -2);
-        EXPECT_EQ(value, nullptr);
+        long rc = rig.obj.bidiReadOMVar(kLock, &value, &length);
+        EXPECT_EQ(std::tuple(rc, value), std::tuple(-2l, nullptr)) << toHex(answer);
+        rc = rig.obj.bidiReadMiscVar(kLock, &value, &length, 0);
+        EXPECT_EQ(std::tuple(rc, value), std::tuple(-2l, nullptr)) << toHex(answer);
     }
 }
 
