@@ -38,9 +38,8 @@ TEST(DeviceChars, SizeInKilobytesAndEmptyTextsKeepTheCodeLevel) {
     for (auto [bytes, kb] : {std::pair(0x3FFu, 0u), std::pair(0xFFFFFFFFu, 4194303u)}) {
         rig.printer.answer(0x10, deviceChars(bytes));
         ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
-        EXPECT_EQ(c.ulSizeKB, kb) << bytes;
-        EXPECT_EQ(texts(c), "||");
-        EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
+        EXPECT_EQ(std::tuple(c.ulSizeKB, texts(c), rig.obj.m_strCodeLevel), std::tuple(kb, CString("||"), CString("x3.1.0.0")))
+            << bytes;
     }
 }
 
@@ -54,8 +53,7 @@ TEST(DeviceChars, FailuresEmptyTheTextsOnly) {
         if (cut == 0) rig.obj.setBidi(0);
         auto c = marked();
         EXPECT_EQ(rig.obj.bidiGetDeviceChars(&c), cut == 0 ? -11 : -2) << cut;
-        EXPECT_EQ(texts(c), "||");
-        EXPECT_EQ(std::make_tuple(c.byReply7, c.ulReply2, c.ulSizeKB), std::make_tuple(0xAA, 0xBBBBu, 0xBBBBu));
-        EXPECT_EQ(rig.obj.m_strCodeLevel, "kept");
+        EXPECT_EQ(std::tuple(texts(c), c.byReply7, c.ulReply2, c.ulSizeKB, rig.obj.m_strCodeLevel),
+                  std::tuple(CString("||"), 0xAA, 0xBBBBu, 0xBBBBu, CString("kept")));
     }
 }

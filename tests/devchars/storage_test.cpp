@@ -77,18 +77,15 @@ TEST_F(Storage, MissingOrShortFieldsLeaveTheirValues) {
                          o.strCartridgeField2),
               std::tuple(12, 34, 0, 66, 1u, CString()));
     ASSERT_EQ(query({"DISK: 1;SIZE:  ;FREE BYTES: ", "FONT CARTRIDGE: 1;PRODUCT: ;S;C"}), 0);
-    EXPECT_EQ(o.lDiskField3, 0);   // exactly as long as the index: an empty number
-    EXPECT_EQ(o.strCartridgeField2 + o.strCartridgeField4, "");
+    // Exactly as long as the index: an empty number.
+    EXPECT_EQ(std::tuple(o.lDiskField3, o.strCartridgeField2 + o.strCartridgeField4), std::tuple(0, CString()));
 }
 
 TEST_F(Storage, AnEntryEndsAtItsFirstZeroByteAndMayFillItsLengthByte) {
     std::string longEntry = "DISK: 1;SIZE:  42;" + std::string(237 - 18, ';') + "FREE BYTES: 77";
     longEntry.resize(255, ' ');
     ASSERT_EQ(query({std::string("FLASH: 1;SIZE:  5\0;FREE BYTES: 6", 32), longEntry}), 0);
-    EXPECT_EQ(o.lFlashField2, 5);
-    EXPECT_EQ(o.lFlashField3, 55);
-    EXPECT_EQ(o.lDiskField2, 42);
-    EXPECT_EQ(o.lDiskField3, 77);
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(5, 55, 42, 77));
 }
 
 TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {
@@ -99,8 +96,6 @@ TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {
     };
     for (const ByteVec& r : shortReplies) {
         EXPECT_EQ(queryRaw(r), -2) << toHex(r);
-        EXPECT_EQ(o.ulFontCartridge, 7u);
-        EXPECT_EQ(o.strCartridgeField2, "old2");
-        EXPECT_EQ(o.lFlashField2, 11);
+        EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.lFlashField2), std::tuple(7u, CString("old2"), 11));
     }
 }
