@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "kvprtobj/kvprtobj.h"
 
@@ -53,11 +54,10 @@ TEST(QSThreadControl, WindowParameterOnlyWithAWindowAndTheActionUnderTheSemaphor
     KVPrtObj printer;
     HWND window = CreateMessageWindow(nullptr);
     KVQSThreadControl control("text", vars, 2, &printer, 7, window, 42, KVQSThreadControl::KVTA_NONE);
-    EXPECT_EQ(control.m_uWindowParam, 42u);
     // Without a window the window parameter is not kept.
     KVQSThreadControl noWindow("", nullptr, 0, nullptr, 0, nullptr, 42, KVQSThreadControl::KVThreadAction(5));
-    EXPECT_EQ(noWindow.m_uWindowParam, 0u);
-    EXPECT_EQ(noWindow.getKVThreadAction(), 5);
+    EXPECT_EQ(std::tuple(control.m_uWindowParam, noWindow.m_uWindowParam, int(noWindow.getKVThreadAction())),
+              std::tuple(42u, 0u, 5));
 
     // The action is read under the semaphore: a reader waits while it is held.
     control.setKVThreadAction(KVQSThreadControl::KVTA_STOP);

@@ -49,8 +49,7 @@ TEST(VerifyQuickSetupFile, HeaderWordDecidesForTypesWithSuchFiles) {
     };
     for (const Case& c : cases) {
         Verified v = verify(c.type, dir.file(c.file));
-        EXPECT_EQ(v.rc, c.rc) << c.file << " type " << c.type;
-        EXPECT_EQ(v.format, c.format) << c.file << " type " << c.type;
+        EXPECT_EQ(std::pair(v.rc, v.format), std::pair(c.rc, c.format)) << c.file << " type " << c.type;
     }
 }
 
@@ -74,8 +73,7 @@ TEST(VerifyQuickSetupFile, LibraryFilesThroughTheFileLibrary) {
     ASSERT_NE(file, nullptr);
     unsigned char* records = nullptr;
     unsigned short count = 0;
-    EXPECT_EQ(PtQsfGetVariables(file, 1, &records, &count), 0);
-    EXPECT_EQ(count, 1u);
+    EXPECT_TRUE(PtQsfGetVariables(file, 1, &records, &count) == 0 && count == 1u);
     PtMemFree(records);
     PtQsfClose(file);
     EXPECT_EQ(QuickSetup::verifyQuickSetupFile(&printer, dir.file("none"), format, &file),
