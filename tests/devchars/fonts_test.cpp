@@ -33,13 +33,7 @@ void answerAll(ScriptedPrinter& printer, const ByteVec& bytes) {
 TEST(InterpreterLU, FindsTheEntryByNameOnly) {
     PrinterRig rig;
     const Bytes glThenPcl = Bytes().u8(2).raw(interpreter(2, 0, kGl)).raw(interpreter(1, 0, kPcl));
-    struct Case {
-        const char* what;
-        Bytes reply;
-        unsigned interpreter;
-        long rc;
-        unsigned lu;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, unsigned, long, unsigned> cases[] = {   // what, reply, interpreter, rc, LU
         {"PCL", glThenPcl, 1, 0, 1},
         {"GL", glThenPcl, 2, 0, 2},
         {"not listed", glThenPcl, 5, -2, 99},
@@ -56,11 +50,11 @@ TEST(InterpreterLU, FindsTheEntryByNameOnly) {
         {"name runs past the end", cutLast(Bytes().u8(1).raw(interpreter(5, 0, kPcl))), 1, -2, 99},
         {"empty reply", Bytes(), 1, -2, 99},
     };
-    for (const Case& c : cases) {
-        answerAll(rig.printer, c.reply);
+    for (const auto& [what, answer, interpreter, expectedRc, expectedLu] : cases) {
+        answerAll(rig.printer, answer);
         unsigned char lu = 99;
-        long rc = rig.obj.bidiGetInterpreterLU(static_cast<unsigned char>(c.interpreter), &lu);
-        EXPECT_EQ(std::tuple(rc, unsigned(lu)), std::tuple(c.rc, c.lu)) << c.what;
+        long rc = rig.obj.bidiGetInterpreterLU(static_cast<unsigned char>(interpreter), &lu);
+        EXPECT_EQ(std::tuple(rc, unsigned(lu)), std::tuple(expectedRc, expectedLu)) << what;
     }
 }
 

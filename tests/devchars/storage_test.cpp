@@ -54,17 +54,14 @@ TEST_F(Storage, ReadsEachDeviceAtItsFixedPlacesAndMinusOneMeansNothing) {
 }
 
 TEST_F(Storage, OnlyField1IsComparedAndOnlyOverTheWordsLength) {
-    struct Case {
-        std::string entry;
-        int32_t size;
-    } cases[] = {
+    const std::pair<std::string, int32_t> cases[] = {
         {"FLASH: 12;SIZE:  3", 3},      {"FLASH: 1 more;SIZE:  4", 4}, {"Flash: 1;SIZE:  5", 0},
         {"FLASH: ;SIZE:  6", 0},        {" FLASH: 1;SIZE:  7", 0},     {"TRAY: 1;FLASH: 1;SIZE:  8", 0},
         {";;FLASH: 1;;SIZE:  9", 9},    {"", 0},                       {";;;", 0},
     };
-    for (const Case& c : cases) {
-        ASSERT_EQ(query({c.entry}), 0);
-        EXPECT_EQ(o.lFlashField2, c.size) << c.entry;
+    for (const auto& [entry, size] : cases) {
+        ASSERT_EQ(query({entry}), 0);
+        EXPECT_EQ(o.lFlashField2, size) << entry;
     }
 }
 

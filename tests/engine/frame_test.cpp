@@ -33,20 +33,17 @@ TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
 }
 
 TEST(WireFrame, RefusesWhatIsNotAFrame) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
-    } cases[] = {
+    const std::pair<const char*, Bytes> cases[] = {
         {"wrong magic, caught at once", {'G', 'A'}},
         {"wrong version", kvtest::hex("4B 42 02 02 00 00 00 01 00 00 00 00")},
         {"unknown type", kvtest::hex("4B 42 01 09 00 00 00 01 00 00 00 00")},
         {"unknown reply type", kvtest::hex("4B 42 01 87 00 00 00 01 00 00 00 00")},
         {"payload above the limit", kvtest::hex("4B 42 01 02 00 00 00 01 00 10 00 01")},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, bytes] : cases) {
         Frame f;
         size_t used = 0;
-        EXPECT_EQ(decodeFrame(c.bytes.data(), c.bytes.size(), &f, &used), Decode::Malformed) << c.name;
+        EXPECT_EQ(decodeFrame(bytes.data(), bytes.size(), &f, &used), Decode::Malformed) << name;
     }
 }
 

@@ -40,13 +40,11 @@ const Bytes kCopyAlert = Bytes{0x03, 0xA0, 0x04, 0x02, 0x01}.counted("abc");
 // simulated printer (storage_test.cpp); here the statuses it never sends.
 TEST(Requests, UnknownStatusesEmptyRepliesAndFailures) {
     Rig rig;
-    const struct {
-        Answer answer;
-        long rc;
-    } replies[] = {{reply(hex("02 FF")), KVPRM_E_NO_FILE}, {reply(hex("05")), -2}, {reply({}), -2}, {fail(-17), -17}};
-    for (const auto& r : replies) {
-        rig.printer.answer(0xA1, r.answer);
-        EXPECT_EQ(rig.obj.bidiDeviceFormat(KVPrtObj::DEVICE_FLASH), r.rc);
+    const std::pair<Answer, long> replies[] = {
+        {reply(hex("02 FF")), KVPRM_E_NO_FILE}, {reply(hex("05")), -2}, {reply({}), -2}, {fail(-17), -17}};
+    for (const auto& [answer, rc] : replies) {
+        rig.printer.answer(0xA1, answer);
+        EXPECT_EQ(rig.obj.bidiDeviceFormat(KVPrtObj::DEVICE_FLASH), rc);
     }
     rig.printer.clearRecords();
     EXPECT_EQ(rig.obj.bidiDeviceFormat(static_cast<KVPrtObj::DEVICEID>(0x101)), KVPRM_E_NO_DEVICE);
@@ -82,18 +80,15 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
               std::tuple(std::vector<unsigned long>{KVPRM_ALERT_FAMILY}, std::vector<int>{2}, hex("02"),
                          std::string("DEVICE: 2;")));
 
-    const struct {
-        Answer directory;
-        long rc;
-    } failing[] = {
+    const std::pair<Answer, long> failing[] = {
         {reply(Bytes{0x00, 0x02}.be16(11).text("DEVICE: 2;")), -2},   // shorter than its length
         {reply(Bytes{0x00, 0x01}.be16(0)), -2},                          // another device
         {reply(hex("01")), KVPRM_E_NO_DEVICE},
     };
-    for (const auto& f : failing) {
-        rig.printer.answer(0xA4, f.directory);
+    for (const auto& [directory, rc] : failing) {
+        rig.printer.answer(0xA4, directory);
         Alert kept;
-        EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, &kept), f.rc);
+        EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, &kept), rc);
         EXPECT_EQ(kept.byOperation, Alert::OP_NONE);
     }
     rig.printer.setAlert(6, ByteVec(2049, 0x03));   // longer than the alert buffer

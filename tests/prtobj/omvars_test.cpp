@@ -36,17 +36,13 @@ Multi readMulti(const Answer& answer, int n = 2) {
 }  // namespace
 
 TEST(ObjectModelVariables, SetSendsIdAndValueAndChecksTheEcho) {
-    struct Case {
-        Answer answer;
-        long rc;
-    };
-    const Case cases[] = {{reply(hex("00 00 4D")), 0}, {reply(hex("00 00 4E")), -2},
+    const std::pair<Answer, long> cases[] = {{reply(hex("00 00 4D")), 0}, {reply(hex("00 00 4E")), -2},
                           {reply(hex("00 00")), -2},    {fail(-16), -16}};
     unsigned char value = 0x01;
-    for (const auto& c : cases) {
+    for (const auto& [answer, rc] : cases) {
         PrinterRig rig;
-        rig.printer.answer(0x4F, c.answer);
-        EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), c.rc);
+        rig.printer.answer(0x4F, answer);
+        EXPECT_EQ(rig.obj.bidiSetOMVar(kLock, &value, 1), rc);
         EXPECT_EQ(rig.printer.lastRequest().data, hex("00 4D 01"));
     }
 }

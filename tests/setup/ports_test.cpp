@@ -8,21 +8,17 @@
 using namespace kvtest;
 
 TEST(AvailablePorts, FlagsThePortsBelowN) {
-    struct Case {
-        ByteVec reply;
-        std::vector<int> flags;
-    };
-    const Case cases[] = {
+    const std::pair<ByteVec, std::vector<int>> cases[] = {
         {hex("03 00 02 07"), {1, 0, 1, 0}},
         {hex("00 01 02"), {0, 0, 0, 0}},
         {hex("05 03"), {0, 0, 0, 1}},   // count larger than the list: the listed port only
     };
-    for (const auto& c : cases) {
+    for (const auto& [answer, expected] : cases) {
         PrinterRig rig;
-        rig.printer.answer(0x9B, Bytes(c.reply));
+        rig.printer.answer(0x9B, Bytes(answer));
         std::vector<int> flags(4, 1);
         EXPECT_EQ(rig.obj.bidiGetAvailablePorts(4, flags.data()), 0);
-        EXPECT_EQ(std::tuple(flags, rig.printer.lastRequest().data), std::tuple(c.flags, ByteVec{})) << toHex(c.reply);
+        EXPECT_EQ(std::tuple(flags, rig.printer.lastRequest().data), std::tuple(expected, ByteVec{})) << toHex(answer);
     }
 }
 

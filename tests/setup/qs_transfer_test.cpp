@@ -66,23 +66,18 @@ TEST(QuickSetupTransfer, ReceiveFromOnePrinterThenSendIntoAnother) {
 
 // (Lists longer than the interval: the transfer above.)
 TEST(QuickSetupTransfer, ProgressOfAReceive) {
-    struct Case {
-        const char* config;
-        unsigned interval;
-        unsigned long steps;
-        Messages messages;
-    } cases[] = {
+    const std::tuple<const char*, unsigned, unsigned long, Messages> cases[] = {   // config, interval, steps, messages
         {"List1 = 1 2 3\n", 2, 1, progress({1, 3})},
         {"List1 = 1 2 3\nList2 = 11\n", 0, 4, progress({1, 2, 3, 4})},   // interval 0 taken as 1
     };
-    for (const Case& c : cases) {
-        ConfigOverride config(std::string("[PrinterType0]\n") + c.config);
+    for (const auto& [text, interval, expectedSteps, messages] : cases) {
+        ConfigOverride config(std::string("[PrinterType0]\n") + text);
         TempDir dir;
         StoredPrinter printer(0);
         for (unsigned id : {1, 2, 3, 0x11})
             printer.store.set(static_cast<uint16_t>(id), {static_cast<uint8_t>(id)});
         unsigned long steps = 0;
-        Messages seen = transfer(false, printer.obj(), dir.file("f"), c.interval, nullptr, &steps);
-        EXPECT_EQ(std::tuple(seen, steps), std::tuple(c.messages, c.steps)) << c.config;
+        Messages seen = transfer(false, printer.obj(), dir.file("f"), interval, nullptr, &steps);
+        EXPECT_EQ(std::tuple(seen, steps), std::tuple(messages, expectedSteps)) << text;
     }
 }
