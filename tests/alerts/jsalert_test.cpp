@@ -72,23 +72,19 @@ TEST(JobStatusAlert, ValuesOfAnotherSizeAndRepeatedDecodes) {
 }
 
 TEST(JobStatusAlert, PrinterTypeOneCorrectsCountersAtSomeLevels) {
-    const struct {
-        uint32_t type;
-        const char* level;
-        uint32_t a, b, c1, c2;
-    } cases[] = {
+    const std::tuple<uint32_t, const char*, uint32_t, uint32_t, uint32_t, uint32_t> cases[] = {
         {1, "x3.1.0.0", 1000, 1200, 900, 1000},         {1, "x3.0.2.9", 1000, 1200, 900, 1000},
         {1, "x3.0.3.0", 1000, 1200, 1000, 1200},        {0, "x3.1.0.0", 1000, 1200, 1000, 1200},
         {1, "x3.1.0.0", 1200, 1000, 0x80000514, 1200},  // unsigned difference, logical shift
     };
-    for (const auto& c : cases) {
+    for (auto [type, level, a, b, c1, c2] : cases) {
         PrinterRig rig;
-        rig.obj.m_dwPrinterType = c.type;
-        rig.obj.m_strCodeLevel = c.level;
+        rig.obj.m_dwPrinterType = type;
+        rig.obj.m_strCodeLevel = level;
         JSALERTDATA data(1);
-        ASSERT_EQ(decode(rig, jsAlert({{c.a, c.b, 0}}), data), 0);
-        EXPECT_EQ(std::tuple(data.m_pInputData[1].dwCounter1, data.m_pInputData[1].dwCounter2), std::tuple(c.c1, c.c2))
-            << c.level << " " << c.a;
+        ASSERT_EQ(decode(rig, jsAlert({{a, b, 0}}), data), 0);
+        EXPECT_EQ(std::tuple(data.m_pInputData[1].dwCounter1, data.m_pInputData[1].dwCounter2), std::tuple(c1, c2))
+            << level << " " << a;
     }
 }
 

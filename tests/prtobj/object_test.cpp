@@ -22,20 +22,17 @@ TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
     bare.setUserData(0x1'0000'0002ul);     // user data keeps 32 bits
     EXPECT_EQ(bare.getUserData(), 2u);
 
-    const struct {
-        int args;
-        unsigned long type;
-        int retries;
-        KVPrtObj::PSFTYPES psf;
-    } cases[] = {{2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
-                 {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE}, {3, 5, 0, KVPrtObj::PSF_NONE}};
+    // Constructor arguments, printer type, retries, PSF type.
+    const std::tuple<int, unsigned long, int, KVPrtObj::PSFTYPES> cases[] = {
+        {2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
+        {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE}, {3, 5, 0, KVPrtObj::PSF_NONE}};
     AttachedPrinter printer;
-    for (const auto& c : cases) {
-        auto p = c.args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
-                             : std::make_unique<OpenPrtObj>(printer.handle, c.type, 0);
+    for (auto [args, printerType, retries, psf] : cases) {
+        auto p = args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
+                           : std::make_unique<OpenPrtObj>(printer.handle, printerType, 0);
         EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle(), p->m_nPanelWidth,
                              p->m_nPanelHeight, p->m_nAux4, p->getKVPrtObjType()),
-                  std::tuple(c.retries, c.psf, printer.handle, 20, 4, 2, 0)) << c.type;
+                  std::tuple(retries, psf, printer.handle, 20, 4, 2, 0)) << printerType;
     }
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // nothing asked without initialize
 
