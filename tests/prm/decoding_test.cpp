@@ -1,5 +1,3 @@
-// libkvprm against hand-made replies: the printer's status byte, alert data
-// and directory texts, well-formed, cut short and malformed.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -8,8 +8,6 @@
 
 using namespace kvtest;
 
-// The default object: type unknown, one retry, no capabilities; then the
-// handle constructors, (handle, init) and (handle, type, init).
 TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
     OpenPrtObj bare;
     unsigned long type = 0, subtype = 0;

@@ -1,5 +1,3 @@
-// The configuration file: sections [PrinterType<n>], entries List1 and List2
-// of hexadecimal ids.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -1,5 +1,3 @@
-// The QuickSetup object: its static tables, the configuration path, copies,
-// and the results of the preparing steps that start no worker.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -1,4 +1,3 @@
-// The counting-semaphore control and the Quick Setup worker's control object.
 #include <gtest/gtest.h>
 
 #include <atomic>

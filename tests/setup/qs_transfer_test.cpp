@@ -1,6 +1,3 @@
-// Quick Setup transfers end to end: a receive from one printer into a file,
-// a send of that file into another (whose progress it checks), and the
-// progress numbering of receives.
 #include <gtest/gtest.h>
 
 #include <tuple>

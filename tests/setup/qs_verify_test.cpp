@@ -1,5 +1,3 @@
-// Recognising Quick Setup files for a printer type, and the file library's
-// absence.
 #include <gtest/gtest.h>
 
 #include "qs_fixture.h"
