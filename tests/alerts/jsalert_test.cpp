@@ -42,8 +42,8 @@ TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnly) {
     PrinterRig rig;
     JSALERTDATA data(1);
     ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
-    EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-    EXPECT_EQ(data.strHT + "|" + data.strJN + "|" + data.m_strText, "h|j|free");
+    EXPECT_EQ(std::tuple(rig.printer.alertFlags().back(), data.strHT + "|" + data.strJN + "|" + data.m_strText),
+              std::tuple(2, std::string("h|j|free")));
     ASSERT_EQ(data.m_wInputCount, 2);
     const auto& in = data.m_pInputData;
     EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);   // record 0 stays zero

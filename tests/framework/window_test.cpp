@@ -37,9 +37,7 @@ TEST(MessageWindows, PostedFromAnotherThreadAndDispatchedByTheOwner) {
 
 TEST(MessageWindows, DestroyedWindowTakesNoMessages) {
     HWND w = CreateMessageWindow(nullptr);
-    EXPECT_TRUE(DestroyWindow(w));
-    EXPECT_FALSE(IsWindow(w));
-    EXPECT_FALSE(PostMessageA(w, WM_USER, 0, 0));
+    EXPECT_TRUE(DestroyWindow(w) && !IsWindow(w) && !PostMessageA(w, WM_USER, 0, 0));
     HWND next = CreateMessageWindow(nullptr);
     EXPECT_NE(next, w);   // handles are not reused
     EXPECT_FALSE(IsWindow(w));
