@@ -38,7 +38,8 @@ TEST(DeviceChars, SizeInKilobytesAndEmptyTextsKeepTheCodeLevel) {
     for (auto [bytes, kb] : {std::pair(0x3FFu, 0u), std::pair(0xFFFFFFFFu, 4194303u)}) {
         rig.printer.answer(0x10, deviceChars(bytes));
         ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
-        EXPECT_EQ(std::tuple(c.ulSizeKB, texts(c), rig.obj.m_strCodeLevel), std::tuple(kb, CString("||"), CString("x3.1.0.0")))
+        EXPECT_EQ(std::tuple(c.ulSizeKB, texts(c), rig.obj.m_strCodeLevel),
+                  std::tuple(kb, CString("||"), CString("x3.1.0.0")))
             << bytes;
     }
 }

@@ -93,6 +93,7 @@ TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {
     };
     for (const ByteVec& r : shortReplies) {
         EXPECT_EQ(queryRaw(r), -2) << toHex(r);
-        EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.lFlashField2), std::tuple(7u, CString("old2"), 11));
+        EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.lFlashField2),
+                  std::tuple(7u, CString("old2"), 11));
     }
 }

@@ -57,7 +57,8 @@ TEST(WirePayloads, PrinterInformationTravelsWholeAndBigEndian) {
     Bytes encoded = encode(PrtInfoReply{0, info});
     EXPECT_EQ(std::tuple(encoded.size(), encoded[4 + 88]), std::tuple(4u + sizeof(PRTINFO), 0x80));
     ASSERT_TRUE(decode(encoded, &back));
-    EXPECT_EQ(std::tuple(back.info.usFlags, std::string(back.info.szPortName)), std::tuple(0x8002, std::string("IP_1")));
+    EXPECT_EQ(std::tuple(back.info.usFlags, std::string(back.info.szPortName)),
+              std::tuple(0x8002, std::string("IP_1")));
 }
 
 TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {

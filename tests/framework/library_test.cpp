@@ -5,7 +5,8 @@
 TEST(LibraryLoading, FindsLibrariesBesideOursAndTruncatesTheExecutablePath) {
     HMODULE engine = LoadLibraryA("libzorbce.so");
     ASSERT_NE(engine, nullptr);
-    EXPECT_TRUE(GetProcAddress(engine, "BceResultText") != nullptr && GetProcAddress(engine, "NoSuchFunction") == nullptr);
+    EXPECT_TRUE(GetProcAddress(engine, "BceResultText") != nullptr &&
+                GetProcAddress(engine, "NoSuchFunction") == nullptr);
     char path[512];
     ASSERT_GT(GetModuleFileNameA(engine, path, sizeof path), 0u);
     EXPECT_EQ(std::string(path).rfind(AfxLibraryDirectory(), 0), 0u);

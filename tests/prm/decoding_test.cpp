@@ -74,7 +74,8 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     rig.printer.answer(0xA4, Bytes{0x00, 0x02}.be16(10).text("DEVICE: 2;"));
     Alert alert;
     ASSERT_EQ(rig.obj.bidiDeviceQueryAlert(5, &alert), 0);
-    EXPECT_EQ(std::tuple(rig.obj.families, rig.printer.alertFlags(), rig.printer.lastRequest().data, alert.strDirectoryData),
+    EXPECT_EQ(std::tuple(rig.obj.families, rig.printer.alertFlags(), rig.printer.lastRequest().data,
+                         alert.strDirectoryData),
               std::tuple(std::vector<unsigned long>{KVPRM_ALERT_FAMILY}, std::vector<int>{2}, hex("02"),
                          std::string("DEVICE: 2;")));
 

@@ -67,7 +67,8 @@ TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
               std::tuple(printer.handle, short(7), KVPrtObj::PSF_TYPE0_FILE, 0x1234ul));
     EXPECT_EQ(target.m_caps.strAddresses + "|" + target.m_strCodeLevel, "[IP]  1.2.3.4|x3.1.0.0");
     // The window goes through the virtual setter; the net type is kept.
-    EXPECT_EQ(std::tuple(target.m_hNotifyWnd, target.calls, target.getBidiQueryNetType()), std::tuple(window, 1, 0x10u));
+    EXPECT_EQ(std::tuple(target.m_hNotifyWnd, target.calls, target.getBidiQueryNetType()),
+              std::tuple(window, 1, 0x10u));
 
     OpenPrtObj& self = source;
     source = self;

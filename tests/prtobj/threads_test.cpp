@@ -41,5 +41,6 @@ TEST(TransportThreads, TwoSendersAndAFlagFlipper) {
     b.join();
     stop = true;
     flipper.join();
-    EXPECT_TRUE(wrongReplies == 0 && sent + refused == 4000 && sent > 0) << wrongReplies << " " << sent << " " << refused;
+    EXPECT_TRUE(wrongReplies == 0 && sent + refused == 4000 && sent > 0)
+        << wrongReplies << " " << sent << " " << refused;
 }
