@@ -65,7 +65,7 @@ TEST_F(Storage, OnlyField1IsComparedAndOnlyOverTheWordsLength) {
     }
 }
 
-TEST_F(Storage, MissingOrShortFieldsLeaveTheirValues) {
+TEST_F(Storage, MissingShortOrCutFieldsLeaveTheirValues) {
     ASSERT_EQ(query({"FLASH: 1;SIZE:  12;FREE BYTES: 34", "FLASH: 1", "DISK: 1;SIZE: ;FREE BYTES:",
                      "FONT CARTRIDGE: 1;PRODUCT:"}),
               0);
@@ -76,13 +76,12 @@ TEST_F(Storage, MissingOrShortFieldsLeaveTheirValues) {
     ASSERT_EQ(query({"DISK: 1;SIZE:  ;FREE BYTES: ", "FONT CARTRIDGE: 1;PRODUCT: ;S;C"}), 0);
     // Exactly as long as the index: an empty number.
     EXPECT_EQ(std::tuple(o.lDiskField3, o.strCartridgeField2 + o.strCartridgeField4), std::tuple(0, CString()));
-}
 
-TEST_F(Storage, AnEntryEndsAtItsFirstZeroByteAndMayFillItsLengthByte) {
+    // An entry ends at its first zero byte and may fill its length byte.
     std::string longEntry = "DISK: 1;SIZE:  42;" + std::string(237 - 18, ';') + "FREE BYTES: 77";
     longEntry.resize(255, ' ');
     ASSERT_EQ(query({std::string("FLASH: 1;SIZE:  5\0;FREE BYTES: 6", 32), longEntry}), 0);
-    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(5, 55, 42, 77));
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(5, 34, 42, 77));
 }
 
 TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {

@@ -16,7 +16,7 @@ LRESULT recordingProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 }  // namespace
 
-TEST(MessageWindows, PostedFromAnotherThreadAndDispatchedByTheOwner) {
+TEST(MessageWindows, PostedFromAnotherThreadDispatchedByTheOwnerNoneOnceDestroyed) {
     Seen seen;
     HWND w = CreateMessageWindow(recordingProc, &seen);
     ASSERT_TRUE(IsWindow(w));
@@ -32,17 +32,12 @@ TEST(MessageWindows, PostedFromAnotherThreadAndDispatchedByTheOwner) {
     }
     ASSERT_EQ(std::tuple(taken, seen.messages.size()), std::tuple(3, 3u));
     EXPECT_EQ(std::tuple(seen.messages[2].wParam, seen.messages[2].lParam), std::tuple(2u, -2));
-    DestroyWindow(w);
-}
-
-TEST(MessageWindows, DestroyedWindowTakesNoMessages) {
-    HWND w = CreateMessageWindow(nullptr);
+    // A destroyed window takes no messages.
     EXPECT_TRUE(DestroyWindow(w) && !IsWindow(w) && !PostMessageA(w, WM_USER, 0, 0));
     HWND next = CreateMessageWindow(nullptr);
     EXPECT_NE(next, w);   // handles are not reused
     EXPECT_FALSE(IsWindow(w));
     DestroyWindow(next);
-    MSG msg;
     EXPECT_FALSE(PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE));
 }
 
