@@ -30,8 +30,8 @@ TEST(DeviceStatus, ByRequestAndByAlertReplaceBitsZeroToTen) {
 
 TEST(DeviceStatus, MissingRecordFailuresAndShortStatus) {
     PrinterRig rig;
-    EXPECT_EQ(rig.obj.bidiQueryDeviceStatus(nullptr), -18);
-    EXPECT_EQ(rig.obj.bidiQueryDSAAlert(4, nullptr), -18);
+    EXPECT_EQ(std::pair(rig.obj.bidiQueryDeviceStatus(nullptr), rig.obj.bidiQueryDSAAlert(4, nullptr)),
+              std::pair(-18l, -18l));
     EXPECT_EQ(rig.printer.requestCount() + rig.printer.alertQueries().size(), 0u);
 
     rig.printer.answer(0x01, reply(hex("C1 0F")));

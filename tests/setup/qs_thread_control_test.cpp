@@ -34,18 +34,16 @@ bool passesWhileHeld(Take take, Release release) {
 
 TEST(ThreadControl, UnitsAreBoundedByTheMaximum) {
     OpenControl control(2);
-    EXPECT_EQ(control.m_dwMaxCount, 2u);
     control.lock(5);   // takes both units, not five
     EXPECT_FALSE(passesWhileHeld([&] { control.lock(1); }, [&] { control.unlock(9); }));   // gives back two
     control.unlock(1);
     control.lock(1);
     EXPECT_TRUE(passesWhileHeld([&] { control.lock(1); }, [] {}));
 
-    OpenControl none(0);   // no semaphore: nothing to wait for
-    EXPECT_EQ(none.m_dwMaxCount, 0u);
+    OpenControl none(0);   // no semaphore: nothing to wait for; the default is one unit
     none.lock(3);
     none.lock(3);
-    EXPECT_EQ(OpenControl().m_dwMaxCount, 1u);   // the default is one unit
+    EXPECT_EQ(std::tuple(control.m_dwMaxCount, none.m_dwMaxCount, OpenControl().m_dwMaxCount), std::tuple(2u, 0u, 1u));
 }
 
 TEST(QSThreadControl, WindowParameterOnlyWithAWindowAndTheActionUnderTheSemaphore) {
