@@ -46,7 +46,7 @@ TEST(ObjectModelVariables, SetSendsIdAndValueAndChecksTheEcho) {
 }
 
 // Both reads of a variable run in the round trip; here the force of the miscellaneous read.
-TEST(ObjectModelVariables, MiscReadWithForce) {
+TEST(ObjectModelVariables, MiscReadWithForceAndReadsWithWrongOrShortEcho) {
     PrinterRig rig;
     rig.printer.setDefault(reply(hex("05 00 4D 01")));
     void* value = nullptr;
@@ -56,14 +56,10 @@ TEST(ObjectModelVariables, MiscReadWithForce) {
     ASSERT_EQ(rig.obj.bidiReadMiscVar(kLock, &value, &length, 1), 0);
     EXPECT_EQ(std::tuple(take(value, length), rig.printer.lastRequest().code, rig.obj.isBidiActive()),
               std::tuple(hex("01"), 0x56, 1));
-}
 
-TEST(ObjectModelVariables, ReadWithWrongOrShortEcho) {
-    for (auto answer : {hex("05 00 4E 01"), hex("05 00"), hex("05")}) {
-        PrinterRig rig;
+    for (auto answer : {hex("05 00 4E 01"), hex("05 00"), hex("05")}) {   // a wrong or short echo
         rig.printer.setDefault(reply(answer));
-        void* value = reinterpret_cast<void*>(1);
-        unsigned long length = 0;
+        value = reinterpret_cast<void*>(1);
         long rc = rig.obj.bidiReadOMVar(kLock, &value, &length);
         EXPECT_EQ(std::tuple(rc, value), std::tuple(-2l, nullptr)) << toHex(answer);
         rc = rig.obj.bidiReadMiscVar(kLock, &value, &length, 0);
