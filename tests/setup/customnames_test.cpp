@@ -22,7 +22,7 @@ auto* const kUntouched = reinterpret_cast<_CUSTOMNAME*>(0x1);
 // Names are read end to end in the round trip. Here: a one-character name is
 // no name; cut-short replies touch nothing; a reply without names gives count
 // 0 and no array.
-TEST(CustomNames, ReadDecodesEntriesAndRefusesShortReplies) {
+TEST(CustomNames, ReadRefusesShortRepliesAndWriteWantsNoReplyAndBoundsTheName) {
     PrinterRig named;
     named.printer.answer(0x8E, Bytes().raw({0x00, 0x02}).u8(3).counted("Tr").u8(5).counted("X"));
     _CUSTOMNAME* read = nullptr;
@@ -41,11 +41,9 @@ TEST(CustomNames, ReadDecodesEntriesAndRefusesShortReplies) {
         long rc = rig.obj.bidiGetFormNames(&names, &count);
         EXPECT_EQ(std::tuple(rc, count, names), std::tuple(cut ? -2l : 0l, cut ? 9 : 0, kUntouched)) << cut;
     }
-}
 
-// A write that reads back runs in the round trip; here no reply is asked for
-// and the longest name fits the length byte.
-TEST(CustomNames, WriteWantsNoReplyAndBoundsTheName) {
+    // A write that reads back runs in the round trip; here no reply is asked for
+    // and the longest name fits the length byte.
     for (const auto& op : kOperations) {
         PrinterRig rig;
         EXPECT_EQ((rig.obj.*op.write)(1, std::string(254, 'n')), 0);
