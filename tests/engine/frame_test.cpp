@@ -13,12 +13,11 @@
 
 using namespace kvwire;
 
-TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLength) {
-    Frame f{kSendBidi, 0x01020304, {0xAA, 0xBB}};
-    EXPECT_EQ(kvtest::toHex(encodeFrame(f)), "4B 42 01 02 01 02 03 04 00 00 00 02 AA BB");
-}
+TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLengthAndPartialFramesNeedMore) {
+    Frame header{kSendBidi, 0x01020304, {0xAA, 0xBB}};
+    EXPECT_EQ(kvtest::toHex(encodeFrame(header)), "4B 42 01 02 01 02 03 04 00 00 00 02 AA BB");
 
-TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
+    // Whole frames are decoded; partial ones ask for more.
     Bytes two = encodeFrame(Frame{kGetName | kReplyBit, 7, {1, 2, 3}});
     Bytes second = encodeFrame(Frame{kAlert, 0, {9}});
     two.insert(two.end(), second.begin(), second.end());

@@ -27,8 +27,8 @@ TEST(EngineHandles, UnknownHandlesAndPrintersAreRefused) {
     unsigned short handle;
     EXPECT_EQ(BceClosePrinter(0), BCE_E_BAD_HANDLE);
     EXPECT_EQ(BceAttachPrinter(nullptr, &handle), BCE_E_INVALID);   // nothing to attach
-    EXPECT_EQ(BceOpenPrinter("lpd://printer", &handle), BCE_E_BAD_URI);
-    EXPECT_EQ(BceOpenPrinter(nullptr, &handle), BCE_E_BAD_URI);
+    for (const char* uri : {"lpd://printer", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(BceOpenPrinter(uri, &handle), BCE_E_BAD_URI) << (uri ? uri : "null");
 }
 
 // Callers racing a close get a reply or a bad-handle result, never a crash.
