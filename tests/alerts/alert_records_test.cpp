@@ -80,8 +80,7 @@ TEST(AlertRecords, RunsAndLists) {
     list[0] = {6999, 7};
     unsigned count = 1;
     ByteVec run = hex("04 FF FF 00  02 FF FF 00");
-    EXPECT_EQ(d.parseAlertData(run.data(), 0, 3, &list, &count), 0);
-    EXPECT_EQ(count, 1u);
+    EXPECT_TRUE(d.parseAlertData(run.data(), 0, 3, &list, &count) == 0 && count == 1u);
     EXPECT_EQ(d.parseAlertData(run.data(), 2, 3, &list, &count), 0);
     EXPECT_EQ(takeList(list, count), (Alerts{{6999, 7}, {6107}, {6106}}));
 }

@@ -23,16 +23,15 @@ TEST(DeviceStatus, ByRequestAndByAlertReplaceBitsZeroToTen) {
         auto byRequest = withWord<PRINTERSTATUS>(before), byAlert = byRequest;
         EXPECT_EQ(rig.obj.bidiQueryDeviceStatus(&byRequest), 0);
         EXPECT_EQ(rig.obj.bidiQueryDSAAlert(4, &byAlert), 0);
-        EXPECT_EQ(word(byRequest), after);
-        EXPECT_EQ(word(byAlert), after);
-        EXPECT_EQ(rig.printer.alertFlags(), std::vector<int>{2});
+        EXPECT_EQ(std::tuple(word(byRequest), word(byAlert), rig.printer.alertFlags()),
+                  std::tuple(after, after, std::vector<int>{2}));
     }
 }
 
 TEST(DeviceStatus, MissingRecordFailuresAndShortStatus) {
     PrinterRig rig;
-    EXPECT_EQ(rig.obj.bidiQueryDeviceStatus(nullptr), -18);
-    EXPECT_EQ(rig.obj.bidiQueryDSAAlert(4, nullptr), -18);
+    EXPECT_EQ(std::pair(rig.obj.bidiQueryDeviceStatus(nullptr), rig.obj.bidiQueryDSAAlert(4, nullptr)),
+              std::pair(-18l, -18l));
     EXPECT_EQ(rig.printer.requestCount() + rig.printer.alertQueries().size(), 0u);
 
     rig.printer.answer(0x01, reply(hex("C1 0F")));
@@ -40,10 +39,9 @@ TEST(DeviceStatus, MissingRecordFailuresAndShortStatus) {
     rig.printer.setAlert(4, hex("C1 0F"));
     rig.printer.setAlert(5, {}, -11);
     auto status = withWord<PRINTERSTATUS>(0x12345678);
-    EXPECT_EQ(rig.obj.bidiQueryDeviceStatus(&status), -2);
-    EXPECT_EQ(rig.obj.bidiQueryDeviceStatus(&status), -10);
-    EXPECT_EQ(rig.obj.bidiQueryDSAAlert(4, &status), -2);
-    EXPECT_EQ(rig.obj.bidiQueryDSAAlert(5, &status), -11);
+    EXPECT_EQ((std::vector<long>{rig.obj.bidiQueryDeviceStatus(&status), rig.obj.bidiQueryDeviceStatus(&status),
+                                 rig.obj.bidiQueryDSAAlert(4, &status), rig.obj.bidiQueryDSAAlert(5, &status)}),
+              (std::vector<long>{-2, -10, -2, -11}));
     EXPECT_EQ(word(status), 0x12345678u);
 }
 
@@ -71,8 +69,6 @@ TEST(VariableEvents, MalformedAlertsGiveBadReply) {
         OMVAREVENTDATA event;
         event.byEventType = event.byValue = 0xEE;
         EXPECT_EQ(rig.obj.bidiQueryOMVarEventAlert(3, &event), -2);
-        EXPECT_EQ(event.byEventType, type);
-        EXPECT_EQ(event.byValue, 0xEE);
-        EXPECT_EQ(event.pbyData, nullptr);
+        EXPECT_EQ(std::tuple(event.byEventType, event.byValue, event.pbyData), std::tuple(type, 0xEE, nullptr));
     }
 }

@@ -42,14 +42,13 @@ TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnly) {
     PrinterRig rig;
     JSALERTDATA data(1);
     ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
-    EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-    EXPECT_EQ(data.strHT + "|" + data.strJN + "|" + data.m_strText, "h|j|free");
+    EXPECT_EQ(std::tuple(rig.printer.alertFlags().back(), data.strHT + "|" + data.strJN + "|" + data.m_strText),
+              std::tuple(2, std::string("h|j|free")));
     ASSERT_EQ(data.m_wInputCount, 2);
     const auto& in = data.m_pInputData;
     EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);   // record 0 stays zero
     EXPECT_EQ(std::make_tuple(in[1].dwCounter1, in[1].dwCounter3, in[1].dwCounter4), std::make_tuple(1u, 3u, 0u));
-    EXPECT_EQ(in[2].dwCounter3, 0u);   // 0xFFFFFFFF reads 0
-    EXPECT_EQ(data.m_pValueData, nullptr);
+    EXPECT_EQ(std::tuple(in[2].dwCounter3, data.m_pValueData), std::tuple(0u, nullptr));   // 0xFFFFFFFF reads 0
 }
 
 // Full later-version decoding is checked end to end by the simulator round trip.
@@ -58,41 +57,34 @@ TEST(JobStatusAlert, ValuesOfAnotherSizeAndRepeatedDecodes) {
     JSALERTDATA data(3);
     JSALERTDATA narrow(3);   // values of another size: the first id only, count 0
     ASSERT_EQ(decode(rig, jsAlert({}, "", "", {{0x21, 0}, {0x22, 0}}, 2), narrow), 0);
-    EXPECT_EQ(narrow.m_wValueCount, 0);
-    EXPECT_EQ(narrow.m_pValueData[1].byValueId, 0x21);
-    EXPECT_EQ(narrow.m_pValueData[2].byValueId, 0);
     ASSERT_NE(narrow.m_pInputData, nullptr);   // N = 0: record 0 only
-    EXPECT_EQ(narrow.m_wInputCount, 0);
+    EXPECT_EQ(std::tuple(narrow.m_wValueCount, narrow.m_pValueData[1].byValueId, narrow.m_pValueData[2].byValueId,
+                         narrow.m_wInputCount),
+              std::tuple(0, 0x21, 0, 0));
 
     // A second decode replaces the arrays; job-information items add up.
     ASSERT_EQ(decode(rig, jsAlert({{1, 1, 1}, {2, 2, 2}}, "HT=h", "", {{5, 5}}), data), 0);
     ASSERT_EQ(decode(rig, jsAlert({{3, 3, 3}}, "JN=j", "", {}), data), 0);
-    EXPECT_EQ(data.m_wInputCount, 1);
-    EXPECT_EQ(data.m_pInputData[1].dwCounter1, 3u);
-    EXPECT_EQ(data.strHT, "h");
-    EXPECT_EQ(data.m_wValueCount, 0);
+    EXPECT_EQ(std::tuple(data.m_wInputCount, data.m_pInputData[1].dwCounter1, data.strHT, data.m_wValueCount),
+              std::tuple(1, 3u, std::string("h"), 0));
     ASSERT_NE(data.m_pValueData, nullptr);   // no new values: the earlier list stays
     EXPECT_EQ(data.m_pValueData[1].dwValue, 5u);
 }
 
 TEST(JobStatusAlert, PrinterTypeOneCorrectsCountersAtSomeLevels) {
-    const struct {
-        uint32_t type;
-        const char* level;
-        uint32_t a, b, c1, c2;
-    } cases[] = {
+    const std::tuple<uint32_t, const char*, uint32_t, uint32_t, uint32_t, uint32_t> cases[] = {
         {1, "x3.1.0.0", 1000, 1200, 900, 1000},         {1, "x3.0.2.9", 1000, 1200, 900, 1000},
         {1, "x3.0.3.0", 1000, 1200, 1000, 1200},        {0, "x3.1.0.0", 1000, 1200, 1000, 1200},
         {1, "x3.1.0.0", 1200, 1000, 0x80000514, 1200},  // unsigned difference, logical shift
     };
-    for (const auto& c : cases) {
+    for (auto [type, level, a, b, c1, c2] : cases) {
         PrinterRig rig;
-        rig.obj.m_dwPrinterType = c.type;
-        rig.obj.m_strCodeLevel = c.level;
+        rig.obj.m_dwPrinterType = type;
+        rig.obj.m_strCodeLevel = level;
         JSALERTDATA data(1);
-        ASSERT_EQ(decode(rig, jsAlert({{c.a, c.b, 0}}), data), 0);
-        EXPECT_EQ(data.m_pInputData[1].dwCounter1, c.c1) << c.level << " " << c.a;
-        EXPECT_EQ(data.m_pInputData[1].dwCounter2, c.c2) << c.level << " " << c.a;
+        ASSERT_EQ(decode(rig, jsAlert({{a, b, 0}}), data), 0);
+        EXPECT_EQ(std::tuple(data.m_pInputData[1].dwCounter1, data.m_pInputData[1].dwCounter2), std::tuple(c1, c2))
+            << level << " " << a;
     }
 }
 
@@ -104,8 +96,7 @@ TEST(JobStatusAlert, ShortOrForeignAlertsLeaveTheObjectUntouched) {
             PrinterRig rig;
             JSALERTDATA data(version);
             ASSERT_EQ(decode(rig, full.first(cut), data), -2) << version << " " << cut;
-            EXPECT_EQ(data.m_pInputData, nullptr);
-            EXPECT_EQ(data.strJN, "");
+            EXPECT_EQ(std::tuple(data.m_pInputData, data.strJN), std::tuple(nullptr, std::string()));
         }
     }
     PrinterRig rig;

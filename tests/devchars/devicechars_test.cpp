@@ -29,7 +29,7 @@ auto texts(const KVPrtObj::DEVICECHARS& c) { return c.strText1 + "|" + c.strCode
 }  // namespace
 
 // Field decoding is checked end to end by the simulator round trip.
-TEST(DeviceChars, SizeInKilobytesAndEmptyTextsKeepTheCodeLevel) {
+TEST(DeviceChars, SizeInKilobytesEmptyTextsKeepTheCodeLevelFailuresEmptyTheTextsOnly) {
     PrinterRig rig;
     rig.printer.answer(0x10, deviceChars(0x00100000, "one", "x3.1.0.0", "three"));
     auto c = marked();
@@ -38,24 +38,21 @@ TEST(DeviceChars, SizeInKilobytesAndEmptyTextsKeepTheCodeLevel) {
     for (auto [bytes, kb] : {std::pair(0x3FFu, 0u), std::pair(0xFFFFFFFFu, 4194303u)}) {
         rig.printer.answer(0x10, deviceChars(bytes));
         ASSERT_EQ(rig.obj.bidiGetDeviceChars(&c), 0);
-        EXPECT_EQ(c.ulSizeKB, kb) << bytes;
-        EXPECT_EQ(texts(c), "||");
-        EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
+        EXPECT_EQ(std::tuple(c.ulSizeKB, texts(c), rig.obj.m_strCodeLevel),
+                  std::tuple(kb, CString("||"), CString("x3.1.0.0")))
+            << bytes;
     }
-}
 
-// Inactive bidi and cut-short replies: texts emptied, numbers and kept level untouched.
-TEST(DeviceChars, FailuresEmptyTheTextsOnly) {
+    // Inactive bidi and cut-short replies: texts emptied, numbers and kept level untouched.
     const Bytes full = deviceChars(4096, "a", "x9", "c");
     for (size_t cut : {size_t(0), size_t(21), size_t(33), size_t(36), full.size() - 1}) {
-        PrinterRig rig;
-        rig.obj.m_strCodeLevel = "kept";
-        rig.printer.answer(0x10, full.first(cut));
-        if (cut == 0) rig.obj.setBidi(0);
-        auto c = marked();
-        EXPECT_EQ(rig.obj.bidiGetDeviceChars(&c), cut == 0 ? -11 : -2) << cut;
-        EXPECT_EQ(texts(c), "||");
-        EXPECT_EQ(std::make_tuple(c.byReply7, c.ulReply2, c.ulSizeKB), std::make_tuple(0xAA, 0xBBBBu, 0xBBBBu));
-        EXPECT_EQ(rig.obj.m_strCodeLevel, "kept");
+        PrinterRig failing;
+        failing.obj.m_strCodeLevel = "kept";
+        failing.printer.answer(0x10, full.first(cut));
+        if (cut == 0) failing.obj.setBidi(0);
+        auto chars = marked();
+        EXPECT_EQ(failing.obj.bidiGetDeviceChars(&chars), cut == 0 ? -11 : -2) << cut;
+        EXPECT_EQ(std::tuple(texts(chars), chars.byReply7, chars.ulReply2, chars.ulSizeKB, failing.obj.m_strCodeLevel),
+                  std::tuple(CString("||"), 0xAA, 0xBBBBu, 0xBBBBu, CString("kept")));
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "scripted_printer.h"
@@ -32,13 +33,7 @@ void answerAll(ScriptedPrinter& printer, const ByteVec& bytes) {
 TEST(InterpreterLU, FindsTheEntryByNameOnly) {
     PrinterRig rig;
     const Bytes glThenPcl = Bytes().u8(2).raw(interpreter(2, 0, kGl)).raw(interpreter(1, 0, kPcl));
-    struct Case {
-        const char* what;
-        Bytes reply;
-        unsigned interpreter;
-        long rc;
-        unsigned lu;
-    } cases[] = {
+    const std::tuple<const char*, Bytes, unsigned, long, unsigned> cases[] = {   // what, reply, interpreter, rc, LU
         {"PCL", glThenPcl, 1, 0, 1},
         {"GL", glThenPcl, 2, 0, 2},
         {"not listed", glThenPcl, 5, -2, 99},
@@ -55,11 +50,11 @@ TEST(InterpreterLU, FindsTheEntryByNameOnly) {
         {"name runs past the end", cutLast(Bytes().u8(1).raw(interpreter(5, 0, kPcl))), 1, -2, 99},
         {"empty reply", Bytes(), 1, -2, 99},
     };
-    for (const Case& c : cases) {
-        answerAll(rig.printer, c.reply);
+    for (const auto& [what, answer, interpreter, expectedRc, expectedLu] : cases) {
+        answerAll(rig.printer, answer);
         unsigned char lu = 99;
-        EXPECT_EQ(rig.obj.bidiGetInterpreterLU(static_cast<unsigned char>(c.interpreter), &lu), c.rc) << c.what;
-        EXPECT_EQ(lu, c.lu) << c.what;
+        long rc = rig.obj.bidiGetInterpreterLU(static_cast<unsigned char>(interpreter), &lu);
+        EXPECT_EQ(std::tuple(rc, unsigned(lu)), std::tuple(expectedRc, expectedLu)) << what;
     }
 }
 
@@ -93,22 +88,18 @@ TEST_F(FontList, DecodesFontsUpToTheEndMarker) {
               0);
     ASSERT_EQ(count, 2);
     EXPECT_EQ(rig.printer.lastRequest().data, hex("12 34 00"));
-    EXPECT_EQ(fonts[0].byFontTag, 0x10);   // descriptions parsed: see the round trip
-    EXPECT_EQ(fonts[1].usPosition, 7);
-    EXPECT_EQ(fonts[2].byFontTag, 0xFE);   // the marker's slot, then an untouched one
-    EXPECT_EQ(fonts[3].usPosition, 0);
+    // Descriptions parsed (see the round trip), the marker's slot, then an untouched one.
+    EXPECT_EQ(std::tuple(fonts[0].byFontTag, fonts[1].usPosition, fonts[2].byFontTag, fonts[3].usPosition),
+              std::tuple(0x10, 7, 0xFE, 0));
     ASSERT_EQ(query(fontList(0, {font(0x10, "position: 1;")})), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(fonts, nullptr);
+    EXPECT_EQ(std::tuple(count, fonts), std::tuple(0, nullptr));
 
     // A failing description ends the list and keeps the array.
     EXPECT_EQ(query(fontList(3, {font(0x10, "position: 1;"), font(0x11, "position: 2; name: X"),
                                  font(0x12, "position: 3;")})),
               -3);
-    EXPECT_EQ(count, 2);
-    ASSERT_NE(fonts, nullptr);
-    EXPECT_EQ(fonts[1].usPosition, 2);   // set before the faulty item
-    EXPECT_EQ(fonts[2].usPosition, 0);
+    ASSERT_EQ(std::tuple(count, fonts != nullptr), std::tuple(2, true));
+    EXPECT_EQ(std::tuple(fonts[1].usPosition, fonts[2].usPosition), std::tuple(2, 0));   // set before the faulty item
 }
 
 TEST_F(FontList, TheParserIsCalledThroughTheVirtualTable) {
@@ -131,12 +122,9 @@ TEST_F(FontList, TheParserIsCalledThroughTheVirtualTable) {
 TEST_F(FontList, ShortReplies) {
     EXPECT_EQ(query(ByteVec{0xAA, 0x00}), -2);   // no count
     EXPECT_EQ(query(Bytes().u8(0).be16(1).u8(4).text("hd")), -2);   // header cut
-    EXPECT_EQ(fonts, nullptr);
-    EXPECT_EQ(count, 0);
-
+    EXPECT_EQ(std::tuple(count, fonts), std::tuple(0, nullptr));
     EXPECT_EQ(query(fontList(3, {font(0x10, "position: 1;"), cutLast(font(0x12, "position: 3;"))})), -2);
-    EXPECT_EQ(count, 1);
-    ASSERT_NE(fonts, nullptr);
+    ASSERT_EQ(std::tuple(count, fonts != nullptr), std::tuple(1, true));
     EXPECT_EQ(fonts[1].byFontTag, 0);
 }
 
@@ -147,17 +135,15 @@ TEST(SymbolSets, EmptyListAndShortReplies) {
     unsigned short count = 0;
     _SYMBOLSET* sets = nullptr;
     ASSERT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_NE(sets, nullptr);
+    EXPECT_EQ(std::tuple(count, sets != nullptr), std::tuple(0, true));
     delete[] sets;
 
     for (const ByteVec& r : {ByteVec{0, 0}, ByteVec(Bytes().u8(0).be16(1).be16(5).zeros(8).u8(3).text("ab"))}) {
         answerAll(rig.printer, r);
         count = 99;
         sets = nullptr;
-        EXPECT_EQ(rig.obj.bidiGetSymbolSetList(&count, &sets), -2) << toHex(r);
-        EXPECT_EQ(count, 99);
-        EXPECT_EQ(sets, nullptr);
+        long rc = rig.obj.bidiGetSymbolSetList(&count, &sets);
+        EXPECT_EQ(std::tuple(rc, count, sets), std::tuple(-2l, 99, nullptr)) << toHex(r);
     }
 }
 

@@ -1,8 +1,7 @@
-// What every device-characteristics query shares: its request, the arguments
-// it leaves alone when the transport fails, and the refusal of null pointers.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "scripted_printer.h"
@@ -23,12 +22,8 @@ TEST(DeviceQueries, RequestsArgumentsLeftOnFailureAndNullPointers) {
     _FONTDETAILS font;
     font.byFontTag = 5;
     font.ulSize = 0x01020304;
-    struct Case {
-        std::function<long()> call;
-        unsigned short code;
-        ByteVec data;
-        unsigned long firstBuffer;
-    } cases[] = {
+    // The call, its request code and data, the size of its first reply buffer.
+    const std::tuple<std::function<long()>, unsigned short, ByteVec, unsigned long> cases[] = {
         {[&] { return rig.obj.bidiGetInputChars(&n, &in); }, 0x12, {}, 2048},
         {[&] { return rig.obj.bidiGetOutputChars(&n, &out); }, 0x13, {}, 2048},
         {[&] { return rig.obj.bidiGetStorageOptions(&storage); }, 0x14, {}, 2048},
@@ -39,19 +34,17 @@ TEST(DeviceQueries, RequestsArgumentsLeftOnFailureAndNullPointers) {
          1048576},
         {[&] { return rig.obj.bidiGetFontDetails(0xAB, 0xCD, &s, &fonts); }, 0x21, {0xAB, 0xCD, 0x00}, 20000},
     };
-    for (const Case& k : cases) {
-        EXPECT_EQ(k.call(), -3);
+    for (const auto& [call, code, data, firstBuffer] : cases) {
+        EXPECT_EQ(call(), -3);
         SentRequest sent = rig.printer.lastRequest();
-        EXPECT_EQ(sent.code, k.code);
-        EXPECT_EQ(sent.data, k.data) << k.code;
-        EXPECT_EQ(sent.capacity, k.firstBuffer) << k.code;
+        EXPECT_EQ(std::tuple(sent.code, sent.data, sent.capacity), std::tuple(code, data, firstBuffer)) << code;
     }
     EXPECT_EQ(std::vector<unsigned>({n, s, c, storage.ulFontCartridge, font.byFontTag}),
               std::vector<unsigned>({7, 0, 7, 5, 5}));   // the font list's count is always set
     EXPECT_TRUE(in == nullptr && out == nullptr && fonts == nullptr && sets == nullptr);
 
     rig.obj.setBidi(0);   // inactive bidi: refused by the transport, none of them forced
-    for (const Case& k : cases) EXPECT_EQ(k.call(), -11) << k.code;
+    for (const auto& [call, code, data, firstBuffer] : cases) EXPECT_EQ(call(), -11) << code;
     EXPECT_EQ(rig.printer.requestCount(), std::size(cases));
 
     rig.obj.setBidi(1);   // null pointers are refused before anything is sent

@@ -54,21 +54,18 @@ TEST_F(Storage, ReadsEachDeviceAtItsFixedPlacesAndMinusOneMeansNothing) {
 }
 
 TEST_F(Storage, OnlyField1IsComparedAndOnlyOverTheWordsLength) {
-    struct Case {
-        std::string entry;
-        int32_t size;
-    } cases[] = {
+    const std::pair<std::string, int32_t> cases[] = {
         {"FLASH: 12;SIZE:  3", 3},      {"FLASH: 1 more;SIZE:  4", 4}, {"Flash: 1;SIZE:  5", 0},
         {"FLASH: ;SIZE:  6", 0},        {" FLASH: 1;SIZE:  7", 0},     {"TRAY: 1;FLASH: 1;SIZE:  8", 0},
         {";;FLASH: 1;;SIZE:  9", 9},    {"", 0},                       {";;;", 0},
     };
-    for (const Case& c : cases) {
-        ASSERT_EQ(query({c.entry}), 0);
-        EXPECT_EQ(o.lFlashField2, c.size) << c.entry;
+    for (const auto& [entry, size] : cases) {
+        ASSERT_EQ(query({entry}), 0);
+        EXPECT_EQ(o.lFlashField2, size) << entry;
     }
 }
 
-TEST_F(Storage, MissingOrShortFieldsLeaveTheirValues) {
+TEST_F(Storage, MissingShortOrCutFieldsLeaveTheirValues) {
     ASSERT_EQ(query({"FLASH: 1;SIZE:  12;FREE BYTES: 34", "FLASH: 1", "DISK: 1;SIZE: ;FREE BYTES:",
                      "FONT CARTRIDGE: 1;PRODUCT:"}),
               0);
@@ -77,18 +74,14 @@ TEST_F(Storage, MissingOrShortFieldsLeaveTheirValues) {
                          o.strCartridgeField2),
               std::tuple(12, 34, 0, 66, 1u, CString()));
     ASSERT_EQ(query({"DISK: 1;SIZE:  ;FREE BYTES: ", "FONT CARTRIDGE: 1;PRODUCT: ;S;C"}), 0);
-    EXPECT_EQ(o.lDiskField3, 0);   // exactly as long as the index: an empty number
-    EXPECT_EQ(o.strCartridgeField2 + o.strCartridgeField4, "");
-}
+    // Exactly as long as the index: an empty number.
+    EXPECT_EQ(std::tuple(o.lDiskField3, o.strCartridgeField2 + o.strCartridgeField4), std::tuple(0, CString()));
 
-TEST_F(Storage, AnEntryEndsAtItsFirstZeroByteAndMayFillItsLengthByte) {
+    // An entry ends at its first zero byte and may fill its length byte.
     std::string longEntry = "DISK: 1;SIZE:  42;" + std::string(237 - 18, ';') + "FREE BYTES: 77";
     longEntry.resize(255, ' ');
     ASSERT_EQ(query({std::string("FLASH: 1;SIZE:  5\0;FREE BYTES: 6", 32), longEntry}), 0);
-    EXPECT_EQ(o.lFlashField2, 5);
-    EXPECT_EQ(o.lFlashField3, 55);
-    EXPECT_EQ(o.lDiskField2, 42);
-    EXPECT_EQ(o.lDiskField3, 77);
+    EXPECT_EQ(std::tuple(o.lFlashField2, o.lFlashField3, o.lDiskField2, o.lDiskField3), std::tuple(5, 34, 42, 77));
 }
 
 TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {
@@ -99,8 +92,7 @@ TEST_F(Storage, ShortRepliesLeaveTheRecordUntouched) {
     };
     for (const ByteVec& r : shortReplies) {
         EXPECT_EQ(queryRaw(r), -2) << toHex(r);
-        EXPECT_EQ(o.ulFontCartridge, 7u);
-        EXPECT_EQ(o.strCartridgeField2, "old2");
-        EXPECT_EQ(o.lFlashField2, 11);
+        EXPECT_EQ(std::tuple(o.ulFontCartridge, o.strCartridgeField2, o.lFlashField2),
+                  std::tuple(7u, CString("old2"), 11));
     }
 }

@@ -5,7 +5,6 @@
 
 #include "kvprtobj/kvprtobj.h"
 
-// Root is an administrator; another user only as a member of lpadmin; an unknown uid never.
 TEST(EngineAdmin, AdministratorsAreRootAndLpadminMembers) {
     KVPrtObj printer;
     EXPECT_NE(BceIsUserAdmin(0), 0);

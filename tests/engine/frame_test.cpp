@@ -13,12 +13,11 @@
 
 using namespace kvwire;
 
-TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLength) {
-    Frame f{kSendBidi, 0x01020304, {0xAA, 0xBB}};
-    EXPECT_EQ(kvtest::toHex(encodeFrame(f)), "4B 42 01 02 01 02 03 04 00 00 00 02 AA BB");
-}
+TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLengthAndPartialFramesNeedMore) {
+    Frame header{kSendBidi, 0x01020304, {0xAA, 0xBB}};
+    EXPECT_EQ(kvtest::toHex(encodeFrame(header)), "4B 42 01 02 01 02 03 04 00 00 00 02 AA BB");
 
-TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
+    // Whole frames are decoded; partial ones ask for more.
     Bytes two = encodeFrame(Frame{kGetName | kReplyBit, 7, {1, 2, 3}});
     Bytes second = encodeFrame(Frame{kAlert, 0, {9}});
     two.insert(two.end(), second.begin(), second.end());
@@ -33,20 +32,17 @@ TEST(WireFrame, DecodesWholeFramesAndAsksForMoreOfPartialOnes) {
 }
 
 TEST(WireFrame, RefusesWhatIsNotAFrame) {
-    struct Case {
-        const char* name;
-        Bytes bytes;
-    } cases[] = {
+    const std::pair<const char*, Bytes> cases[] = {
         {"wrong magic, caught at once", {'G', 'A'}},
         {"wrong version", kvtest::hex("4B 42 02 02 00 00 00 01 00 00 00 00")},
         {"unknown type", kvtest::hex("4B 42 01 09 00 00 00 01 00 00 00 00")},
         {"unknown reply type", kvtest::hex("4B 42 01 87 00 00 00 01 00 00 00 00")},
         {"payload above the limit", kvtest::hex("4B 42 01 02 00 00 00 01 00 10 00 01")},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, bytes] : cases) {
         Frame f;
         size_t used = 0;
-        EXPECT_EQ(decodeFrame(c.bytes.data(), c.bytes.size(), &f, &used), Decode::Malformed) << c.name;
+        EXPECT_EQ(decodeFrame(bytes.data(), bytes.size(), &f, &used), Decode::Malformed) << name;
     }
 }
 
@@ -58,11 +54,10 @@ TEST(WirePayloads, PrinterInformationTravelsWholeAndBigEndian) {
     std::strcpy(info.szPortName, "IP_1");
     PrtInfoReply back;
     Bytes encoded = encode(PrtInfoReply{0, info});
-    EXPECT_EQ(encoded.size(), 4u + sizeof(PRTINFO));
-    EXPECT_EQ(encoded[4 + 88], 0x80);
+    EXPECT_EQ(std::tuple(encoded.size(), encoded[4 + 88]), std::tuple(4u + sizeof(PRTINFO), 0x80));
     ASSERT_TRUE(decode(encoded, &back));
-    EXPECT_EQ(back.info.usFlags, 0x8002);
-    EXPECT_STREQ(back.info.szPortName, "IP_1");
+    EXPECT_EQ(std::tuple(back.info.usFlags, std::string(back.info.szPortName)),
+              std::tuple(0x8002, std::string("IP_1")));
 }
 
 TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
@@ -100,8 +95,7 @@ TEST(WireReader, ReadsBigEndianAndFailsForGoodOnTruncatedInput) {
         cut.u8();
         cut.be16();
         EXPECT_EQ(cut.be32(), 0u) << n;
-        EXPECT_EQ(cut.u8(), 0u) << n;
-        EXPECT_FALSE(cut.ok()) << n;
+        EXPECT_TRUE(cut.u8() == 0u && !cut.ok()) << n;
     }
 }
 
@@ -125,8 +119,7 @@ TEST(WireSocket, ReadsFramesAcrossPiecesAndReportsCloseAndGarbage) {
     ASSERT_EQ(::write(fds[1], bytes.data() + 5, bytes.size() - 5), static_cast<ssize_t>(bytes.size() - 5));
     Frame f;
     ASSERT_EQ(readFrame(fds[0], &f, 1000), Io::Ok);
-    EXPECT_EQ(f.id, 3u);
-    EXPECT_EQ(f.payload.size(), 4u);
+    EXPECT_EQ(std::tuple(f.id, f.payload.size()), std::tuple(3u, 4u));
 
     EXPECT_EQ(readFrame(fds[0], &f, 20), Io::TimedOut);
     ASSERT_EQ(::write(fds[1], "GARBAGE-NOT-A-FRAME!", 20), 20);
@@ -140,8 +133,7 @@ TEST(WireSocket, SplitsHostAndPort) {
     std::string host, port;
     EXPECT_TRUE(splitHostPort("127.0.0.1:9100", &host, &port));
     EXPECT_EQ(host + " " + port, "127.0.0.1 9100");
-    EXPECT_TRUE(splitHostPort("[::1]:0", &host, &port));
-    EXPECT_EQ(host, "::1");
+    EXPECT_TRUE(splitHostPort("[::1]:0", &host, &port) && host == "::1");
     for (const char* bad : {"127.0.0.1", ":80", "host:", "host:70000", "host:8x", "[::1]80"})
         EXPECT_FALSE(splitHostPort(bad, &host, &port)) << bad;
 }

@@ -17,11 +17,9 @@ TEST(EngineHandles, CallsRouteToThePrinterOfTheirHandle) {
     unsigned char buf[16];
     unsigned long len = sizeof buf;
     ASSERT_EQ(BceSendBidi(3, b.handle, 0x02, 0x10, buf, &len, "\x01", 1), 0);
-    EXPECT_EQ(buf[1], 0xBB);
-    EXPECT_EQ(a->requestCount(), 0u);
     auto sent = b->lastRequest();
-    EXPECT_EQ(std::tuple(sent.appId, sent.netType, sent.data, sent.capacity),
-              std::tuple(short(3), 0x02u, ByteVec{0x01}, sizeof buf));
+    EXPECT_EQ(std::tuple(buf[1], a->requestCount(), sent.appId, sent.netType, sent.data, sent.capacity),
+              std::tuple(0xBB, 0u, short(3), 0x02u, ByteVec{0x01}, sizeof buf));
 }
 
 // Every call on a closed handle: the C-boundary test, which closes its printer.
@@ -29,8 +27,8 @@ TEST(EngineHandles, UnknownHandlesAndPrintersAreRefused) {
     unsigned short handle;
     EXPECT_EQ(BceClosePrinter(0), BCE_E_BAD_HANDLE);
     EXPECT_EQ(BceAttachPrinter(nullptr, &handle), BCE_E_INVALID);   // nothing to attach
-    EXPECT_EQ(BceOpenPrinter("lpd://printer", &handle), BCE_E_BAD_URI);
-    EXPECT_EQ(BceOpenPrinter(nullptr, &handle), BCE_E_BAD_URI);
+    for (const char* uri : {"lpd://printer", static_cast<const char*>(nullptr)})
+        EXPECT_EQ(BceOpenPrinter(uri, &handle), BCE_E_BAD_URI) << (uri ? uri : "null");
 }
 
 // Callers racing a close get a reply or a bad-handle result, never a crash.

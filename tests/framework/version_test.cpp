@@ -63,23 +63,20 @@ std::string versionOf(const ByteVec& content) {
 
 }  // namespace
 
-TEST(FileVersion, FormatsTwoOrFourPartsPassingOverOtherNotes) {
-    EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 0))), "3.05");
-    EXPECT_EQ(versionOf(elfWithNotes(versionNote(3, 5, 0, 12))), "3.05.00.12");
-    EXPECT_EQ(versionOf(elfWithNotes(versionNote(12, 34, 5, 0))), "12.34.05.00");
+// Two or four parts, passing over other notes; files without a version give the empty text.
+TEST(FileVersion, FormatsTwoOrFourPartsOrNothing) {
     ByteVec notes = note("GNU", 3, ByteVec(20, 0xAB));
     ByteVec ours = versionNote(2, 1, 0, 0);
     notes.insert(notes.end(), ours.begin(), ours.end());
-    EXPECT_EQ(versionOf(elfWithNotes(notes)), "2.01");
-}
-
-TEST(FileVersion, FilesWithoutVersionGiveTheEmptyText) {
-    EXPECT_EQ(versionOf(elfWithNotes(note("GNU", 3, ByteVec(16, 1)))), "");
-    EXPECT_EQ(versionOf(kvtest::hex("7F 45 4C 46 02 01")), "");      // truncated ELF header
-    EXPECT_EQ(versionOf(ByteVec{'t', 'e', 'x', 't'}), "");
     ByteVec broken = elfWithNotes(versionNote(1, 0, 0, 0));
-    broken.resize(broken.size() - 10);                               // section table cut short
-    EXPECT_EQ(versionOf(broken), "");
+    broken.resize(broken.size() - 10);   // section table cut short
+    const std::pair<ByteVec, const char*> cases[] = {
+        {elfWithNotes(versionNote(3, 5, 0, 0)), "3.05"},    {elfWithNotes(versionNote(3, 5, 0, 12)), "3.05.00.12"},
+        {elfWithNotes(versionNote(12, 34, 5, 0)), "12.34.05.00"}, {elfWithNotes(notes), "2.01"},
+        {elfWithNotes(note("GNU", 3, ByteVec(16, 1))), ""}, {kvtest::hex("7F 45 4C 46 02 01"), ""},   // cut header
+        {ByteVec{'t', 'e', 'x', 't'}, ""},                  {broken, ""},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(versionOf(cases[i].first), cases[i].second) << i;
     CString version = "stale";
     getKVDLLVersionNumber("/no/such/file", &version);
     EXPECT_EQ(version, "");

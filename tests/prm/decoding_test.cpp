@@ -1,5 +1,3 @@
-// libkvprm against hand-made replies: the printer's status byte, alert data
-// and directory texts, well-formed, cut short and malformed.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -40,13 +38,11 @@ const Bytes kCopyAlert = Bytes{0x03, 0xA0, 0x04, 0x02, 0x01}.counted("abc");
 // simulated printer (storage_test.cpp); here the statuses it never sends.
 TEST(Requests, UnknownStatusesEmptyRepliesAndFailures) {
     Rig rig;
-    const struct {
-        Answer answer;
-        long rc;
-    } replies[] = {{reply(hex("02 FF")), KVPRM_E_NO_FILE}, {reply(hex("05")), -2}, {reply({}), -2}, {fail(-17), -17}};
-    for (const auto& r : replies) {
-        rig.printer.answer(0xA1, r.answer);
-        EXPECT_EQ(rig.obj.bidiDeviceFormat(KVPrtObj::DEVICE_FLASH), r.rc);
+    const std::pair<Answer, long> replies[] = {
+        {reply(hex("02 FF")), KVPRM_E_NO_FILE}, {reply(hex("05")), -2}, {reply({}), -2}, {fail(-17), -17}};
+    for (const auto& [answer, rc] : replies) {
+        rig.printer.answer(0xA1, answer);
+        EXPECT_EQ(rig.obj.bidiDeviceFormat(KVPrtObj::DEVICE_FLASH), rc);
     }
     rig.printer.clearRecords();
     EXPECT_EQ(rig.obj.bidiDeviceFormat(static_cast<KVPrtObj::DEVICEID>(0x101)), KVPRM_E_NO_DEVICE);
@@ -78,23 +74,20 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     rig.printer.answer(0xA4, Bytes{0x00, 0x02}.be16(10).text("DEVICE: 2;"));
     Alert alert;
     ASSERT_EQ(rig.obj.bidiDeviceQueryAlert(5, &alert), 0);
-    EXPECT_EQ(rig.obj.families, std::vector<unsigned long>{KVPRM_ALERT_FAMILY});
-    EXPECT_EQ(rig.printer.alertFlags(), std::vector<int>{2});
-    EXPECT_EQ(rig.printer.lastRequest().data, hex("02"));
-    EXPECT_EQ(alert.strDirectoryData, "DEVICE: 2;");
+    EXPECT_EQ(std::tuple(rig.obj.families, rig.printer.alertFlags(), rig.printer.lastRequest().data,
+                         alert.strDirectoryData),
+              std::tuple(std::vector<unsigned long>{KVPRM_ALERT_FAMILY}, std::vector<int>{2}, hex("02"),
+                         std::string("DEVICE: 2;")));
 
-    const struct {
-        Answer directory;
-        long rc;
-    } failing[] = {
+    const std::pair<Answer, long> failing[] = {
         {reply(Bytes{0x00, 0x02}.be16(11).text("DEVICE: 2;")), -2},   // shorter than its length
         {reply(Bytes{0x00, 0x01}.be16(0)), -2},                          // another device
         {reply(hex("01")), KVPRM_E_NO_DEVICE},
     };
-    for (const auto& f : failing) {
-        rig.printer.answer(0xA4, f.directory);
+    for (const auto& [directory, rc] : failing) {
+        rig.printer.answer(0xA4, directory);
         Alert kept;
-        EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, &kept), f.rc);
+        EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, &kept), rc);
         EXPECT_EQ(kept.byOperation, Alert::OP_NONE);
     }
     rig.printer.setAlert(6, ByteVec(2049, 0x03));   // longer than the alert buffer

@@ -67,6 +67,10 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
     void* data = nullptr;
     unsigned long length = 0;
     unsigned char id[2] = {1, 2}, value[1000] = {};
+    auto alert = [&](PrinterRig& r) {
+        long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
+        return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
+    };
     const Case cases[] = {
         {"first reply buffer: nothing sent", {}, 2048, {-18, false, 0}, [&](PrinterRig& r) {
              long rc = r.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 0);
@@ -79,14 +83,8 @@ TEST(AllocationFailure, EveryCallGivesItsResultAndNoHalfMadeOutput) {
              long rc = r.obj.bidiQuery(0x10, nullptr, 0, &data, &length, 1, 1);
              return gotBuffer(rc, data, static_cast<long>(r.printer.requestCount()));
          }},
-        {"alert buffer: nothing read", {}, 2048, {-18, false, 0}, [&](PrinterRig& r) {
-             long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
-             return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
-         }},
-        {"alert copy", {}, 777, {-18, false, 1}, [&](PrinterRig& r) {
-             long rc = r.obj.bidiQueryAlert(4, 0x5F4, &data, &length, 2);
-             return gotBuffer(rc, data, static_cast<long>(r.printer.alertQueries().size()));
-         }},
+        {"alert buffer: nothing read", {}, 2048, {-18, false, 0}, alert},
+        {"alert copy", {}, 777, {-18, false, 1}, alert},
         {"variable request: nothing sent", {}, 1002, {-18, false, 0}, [&](PrinterRig& r) {
              long rc = r.obj.bidiSetOMVar(id, value, sizeof value);
              return Got{rc, false, static_cast<long>(r.printer.requestCount())};

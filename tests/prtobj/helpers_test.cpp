@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstring>
+#include <tuple>
 
 #include "bytes.h"
 #include "kvprtobj/kvprtobj.h"
@@ -17,12 +18,10 @@ TEST(ByteOrder, SwapsCopiesAndUnalignedReads) {
     auto src = hex("12 34 56 78");
     auto dst = hex("00 00 00 00 AA");
     nByteSwap(dst.data(), src.data(), 4);
-    EXPECT_EQ(dst, hex("78 56 34 12 AA"));
-    EXPECT_EQ(src, hex("12 34 56 78"));
+    EXPECT_EQ(std::pair(dst, src), std::pair(hex("78 56 34 12 AA"), hex("12 34 56 78")));
     auto u = hex("FF 01 02 03 04");
-    EXPECT_EQ(MakeUSHORT(u.data() + 1), 0x0201);
-    EXPECT_EQ(MakeULONG(u.data() + 1), 0x04030201ul);
-    EXPECT_EQ(ReverseBits(0xA0), 0x05);
+    EXPECT_EQ(std::tuple(MakeUSHORT(u.data() + 1), MakeULONG(u.data() + 1), ReverseBits(0xA0)),
+              std::tuple(0x0201, 0x04030201ul, 0x05));
     for (unsigned v = 0; v < 256; ++v) EXPECT_EQ(ReverseBits(ReverseBits(static_cast<unsigned char>(v))), v);
 }
 

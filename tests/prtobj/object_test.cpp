@@ -8,8 +8,6 @@
 
 using namespace kvtest;
 
-// The default object: type unknown, one retry, no capabilities; then the
-// handle constructors, (handle, init) and (handle, type, init).
 TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
     OpenPrtObj bare;
     unsigned long type = 0, subtype = 0;
@@ -22,20 +20,17 @@ TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
     bare.setUserData(0x1'0000'0002ul);     // user data keeps 32 bits
     EXPECT_EQ(bare.getUserData(), 2u);
 
-    const struct {
-        int args;
-        unsigned long type;
-        int retries;
-        KVPrtObj::PSFTYPES psf;
-    } cases[] = {{2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
-                 {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE}, {3, 5, 0, KVPrtObj::PSF_NONE}};
+    // Constructor arguments, printer type, retries, PSF type.
+    const std::tuple<int, unsigned long, int, KVPrtObj::PSFTYPES> cases[] = {
+        {2, 0, 0, KVPrtObj::PSF_NONE},   // printer type still unset at the retry test
+        {3, 0, 1, KVPrtObj::PSF_TYPE0_FILE}, {3, 1, 0, KVPrtObj::PSF_TYPE1_FILE}, {3, 5, 0, KVPrtObj::PSF_NONE}};
     AttachedPrinter printer;
-    for (const auto& c : cases) {
-        auto p = c.args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
-                             : std::make_unique<OpenPrtObj>(printer.handle, c.type, 0);
+    for (auto [args, printerType, retries, psf] : cases) {
+        auto p = args == 2 ? std::make_unique<OpenPrtObj>(printer.handle, 0)
+                           : std::make_unique<OpenPrtObj>(printer.handle, printerType, 0);
         EXPECT_EQ(std::tuple(p->m_nBidiRetryCount, p->getPsfType(), p->getBCEHandle(), p->m_nPanelWidth,
                              p->m_nPanelHeight, p->m_nAux4, p->getKVPrtObjType()),
-                  std::tuple(c.retries, c.psf, printer.handle, 20, 4, 2, 0)) << c.type;
+                  std::tuple(retries, psf, printer.handle, 20, 4, 2, 0)) << printerType;
     }
     EXPECT_TRUE(printer->prtInfoRefreshes().empty());   // nothing asked without initialize
 
@@ -71,14 +66,13 @@ TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
     EXPECT_EQ(std::tuple(target.getBCEHandle(), target.m_sBceAppId, target.getPsfType(), target.getUserData()),
               std::tuple(printer.handle, short(7), KVPrtObj::PSF_TYPE0_FILE, 0x1234ul));
     EXPECT_EQ(target.m_caps.strAddresses + "|" + target.m_strCodeLevel, "[IP]  1.2.3.4|x3.1.0.0");
-    EXPECT_EQ(target.m_hNotifyWnd, window);
-    EXPECT_EQ(target.calls, 1);                       // the window goes through the virtual setter
-    EXPECT_EQ(target.getBidiQueryNetType(), 0x10u);   // kept
+    // The window goes through the virtual setter; the net type is kept.
+    EXPECT_EQ(std::tuple(target.m_hNotifyWnd, target.calls, target.getBidiQueryNetType()),
+              std::tuple(window, 1, 0x10u));
 
     OpenPrtObj& self = source;
     source = self;
-    EXPECT_EQ(source.m_caps.strAddresses, "[IP]  1.2.3.4");
-    EXPECT_EQ(source.getBidiQueryNetType(), 0x40u);
+    EXPECT_EQ(std::tuple(source.m_caps.strAddresses, source.getBidiQueryNetType()), std::tuple("[IP]  1.2.3.4", 0x40u));
 }
 
 TEST(PrinterObject, InitToZeroLeavesIdentityAndHostValues) {

@@ -1,6 +1,6 @@
-// The configuration file: sections [PrinterType<n>], entries List1 and List2
-// of hexadecimal ids.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "kvprtobj/zutlib32.h"
 #include "qsf_image.h"
@@ -61,13 +61,12 @@ TEST(Configuration, MissingAndMalformedEntries) {
         "[PrinterType3\n"
         "List1 = 0101\n");
     ASSERT_NE(ini.ini, nullptr);
-    EXPECT_EQ(ini.ids(1, 1).first, PTQSF_BAD_CONFIG);   // five digits
-    EXPECT_EQ(ini.ids(2, 1).first, PTQSF_BAD_CONFIG);
-    EXPECT_EQ(ini.ids(1, 2).first, PTQSF_BAD_CONFIG);
-    EXPECT_EQ(ini.ids(2, 2).first, PTQSF_NO_ENTRY);
-    EXPECT_EQ(ini.ids(1, 3).first, PTQSF_NO_ENTRY);     // an unclosed section header opens no section
+    // Five digits, a bad digit, "0x" alone; no value; an unclosed section header opens no section.
+    const std::tuple<int, unsigned long, int> cases[] = {{1, 1, PTQSF_BAD_CONFIG}, {2, 1, PTQSF_BAD_CONFIG},
+                                                         {1, 2, PTQSF_BAD_CONFIG}, {2, 2, PTQSF_NO_ENTRY},
+                                                         {1, 3, PTQSF_NO_ENTRY},   {3, 1, PTQSF_BAD_ARGUMENT}};
+    for (auto [list, type, rc] : cases) EXPECT_EQ(ini.ids(list, type).first, rc) << list << " " << type;
     EXPECT_EQ(ini.ids(1, 9), std::make_pair(int{PTQSF_NO_ENTRY}, std::string()));
-    EXPECT_EQ(ini.ids(3, 1).first, PTQSF_BAD_ARGUMENT);
     // Opening needs a readable file and mode 1.
     EXPECT_EQ(PtIniOpen2(ini.dir.file("none").c_str(), 1), nullptr);
     EXPECT_EQ(PtIniOpen2(ini.dir.file("QSVARS.CFG").c_str(), 0), nullptr);

@@ -1,8 +1,7 @@
-// Opening and reading library files, including files whose counts and
-// offsets claim more than the file holds.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "kvprtobj/zutlib32.h"
 #include "qsf_image.h"
@@ -39,9 +38,7 @@ TEST(LibraryFile, EmptyListsTypeByLowByteAndBadArguments) {
     ASSERT_EQ(o.rc, 0);
     unsigned char* records = reinterpret_cast<unsigned char*>(1);
     unsigned short count = 9;
-    EXPECT_EQ(PtQsfGetVariables(o.file, 2, &records, &count), 0);
-    EXPECT_EQ(records, nullptr);
-    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(PtQsfGetVariables(o.file, 2, &records, &count) == 0 && records == nullptr && count == 0u);
     for (int bad : {0, 3, -1}) {
         EXPECT_EQ(PtQsfGetVariables(o.file, bad, &records, &count), PTQSF_BAD_ARGUMENT) << bad;
         EXPECT_EQ(records, nullptr);
@@ -60,12 +57,8 @@ TEST(LibraryFile, EmptyListsTypeByLowByteAndBadArguments) {
 // Every case starts from a good two-list file of printer type 3; none is
 // read outside the file.
 TEST(LibraryFile, BrokenFilesAreRefused) {
-    const struct {
-        const char* what;
-        std::function<void(ByteVec&)> damage;
-        bool stamp;   // whether the checksum is made to match the damaged file
-        int rc;
-    } cases[] = {
+    // What is damaged, how, whether the checksum is made to match, the result.
+    const std::tuple<const char*, std::function<void(ByteVec&)>, bool, int> cases[] = {
         {"empty file", [](ByteVec& b) { b.clear(); }, false, PTQSF_NOT_QSF},
         {"another magic", [](ByteVec& b) { b[1] = 'X'; }, true, PTQSF_NOT_QSF},
         {"header cut short", [](ByteVec& b) { b.resize(73); }, true, PTQSF_BAD_LAYOUT},
@@ -79,13 +72,12 @@ TEST(LibraryFile, BrokenFilesAreRefused) {
         {"last record runs past the end", [](ByteVec& b) { b.pop_back(); }, true, PTQSF_BAD_LAYOUT},
         {"record length byte missing", [](ByteVec& b) { b.resize(b.size() - 257); }, true, PTQSF_BAD_LAYOUT},
     };
-    for (const auto& c : cases) {
+    for (const auto& [what, damage, stamp, rc] : cases) {
         TempDir dir;
         ByteVec bytes = kTwoLists.bytes();
-        c.damage(bytes);
-        writeQsfFile(dir.file("a.qsf"), bytes, c.stamp && bytes.size() >= 4);
+        damage(bytes);
+        writeQsfFile(dir.file("a.qsf"), bytes, stamp && bytes.size() >= 4);
         Opened o = open(dir.file("a.qsf"), 3);
-        EXPECT_EQ(o.rc, c.rc) << c.what;
-        EXPECT_EQ(o.file, nullptr) << c.what;
+        EXPECT_EQ(std::pair(o.rc, o.file), std::pair(rc, static_cast<_QSFFILE*>(nullptr))) << what;
     }
 }

@@ -46,8 +46,7 @@ TEST(CodeLevels, LineRules) {
     EXPECT_EQ(r.rc, 0);
     EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "b"}, {7707, 1, "1"}, {7707, 2, "2"}, {7705, 0, "3\r"},
                                             {7702, 0, "1:2"}, {7710, 12, "7"}, {7707, 3, ""}, {7709, 0, "9"}}));
-    ASSERT_EQ(rig.printer.requestCount(), 1u);
-    EXPECT_EQ(rig.printer.lastRequest().data, hex("00 A6"));
+    EXPECT_EQ(std::tuple(rig.printer.requestCount(), rig.printer.lastRequest().data), std::tuple(1u, hex("00 A6")));
 }
 
 TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristicsParsedRecordsEvenWhenItFails) {
@@ -55,16 +54,14 @@ TEST(CodeLevels, BaseLevelComesFromTheDeviceCharacteristicsParsedRecordsEvenWhen
     rig.printer.answer(0x56, codeLevelText("DPX: 4\n"));
     rig.printer.answer(0x10, Bytes().zeros(33).counted("").counted("x3.1.0.0").counted(""));
     auto r = readLevels(rig);
-    EXPECT_EQ(r.rc, 0);
-    EXPECT_EQ(r.levels, (std::vector<Level>{{7701, 0, "x3.1.0.0"}, {7706, 0, "4"}}));
-    EXPECT_EQ(rig.obj.m_strCodeLevel, "x3.1.0.0");
+    EXPECT_EQ(std::tuple(r.rc, r.levels, rig.obj.m_strCodeLevel),
+              std::tuple(0l, std::vector<Level>{{7701, 0, "x3.1.0.0"}, {7706, 0, "4"}}, std::string("x3.1.0.0")));
 
     PrinterRig failing;
     failing.printer.answer(0x56, codeLevelText("CONT: 5\nENGF: 6\n"));
     failing.printer.answer(0x10, fail(-3));
     r = readLevels(failing);
-    EXPECT_EQ(r.rc, -3);
-    EXPECT_EQ(r.levels, (std::vector<Level>{{7708, 0, "5"}, {7704, 0, "6"}}));
+    EXPECT_EQ(std::tuple(r.rc, r.levels), std::tuple(-3l, std::vector<Level>{{7708, 0, "5"}, {7704, 0, "6"}}));
 
     failing.printer.answer(0x56, fail(-10));   // the read itself failing touches nothing
     int count = 42;

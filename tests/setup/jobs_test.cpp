@@ -64,9 +64,7 @@ TEST(QueryJobs, ShortRepliesHandOverNothing) {
         PrinterRig rig;
         rig.printer.answer(0x75, list.first(cut));
         auto r = query(rig);
-        EXPECT_EQ(r.rc, -2) << cut;
-        EXPECT_EQ(r.count, 0u);
-        EXPECT_EQ(r.jobs, nullptr);
+        EXPECT_EQ(std::tuple(r.rc, r.count, r.jobs.get()), std::tuple(-2l, 0u, nullptr)) << cut;
     }
     PrinterRig rig;   // a record shorter than its fields, inside a whole reply
     rig.printer.answer(0x75, jobList(1, {jobRecord(1, false)}));
@@ -88,29 +86,24 @@ TEST(Jobs, FlaggedDeleteWantsNoReplyAndAFailedPriorityChangeAnswersZero) {
 // The alert holds a short record: the fields behind jobLong17 stay as they were.
 TEST(JobTransitionAlert, DecodesTheShortRecordAndRefusesBadAlerts) {
     const Bytes record = jobRecord(5, false);
-    const struct {
-        ByteVec data;
-        long rc;
-        unsigned short number;   // the job number afterwards (77 untouched)
-    } cases[] = {
+    const std::tuple<ByteVec, long, unsigned short> cases[] = {   // alert, result, job number afterwards (77 untouched)
         {Bytes().raw({0x03, 0x20}).raw(record).u8(0xEE), 0, 5},
         {Bytes().raw({0x03, 0x21}).raw(record), -2, 77},
         {Bytes().raw({0x03, 0x20}).raw(record.first(record.size() - 1)), -2, 77},
         {Bytes{0x03}, -2, 77},
         {Bytes().raw({0x03, 0x20}).raw(jobRecord(0, false)), -2, 0},   // job number 0 clears the record
     };
-    for (const auto& c : cases) {
+    for (const auto& [data, rc, number] : cases) {
         PrinterRig rig;
-        rig.printer.setAlert(4, c.data);
+        rig.printer.setAlert(4, data);
         KVPrtObj::KVPJOBDATA job;
         job.jobNumber = 77;
         job.jobLong21 = 99;
         job.strJobJN = "keep";
-        EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), c.rc) << toHex(c.data);
-        EXPECT_EQ(rig.printer.alertFlags().back(), 2);
-        EXPECT_EQ(job.jobNumber, c.number);
-        EXPECT_EQ(job.strJobJN, c.number == 77 ? "keep" : "");
-        if (c.rc == 0) {
+        EXPECT_EQ(rig.obj.bidiQueryJobTranAlert(4, &job), rc) << toHex(data);
+        EXPECT_EQ(std::tuple(rig.printer.alertFlags().back(), job.jobNumber, job.strJobJN),
+                  std::tuple(2, number, std::string(number == 77 ? "keep" : "")));
+        if (rc == 0) {
             EXPECT_EQ(std::tuple(job.jobLong17, job.jobLong21), std::tuple(0x11121314u, 99u));
         }
     }

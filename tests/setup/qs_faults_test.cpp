@@ -1,5 +1,3 @@
-// A Quick Setup receive from a printer served by kvprtsimd whose daemon goes
-// away in the middle of the transfer.
 #include <gtest/gtest.h>
 
 #include <chrono>

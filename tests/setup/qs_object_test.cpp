@@ -1,6 +1,6 @@
-// The QuickSetup object: its static tables, the configuration path, copies,
-// and the results of the preparing steps that start no worker.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "qs_fixture.h"
 #include "qsf_image.h"
@@ -54,9 +54,7 @@ TEST(QuickSetupPreparing, ResultsThatStartNoWorker) {
     // Null window: the lists were read, the steps stored, but no worker starts.
     writeQsfFile(dir.file("lib"), QsfImage(0).list1({{0x0101, {1}}, {0x0102, {2}}}).list2({{0x0201, {}}}).bytes());
     EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 2), 3u);
-    EXPECT_EQ(steps, 1u);
-    EXPECT_EQ(printer.rig.printer.requestCount(), 0u);
-    EXPECT_TRUE(host.seen().empty());
+    EXPECT_EQ(std::tuple(steps, printer.rig.printer.requestCount(), host.seen()), std::tuple(1ul, 0u, Messages{}));
 }
 
 TEST(QuickSetupCopies, EachCopyOwnsItsLoadOfTheFileLibrary) {
@@ -81,13 +79,11 @@ TEST(QuickSetupFileLibrary, ResolvesAllEightOrNone) {
     ASSERT_EQ(library.resolveFunctions(), 1);
     EXPECT_NE(library.pfnPtFilChecksum, nullptr);
     library.unload();
-    EXPECT_EQ(library.hModule, nullptr);
-    EXPECT_EQ(library.pfnPtQsfOpen, nullptr);
+    EXPECT_TRUE(library.hModule == nullptr && library.pfnPtQsfOpen == nullptr);
     EXPECT_EQ(library.resolveFunctions(), 0);
 
     EnvOverride env("KVPRTOBJ_QSFLIB", incompleteLibrary());
     QsfLibrary incomplete;
     ASSERT_NE(incomplete.hModule, nullptr);
-    EXPECT_EQ(incomplete.resolveFunctions(), 0);
-    EXPECT_EQ(incomplete.pfnPtQsfOpen, nullptr);   // found, then cleared with the rest
+    EXPECT_TRUE(incomplete.resolveFunctions() == 0 && incomplete.pfnPtQsfOpen == nullptr);   // found, then cleared
 }

@@ -1,9 +1,9 @@
-// The counting-semaphore control and the Quick Setup worker's control object.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "kvprtobj/kvprtobj.h"
 
@@ -34,18 +34,16 @@ bool passesWhileHeld(Take take, Release release) {
 
 TEST(ThreadControl, UnitsAreBoundedByTheMaximum) {
     OpenControl control(2);
-    EXPECT_EQ(control.m_dwMaxCount, 2u);
     control.lock(5);   // takes both units, not five
     EXPECT_FALSE(passesWhileHeld([&] { control.lock(1); }, [&] { control.unlock(9); }));   // gives back two
     control.unlock(1);
     control.lock(1);
     EXPECT_TRUE(passesWhileHeld([&] { control.lock(1); }, [] {}));
 
-    OpenControl none(0);   // no semaphore: nothing to wait for
-    EXPECT_EQ(none.m_dwMaxCount, 0u);
+    OpenControl none(0);   // no semaphore: nothing to wait for; the default is one unit
     none.lock(3);
     none.lock(3);
-    EXPECT_EQ(OpenControl().m_dwMaxCount, 1u);   // the default is one unit
+    EXPECT_EQ(std::tuple(control.m_dwMaxCount, none.m_dwMaxCount, OpenControl().m_dwMaxCount), std::tuple(2u, 0u, 1u));
 }
 
 TEST(QSThreadControl, WindowParameterOnlyWithAWindowAndTheActionUnderTheSemaphore) {
@@ -53,11 +51,10 @@ TEST(QSThreadControl, WindowParameterOnlyWithAWindowAndTheActionUnderTheSemaphor
     KVPrtObj printer;
     HWND window = CreateMessageWindow(nullptr);
     KVQSThreadControl control("text", vars, 2, &printer, 7, window, 42, KVQSThreadControl::KVTA_NONE);
-    EXPECT_EQ(control.m_uWindowParam, 42u);
     // Without a window the window parameter is not kept.
     KVQSThreadControl noWindow("", nullptr, 0, nullptr, 0, nullptr, 42, KVQSThreadControl::KVThreadAction(5));
-    EXPECT_EQ(noWindow.m_uWindowParam, 0u);
-    EXPECT_EQ(noWindow.getKVThreadAction(), 5);
+    EXPECT_EQ(std::tuple(control.m_uWindowParam, noWindow.m_uWindowParam, int(noWindow.getKVThreadAction())),
+              std::tuple(42u, 0u, 5));
 
     // The action is read under the semaphore: a reader waits while it is held.
     control.setKVThreadAction(KVQSThreadControl::KVTA_STOP);

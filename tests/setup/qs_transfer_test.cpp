@@ -1,7 +1,6 @@
-// Quick Setup transfers end to end: a receive from one printer into a file,
-// a send of that file into another (whose progress it checks), and the
-// progress numbering of receives.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "qs_fixture.h"
 #include "qsf_image.h"
@@ -53,37 +52,29 @@ TEST(QuickSetupTransfer, ReceiveFromOnePrinterThenSendIntoAnother) {
     // Progress: indices 0, 4, 8, 12 of list 1, then 0 and 4 of list 2 (the counter goes on from 17).
     unsigned long steps = 0;
     EXPECT_EQ(transfer(false, source.obj(), file, 4, nullptr, &steps), progress({1, 5, 9, 13, 17, 21}));
-    EXPECT_EQ(steps, 5u);
-    EXPECT_EQ(source.ids(0x4E), all);
+    EXPECT_EQ(std::tuple(steps, source.ids(0x4E)), std::tuple(5ul, all));
 
     writeQsfFile(dir.file("expected"), QsfImage(1).list1(records(list1)).list2(records(list2)).bytes());
     EXPECT_EQ(toHex(readFile(file)), toHex(readFile(dir.file("expected"))));
 
     EXPECT_EQ(transfer(true, target.obj(), file, 4, nullptr, &steps), progress({1, 2, 3, 4, 5}));
-    EXPECT_EQ(steps, 5u);
-    EXPECT_EQ(target.ids(0x4F), all);
-    EXPECT_EQ(target.store.all(), source.store.all());
+    EXPECT_EQ(std::tuple(steps, target.ids(0x4F), target.store.all()), std::tuple(5ul, all, source.store.all()));
 }
 
 // (Lists longer than the interval: the transfer above.)
 TEST(QuickSetupTransfer, ProgressOfAReceive) {
-    struct Case {
-        const char* config;
-        unsigned interval;
-        unsigned long steps;
-        Messages messages;
-    } cases[] = {
+    const std::tuple<const char*, unsigned, unsigned long, Messages> cases[] = {   // config, interval, steps, messages
         {"List1 = 1 2 3\n", 2, 1, progress({1, 3})},
         {"List1 = 1 2 3\nList2 = 11\n", 0, 4, progress({1, 2, 3, 4})},   // interval 0 taken as 1
     };
-    for (const Case& c : cases) {
-        ConfigOverride config(std::string("[PrinterType0]\n") + c.config);
+    for (const auto& [text, interval, expectedSteps, messages] : cases) {
+        ConfigOverride config(std::string("[PrinterType0]\n") + text);
         TempDir dir;
         StoredPrinter printer(0);
         for (unsigned id : {1, 2, 3, 0x11})
             printer.store.set(static_cast<uint16_t>(id), {static_cast<uint8_t>(id)});
         unsigned long steps = 0;
-        EXPECT_EQ(transfer(false, printer.obj(), dir.file("f"), c.interval, nullptr, &steps), c.messages) << c.config;
-        EXPECT_EQ(steps, c.steps) << c.config;
+        Messages seen = transfer(false, printer.obj(), dir.file("f"), interval, nullptr, &steps);
+        EXPECT_EQ(std::tuple(seen, steps), std::tuple(messages, expectedSteps)) << text;
     }
 }

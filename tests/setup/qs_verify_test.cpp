@@ -1,5 +1,3 @@
-// Recognising Quick Setup files for a printer type, and the file library's
-// absence.
 #include <gtest/gtest.h>
 
 #include "qs_fixture.h"
@@ -32,12 +30,7 @@ TEST(VerifyQuickSetupFile, HeaderWordDecidesForTypesWithSuchFiles) {
     writeFile(dir.file("zero"), Bytes().text("BI").u8(0).text("I01x:").vec());
     writeFile(dir.file("bidi"), Bytes().text("BIDI").vec());
     const auto unknown = static_cast<QuickSetup::FileFormat>(7);
-    struct Case {
-        unsigned long type;
-        const char* file;
-        QuickSetup::KVQSRC rc;
-        QuickSetup::FileFormat format;
-    } cases[] = {
+    const std::tuple<unsigned long, const char*, QuickSetup::KVQSRC, QuickSetup::FileFormat> cases[] = {
         {5, "hulp", QuickSetup::KVQSRC_OK, QuickSetup::QSF_HEADER_WORD},
         {2, "hulp", QuickSetup::KVQSRC_NOT_QSF, unknown},      // type 2 has no header-word file
         {4, "hulp", QuickSetup::KVQSRC_NOT_QSF, unknown},      // another header word
@@ -47,10 +40,9 @@ TEST(VerifyQuickSetupFile, HeaderWordDecidesForTypesWithSuchFiles) {
         {12, "bidi", QuickSetup::KVQSRC_NOT_QSF, unknown},     // types above 11 have none
         {0, "missing", QuickSetup::KVQSRC_READ_ERROR, unknown},
     };
-    for (const Case& c : cases) {
-        Verified v = verify(c.type, dir.file(c.file));
-        EXPECT_EQ(v.rc, c.rc) << c.file << " type " << c.type;
-        EXPECT_EQ(v.format, c.format) << c.file << " type " << c.type;
+    for (auto [type, file, rc, format] : cases) {
+        Verified v = verify(type, dir.file(file));
+        EXPECT_EQ(std::pair(v.rc, v.format), std::pair(rc, format)) << file << " type " << type;
     }
 }
 
@@ -74,8 +66,7 @@ TEST(VerifyQuickSetupFile, LibraryFilesThroughTheFileLibrary) {
     ASSERT_NE(file, nullptr);
     unsigned char* records = nullptr;
     unsigned short count = 0;
-    EXPECT_EQ(PtQsfGetVariables(file, 1, &records, &count), 0);
-    EXPECT_EQ(count, 1u);
+    EXPECT_TRUE(PtQsfGetVariables(file, 1, &records, &count) == 0 && count == 1u);
     PtMemFree(records);
     PtQsfClose(file);
     EXPECT_EQ(QuickSetup::verifyQuickSetupFile(&printer, dir.file("none"), format, &file),
