@@ -79,6 +79,10 @@ TEST(WirePayloads, ShortLongAndInconsistentPayloadsAreRefused) {
     HelloRequest hello;
     EXPECT_TRUE(decode(encode(HelloRequest{std::string(255, 'p')}), &hello));
     EXPECT_FALSE(decode(encode(HelloRequest{std::string(256, 'p')}), &hello));
+    const Bytes blob = kvtest::hex("00 00 00 02 AA BB");   // a blob at its limit, and one byte over it
+    EXPECT_EQ(Reader(blob).blob(2), kvtest::hex("AA BB"));
+    Reader over(blob);
+    EXPECT_TRUE(over.blob(1).empty() && !over.ok());
 }
 
 // The reader of the frame codec and of the library's decoders: big-endian
