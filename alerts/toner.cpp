@@ -22,15 +22,15 @@ constexpr unsigned long kTonerInfoFirstBuffer = 256;
 constexpr unsigned char kInfoPrefix[] = {0x02};
 constexpr unsigned char kAlertPrefix[] = {0x03, 0x80, 0x01};
 
-// 1 when the data begin with `prefix`, 0 when they begin otherwise, -2 when
-// they are shorter than the prefix.
-template <size_t N>
-int checkPrefix(const kvpo::Buffer& data, const unsigned char (&prefix)[N]) {
+// `parse(bytes, length)` of the toner data after `prefix`; 0 when the data
+// begin otherwise, -2 when they are shorter than the prefix.
+template <size_t N, typename Parse>
+long parseAfter(const kvpo::Buffer& data, const unsigned char (&prefix)[N], Parse&& parse) {
     auto r = data.reader();
     if (!r.has(N)) return kvpo::kShortReply;
     for (unsigned char expected : prefix)
         if (r.u8() != expected) return 0;
-    return 1;
+    return parse(data.bytes() + N, data.length - N);
 }
 
 constexpr uint8_t kLevelMask = 0x7F;
@@ -138,9 +138,7 @@ long KvTonerPrediction::bidiQueryTonerInfo(TonerInfoArray& info) {
     unsigned char request[1] = {0x00};
     auto [rc, reply] = kvpo::ask(*m_pPrtObj, kvbidi::kTonerInfo, request, {.firstSize = kTonerInfoFirstBuffer});
     if (!reply) return rc;
-    int prefix = checkPrefix(reply, kInfoPrefix);
-    if (prefix != 1) return prefix;
-    return parseTonerData(reply.bytes() + sizeof kInfoPrefix, reply.length - sizeof kInfoPrefix, info);
+    return parseAfter(reply, kInfoPrefix, [&](auto* bytes, unsigned long n) { return parseTonerData(bytes, n, info); });
 }
 
 long KvTonerPrediction::GetTonerAlertData(unsigned short alertId, TonerInfoArray& info) {
@@ -149,9 +147,7 @@ long KvTonerPrediction::GetTonerAlertData(unsigned short alertId, TonerInfoArray
     long rc = m_pPrtObj->bidiQueryTonerAlert(alertId, data, alert.length);
     alert.data = data;
     if (rc != 0 || alert.data == nullptr) return rc;
-    int prefix = checkPrefix(alert, kAlertPrefix);
-    if (prefix != 1) return prefix;
-    return parseTonerData(alert.bytes() + sizeof kAlertPrefix, alert.length - sizeof kAlertPrefix, info);
+    return parseAfter(alert, kAlertPrefix, [&](auto* bytes, unsigned long n) { return parseTonerData(bytes, n, info); });
 }
 
 long KvTonerPrediction::bidiResetPageCount() {

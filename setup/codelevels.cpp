@@ -115,7 +115,6 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     long result = 0;
     size_t filled = 0;
     array[0].lComponentId = kBaseLevel;
-    array[0].iInstance = 0;
     CString base = m_strCodeLevel;
     if (base.empty()) {
         DEVICECHARS chars;
@@ -137,12 +136,7 @@ long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
         *colon = '\0';
         *lineEnd = '\0';
         Classified line = classify(skipBlanks(cursor), skipBlanks(colon + 1));
-        if (line.level != nullptr && filled < slots) {
-            array[filled].lComponentId = line.id;
-            array[filled].iInstance = line.instance;
-            array[filled].strCodeLevel = line.level;
-            ++filled;
-        }
+        if (line.level != nullptr && filled < slots) array[filled++] = {line.id, line.instance, line.level};
         cursor = lineEnd + 1;
     }
     count = static_cast<int>(filled);

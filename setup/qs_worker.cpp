@@ -148,14 +148,10 @@ void send(QSThreadParams& p) {
 
 // ---- receive ----
 
-void putLE16(uint8_t* at, uint16_t v) {
-    at[0] = static_cast<uint8_t>(v & 0xFF);
-    at[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void putLE32(uint8_t* at, uint32_t v) {
-    putLE16(at, static_cast<uint16_t>(v & 0xFFFF));
-    putLE16(at + 2, static_cast<uint16_t>(v >> 16));
+// `v` at `at`, least significant byte first, as the file's header holds it.
+template <typename T>
+void putLittleEndian(uint8_t* at, T v) {
+    for (size_t i = 0; i < sizeof v; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
 // Reads list k (1 or 2) and appends its records; stores the list's offset
@@ -176,27 +172,18 @@ void receiveList(QSThreadParams& p, FILE* file, int k) {
             long rc = p.pPrtObj->bidiReadOMVar(id, &data.data, &data.length);
             // The data: the echoed id, then the value.
             kvpo::ReplyReader reply = data.reader();
-            bool read = rc == 0 && reply.skip(2) && reply.remaining() <= 255;
-            bool counted = false;
-            if (read) {
-                uint8_t record[3 + 255];
-                record[0] = id[0];
-                record[1] = id[1];
-                record[2] = static_cast<uint8_t>(reply.remaining());
+            if (rc == 0 && reply.skip(2) && reply.remaining() <= 255) {
+                uint8_t record[3 + 255] = {id[0], id[1], static_cast<uint8_t>(reply.remaining())};
                 size_t recordLength = 3 + reply.remaining();
                 reply.raw(record + 3, reply.remaining());
-                if (std::fwrite(record, 1, recordLength, file) != recordLength) {
+                if (std::fwrite(record, 1, recordLength, file) != recordLength)
                     fail(p, QuickSetup::QSE_WRITE);
-                } else {
+                else
                     ++written;
-                    counted = true;
-                }
             } else if (k == 1) {
                 fail(p, QuickSetup::QSE_VARIABLE);
-            } else {
-                counted = true;
             }
-            if (counted) {
+            if (!p.bError) {   // counted: written, or a list-2 variable passed over
                 if (i % p.uNotifyInterval == 0)
                     notify(p.hNotifyWnd, QuickSetup::QSN_PROGRESS, static_cast<long>(p.ulProgress));
                 ++p.ulProgress;
@@ -204,8 +191,8 @@ void receiveList(QSThreadParams& p, FILE* file, int k) {
             checkStop(p);
         }
     }
-    putLE32(p.header + (k == 1 ? QSF_OFFSET_LIST1 : QSF_OFFSET_LIST2), offset);
-    putLE16(p.header + (k == 1 ? QSF_OFFSET_COUNT1 : QSF_OFFSET_COUNT2), written);
+    putLittleEndian(p.header + (k == 1 ? QSF_OFFSET_LIST1 : QSF_OFFSET_LIST2), offset);
+    putLittleEndian(p.header + (k == 1 ? QSF_OFFSET_COUNT1 : QSF_OFFSET_COUNT2), written);
 }
 
 bool writeHeader(QSThreadParams& p, FILE* file) {
@@ -258,26 +245,20 @@ void receive(QSThreadParams& p) {
     p.header[1] = 'S';
     p.header[QSF_OFFSET_PRINTER_TYPE] = static_cast<uint8_t>(printerTypeOf(p.pPrtObj) & 0xFF);
     p.header[QSF_OFFSET_FORMAT] = QSF_FORMAT_LIBRARY;
-    if (std::fwrite(p.header, 1, sizeof p.header, file.get()) != sizeof p.header) {
-        notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_WRITE);
+    // The partial file goes; a failed write is reported, a stop or a reported failure is not.
+    auto discard = [&](bool report) {
+        if (report) notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_WRITE);
         file.reset();
         std::remove(part.c_str());
-        return;
-    }
+    };
+    if (std::fwrite(p.header, 1, sizeof p.header, file.get()) != sizeof p.header) return discard(true);
     p.bError = 0;
     p.bCancel = 0;
     p.ulProgress = 1;
     receiveList(p, file.get(), 1);
     receiveList(p, file.get(), 2);
-    if (!running(p)) {
-        file.reset();
-        std::remove(part.c_str());
-        return;
-    }
-    if (!completeFile(p, part, std::move(file)) || std::rename(part.c_str(), target.c_str()) != 0) {
-        notify(p.hNotifyWnd, QuickSetup::QSN_ERROR, QuickSetup::QSE_WRITE);
-        std::remove(part.c_str());
-    }
+    if (!running(p)) return discard(false);
+    if (!completeFile(p, part, std::move(file)) || std::rename(part.c_str(), target.c_str()) != 0) discard(true);
 }
 
 void transfer(QSThreadParams& p) {
