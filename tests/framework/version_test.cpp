@@ -70,11 +70,13 @@ TEST(FileVersion, FormatsTwoOrFourPartsOrNothing) {
     notes.insert(notes.end(), ours.begin(), ours.end());
     ByteVec broken = elfWithNotes(versionNote(1, 0, 0, 0));
     broken.resize(broken.size() - 10);   // section table cut short
+    ByteVec bigEndian = elfWithNotes(versionNote(3, 5, 0, 0));
+    bigEndian[EI_DATA] = ELFDATA2MSB;
     const std::pair<ByteVec, const char*> cases[] = {
         {elfWithNotes(versionNote(3, 5, 0, 0)), "3.05"},    {elfWithNotes(versionNote(3, 5, 0, 12)), "3.05.00.12"},
         {elfWithNotes(versionNote(12, 34, 5, 0)), "12.34.05.00"}, {elfWithNotes(notes), "2.01"},
         {elfWithNotes(note("GNU", 3, ByteVec(16, 1))), ""}, {kvtest::hex("7F 45 4C 46 02 01"), ""},   // cut header
-        {ByteVec{'t', 'e', 'x', 't'}, ""},                  {broken, ""},
+        {ByteVec{'t', 'e', 'x', 't'}, ""},                  {broken, ""}, {bigEndian, ""},
     };
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(versionOf(cases[i].first), cases[i].second) << i;
     CString version = "stale";
