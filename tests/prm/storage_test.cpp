@@ -131,24 +131,3 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
         EXPECT_EQ(p.obj->bidiDeviceDeleteFile(name, kFlash), -3) << name.size();
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
 }
-
-// The simulator refuses profiles whose stores could not exist.
-TEST(Storage, ProfilesWithImpossibleStoresAreRefused) {
-    const struct {
-        const char* devices;
-        const char* field;
-    } refused[] = {
-        {R"([{"device": "tape", "capacity": 1}])", "storageDevices[0].device"},
-        {R"([{"device": "disk", "capacity": 1}, {"device": "disk", "capacity": 1}])", "storageDevices[1].device"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a;b", "size": 1}]}])", "files[0].name"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a", "size": 1}, {"name": "a", "size": 1}]}])",
-         "files[1].name"},
-        {R"([{"device": "disk", "capacity": 9, "files": [{"name": "a", "size": 1, "content": "x"}]}])", "files[0]"},
-        {R"([{"device": "disk", "capacity": 2, "files": [{"name": "a", "content": "xyz"}]}])", "capacity"},
-    };
-    for (const auto& c : refused) {
-        std::string error;
-        EXPECT_FALSE(kvsim::SimPrinter::fromJson(std::string(R"({"storageDevices": )") + c.devices + "}", &error));
-        EXPECT_NE(error.find(c.field), std::string::npos) << error;
-    }
-}
