@@ -196,8 +196,9 @@ long SimPrinter::getPrtInfo(PRTINFO* info, int) {
     return BCE_OK;
 }
 
-long SimPrinter::getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int) {
-    if (address == nullptr) return BCE_E_INVALID;
+// Level 2 only: the one level whose record NETADDRESS_LEVEL2 holds.
+long SimPrinter::getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int level) {
+    if (address == nullptr || level != 2) return BCE_E_INVALID;
     *address = m->profile->netAddress;
     address->ulNetType = netType;
     return BCE_OK;
