@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -52,4 +53,18 @@ TEST(EngineHandles, CloseWhileOtherThreadsCallIsSafe) {
     EXPECT_EQ(BceClosePrinter(handle), 0);
     stop = true;
     for (auto& th : callers) th.join();
+}
+
+// Handles run 1..65535 round-robin: with all taken the next attach is refused,
+// and a closed handle is the one handed out next.
+TEST(EngineHandles, EveryHandleOnceThenTheClosedOne) {
+    std::vector<unsigned short> taken;
+    unsigned short handle = 0;
+    while (BceAttachPrinter(std::make_shared<ScriptedPrinter>(), &handle) == BCE_OK) taken.push_back(handle);
+    EXPECT_EQ(std::count(taken.begin(), taken.end(), 0), 0);
+    EXPECT_GT(taken.size(), 65000u);
+    ASSERT_EQ(BceClosePrinter(taken[7]), BCE_OK);
+    EXPECT_EQ(BceAttachPrinter(std::make_shared<ScriptedPrinter>(), &handle), BCE_OK);
+    EXPECT_EQ(handle, taken[7]);
+    for (unsigned short h : taken) BceClosePrinter(h);
 }
