@@ -223,14 +223,11 @@ TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUnt
     EXPECT_EQ(send(later.handle, 0x0C), 0);
 }
 
-TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) {
-    const std::pair<const char*, long> faults[] = {{"--garbage-every", BCE_E_BAD_REPLY},
-                                                   {"--drop-every", BCE_E_CONNECTION_RESET}};
-    for (auto [option, rc] : faults) {
-        SimDaemon daemon(KVPRTSIMD, {option, "2"});
-        Opened p(daemon.uri());
-        for (long expected : {0l, rc, 0l, rc}) EXPECT_EQ(send(p.handle, 0x0C), expected) << option;
-    }
+// (A connection lost under a request: RequestsInFlightFail... below.)
+TEST(SimDaemon, GarbageFailsOneRequestAndTheNextReconnects) {
+    SimDaemon daemon(KVPRTSIMD, {"--garbage-every", "2"});
+    Opened p(daemon.uri());
+    for (long expected : {0l, long{BCE_E_BAD_REPLY}, 0l, long{BCE_E_BAD_REPLY}}) EXPECT_EQ(send(p.handle, 0x0C), expected);
 }
 
 TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheNextReconnects) {
@@ -314,7 +311,7 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
     std::unique_ptr<Opened> p;
     EXPECT_EQ(timed(290, 500, [&] {
                   p = std::make_unique<Opened>(silent.uri("timeout=300"));   // opened: the server may come round
-                  return send(p->handle, 0x0C);          // at once: the attempt just timed out
+                  return send(p->handle, 0x0C);                              // at once: the attempt just timed out
               }),
               BCE_E_TIMEOUT);
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
