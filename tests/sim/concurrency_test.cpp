@@ -9,6 +9,7 @@
 #include <functional>
 #include <future>
 #include <latch>
+#include <list>
 #include <memory>
 #include <set>
 #include <thread>
@@ -126,30 +127,28 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     }
 
     struct Printer {
-        std::unique_ptr<KVPrtObj> object;
-        std::unique_ptr<KVPrtObjBatch> batch;
+        KVPrtObj object;
+        KVPrtObjBatch batch{object};
         kvtest::FullPoll batched, inTurn;
+        explicit Printer(unsigned short handle) : object(handle, 1) {}
     };
-    std::vector<Printer> printers(kPolled);
+    std::list<Printer> printers;
     std::latch unfinished(kPolled);
     for (size_t i = 0; i < kPolled; ++i) {
-        printers[i].object = std::make_unique<KVPrtObj>(handles[i], 1);
-        printers[i].batch = std::make_unique<KVPrtObjBatch>(*printers[i].object);
-        printers[i].batched.addTo(*printers[i].batch);
+        Printer& p = printers.emplace_back(handles[i]);
+        p.batched.addTo(p.batch);
     }
-    for (Printer& p : printers) p.batch->start([&] { unfinished.count_down(); });
+    for (Printer& p : printers) p.batch.start([&] { unfinished.count_down(); });
     unfinished.wait();
-    for (size_t i = 0; i < kPolled; ++i) {
-        Printer& p = printers[i];
-        p.batched.takeResults(*p.batch);
-        p.inTurn.runInTurn(*p.object);
+    for (Printer& p : printers) {
+        p.batched.takeResults(p.batch);
+        p.inTurn.runInTurn(p.object);
         EXPECT_TRUE(p.batched.sameAs(p.inTurn));
         EXPECT_EQ(p.batched.results, decltype(p.batched.results){});   // all 0
         EXPECT_GT(p.inTurn.toner.numSupplies(), 0u);
-        p.batch.reset();
-        p.object.reset();
-        BceClosePrinter(handles[i]);
     }
+    printers.clear();
+    for (size_t i = 0; i < kPolled; ++i) BceClosePrinter(handles[i]);
 }
 
 // Eight threads share one connection to a daemon that answers each request

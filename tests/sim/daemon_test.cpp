@@ -37,23 +37,23 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A printer handle opened on `uri`, closed at the end of the test.
+// A printer handle opened on `uri`, which must open, closed at the end of the test.
 struct Opened {
     unsigned short handle = 0;
     long rc;
-    explicit Opened(const std::string& uri) : rc(BceOpenPrinter(uri.c_str(), &handle)) {}
+    explicit Opened(const std::string& uri) : rc(BceOpenPrinter(uri.c_str(), &handle)) {
+        EXPECT_EQ(rc, 0) << uri.substr(0, 40) << ": " << BceLastOpenError();
+    }
     ~Opened() {
         if (rc == 0) BceClosePrinter(handle);
     }
 };
 
 // One engine request with a reply buffer; the engine's result.
-long send(unsigned short handle, unsigned short code, const ByteVec& data = {}, ByteVec* reply = nullptr) {
+long send(unsigned short handle, unsigned short code, const ByteVec& data = {}) {
     uint8_t buffer[2048];
     unsigned long length = sizeof buffer;
-    long rc = BceSendBidi(0, handle, 0, code, buffer, &length, data.data(), data.size());
-    if (rc == 0 && reply) reply->assign(buffer, buffer + length);
-    return rc;
+    return BceSendBidi(0, handle, 0, code, buffer, &length, data.data(), data.size());
 }
 
 long sinceMs(Clock::time_point start) {
@@ -128,7 +128,6 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     ::setenv("KVPRTOBJ_TCP_TIMEOUT_MS", "100", 1);   // the time-out of a URI that names none
     Opened silentByEnv(daemon.uri(""));
     ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
-    ASSERT_EQ(first.rc | byIndex.rc | byName.rc | silent.rc | silentByEnv.rc, 0);
     // The silent printer answered the greeting, but no request.
     EXPECT_EQ(timed(190, 1000, [&] { return send(silent.handle, 0x0C); }), BCE_E_TIMEOUT);
     EXPECT_EQ(timed(90, 1000, [&] { return send(silentByEnv.handle, 0x0C); }), BCE_E_TIMEOUT);
@@ -154,12 +153,7 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
         ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
         EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 07 54 41 42");
     }
-    EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);
-    ByteVec reply;
-    ASSERT_EQ(send(byIndex.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
-    EXPECT_EQ(kvtest::toHex(reply), "4E 00 07 54 41 42");
-    ASSERT_EQ(send(byName.handle, 0x4E, kvtest::hex("07 54"), &reply), 0);
-    EXPECT_NE(kvtest::toHex(reply), "4E 00 07 54 41 42");
+    EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);   // another printer
 
     unsigned short handle;
     const std::string tooLongForTheGreeting = "tcp://127.0.0.1:80/" + std::string(65536, 'p');
@@ -186,7 +180,6 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     // the greeting: the caller waits for the hand-over, not to its time-out.
     for (int i = 0; i < 300; ++i) {
         Opened p(daemon.uri("1", "timeout=2000"));
-        ASSERT_EQ(p.rc, 0);
         ASSERT_EQ(timed(0, 1000, [&] { return send(p.handle, 0x0C); }), 0) << "open " << i;
     }
 }
@@ -197,7 +190,6 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
 TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUntilBack) {
     SimDaemon daemon(KVPRTSIMD, {});
     Opened p(daemon.uri());
-    ASSERT_EQ(p.rc, 0);
     struct Seen {
         unsigned short handle;
         std::string uri;
@@ -225,33 +217,22 @@ TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUnt
     long rc = send(p.handle, 0x0C);
     EXPECT_TRUE(rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_CONNECTION_RESET) << rc;
     EXPECT_EQ(send(p.handle, 0x0C), BCE_E_CHANNEL_DOWN);   // nobody listens now
-    daemon.restart();
-    EXPECT_EQ(send(p.handle, 0x0C), 0);
-
-    std::string uri = daemon.uri();
-    daemon.stop();
-    Opened later(uri);
-    ASSERT_EQ(later.rc, 0);
+    Opened later(seen.uri);
     EXPECT_EQ(send(later.handle, 0x0C), BCE_E_CHANNEL_DOWN);
     daemon.restart();
     EXPECT_EQ(send(later.handle, 0x0C), 0);
 }
 
-TEST(SimDaemon, GarbageOrADroppedConnectionFailsOneRequestAndTheNextReconnects) {
-    const std::pair<const char*, long> faults[] = {{"--garbage-every", BCE_E_BAD_REPLY},
-                                                   {"--drop-every", BCE_E_CONNECTION_RESET}};
-    for (auto [option, rc] : faults) {
-        SimDaemon daemon(KVPRTSIMD, {option, "2"});
-        Opened p(daemon.uri());
-        ASSERT_EQ(p.rc, 0);
-        for (long expected : {0l, rc, 0l, rc}) EXPECT_EQ(send(p.handle, 0x0C), expected) << option;
-    }
+// (A connection lost under a request: RequestsInFlightFail... below.)
+TEST(SimDaemon, GarbageFailsOneRequestAndTheNextReconnects) {
+    SimDaemon daemon(KVPRTSIMD, {"--garbage-every", "2"});
+    Opened p(daemon.uri());
+    for (long expected : {0l, long{BCE_E_BAD_REPLY}, 0l, long{BCE_E_BAD_REPLY}}) EXPECT_EQ(send(p.handle, 0x0C), expected);
 }
 
 TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheNextReconnects) {
     SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "8"});
     Opened p(daemon.uri()), closing(daemon.uri());
-    ASSERT_EQ(p.rc | closing.rc, 0);
     std::vector<std::future<long>> waiting;
     for (int i = 0; i < 3; ++i) waiting.push_back(std::async(std::launch::async, [&] { return send(p.handle, 0x0C); }));
     for (int i = 0; i < 5; ++i) waiting.push_back(sendAsync(p.handle, 0x0C));
@@ -309,7 +290,6 @@ TEST(RogueServer, RepliesWhoseLengthDisagreesWithTheirBytesAreBadReplies) {
     DataServer rogue;
     for (uint16_t i = 0; i < std::size(rows); ++i) rogue.replies[{rows[i].type, i}] = rows[i].reply;
     Opened p(rogue.server.uri("timeout=2000"));
-    ASSERT_EQ(p.rc, 0);
     for (uint16_t i = 0; i < std::size(rows); ++i) {
         uint8_t buffer[2048];
         unsigned long length = sizeof buffer;
@@ -330,9 +310,8 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
     });
     std::unique_ptr<Opened> p;
     EXPECT_EQ(timed(290, 500, [&] {
-                  p = std::make_unique<Opened>(silent.uri("timeout=300"));
-                  EXPECT_EQ(p->rc, 0);                   // opened: the server may come round
-                  return send(p->handle, 0x0C);          // at once: the attempt just timed out
+                  p = std::make_unique<Opened>(silent.uri("timeout=300"));   // opened: the server may come round
+                  return send(p->handle, 0x0C);                              // at once: the attempt just timed out
               }),
               BCE_E_TIMEOUT);
     std::this_thread::sleep_for(std::chrono::milliseconds(350));

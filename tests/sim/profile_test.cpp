@@ -44,9 +44,7 @@ TEST(SimProfile, OnlyRegularFilesUpToTheLimitAreRead) {
     const std::pair<std::string, const char*> refused[] = {
         {bad, "inputBins[0].number"},
         {"/nonexistent/profile.json", "cannot read the profile: No such file or directory"},
-        {dir.file(""), "not a regular file"},
-        {"/dev/zero", "not a regular file"},
-        {fifo, "not a regular file"},
+        {fifo, "not a regular file"},   // a folder, /dev/zero: refusals.golden.md
         {large, "larger than 4 MiB"},
     };
     for (const auto& [path, message] : refused) {
