@@ -38,7 +38,7 @@ long decode(PrinterRig& rig, const Bytes& alert, JSALERTDATA& data) {
 
 }  // namespace
 
-TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnly) {
+TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnlyAndVersionTwoTheSecond) {
     PrinterRig rig;
     JSALERTDATA data(1);
     ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
@@ -49,6 +49,9 @@ TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnly) {
     EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);   // record 0 stays zero
     EXPECT_EQ(std::make_tuple(in[1].dwCounter1, in[1].dwCounter3, in[1].dwCounter4), std::make_tuple(1u, 3u, 0u));
     EXPECT_EQ(std::tuple(in[2].dwCounter3, data.m_pValueData), std::tuple(0u, nullptr));   // 0xFFFFFFFF reads 0
+    JSALERTDATA two(2);   // version 2 adds the second block
+    ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}}), two), 0);
+    EXPECT_EQ(std::tuple(two.m_pInputData[1].dwCounter4, two.m_pInputData[1].dwCounter5), std::tuple(4u, 5u));
 }
 
 // Full later-version decoding is checked end to end by the simulator round trip.

@@ -70,8 +70,8 @@ TEST(PanelLock, ReadAndSet) {
     PrinterRig button;   // a button press sends the low byte and takes no reply
     button.printer.answer(0x40, fail(-17));
     EXPECT_EQ(button.obj.bidiROPPushButton(0x1234), -17);
-    EXPECT_EQ(button.printer.lastRequest().data, hex("00 00 34"));
-    EXPECT_EQ(button.printer.lastRequest().capacity, 0u);
+    EXPECT_EQ(std::tuple(button.printer.lastRequest().data, button.printer.lastRequest().capacity),
+              std::tuple(hex("00 00 34"), 0ul));
 }
 
 TEST(PanelText, TranslatedDisplayOfWidthTimesHeightAndFailures) {

@@ -142,6 +142,9 @@ TEST(Batch, ALongReplyIsAskedForAgainWithRoomAndOneClaimingMoreThanItsBufferIsBa
     lying.claimedLength = KVPrtObj::kMaxReplySize + 1;
     rig.printer.answer(kvbidi::kPageCounts, lying);
     rig.printer.answer(0x77, reply(ByteVec(3000, 0x07)));
+    // Too long even for the largest buffer: that buffer is not grown again.
+    for (int i = 0; i < 6; ++i) rig.printer.answer(0x78, reply(ByteVec(KVPrtObj::kMaxReplySize + 1, 1)));
+    rig.printer.answer(0x78, reply(hex("01")));
     ByteVec got;
     KVPrtObj::PAGECOUNTDATA counts{};
     KVPrtObjBatch batch(rig.obj);
@@ -153,13 +156,19 @@ TEST(Batch, ALongReplyIsAskedForAgainWithRoomAndOneClaimingMoreThanItsBufferIsBa
         return rc;
     });
     batch.add([&](KVPrtObj& p) { return p.bidiGetPageCounts(&counts); });
+    batch.add([&](KVPrtObj& p) {
+        void* data = nullptr;
+        unsigned long length = 0;
+        return p.bidiQuery(0x78, nullptr, 0, &data, &length, 1, 0);   // no data: nothing to release
+    });
     batch.run();
     EXPECT_EQ(std::tuple(batch.result(0), got), std::tuple(0l, ByteVec(3000, 0x07)));
     EXPECT_EQ(batch.result(1), BCE_E_BAD_REPLY);
-    std::vector<unsigned long> capacities;
+    std::vector<unsigned long> capacities[2];
     for (const SentRequest& r : rig.printer.requests())
-        if (r.code == 0x77) capacities.push_back(r.capacity);
-    EXPECT_EQ(capacities, (std::vector<unsigned long>{2048, 4096}));   // doubled, as the object does
+        if (r.code == 0x77 || r.code == 0x78) capacities[r.code - 0x77].push_back(r.capacity);
+    EXPECT_EQ(capacities[0], (std::vector<unsigned long>{2048, 4096}));   // doubled, as the object does
+    EXPECT_EQ(capacities[1], (std::vector<unsigned long>{2048, 4096, 8192, 16384, 32768, 64000}));
     rig.obj.setBidi(1);
     EXPECT_EQ(rig.obj.bidiGetPageCounts(&counts), BCE_E_BAD_REPLY);
 }

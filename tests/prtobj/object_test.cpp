@@ -43,7 +43,7 @@ TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
     EXPECT_EQ(std::tuple(initialized.m_bCapsValid, initialized.isBidiActive()), std::tuple(1, 1));
 }
 
-TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
+TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetTypeInitToZeroKeepsIdentity) {
     AttachedPrinter printer;
     OpenPrtObj source(printer.handle, 0ul, 0);
     source.setBceAppId(7);
@@ -73,19 +73,13 @@ TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetType) {
     OpenPrtObj& self = source;
     source = self;
     EXPECT_EQ(std::tuple(source.m_caps.strAddresses, source.getBidiQueryNetType()), std::tuple("[IP]  1.2.3.4", 0x40u));
-}
 
-TEST(PrinterObject, InitToZeroLeavesIdentityAndHostValues) {
-    AttachedPrinter printer;
-    OpenPrtObj p(printer.handle, 1ul, 0);
-    p.setBceAppId(4);
-    p.setUserData(9);
-    p.m_caps.strNetName1 = "name";
-    p.m_strCodeLevel = "1.0";
-    p.initToZero();
-    EXPECT_EQ(std::tuple(p.getBCEHandle(), p.m_sBceAppId, p.getUserData()), std::tuple(printer.handle, short(4), 9ul));
-    EXPECT_EQ(p.m_caps.strNetName1 + p.m_strCodeLevel, "");
-    EXPECT_EQ(std::tuple(p.m_dwPrinterType, p.m_nBidiRetryCount), std::tuple(0xFFFFFFFFu, 0));
+    source.initToZero();   // identity and host values stay
+    EXPECT_EQ(std::tuple(source.getBCEHandle(), source.m_sBceAppId, source.getUserData()),
+              std::tuple(printer.handle, short(7), 0x1234ul));
+    EXPECT_EQ(std::tuple(source.m_caps.strAddresses + source.m_strCodeLevel, source.m_dwPrinterType,
+                         source.m_nBidiRetryCount),
+              std::tuple(CString(), 0xFFFFFFFFu, 0));
 }
 
 // Members keep their declared types, so a host that overrides one or takes

@@ -55,6 +55,10 @@ TEST(QuickSetupPreparing, ResultsThatStartNoWorker) {
     writeQsfFile(dir.file("lib"), QsfImage(0).list1({{0x0101, {1}}, {0x0102, {2}}}).list2({{0x0201, {}}}).bytes());
     EXPECT_EQ(qs.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 2), 3u);
     EXPECT_EQ(std::tuple(steps, printer.rig.printer.requestCount(), host.seen()), std::tuple(1ul, 0u, Messages{}));
+    EnvOverride env("KVPRTOBJ_QSFLIB", KVTEST_LIST2_UNREADABLE_QSFLIB);
+    QuickSetup unreadable;   // a list 2 that cannot be read counts no variables
+    EXPECT_EQ(unreadable.bidiQuickSetupSend(printer.obj(), dir.file("lib"), nullptr, &steps, nullptr, 1), 3u);
+    EXPECT_EQ(steps, 2ul);
 }
 
 TEST(QuickSetupCopies, EachCopyOwnsItsLoadOfTheFileLibrary) {
