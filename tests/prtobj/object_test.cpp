@@ -36,11 +36,13 @@ TEST(PrinterObject, ConstructorsSetTypeRetriesPanelAndPsfType) {
 
     PRTINFO info{};
     info.usFlags = PRTINFO_BIDI_CAPABLE;
-    info.ulAttachment = 0x02;
+    info.ulAttachment = BCE_NET_01 | BCE_NET_IP;
     printer->setPrtInfo(info);
     OpenPrtObj initialized(printer.handle, 0ul, 1);
     EXPECT_EQ(printer->prtInfoRefreshes(), std::vector<int>{0});
-    EXPECT_EQ(std::tuple(initialized.m_bCapsValid, initialized.isBidiActive()), std::tuple(1, 1));
+    // The requests go over no network type of their own, though the printer has several.
+    EXPECT_EQ(std::tuple(initialized.m_bCapsValid, initialized.isBidiActive(), initialized.getBidiQueryNetType()),
+              std::tuple(1, 1, 0u));
 }
 
 TEST(PrinterObject, AssignmentCopiesAllButLockObjectTypeAndNetTypeInitToZeroKeepsIdentity) {
