@@ -3,6 +3,7 @@
 // sends garbage; against a server of the test's own for what kvprtsimd never
 // does; and the daemon's bounds against hostile clients.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/resource.h>
@@ -90,7 +91,8 @@ public:
         std::string error;
         m_listener = kvwire::listenTcp("127.0.0.1", "0", &m_port, &error);
         m_acceptor = std::thread([this] {
-            for (int fd; (fd = ::accept(m_listener, nullptr, nullptr)) >= 0;)
+            // Polled first: a blocked accept holds the lowest free descriptor.
+            for (int fd; waitForClient() && (fd = ::accept(m_listener, nullptr, nullptr)) >= 0;)
                 m_connections.emplace_back([this, fd] {
                     m_serve(fd);
                     ::close(fd);
@@ -98,7 +100,7 @@ public:
         });
     }
     ~TestServer() {
-        ::shutdown(m_listener, SHUT_RDWR);   // accept fails
+        ::shutdown(m_listener, SHUT_RDWR);   // the poll wakes, the accept fails
         m_acceptor.join();
         for (auto& c : m_connections) c.join();
         ::close(m_listener);
@@ -106,8 +108,14 @@ public:
     std::string uri(const std::string& query) const {
         return "tcp://127.0.0.1:" + std::to_string(m_port) + "?" + query;
     }
+    uint16_t port() const { return m_port; }
 
 private:
+    bool waitForClient() {
+        pollfd p{m_listener, POLLIN, 0};
+        return ::poll(&p, 1, -1) > 0;
+    }
+
     std::function<void(int)> m_serve;
     int m_listener = -1;
     uint16_t m_port = 0;
@@ -583,4 +591,98 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
         std::string text = kvtest::readText(launch.stderrPath);
         EXPECT_EQ(text.find("not a loopback address: any peer") != std::string::npos, warns) << host << text;
     }
+}
+
+// ---- the engine's link against a server of the test's own, for what kvprtsimd never does ----
+
+// A reply written in pieces (cut inside its header) with an alert behind it
+// cut too, the rest read by the I/O thread once the caller has left; an alert
+// pushed after its reply, which the link reads once it watches again for
+// being idle; an asynchronous request never answered, made once the
+// connection's own deadline has passed; and a link whose socket is
+// descriptor 0 (a host that closed its standard input).
+TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInStep) {
+    constexpr uint16_t kUnanswered = 0x99;
+    struct Row {
+        const char* what;
+        std::vector<size_t> cuts;   // the peer writes a reply and its alert in pieces, pausing at these
+        int timeoutMs = 2000;
+        bool unanswered = false, onStdin = false;
+    } rows[] = {
+        {.what = "pieces", .cuts = {5, 32}},   // the reply (27 bytes) and the alert behind it, each cut in its header
+        {.what = "unanswered", .timeoutMs = 300, .unanswered = true},
+        {.what = "descriptor 0", .cuts = {27}, .onStdin = true},
+    };
+    for (const Row& row : rows) {
+        TestServer peer([&](int fd) {
+            kvwire::FrameReader frames(fd);
+            for (kvwire::Frame f; frames.read(&f) == kvwire::Io::Ok;) {
+                kvwire::SendBidiRequest bidi;
+                kvwire::Bytes answer = kvwire::encode(kvwire::HelloReply{0, "rogue"}), alert;
+                if (f.type == kvwire::kSendBidi && kvwire::decode(f.payload, &bidi)) {
+                    if (bidi.code == kUnanswered) continue;
+                    answer = kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
+                    alert = kvwire::encodeFrame({kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{7, 0x5F4})});
+                }
+                kvwire::Bytes out = kvwire::encodeFrame({static_cast<uint8_t>(f.type | kvwire::kReplyBit), f.id, answer});
+                out.insert(out.end(), alert.begin(), alert.end());
+                size_t from = 0;
+                for (size_t cut : alert.empty() ? std::vector<size_t>{} : row.cuts) {
+                    kvwire::writeAll(fd, out.data() + from, cut - from);
+                    from = cut;
+                    sleepMs(20);
+                }
+                kvwire::writeAll(fd, out.data() + from, out.size() - from);
+            }
+        });
+        int savedStdin = row.onStdin ? ::dup(0) : -1;
+        if (row.onStdin) ::close(0);   // the lowest free descriptor: the link's socket takes it
+        Opened p(peer.uri("timeout=" + std::to_string(row.timeoutMs)));
+        ASSERT_EQ(p.rc, 0) << row.what;
+        if (row.onStdin) {
+            sockaddr_in to{};
+            socklen_t length = sizeof to;
+            ASSERT_EQ(::getpeername(0, reinterpret_cast<sockaddr*>(&to), &length), 0);
+            EXPECT_EQ(ntohs(to.sin_port), peer.port());
+        }
+        std::future<long> unanswered;
+        if (row.unanswered) {
+            sleepMs(row.timeoutMs + 50);   // past the connection attempt's deadline: its timer is done
+            unanswered = sendAsync(p.handle, kUnanswered);
+        }
+        ByteVec reply;
+        EXPECT_EQ(send(p.handle, 1, {}, &reply), 0) << row.what;
+        EXPECT_EQ(reply, (ByteVec{1, 2, 3})) << row.what;
+        if (row.unanswered) {
+            ASSERT_EQ(unanswered.wait_for(std::chrono::seconds(5)), std::future_status::ready) << row.what;
+            EXPECT_EQ(unanswered.get(), BCE_E_TIMEOUT);
+        }
+        unsigned short alertId = 0;
+        unsigned long family = 0;
+        EXPECT_EQ(BceWaitAlert(p.handle, 5000, &alertId, &family), 0) << row.what;
+        EXPECT_EQ(std::pair(alertId, family), std::pair(uint16_t{7}, 0x5F4ul)) << row.what;
+        BceClosePrinter(p.handle);
+        p.rc = -1;
+        if (row.onStdin) {
+            ::dup2(savedStdin, 0);
+            ::close(savedStdin);
+        }
+    }
+}
+
+// A connection the server never takes (its queue is full) times out while
+// dialling: requests fail at once for a time-out after, not each after another.
+TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
+    uint16_t port = 0;
+    std::string error;
+    int listener = kvwire::listenTcp("127.0.0.1", "0", &port, &error, 0);
+    kvwire::Connect result;
+    int filler = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);   // the queue's one place
+    ASSERT_TRUE(listener >= 0 && filler >= 0) << error;
+    Opened p("tcp://127.0.0.1:" + std::to_string(port) + "?timeout=500");
+    ASSERT_EQ(p.rc, 0);
+    sleepMs(30);
+    EXPECT_EQ(timed(0, 250, [&] { return send(p.handle, 0x0C); }), BCE_E_TIMEOUT);
+    ::close(filler);
+    ::close(listener);
 }
