@@ -51,10 +51,12 @@ struct Opened {
 };
 
 // One engine request with a reply buffer; the engine's result.
-long send(unsigned short handle, unsigned short code, const ByteVec& data = {}) {
+long send(unsigned short handle, unsigned short code, const ByteVec& data = {}, ByteVec* reply = nullptr) {
     uint8_t buffer[2048];
     unsigned long length = sizeof buffer;
-    return BceSendBidi(0, handle, 0, code, buffer, &length, data.data(), data.size());
+    long rc = BceSendBidi(0, handle, 0, code, buffer, &length, data.data(), data.size());
+    if (rc == 0 && reply) reply->assign(buffer, buffer + length);
+    return rc;
 }
 
 long sinceMs(Clock::time_point start) {
