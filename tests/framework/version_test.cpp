@@ -82,6 +82,8 @@ TEST(FileVersion, FormatsTwoOrFourPartsOrNothing) {
     CString version = "stale";
     getKVDLLVersionNumber("/no/such/file", &version);
     EXPECT_EQ(version, "");
+    VS_FIXEDFILEINFO block{};
+    EXPECT_FALSE(GetFileVersionInfoA("/no/such/file", 0, sizeof block, &block));
 }
 
 TEST(FileVersion, OurLibraryCarriesTheProjectVersion) {

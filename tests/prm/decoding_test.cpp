@@ -46,7 +46,8 @@ TEST(Requests, UnknownStatusesEmptyRepliesAndFailures) {
     }
     rig.printer.clearRecords();
     EXPECT_EQ(rig.obj.bidiDeviceFormat(static_cast<KVPrtObj::DEVICEID>(0x101)), KVPRM_E_NO_DEVICE);
-    EXPECT_EQ(rig.obj.bidiDeviceCopyFile("a;b", KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, 0), -3);
+    for (const std::string& name : {std::string("a;b"), std::string(256, 'x')})   // 256 overflows the length byte
+        EXPECT_EQ(rig.obj.bidiDeviceCopyFile(name, KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, 0), -3);
     EXPECT_EQ(rig.printer.requestCount(), 0u);
 }
 

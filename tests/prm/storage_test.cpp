@@ -127,7 +127,7 @@ TEST(Storage, DevicesThatDoNotExistAndNamesThatCannotBe) {
         EXPECT_EQ(printer->obj->bidiDeviceCopyFile("a.txt", device, kDisk, 0), KVPRM_E_NO_DEVICE) << device;
         EXPECT_EQ(printer->obj->bidiDeviceCopyFile("a.txt", kDisk, device, 0), KVPRM_E_NO_DEVICE) << device;
     }
-    for (const std::string& name : {std::string(), std::string("a;b"), std::string("a\nb"), std::string(256, 'x')})
+    for (const std::string& name : {std::string(), std::string("a;b"), std::string("a\nb")})
         EXPECT_EQ(p.obj->bidiDeviceDeleteFile(name, kFlash), -3) << name.size();
     EXPECT_STREQ(BceResultText(KVPRM_E_NO_DEVICE), "no such storage device");
 }

@@ -96,7 +96,7 @@ TEST(Batch, RequestsFollowTheObjectsFlagRetriesAndChannelRules) {
     batch.add([&](KVPrtObj& p) { return p.bidiGetPageCounts(&counts); });
     batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
     batch.run();
-    EXPECT_EQ(std::tuple(batch.result(0), batch.result(1)), std::tuple(0, -16));
+    EXPECT_EQ(std::tuple(batch.result(0), batch.result(1), batch.result(2)), std::tuple(0, -16, BCE_E_INVALID));
     EXPECT_EQ(rig.printer.requestCount(), 3u + 2u);
     EXPECT_FALSE(rig.obj.isBidiActive());
     EXPECT_EQ(rig.obj.getBidiFailure(), -16);

@@ -39,6 +39,7 @@ TEST(LibraryFile, EmptyListsTypeByLowByteAndBadArguments) {
     unsigned char* records = reinterpret_cast<unsigned char*>(1);
     unsigned short count = 9;
     EXPECT_TRUE(PtQsfGetVariables(o.file, 2, &records, &count) == 0 && records == nullptr && count == 0u);
+    EXPECT_EQ(PtQsfGetVariables(o.file, 1, nullptr, &count), PTQSF_BAD_ARGUMENT);   // list 1 has a record
     for (int bad : {0, 3, -1}) {
         EXPECT_EQ(PtQsfGetVariables(o.file, bad, &records, &count), PTQSF_BAD_ARGUMENT) << bad;
         EXPECT_EQ(records, nullptr);

@@ -59,6 +59,8 @@ TEST(QuickSetupTransfer, ReceiveFromOnePrinterThenSendIntoAnother) {
 
     EXPECT_EQ(transfer(true, target.obj(), file, 4, nullptr, &steps), progress({1, 2, 3, 4, 5}));
     EXPECT_EQ(std::tuple(steps, target.ids(0x4F), target.store.all()), std::tuple(5ul, all, source.store.all()));
+    EXPECT_EQ(transfer(true, target.obj(), file, 0, nullptr, &steps).size(), 22u);   // interval 0 taken as 1
+    EXPECT_EQ(steps, 21ul);
 }
 
 // (Lists longer than the interval: the transfer above.)
