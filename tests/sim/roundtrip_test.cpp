@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
+#include <ctime>
 #include <memory>
 #include <numeric>
 #include <sstream>
+#include <thread>
 #include <tuple>
 #include <type_traits>
 
@@ -377,6 +380,21 @@ std::string rowName(const testing::TestParamInfo<RoundTripTest::ParamType>& info
     for (const char* c = kRoundTrips[std::get<1>(info.param)].name; *c; ++c)
         name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
     return name;
+}
+
+// A link open with nothing in flight, once its last deadline has passed,
+// keeps no timer: it costs no CPU time.
+TEST_F(RoundTripTest, AnIdleLinkCostsNoCpuTime) {
+    unsigned short handle = 0;
+    ASSERT_EQ(BceOpenPrinter(s_daemon->uri("0", "timeout=100").c_str(), &handle), 0);
+    PRTINFO info;
+    ASSERT_EQ(BceGetPrtInfo(handle, &info, 1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto cpu = [] { return std::clock() * 1000 / CLOCKS_PER_SEC; };
+    auto before = cpu();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(cpu() - before, 100) << "ms";
+    BceClosePrinter(handle);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest,
