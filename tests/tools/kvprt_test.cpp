@@ -1,7 +1,5 @@
-// The alert texts kvprt is built with. kvprt run as a program is in the
-// transcripts refusals.golden.md and kvprt.golden.md (every command's JSON,
-// the report, refusals, hostile printer texts, printers that fail, failed
-// receives, fleets, signals, versions), which docs_examples_test runs.
+// The alert texts kvprt is built with. kvprt run as a program is in the transcripts
+// refusals.golden.md and kvprt.golden.md, which docs_examples_test runs.
 #include <gtest/gtest.h>
 
 #include "tools/kvprt/texts.h"
@@ -10,8 +8,7 @@ namespace {
 
 // Every alert id the decoders produce has a text of its own.
 TEST(KvprtTexts, EveryProducedIdHasItsText) {
-    // Ranges of produced ids, first to last.
-    const std::pair<unsigned, unsigned> ranges[] = {{6102, 6108}, {6113, 6115}, {6117, 6141}, {6164, 6164}, {6166, 6169},
+    const std::pair<unsigned, unsigned> ranges[] = {   // first to last{6102, 6108}, {6113, 6115}, {6117, 6141}, {6164, 6164}, {6166, 6169},
                                                     {6171, 6178}, {6182, 6184}, {6188, 6188}, {6190, 6204}, {6208, 6209},
                                                     {6219, 6224}, {6226, 6257}};
     for (auto [first, last] : ranges)
