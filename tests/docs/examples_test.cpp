@@ -191,7 +191,8 @@ TEST(DocsExamples, EveryDocumentOfDocsAndTranscriptOfTheProgramsTests) {
 // runs every program of the README's examples (kvprt-report builds kvprt).
 TEST(DocsExamples, TheQuickStartBuildsEveryProgramTheTourRuns) {
     std::string built;
-    for (const auto& preset : nlohmann::json::parse(std::ifstream(KVPO_SOURCE_DIR "/CMakePresets.json"))["buildPresets"])
+    const nlohmann::json presets = nlohmann::json::parse(std::ifstream(KVPO_SOURCE_DIR "/CMakePresets.json"));
+    for (const auto& preset : presets["buildPresets"])
         if (preset["name"] == "report") built = preset["targets"].dump();
     for (const Command& c : readDocument(KVPO_SOURCE_DIR "/README.md").commands) {
         const std::string program = c.line.substr(0, c.line.find(' '));

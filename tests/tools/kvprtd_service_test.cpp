@@ -19,16 +19,17 @@ using namespace std::chrono_literals;
 using namespace kvtest;
 using States = std::map<std::string, std::string>;
 
-// The JSON kvprtd at `port` answers to a GET of `path` with status 200; null otherwise.
-json get(int port, const std::string& path) {
+// The JSON kvprtd at `port` answers to a GET of `path` with status 200, or its part at `pointer`; null otherwise.
+json get(int port, const std::string& path, const json::json_pointer& pointer = json::json_pointer()) {
     auto r = httplib::Client("127.0.0.1", port).Get(path.c_str());
-    return r && r->status == 200 ? json::parse(r->body, nullptr, false) : json(nullptr);
+    json j = r && r->status == 200 ? json::parse(r->body, nullptr, false) : json(nullptr);
+    return j.contains(pointer) ? j[pointer] : json(nullptr);
 }
 
 // name -> state of every printer kvprtd at `port` watches.
 States states(int port) {
     States out;
-    for (const json& p : get(port, "/api/v1/printers").value("printers", json::array())) out[p["name"]] = p["state"];
+    for (const json& p : get(port, "/api/v1/printers", "/printers"_json_pointer)) out[p["name"]] = p["state"];
     return out;
 }
 
@@ -56,7 +57,7 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
     flaky.restart();
     ASSERT_TRUE(eventually([&] { return states(d.port())["flaky"] == "up"; }, 15s));
     std::string kinds;
-    for (const json& e : get(d.port(), "/api/v1/printers/flaky/history")["events"])
+    for (const json& e : get(d.port(), "/api/v1/printers/flaky/history", "/events"_json_pointer))
         if (e["kind"] == "up" || e["kind"] == "down") kinds += e["kind"].get<std::string>() + " ";
     EXPECT_EQ(kinds, "up down up ");
     EXPECT_NE(get(d.port(), "/api/v1/printers/flaky")["poll"]["time"], nullptr);
@@ -85,11 +86,10 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
                              {"variableEvent", "variable 07 54 = \"ASSET-0042\""}};
     std::set<std::string> families;
     EXPECT_TRUE(eventually([&] {
-        for (const json& e : get(d.port(), "/api/v1/printers/noisy/history")["events"]) {
-            if (e["kind"] != "alert-received" || e["data"]["read"] != true) continue;
-            std::string family = e["data"]["familyName"], text = e["text"];
-            if (expected.count(family) && text.find(expected.at(family)) != std::string::npos) families.insert(family);
-        }
+        for (const json& e : get(d.port(), "/api/v1/printers/noisy/history", "/events"_json_pointer))
+            if (e["kind"] == "alert-received" && e["data"]["read"] == true && expected.count(e["data"]["familyName"]) &&
+                e["text"].get<std::string>().find(expected.at(e["data"]["familyName"])) != std::string::npos)
+                families.insert(e["data"]["familyName"]);
         return families.size() == expected.size();
     }, 15s)) << get(d.port(), "/api/v1/printers/noisy/history")["events"];
 }
@@ -164,7 +164,7 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
                                                       "--web.listen-address=127.0.0.1:" + std::to_string(port)}, port, dir.file("prometheus.log"));
     States up;
     ASSERT_TRUE(eventually([&] {
-        for (const json& series : get(port, "/api/v1/query?query=kvprt_printer_up")["data"]["result"])
+        for (const json& series : get(port, "/api/v1/query?query=kvprt_printer_up", "/data/result"_json_pointer))
             up[series["metric"]["printer"]] = series["value"][1];
         return up.size() == 3;
     }, 30s)) << "Prometheus did not see the printers; its log is in " << dir.file("prometheus.log");
@@ -172,7 +172,7 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
 
     single.kill();
     EXPECT_TRUE(eventually([&] {
-        for (const json& a : get(port, "/api/v1/alerts")["data"]["alerts"])
+        for (const json& a : get(port, "/api/v1/alerts", "/data/alerts"_json_pointer))
             if (a["labels"]["alertname"] == "PrinterDown" && a["labels"]["printer"] == "single" && a["state"] == "firing")
                 return true;
         return false;
