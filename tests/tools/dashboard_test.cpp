@@ -118,10 +118,9 @@ TEST(Dashboard, LiveFleetInChromium) {
     doomed.kill();
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
                                 ".querySelector('.badge').textContent === 'Down'"));
-    // Problems first, the page not reloaded; printer texts are text (the
-    // location shows its brackets, no element came of them); labelled
-    // controls, one heading of the first level; the rows the filters by text
-    // and by state leave.
+    // Problems first, the page not reloaded; printer texts are text (the location shows its brackets,
+    // no element came of them); labelled controls, one heading of the first level; the rows the
+    // filters by text and by state leave.
     EXPECT_EQ(browser.run("const filter = (id, value) => { const c = document.getElementById(id); c.value = value;"
                           " c.dispatchEvent(new Event('input'));"
                           " return [...document.querySelectorAll('tbody tr')].map((r) => r.dataset.printer).sort(); };"

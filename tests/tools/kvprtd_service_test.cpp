@@ -26,8 +26,7 @@ json get(int port, const std::string& path, const json::json_pointer& pointer = 
     return j.contains(pointer) ? j[pointer] : json(nullptr);
 }
 
-// name -> state of every printer kvprtd at `port` watches.
-States states(int port) {
+States states(int port) {   // name -> state of every printer kvprtd at `port` watches
     States out;
     for (const json& p : get(port, "/api/v1/printers", "/printers"_json_pointer)) out[p["name"]] = p["state"];
     return out;
