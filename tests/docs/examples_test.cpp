@@ -146,10 +146,10 @@ Daemon startDaemon(const std::string& line, const std::string& folder) {
     d.process = std::make_unique<kvtest::SimDaemon>(kvprtd ? KVPRTD : KVPRTSIMD, args, launch);
     d.served = "127.0.0.1:" + std::to_string(d.process->port());
     // kvprtd is ready for the examples once every printer has been polled.
-    for (int tries = 0; kvprtd && tries < 100; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100)))
-        if (auto r = httplib::Client("127.0.0.1", d.process->port()).Get("/api/v1/printers");
-            r && r->status == 200 && r->body.find("\"state\":\"unknown\"") == std::string::npos)
-            break;
+    for (int tries = 0; kvprtd && tries < 100; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        auto r = httplib::Client("127.0.0.1", d.process->port()).Get("/api/v1/printers");
+        if (r && r->status == 200 && r->body.find("\"state\":\"unknown\"") == std::string::npos) break;
+    }
     return d;
 }
 

@@ -132,7 +132,8 @@ TEST(Dashboard, LiveFleetInChromium) {
                           " up: (filter('filter-text', ''), filter('filter-state', 'up')), all: filter('filter-state', 'all')}"),
               (json{{"first", "floor2-laser"}, {"mark", "this page, not reloaded"}, {"location", "<b>Floor 2</b> & <i>annex</i>"},
                     {"markup", 0}, {"labelled", true}, {"h1", 1}, {"annex", json::array({"floor2-laser"})},
-                    {"up", json::array({"floor1-color", "floor1-laser"})}, {"all", json::array({"floor1-color", "floor1-laser", "floor2-laser"})}}));
+                    {"up", json::array({"floor1-color", "floor1-laser"})},
+                    {"all", json::array({"floor1-color", "floor1-laser", "floor2-laser"})}}));
 
     std::filesystem::create_directories(DASHBOARD_SCREENSHOTS);
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-fleet.png", 1280);

@@ -34,7 +34,8 @@ inline SimDaemon startOnPort(const std::string& program, std::vector<std::string
 
 // Whether `done` became true within `limit`, asked every 100 ms.
 inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-    for (auto deadline = std::chrono::steady_clock::now() + limit; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(100)))
+    using namespace std::chrono_literals;
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !done(); std::this_thread::sleep_for(100ms))
         if (std::chrono::steady_clock::now() > deadline) return false;
     return true;
 }

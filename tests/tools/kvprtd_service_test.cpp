@@ -79,8 +79,7 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
     TempDir dir;
     writeFleet(dir, {{"noisy", noisy.uri("0")}}, 3600);   // no second poll by the clock
     SimDaemon d = startKvprtd(dir);
-    // Family -> what the line of one of its alerts says once the alert's data were read
-    // (the variable's value read asynchronously too).
+    // Family -> what the line of one of its alerts says once its data were read (a variable's value too).
     const States expected = {{"deviceStatus", ""}, {"operatorPanel", "NOT READY"},
                              {"variableEvent", "variable 07 54 = \"ASSET-0042\""}};
     std::set<std::string> families;
@@ -159,8 +158,8 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
     writeText(dir.file("prometheus.yml"), "global: {scrape_interval: 1s, evaluation_interval: 1s}\nrule_files: [rules.yml]\n"
               "scrape_configs: [{job_name: kvprtd, static_configs: [{targets: ['127.0.0.1:" + std::to_string(d.port()) + "']}]}]\n");
     const int port = freePort();
-    SimDaemon prometheus = startOnPort("prometheus", {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
-                                                      "--web.listen-address=127.0.0.1:" + std::to_string(port)}, port, dir.file("prometheus.log"));
+    SimDaemon server = startOnPort("prometheus", {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
+                                   "--web.listen-address=127.0.0.1:" + std::to_string(port)}, port, dir.file("prometheus.log"));
     States up;
     ASSERT_TRUE(eventually([&] {
         for (const json& series : get(port, "/api/v1/query?query=kvprt_printer_up", "/data/result"_json_pointer))

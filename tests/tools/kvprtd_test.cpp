@@ -38,7 +38,7 @@ TEST(KvprtdEvents, ChangesOfHealthAlertsAndSupplies) {
                           .alerts = {{0, 6113, 1}, {2, 6104, 0}},   // family 2 was not read by both: not compared
                           .supplies = {{.id = 1, .ratio = 0.4f}, {.id = 2, .ratio = 0.2f}, {.id = 3, .ratio = 0.6f}, {.id = 4}}};
     const Snapshot after{.health = Health::Down, .familiesKnown = 0b11, .error = "gone", .alerts = {{1, 6114, 3}},
-                         .supplies = {{.id = 1, .ratio = 0.2f}, {.id = 2, .ratio = 0.0f}, {.id = 3, .ratio = 0.4f}, {.id = 4, .ratio = 0.0f}}};
+                         .supplies = {{.id = 1, .ratio = 0.2f}, {.id = 2, .ratio = 0}, {.id = 3, .ratio = 0.4f}, {.id = 4, .ratio = 0}}};
     std::string got;
     for (const Event& e : changes(before, after)) got += e.kind + ": " + e.text + "\n";
     EXPECT_EQ(got, "down: gone\nalert-raised: Output bin 3 is full\nalert-cleared: Input source 1 is empty\n"
