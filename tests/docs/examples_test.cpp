@@ -1,16 +1,15 @@
-// The console examples of the README and docs/*.md, run and compared with
-// what they show. Each ```console block is a shell session: "$ " lines are
-// commands, the lines up to the next command what the terminal shows
-// ("... # varies" matches any one line). The commands run in a
-// pseudo-terminal (progress bars and prompts look as a reader sees them), in
-// a scratch folder per document, with the build's programs first on PATH
-// and $TESTS naming the tests' source folder (for golden files):
+// The console examples of the README and docs/*.md, and the transcripts kept
+// with the programs' tests, run and compared with what they show. Each
+// ```console block is a shell session: "$ " lines are commands, the lines up
+// to the next command what the terminal shows ("... # varies" matches any one
+// line). Commands run in a pseudo-terminal, in a scratch folder per document,
+// with the build's programs first on PATH and $TESTS naming the tests' folder:
 // - "$ export ..." sets and shows nothing (PATH is already set);
-// - "$ kvprtsimd ... --listen HOST:PORT ... &" starts a daemon for the rest
-//   of the document on a free port, which stands in for HOST:PORT in what
-//   follows; "$ kvprtd ... &" the same (127.0.0.1:9180 without --listen),
-//   with a scratch database unless --db is given, once every printer has
-//   been polled. It shows its standard error, then its standard output;
+// - "$ kvprtsimd ... --listen HOST:PORT ... &" starts a daemon for the rest of
+//   the document on a free port, which stands in for HOST:PORT; "$ kvprtd ... &"
+//   the same (127.0.0.1:9180 without --listen, a scratch database without
+//   --db), once every printer has been polled. It shows its standard error,
+//   then its standard output;
 // - anything else runs with sh -c.
 // A block of another language whose first line is "# NAME" (such as
 // "# fleet.toml") is that file, written to the scratch folder with the
@@ -85,23 +84,21 @@ std::vector<std::string> screenLines(const std::string& bytes) {
         if (c == '\n') lines.emplace_back();
         if (c == '\n' || c == '\r') {
             column = 0;
-        } else if (column < lines.back().size()) {
-            lines.back()[column++] = c;
         } else {
-            lines.back() += c;
-            ++column;
+            lines.back().resize(std::max(lines.back().size(), column + 1));
+            lines.back()[column++] = c;
         }
     }
     if (lines.back().empty()) lines.pop_back();
     return lines;
 }
 
-// Runs `command` with sh in a pseudo-terminal of its own, in `folder`; what the terminal shows.
-std::vector<std::string> runInTerminal(const std::string& command, const std::string& folder) {
+// Runs `command` with sh in a pseudo-terminal of its own, in `folder`; what it writes there.
+std::string runInTerminal(const std::string& command, const std::string& folder) {
     const std::string text = "PATH='" KVPO_BINARY_DIR "':$PATH; TESTS='" KVPO_SOURCE_DIR "/tests'; " + command;
     int master = -1;
     pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid < 0) return {"(no pseudo-terminal)"};
+    if (pid < 0) return "(no pseudo-terminal)";
     if (pid == 0) {   // standard input empty, output to the terminal
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         if (::chdir(folder.c_str()) == 0) ::execl("/bin/sh", "sh", "-c", text.c_str(), nullptr);
@@ -113,7 +110,7 @@ std::vector<std::string> runInTerminal(const std::string& command, const std::st
         if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
     ::close(master);   // EIO: every end of the terminal is closed, the command is done
     ::waitpid(pid, nullptr, 0);
-    return screenLines(bytes);
+    return bytes;
 }
 
 std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -149,11 +146,9 @@ Daemon startDaemon(const std::string& line, const std::string& folder) {
     d.process = std::make_unique<kvtest::SimDaemon>(kvprtd ? KVPRTD : KVPRTSIMD, args, launch);
     d.served = "127.0.0.1:" + std::to_string(d.process->port());
     // kvprtd is ready for the examples once every printer has been polled.
-    httplib::Client client("127.0.0.1", d.process->port());
-    for (int tries = 0; kvprtd && tries < 100; ++tries) {
-        auto r = client.Get("/api/v1/printers");
+    for (int tries = 0; kvprtd && tries < 100; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
+        auto r = httplib::Client("127.0.0.1", d.process->port()).Get("/api/v1/printers");
         if (r && r->status == 200 && r->body.find("\"state\":\"unknown\"") == std::string::npos) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return d;
 }
@@ -163,27 +158,21 @@ void checkDocument(const std::string& name) {
     const Document doc = readDocument(std::string(KVPO_SOURCE_DIR) + "/" + name);
     kvtest::TempDir folder;
     std::vector<Daemon> daemons;
-    auto served = [&](std::string text) {
-        for (const Daemon& d : daemons) text = replaceAll(text, d.shown, d.served);
-        return text;
-    };
-    auto shownAs = [&](std::string text) {
-        for (const Daemon& d : daemons) text = replaceAll(text, d.served, d.shown);
+    auto served = [&](std::string text, bool back = false) {   // back: the address served as the document shows it
+        for (const Daemon& d : daemons) text = back ? replaceAll(text, d.served, d.shown) : replaceAll(text, d.shown, d.served);
         return text;
     };
     for (const Command& c : doc.commands) {
         SCOPED_TRACE(name + ": $ " + c.line);
         for (const auto& [file, text] : doc.files) std::ofstream(folder.file(file), std::ios::trunc) << served(text);
-        std::vector<std::string> shown;
-        if (c.line.starts_with("export ")) {
-            // nothing to run, nothing shown
-        } else if ((c.line.starts_with("kvprtsimd ") || c.line.starts_with("kvprtd ")) && c.line.ends_with("&")) {
+        std::string bytes;   // export: nothing to run, nothing shown
+        if ((c.line.starts_with("kvprtsimd ") || c.line.starts_with("kvprtd ")) && c.line.ends_with("&")) {
             daemons.push_back(startDaemon(c.line, folder.file("")));
-            std::string errors = kvtest::readText(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr"));
-            shown = screenLines(shownAs(errors + daemons.back().process->output()));
-        } else {
-            for (std::string& line : runInTerminal(served(c.line), folder.file(""))) shown.push_back(shownAs(line));
+            bytes = kvtest::readText(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr")) + daemons.back().process->output();
+        } else if (!c.line.starts_with("export ")) {
+            bytes = runInTerminal(served(c.line), folder.file(""));
         }
+        std::vector<std::string> shown = screenLines(served(bytes, true));
         for (size_t i = 0; i < shown.size() && shown.size() == c.expected.size(); ++i)
             if (c.expected[i].ends_with("# varies")) shown[i] = c.expected[i];   // matches any one line
         EXPECT_EQ(joined(shown), joined(c.expected)) << "the terminal shows what the document does not";
@@ -192,15 +181,10 @@ void checkDocument(const std::string& name) {
 
 TEST(DocsExamples, Readme) { checkDocument("README.md"); }
 
-// The transcripts kept with the programs' tests: their refusals, kvprt's
-// commands and failures, kvprtd's HTTP API.
-TEST(DocsExamples, ProgramsRefusals) { checkDocument("tests/tools/refusals.golden.md"); }
-TEST(DocsExamples, KvprtAtATerminal) { checkDocument("tests/tools/kvprt.golden.md"); }
-TEST(DocsExamples, KvprtdHttpApi) { checkDocument("tests/tools/kvprtd.golden.md"); }
-
-TEST(DocsExamples, EveryDocumentOfDocs) {
-    for (const auto& entry : std::filesystem::directory_iterator(std::string(KVPO_SOURCE_DIR) + "/docs"))
-        if (entry.path().extension() == ".md") checkDocument("docs/" + entry.path().filename().string());
+TEST(DocsExamples, EveryDocumentOfDocsAndTranscriptOfTheProgramsTests) {
+    for (std::string folder : {"docs", "tests/tools"})
+        for (const auto& entry : std::filesystem::directory_iterator(KVPO_SOURCE_DIR "/" + folder))
+            if (entry.path().extension() == ".md") checkDocument(folder + "/" + entry.path().filename().string());
 }
 
 // The quick start builds with the preset "report"; the tour that follows it

@@ -1,9 +1,7 @@
-// kvprtd's dashboard in a real browser: Debian's chromium, headless, driven
-// through chromedriver's WebDriver HTTP API. kvprtd watches three kvprtsimd
-// printers over a database with 30 days of history; the test sees every
-// printer appear, an alert raised on one arrive without a reload, and a
-// printer whose daemon is killed go down, and saves screenshots of both views
-// (and the fleet at phone width) in the build folder.
+// kvprtd's dashboard in headless chromium, driven through chromedriver's WebDriver API: three
+// kvprtsimd printers with 30 days of history appear, an alert raised on one arrives without a reload,
+// a printer whose daemon is killed goes down; screenshots of both views (and the fleet at phone
+// width) go to the build folder.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -16,7 +14,6 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
-#include "child.h"
 
 namespace {
 
@@ -28,9 +25,11 @@ using kvtest::SimDaemon;
 class Browser {
 public:
     Browser(const std::string& profileDir)
-        : m_port(kvtest::freePort()), m_driver(CHROMEDRIVER, {"--port=" + std::to_string(m_port)}), m_client("127.0.0.1", m_port) {
+        : m_port(kvtest::freePort()),
+          m_driver(kvtest::startOnPort(CHROMEDRIVER, {"--port=" + std::to_string(m_port)}, m_port, "/dev/null")),
+          m_client("127.0.0.1", m_port) {
         m_client.set_read_timeout(60);
-        for (int i = 0; i < 100 && !m_client.Get("/status"); ++i) std::this_thread::sleep_for(100ms);
+        kvtest::eventually([&] { return !!m_client.Get("/status"); }, 10s);
         // This machine's network may be closed: nothing that would reach out.
         json args = {"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                      "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -39,9 +38,7 @@ public:
                             {{"capabilities", {{"alwaysMatch", {{"goog:chromeOptions", {{"binary", CHROMIUM}, {"args", args}}}}}}}});
         m_session = "/session/" + session.value("sessionId", std::string());
     }
-    ~Browser() {
-        if (ready()) call("DELETE", m_session, nullptr);
-    }
+    ~Browser() { if (ready()) call("DELETE", m_session); }
     bool ready() const { return m_session != "/session/"; }
 
     void open(const std::string& url) { call("POST", m_session + "/url", {{"url", url}}); }
@@ -49,49 +46,30 @@ public:
     // Runs `script` (a function body) in the page; its return value.
     json run(const std::string& script) { return call("POST", m_session + "/execute/sync", {{"script", script}, {"args", json::array()}}); }
     // Waits until `script` returns true.
-    bool waitFor(const std::string& script, std::chrono::seconds limit = 20s) {
-        return kvtest::eventually([&] { return run(script) == true; }, limit);
-    }
+    bool waitFor(const std::string& script) { return kvtest::eventually([&] { return run(script) == true; }, 20s); }
     // A PNG of the whole page at `width`.
     void screenshot(const std::string& path, int width) {
         resize(width, 900);
-        int height = run("return document.documentElement.scrollHeight").get<int>();
-        resize(width, std::min(height + 140, 4000));   // the window's frame takes its share
+        resize(width, std::min(run("return document.documentElement.scrollHeight").get<int>() + 140, 4000));   // 140: the window's frame
         std::this_thread::sleep_for(300ms);
-        kvtest::writeText(path + ".base64", call("GET", m_session + "/screenshot", nullptr).get<std::string>());
+        kvtest::writeText(path + ".base64", call("GET", m_session + "/screenshot").get<std::string>());
         EXPECT_EQ(std::system(("base64 -d " + path + ".base64 > " + path + " && rm " + path + ".base64").c_str()), 0);
     }
 
 private:
-    json call(const std::string& method, const std::string& path, const json& body) {
+    json call(const std::string& method, const std::string& path, const json& body = nullptr) {
         httplib::Result r = method == "GET"      ? m_client.Get(path.c_str())
                             : method == "DELETE" ? m_client.Delete(path.c_str())
                                                  : m_client.Post(path.c_str(), body.dump(), "application/json");
-        if (!r) return nullptr;
-        json reply = json::parse(r->body, nullptr, false);
+        json reply = r ? json::parse(r->body, nullptr, false) : json();
         return reply.is_object() ? reply.value("value", json(nullptr)) : json(nullptr);
     }
 
     int m_port;
-    kvtest::Child m_driver;
+    SimDaemon m_driver;
     httplib::Client m_client;
     std::string m_session = "/session/";
 };
-
-// 30 days of page counts and toner levels, falling as a printer's do, so
-// that the charts and the forecast have something to show.
-void writeHistory(const std::string& db, const std::vector<std::string>& printers) {
-    const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs;
-    for (const std::string& name : printers) {
-        std::vector<std::array<int64_t, 3>> samples;
-        int64_t pages = 15200;   // what kvprtsimd's printers count today
-        for (int day = 1; day <= 30; ++day) {
-            pages -= 250 + static_cast<int64_t>(day * 137 + name.size() * 61) % 340;   // uneven days
-            samples.push_back({today - day * kvprtd::kDayMs + 18 * 3600000, pages, 3 + (day - 1) / 10});
-        }
-        kvtest::addSamples(db, name, samples);
-    }
-}
 
 // The JavaScript expression of a printer's row.
 std::string row(const std::string& printer) { return "document.querySelector('tr[data-printer=\"" + printer + "\"]')"; }
@@ -103,13 +81,22 @@ TEST(Dashboard, LiveFleetInChromium) {
     // The printer whose daemon will die shows texts that look like markup.
     json hostile = json::parse(std::ifstream(KVPRTSIM_DEFAULT_PROFILE));
     hostile["identity"]["model"] = "<img src=x onerror=\"window.kvInjected=1\">";
-    std::ofstream(dir.file("hostile.json")) << hostile.dump();
+    kvtest::writeText(dir.file("hostile.json"), hostile.dump());
     SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
     kvtest::writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n"
         "[[printer]]\nname = \"floor1-laser\"\nuri = \"" + pair.uri("0") + "\"\nlocation = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
         "[[printer]]\nname = \"floor1-color\"\nuri = \"" + pair.uri("1") + "\"\nlocation = \"Floor 1, copy room\"\n"
         "[[printer]]\nname = \"floor2-laser\"\nuri = \"" + doomed.uri("0") + "\"\nlocation = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n");
-    writeHistory(dir.file("k.db"), {"floor1-laser", "floor1-color", "floor2-laser"});
+    // 30 days of page counts (uneven days, down to what kvprtsimd's printers count today) and toner levels,
+    // falling as a printer's do, so that the charts and the forecast have something to show.
+    const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs;
+    for (const std::string name : {"floor1-laser", "floor1-color", "floor2-laser"}) {
+        std::vector<std::array<int64_t, 3>> samples;
+        for (int64_t day = 1; day <= 30; ++day)
+            samples.push_back({today - day * kvprtd::kDayMs + 18 * 3600000,
+                               15200 - day * 400 + (day * 137 + static_cast<int64_t>(name.size()) * 61) % 340, 3 + (day - 1) / 10});
+        kvtest::addSamples(dir.file("k.db"), name, samples);
+    }
     SimDaemon kvprtd = kvtest::startKvprtd(dir);
     const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
 
@@ -124,51 +111,47 @@ TEST(Dashboard, LiveFleetInChromium) {
     // An alert: "continue" clears the operator intervention and the printer announces its panel.
     ASSERT_EQ(std::system((KVPRT_BINARY " -p " + pair.uri("1") + " panel continue >/dev/null").c_str()), 0);
     EXPECT_TRUE(browser.waitFor(
-        "return !!document.querySelector('#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]')"));
-    EXPECT_TRUE(browser.waitFor("return !" + row("floor1-color") + ".textContent.includes('Close the top cover')"));
-    EXPECT_TRUE(browser.run("return " + row("floor1-laser") + ".textContent.includes('Close the top cover')") == true);
+        "return !!document.querySelector('#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]') && !" +
+        row("floor1-color") + ".textContent.includes('Close the top cover') && " + row("floor1-laser") +
+        ".textContent.includes('Close the top cover')"));
 
     doomed.kill();
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
                                 ".querySelector('.badge').textContent === 'Down'"));
-    // Problems first, the page not reloaded; printer texts are text (the
-    // location shows its brackets, no element came of them); labelled
-    // controls, one heading of the first level.
-    EXPECT_EQ(browser.run("return {first: document.querySelector('tbody tr').dataset.printer, mark: window.kvMark,"
+    // Problems first, the page not reloaded; printer texts are text (the location shows its brackets,
+    // no element came of them); labelled controls, one heading of the first level; the rows the
+    // filters by text and by state leave.
+    EXPECT_EQ(browser.run("const filter = (id, value) => { const c = document.getElementById(id); c.value = value;"
+                          " c.dispatchEvent(new Event('input'));"
+                          " return [...document.querySelectorAll('tbody tr')].map((r) => r.dataset.printer).sort(); };"
+                          "return {first: document.querySelector('tbody tr').dataset.printer, mark: window.kvMark,"
                           " location: " + row("floor2-laser") + ".querySelector('.location').textContent,"
                           " markup: document.querySelectorAll('main b, main i').length,"
                           " labelled: [...document.querySelectorAll('input, select')].every((c) => c.labels.length === 1),"
-                          " h1: document.querySelectorAll('h1').length}"),
+                          " h1: document.querySelectorAll('h1').length, annex: filter('filter-text', 'annex'),"
+                          " up: (filter('filter-text', ''), filter('filter-state', 'up')), all: filter('filter-state', 'all')}"),
               (json{{"first", "floor2-laser"}, {"mark", "this page, not reloaded"}, {"location", "<b>Floor 2</b> & <i>annex</i>"},
-                    {"markup", 0}, {"labelled", true}, {"h1", 1}}));
+                    {"markup", 0}, {"labelled", true}, {"h1", 1}, {"annex", json::array({"floor2-laser"})},
+                    {"up", json::array({"floor1-color", "floor1-laser"})},
+                    {"all", json::array({"floor1-color", "floor1-laser", "floor2-laser"})}}));
 
-    // The filter by text and by state.
-    browser.run("const q = document.getElementById('filter-text'); q.value = 'annex'; q.dispatchEvent(new Event('input'))");
-    EXPECT_EQ(browser.run("return [...document.querySelectorAll('tbody tr')].map((r) => r.dataset.printer)"),
-              json::array({"floor2-laser"}));
-    browser.run("const q = document.getElementById('filter-text'); q.value = ''; q.dispatchEvent(new Event('input'));"
-                "const s = document.getElementById('filter-state'); s.value = 'up'; s.dispatchEvent(new Event('input'))");
-    EXPECT_EQ(browser.run("return document.querySelectorAll('tbody tr[data-state=\"up\"]').length"), 2);
-    browser.run("const s = document.getElementById('filter-state'); s.value = 'all'; s.dispatchEvent(new Event('input'))");
-
-    const std::string shots = DASHBOARD_SCREENSHOTS;
-    std::filesystem::create_directories(shots);
-    browser.screenshot(shots + "/dashboard-fleet.png", 1280);
-    browser.screenshot(shots + "/dashboard-phone.png", 390);
+    std::filesystem::create_directories(DASHBOARD_SCREENSHOTS);
+    browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-fleet.png", 1280);
+    browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-phone.png", 390);
     EXPECT_EQ(browser.run("return document.documentElement.scrollWidth <= window.innerWidth"), true);   // no sideways scrolling
 
     browser.resize(1280, 900);
     browser.open(site + "#/printer/floor2-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('.card').length > 0"));
-    EXPECT_EQ(browser.run("return document.querySelector('main').textContent.includes('<img src=x')"), true);
-    EXPECT_EQ(browser.run("return document.querySelectorAll('main img').length + (window.kvInjected ? 1 : 0)"), 0);
+    EXPECT_EQ(browser.run("return [document.querySelector('main').textContent.includes('<img src=x'),"
+                          " document.querySelectorAll('main img').length + (window.kvInjected ? 1 : 0)]"), json::array({true, 0}));
 
     browser.open(site + "#/printer/floor1-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))
         << browser.run("return document.body.innerText");
     EXPECT_EQ(browser.run("return [document.querySelectorAll('svg.chart polyline').length,"   // toner 1 over the days
                           " document.querySelectorAll('.panel-line').length]"), json::array({1, 4}));
-    browser.screenshot(shots + "/dashboard-printer.png", 1280);
+    browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-printer.png", 1280);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// The alert texts kvprt is built with. kvprt run as a program is in the
-// transcripts refusals.golden.md and kvprt.golden.md (every command's JSON,
-// the report, refusals, hostile printer texts, printers that fail, failed
-// receives, fleets, signals, versions), which docs_examples_test runs.
+// The alert texts kvprt is built with. kvprt run as a program is in the transcripts
+// refusals.golden.md and kvprt.golden.md, which docs_examples_test runs.
 #include <gtest/gtest.h>
 
 #include "tools/kvprt/texts.h"
@@ -10,11 +8,10 @@ namespace {
 
 // Every alert id the decoders produce has a text of its own.
 TEST(KvprtTexts, EveryProducedIdHasItsText) {
-    // Ranges of produced ids, first to last.
     const std::pair<unsigned, unsigned> ranges[] = {{6102, 6108}, {6113, 6115}, {6117, 6141}, {6164, 6164}, {6166, 6169},
                                                     {6171, 6178}, {6182, 6184}, {6188, 6188}, {6190, 6204}, {6208, 6209},
                                                     {6219, 6224}, {6226, 6257}};
-    for (auto [first, last] : ranges)
+    for (auto [first, last] : ranges)   // first to last
         for (unsigned id = first; id <= last; ++id) EXPECT_TRUE(kvprt::knownAlert(id)) << id;
     EXPECT_EQ(kvprt::alertText(6209, 0x0203), "Input source 2: state 3");
     EXPECT_EQ(kvprt::alertText(6113, 4), "Input source 4 is empty");

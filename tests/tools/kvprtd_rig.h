@@ -1,10 +1,14 @@
-// kvprtd for the tests that run it: the daemon on a test folder's fleet file
-// and database, and history written to that database beforehand.
+// kvprtd for the tests that run it, on a test folder's fleet file and database with history
+// written beforehand, and the programs beside it that take their port among their arguments.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include "sim_daemon.h"
 #include "store.h"
@@ -20,6 +24,24 @@ inline SimDaemon startKvprtd(const TempDir& dir, std::vector<std::string> args =
     return SimDaemon(KVPRTD, args);
 }
 
+// `program` (a path, or a name on PATH) with `args` that make it listen on `port`, run as the rig
+// runs daemons: a shell writes `port` to the rig's port file, drops --listen and --port-file.
+inline SimDaemon startOnPort(const std::string& program, std::vector<std::string> args, int port,
+                             const std::string& stderrPath = "") {
+    const std::string shell = "echo " + std::to_string(port) + " >\"$4\"; shift 4; exec \"$0\" \"$@\"";
+    return SimDaemon(program, std::move(args), {{"/bin/sh", "-c", shell}, "127.0.0.1", stderrPath, ""});
+}
+
+// Whether `done` became true within `limit`, asked every 100 ms.
+inline bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    using namespace std::chrono_literals;
+    for (auto deadline = std::chrono::steady_clock::now() + limit; !done(); std::this_thread::sleep_for(100ms))
+        if (std::chrono::steady_clock::now() > deadline) return false;
+    return true;
+}
+
+inline void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::trunc) << text; }
+
 // Samples of `printer` in the database at `db`: time, type-1 page count, level of toner 1 in 6 steps.
 inline void addSamples(const std::string& db, const std::string& printer,
                        const std::vector<std::array<int64_t, 3>>& samples) {
@@ -27,14 +49,8 @@ inline void addSamples(const std::string& db, const std::string& printer,
     auto store = kvprtd::Store::open(db, &error);
     ASSERT_TRUE(store) << error;
     int64_t id = store->printerIds({printer})[printer];
-    for (auto [time, pages, level] : samples) {
-        kvprtd::Sample s;
-        s.time = time;
-        s.pagesKnown = true;
-        s.pages[0] = static_cast<uint32_t>(pages);
-        s.supplies.push_back({1, static_cast<uint8_t>(level), 6});
-        store->addSample(id, s);
-    }
+    for (auto [time, pages, level] : samples)
+        store->addSample(id, {time, true, {static_cast<uint32_t>(pages)}, {{1, static_cast<uint8_t>(level), 6}}});
     store->flush();
 }
 

@@ -11,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
-#include "child.h"
 
 namespace {
 
@@ -20,18 +19,16 @@ using namespace std::chrono_literals;
 using namespace kvtest;
 using States = std::map<std::string, std::string>;
 
-// The JSON kvprtd at `port` answers to a GET of `path` with status 200; null otherwise.
-json get(int port, const std::string& path) {
+// The JSON kvprtd at `port` answers to a GET of `path` with status 200, or its part at `pointer`; null otherwise.
+json get(int port, const std::string& path, const json::json_pointer& pointer = json::json_pointer()) {
     auto r = httplib::Client("127.0.0.1", port).Get(path.c_str());
-    return r && r->status == 200 ? json::parse(r->body, nullptr, false) : json(nullptr);
+    json j = r && r->status == 200 ? json::parse(r->body, nullptr, false) : json(nullptr);
+    return j.contains(pointer) ? j[pointer] : json(nullptr);
 }
 
-// name -> state of every printer kvprtd at `port` watches.
-States states(int port) {
+States states(int port) {   // name -> state of every printer kvprtd at `port` watches
     States out;
-    json j = get(port, "/api/v1/printers");
-    if (j.is_object())
-        for (const json& p : j["printers"]) out[p["name"]] = p["state"];
+    for (const json& p : get(port, "/api/v1/printers", "/printers"_json_pointer)) out[p["name"]] = p["state"];
     return out;
 }
 
@@ -41,10 +38,8 @@ void writeFleet(const TempDir& dir, const std::vector<std::pair<std::string, std
     writeText(dir.file("fleet.toml"), text);
 }
 
-// A printer whose daemon is killed goes down and comes back; kvprtd killed
-// in the middle of a poll of the other (slow) printer keeps its history (and
-// opens its database again, which it checks first). (Events pushed live are
-// in dashboard_test.)
+// A printer whose daemon is killed goes down and comes back; kvprtd killed in the middle of a poll
+// of the other (slow) printer keeps its history and opens its database again, which it checks first.
 TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
     SimDaemon steady(KVPRTSIMD, {"--delay-ms", "50"}), flaky(KVPRTSIMD, {});   // polls of steady take a while
     TempDir dir;
@@ -60,11 +55,10 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
 
     flaky.restart();
     ASSERT_TRUE(eventually([&] { return states(d.port())["flaky"] == "up"; }, 15s));
-    std::vector<std::string> kinds;
-    json history = get(d.port(), "/api/v1/printers/flaky/history");
-    for (const json& e : history["events"])
-        if (e["kind"] == "up" || e["kind"] == "down") kinds.push_back(e["kind"]);
-    EXPECT_EQ(kinds, (std::vector<std::string>{"up", "down", "up"}));
+    std::string kinds;
+    for (const json& e : get(d.port(), "/api/v1/printers/flaky/history", "/events"_json_pointer))
+        if (e["kind"] == "up" || e["kind"] == "down") kinds += e["kind"].get<std::string>() + " ";
+    EXPECT_EQ(kinds, "up down up ");
     EXPECT_NE(get(d.port(), "/api/v1/printers/flaky")["poll"]["time"], nullptr);
 
     const std::string path = "/api/v1/printers/steady/history";
@@ -74,10 +68,9 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
     d.restart();
     ASSERT_TRUE(eventually([&] { return !(after = get(d.port(), path)).is_null(); }, 10s));
     for (const char* kept : {"samples", "events"}) {   // what was there before, and perhaps more
-        json& now = after[kept];
-        ASSERT_GE(now.size(), before[kept].size()) << kept;
-        now.erase(now.begin() + static_cast<std::ptrdiff_t>(before[kept].size()), now.end());
-        EXPECT_EQ(now, before[kept]);
+        ASSERT_GE(after[kept].size(), before[kept].size()) << kept;
+        after[kept].erase(after[kept].begin() + static_cast<std::ptrdiff_t>(before[kept].size()), after[kept].end());
+        EXPECT_EQ(after[kept], before[kept]);
     }
 }
 
@@ -86,25 +79,17 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
     TempDir dir;
     writeFleet(dir, {{"noisy", noisy.uri("0")}}, 3600);   // no second poll by the clock
     SimDaemon d = startKvprtd(dir);
-    // Family -> what the line of one of its alerts says once the alert's data were read.
-    const States expected = {
-        {"deviceStatus", ""},
-        {"operatorPanel", "NOT READY"},
-        {"variableEvent", "variable 07 54 = \"ASSET-0042\""},   // the value read asynchronously too
-    };
+    // Family -> what the line of one of its alerts says once its data were read (a variable's value too).
+    const States expected = {{"deviceStatus", ""}, {"operatorPanel", "NOT READY"},
+                             {"variableEvent", "variable 07 54 = \"ASSET-0042\""}};
     std::set<std::string> families;
-    std::string lines;
     EXPECT_TRUE(eventually([&] {
-        lines.clear();
-        json history = get(d.port(), "/api/v1/printers/noisy/history");
-        for (const json& e : history["events"]) {
-            if (e["kind"] != "alert-received" || e["data"]["read"] != true) continue;
-            std::string family = e["data"]["familyName"], text = e["text"];
-            lines += text + "\n";
-            if (expected.count(family) && text.find(expected.at(family)) != std::string::npos) families.insert(family);
-        }
+        for (const json& e : get(d.port(), "/api/v1/printers/noisy/history", "/events"_json_pointer))
+            if (e["kind"] == "alert-received" && e["data"]["read"] == true && expected.count(e["data"]["familyName"]) &&
+                e["text"].get<std::string>().find(expected.at(e["data"]["familyName"])) != std::string::npos)
+                families.insert(e["data"]["familyName"]);
         return families.size() == expected.size();
-    }, 15s)) << lines;
+    }, 15s)) << get(d.port(), "/api/v1/printers/noisy/history")["events"];
 }
 
 TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
@@ -115,10 +100,9 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
 
     writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n[[printer]]\nname = \"a0\"\nuri = \"sim:\"\n[[printer]]\nname = \"a1\"\n");
     ::kill(d.pid(), SIGHUP);
-    json status;
-    ASSERT_TRUE(eventually([&] { return (status = get(d.port(), "/api/v1/status"))["fleetFile"]["reloadError"].is_string(); }, 5s));
-    EXPECT_NE(status["fleetFile"]["reloadError"].get<std::string>().find("fleet.toml:5:1: printer[1].uri: missing"),
-              std::string::npos);
+    json error;
+    ASSERT_TRUE(eventually([&] { return (error = get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"]).is_string(); }, 5s));
+    EXPECT_NE(error.get<std::string>().find("fleet.toml:5:1: printer[1].uri: missing"), std::string::npos);
     EXPECT_EQ(states(d.port()), (States{{"a0", "up"}, {"a1", "up"}}));
 
     writeFleet(dir, {{"a1", "sim:"}, {"a2", "sim:"}});
@@ -133,7 +117,7 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
 TEST(KvprtdService, DaysAndReport) {
     TempDir dir;
     writeFleet(dir, {{"a0", "sim:"}});
-    const int64_t today = kvprtd::nowMs() / kvprtd::kDayMs * kvprtd::kDayMs, day = kvprtd::kDayMs, hour = 3600000;
+    const int64_t day = kvprtd::kDayMs, today = kvprtd::nowMs() / day * day, hour = 3600000;
     addSamples(dir.file("k.db"), "a0", {{today - 3 * day + hour, 100, 5}, {today - 3 * day + 2 * hour, 150, 5},   // the day's last
                                         {today - 2 * day + hour, 400, 5}, {today - 2 * day + 9 * hour, 410, 4},
                                         {today - day + hour, 60, 4}});   // the counter was reset
@@ -143,20 +127,19 @@ TEST(KvprtdService, DaysAndReport) {
         days = get(d.port(), "/api/v1/printers/a0/days?days=3")["days"];
         return days.size() == 3 && !days[2]["pages"].is_null();
     }, 10s)) << days;
-    EXPECT_EQ(days[0]["date"], kvprtd::rfc3339(today - 2 * day).substr(0, 10));
-    EXPECT_EQ(days[0]["pages"]["type1"], 410);
-    EXPECT_EQ(days[0]["printed"]["type1"], 260);   // from 150 at the end of the day before
-    EXPECT_EQ(days[0]["supplies"][0]["level"], 4);
-    EXPECT_EQ(days[1]["printed"]["type1"], 60);
-    EXPECT_EQ(days[2]["printed"]["type1"], 15200 - 60);   // today, as kvprtd sampled the printer
+    // The first day's date, pages, level and pages printed since 150 at the end of the day before; the
+    // pages printed of the day the counter was reset and of today, as kvprtd sampled the printer.
+    EXPECT_EQ(json({days[0]["date"], days[0]["pages"]["type1"], days[0]["supplies"][0]["level"], days[0]["printed"]["type1"],
+                    days[1]["printed"]["type1"], days[2]["printed"]["type1"]}),
+              json({kvprtd::rfc3339(today - 2 * day).substr(0, 10), 410, 4, 260, 60, 15200 - 60}));
     EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days")["days"].size(), 30u);
     EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days?days=5")["days"][0]["printed"], nullptr);   // no day before
 
     // Its report is kvprt's (report.golden.json) with the poll's state.
-    json report = get(d.port(), "/api/v1/printers/a0"), expected = json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
+    json report = get(d.port(), "/api/v1/printers/a0");
     EXPECT_EQ(report["poll"]["state"], "up");
     report.erase("poll");
-    EXPECT_EQ(report, expected);
+    EXPECT_EQ(report, json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json")));
 }
 
 // The repository's alert rules pass promtool; Prometheus scrapes every
@@ -172,18 +155,14 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
 
     // The repository's rules, with every `for:` shortened to 1 s so that the test need not wait minutes.
     writeText(dir.file("rules.yml"), std::regex_replace(readText(KVPRTD_ALERT_RULES), std::regex("for: [0-9]+[smh]"), "for: 1s"));
-    writeText(dir.file("prometheus.yml"), "global:\n  scrape_interval: 1s\n  evaluation_interval: 1s\n"
-                                          "rule_files: [\"" + dir.file("rules.yml") + "\"]\n"
-                                          "scrape_configs:\n  - job_name: kvprtd\n    static_configs:\n"
-                                          "      - targets: [\"127.0.0.1:" + std::to_string(d.port()) + "\"]\n");
+    writeText(dir.file("prometheus.yml"), "global: {scrape_interval: 1s, evaluation_interval: 1s}\nrule_files: [rules.yml]\n"
+              "scrape_configs: [{job_name: kvprtd, static_configs: [{targets: ['127.0.0.1:" + std::to_string(d.port()) + "']}]}]\n");
     const int port = freePort();
-    Child prometheus("prometheus", {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
-                                    "--web.listen-address=127.0.0.1:" + std::to_string(port)}, dir.file("prometheus.log"));
+    SimDaemon server = startOnPort("prometheus", {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
+                                   "--web.listen-address=127.0.0.1:" + std::to_string(port)}, port, dir.file("prometheus.log"));
     States up;
     ASSERT_TRUE(eventually([&] {
-        up.clear();
-        json r = get(port, "/api/v1/query?query=kvprt_printer_up");
-        for (const json& series : r["data"]["result"])
+        for (const json& series : get(port, "/api/v1/query?query=kvprt_printer_up", "/data/result"_json_pointer))
             up[series["metric"]["printer"]] = series["value"][1];
         return up.size() == 3;
     }, 30s)) << "Prometheus did not see the printers; its log is in " << dir.file("prometheus.log");
@@ -191,8 +170,7 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
 
     single.kill();
     EXPECT_TRUE(eventually([&] {
-        json r = get(port, "/api/v1/alerts");
-        for (const json& a : r["data"]["alerts"])
+        for (const json& a : get(port, "/api/v1/alerts", "/data/alerts"_json_pointer))
             if (a["labels"]["alertname"] == "PrinterDown" && a["labels"]["printer"] == "single" && a["state"] == "firing")
                 return true;
         return false;
