@@ -215,6 +215,10 @@ TEST(OutputBins, PropertyBitsAndTheIdsOfUnnamedBins) {
         ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
         EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
     }
+    Bytes smallest = Bytes().u8(40);   // records of the smallest size: the array holds them all
+    for (unsigned i = 0; i < 40; ++i) smallest.raw(outputBin(i, 0xFF, 0xFFFFFFFF, 0xFF, 0xFF, ""));
+    ASSERT_EQ(t.query(smallest), 0);
+    EXPECT_EQ(std::tuple(t.count, t.bins[39].usBinNumber, t.bins[39].usBinId), std::tuple(40u, 39, 7204));
 }
 
 // An empty list is an allocated array; a short reply leaves the arguments untouched.
