@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <iomanip>
+
 #include "alert_list.h"
+#include "golden.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;
@@ -9,6 +12,16 @@ using UIRALERTS = KVPrtObj::UIRALERTS;
 using KVPALERTDATA = KVPrtObj::KVPALERTDATA;
 
 namespace {
+
+struct Decoder : OpenPrtObj {
+    using KVPrtObj::parseAlertData;
+    Alerts decode(ByteVec run, unsigned records, unsigned kind) {
+        KVPALERTDATA* list = nullptr;
+        unsigned count = 0;
+        EXPECT_EQ(parseAlertData(run.data(), records, kind, &list, &count), 0);
+        return takeList(list, count);
+    }
+};
 
 using ListForm = long (KVPrtObj::*)(unsigned int*, KVPALERTDATA**);
 
@@ -70,22 +83,37 @@ uint32_t summaryOf(unsigned short code, const ByteVec& afterStrip, uint32_t befo
     return word(alerts);
 }
 
+std::string text(const Alerts& alerts) {
+    std::ostringstream out;
+    for (const Alert& a : alerts) {
+        out << " " << a.id;
+        if (a.value) out << "/" << a.value;
+    }
+    return alerts.empty() ? "-" : out.str().substr(1);
+}
+
+// "record K: bytes" decodes one record of kind K; "reply C: bytes" is family C's
+// list of a reply, its summary word from a client word of 0 and of all ones,
+// and for 7 the UIRALERTS word.
+std::string decoded(const std::string& input) {
+    const auto code = static_cast<unsigned short>(std::stoul(input.substr(input.find(' '))));
+    const ByteVec bytes = hex(input.substr(input.find(':') + 1));
+    if (input.starts_with("record")) return text(Decoder().decode(bytes, 1, code));
+    std::ostringstream out;
+    out << text(listOf(code, bytes));
+    if (!family(code).summary) return out.str();
+    uint32_t uir = 0;
+    out << " |" << std::hex << std::uppercase << std::setfill('0');
+    for (uint32_t before : {0u, ~0u}) out << " " << std::setw(8) << summaryOf(code, bytes, before, &uir);
+    if (code == 7) out << " uir " << std::setw(8) << uir;
+    return out.str();
+}
+
 }  // namespace
 
-TEST(AlertLists, TruncatedRunsKeepTheWholeRecordsOnly) {
-    const std::tuple<unsigned short, const char*, Alerts> cases[] = {
-        // configuration change: a reply shorter than its count and first extra length promise is one alert
-        {10, "02 01 FF 09 00", {{6201}}}, {10, "01 01 FF 09 03 AA BB", {{6201}}},
-        {10, "01 01 FF 09 02 AA BB", {{6198}}}, {10, "00 01", {}}, {10, "02 01 FF 09 00  01 FF 0A 05", {{6198}}},
-        // the others decode the records that lie wholly within the reply
-        {6, "05 04 FF FF 00  02 FF FF 00  01 FF", {{6107}, {6106}}}, {6, "02 04 FF FF 00  02 FF FF 09 AA", {{6107}}},
-        {9, "02 03 FF 01 00  03 FF 02 01", {{6115}}}, {13, "03 08 01 02 03  08 02 02", {{6224, 0x0103}}},
-        {2, "04 01 01 00  02 01", {{6113, 1}}}, {3, "02 01 00 07  02 00", {{6114, 1}}}, {8, "03", {}},
-        {11, "01 08 09 05 00", {{6221, 9}}},
-    };
-    for (const auto& [code, reply, alerts] : cases)
-        EXPECT_EQ(listOf(code, hex(reply)), alerts) << code << ": " << reply;
-}
+// Every table row, rule and default of the records; truncated runs keep the
+// whole records only; each family clears only its own summary bits.
+TEST(AlertRecords, RepliesGiveTheirListsAndSummaries) { expectGolden(KVPO_ALERTS_GOLDEN, decoded); }
 
 TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
     struct Recording : OpenPrtObj {   // a host's decoder that records its calls
@@ -138,59 +166,18 @@ TEST(AlertFamilies, FailuresMissingRecordsAndRepliesWithoutBuffer) {
     EXPECT_EQ(rig.printer.requestCount(), 0u);
 }
 
-TEST(AlertSummaries, RecordsSetTheirBits) {
-    struct Case {
-        unsigned short code;
-        const char* reply;
-        uint32_t after;
-        uint32_t before = 0;
-    };
-    const Case cases[] = {
-        // each family clears only its own bits
-        {2, "00", ~0x2100u, ~0u}, {3, "00", ~0x0400u, ~0u}, {6, "00", ~0x00F8u, ~0u}, {7, "00", ~0x4006u, ~0u},
-        {8, "00", ~0x1000u, ~0u}, {9, "00", ~0x0800u, ~0u}, {10, "00", ~0x0001u, ~0u}, {11, "00", ~0u, ~0u},
-        {2, "01 02 01 0B", 0x2000}, {2, "01 02 01 08", 0x0100}, {2, "01 05 00 00", 0},
-        {2, "02 02 01 0B  01 01 00", 0x0100},                 // a state-0 record clears the flag bit...
-        {2, "03 02 01 0B  01 01 00  03 01 09", 0x2100},       // ...and a later flag sets it again
-        {3, "01 01 00 0F", 0x0400}, {3, "01 01 00 06", 0},
-        {6, "04 01 FF 01 00  02 FF FF 00  03 FF FF 00  04 FF FF 00", 0xB8}, {6, "01 05 01 01 00", 0, 0x40},
-        // jams, warnings and supplies step four bytes and do not read the extra length; service does
-        {6, "02 01 FF 01 04  02 01 FF 00  03 FF FF 00", 0x90}, {8, "02 01 01 03 04  08 01 01 00", 0x1000},
-        {11, "02 01 01 03 04  08 01 01 00", 0x1000}, {9, "02 01 01 01 04  03 01 01 00  01 01 01 00", 0},
-        {9, "02 01 01 01 01 AA  03 01 01 00", 0x0800}, {10, "02 01 FF 09 00", 0x0001},
-        // truncated runs: whole records only
-        {6, "03 04 FF FF 00  01 FF", 0x08}, {9, "02 01 FF 01 00  03 FF 01 05 AA", 0},
-        {2, "02 01 01 08  02 01", 0x0100}, {3, "05 01 00 07", 0x0400},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.code << ": " << c.reply);
-        EXPECT_EQ(summaryOf(c.code, hex(c.reply), c.before), c.after);
-    }
-}
-
-TEST(AlertSummaries, OperatorIntervention) {
-    const std::tuple<const char*, uint32_t, uint32_t> cases[] = {
-        {"02 01 01 FF 00  05 05 05 00", 0x4000, 1u << 18}, {"02 05 05 05 00  01 01 FF 00", 0, 1u << 18},
-        {"02 03 01 01 02 AA BB  03 FF 01 00", 0x0002, 0}, {"01 04 FF 01 00", 0x0004, 0},
-        {"01 03 0E FF 00", 0x4000, 0}, {"01 03 19 FF 00", 0x4000, 0},   // 6135 in the list only
-        {"03 03 16 FF 00  04 FF 01 00  03 0E FF 00", 0x4004, 1u << 16},
-        {"02 03 01 01 00  05 05 05 09", 0x0002, 0},                      // truncated last record
-    };
-    for (auto [records, prt, uirWord] : cases) {
-        SCOPED_TRACE(records);
-        uint32_t uir = 0;
-        EXPECT_EQ(summaryOf(7, hex(records), 0, &uir), prt);
-        EXPECT_EQ(uir, uirWord);
-    }
-    // UIRALERTS bit n is the record the list reports as 6119 + n
-    const uint32_t keys[] = {0x0306FF, 0x0304FF, 0x0104FF, 0x0105FF, 0x0401FF, 0x0302FF, 0x030CFF,
-                             0x030AFF, 0x0103FF, 0x0402FF, 0x0307FF, 0x0303FF, 0x0305FF, 0x030DFF,
-                             0x0102FF, 0x0301FF, 0x0316FF, 0x0309FF, 0x0101FF, 0x030BFF, 0x0308FF};
-    for (unsigned n = 0; n < std::size(keys); ++n) {
-        ByteVec record = Bytes().u8(1).be32(keys[n] << 8);
-        uint32_t uir = 0;
-        EXPECT_EQ(summaryOf(7, record, 0, &uir), 0u) << n;
-        EXPECT_EQ(uir, 1u << n) << n;
-        EXPECT_EQ(listOf(7, record), (Alerts{{static_cast<uint16_t>(6119 + n)}})) << n;
-    }
+TEST(AlertRecords, RunsAndLists) {
+    Decoder d;
+    // extra data is stepped over, not read as records
+    EXPECT_EQ(d.decode(hex("01 FF 01 02 04 FF  03 FF 03 01 AA  04 FF FF 00"), 3, 3), (Alerts{{6104}, {6108}, {6107}}));
+    // supplies-status records are four bytes whatever the fourth byte holds
+    EXPECT_EQ(d.decode(hex("08 03 05 07  08 04 06 FF"), 2, 9), (Alerts{{6224, 0x0307}, {6224, 0x04FF}}));
+    // entries are appended to the caller's list; no records leave it alone
+    auto* list = static_cast<KVPrtObj::KVPALERTDATA*>(::operator new(sizeof(KVPrtObj::KVPALERTDATA)));
+    list[0] = {6999, 7};
+    unsigned count = 1;
+    ByteVec run = hex("04 FF FF 00  02 FF FF 00");
+    EXPECT_TRUE(d.parseAlertData(run.data(), 0, 3, &list, &count) == 0 && count == 1u);
+    EXPECT_EQ(d.parseAlertData(run.data(), 2, 3, &list, &count), 0);
+    EXPECT_EQ(takeList(list, count), (Alerts{{6999, 7}, {6107}, {6106}}));
 }

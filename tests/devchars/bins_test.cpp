@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
+#include "../alerts/golden.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;
@@ -28,12 +30,8 @@ Bytes outputBin(unsigned number, unsigned byte1, uint32_t capacity, unsigned byt
 }
 
 struct Steps : OpenPrtObj {
-    using OpenPrtObj::OpenPrtObj;
-    using KVPrtObj::parseInputBinsByID;
-    using KVPrtObj::parseInputBinsByName;
-    using KVPrtObj::parseInputCharsByID;
-    using KVPrtObj::parseInputCharsByName;
-    using KVPrtObj::parseOutputBinsByName;
+    using KVPrtObj::parseInputBinsByID, KVPrtObj::parseInputBinsByName, KVPrtObj::parseInputCharsByID,
+        KVPrtObj::parseInputCharsByName, KVPrtObj::parseOutputBinsByName;
 };
 
 // The bins of one query, input or output, with every request answered by the given reply.
@@ -126,88 +124,71 @@ TEST(Bins, TheQueriesCallOverriddenStepsAndAdjustOnlyTheNamedPath) {
     EXPECT_EQ(out.ids(), (std::vector<unsigned>{7300, 7301}));
 }
 
-TEST(InputBinSteps, NamesAndBinNumbersGiveTheirIds) {
-    Steps s;
-    const struct {
-        std::string name;
-        int sizeCode;
-        unsigned id;
-    } names[] = {
-        {"Manual Feed", 0, 7101}, {"Feeder", 79, 7107}, {"Feeder", 80, 7106}, {"Feeder", -1, 7107},
-        {"tray 1", 0, 1234},      {"Tray 1 ", 0, 1234},  {"", 0, 1234},       {{"Tray 1\0\0", 8}, 0, 7103},   // a C text
-    };
-    for (const auto& c : names) {
-        unsigned short id = 1234;
-        s.parseInputBinsByName(c.sizeCode, c.name, &id);
-        EXPECT_EQ(id, c.id) << c.name << " " << c.sizeCode;
-    }
-    struct Case {
-        int number, sizeCode;
-        unsigned long capacity, binCount;
-        unsigned id;
-    } cases[] = {
-        {1, 0, 0, 1, 7101},   {2, 0, 0, 1, 7102},    {3, 0, 0, 1, 7103},    {4, 2, 500, 3, 7104},
-        {4, 2, 250, 3, 7107}, {4, 81, 250, 3, 7106}, {4, 81, 250, 5, 7104}, {4, -5, 250, 4, 7107},
-        {5, 79, 500, 9, 7107}, {5, 80, 0, 0, 7106},  {0, 0, 0, 0, 1234},    {6, 0, 500, 9, 1234},
-    };
-    for (const Case& c : cases) {
-        unsigned short id = 1234;
-        s.parseInputBinsByID(c.number, c.sizeCode, c.capacity, c.binCount, &id);
-        EXPECT_EQ(id, c.id) << c.number << " size " << c.sizeCode << " capacity " << c.capacity << " of " << c.binCount;
-    }
+namespace {
+
+constexpr const char* kCharsFields =
+    "ManualPaperBin ManualEnvelopeBin FeederBinHigh FeederBinLow TwoFeeders Feeder1BinHigh Feeder2BinHigh Tray1Bin "
+    "Tray2Bin Tray3Bin FeederSize Feeder1Size Feeder2Size ManualEnvelopeSize Tray1Size Tray2Size Tray3Size "
+    "ManualPaperSize Tray1Attr Tray2Attr Tray3Attr ManualPaperAttr ManualEnvelopeAttr FeederAttr Feeder1Attr "
+    "Feeder2Attr Tray1Capacity Tray2Capacity Tray3Capacity";
+
+// The fields of `chars` that are not 0, by name.
+std::string fields(const INPUTCHARS& chars) {
+    uint32_t words[sizeof chars / 4];
+    std::memcpy(words, &chars, sizeof words);
+    std::istringstream names(kCharsFields);
+    std::string out, name;
+    for (uint32_t w : words)
+        if (names >> name && w) out += " " + name + "=" + std::to_string(w);
+    return out.empty() ? "-" : out.substr(1);
 }
 
-namespace kvrec {
-static bool operator==(const INPUTCHARS& a, const INPUTCHARS& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-}  // namespace kvrec
-
-TEST(InputCharsSteps, NamesAndBinNumbersWriteTheFieldsOfTheirSources) {
+// What a naming step gives: "name 'N' size", "number n size capacity bins",
+// "chars 'N' size capacity" (bin 2), "chars n size capacity bins" (attribute
+// 7 both), "output 'N'".
+std::string stepped(const std::string& input) {
     Steps s;
-    struct Case {
-        const char* name;   // none: by bin number
-        int number, sizeCode;
-        unsigned long capacity, binCount;
-        INPUTCHARS expected;
-    } cases[] = {
-        {"Manual Paper", 0, 5, 500, 0, {.ulManualPaperBin = 2, .ulManualPaperSize = 5, .ulManualPaperAttr = 7}},
-        {"Tray 1", 0, 5, 500, 0, {.ulTray1Bin = 2, .ulTray1Size = 5, .ulTray1Attr = 7, .ulTray1Capacity = 500}},
-        {"Tray 3", 0, 5, 500, 0, {.ulTray3Bin = 2, .ulTray3Size = 5, .ulTray3Attr = 7, .ulTray3Capacity = 500}},
-        {"Feeder", 0, 80, 500, 0, {.ulFeederBinHigh = 2, .ulFeederSize = 80, .ulFeederAttr = 7}},
-        {"Feeder", 0, 79, 500, 0, {.ulFeederBinLow = 2, .ulFeederSize = 79, .ulFeederAttr = 7}},
-        {"Feeder 2", 0, 80, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2BinHigh = 2, .ulFeeder2Size = 80, .ulFeeder2Attr = 7}},
-        {"Feeder 2", 0, 79, 500, 0, {.ulTwoFeeders = 1, .ulFeeder2Size = 79, .ulFeeder2Attr = 7}},
-        {"Manual Feed", 0, 5, 500, 0, {}},
-        {"tray 1", 0, 5, 500, 0, {}},
-        {nullptr, 1, 81, 250, 3, {.ulManualPaperBin = 1, .ulManualPaperSize = 81, .ulManualPaperAttr = 7}},
-        {nullptr, 2, 81, 250, 3, {.ulManualEnvelopeBin = 2, .ulManualEnvelopeSize = 81, .ulManualEnvelopeAttr = 7}},
-        {nullptr, 3, 81, 250, 3, {.ulTray1Bin = 3, .ulTray1Size = 81, .ulTray1Attr = 7, .ulTray1Capacity = 250}},
-        {nullptr, 4, 81, 500, 3, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 500}},
-        {nullptr, 4, 81, 250, 5, {.ulTray2Bin = 4, .ulTray2Size = 81, .ulTray2Attr = 7, .ulTray2Capacity = 250}},
-        {nullptr, 4, 81, 250, 4, {.ulFeederBinHigh = 4, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {nullptr, 5, 81, 500, 9, {.ulFeederBinHigh = 5, .ulFeederSize = 81, .ulFeederAttr = 7}},
-        {nullptr, 6, 81, 500, 9, {}},
-    };
-    for (const Case& c : cases) {
-        INPUTCHARS chars;
-        if (c.name)
-            s.parseInputCharsByName(2, c.sizeCode, 7, c.capacity, c.name, &chars);
-        else
-            s.parseInputCharsByID(c.number, c.sizeCode, 7, c.capacity, c.binCount, &chars);
-        EXPECT_EQ(chars, c.expected) << (c.name ? c.name : "") << c.number << " " << c.capacity << " of " << c.binCount;
-    }
-    // A second feeder moves the first into the Feeder 1 fields.
+    const size_t open = input.find('\''), close = input.rfind('\'');
+    const bool named = open != input.npos;
+    const CString name = named ? withZeros(input.substr(open + 1, close - open - 1)) : CString();
+    std::istringstream args(named ? input.substr(close + 1) : input.substr(input.find(' ')));
+    long a = 0, b = 0, c = 0, d = 0;
+    args >> a >> b >> c >> d;
+    unsigned short id = 1234;
     INPUTCHARS chars;
+    if (input.starts_with("chars") && named) s.parseInputCharsByName(2, a, 7, b, name, &chars);
+    if (input.starts_with("chars") && !named) s.parseInputCharsByID(a, b, 7, c, d, &chars);
+    if (input.starts_with("chars")) return fields(chars);
+    if (input.starts_with("name")) s.parseInputBinsByName(a, name, &id);
+    if (input.starts_with("number")) s.parseInputBinsByID(a, b, c, d, &id);
+    if (input.starts_with("output")) s.parseOutputBinsByName(name, &id);
+    return std::to_string(id);
+}
+
+}  // namespace
+
+TEST(BinSteps, NamesAndBinNumbersGiveTheirIdsAndCharacteristics) {
+    expectGolden(KVPO_DEVCHARS_DIR "/bin_steps.golden", stepped);
+}
+
+// A second feeder moves the first into the Feeder 1 fields; after a "Feeder 2"
+// a "Feeder" keeps the single-feeder fields. A null target is ignored.
+TEST(InputCharsSteps, ASecondFeederMovesTheFirst) {
+    Steps s;
+    INPUTCHARS chars, reversed;
     s.parseInputCharsByName(5, 90, 3, 0, "Feeder", &chars);
     s.parseInputCharsByName(6, 85, 4, 0, "Feeder 2", &chars);
-    EXPECT_EQ(chars, (INPUTCHARS{.ulTwoFeeders = 1, .ulFeeder1BinHigh = 5, .ulFeeder2BinHigh = 6, .ulFeederSize = 90,
-                                 .ulFeeder1Size = 90, .ulFeeder2Size = 85, .ulFeederAttr = 3, .ulFeeder1Attr = 3,
-                                 .ulFeeder2Attr = 4}));
-
-    INPUTCHARS reversed;   // "Feeder 2" first: the later "Feeder" keeps the single-feeder fields
     s.parseInputCharsByName(6, 85, 4, 0, "Feeder 2", &reversed);
     s.parseInputCharsByName(5, 20, 3, 0, "Feeder", &reversed);
-    EXPECT_EQ(std::vector<uint32_t>({reversed.ulFeederBinLow, reversed.ulFeeder1BinHigh, reversed.ulFeeder2BinHigh}),
-              std::vector<uint32_t>({5, 0, 6}));
+    EXPECT_EQ(fields(chars), "TwoFeeders=1 Feeder1BinHigh=5 Feeder2BinHigh=6 FeederSize=90 Feeder1Size=90 "
+                             "Feeder2Size=85 FeederAttr=3 Feeder1Attr=3 Feeder2Attr=4");
+    EXPECT_EQ(fields(reversed),
+              "FeederBinLow=5 TwoFeeders=1 Feeder2BinHigh=6 FeederSize=20 Feeder2Size=85 FeederAttr=3 Feeder2Attr=4");
+    s.parseInputBinsByName(0, "Tray 1", nullptr);
+    s.parseInputBinsByID(1, 0, 0, 0, nullptr);
+    s.parseInputCharsByName(1, 0, 0, 0, "Tray 1", nullptr);
+    s.parseInputCharsByID(1, 0, 0, 0, 0, nullptr);
+    s.parseOutputBinsByName("Standard Bin", nullptr);
 }
 
 TEST(OutputBins, PropertyBitsAndTheIdsOfUnnamedBins) {
@@ -234,19 +215,10 @@ TEST(OutputBins, PropertyBitsAndTheIdsOfUnnamedBins) {
         ASSERT_EQ(t.query(Bytes().u8(1).raw(outputBin(4, c.byte1, 0, c.byte6, c.byte7, ""))), 0);
         EXPECT_EQ(t.bins[0].usBinId, c.id) << c.byte1 << " " << std::hex << c.byte6 << " " << c.byte7;
     }
-}
-
-TEST(OutputBinSteps, NamesAreComparedExactly) {
-    Steps s;
-    const std::pair<std::string, unsigned> cases[] = {
-        {"Bin15:Finisher", 7224}, {"Bin16:Finisher", 1234}, {"Bin0:Finisher", 1234},
-        {"bin1:finisher", 1234},  {"Standard bin", 1234},   {"Bin1:Finisher ", 1234},
-    };
-    for (const auto& [name, id] : cases) {
-        unsigned short got = 1234;
-        s.parseOutputBinsByName(name, &got);
-        EXPECT_EQ(got, id) << name;
-    }
+    Bytes smallest = Bytes().u8(40);   // records of the smallest size: the array holds them all
+    for (unsigned i = 0; i < 40; ++i) smallest.raw(outputBin(i, 0xFF, 0xFFFFFFFF, 0xFF, 0xFF, ""));
+    ASSERT_EQ(t.query(smallest), 0);
+    EXPECT_EQ(std::tuple(t.count, t.bins[39].usBinNumber, t.bins[39].usBinId), std::tuple(40u, 39, 7204));
 }
 
 // An empty list is an allocated array; a short reply leaves the arguments untouched.

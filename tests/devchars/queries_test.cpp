@@ -59,14 +59,4 @@ TEST(DeviceQueries, RequestsArgumentsLeftOnFailureAndNullPointers) {
                     rig.obj.parseFontDescription(nullptr, 4, &font), rig.obj.parseFontDescription(text, 4, nullptr)})
         EXPECT_EQ(rc, -18);
     EXPECT_EQ(rig.printer.requestCount(), std::size(cases));
-
-    struct Steps : OpenPrtObj {   // the naming and summary steps ignore a null target
-        using KVPrtObj::parseInputBinsByID, KVPrtObj::parseInputBinsByName, KVPrtObj::parseInputCharsByID,
-            KVPrtObj::parseInputCharsByName, KVPrtObj::parseOutputBinsByName;
-    } steps;
-    steps.parseInputBinsByName(0, "Tray 1", nullptr);
-    steps.parseInputBinsByID(1, 0, 0, 0, nullptr);
-    steps.parseInputCharsByName(1, 0, 0, 0, "Tray 1", nullptr);
-    steps.parseInputCharsByID(1, 0, 0, 0, 0, nullptr);
-    steps.parseOutputBinsByName("Standard Bin", nullptr);
 }
