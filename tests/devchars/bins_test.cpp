@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "../alerts/golden.h"
+#include "golden.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;

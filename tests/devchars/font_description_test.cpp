@@ -4,7 +4,7 @@
 #include <sstream>
 #include <string>
 
-#include "../alerts/golden.h"
+#include "golden.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;

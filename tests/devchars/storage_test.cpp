@@ -4,7 +4,7 @@
 #include <string>
 #include <tuple>
 
-#include "../alerts/golden.h"
+#include "golden.h"
 #include "scripted_printer.h"
 
 using namespace kvtest;
