@@ -342,10 +342,7 @@ constexpr uint32_t kBigData = 1000 * 1024;   // the data of a request near the l
 
 class RawClient {
 public:
-    explicit RawClient(uint16_t port) {
-        kvwire::Connect result;
-        m_fd = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);
-    }
+    explicit RawClient(uint16_t port) : m_fd(kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &m_connect)) {}
     RawClient(RawClient&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
     ~RawClient() {
         if (m_fd >= 0) ::close(m_fd);
@@ -355,25 +352,20 @@ public:
         return m_fd >= 0 && kvwire::writeAll(m_fd, bytes.data(), bytes.size()) == kvwire::Io::Ok;
     }
     bool greet(const std::string& printer = "") {
-        kvwire::Frame reply;
         kvwire::HelloReply hello;
-        return write(kvwire::encodeFrame({kvwire::kHello, 1, kvwire::encode(kvwire::HelloRequest{printer})})) &&
-               kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok && kvwire::decode(reply.payload, &hello) &&
+        return ask(kvwire::encodeFrame({kvwire::kHello, 1, kvwire::encode(kvwire::HelloRequest{printer})}), &hello) &&
                hello.rc == 0;
     }
     // A page-count request and its reply.
     bool request() {
-        kvwire::Frame reply;
-        return write(bidi(0x0C, 0)) && kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok &&
-               reply.type == (kvwire::kSendBidi | kvwire::kReplyBit);
+        kvwire::DataReply reply;
+        return ask(bidi(0x0C, 0), &reply);
     }
-    // True when the daemon closes the connection within `ms`.
+    // True when the daemon closes the connection within `ms`; what it sends meanwhile is dropped.
     bool closedWithin(int ms) {
-        auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        for (;;) {
+        for (auto deadline = Clock::now() + std::chrono::milliseconds(ms);;) {
             pollfd p{m_fd, POLLIN, 0};
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-            if (::poll(&p, 1, static_cast<int>(std::max<long>(0, left))) <= 0) return false;
+            if (::poll(&p, 1, static_cast<int>(std::max(0l, -sinceMs(deadline)))) <= 0) return false;
             char buffer[4096];
             ssize_t n = ::recv(m_fd, buffer, sizeof buffer, MSG_DONTWAIT);
             if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
@@ -386,20 +378,26 @@ public:
     }
 
 private:
+    // Writes `frame` and decodes the reply of its type into `message`.
+    template <class Message>
+    bool ask(const kvwire::Bytes& frame, Message* message) {
+        kvwire::Frame reply;
+        return write(frame) && kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok &&
+               reply.type == (frame[3] | kvwire::kReplyBit) && kvwire::decode(reply.payload, message);
+    }
+
+    kvwire::Connect m_connect{};
     int m_fd = -1;
 };
 
 // How much the daemon's resident size grew since `before`, in kB; 0 where sanitized.
 long grownKb(const SimDaemon& d, long before) { return kSanitized ? 0 : d.status("VmRSS") - before; }
 
-// User and system CPU time of a process, in clock ticks.
+// User and system CPU time of a process, in clock ticks (/proc/PID/stat fields 14 and 15).
 long cpuTicks(pid_t pid) {
     std::string stat = kvtest::readText("/proc/" + std::to_string(pid) + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string skip;
-    for (int i = 0; i < 11; ++i) fields >> skip;   // state .. cmajflt
     long user = 0, system = 0;
-    fields >> user >> system;
+    std::sscanf(stat.c_str() + stat.rfind(')') + 2, "%*s %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system);
     return user + system;
 }
 
@@ -408,58 +406,47 @@ void limit(pid_t pid, __rlimit_resource resource, rlim_t value) {
     ASSERT_EQ(::prlimit(pid, resource, &r, nullptr), 0) << std::strerror(errno);
 }
 
-// `n` clients of the daemon on `port`, greeted; how many the daemon greeted.
+// `n` clients of the daemon on `port`, each greeted and then sending `then`; how many the daemon greeted.
 size_t connect(std::vector<RawClient>& clients, uint16_t port, int n, const kvwire::Bytes& then = {}) {
     size_t greeted = 0;
     for (int i = 0; i < n; ++i) {
-        clients.emplace_back(port);
-        greeted += clients.back().greet();
+        greeted += clients.emplace_back(port).greet();
         if (!then.empty()) clients.back().write(then);
     }
     return greeted;
 }
 
 size_t countClosed(std::vector<RawClient>& clients) {
-    return static_cast<size_t>(
-        std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
+    return static_cast<size_t>(std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
 }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// The threads the user `uid` runs, counted as RLIMIT_NPROC counts them
-// (/proc/self is the test's own, not the user's).
+// The threads the user `uid` runs, counted as RLIMIT_NPROC counts them.
 long tasksOf(uid_t uid) {
     long tasks = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        std::ifstream in(entry.path() / "status");
-        long threads = 0;
-        uid_t real = ~uid_t{0};
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind("Uid:", 0) == 0) real = static_cast<uid_t>(std::stoul(line.substr(4)));
-            if (line.rfind("Threads:", 0) == 0) threads = std::stol(line.substr(8));
-        }
-        if (real == uid) tasks += threads;
-    }
+    for (const auto& entry : std::filesystem::directory_iterator("/proc"))
+        if (kvtest::procStatus(entry.path(), "Uid") == static_cast<long>(uid))
+            tasks += std::max(0l, kvtest::procStatus(entry.path(), "Threads"));
     return tasks;
 }
 
 // Root ignores RLIMIT_NPROC and may not lower another user's limits here: as
 // root the daemon runs as nobody (through setpriv and prlimit, when there and
-// when nobody may run the daemon where it was built), allowed its own
-// threads, its main and loop threads, and one more (a sanitizer's); as
-// another user the test lowers the limit once it runs.
+// when nobody may run the daemon where it was built), allowed its own threads,
+// its main and loop threads, and one more (a sanitizer's); as another user the
+// test lowers the limit once it runs.
 SimDaemon::Launch withoutThreadsToSpare() {
-    SimDaemon::Launch launch;
     passwd* nobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || !nobody || ::access("/usr/bin/setpriv", X_OK) != 0 || ::access("/usr/bin/prlimit", X_OK) != 0)
-        return launch;
+        return {};
+    SimDaemon::Launch launch;
     launch.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
                      "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
     std::string asNobody;
     for (const std::string& word : launch.prefix) asNobody += word + " ";
     if (std::system((asNobody + "/usr/bin/test -x " KVPRTSIMD).c_str()) != 0) return {};   // a private build folder
-    launch.prefix.insert(launch.prefix.end(),
-                         {"/usr/bin/prlimit", "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)});
+    launch.prefix.insert(launch.prefix.end(), {"/usr/bin/prlimit", "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)});
     return launch;
 }
 
@@ -479,10 +466,7 @@ TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
     if (::geteuid() == 0 && launch.prefix.empty()) std::printf("note: RLIMIT_NPROC not tried: root ignores it\n");
     long threads = daemon.status("Threads"), resident = daemon.status("VmRSS");
     std::vector<RawClient> clients;
-    for (size_t i = 0; i < n; ++i) {
-        clients.emplace_back(daemon.port());
-        ASSERT_TRUE(clients.back().greet(std::to_string(i % 4))) << i;
-    }
+    for (size_t i = 0; i < n; ++i) ASSERT_TRUE(clients.emplace_back(daemon.port()).greet(std::to_string(i % 4))) << i;
     EXPECT_TRUE(clients.front().request() && clients.back().request());
     EXPECT_EQ(daemon.status("Threads"), threads);
     EXPECT_LT(grownKb(daemon, resident), static_cast<long>(n * 4)) << "kB for " << n;
@@ -498,8 +482,7 @@ TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
     ASSERT_EQ(connect(clients, daemon.port(), 24, start), 24u);
     sleepMs(500);
     size_t closed = countClosed(clients);
-    EXPECT_GE(closed, 12u);
-    EXPECT_LT(closed, 24u);
+    EXPECT_TRUE(closed >= 12 && closed < 24) << closed;
     EXPECT_LT(grownKb(daemon, resident), 8 * 1024);
     clients.clear();
     sleepMs(300);
@@ -511,13 +494,12 @@ TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
 TEST(SimDaemonBounds, QueuedRequestsAreDroppedWhenTheirClientLeaves) {
     SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1", "--max-queued-bytes", std::to_string(64 << 20)});
     long resident = daemon.status("VmRSS");
-    {
-        RawClient client(daemon.port());
-        ASSERT_TRUE(client.greet());
-        for (int i = 0; i < 24; ++i) ASSERT_TRUE(client.write(RawClient::bidi(0x34, kBigData)));
-        sleepMs(300);
-        EXPECT_TRUE(kSanitized || grownKb(daemon, resident) > 16 * 1024);   // held while it waits
-    }
+    std::vector<RawClient> client;
+    ASSERT_EQ(connect(client, daemon.port(), 1), 1u);
+    for (int i = 0; i < 24; ++i) ASSERT_TRUE(client[0].write(RawClient::bidi(0x34, kBigData)));
+    sleepMs(300);
+    EXPECT_TRUE(kSanitized || grownKb(daemon, resident) > 16 * 1024);   // held while it waits
+    client.clear();
     sleepMs(300);
     EXPECT_LT(grownKb(daemon, resident), 4 * 1024);   // at most the worker's one
 }
@@ -528,8 +510,7 @@ TEST(SimDaemonBounds, ConnectionsBeyondTheDescriptorsAreRefusedWithoutSpinning) 
     limit(daemon.pid(), RLIMIT_NOFILE, 24);
     std::vector<RawClient> clients;
     size_t greeted = connect(clients, daemon.port(), 24);
-    EXPECT_GT(greeted, 8u);
-    EXPECT_LT(greeted, 24u);
+    EXPECT_TRUE(greeted > 8 && greeted < 24) << greeted;
     EXPECT_EQ(countClosed(clients), 24 - greeted);   // refused at once, not left pending
     for (int i = 0; i < 24; ++i) clients.emplace_back(daemon.port());   // more keep coming
     long ticks = cpuTicks(daemon.pid());
@@ -549,14 +530,13 @@ TEST(SimDaemonBounds, AConnectionBeyondABoundIsClosedAndTheOthersStay) {
     struct Row {
         const char* what;
         std::vector<std::string> args;
-        int others;            // greeted clients before the one closed
-        bool greets;           // the one closed
-        kvwire::Bytes bytes;   // it sends `times` over without reading
+        int others;                   // greeted clients before the one closed
+        bool greets;                  // the one closed
+        kvwire::Bytes bytes;          // it sends `times` over without reading
         int times;
-        long atLeastMs, belowMs;   // from its last word to its close
+        long atLeastMs, belowMs;      // from its last word to its close
         bool nextGreets;
-    };
-    const Row rows[] = {
+    } rows[] = {
         {"one beyond the maximum", {"--max-connections", "3"}, 3, false, {}, 0, 0, 200, false},
         {"no greeting", {"--max-connections", "2", "--greeting-timeout-ms", "300"}, 1, false, {}, 0, 280, 2000, true},
         {"idle", {"--max-connections", "2", "--idle-timeout-ms", "800"}, 1, true, {}, 0, 600, 2000, true},
@@ -583,9 +563,7 @@ TEST(SimDaemonBounds, AConnectionBeyondABoundIsClosedAndTheOthersStay) {
 
 TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped) {
     for (auto [host, warns] : {std::pair{"0.0.0.0", true}, std::pair{"[::1]", false}}) {
-        SimDaemon::Launch launch;
-        launch.host = host;
-        launch.stderrPath = ::testing::TempDir() + "kvprtsimd-stderr";
+        SimDaemon::Launch launch{{}, host, ::testing::TempDir() + "kvprtsimd-stderr"};
         SimDaemon daemon(KVPRTSIMD, {}, launch);
         const std::string banner = "kvprtsimd listening on " + std::string(host) + ":" + std::to_string(daemon.port());
         EXPECT_EQ(daemon.output().rfind(banner + "\n", 0), 0u) << daemon.output();
