@@ -1,6 +1,5 @@
-// Many threads on one printer connection, many requests in flight from one
-// thread, and many printers through one daemon at once: every reply reaches
-// its own request and every alert its own printer.
+// Many threads on one printer connection, many requests in flight, many printers
+// at once: every reply reaches its own request and every alert its own printer.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -44,9 +43,8 @@ long loopBack(unsigned short handle, unsigned t, uint32_t i) {
     return rc == 0 && ByteVec(reply + 1, reply + length) != request ? 1 : rc;
 }
 
-// The data of every alert announced on `handle`: a printer announces an alert
-// before its reply to the request that raised it, so once the requests are
-// answered their alerts are all there.
+// The data of every alert announced on `handle`: a printer announces an alert before
+// its reply to the request that raised it, so all are there once the requests are answered.
 std::vector<ByteVec> drainAlerts(unsigned short handle) {
     std::vector<ByteVec> alerts;
     unsigned short id;
@@ -91,11 +89,9 @@ TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
 INSTANTIATE_TEST_SUITE_P(Transports, SharedConnection, testing::Values(false, true),
                          [](const testing::TestParamInfo<bool>& p) { return p.param ? "tcp" : "sim"; });
 
-// A hundred printers of one daemon polled at once, each by its own thread:
-// each keeps its own tag, and each sees its own variable event only. Then one
-// thread keeps the full polls of twenty of them in flight together (two
-// hundred requests, through KVPrtObjBatch): each decodes what the synchronous
-// calls decode.
+// A hundred printers of one daemon, each polled by its own thread, keep their
+// own tags and see their own variable events only. Then the full polls of twenty
+// are in flight together from one thread: each decodes what the synchronous calls do.
 TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     constexpr int kPrinters = 100, kPolled = 20;
     kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(kPrinters)});
@@ -142,11 +138,10 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     for (size_t i = 0; i < kPolled; ++i) BceClosePrinter(handles[i]);
 }
 
-// Eight threads and this one's asynchronous requests share one connection to
-// a daemon that answers each after 50 ms, in whatever order its workers
-// finish: pipelined, nobody waits for another's reply and every reply reaches
-// its caller, also while the daemon restarts under them (a request may fail
-// with a channel-down code), and all get answers again.
+// Eight threads and this one's asynchronous requests share one connection to a
+// daemon answering each after 50 ms, in whatever order: pipelined, nobody waits
+// for another's reply and every reply reaches its caller, also across restarts
+// (where a request may fail with a channel-down code).
 TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossRestarts) {
     kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "50", "--workers", "8"});
     unsigned short handle = open(daemon.uri("", "timeout=2000"));
@@ -158,10 +153,7 @@ TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossResta
             for (uint32_t i = 0; i < 4; ++i) wrong += loopBack(handle, static_cast<unsigned>(t), i) != 0;
         });
     });
-    struct Async {
-        ByteVec request;
-        std::promise<ByteVec> reply;
-    } asyncs[16];
+    struct Async { ByteVec request; std::promise<ByteVec> reply; } asyncs[16];
     auto done = [](void* self, long rc, const void* data, unsigned long length) {
         auto* bytes = static_cast<const uint8_t*>(data);
         static_cast<Async*>(self)->reply.set_value(rc == 0 && length ? ByteVec(bytes + 1, bytes + length) : ByteVec{});

@@ -128,9 +128,8 @@ private:
 }  // namespace
 
 // One daemon of three printers, the first silent: printers selected by index
-// or name, each with its own state; alerts pushed to every client of their
-// printer only; time-outs from the URI or the environment; malformed URIs
-// refused; the engine's reply-buffer rules.
+// or name; alerts pushed to every client of their printer only; time-outs
+// from the URI or the environment; malformed URIs; reply-buffer rules.
 TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "1"});
     Opened first(daemon.uri("1")), byIndex(daemon.uri("1")), byName(daemon.uri("simlaser-2"));
@@ -138,7 +137,6 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     ::setenv("KVPRTOBJ_TCP_TIMEOUT_MS", "100", 1);   // the time-out of a URI that names none
     Opened silentByEnv(daemon.uri(""));
     ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
-    // The silent printer answered the greeting, but no request.
     EXPECT_EQ(timed(190, 1000, [&] { return send(silent.handle, 0x0C); }), BCE_E_TIMEOUT);
     EXPECT_EQ(timed(90, 1000, [&] { return send(silentByEnv.handle, 0x0C); }), BCE_E_TIMEOUT);
     // A batch waiter reads for itself and gets the URI's time-out, not the default's 5 s.
@@ -150,44 +148,39 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     timed(190, 3000, [&] { return batch.run(), 0l; });
     EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
 
-    // A variable set on printer 1 is announced to both its clients, not to printer 2's.
     ASSERT_EQ(send(byIndex.handle, 0x0C), 0);   // idle after a request of its own: its alert comes all the same
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
     unsigned short id = 0;
     unsigned long family = 0;
+    uint8_t data[2048];
     for (unsigned short h : {first.handle, byIndex.handle}) {
-        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
-        EXPECT_EQ(family, 0x5FEu);
-        uint8_t data[2048];
         unsigned long length = sizeof data;
+        ASSERT_EQ(BceWaitAlert(h, 5000, &id, &family), 0);
         ASSERT_EQ(BceQueryAlerts(0, id, h, 2, data, &length), 0);
+        EXPECT_EQ(family, 0x5FEu);
         EXPECT_EQ(kvtest::toHex(data, length), "03 40 09 07 54 41 42");
     }
     EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);   // another printer
 
-    unsigned short handle;
-    const std::string tooLongForTheGreeting = "tcp://127.0.0.1:80/" + std::string(65536, 'p');
-    for (const std::string& uri : {daemon.uri("3"), std::string("tcp://127.0.0.1"),
-                                   std::string("tcp://127.0.0.1:99999"), std::string("tcp://:80"),
-                                   std::string("tcp://127.0.0.1:80?timeout=0"), std::string("tcp://127.0.0.1:80?colour=red"),
-                                   std::string("ftp://127.0.0.1:80"), std::string(), tooLongForTheGreeting,
-                                   daemon.uri("nosuch")}) {
-        EXPECT_EQ(BceOpenPrinter(uri.c_str(), &handle), BCE_E_BAD_URI) << uri.substr(0, 40);
+    using namespace std::string_literals;
+    for (const std::string& uri : {daemon.uri("3"), "tcp://127.0.0.1"s, "tcp://127.0.0.1:99999"s, "tcp://:80"s,
+                                   "tcp://127.0.0.1:80?timeout=0"s, "tcp://127.0.0.1:80?colour=red"s, "ftp://127.0.0.1:80"s,
+                                   ""s, "tcp://127.0.0.1:80/"s + std::string(65536, 'p'), daemon.uri("nosuch")}) {
+        EXPECT_EQ(BceOpenPrinter(uri.c_str(), &id), BCE_E_BAD_URI) << uri.substr(0, 40);
         EXPECT_STRNE(BceLastOpenError(), "") << uri.substr(0, 40);
     }
     EXPECT_NE(std::string(BceLastOpenError()).find("nosuch"), std::string::npos);   // the unknown printer, named
 
-    uint8_t small[4];
-    unsigned long length = sizeof small;
-    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, small, &length, nullptr, 0), BCE_E_NO_MEMORY);
-    EXPECT_GT(length, sizeof small);   // the length the reply needs
-    length = 0;                        // no reply wanted
-    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x36, small, &length, nullptr, 0), 0);
+    unsigned long length = 4;
+    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, data, &length, nullptr, 0), BCE_E_NO_MEMORY);
+    EXPECT_GT(length, 4u);   // the length the reply needs
+    length = 0;              // no reply wanted
+    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x36, data, &length, nullptr, 0), 0);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(send(first.handle, 0x99), BCE_E_INVALID);   // a request code the printer does not know
 
-    // The first request's reply may come while the I/O thread still hands on
-    // the greeting: the caller waits for the hand-over, not to its time-out.
+    // The first reply may come while the I/O thread still hands on the
+    // greeting: the caller waits for the hand-over, not to its time-out.
     for (int i = 0; i < 300; ++i) {
         Opened p(daemon.uri("1", "timeout=2000"));
         ASSERT_EQ(timed(0, 1000, [&] { return send(p.handle, 0x0C); }), 0) << "open " << i;
@@ -233,7 +226,6 @@ TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUnt
     EXPECT_EQ(send(later.handle, 0x0C), 0);
 }
 
-// (A connection lost under a request: RequestsInFlightFail... below.)
 TEST(SimDaemon, GarbageFailsOneRequestAndTheNextReconnects) {
     SimDaemon daemon(KVPRTSIMD, {"--garbage-every", "2"});
     Opened p(daemon.uri());
@@ -250,7 +242,6 @@ TEST(SimDaemon, RequestsInFlightFailWhenTheDaemonDiesOrTheirPrinterClosesAndTheN
     BceClosePrinter(closing.handle);
     closing.rc = -1;
     EXPECT_EQ(closed.get(), BCE_E_BAD_HANDLE);   // finished by the close
-
     std::this_thread::sleep_for(std::chrono::milliseconds(100));   // every request is out
     timed(0, 1000, [&] {   // at once, not at the reply or the time-out
         daemon.kill();
@@ -440,26 +431,21 @@ SimDaemon::Launch withoutThreadsToSpare() {
     passwd* nobody = ::getpwnam("nobody");
     if (::geteuid() != 0 || !nobody || ::access("/usr/bin/setpriv", X_OK) != 0 || ::access("/usr/bin/prlimit", X_OK) != 0)
         return {};
-    SimDaemon::Launch launch;
-    launch.prefix = {"/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
-                     "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups"};
-    std::string asNobody;
-    for (const std::string& word : launch.prefix) asNobody += word + " ";
-    if (std::system((asNobody + "/usr/bin/test -x " KVPRTSIMD).c_str()) != 0) return {};   // a private build folder
-    launch.prefix.insert(launch.prefix.end(), {"/usr/bin/prlimit", "--nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3)});
-    return launch;
+    const std::string asNobody = "/usr/bin/setpriv --reuid=" + std::to_string(nobody->pw_uid) +
+                                 " --regid=" + std::to_string(nobody->pw_gid) + " --clear-groups";
+    if (std::system((asNobody + " /usr/bin/test -x " KVPRTSIMD).c_str()) != 0) return {};   // a private build folder
+    std::istringstream words(asNobody + " /usr/bin/prlimit --nproc=" + std::to_string(tasksOf(nobody->pw_uid) + 3));
+    return {std::vector<std::string>(std::istream_iterator<std::string>(words), {})};
 }
 
 }  // namespace
 
-// 5,000 idle sockets made a thread each; with no thread left to start
-// (RLIMIT_NPROC) the 91st connection aborted the daemon.
+// 5,000 idle sockets made a thread each; with RLIMIT_NPROC reached the 91st aborted the daemon.
 TEST(SimDaemonBounds, ThousandsOfConnectionsKeepTheThreadsAndLittleMemory) {
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
-    files.rlim_cur = files.rlim_max;
-    ::setrlimit(RLIMIT_NOFILE, &files);
-    const size_t n = std::min<size_t>(2000, files.rlim_cur - 64);
+    limit(0, RLIMIT_NOFILE, files.rlim_max);   // this process's
+    const size_t n = std::min<size_t>(2000, files.rlim_max - 64);
     SimDaemon::Launch launch = withoutThreadsToSpare();
     SimDaemon daemon(KVPRTSIMD, {"--copies", "4"}, launch);
     if (::geteuid() != 0) limit(daemon.pid(), RLIMIT_NPROC, 1);
@@ -489,8 +475,7 @@ TEST(SimDaemonBounds, UnfinishedFramesAreBoundedOverAllConnectionsAndFreed) {
     EXPECT_LT(grownKb(daemon, resident), 2 * 1024);
 }
 
-// One connection pipelining 300 requests of 1 MiB to a slow daemon held
-// 312 MB after its client left.
+// One connection pipelining 300 requests of 1 MiB to a slow daemon held 312 MB after it left.
 TEST(SimDaemonBounds, QueuedRequestsAreDroppedWhenTheirClientLeaves) {
     SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "2000", "--workers", "1", "--max-queued-bytes", std::to_string(64 << 20)});
     long resident = daemon.status("VmRSS");
@@ -522,20 +507,19 @@ TEST(SimDaemonBounds, ConnectionsBeyondTheDescriptorsAreRefusedWithoutSpinning) 
     EXPECT_TRUE(late.greet() && late.request());
 }
 
-// One connection beyond a bound is closed in its time while the others,
-// greeted and sending, stay; then a next client finds a place or not.
+// One connection beyond a bound is closed in its time while the others stay.
 TEST(SimDaemonBounds, AConnectionBeyondABoundIsClosedAndTheOthersStay) {
     const kvwire::Bytes big = RawClient::bidi(0x34, kBigData, kvwire::kMaxPayload);
     const kvwire::Bytes unfinished(big.begin(), big.begin() + 600 * 1024);
     struct Row {
         const char* what;
         std::vector<std::string> args;
-        int others;                   // greeted clients before the one closed
-        bool greets;                  // the one closed
-        kvwire::Bytes bytes;          // it sends `times` over without reading
+        int others;                // greeted clients before the one closed, kept busy
+        bool greets;               // the one closed, which sends `bytes` `times` over without reading
+        kvwire::Bytes bytes;
         int times;
-        long atLeastMs, belowMs;      // from its last word to its close
-        bool nextGreets;
+        long atLeastMs, belowMs;   // from its last word to its close
+        bool nextGreets;           // a client that comes next
     } rows[] = {
         {"one beyond the maximum", {"--max-connections", "3"}, 3, false, {}, 0, 0, 200, false},
         {"no greeting", {"--max-connections", "2", "--greeting-timeout-ms", "300"}, 1, false, {}, 0, 280, 2000, true},
