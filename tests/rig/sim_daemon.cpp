@@ -41,25 +41,13 @@ long procStatus(const std::string& procFolder, const std::string& field) {
 
 SimDaemon::SimDaemon(std::string program, std::vector<std::string> args, Launch launch)
     : m_program(std::move(program)), m_args(std::move(args)), m_launch(std::move(launch)) {
-    for (std::string* file : {&m_portFile, &m_outFile}) {
-        char name[] = "/tmp/kvprtsimd-XXXXXX";
-        int fd = ::mkstemp(name);
-        if (fd < 0) throw std::runtime_error("cannot create a file for kvprtsimd");
-        ::close(fd);
-        *file = name;
-    }
+    std::filesystem::permissions(m_dir.file(""), std::filesystem::perms::all);   // for a daemon run as another user
     start(0);
-}
-
-SimDaemon::~SimDaemon() {
-    stop();
-    ::unlink(m_portFile.c_str());
-    ::unlink(m_outFile.c_str());
 }
 
 std::string SimDaemon::output() const {
     std::string text;
-    for (int tries = 0; tries < 500 && (text = readText(m_outFile)).find('\n') == std::string::npos; ++tries)
+    for (int tries = 0; tries < 500 && (text = readText(m_dir.file("out"))).find('\n') == std::string::npos; ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return text;
 }
@@ -70,9 +58,10 @@ std::string SimDaemon::uri(const std::string& printer, const std::string& query)
 }
 
 void SimDaemon::start(uint16_t port) {
-    ::unlink(m_portFile.c_str());
+    const std::string portFile = m_dir.file("port"), outFile = m_dir.file("out");
+    ::unlink(portFile.c_str());
     std::vector<std::string> argv = m_launch.prefix;
-    argv.insert(argv.end(), {m_program, "--listen", m_launch.host + ":" + std::to_string(port), "--port-file", m_portFile});
+    argv.insert(argv.end(), {m_program, "--listen", m_launch.host + ":" + std::to_string(port), "--port-file", portFile});
     argv.insert(argv.end(), m_args.begin(), m_args.end());
     std::vector<char*> cargv;
     for (auto& a : argv) cargv.push_back(a.data());
@@ -80,7 +69,7 @@ void SimDaemon::start(uint16_t port) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, m_outFile.c_str(), O_WRONLY | O_TRUNC, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (!m_launch.stderrPath.empty())
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_launch.stderrPath.c_str(),
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -94,7 +83,7 @@ void SimDaemon::start(uint16_t port) {
     for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
         unsigned value = 0;
-        if (std::ifstream in(m_portFile); in >> value && value > 0) {
+        if (std::ifstream in(portFile); in >> value && value > 0) {
             m_port = static_cast<uint16_t>(value);
             return;
         }

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+
 namespace kvtest {
 
-// A TCP port of 127.0.0.1 that nobody listens on now.
-int freePort();
-
+int freePort();   // a TCP port of 127.0.0.1 that nobody listens on now
 // A field of /proc/PID/status ("Threads", "VmRSS" in kB, "Uid" the real one), or -1.
 long procStatus(const std::string& procFolder, const std::string& field);
 
@@ -30,7 +30,7 @@ public:
     // until it listens; throws std::runtime_error when it does not.
     SimDaemon(std::string program, std::vector<std::string> args) : SimDaemon(std::move(program), std::move(args), Launch{}) {}
     SimDaemon(std::string program, std::vector<std::string> args, Launch launch);
-    ~SimDaemon();
+    ~SimDaemon() { stop(); }
     SimDaemon(const SimDaemon&) = delete;
     SimDaemon& operator=(const SimDaemon&) = delete;
 
@@ -55,7 +55,7 @@ private:
     std::string m_program;
     std::vector<std::string> m_args;
     Launch m_launch;
-    std::string m_portFile, m_outFile;
+    TempDir m_dir;   // its port file and standard output
     uint16_t m_port = 0;
     pid_t m_pid = -1;
 };

@@ -59,35 +59,32 @@ std::vector<ByteVec> drainAlerts(unsigned short handle) {
     return alerts;
 }
 
-class SharedConnection : public testing::TestWithParam<bool> {};
-
-// Eight threads set and read back variables of their own (01 01 .. 01 08) on
-// one handle; the variable events of all their writes arrive, each once.
-TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
-    std::optional<kvtest::SimDaemon> daemon;
-    if (GetParam()) daemon.emplace(KVPRTSIMD, std::vector<std::string>{"--workers", "4"});
-    unsigned short handle = open(daemon ? daemon->uri() : "sim:");
-    KVPrtObj obj(handle, 1);
-    std::atomic<int> mismatches{0};
+// Eight threads set and read back variables of their own (01 01 .. 01 08) on one
+// handle, in process and over TCP; the variable events of all their writes arrive, each once.
+TEST(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
     std::multiset<ByteVec> expected;
     for (uint8_t t = 0; t < 8; ++t)
         for (uint8_t i = 0; i < 60; ++i) expected.insert({0x03, 0x40, 0x09, 0x01, static_cast<uint8_t>(0x01 + t), t, i});
-    onThreads(8, [&](int t) {
-        ByteVec id = {0x01, static_cast<uint8_t>(0x01 + t)};
-        for (uint8_t i = 0; i < 60; ++i) {
-            uint8_t value[2] = {static_cast<uint8_t>(t), i};
-            mismatches += obj.bidiSetOMVar(id.data(), value, 2) != 0 ||
-                          kvtest::readVariable(obj, id) != ByteVec{id[0], id[1], value[0], value[1]};
-        }
-    });
-    EXPECT_EQ(mismatches, 0);
-    std::vector<ByteVec> events = drainAlerts(handle);
-    EXPECT_EQ(std::multiset(events.begin(), events.end()), expected);
-    BceClosePrinter(handle);
+    for (bool tcp : {false, true}) {
+        std::optional<kvtest::SimDaemon> daemon;
+        if (tcp) daemon.emplace(KVPRTSIMD, std::vector<std::string>{"--workers", "4"});
+        unsigned short handle = open(daemon ? daemon->uri() : "sim:");
+        KVPrtObj obj(handle, 1);
+        std::atomic<int> mismatches{0};
+        onThreads(8, [&](int t) {
+            ByteVec id = {0x01, static_cast<uint8_t>(0x01 + t)};
+            for (uint8_t i = 0; i < 60; ++i) {
+                uint8_t value[2] = {static_cast<uint8_t>(t), i};
+                mismatches += obj.bidiSetOMVar(id.data(), value, 2) != 0 ||
+                              kvtest::readVariable(obj, id) != ByteVec{id[0], id[1], value[0], value[1]};
+            }
+        });
+        EXPECT_EQ(mismatches, 0) << "tcp " << tcp;
+        std::vector<ByteVec> events = drainAlerts(handle);
+        EXPECT_EQ(std::multiset(events.begin(), events.end()), expected) << "tcp " << tcp;
+        BceClosePrinter(handle);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Transports, SharedConnection, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "tcp" : "sim"; });
 
 // A hundred printers of one daemon, each polled by its own thread, keep their
 // own tags and see their own variable events only. Then the full polls of twenty
@@ -111,8 +108,8 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     });
     EXPECT_EQ(failures, 0);
     for (int i = 0; i < kPrinters; ++i) {
-        std::vector<ByteVec> expected = {kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()};
-        EXPECT_EQ(drainAlerts(handles[static_cast<size_t>(i)]), expected) << i;
+        EXPECT_EQ(drainAlerts(handles[static_cast<size_t>(i)]),
+                  std::vector{kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()}) << i;
         if (i >= kPolled) BceClosePrinter(handles[static_cast<size_t>(i)]);
     }
 

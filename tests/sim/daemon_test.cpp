@@ -343,14 +343,14 @@ public:
         return m_fd >= 0 && kvwire::writeAll(m_fd, bytes.data(), bytes.size()) == kvwire::Io::Ok;
     }
     bool greet(const std::string& printer = "") {
+        kvwire::Frame reply;
         kvwire::HelloReply hello;
-        return ask(kvwire::encodeFrame({kvwire::kHello, 1, kvwire::encode(kvwire::HelloRequest{printer})}), &hello) &&
-               hello.rc == 0;
+        return write(kvwire::encodeFrame({kvwire::kHello, 1, kvwire::encode(kvwire::HelloRequest{printer})})) &&
+               read(&reply) && kvwire::decode(reply.payload, &hello) && hello.rc == 0;
     }
-    // A page-count request and its reply.
-    bool request() {
-        kvwire::DataReply reply;
-        return ask(bidi(0x0C, 0), &reply);
+    bool request() {   // a page-count request and its reply
+        kvwire::Frame reply;
+        return write(bidi(0x0C, 0)) && read(&reply) && reply.type == (kvwire::kSendBidi | kvwire::kReplyBit);
     }
     // True when the daemon closes the connection within `ms`; what it sends meanwhile is dropped.
     bool closedWithin(int ms) {
@@ -369,13 +369,7 @@ public:
     }
 
 private:
-    // Writes `frame` and decodes the reply of its type into `message`.
-    template <class Message>
-    bool ask(const kvwire::Bytes& frame, Message* message) {
-        kvwire::Frame reply;
-        return write(frame) && kvwire::readFrame(m_fd, &reply, 2000) == kvwire::Io::Ok &&
-               reply.type == (frame[3] | kvwire::kReplyBit) && kvwire::decode(reply.payload, message);
-    }
+    bool read(kvwire::Frame* frame) { return kvwire::readFrame(m_fd, frame, 2000) == kvwire::Io::Ok; }
 
     kvwire::Connect m_connect{};
     int m_fd = -1;

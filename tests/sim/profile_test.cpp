@@ -1,7 +1,5 @@
-// The simulated printer in process: a malformed profile is refused with a
-// message that names the field, only regular files of bounded size are read;
-// unknown requests and malformed data are refused. Its replies are checked
-// through the library by the round trip.
+// The simulated printer in process: its refusals of profiles and requests (its
+// replies are checked through the library by the round trip).
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -18,8 +16,7 @@
 
 using kvsim::SimPrinter;
 
-// Each line of profile_errors.golden is a profile, "=>", and the whole
-// message it is refused with.
+// Each line of profile_errors.golden: a profile, "=>", and the whole message it is refused with.
 TEST(SimProfile, MalformedProfilesAreRefusedNamingTheField) {
     std::istringstream golden(kvtest::readText(KVPO_PROFILE_ERRORS_GOLDEN));
     std::string got;
@@ -32,8 +29,7 @@ TEST(SimProfile, MalformedProfilesAreRefusedNamingTheField) {
     EXPECT_EQ(got, kvtest::readText(KVPO_PROFILE_ERRORS_GOLDEN));
 }
 
-// Profiles are read only from regular files of bounded size, never waited
-// on; the engine says why it refused one.
+// Profiles are read only from regular files of bounded size, never waited on.
 TEST(SimProfile, OnlyRegularFilesUpToTheLimitAreRead) {
     kvtest::TempDir dir;
     const std::string fifo = dir.file("fifo"), large = dir.file("large.json"), bad = dir.file("bad.json");
@@ -54,8 +50,7 @@ TEST(SimProfile, OnlyRegularFilesUpToTheLimitAreRead) {
     EXPECT_EQ(WEXITSTATUS(std::system(KVPRTSIMD " --profile /dev/zero 2>/dev/null")), 2);
 }
 
-// Each line of invalid_requests.txt: a request code and its data, both in
-// hexadecimal, and why the printer refuses them.
+// Each line of invalid_requests.txt: a request code and its data in hexadecimal, and why they are invalid.
 TEST(SimReplies, UnknownRequestsAndMalformedDataAreInvalid) {
     auto p = SimPrinter::fromDefault();
     std::istringstream table(kvtest::readText(KVPO_INVALID_REQUESTS));
