@@ -13,17 +13,13 @@
 #include <stdexcept>
 #include <thread>
 
-#include "temp_dir.h"
-
 extern char** environ;
 
 namespace kvtest {
 
 int freePort() {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
     socklen_t length = sizeof a;
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length);

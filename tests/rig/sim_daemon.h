@@ -1,6 +1,5 @@
-// kvprtsimd (or another daemon of the same options) as a child process for
-// tests: started on an ephemeral port of 127.0.0.1 (the same one on a
-// restart), stopped with SIGTERM.
+// kvprtsimd (or a daemon of the same options) as a child process: started on an
+// ephemeral port of 127.0.0.1 (the same one on a restart), stopped with SIGTERM.
 #pragma once
 
 #include <sys/types.h>
@@ -31,21 +30,16 @@ public:
     SimDaemon(std::string program, std::vector<std::string> args) : SimDaemon(std::move(program), std::move(args), Launch{}) {}
     SimDaemon(std::string program, std::vector<std::string> args, Launch launch);
     ~SimDaemon() { stop(); }
-    SimDaemon(const SimDaemon&) = delete;
-    SimDaemon& operator=(const SimDaemon&) = delete;
 
     uint16_t port() const { return m_port; }
     pid_t pid() const { return m_pid; }
-    // Its standard output once its banner line is there (waits up to 5 s).
-    std::string output() const;
+    std::string output() const;   // its standard output once its banner line is there (waits up to 5 s)
     // tcp://127.0.0.1:PORT[/printer][?query]
     std::string uri(const std::string& printer = "", const std::string& query = "") const;
     long status(const std::string& field) const { return procStatus("/proc/" + std::to_string(m_pid), field); }
 
-    // SIGTERM and wait: its exit status, -1 if it did not exit normally.
-    int stop() { return end(SIGTERM); }
-    // SIGKILL, as a daemon that dies.
-    void kill() { end(SIGKILL); }
+    int stop() { return end(SIGTERM); }   // its exit status, -1 if it did not exit normally
+    void kill() { end(SIGKILL); }         // as a daemon that dies
     void restart() { stop(); start(m_port); }
 
 private:

@@ -362,8 +362,7 @@ public:
             if (n == 0 || (n < 0 && errno != EAGAIN)) return true;
         }
     }
-    // An encoded bidi request of `code` with `dataSize` bytes of data.
-    static kvwire::Bytes bidi(uint16_t code, uint32_t dataSize, uint32_t capacity = 64) {
+    static kvwire::Bytes bidi(uint16_t code, uint32_t dataSize, uint32_t capacity = 64) {   // an encoded request
         return kvwire::encodeFrame({kvwire::kSendBidi, 2,
                                     kvwire::encode(kvwire::SendBidiRequest{0, 0, code, capacity, kvwire::Bytes(dataSize)})});
     }
@@ -375,8 +374,7 @@ private:
     int m_fd = -1;
 };
 
-// How much the daemon's resident size grew since `before`, in kB; 0 where sanitized.
-long grownKb(const SimDaemon& d, long before) { return kSanitized ? 0 : d.status("VmRSS") - before; }
+long grownKb(const SimDaemon& d, long before) { return kSanitized ? 0 : d.status("VmRSS") - before; }   // 0 where sanitized
 
 // User and system CPU time of a process, in clock ticks (/proc/PID/stat fields 14 and 15).
 long cpuTicks(pid_t pid) {
