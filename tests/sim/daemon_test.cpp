@@ -171,11 +171,12 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     }
     EXPECT_NE(std::string(BceLastOpenError()).find("nosuch"), std::string::npos);   // the unknown printer, named
 
-    unsigned long length = 4;
-    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, data, &length, nullptr, 0), BCE_E_NO_MEMORY);
-    EXPECT_GT(length, 4u);   // the length the reply needs
-    length = 0;              // no reply wanted
-    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x36, data, &length, nullptr, 0), 0);
+    uint8_t small[4];
+    unsigned long length = sizeof small;
+    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x10, small, &length, nullptr, 0), BCE_E_NO_MEMORY);
+    EXPECT_GT(length, sizeof small);   // the length the reply needs
+    length = 0;                        // no reply wanted
+    EXPECT_EQ(BceSendBidi(0, first.handle, 0, 0x36, small, &length, nullptr, 0), 0);
     EXPECT_EQ(length, 0u);
     EXPECT_EQ(send(first.handle, 0x99), BCE_E_INVALID);   // a request code the printer does not know
 
