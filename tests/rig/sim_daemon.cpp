@@ -13,6 +13,10 @@
 #include <stdexcept>
 #include <thread>
 
+#include <gtest/gtest.h>
+
+#include "kvprtobj/zorbce.h"
+
 extern char** environ;
 
 namespace kvtest {
@@ -33,6 +37,20 @@ long procStatus(const std::string& procFolder, const std::string& field) {
         if (line.size() > field.size() && line.compare(0, field.size(), field) == 0 && line[field.size()] == ':')
             return std::stol(line.substr(field.size() + 1));
     return -1;
+}
+
+std::vector<ByteVec> drainAlerts(unsigned short handle) {
+    std::vector<ByteVec> alerts;
+    unsigned short id;
+    unsigned long family;
+    while (BceWaitAlert(handle, alerts.empty() ? 2000 : 0, &id, &family) == 0) {
+        EXPECT_EQ(family, 0x5FEu);
+        uint8_t data[2048];
+        unsigned long length = sizeof data;
+        EXPECT_EQ(BceQueryAlerts(0, id, handle, 2, data, &length), 0);
+        alerts.emplace_back(data, data + length);
+    }
+    return alerts;
 }
 
 SimDaemon::SimDaemon(std::string program, std::vector<std::string> args, Launch launch)
@@ -65,10 +83,8 @@ void SimDaemon::start(uint16_t port) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (!m_launch.stderrPath.empty())
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, m_launch.stderrPath.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    for (const auto& [fd, path] : {std::pair{STDOUT_FILENO, outFile}, std::pair{STDERR_FILENO, m_launch.stderrPath}})
+        if (!path.empty()) posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     int rc = posix_spawn(&m_pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {

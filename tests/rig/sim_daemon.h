@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "temp_dir.h"
 
 namespace kvtest {
@@ -16,6 +17,9 @@ namespace kvtest {
 int freePort();   // a TCP port of 127.0.0.1 that nobody listens on now
 // A field of /proc/PID/status ("Threads", "VmRSS" in kB, "Uid" the real one), or -1.
 long procStatus(const std::string& procFolder, const std::string& field);
+// The data of every variable-event alert announced on printer `handle` (waiting up to 2 s
+// for the first): a printer announces an alert before its reply to the request that raised it.
+std::vector<ByteVec> drainAlerts(unsigned short handle);
 
 class SimDaemon {
 public:
@@ -25,8 +29,7 @@ public:
         std::string stderrPath;            // empty: this process's standard error
     };
 
-    // Starts `program` with `args` plus --listen and --port-file and waits
-    // until it listens; throws std::runtime_error when it does not.
+    // Starts `program` with `args`, --listen and --port-file; throws when it does not listen.
     SimDaemon(std::string program, std::vector<std::string> args) : SimDaemon(std::move(program), std::move(args), Launch{}) {}
     SimDaemon(std::string program, std::vector<std::string> args, Launch launch);
     ~SimDaemon() { stop(); }

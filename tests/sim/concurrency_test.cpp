@@ -43,22 +43,6 @@ long loopBack(unsigned short handle, unsigned t, uint32_t i) {
     return rc == 0 && ByteVec(reply + 1, reply + length) != request ? 1 : rc;
 }
 
-// The data of every alert announced on `handle`: a printer announces an alert before
-// its reply to the request that raised it, so all are there once the requests are answered.
-std::vector<ByteVec> drainAlerts(unsigned short handle) {
-    std::vector<ByteVec> alerts;
-    unsigned short id;
-    unsigned long family;
-    while (BceWaitAlert(handle, alerts.empty() ? 2000 : 0, &id, &family) == 0) {
-        EXPECT_EQ(family, 0x5FEu);
-        uint8_t data[2048];
-        unsigned long length = sizeof data;
-        EXPECT_EQ(BceQueryAlerts(0, id, handle, 2, data, &length), 0);
-        alerts.emplace_back(data, data + length);
-    }
-    return alerts;
-}
-
 // Eight threads set and read back variables of their own (01 01 .. 01 08) on one
 // handle, in process and over TCP; the variable events of all their writes arrive, each once.
 TEST(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
@@ -80,7 +64,7 @@ TEST(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
             }
         });
         EXPECT_EQ(mismatches, 0) << "tcp " << tcp;
-        std::vector<ByteVec> events = drainAlerts(handle);
+        std::vector<ByteVec> events = kvtest::drainAlerts(handle);
         EXPECT_EQ(std::multiset(events.begin(), events.end()), expected) << "tcp " << tcp;
         BceClosePrinter(handle);
     }
@@ -108,7 +92,7 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     });
     EXPECT_EQ(failures, 0);
     for (int i = 0; i < kPrinters; ++i) {
-        EXPECT_EQ(drainAlerts(handles[static_cast<size_t>(i)]),
+        EXPECT_EQ(kvtest::drainAlerts(handles[static_cast<size_t>(i)]),
                   std::vector{kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()}) << i;
         if (i >= kPolled) BceClosePrinter(handles[static_cast<size_t>(i)]);
     }
@@ -135,10 +119,9 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     for (size_t i = 0; i < kPolled; ++i) BceClosePrinter(handles[i]);
 }
 
-// Eight threads and this one's asynchronous requests share one connection to a
-// daemon answering each after 50 ms, in whatever order: pipelined, nobody waits
-// for another's reply and every reply reaches its caller, also across restarts
-// (where a request may fail with a channel-down code).
+// Eight threads and this one's asynchronous requests share one connection to a daemon
+// answering each after 50 ms in any order: pipelined, nobody waits for another's reply, and
+// every reply reaches its caller, also across restarts (where a request may fail as down).
 TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossRestarts) {
     kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "50", "--workers", "8"});
     unsigned short handle = open(daemon.uri("", "timeout=2000"));
@@ -189,9 +172,8 @@ TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossResta
     BceClosePrinter(handle);
 }
 
-// Threads waiting in KVPrtObjBatch::run read and decode their replies
-// themselves beside synchronous callers on the same connection, with replies
-// in order (coalesced) and out of order (workers with a delay).
+// Threads waiting in KVPrtObjBatch::run read their replies themselves beside synchronous
+// callers on one connection, with replies in order (coalesced) and out of order (delayed).
 TEST(SharedConnection, BatchWaitersGetTheirOwnRepliesBesideSynchronousCallers) {
     for (const char* delay : {"0", "1"}) {
         kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", delay, "--workers", "4"});

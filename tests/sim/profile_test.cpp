@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "kvprtobj/kvprtsim.h"
@@ -67,11 +68,8 @@ TEST(SimReplies, UnknownRequestsAndMalformedDataAreInvalid) {
 
 TEST(SimIdentity, CreateReportsTheProfileItCannotRead) {
     char message[256] = "";
-    BcePrinter* created = kvprtsim_create("/nonexistent.json", message, sizeof message);
-    EXPECT_EQ(created, nullptr);
+    EXPECT_EQ(kvprtsim_create("/nonexistent.json", message, sizeof message), nullptr);
     EXPECT_NE(std::string(message).find("/nonexistent.json"), std::string::npos);
-    created = kvprtsim_create(nullptr, message, sizeof message);
-    ASSERT_NE(created, nullptr);
-    delete created;
+    EXPECT_NE(std::unique_ptr<BcePrinter>(kvprtsim_create(nullptr, message, sizeof message)), nullptr);
     EXPECT_EQ(std::string(kvprtsim_default_profile()), SimPrinter::defaultProfileJson());
 }
