@@ -93,7 +93,7 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     EXPECT_EQ(failures, 0);
     for (int i = 0; i < kPrinters; ++i) {
         EXPECT_EQ(kvtest::drainAlerts(handles[static_cast<size_t>(i)]),
-                  std::vector{kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()}) << i;
+                  (std::vector<ByteVec>{kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()})) << i;
         if (i >= kPolled) BceClosePrinter(handles[static_cast<size_t>(i)]);
     }
 

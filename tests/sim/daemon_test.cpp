@@ -150,7 +150,7 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     ASSERT_EQ(send(byIndex.handle, 0x0C), 0);   // idle after a request of its own: its alert comes all the same
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
     for (unsigned short h : {first.handle, byIndex.handle})
-        EXPECT_EQ(kvtest::drainAlerts(h), std::vector{kvtest::hex("03 40 09 07 54 41 42")});
+        EXPECT_EQ(kvtest::drainAlerts(h), std::vector<ByteVec>{kvtest::hex("03 40 09 07 54 41 42")});
     unsigned short id = 0;
     unsigned long family = 0;
     EXPECT_EQ(BceWaitAlert(byName.handle, 100, &id, &family), BCE_E_NO_ALERT);   // another printer
