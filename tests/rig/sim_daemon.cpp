@@ -85,6 +85,7 @@ void SimDaemon::start(uint16_t port) {
     posix_spawn_file_actions_init(&actions);
     for (const auto& [fd, path] : {std::pair{STDOUT_FILENO, outFile}, std::pair{STDERR_FILENO, m_launch.stderrPath}})
         if (!path.empty()) posix_spawn_file_actions_addopen(&actions, fd, path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (!m_launch.folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, m_launch.folder.c_str());
     int rc = posix_spawn(&m_pid, argv[0].c_str(), &actions, nullptr, cargv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {

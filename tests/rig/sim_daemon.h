@@ -27,6 +27,7 @@ public:
         std::vector<std::string> prefix;   // a command that runs it, such as setpriv to another user
         std::string host = "127.0.0.1";    // the address it listens on
         std::string stderrPath;            // empty: this process's standard error
+        std::string folder;                // where it runs; empty: this process's
     };
 
     // Starts `program` with `args`, --listen and --port-file; throws when it does not listen.
