@@ -1,6 +1,5 @@
-// Many threads on one printer connection, many requests in flight from one
-// thread, and many printers through one daemon at once: every reply reaches
-// its own request and every alert its own printer.
+// Many threads on one printer connection, many requests in flight, many printers
+// at once: every reply reaches its own request and every alert its own printer.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,10 +9,9 @@
 #include <future>
 #include <latch>
 #include <list>
-#include <memory>
+#include <optional>
 #include <set>
 #include <thread>
-#include <vector>
 
 #include "full_poll.h"
 #include "scripted_printer.h"
@@ -45,62 +43,36 @@ long loopBack(unsigned short handle, unsigned t, uint32_t i) {
     return rc == 0 && ByteVec(reply + 1, reply + length) != request ? 1 : rc;
 }
 
-// Takes every alert announced on `handle` and reads its data. A printer
-// announces an alert before it replies to the request that raised it, so
-// once the requests are answered their alerts are all there.
-std::vector<ByteVec> drainAlerts(unsigned short handle) {
-    std::vector<ByteVec> alerts;
-    unsigned short id;
-    unsigned long family;
-    while (BceWaitAlert(handle, alerts.empty() ? 2000 : 0, &id, &family) == 0) {
-        EXPECT_EQ(family, 0x5FEu);
-        uint8_t data[2048];
-        unsigned long length = sizeof data;
-        EXPECT_EQ(BceQueryAlerts(0, id, handle, 2, data, &length), 0);
-        alerts.emplace_back(data, data + length);
-    }
-    return alerts;
-}
-
-class SharedConnection : public testing::TestWithParam<bool> {};
-
-// Eight threads set and read back variables of their own on one handle; the
-// variable events of all their writes arrive, each once.
-TEST_P(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
-    std::unique_ptr<kvtest::SimDaemon> daemon;
-    if (GetParam()) daemon = std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, std::vector<std::string>{"--workers", "4"});
-    unsigned short handle = open(daemon ? daemon->uri() : "sim:");
-    KVPrtObj obj(handle, 1);
-    constexpr int kThreads = 8, kRounds = 60;
-    std::atomic<int> mismatches{0};
+// Eight threads set and read back variables of their own (01 01 .. 01 08) on one
+// handle, in process and over TCP; the variable events of all their writes arrive, each once.
+TEST(SharedConnection, EightThreadsGetTheirOwnRepliesAndEveryAlertArrives) {
     std::multiset<ByteVec> expected;
-    for (int t = 0; t < kThreads; ++t)
-        for (int i = 0; i < kRounds; ++i)
-            expected.insert({0x03, 0x40, 0x09, 0x01, static_cast<uint8_t>(0x01 + t), static_cast<uint8_t>(t),
-                             static_cast<uint8_t>(i)});
-    onThreads(kThreads, [&](int t) {
-        ByteVec id = {0x01, static_cast<uint8_t>(0x01 + t)};   // variables 01 01 .. 01 08
-        for (int i = 0; i < kRounds; ++i) {
-            uint8_t value[2] = {static_cast<uint8_t>(t), static_cast<uint8_t>(i)};
-            if (obj.bidiSetOMVar(id.data(), value, 2) != 0 ||
-                kvtest::readVariable(obj, id) != ByteVec{id[0], id[1], value[0], value[1]})
-                ++mismatches;
-        }
-    });
-    EXPECT_EQ(mismatches, 0);
-    std::vector<ByteVec> events = drainAlerts(handle);
-    EXPECT_EQ(std::multiset(events.begin(), events.end()), expected);
-    BceClosePrinter(handle);
+    for (uint8_t t = 0; t < 8; ++t)
+        for (uint8_t i = 0; i < 60; ++i) expected.insert({0x03, 0x40, 0x09, 0x01, static_cast<uint8_t>(0x01 + t), t, i});
+    for (bool tcp : {false, true}) {
+        std::optional<kvtest::SimDaemon> daemon;
+        if (tcp) daemon.emplace(KVPRTSIMD, std::vector<std::string>{"--workers", "4"});
+        unsigned short handle = open(daemon ? daemon->uri() : "sim:");
+        KVPrtObj obj(handle, 1);
+        std::atomic<int> mismatches{0};
+        onThreads(8, [&](int t) {
+            ByteVec id = {0x01, static_cast<uint8_t>(0x01 + t)};
+            for (uint8_t i = 0; i < 60; ++i) {
+                uint8_t value[2] = {static_cast<uint8_t>(t), i};
+                mismatches += obj.bidiSetOMVar(id.data(), value, 2) != 0 ||
+                              kvtest::readVariable(obj, id) != ByteVec{id[0], id[1], value[0], value[1]};
+            }
+        });
+        EXPECT_EQ(mismatches, 0) << "tcp " << tcp;
+        std::vector<ByteVec> events = kvtest::drainAlerts(handle);
+        EXPECT_EQ(std::multiset(events.begin(), events.end()), expected) << "tcp " << tcp;
+        BceClosePrinter(handle);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, SharedConnection, testing::Values(false, true),
-                         [](const testing::TestParamInfo<bool>& p) { return p.param ? "tcp" : "sim"; });
-
-// A hundred printers of one daemon polled at once, each by its own thread:
-// each keeps its own tag, and each sees its own variable event only. Then one
-// thread keeps the full polls of twenty of them in flight together (two
-// hundred requests, through KVPrtObjBatch): each decodes what the synchronous
-// calls decode.
+// A hundred printers of one daemon, each polled by its own thread, keep their
+// own tags and see their own variable events only. Then the full polls of twenty
+// are in flight together from one thread: each decodes what the synchronous calls do.
 TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     constexpr int kPrinters = 100, kPolled = 20;
     kvtest::SimDaemon daemon(KVPRTSIMD, {"--copies", std::to_string(kPrinters)});
@@ -111,18 +83,17 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     onThreads(kPrinters, [&](int i) {
         KVPrtObj obj(handles[static_cast<size_t>(i)], 1);
         ByteVec id = {0x07, 0x54};
-        if (obj.bidiSetOMVar(id.data(), tag(i).data(), tag(i).size()) != 0) ++failures;
+        failures += obj.bidiSetOMVar(id.data(), tag(i).data(), tag(i).size()) != 0;
         for (int round = 0; round < 10; ++round) {
             KVPrtObj::PAGECOUNTDATA counts;
-            if (obj.bidiGetPageCounts(&counts) != 0 || counts.dwPageCountType1 == 0 ||
-                kvtest::readVariable(obj, id) != kvtest::Bytes().raw(id).text(tag(i)).vec())
-                ++failures;
+            failures += obj.bidiGetPageCounts(&counts) != 0 || counts.dwPageCountType1 == 0 ||
+                        kvtest::readVariable(obj, id) != kvtest::Bytes().raw(id).text(tag(i)).vec();
         }
     });
     EXPECT_EQ(failures, 0);
     for (int i = 0; i < kPrinters; ++i) {
-        std::vector<ByteVec> expected = {kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()};
-        EXPECT_EQ(drainAlerts(handles[static_cast<size_t>(i)]), expected) << i;
+        EXPECT_EQ(kvtest::drainAlerts(handles[static_cast<size_t>(i)]),
+                  (std::vector<ByteVec>{kvtest::Bytes{0x03, 0x40, 0x09, 0x07, 0x54}.text(tag(i)).vec()})) << i;
         if (i >= kPolled) BceClosePrinter(handles[static_cast<size_t>(i)]);
     }
 
@@ -132,12 +103,9 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
         kvtest::FullPoll batched, inTurn;
         explicit Printer(unsigned short handle) : object(handle, 1) {}
     };
-    std::list<Printer> printers;
+    std::list<Printer> printers(handles.begin(), handles.begin() + kPolled);
     std::latch unfinished(kPolled);
-    for (size_t i = 0; i < kPolled; ++i) {
-        Printer& p = printers.emplace_back(handles[i]);
-        p.batched.addTo(p.batch);
-    }
+    for (Printer& p : printers) p.batched.addTo(p.batch);
     for (Printer& p : printers) p.batch.start([&] { unfinished.count_down(); });
     unfinished.wait();
     for (Printer& p : printers) {
@@ -151,12 +119,9 @@ TEST(ManyPrinters, HundredThreadsThenTwentyFullPollsInFlightFromOneThread) {
     for (size_t i = 0; i < kPolled; ++i) BceClosePrinter(handles[i]);
 }
 
-// Eight threads share one connection to a daemon that answers each request
-// after 50 ms, in whatever order its workers finish, while this thread keeps
-// asynchronous requests of its own in flight: the requests are pipelined, so
-// nobody waits for another's reply, and every reply reaches its caller. Then
-// the daemon is restarted under them: a request may fail with a channel-down
-// code, but every reply that comes is the caller's own, and all get answers again.
+// Eight threads and this one's asynchronous requests share one connection to a daemon
+// answering each after 50 ms in any order: pipelined, nobody waits for another's reply, and
+// every reply reaches its caller, also across restarts (where a request may fail as down).
 TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossRestarts) {
     kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", "50", "--workers", "8"});
     unsigned short handle = open(daemon.uri("", "timeout=2000"));
@@ -168,19 +133,14 @@ TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossResta
             for (uint32_t i = 0; i < 4; ++i) wrong += loopBack(handle, static_cast<unsigned>(t), i) != 0;
         });
     });
-    struct Async {
-        ByteVec request;
-        std::promise<ByteVec> reply;
-        static void done(void* self, long rc, const void* data, unsigned long length) {
-            auto* bytes = static_cast<const uint8_t*>(data);
-            static_cast<Async*>(self)->reply.set_value(rc == 0 && length ? ByteVec(bytes + 1, bytes + length) : ByteVec{});
-        }
-    } asyncs[16];
+    struct Async { ByteVec request; std::promise<ByteVec> reply; } asyncs[16];
+    auto done = [](void* self, long rc, const void* data, unsigned long length) {
+        auto* bytes = static_cast<const uint8_t*>(data);
+        static_cast<Async*>(self)->reply.set_value(rc == 0 && length ? ByteVec(bytes + 1, bytes + length) : ByteVec{});
+    };
     for (uint32_t i = 0; i < std::size(asyncs); ++i) {
-        asyncs[i].request = kvtest::Bytes().u8(0xA0).be32(i).vec();
-        ASSERT_EQ(BceSendBidiAsync(0, handle, 0, 0x34, asyncs[i].request.data(), asyncs[i].request.size(), 64,
-                                   &Async::done, &asyncs[i]),
-                  0);
+        ByteVec& r = asyncs[i].request = kvtest::Bytes().u8(0xA0).be32(i).vec();
+        ASSERT_EQ(BceSendBidiAsync(0, handle, 0, 0x34, r.data(), r.size(), 64, done, &asyncs[i]), 0);
     }
     for (auto& a : asyncs) EXPECT_EQ(a.reply.get_future().get(), a.request);
     callers.join();
@@ -212,10 +172,8 @@ TEST(SharedConnection, PipelinedRepliesReachTheirCallersOutOfOrderAndAcrossResta
     BceClosePrinter(handle);
 }
 
-// Threads that wait in KVPrtObjBatch::run read and decode their replies
-// themselves, while other threads share the connection with synchronous
-// requests: every batch decodes what the synchronous calls decode, with
-// replies in order (coalesced) and out of order (workers with a delay).
+// Threads waiting in KVPrtObjBatch::run read their replies themselves beside synchronous
+// callers on one connection, with replies in order (coalesced) and out of order (delayed).
 TEST(SharedConnection, BatchWaitersGetTheirOwnRepliesBesideSynchronousCallers) {
     for (const char* delay : {"0", "1"}) {
         kvtest::SimDaemon daemon(KVPRTSIMD, {"--delay-ms", delay, "--workers", "4"});
