@@ -159,7 +159,8 @@ void checkDocument(const std::string& name) {
     kvtest::TempDir folder;
     std::vector<Daemon> daemons;
     auto served = [&](std::string text, bool back = false) {   // back: the address served as the document shows it
-        for (const Daemon& d : daemons) text = back ? replaceAll(text, d.served, d.shown) : replaceAll(text, d.shown, d.served);
+        for (const Daemon& d : daemons)
+            text = back ? replaceAll(text, d.served, d.shown) : replaceAll(text, d.shown, d.served);
         return text;
     };
     for (const Command& c : doc.commands) {
@@ -168,7 +169,8 @@ void checkDocument(const std::string& name) {
         std::string bytes;   // export: nothing to run, nothing shown
         if ((c.line.starts_with("kvprtsimd ") || c.line.starts_with("kvprtd ")) && c.line.ends_with("&")) {
             daemons.push_back(startDaemon(c.line, folder.file("")));
-            bytes = kvtest::readText(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr")) + daemons.back().process->output();
+            bytes = kvtest::readText(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr")) +
+                    daemons.back().process->output();
         } else if (!c.line.starts_with("export ")) {
             bytes = runInTerminal(served(c.line), folder.file(""));
         }

@@ -67,7 +67,8 @@ std::string SimDaemon::output() const {
 }
 
 std::string SimDaemon::uri(const std::string& printer, const std::string& query) const {
-    return "tcp://127.0.0.1:" + std::to_string(m_port) + (printer.empty() ? "" : "/" + printer) + (query.empty() ? "" : "?" + query);
+    return "tcp://127.0.0.1:" + std::to_string(m_port) + (printer.empty() ? "" : "/" + printer) +
+           (query.empty() ? "" : "?" + query);
 }
 
 void SimDaemon::start(uint16_t port) {

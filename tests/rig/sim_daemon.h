@@ -31,7 +31,8 @@ public:
     };
 
     // Starts `program` with `args`, --listen and --port-file; throws when it does not listen.
-    SimDaemon(std::string program, std::vector<std::string> args) : SimDaemon(std::move(program), std::move(args), Launch{}) {}
+    SimDaemon(std::string program, std::vector<std::string> args)
+        : SimDaemon(std::move(program), std::move(args), Launch{}) {}
     SimDaemon(std::string program, std::vector<std::string> args, Launch launch);
     ~SimDaemon() { stop(); }
 

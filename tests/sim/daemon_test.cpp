@@ -388,7 +388,8 @@ size_t connect(std::vector<RawClient>& clients, uint16_t port, int n) {
 }
 
 size_t countClosed(std::vector<RawClient>& clients) {
-    return static_cast<size_t>(std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
+    return static_cast<size_t>(
+        std::count_if(clients.begin(), clients.end(), [](RawClient& c) { return c.closedWithin(0); }));
 }
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -528,7 +529,8 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
     for (auto [host, warns] : {std::pair{"0.0.0.0", true}, std::pair{"[::1]", false}}) {
         SimDaemon::Launch launch{{}, host, ::testing::TempDir() + "kvprtsimd-stderr"};
         SimDaemon daemon(KVPRTSIMD, {}, launch);
-        const std::string banner = "kvprtsimd listening on " + std::string(host) + ":" + std::to_string(daemon.port()) + "\n";
+        const std::string banner =
+            "kvprtsimd listening on " + std::string(host) + ":" + std::to_string(daemon.port()) + "\n";
         EXPECT_EQ(daemon.output().rfind(banner, 0), 0u) << daemon.output();
         daemon.stop();
         std::string text = kvtest::readText(launch.stderrPath);

@@ -50,7 +50,8 @@ public:
     // A PNG of the whole page at `width`.
     void screenshot(const std::string& path, int width) {
         resize(width, 900);
-        resize(width, std::min(run("return document.documentElement.scrollHeight").get<int>() + 140, 4000));   // 140: the window's frame
+        // 140: the window's frame
+        resize(width, std::min(run("return document.documentElement.scrollHeight").get<int>() + 140, 4000));
         std::this_thread::sleep_for(300ms);
         kvtest::writeText(path + ".base64", call("GET", m_session + "/screenshot").get<std::string>());
         EXPECT_EQ(std::system(("base64 -d " + path + ".base64 > " + path + " && rm " + path + ".base64").c_str()), 0);
@@ -94,7 +95,8 @@ TEST(Dashboard, LiveFleetInChromium) {
         std::vector<std::array<int64_t, 3>> samples;
         for (int64_t day = 1; day <= 30; ++day)
             samples.push_back({today - day * kvprtd::kDayMs + 18 * 3600000,
-                               15200 - day * 400 + (day * 137 + static_cast<int64_t>(name.size()) * 61) % 340, 3 + (day - 1) / 10});
+                               15200 - day * 400 + (day * 137 + static_cast<int64_t>(name.size()) * 61) % 340,
+                               3 + (day - 1) / 10});
         kvtest::addSamples(dir.file("k.db"), name, samples);
     }
     SimDaemon kvprtd = kvtest::startKvprtd(dir);
@@ -111,7 +113,8 @@ TEST(Dashboard, LiveFleetInChromium) {
     // An alert: "continue" clears the operator intervention and the printer announces its panel.
     ASSERT_EQ(std::system((KVPRT_BINARY " -p " + pair.uri("1") + " panel continue >/dev/null").c_str()), 0);
     EXPECT_TRUE(browser.waitFor(
-        "return !!document.querySelector('#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]') && !" +
+        "return !!document.querySelector("
+        "'#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]') && !" +
         row("floor1-color") + ".textContent.includes('Close the top cover') && " + row("floor1-laser") +
         ".textContent.includes('Close the top cover')"));
 
@@ -129,7 +132,8 @@ TEST(Dashboard, LiveFleetInChromium) {
                           " markup: document.querySelectorAll('main b, main i').length,"
                           " labelled: [...document.querySelectorAll('input, select')].every((c) => c.labels.length === 1),"
                           " h1: document.querySelectorAll('h1').length, annex: filter('filter-text', 'annex'),"
-                          " up: (filter('filter-text', ''), filter('filter-state', 'up')), all: filter('filter-state', 'all')}"),
+                          " up: (filter('filter-text', ''), filter('filter-state', 'up')),"
+                          " all: filter('filter-state', 'all')}"),
               (json{{"first", "floor2-laser"}, {"mark", "this page, not reloaded"}, {"location", "<b>Floor 2</b> & <i>annex</i>"},
                     {"markup", 0}, {"labelled", true}, {"h1", 1}, {"annex", json::array({"floor2-laser"})},
                     {"up", json::array({"floor1-color", "floor1-laser"})},
@@ -144,7 +148,8 @@ TEST(Dashboard, LiveFleetInChromium) {
     browser.open(site + "#/printer/floor2-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('.card').length > 0"));
     EXPECT_EQ(browser.run("return [document.querySelector('main').textContent.includes('<img src=x'),"
-                          " document.querySelectorAll('main img').length + (window.kvInjected ? 1 : 0)]"), json::array({true, 0}));
+                          " document.querySelectorAll('main img').length + (window.kvInjected ? 1 : 0)]"),
+              json::array({true, 0}));
 
     browser.open(site + "#/printer/floor1-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))

@@ -101,7 +101,8 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
     writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n[[printer]]\nname = \"a0\"\nuri = \"sim:\"\n[[printer]]\nname = \"a1\"\n");
     ::kill(d.pid(), SIGHUP);
     json error;
-    ASSERT_TRUE(eventually([&] { return (error = get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"]).is_string(); }, 5s));
+    ASSERT_TRUE(eventually(
+        [&] { return (error = get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"]).is_string(); }, 5s));
     EXPECT_NE(error.get<std::string>().find("fleet.toml:5:1: printer[1].uri: missing"), std::string::npos);
     EXPECT_EQ(states(d.port()), (States{{"a0", "up"}, {"a1", "up"}}));
 
@@ -156,10 +157,13 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
     // The repository's rules, with every `for:` shortened to 1 s so that the test need not wait minutes.
     writeText(dir.file("rules.yml"), std::regex_replace(readText(KVPRTD_ALERT_RULES), std::regex("for: [0-9]+[smh]"), "for: 1s"));
     writeText(dir.file("prometheus.yml"), "global: {scrape_interval: 1s, evaluation_interval: 1s}\nrule_files: [rules.yml]\n"
-              "scrape_configs: [{job_name: kvprtd, static_configs: [{targets: ['127.0.0.1:" + std::to_string(d.port()) + "']}]}]\n");
+              "scrape_configs: [{job_name: kvprtd, static_configs: [{targets: ['127.0.0.1:" +
+                  std::to_string(d.port()) + "']}]}]\n");
     const int port = freePort();
-    SimDaemon server = startOnPort("prometheus", {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
-                                   "--web.listen-address=127.0.0.1:" + std::to_string(port)}, port, dir.file("prometheus.log"));
+    SimDaemon server = startOnPort("prometheus",
+                                   {"--config.file=" + dir.file("prometheus.yml"), "--storage.tsdb.path=" + dir.file("data"),
+                                    "--web.listen-address=127.0.0.1:" + std::to_string(port)},
+                                   port, dir.file("prometheus.log"));
     States up;
     ASSERT_TRUE(eventually([&] {
         for (const json& series : get(port, "/api/v1/query?query=kvprt_printer_up", "/data/result"_json_pointer))

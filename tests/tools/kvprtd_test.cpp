@@ -29,16 +29,19 @@ TEST(KvprtdForecast, FitsTheLastTwoWeeks) {
     for (const auto& [daily, daysLeft] : rows) {
         LevelHistory h;
         for (size_t i = 0; i < daily.size(); ++i) h.add(start + static_cast<int64_t>(i) * day, daily[i]);
-        EXPECT_NEAR(h.daysLeft(start + static_cast<int64_t>(daily.size() - 1) * day).value_or(-1), daysLeft, 1e-3) << daily.size();
+        EXPECT_NEAR(h.daysLeft(start + static_cast<int64_t>(daily.size() - 1) * day).value_or(-1), daysLeft, 1e-3)
+            << daily.size();
     }
 }
 
 TEST(KvprtdEvents, ChangesOfHealthAlertsAndSupplies) {
     const Snapshot before{.health = Health::Up, .familiesKnown = 0b11,
                           .alerts = {{0, 6113, 1}, {2, 6104, 0}},   // family 2 was not read by both: not compared
-                          .supplies = {{.id = 1, .ratio = 0.4f}, {.id = 2, .ratio = 0.2f}, {.id = 3, .ratio = 0.6f}, {.id = 4}}};
+                          .supplies = {{.id = 1, .ratio = 0.4f}, {.id = 2, .ratio = 0.2f}, {.id = 3, .ratio = 0.6f},
+                                       {.id = 4}}};
     const Snapshot after{.health = Health::Down, .familiesKnown = 0b11, .error = "gone", .alerts = {{1, 6114, 3}},
-                         .supplies = {{.id = 1, .ratio = 0.2f}, {.id = 2, .ratio = 0}, {.id = 3, .ratio = 0.4f}, {.id = 4, .ratio = 0}}};
+                         .supplies = {{.id = 1, .ratio = 0.2f}, {.id = 2, .ratio = 0}, {.id = 3, .ratio = 0.4f},
+                                      {.id = 4, .ratio = 0}}};
     std::string got;
     for (const Event& e : changes(before, after)) got += e.kind + ": " + e.text + "\n";
     EXPECT_EQ(got, "down: gone\nalert-raised: Output bin 3 is full\nalert-cleared: Input source 1 is empty\n"
