@@ -11,16 +11,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <list>
 #include <map>
+#include <semaphore>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -125,6 +129,26 @@ private:
     std::list<std::thread> m_connections;
 };
 
+// Interrupts `thread` with a signal every few ms while it lives: waits interrupted carry on.
+class Interrupter {
+public:
+    explicit Interrupter(pthread_t thread)
+        : m_thread([this, thread] {
+              struct sigaction ignore{};
+              ignore.sa_handler = [](int) {};
+              ::sigaction(SIGUSR1, &ignore, nullptr);
+              for (; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(3))) ::pthread_kill(thread, SIGUSR1);
+          }) {}
+    ~Interrupter() {
+        m_stop = true;
+        m_thread.join();
+    }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
 }  // namespace
 
 // One daemon of three printers, the first silent: printers selected by index
@@ -141,14 +165,32 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     // The silent printer answered the greeting, but no request.
     EXPECT_EQ(timed(190, 1000, [&] { return send(silent.handle, 0x0C); }), BCE_E_TIMEOUT);
     EXPECT_EQ(timed(90, 1000, [&] { return send(silentByEnv.handle, 0x0C); }), BCE_E_TIMEOUT);
-    // A batch waiter reads for itself and gets the URI's time-out, not the default's 5 s.
-    KVPrtObj quiet(silent.handle, KVPrtObj::PRINTER_TYPE_0, 0);
-    quiet.setBidi(1);
-    KVPrtObj::PRINTERSTATUS status{};
-    KVPrtObjBatch batch(quiet);
-    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
-    timed(190, 3000, [&] { return batch.run(), 0l; });
-    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
+    // A batch waiter reads for itself and gets the URI's time-out, not the default's 5 s,
+    // even while a completion holds the I/O thread (which then neither reads nor times out).
+    auto batchOn = [](unsigned short handle) {
+        KVPrtObj obj(handle, KVPrtObj::PRINTER_TYPE_0, 0);
+        obj.setBidi(1);
+        KVPrtObj::PRINTERSTATUS status{};
+        KVPrtObjBatch batch(obj);
+        batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
+        batch.run();
+        return batch.result(0);
+    };
+    struct Hold {
+        std::binary_semaphore holding{0}, released{0};
+    } hold;
+    auto holdLoop = [](void* h, long, const void*, unsigned long) {
+        static_cast<Hold*>(h)->holding.release();
+        static_cast<Hold*>(h)->released.try_acquire_for(std::chrono::seconds(10));
+    };
+    ASSERT_EQ(BceSendBidiAsync(0, byName.handle, 0, 0x0C, nullptr, 0, 64, holdLoop, &hold), 0);
+    hold.holding.acquire();
+    EXPECT_EQ(timed(190, 3000, [&] { return batchOn(silent.handle); }), BCE_E_TIMEOUT);
+    EXPECT_EQ(timed(0, 3000, [&] { return batchOn(first.handle); }), 0);
+    hold.released.release();
+    std::clock_t cpu = std::clock();   // no timer keeps firing for open links past their connection's deadline
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10);
 
     // A variable set on printer 1 is announced to both its clients, not to printer 2's.
     ASSERT_EQ(send(byIndex.handle, 0x0C), 0);   // idle after a request of its own: its alert comes all the same
@@ -318,6 +360,7 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
         while (kvwire::readFrame(fd, &f) == kvwire::Io::Ok) {   // until the client gives up
         }
     });
+    Interrupter signals(::pthread_self());
     std::unique_ptr<Opened> p;
     EXPECT_EQ(timed(290, 500, [&] {
                   p = std::make_unique<Opened>(silent.uri("timeout=300"));   // opened: the server may come round
@@ -610,10 +653,11 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
         std::vector<size_t> cuts;   // the peer writes a reply and its alert in pieces, pausing at these
         int timeoutMs = 2000;
         bool unanswered = false, onStdin = false;
+        size_t requestSize = 0;   // bytes of request data, for the peer to find whole
     } rows[] = {
         {.what = "pieces", .cuts = {5, 32}},   // the reply (27 bytes) and the alert behind it, each cut in its header
         {.what = "unanswered", .timeoutMs = 300, .unanswered = true},
-        {.what = "descriptor 0", .cuts = {27}, .onStdin = true},
+        {.what = "descriptor 0", .cuts = {27}, .onStdin = true, .requestSize = 1000 * 1000},
     };
     for (const Row& row : rows) {
         TestServer peer([&](int fd) {
@@ -622,7 +666,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
                 kvwire::SendBidiRequest bidi;
                 kvwire::Bytes answer = kvwire::encode(kvwire::HelloReply{0, "rogue"}), alert;
                 if (f.type == kvwire::kSendBidi && kvwire::decode(f.payload, &bidi)) {
-                    if (bidi.code == kUnanswered) continue;
+                    if (bidi.code == kUnanswered || bidi.data != kvwire::Bytes(row.requestSize, 0x5A)) continue;
                     answer = kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
                     alert = kvwire::encodeFrame({kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{7, 0x5F4})});
                 }
@@ -635,6 +679,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
                     sleepMs(20);
                 }
                 kvwire::writeAll(fd, out.data() + from, out.size() - from);
+                if (row.requestSize) sleepMs(200);   // the request fills the socket meanwhile
             }
         });
         int savedStdin = row.onStdin ? ::dup(0) : -1;
@@ -646,6 +691,8 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             socklen_t length = sizeof to;
             ASSERT_EQ(::getpeername(0, reinterpret_cast<sockaddr*>(&to), &length), 0);
             EXPECT_EQ(ntohs(to.sin_port), peer.port());
+            int small = 65536;   // its request is written in turns
+            ::setsockopt(0, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
         }
         std::future<long> unanswered;
         if (row.unanswered) {
@@ -653,7 +700,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             unanswered = sendAsync(p.handle, kUnanswered);
         }
         ByteVec reply;
-        EXPECT_EQ(send(p.handle, 1, {}, &reply), 0) << row.what;
+        EXPECT_EQ(send(p.handle, 1, ByteVec(row.requestSize, 0x5A), &reply), 0) << row.what;
         EXPECT_EQ(reply, (ByteVec{1, 2, 3})) << row.what;
         if (row.unanswered) {
             ASSERT_EQ(unanswered.wait_for(std::chrono::seconds(5)), std::future_status::ready) << row.what;
@@ -681,10 +728,12 @@ TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
     kvwire::Connect result;
     int filler = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);   // the queue's one place
     ASSERT_TRUE(listener >= 0 && filler >= 0) << error;
+    Interrupter signals(::pthread_self());
     Opened p("tcp://127.0.0.1:" + std::to_string(port) + "?timeout=500");
     ASSERT_EQ(p.rc, 0);
     sleepMs(30);
     EXPECT_EQ(timed(0, 250, [&] { return send(p.handle, 0x0C); }), BCE_E_TIMEOUT);
+    EXPECT_EQ(timed(250, 2000, [&] { return kvwire::connectTcp("127.0.0.1", std::to_string(port), 300, &result); }), -1);
     ::close(filler);
     ::close(listener);
 }
