@@ -129,24 +129,19 @@ private:
     std::list<std::thread> m_connections;
 };
 
-// Interrupts `thread` with a signal every few ms while it lives: waits interrupted carry on.
-class Interrupter {
-public:
-    explicit Interrupter(pthread_t thread)
-        : m_thread([this, thread] {
-              struct sigaction ignore{};
-              ignore.sa_handler = [](int) {};
-              ::sigaction(SIGUSR1, &ignore, nullptr);
-              for (; !m_stop; std::this_thread::sleep_for(std::chrono::milliseconds(3))) ::pthread_kill(thread, SIGUSR1);
-          }) {}
+// Interrupts the thread that makes it with a signal every few ms while it lives: waits interrupted carry on.
+struct Interrupter {
+    std::atomic<bool> stop{false};
+    std::thread signaller{[this, thread = ::pthread_self()] {
+        struct sigaction ignore{};
+        ignore.sa_handler = [](int) {};
+        ::sigaction(SIGUSR1, &ignore, nullptr);
+        for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(3))) ::pthread_kill(thread, SIGUSR1);
+    }};
     ~Interrupter() {
-        m_stop = true;
-        m_thread.join();
+        stop = true;
+        signaller.join();
     }
-
-private:
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
 };
 
 }  // namespace
@@ -360,7 +355,7 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
         while (kvwire::readFrame(fd, &f) == kvwire::Io::Ok) {   // until the client gives up
         }
     });
-    Interrupter signals(::pthread_self());
+    Interrupter signals;
     std::unique_ptr<Opened> p;
     EXPECT_EQ(timed(290, 500, [&] {
                   p = std::make_unique<Opened>(silent.uri("timeout=300"));   // opened: the server may come round
@@ -729,7 +724,7 @@ TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
     kvwire::Connect result;
     int filler = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);   // the queue's one place
     ASSERT_TRUE(listener >= 0 && filler >= 0) << error;
-    Interrupter signals(::pthread_self());
+    Interrupter signals;
     Opened p("tcp://127.0.0.1:" + std::to_string(port) + "?timeout=500");
     ASSERT_EQ(p.rc, 0);
     sleepMs(30);
