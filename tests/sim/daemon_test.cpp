@@ -13,8 +13,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -640,7 +640,8 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
 // pushed after its reply, which the link reads once it watches again for
 // being idle; an asynchronous request never answered, made once the
 // connection's own deadline has passed; and a link whose socket is
-// descriptor 0 (a host that closed its standard input).
+// descriptor 0 (a host that closed its standard input), with a request
+// larger than its send buffer takes at once.
 TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInStep) {
     constexpr uint16_t kUnanswered = 0x99;
     struct Row {
@@ -729,6 +730,7 @@ TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
     ASSERT_EQ(p.rc, 0);
     sleepMs(30);
     EXPECT_EQ(timed(0, 250, [&] { return send(p.handle, 0x0C); }), BCE_E_TIMEOUT);
+    // A connect of the test's own waits its time-out, interrupted or not.
     EXPECT_EQ(timed(250, 2000, [&] { return kvwire::connectTcp("127.0.0.1", std::to_string(port), 300, &result); }), -1);
     ::close(filler);
     ::close(listener);
