@@ -144,6 +144,15 @@ struct Interrupter {
     }
 };
 
+// A completion that holds the I/O thread: it tells `holding` and waits for `released` (10 s at most).
+struct Hold {
+    std::binary_semaphore holding{0}, released{0};
+    static void completion(void* self, long, const void*, unsigned long) {
+        static_cast<Hold*>(self)->holding.release();
+        static_cast<Hold*>(self)->released.try_acquire_for(std::chrono::seconds(10));
+    }
+};
+
 }  // namespace
 
 // One daemon of three printers, the first silent: printers selected by index
@@ -171,14 +180,8 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
         batch.run();
         return batch.result(0);
     };
-    struct Hold {
-        std::binary_semaphore holding{0}, released{0};
-    } hold;
-    auto holdLoop = [](void* h, long, const void*, unsigned long) {
-        static_cast<Hold*>(h)->holding.release();
-        static_cast<Hold*>(h)->released.try_acquire_for(std::chrono::seconds(10));
-    };
-    ASSERT_EQ(BceSendBidiAsync(0, byName.handle, 0, 0x0C, nullptr, 0, 64, holdLoop, &hold), 0);
+    Hold hold;
+    ASSERT_EQ(BceSendBidiAsync(0, byName.handle, 0, 0x0C, nullptr, 0, 64, &Hold::completion, &hold), 0);
     hold.holding.acquire();
     EXPECT_EQ(timed(190, 3000, [&] { return batchOn(silent.handle); }), BCE_E_TIMEOUT);
     EXPECT_EQ(timed(0, 3000, [&] { return batchOn(first.handle); }), 0);
@@ -714,6 +717,38 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             ::close(savedStdin);
         }
     }
+
+    // Two callers' replies behind an alert, the reader's last, while a completion of another
+    // link holds the I/O thread: the reader leaves them all to the I/O thread, and the other
+    // caller waits for its hand-over, not in a read of its own (half the time-out).
+    TestServer pairs([](int fd) {   // answers requests two at a time: an alert, the later, the earlier
+        kvwire::FrameReader frames(fd);
+        std::vector<kvwire::Frame> got;
+        for (kvwire::Frame f; frames.read(&f) == kvwire::Io::Ok;) {
+            got.insert(got.begin(), f);
+            if (f.type != kvwire::kHello && got.size() < 2) continue;
+            kvwire::Bytes out = kvwire::encodeFrame({kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{7, 0x5F4})});
+            if (f.type == kvwire::kHello) out.clear();
+            for (const kvwire::Frame& r : got) {
+                kvwire::Bytes answer = r.type == kvwire::kHello ? kvwire::encode(kvwire::HelloReply{0, "rogue"})
+                                                                : kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
+                kvwire::Bytes reply = kvwire::encodeFrame({static_cast<uint8_t>(r.type | kvwire::kReplyBit), r.id, answer});
+                out.insert(out.end(), reply.begin(), reply.end());
+            }
+            kvwire::writeAll(fd, out.data(), out.size());
+            got.clear();
+        }
+    });
+    Opened busy(pairs.uri("timeout=6000")), shared(pairs.uri("timeout=6000"));
+    Hold hold;
+    ASSERT_EQ(BceSendBidiAsync(0, busy.handle, 0, 1, nullptr, 0, 64, &Hold::completion, &hold), 0);
+    sendAsync(busy.handle, 1);
+    hold.holding.acquire();
+    std::thread releaser([&] { sleepMs(500); hold.released.release(); });
+    auto other = std::async(std::launch::async, [&] { return timed(0, 2000, [&] { return send(shared.handle, 1); }); });
+    EXPECT_EQ(timed(0, 2000, [&] { return send(shared.handle, 1); }), 0);
+    EXPECT_EQ(other.get(), 0);
+    releaser.join();
 }
 
 // A connection the server never takes (its queue is full) times out while
