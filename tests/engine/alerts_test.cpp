@@ -43,6 +43,7 @@ TEST(EngineAlerts, AnnouncementsReachEveryHandleOfThePrinterInOrder) {
     EXPECT_TRUE(seen.calls.size() == 1u && BceWaitAlert(h1, 0, &id, &family) == 0);
     BceClosePrinter(h1);
     BceClosePrinter(h2);
+    BceNotifyAlert(printer.get(), 21, 0x601);   // reaches no closed handle
     EXPECT_EQ(std::pair(BceWaitAlert(h1, 0, &id, &family), BceSetAlertCallback(h1, &Seen::on, &seen)),
               std::pair(long{BCE_E_BAD_HANDLE}, long{BCE_E_BAD_HANDLE}));
 }

@@ -21,6 +21,11 @@ TEST(EngineHandles, CallsRouteToThePrinterOfTheirHandle) {
     auto sent = b->lastRequest();
     EXPECT_EQ(std::tuple(buf[1], a->requestCount(), sent.appId, sent.netType, sent.data, sent.capacity),
               std::tuple(0xBB, 0u, short(3), 0x02u, ByteVec{0x01}, sizeof buf));
+    a->answer(0x11, fail(BCE_E_INVALID));   // an asynchronous failure comes without bytes
+    std::tuple<long, const void*, unsigned long> failed;
+    auto record = [](void* c, long rc, const void* d, unsigned long n) { *static_cast<decltype(failed)*>(c) = {rc, d, n}; };
+    ASSERT_EQ(BceSendBidiAsync(0, a.handle, 0, 0x11, nullptr, 0, 16, record, &failed), 0);
+    EXPECT_EQ(failed, std::tuple(long{BCE_E_INVALID}, nullptr, 0ul));
 }
 
 // Every call on a closed handle: the C-boundary test, which closes its printer.

@@ -11,16 +11,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <future>
 #include <list>
 #include <map>
+#include <semaphore>
 #include <sstream>
 #include <thread>
 #include <utility>
@@ -125,6 +129,30 @@ private:
     std::list<std::thread> m_connections;
 };
 
+// Interrupts the thread that makes it with a signal every few ms while it lives: waits interrupted carry on.
+struct Interrupter {
+    std::atomic<bool> stop{false};
+    std::thread signaller{[this, thread = ::pthread_self()] {
+        struct sigaction ignore{};
+        ignore.sa_handler = [](int) {};
+        ::sigaction(SIGUSR1, &ignore, nullptr);
+        for (; !stop; std::this_thread::sleep_for(std::chrono::milliseconds(3))) ::pthread_kill(thread, SIGUSR1);
+    }};
+    ~Interrupter() {
+        stop = true;
+        signaller.join();
+    }
+};
+
+// A completion that holds the I/O thread: it tells `holding` and waits for `released` (10 s at most).
+struct Hold {
+    std::binary_semaphore holding{0}, released{0};
+    static void completion(void* self, long, const void*, unsigned long) {
+        static_cast<Hold*>(self)->holding.release();
+        static_cast<Hold*>(self)->released.try_acquire_for(std::chrono::seconds(10));
+    }
+};
+
 }  // namespace
 
 // Printers selected by index or name, alerts pushed to every client of their printer
@@ -138,14 +166,26 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     ::unsetenv("KVPRTOBJ_TCP_TIMEOUT_MS");
     EXPECT_EQ(timed(190, 1000, [&] { return send(silent.handle, 0x0C); }), BCE_E_TIMEOUT);
     EXPECT_EQ(timed(90, 1000, [&] { return send(silentByEnv.handle, 0x0C); }), BCE_E_TIMEOUT);
-    // A batch waiter reads for itself and gets the URI's time-out, not the default's 5 s.
-    KVPrtObj quiet(silent.handle, KVPrtObj::PRINTER_TYPE_0, 0);
-    quiet.setBidi(1);
-    KVPrtObj::PRINTERSTATUS status{};
-    KVPrtObjBatch batch(quiet);
-    batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
-    timed(190, 3000, [&] { return batch.run(), 0l; });
-    EXPECT_EQ(batch.result(0), BCE_E_TIMEOUT);
+    // A batch waiter reads for itself and gets the URI's time-out, not the default's 5 s,
+    // even while a completion holds the I/O thread (which then neither reads nor times out).
+    auto batchOn = [](unsigned short handle) {
+        KVPrtObj obj(handle, KVPrtObj::PRINTER_TYPE_0, 0);
+        obj.setBidi(1);
+        KVPrtObj::PRINTERSTATUS status{};
+        KVPrtObjBatch batch(obj);
+        batch.add([&](KVPrtObj& p) { return p.bidiQueryDeviceStatus(&status); });
+        batch.run();
+        return batch.result(0);
+    };
+    Hold hold;
+    ASSERT_EQ(BceSendBidiAsync(0, byName.handle, 0, 0x0C, nullptr, 0, 64, &Hold::completion, &hold), 0);
+    hold.holding.acquire();
+    EXPECT_EQ(timed(190, 3000, [&] { return batchOn(silent.handle); }), BCE_E_TIMEOUT);
+    EXPECT_EQ(timed(0, 3000, [&] { return batchOn(first.handle); }), 0);
+    hold.released.release();
+    std::clock_t cpu = std::clock();   // no timer keeps firing for open links past their connection's deadline
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10);
 
     ASSERT_EQ(send(byIndex.handle, 0x0C), 0);   // idle after a request of its own: its alert comes all the same
     ASSERT_EQ(send(first.handle, 0x4F, kvtest::hex("07 54 41 42")), 0);
@@ -302,6 +342,7 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
         while (kvwire::readFrame(fd, &f) == kvwire::Io::Ok) {   // until the client gives up
         }
     });
+    Interrupter signals;
     std::unique_ptr<Opened> p;
     EXPECT_EQ(timed(290, 500, [&] {
                   p = std::make_unique<Opened>(silent.uri("timeout=300"));   // opened: the server may come round
@@ -545,7 +586,8 @@ TEST(SimDaemonBounds, WarnsWhenListeningBeyondLoopbackAndShowsTheAddressAsTyped)
 // pushed after its reply, which the link reads once it watches again for
 // being idle; an asynchronous request never answered, made once the
 // connection's own deadline has passed; and a link whose socket is
-// descriptor 0 (a host that closed its standard input).
+// descriptor 0 (a host that closed its standard input), with a request
+// larger than its send buffer takes at once.
 TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInStep) {
     constexpr uint16_t kUnanswered = 0x99;
     struct Row {
@@ -553,10 +595,11 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
         std::vector<size_t> cuts;   // the peer writes a reply and its alert in pieces, pausing at these
         int timeoutMs = 2000;
         bool unanswered = false, onStdin = false;
+        size_t requestSize = 0;   // bytes of request data, for the peer to find whole
     } rows[] = {
         {.what = "pieces", .cuts = {5, 32}},   // the reply (27 bytes) and the alert behind it, each cut in its header
         {.what = "unanswered", .timeoutMs = 300, .unanswered = true},
-        {.what = "descriptor 0", .cuts = {27}, .onStdin = true},
+        {.what = "descriptor 0", .cuts = {27}, .onStdin = true, .requestSize = 1000 * 1000},
     };
     for (const Row& row : rows) {
         TestServer peer([&](int fd) {
@@ -565,7 +608,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
                 kvwire::SendBidiRequest bidi;
                 kvwire::Bytes answer = kvwire::encode(kvwire::HelloReply{0, "rogue"}), alert;
                 if (f.type == kvwire::kSendBidi && kvwire::decode(f.payload, &bidi)) {
-                    if (bidi.code == kUnanswered) continue;
+                    if (bidi.code == kUnanswered || bidi.data != kvwire::Bytes(row.requestSize, 0x5A)) continue;
                     answer = kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
                     alert = kvwire::encodeFrame({kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{7, 0x5F4})});
                 }
@@ -578,6 +621,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
                     sleepMs(20);
                 }
                 kvwire::writeAll(fd, out.data() + from, out.size() - from);
+                if (row.requestSize) sleepMs(200);   // the request fills the socket meanwhile
             }
         });
         int savedStdin = row.onStdin ? ::dup(0) : -1;
@@ -589,6 +633,9 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             socklen_t length = sizeof to;
             ASSERT_EQ(::getpeername(0, reinterpret_cast<sockaddr*>(&to), &length), 0);
             EXPECT_EQ(ntohs(to.sin_port), peer.port());
+            int small = 65536;   // its request is written in turns
+            ::setsockopt(0, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+            errno = 0;   // as a host may leave it: the part written is no failure
         }
         std::future<long> unanswered;
         if (row.unanswered) {
@@ -596,7 +643,7 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             unanswered = sendAsync(p.handle, kUnanswered);
         }
         ByteVec reply;
-        EXPECT_EQ(send(p.handle, 1, {}, &reply), 0) << row.what;
+        EXPECT_EQ(send(p.handle, 1, ByteVec(row.requestSize, 0x5A), &reply), 0) << row.what;
         EXPECT_EQ(reply, (ByteVec{1, 2, 3})) << row.what;
         if (row.unanswered) {
             ASSERT_EQ(unanswered.wait_for(std::chrono::seconds(5)), std::future_status::ready) << row.what;
@@ -613,6 +660,38 @@ TEST(RogueServer, PiecewiseRepliesLateAlertsAndUnansweredRequestsKeepTheLinkInSt
             ::close(savedStdin);
         }
     }
+
+    // Two callers' replies behind an alert, the reader's last, while a completion of another
+    // link holds the I/O thread: the reader leaves them all to the I/O thread, and the other
+    // caller waits for its hand-over, not in a read of its own (half the time-out).
+    TestServer pairs([](int fd) {   // answers requests two at a time: an alert, the later, the earlier
+        kvwire::FrameReader frames(fd);
+        std::vector<kvwire::Frame> got;
+        for (kvwire::Frame f; frames.read(&f) == kvwire::Io::Ok;) {
+            got.insert(got.begin(), f);
+            if (f.type != kvwire::kHello && got.size() < 2) continue;
+            kvwire::Bytes out = kvwire::encodeFrame({kvwire::kAlert, 0, kvwire::encode(kvwire::AlertNotice{7, 0x5F4})});
+            if (f.type == kvwire::kHello) out.clear();
+            for (const kvwire::Frame& r : got) {
+                kvwire::Bytes answer = r.type == kvwire::kHello ? kvwire::encode(kvwire::HelloReply{0, "rogue"})
+                                                                : kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
+                kvwire::Bytes reply = kvwire::encodeFrame({static_cast<uint8_t>(r.type | kvwire::kReplyBit), r.id, answer});
+                out.insert(out.end(), reply.begin(), reply.end());
+            }
+            kvwire::writeAll(fd, out.data(), out.size());
+            got.clear();
+        }
+    });
+    Opened busy(pairs.uri("timeout=6000")), shared(pairs.uri("timeout=6000"));
+    Hold hold;
+    ASSERT_EQ(BceSendBidiAsync(0, busy.handle, 0, 1, nullptr, 0, 64, &Hold::completion, &hold), 0);
+    sendAsync(busy.handle, 1);
+    hold.holding.acquire();
+    std::thread releaser([&] { sleepMs(500); hold.released.release(); });
+    auto other = std::async(std::launch::async, [&] { return timed(0, 2000, [&] { return send(shared.handle, 1); }); });
+    EXPECT_EQ(timed(0, 2000, [&] { return send(shared.handle, 1); }), 0);
+    EXPECT_EQ(other.get(), 0);
+    releaser.join();
 }
 
 // A connection the server never takes (its queue is full) times out while
@@ -624,10 +703,13 @@ TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
     kvwire::Connect result;
     int filler = kvwire::connectTcp("127.0.0.1", std::to_string(port), 2000, &result);   // the queue's one place
     ASSERT_TRUE(listener >= 0 && filler >= 0) << error;
+    Interrupter signals;
     Opened p("tcp://127.0.0.1:" + std::to_string(port) + "?timeout=500");
     ASSERT_EQ(p.rc, 0);
     sleepMs(30);
     EXPECT_EQ(timed(0, 250, [&] { return send(p.handle, 0x0C); }), BCE_E_TIMEOUT);
+    // A connect of the test's own waits its time-out, interrupted or not.
+    EXPECT_EQ(timed(250, 2000, [&] { return kvwire::connectTcp("127.0.0.1", std::to_string(port), 300, &result); }), -1);
     ::close(filler);
     ::close(listener);
 }
