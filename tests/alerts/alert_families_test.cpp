@@ -113,7 +113,7 @@ std::string decoded(const std::string& input) {
 
 // Every table row, rule and default of the records; truncated runs keep the
 // whole records only; each family clears only its own summary bits.
-TEST(AlertRecords, RepliesGiveTheirListsAndSummaries) { expectGolden(KVPO_ALERTS_GOLDEN, decoded); }
+TEST(AlertRecords, RepliesGiveTheirListsAndSummaries) { expectGolden(KVPO_ALERTS_DIR "/alerts.golden", decoded); }
 
 TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
     struct Recording : OpenPrtObj {   // a host's decoder that records its calls
