@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <tuple>
-#include <vector>
 
+#include "golden.h"
 #include "kvprtobj/jsalert.h"
 #include "scripted_printer.h"
 
@@ -10,103 +11,84 @@ using namespace kvtest;
 
 namespace {
 
-struct Input {
-    uint32_t c1, c2, c3, c4 = 0, c5 = 0;
-};
-
-// A job-status alert with the blocks of every data version; `valueSize` 4
-// carries 32-bit values, any other size ids only.
-Bytes jsAlert(const std::vector<Input>& inputs, const std::string& info = "JN=job", const std::string& text = "text",
-              std::vector<std::pair<uint8_t, uint32_t>> values = {}, uint8_t valueSize = 4) {
-    Bytes b{0x03, 0x01};
-    b.u8(static_cast<unsigned>(inputs.size())).u8(0xA1).be16(0xB1B2).be16(0xC1C2);
-    for (const auto& in : inputs) b.be32(in.c1).be32(in.c2).be32(in.c3);
-    b.zeros(2).u8(0x5B).counted(info).counted(text).fill(4, 0xEE);
-    for (const auto& in : inputs) b.zeros(2).be32(in.c4).be32(in.c5);
-    b.u8(0x7A).u8(static_cast<unsigned>(values.size())).u8(valueSize);
-    for (auto [id, value] : values) {
-        b.u8(id);
-        if (valueSize == 4) b.be32(value);
-    }
-    return b;
-}
-
-long decode(PrinterRig& rig, const Bytes& alert, JSALERTDATA& data) {
+long decode(PrinterRig& rig, const ByteVec& alert, JSALERTDATA& data) {
     rig.printer.setAlert(9, alert);
     return rig.obj.bidiJSQueryAlert(9, data);
 }
 
-}  // namespace
-
-TEST(JobStatusAlert, VersionOneTakesTheFirstBlockOnlyAndVersionTwoTheSecond) {
+// "vV[ type T LEVEL]: bytes" is the alert decoded into a record of version V by an object of printer type T
+// at code level LEVEL: the result and the alert flag | the header words, the status byte and the value tag |
+// the job information | the text | counter records 0 to N | value records 0 to M ("-": no list).
+std::string decoded(const std::string& input) {
     PrinterRig rig;
-    JSALERTDATA data(1);
-    ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}, {6, 7, 0xFFFFFFFF}}, "HT=h;JN=j", "free"), data), 0);
-    EXPECT_EQ(std::tuple(rig.printer.alertFlags().back(), data.strHT + "|" + data.strJN + "|" + data.m_strText),
-              std::tuple(2, std::string("h|j|free")));
-    ASSERT_EQ(data.m_wInputCount, 2);
-    const auto& in = data.m_pInputData;
-    EXPECT_EQ(in[0].dwCounter1 + in[0].dwCounter2 + in[0].dwCounter3, 0u);   // record 0 stays zero
-    EXPECT_EQ(std::make_tuple(in[1].dwCounter1, in[1].dwCounter3, in[1].dwCounter4), std::make_tuple(1u, 3u, 0u));
-    EXPECT_EQ(std::tuple(in[2].dwCounter3, data.m_pValueData), std::tuple(0u, nullptr));   // 0xFFFFFFFF reads 0
-    JSALERTDATA two(2);   // version 2 adds the second block
-    ASSERT_EQ(decode(rig, jsAlert({{1, 2, 3, 4, 5}}), two), 0);
-    EXPECT_EQ(std::tuple(two.m_pInputData[1].dwCounter4, two.m_pInputData[1].dwCounter5), std::tuple(4u, 5u));
+    std::istringstream words(input.substr(1, input.find(':') - 1));
+    uint32_t version = 0;
+    std::string type;
+    words >> version >> type >> rig.obj.m_dwPrinterType >> rig.obj.m_strCodeLevel;
+    JSALERTDATA a(version);
+    std::ostringstream out;
+    out << decode(rig, hex(input.substr(input.find(':') + 1)), a) << " " << rig.printer.alertFlags().back() << " | "
+        << a.m_wHeaderA << " " << a.m_wHeaderB << " " << a.m_wHeaderC << " " << a.m_dwStatusByte << " "
+        << +a.m_byValueTag << " | " << a.strHT << "," << a.strUR << "," << a.strSC << "," << a.strJN << ","
+        << a.strQU << "," << a.strLS << "," << a.strOther << " | " << a.m_strText << " |";
+    for (unsigned i = 0; a.m_pInputData && i <= a.m_wInputCount; ++i) {
+        const auto& c = a.m_pInputData[i];
+        out << " " << c.dwCounter1 << "/" << c.dwCounter2 << "/" << c.dwCounter3 << "/" << c.dwCounter4 << "/"
+            << c.dwCounter5;
+    }
+    out << " |" << (a.m_pValueData ? "" : " -");
+    for (unsigned i = 0; a.m_pValueData && i <= a.m_wValueCount; ++i)
+        out << " " << +a.m_pValueData[i].byValueId << "=" << a.m_pValueData[i].dwValue;
+    return out.str();
 }
 
-// Full later-version decoding is checked end to end by the simulator round trip.
-TEST(JobStatusAlert, ValuesOfAnotherSizeAndRepeatedDecodes) {
-    PrinterRig rig;
-    JSALERTDATA data(3);
-    JSALERTDATA narrow(3);   // values of another size: the first id only, count 0
-    ASSERT_EQ(decode(rig, jsAlert({}, "", "", {{0x21, 0}, {0x22, 0}}, 2), narrow), 0);
-    ASSERT_NE(narrow.m_pInputData, nullptr);   // N = 0: record 0 only
-    EXPECT_EQ(std::tuple(narrow.m_wValueCount, narrow.m_pValueData[1].byValueId, narrow.m_pValueData[2].byValueId,
-                         narrow.m_wInputCount),
-              std::tuple(0, 0x21, 0, 0));
+}  // namespace
 
-    // A second decode replaces the arrays; job-information items add up.
-    ASSERT_EQ(decode(rig, jsAlert({{1, 1, 1}, {2, 2, 2}}, "HT=h", "", {{5, 5}}), data), 0);
-    ASSERT_EQ(decode(rig, jsAlert({{3, 3, 3}}, "JN=j", "", {}), data), 0);
+// Each version's blocks, job information, values of either width, and the counters
+// corrected for printer type 1 at some code levels.
+TEST(JobStatusAlert, VersionsOneToThreeAndTheCorrectedCounters) {
+    expectGolden(KVPO_ALERTS_DIR "/jsalert.golden", decoded);
+}
+
+// Values of another width keep their ids though their count is 0. A second decode replaces
+// the arrays; job-information items add up; no new values keep the earlier list.
+TEST(JobStatusAlert, NarrowValuesAndRepeatedDecodes) {
+    PrinterRig rig;
+    JSALERTDATA narrow(3);
+    ASSERT_EQ(decode(rig, hex("03 01 00 A1 B1B2 C1C2 0000 5B 00 00 EEEEEEEE 7A 02 02 21 22"), narrow), 0);
+    EXPECT_EQ(std::tuple(narrow.m_pValueData[1].byValueId, narrow.m_pValueData[2].byValueId), std::tuple(0x21, 0));
+    JSALERTDATA data(3);
+    ASSERT_EQ(decode(rig, hex("03 01 02 A1 B1B2 C1C2  00000001 00000001 00000001  00000002 00000002 00000002 0000 5B"
+                              " 04 48543D68 00 EEEEEEEE  0000 00000000 00000000  0000 00000000 00000000 7A 01 04"
+                              " 05 00000005"),
+                     data),
+              0);
+    ASSERT_EQ(decode(rig, hex("03 01 01 A1 B1B2 C1C2  00000003 00000003 00000003 0000 5B 04 4A4E3D6A 00 EEEEEEEE"
+                              " 0000 00000000 00000000 7A 00 04"),
+                     data),
+              0);
     EXPECT_EQ(std::tuple(data.m_wInputCount, data.m_pInputData[1].dwCounter1, data.strHT, data.m_wValueCount),
               std::tuple(1, 3u, std::string("h"), 0));
-    ASSERT_NE(data.m_pValueData, nullptr);   // no new values: the earlier list stays
+    ASSERT_NE(data.m_pValueData, nullptr);
     EXPECT_EQ(data.m_pValueData[1].dwValue, 5u);
 }
 
-TEST(JobStatusAlert, PrinterTypeOneCorrectsCountersAtSomeLevels) {
-    const std::tuple<uint32_t, const char*, uint32_t, uint32_t, uint32_t, uint32_t> cases[] = {
-        {1, "x3.1.0.0", 1000, 1200, 900, 1000},         {1, "x3.0.2.9", 1000, 1200, 900, 1000},
-        {1, "x3.0.3.0", 1000, 1200, 1000, 1200},        {0, "x3.1.0.0", 1000, 1200, 1000, 1200},
-        {1, "x3.1.0.0", 1200, 1000, 0x80000514, 1200},  // unsigned difference, logical shift
-    };
-    for (auto [type, level, a, b, c1, c2] : cases) {
-        PrinterRig rig;
-        rig.obj.m_dwPrinterType = type;
-        rig.obj.m_strCodeLevel = level;
-        JSALERTDATA data(1);
-        ASSERT_EQ(decode(rig, jsAlert({{a, b, 0}}), data), 0);
-        EXPECT_EQ(std::tuple(data.m_pInputData[1].dwCounter1, data.m_pInputData[1].dwCounter2), std::tuple(c1, c2))
-            << level << " " << a;
-    }
-}
-
 TEST(JobStatusAlert, ShortOrForeignAlertsLeaveTheObjectUntouched) {
-    const Bytes full = jsAlert({{1, 2, 3}}, "JN=j", "t", {{1, 2}});
+    const ByteVec full = hex("03 01 01 A1 B1B2 C1C2  00000001 00000002 00000003 0000 5B 04 4A4E3D6A 01 74 EEEEEEEE"
+                             "  0000 00000000 00000000 7A 01 04 01 00000002");
     const size_t versionOneEnd = full.size() - 10 - 3 - 5;
     for (uint32_t version : {1u, 3u}) {
         for (size_t cut = 0; cut < (version == 1 ? versionOneEnd : full.size()); ++cut) {
             PrinterRig rig;
             JSALERTDATA data(version);
-            ASSERT_EQ(decode(rig, full.first(cut), data), -2) << version << " " << cut;
+            ASSERT_EQ(decode(rig, ByteVec(full.begin(), full.begin() + cut), data), -2) << version << " " << cut;
             EXPECT_EQ(std::tuple(data.m_pInputData, data.strJN), std::tuple(nullptr, std::string()));
         }
     }
     PrinterRig rig;
     JSALERTDATA data(1);
-    EXPECT_EQ(decode(rig, full.first(versionOneEnd), data), 0);
-    ByteVec foreign = full.vec();
+    EXPECT_EQ(decode(rig, ByteVec(full.begin(), full.begin() + versionOneEnd), data), 0);
+    ByteVec foreign = full;
     foreign[1] = 0x02;
-    EXPECT_EQ(decode(rig, Bytes(foreign), data), -2);
+    EXPECT_EQ(decode(rig, foreign, data), -2);
 }
-
