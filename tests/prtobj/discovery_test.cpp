@@ -3,9 +3,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <tuple>
 
 #include "env.h"
+#include "golden.h"
 #include "kvprtobj/kvprtobj.h"
 #include "scripted_printer.h"
 
@@ -24,96 +26,53 @@ PRTINFO networkInfo(uint32_t attachment, uint16_t code = 1, uint16_t sub = 0) {
     return info;
 }
 
-KVPrtObj::BIDICAPABILITIES discover(AttachedPrinter& printer, int refresh = 0) {
+KVPrtObj::BIDICAPABILITIES discover(AttachedPrinter& printer) {
     OpenPrtObj p(printer.handle, 0);
-    p.bidiInitialize(refresh);
+    p.bidiInitialize(0);
     KVPrtObj::BIDICAPABILITIES caps;
     EXPECT_EQ(p.getBidiCaps(&caps), 1);
     return caps;
 }
 
+// "ATTACHMENT CODE SUB [port=NAME] [flags=F] [TYPE=NAME@ADDRESS ...]", numbers in hexadecimal: a printer
+// of that attachment, network type code and subcode, information flags (bidi-capable unless given) and
+// adapter address 000A1B2C3D4E, that answers names for the network types given, as discovery finds it.
+std::string discovered(const std::string& input) {
+    AttachedPrinter printer;
+    std::istringstream words(input);
+    uint32_t attachment = 0, code = 0, sub = 0;
+    words >> std::hex >> attachment >> code >> sub;
+    PRTINFO info = networkInfo(attachment, static_cast<uint16_t>(code), static_cast<uint16_t>(sub));
+    for (std::string word; words >> word;) {
+        const std::string key = word.substr(0, word.find('=')), value = word.substr(word.find('=') + 1);
+        if (key == "port")
+            std::snprintf(info.szPortName, sizeof info.szPortName, "%s", value.c_str());
+        else if (key == "flags")
+            info.usFlags = static_cast<uint16_t>(std::stoul(value, nullptr, 16));
+        else
+            printer->setName(std::stoul(key, nullptr, 16), value.substr(0, value.find('@')),
+                             value.substr(value.find('@') + 1));
+    }
+    printer->setPrtInfo(info);
+    OpenPrtObj p(printer.handle, 0);
+    p.bidiInitialize(0);
+    const auto& c = p.m_caps;
+    std::ostringstream out;
+    out << "kind " << c.nConnectionKind << " protocols " << std::hex << c.dwProtocols << " partner "
+        << p.validVelkorProtocols() << " active " << c.bBidiActive << " status " << c.dwStatusFlags << " | port '"
+        << c.strPortName << "' adapter '" << c.strAdapterAddress << "' | names '" << c.strNetName1 << "|"
+        << c.strNetName2 << "|" << c.strNetName3 << "' | " << c.nAddressCount << " addresses '" << c.strAddresses
+        << "' | asked";
+    for (unsigned type : printer->nameQueries()) out << " " << type;
+    return out.str();
+}
+
 }  // namespace
 
-TEST(Discovery, LocalPortKindsFromThePortName) {
-    const std::pair<const char*, int> cases[] = {{"com2", 2}, {"LPT1", 1}, {"lpt9:", 1}, {"USB001", 3}, {"", 3}};
-    for (auto [port, kind] : cases) {
-        AttachedPrinter printer;
-        PRTINFO info{};
-        std::strcpy(info.szPortName, port);
-        info.ulAttachment = PRTINFO_LOCAL_PORT | 0x02 | PRTINFO_HAS_IP;
-        printer->setName(0x02, "n", "1.2.3.4");
-        printer->setPrtInfo(info);
-        OpenPrtObj p(printer.handle, 0);
-        p.bidiInitialize(0);
-        EXPECT_EQ(std::tuple(p.m_caps.nConnectionKind, p.m_caps.strPortName, p.m_caps.dwProtocols, p.m_caps.bBidiActive,
-                             p.validVelkorProtocols(), printer->nameQueries().size()),
-                  std::tuple(kind, CString(port), 0u, 0, 1, size_t{0})) << port;
-    }
-}
-
-TEST(Discovery, NetworkKindsFromTypeCodeAndSubCode) {
-    const struct {
-        uint16_t code, sub;
-        int kind;
-    } cases[] = {{0, 77, 13}, {1, 3, 9},  {2, 1, 4},   {4, 2, 5},  {2, 257, 6}, {4, 3, 0},  {8, 1, 7},
-                          {8, 2, 7},   {8, 257, 8}, {8, 3, 0},  {16, 0, 10}, {32, 9, 12}, {64, 1, 11}, {3, 1, 0}};
-    for (const auto& c : cases) {
-        AttachedPrinter printer;
-        printer->setPrtInfo(networkInfo(0, c.code, c.sub));
-        EXPECT_EQ(discover(printer).nConnectionKind, c.kind) << c.code << "/" << c.sub;
-    }
-}
-
-TEST(Discovery, AddressListJoinsTheEntriesFoundAndTheIpNameIsNotLookedUpTwice) {
-    for (bool onlyDlc : {false, true}) {
-        AttachedPrinter printer;
-        printer->setPrtInfo(networkInfo(0x02 | PRTINFO_HAS_IP | PRTINFO_HAS_IPX | PRTINFO_HAS_DLC));
-        if (!onlyDlc) printer->setName(0x02, "printer.example", "1.2.3.4");
-        if (!onlyDlc) printer->setName(0x04, "ipx", "0000001:000A1B2C3D4E");
-        printer->setName(0x20, "dlc", "000A1B2C3D4E");
-        auto caps = discover(printer);
-        EXPECT_EQ(caps.strAddresses, onlyDlc ? "[DLC]  000A1B2C3D4E"
-                                             : "[IP]  1.2.3.4, [IPX]  0000001:000A1B2C3D4E, [DLC]  000A1B2C3D4E");
-        EXPECT_EQ(caps.nAddressCount, onlyDlc ? 1 : 3);
-        EXPECT_EQ(caps.strNetName2, onlyDlc ? "" : "printer.example");
-        EXPECT_EQ(printer->nameQueries(), onlyDlc ? (std::vector<unsigned int>{0x02, 0x04, 0x20, 0x02})
-                                                  : (std::vector<unsigned int>{0x02, 0x04, 0x20}));
-        EXPECT_EQ(std::tuple(caps.dwProtocols, caps.bBidiActive, caps.dwStatusFlags), std::tuple(0x02u, 1, 1u));
-    }
-}
-
-TEST(Discovery, NamesByProtocolBitInOrder) {
-    AttachedPrinter printer;
-    printer->setPrtInfo(networkInfo(0x01 | 0x02 | 0x80 | 0x04 | 0x20 | 0x08));
-    printer->setName(0x01, "one", "a");
-    printer->setName(0x04, "four", "a");
-    printer->setName(0x08, "eight", "a");
-    printer->setName(0x20, "twenty", "a");
-    printer->setName(0x80, "eighty", "a");   // 0x02 fails, 0x80 answers
-    auto caps = discover(printer);
-    EXPECT_EQ(caps.dwProtocols, 0x01u | 0x02u | 0x04u | 0x08u | 0x20u | 0x40u);
-    // Name 3: 0x04, 0x08, then 0x20, the last success wins.
-    EXPECT_EQ(caps.strNetName1 + "|" + caps.strNetName2 + "|" + caps.strNetName3, "one|eighty|twenty");
-    EXPECT_EQ(printer->nameQueries(), (std::vector<unsigned int>{0x01, 0x04, 0x08, 0x20, 0x02, 0x80}));
-}
-
-// Types 0x01, 0x02 and 0x10 (protocol bit 7) reach a partner; only 0x10 drops the adapter address.
-TEST(Discovery, PartnerProtocolsAndTheAdapterAddress) {
-    const struct {
-        uint32_t attachment, protocols;
-        int partner;
-        const char* adapter;
-    } cases[] = {{0x01, 0x01, 1, "000A1B2C3D4E"}, {0x02, 0x02, 1, "000A1B2C3D4E"}, {0x10, 0x80, 1, ""},
-                 {0x40, 0x10, 0, "000A1B2C3D4E"}};
-    for (const auto& c : cases) {
-        AttachedPrinter printer;
-        printer->setPrtInfo(networkInfo(c.attachment));
-        OpenPrtObj p(printer.handle, 0);
-        EXPECT_EQ(p.validVelkorProtocols(), 0);   // nothing discovered yet
-        p.bidiInitialize(0);
-        EXPECT_EQ(std::tuple(p.m_caps.dwProtocols, p.validVelkorProtocols(), p.m_caps.strAdapterAddress),
-                  std::tuple(c.protocols, c.partner, CString(c.adapter))) << c.attachment;
-    }
+// Connection kinds of local ports and of network types and subcodes; protocols found, partner protocols
+// and the adapter address; names by protocol bit, the last success winning; the address list.
+TEST(Discovery, CapabilitiesFoundForEachAttachment) {
+    expectGolden(KVPO_PRTOBJ_DIR "/discovery.golden", discovered);
 }
 
 TEST(Discovery, InformationFailureLeavesAResetRecordAndFlagBitFifteen) {
