@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "golden.h"
 #include "kvprtobj/kvprm.h"
 #include "scripted_printer.h"
 
@@ -32,6 +34,26 @@ struct Rig {
 
 const Bytes kCopyAlert = Bytes{0x03, 0xA0, 0x04, 0x02, 0x01}.counted("abc");
 
+// "alert" and hex data, or a directory text ("\0" a zero byte), decoded into a
+// record holding "kept" or capacity 9; the result and the record on one line.
+std::string decoded(const std::string& input) {
+    std::ostringstream out;
+    if (input.starts_with("alert ")) {
+        Alert a;
+        a.strFileName = "kept";
+        ByteVec data = hex(input.substr(6));
+        out << parseResMgmtAlertData(data.data(), static_cast<long>(data.size()), &a) << " | " << +a.byOperation
+            << " " << a.eDevice << " " << a.eSourceDevice << " '" << a.strFileName << "'";
+        return out.str();
+    }
+    Dir d;
+    d.ullCapacity = 9;
+    out << OpenPrtObj().parseDeviceDirectoryData(withZeros(input), &d) << " | " << d.eDevice << " " << d.ullCapacity
+        << " " << d.ullFreeSpace;
+    for (const auto& file : d.aFiles) out << " | " << file.ullSize << " '" << file.strName << "'";
+    return out.str();
+}
+
 }  // namespace
 
 // The requests and the printer's documented statuses run end to end against the
@@ -51,22 +73,14 @@ TEST(Requests, UnknownStatusesEmptyRepliesAndFailures) {
     EXPECT_EQ(rig.printer.requestCount(), 0u);
 }
 
-TEST(AlertData, DecodesAndRefusesCutOrForeignData) {
+// Alert data (hex) decoded, and directory texts; the keys, bounds, blanks and
+// refusals are in the golden file.
+TEST(Decoding, AlertDataAndDirectoryTexts) {
+    expectGolden(KVPO_PRM_DIR "/decoding.golden", decoded);
     Alert alert;
-    ASSERT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), kCopyAlert.size(), &alert), 0);
-    EXPECT_EQ(std::make_tuple(alert.byOperation, alert.eDevice, alert.eSourceDevice, alert.strFileName),
-              std::make_tuple(uint8_t{Alert::OP_COPY}, KVPrtObj::DEVICE_DISK, KVPrtObj::DEVICE_FLASH, std::string("abc")));
-
-    std::vector<ByteVec> refused = {hex("03 40 04 02 01 00"), hex("03 A0 00 02 01 00"), hex("03 A0 05 02 01 00")};
-    for (size_t cut = 0; cut < kCopyAlert.size(); ++cut) refused.push_back(kCopyAlert.first(cut));
-    for (ByteVec& data : refused) {
-        Alert kept;
-        kept.strFileName = "kept";
-        EXPECT_EQ(parseResMgmtAlertData(data.data(), static_cast<long>(data.size()), &kept), -2) << toHex(data);
-        EXPECT_EQ(kept.strFileName, "kept");
-    }
     EXPECT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), -1, &alert), -2);
     EXPECT_EQ(parseResMgmtAlertData(const_cast<uint8_t*>(kCopyAlert.data()), kCopyAlert.size(), nullptr), -18);
+    EXPECT_EQ(OpenPrtObj().parseDeviceDirectoryData("", nullptr), -18);
 }
 
 TEST(AlertData, ListingAlertFetchesTheDirectory) {
@@ -96,25 +110,4 @@ TEST(AlertData, ListingAlertFetchesTheDirectory) {
     rig.printer.setAlert(7, hex("03 40 04 02 01 00"));   // another marker: the decoding step's result is returned
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(7, &alert), -2);
     EXPECT_EQ(rig.obj.bidiDeviceQueryAlert(5, nullptr), -18);
-}
-
-TEST(DirectoryText, DecodesItemsAndRefusesWhatItCannotRead) {
-    Host obj;
-    Dir dir;
-    std::string text = "DEVICE: 2;CAPACITY: 18446744073709551615;;FREE:   5;NOTE: x;FILE: 7  two  blanks;FILE: 0 x";
-    ASSERT_EQ(obj.parseDeviceDirectoryData(text + '\0' + "FILE: 1 after the zero;", &dir), 0);
-    EXPECT_EQ(std::make_tuple(dir.eDevice, dir.ullCapacity, dir.ullFreeSpace),
-              std::make_tuple(KVPrtObj::DEVICE_DISK, UINT64_MAX, uint64_t{5}));
-    ASSERT_EQ(dir.aFiles.size(), 2u);
-    EXPECT_EQ(dir.aFiles[0].strName, " two  blanks");
-    EXPECT_EQ(std::make_pair(dir.aFiles[1].strName, dir.aFiles[1].ullSize), std::make_pair(std::string("x"), uint64_t{0}));
-
-    for (const char* bad : {"CAPACITY 5", "CAPACITY: 5x", "FREE: ", "FREE: -1", "CAPACITY: 18446744073709551616",
-                            "DEVICE: 256", "FILE: 12", "FILE: 12 ", "FILE: x y"}) {
-        Dir kept;
-        kept.ullCapacity = 9;
-        EXPECT_EQ(obj.parseDeviceDirectoryData(std::string("FREE: 1;") + bad, &kept), -2) << bad;
-        EXPECT_EQ(kept.ullCapacity, 9u);
-    }
-    EXPECT_EQ(obj.parseDeviceDirectoryData("", nullptr), -18);
 }
