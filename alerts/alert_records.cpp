@@ -18,12 +18,12 @@ int KVPrtObj::addAlert(KVPALERTDATA** list, unsigned short id, unsigned short va
 
 long KVPrtObj::parseAlertData(unsigned char* records, unsigned int recordCount, unsigned int kind,
                               KVPALERTDATA** list, unsigned int* count) {
-    if (recordCount == 0) return 0;
+    if (recordCount == 0) return BCE_OK;
     // The caller vouches for the extent of the run (see the header).
     kvpo::ReplyReader run(records, std::numeric_limits<size_t>::max());
     kvpo::forEachAlertRecord(run, recordCount, kvpo::strideOfKind(kind), [&](const kvpo::AlertRecord& record) {
         if (auto alert = kvpo::alertOfRecord(kind, record))
             addAlert(list, alert->usAlertId, alert->usAlertValue, count);
     });
-    return 0;
+    return BCE_OK;
 }

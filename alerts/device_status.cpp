@@ -9,7 +9,7 @@ constexpr unsigned long kStatusBytes = 3;
 constexpr uint32_t kDecodedBits = 0x7FF;   // bits 0..10 of PRINTERSTATUS
 
 // Object-model variable event alerts: 03 40, the event type, then its data.
-constexpr uint8_t kEventMark[2] = {0x03, 0x40};
+constexpr unsigned char kEventMark[] = {0x03, 0x40};
 constexpr uint8_t kEventVariableValue = 9;    // variable id (2 bytes), then the value to the end
 constexpr uint8_t kEventValueByte = 12;       // one value byte
 
@@ -35,7 +35,7 @@ long KVPrtObj::bidiQueryDeviceStatus(PRINTERSTATUS* status) {
     if (!reply) return rc;
     if (reply.length < kStatusBytes) return kvpo::kShortReply;
     parseDeviceStatusData(static_cast<unsigned char*>(reply.data), status);
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) {
@@ -44,7 +44,7 @@ long KVPrtObj::bidiQueryDSAAlert(unsigned short alertId, PRINTERSTATUS* status) 
     if (!alert) return rc;
     if (alert.length < kStatusBytes) return kvpo::kShortReply;
     parseDeviceStatusData(static_cast<unsigned char*>(alert.data), status);
-    return 0;
+    return BCE_OK;
 }
 
 // Object-model variable event alert (family 0x5FE) into the OMVAREVENTDATA at
@@ -56,10 +56,9 @@ long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
     auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kOMVarEventAlert);
     if (!alert) return rc;
     auto r = alert.reader();
-    uint8_t mark0 = r.u8();
-    uint8_t mark1 = r.u8();
+    const bool marked = r.mark(kEventMark);
     uint8_t type = r.u8();
-    if (!r.ok() || mark0 != kEventMark[0] || mark1 != kEventMark[1]) return kvpo::kNoEcho;
+    if (!marked || !r.ok()) return kvpo::kNoEcho;
 
     auto* record = static_cast<OMVAREVENTDATA*>(event);
     if (type == kEventVariableValue) {
@@ -72,14 +71,14 @@ long KVPrtObj::bidiQueryOMVarEventAlert(unsigned short alertId, void* event) {
         record->abyVarId[0] = id[0];
         record->abyVarId[1] = id[1];
         record->pbyData = value;
-        return 0;
+        return BCE_OK;
     }
     if (type == kEventValueByte) {
         uint8_t value = r.u8();
         if (!r.ok()) return kvpo::kShortReply;
         record->byEventType = type;
         record->byValue = value;
-        return 0;
+        return BCE_OK;
     }
     record->byEventType = type;
     return BCE_E_BAD_REPLY;   // an event type without a decoding

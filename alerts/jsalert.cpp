@@ -9,9 +9,11 @@
 
 namespace {
 
+constexpr unsigned char kJobStatusMark[] = {0x03, 0x01};   // what a job status alert begins with
+
 // Printers of type 1 at these code levels report the first two counters of
 // each input differently; the decoder corrects them.
-constexpr uint32_t kCorrectedPrinterType = 1;
+constexpr uint32_t kCorrectedPrinterType = KVPrtObj::PRINTER_TYPE_1;
 constexpr long kCorrectedLevel = 3100;
 constexpr long kLastCorrectedLevel = 3029;   // and every level below
 
@@ -40,7 +42,7 @@ long KVPrtObj::bidiJSQueryAlert(unsigned short alertId, JSALERTDATA& data) {
     auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kJobStatusAlert);
     if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != 0x03 || r.u8() != 0x01) return kvpo::kNoEcho;
+    if (!r.mark(kJobStatusMark)) return kvpo::kNoEcho;
     return data.parseJSAlertData(m_dwPrinterType, m_strCodeLevel, alert.bytes() + 1, alert.length - 1, &data);
 }
 

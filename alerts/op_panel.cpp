@@ -8,11 +8,7 @@
 
 namespace {
 
-constexpr unsigned char kPanelAlertMark = 0xE1;
-constexpr unsigned long kLockButton = 0x40;
-
-// The panel lock: object-model variable 00 4D, 1 while locked.
-constexpr unsigned char kLockVariable[2] = {0x00, 0x4D};
+constexpr unsigned char kPanelAlertMark[] = {0xE1};
 
 // Characters of the panel display.
 size_t panelChars(int width, int height) {
@@ -52,28 +48,26 @@ long resetOrContinue(KVPrtObj& printer, unsigned char what) {
 }  // namespace
 
 long KVPrtObj::bidiROPQueryLock(int* locked) {
-    unsigned char id[2] = {kLockVariable[0], kLockVariable[1]};
-    kvpo::Buffer value;
-    long rc = bidiReadOMVar(id, &value.data, &value.length);
-    if (rc != 0 || value.data == nullptr) return rc;
+    auto [rc, value] = kvpo::readVariable(*this, kvbidi::kPanelLockVar);
+    if (!value) return rc;
     auto r = value.reader();   // the two id bytes, then the value
     unsigned char state = r.byteAt(2);
     if (!r.ok()) return kvpo::kShortReply;
     *locked = state != 0 ? 1 : 0;
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiROPSetLock(int lock) {
-    unsigned char id[2] = {kLockVariable[0], kLockVariable[1]};
+    auto id = kvbidi::idBytes(kvbidi::kPanelLockVar);
     unsigned char value = lock ? 1 : 0;
-    long rc = bidiSetOMVar(id, &value, 1);
-    if (rc == 0) bidiROPPushButton(kLockButton);
+    long rc = bidiSetOMVar(id.data(), &value, 1);
+    if (rc == BCE_OK) bidiROPPushButton(kvbidi::kLockButton);
     return rc;
 }
 
 long KVPrtObj::bidiROPPushButton(unsigned long button) {
     unsigned char request[3] = {0x00, 0x00, static_cast<unsigned char>(button & 0xFF)};
-    return bidiQuery(kvbidi::kPushButton, request, sizeof request, nullptr, nullptr, 0, 0);
+    return kvpo::tell(*this, kvbidi::kPushButton, request);
 }
 
 // Panel text by request (0x43) or by alert (family 0x5F7, data 0xE1 and the
@@ -100,11 +94,11 @@ long KVPrtObj::bidiROPQueryAlert(unsigned short alertId, void** panel) {
     auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kPanelAlert);
     if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != kPanelAlertMark || !r.ok()) return kvpo::kNoEcho;
+    if (!r.mark(kPanelAlertMark)) return kvpo::kNoEcho;
     kvpo::Buffer display;
     if (!wholeDisplay(r, panelChars(m_nPanelWidth, m_nPanelHeight), display)) return BCE_E_NO_MEMORY;
     parseROPData(display.data ? display.data : static_cast<unsigned char*>(alert.data) + 1, record);
-    return 0;
+    return BCE_OK;
 }
 
 void KVPrtObj::parseROPData(void* text, OPPANELDATA* panel) {
@@ -115,6 +109,6 @@ void KVPrtObj::parseROPData(void* text, OPPANELDATA* panel) {
     TranslateOpPanelData(&panel->strPanelText, static_cast<int>(std::min<size_t>(n, INT_MAX)));
 }
 
-long KVPrtObj::bidiROPReset() { return resetOrContinue(*this, 0xB1); }
+long KVPrtObj::bidiROPReset() { return resetOrContinue(*this, kvbidi::kResetKey); }
 
-long KVPrtObj::bidiROPContinue() { return resetOrContinue(*this, 0xB0); }
+long KVPrtObj::bidiROPContinue() { return resetOrContinue(*this, kvbidi::kContinueKey); }

@@ -22,15 +22,15 @@ constexpr unsigned long kTonerInfoFirstBuffer = 256;
 constexpr unsigned char kInfoPrefix[] = {0x02};
 constexpr unsigned char kAlertPrefix[] = {0x03, 0x80, 0x01};
 
-// `parse(bytes, length)` of the toner data after `prefix`; 0 when the data
-// begin otherwise, -2 when they are shorter than the prefix.
+// `parse(bytes, length)` of the toner data after `prefix`. Unlike the other
+// marks, one that differs is not a fault: 0, nothing decoded; data shorter
+// than the prefix are (-2).
 template <size_t N, typename Parse>
 long parseAfter(const kvpo::Buffer& data, const unsigned char (&prefix)[N], Parse&& parse) {
     auto r = data.reader();
     if (!r.has(N)) return kvpo::kShortReply;
-    for (unsigned char expected : prefix)
-        if (r.u8() != expected) return 0;
-    return parse(data.bytes() + N, data.length - N);
+    if (!r.mark(prefix)) return BCE_OK;
+    return parse(r.here(), r.remaining());
 }
 
 constexpr uint8_t kLevelMask = 0x7F;
@@ -146,19 +146,19 @@ long KvTonerPrediction::GetTonerAlertData(unsigned short alertId, TonerInfoArray
     unsigned char* data = nullptr;
     long rc = m_pPrtObj->bidiQueryTonerAlert(alertId, data, alert.length);
     alert.data = data;
-    if (rc != 0 || alert.data == nullptr) return rc;
+    if (rc != BCE_OK || alert.data == nullptr) return rc;
     return parseAfter(alert, kAlertPrefix, [&](auto* bytes, unsigned long n) { return parseTonerData(bytes, n, info); });
 }
 
 long KvTonerPrediction::bidiResetPageCount() {
     TonerInfoArray supplies;
     long rc = bidiQueryTonerInfo(supplies);
-    if (rc != 0) return rc;
+    if (rc != BCE_OK) return rc;
     if (supplies.numSupplies() == 0) return BCE_E_BAD_REPLY;   // no page count to write back
     const uint32_t count = supplies[0]->ulPageCount;
     auto value = kvwire::Writer().be32(count).take();
-    unsigned char id[2] = {0x07, 0x77};
-    return m_pPrtObj->bidiSetOMVar(id, value.data(), value.size());
+    auto id = kvbidi::idBytes(kvbidi::kTonerPageCountVar);
+    return m_pPrtObj->bidiSetOMVar(id.data(), value.data(), value.size());
 }
 
 long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long length, TonerInfoArray& info) {
@@ -185,7 +185,7 @@ long KvTonerPrediction::parseTonerData(const unsigned char* data, unsigned long 
         if (!r.ok()) return kvpo::kShortReply;
     }
     info = parsed;
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiQueryTonerAlert(unsigned short alertId, unsigned char*& data, unsigned long& length) {

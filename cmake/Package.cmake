@@ -4,6 +4,9 @@
 #   libkvprtobj-dev  dev: headers, the CMake package, kvprtobj.pc, the .so links
 #   kvprt            kvprt and kvprtsimd, their man pages and completion
 #   kvprtd           the fleet service, its unit, man page and example fleet file
+#   libkvprtnet1     net: the net:// backend the engine loads at run time, with
+#                    its dependencies on net-snmp and libcups (which the
+#                    library package does not have)
 # The dependencies between them come from the components, those on Debian's
 # libraries from dpkg-shlibdeps. Files only packages need (copyright,
 # changelog, lintian overrides, maintainer scripts) are in cmake/debian/.
@@ -19,6 +22,9 @@ if(TARGET kvprt)
 endif()
 if(TARGET kvprtd)
   list(APPEND CPACK_COMPONENTS_ALL kvprtd)
+endif()
+if(TARGET kvprtnet)
+  list(APPEND CPACK_COMPONENTS_ALL net)
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -49,9 +55,20 @@ set(CPACK_COMPONENT_DEV_DESCRIPTION "printer-management client library - develop
 The headers of libkvprtobj and its engine, the CMake package kvprtobj
 (find_package(kvprtobj)) and kvprtobj.pc for pkg-config.")
 
+set(CPACK_DEBIAN_NET_PACKAGE_NAME libkvprtnet1)
+set(CPACK_DEBIAN_NET_PACKAGE_SECTION libs)
+set(CPACK_COMPONENT_NET_DEPENDS runtime)
+set(CPACK_DEBIAN_NET_PACKAGE_CONTROL_EXTRA ${debian}/libkvprtnet1/triggers)
+set(CPACK_COMPONENT_NET_DESCRIPTION "printer-management client library - real network printers
+libkvprtnet lets libkvprtobj's engine open real network printers
+(net://HOST): it answers the library's requests from the printer's SNMP
+agent (Printer MIB, Host Resources MIB) and IPP service. The engine loads
+it when a net:// printer is opened.")
+
 set(CPACK_DEBIAN_KVPRT_PACKAGE_NAME kvprt)
 set(CPACK_DEBIAN_KVPRT_PACKAGE_SECTION utils)
 set(CPACK_COMPONENT_KVPRT_DEPENDS runtime)
+set(CPACK_DEBIAN_KVPRT_PACKAGE_RECOMMENDS libkvprtnet1)
 set(CPACK_COMPONENT_KVPRT_DESCRIPTION "printer-management command-line client and simulated printers
 kvprt shows and changes a printer's state through libkvprtobj, as tables
 or JSON. kvprtsimd serves simulated printers over TCP, for trying kvprt
@@ -60,6 +77,7 @@ and kvprtd without a printer and for tests.")
 set(CPACK_DEBIAN_KVPRTD_PACKAGE_NAME kvprtd)
 set(CPACK_DEBIAN_KVPRTD_PACKAGE_SECTION admin)
 set(CPACK_COMPONENT_KVPRTD_DEPENDS runtime)
+set(CPACK_DEBIAN_KVPRTD_PACKAGE_RECOMMENDS libkvprtnet1)
 set(CPACK_COMPONENT_KVPRTD_DESCRIPTION "fleet service watching printers through libkvprtobj
 kvprtd polls the printers of a fleet file, keeps their history in SQLite
 and serves Prometheus metrics and a JSON API. It runs as a systemd service

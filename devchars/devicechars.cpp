@@ -45,5 +45,5 @@ long KVPrtObj::bidiGetDeviceChars(DEVICECHARS* chars) {
 
     if (!decoded.strCodeLevel.empty()) m_strCodeLevel = decoded.strCodeLevel;
     *chars = std::move(decoded);
-    return 0;
+    return BCE_OK;
 }

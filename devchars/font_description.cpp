@@ -160,5 +160,5 @@ long KVPrtObj::parseFontDescription(void* description, unsigned short length, _F
             }
         }
     }
-    return 0;
+    return BCE_OK;
 }

@@ -96,7 +96,7 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
     r.skip(1);
     const unsigned n = r.be16();
     if (!r.ok()) return kvpo::kShortReply;
-    if (n == 0) return 0;
+    if (n == 0) return BCE_OK;
     r.skip(r.u8());   // the header
     if (!r.ok()) return kvpo::kShortReply;
 
@@ -123,7 +123,7 @@ long KVPrtObj::bidiGetFontDetails(unsigned char selector1, unsigned char selecto
         if (long parsed = parseFontDescription(bytes + at, static_cast<unsigned short>(length), &font))
             return parsed;
     }
-    return 0;
+    return BCE_OK;
 }
 
 // Symbol sets (request 0x95): S records, each id, character complement and
@@ -153,7 +153,7 @@ long KVPrtObj::bidiGetSymbolSetList(unsigned short* count, _SYMBOLSET** sets) {
     }
     *count = static_cast<unsigned short>(n);
     *sets = array.release();
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiGetCurrentFontInformation(_FONTDETAILS* font) {

@@ -120,5 +120,5 @@ long KVPrtObj::bidiGetStorageOptions(STORAGEOPTIONS* options) {
     options->strCartridgeField4.clear();
     options->strCartridgeField2.clear();
     for (std::string_view entry : entries) applyEntry(entry, *options);
-    return 0;
+    return BCE_OK;
 }

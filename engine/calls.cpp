@@ -67,3 +67,14 @@ long BceAttachPrinter(std::shared_ptr<BcePrinter> printer, unsigned short* handl
 long BceClosePrinter(unsigned short handle) {
     return cBoundary(BCE_E_NO_MEMORY, [&]() -> long { return zorbce::detach(handle); });
 }
+
+long BcePrinter::snapshotProfile(std::string*) { return BCE_E_NOT_SUPPORTED; }
+
+long BceSnapshotProfile(unsigned short handle, std::string* json) {
+    return cBoundary(BCE_E_NO_MEMORY, [&]() -> long {
+        auto printer = printerOf(handle);
+        if (!printer) return BCE_E_BAD_HANDLE;
+        if (json == nullptr) return BCE_E_INVALID;
+        return printer->snapshotProfile(json);
+    });
+}

@@ -1,4 +1,4 @@
-// BceOpenPrinter: the URI schemes sim: and tcp://.
+// BceOpenPrinter: the URI schemes sim:, tcp:// and net://.
 #include <cstring>
 #include <new>
 #include <string>
@@ -6,7 +6,8 @@
 #include "c_boundary.h"
 #include "handles.h"
 #include "io_loop.h"
-#include "sim_loader.h"
+#include "redact.h"
+#include "backend_loader.h"
 #include "tcp_printer.h"
 
 namespace {
@@ -17,7 +18,12 @@ long openPrinter(const std::string& uri, unsigned short* handle) {
     std::shared_ptr<BcePrinter> printer;
     if (uri.compare(0, 4, "sim:") == 0) {
         std::string path = uri.substr(4);
-        long rc = zorbce::createSimulatedPrinter(path.empty() ? nullptr : path.c_str(), &printer, &lastOpenError);
+        long rc = zorbce::createBackendPrinter(zorbce::kSimBackend, path.empty() ? nullptr : path.c_str(), &printer,
+                                               &lastOpenError);
+        if (rc != BCE_OK) return rc;
+    } else if (uri.compare(0, 6, "net://") == 0) {
+        // The backend parses the whole URI; its messages name an option, never a secret.
+        long rc = zorbce::createBackendPrinter(zorbce::kNetBackend, uri.c_str(), &printer, &lastOpenError);
         if (rc != BCE_OK) return rc;
     } else if (uri.compare(0, 6, "tcp://") == 0) {
         zorbce::TcpAddress address;
@@ -37,7 +43,8 @@ long openPrinter(const std::string& uri, unsigned short* handle) {
         }
         printer = std::move(tcp);
     } else {
-        lastOpenError = "unknown printer URI (expected sim:, sim:PATH or tcp://HOST:PORT[/PRINTER]): " + uri;
+        lastOpenError = "unknown printer URI (expected sim:, sim:PATH, tcp://HOST:PORT[/PRINTER] or net://HOST[?OPTIONS]): " +
+                        zorbce::redactedUri(uri);
         return BCE_E_BAD_URI;
     }
     return zorbce::attach(std::move(printer), handle);

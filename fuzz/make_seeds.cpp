@@ -5,6 +5,7 @@
 // were made with it:
 //   cmake --preset fuzz -DKVPO_BUILD_TOOLS=ON && cmake --build --preset fuzz
 //   build/fuzz/bin/kvfuzz_seeds fuzz/corpus qsflib/QSVARS.CFG
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -241,6 +242,17 @@ void frameSeeds(const fs::path& out) {
     ByteVec error = frame(kError, 8, encode(ErrorReply{-3, "malformed request payload"}));
     two.insert(two.end(), error.begin(), error.end());
     writeSeed(dir, "alert_and_error", two);
+    // The same stream for the assembler, in pieces of `cut` bytes, each after
+    // a byte that gives its size less one.
+    for (size_t cut : {size_t{1}, size_t{5}, size_t{13}, size_t{256}}) {
+        ByteVec pieces;
+        for (size_t at = 0; at < two.size(); at += cut) {
+            size_t n = std::min(cut, two.size() - at);
+            pieces.push_back(static_cast<uint8_t>(n - 1));
+            pieces.insert(pieces.end(), two.begin() + static_cast<long>(at), two.begin() + static_cast<long>(at + n));
+        }
+        writeSeed(out / "frame_assembler", "alert_and_error_by_" + std::to_string(cut), pieces);
+    }
 }
 
 }  // namespace

@@ -21,7 +21,7 @@ bool knownOperation(uint8_t operation) {
 long readDirectory(KVPrtObj& printer, KVPrtObj::DEVICEID device, CString* text) {
     // The device as the alert names it, unchecked.
     auto [rc, reply] = sendRequest(printer, kvbidi::kStorageReadDirectory, Request().u8(static_cast<unsigned>(device)));
-    if (rc != 0) return rc;
+    if (rc != BCE_OK) return rc;
     auto body = reply.reader();
     body.skip(1);   // the status byte
     uint8_t echoed = body.u8();
@@ -39,9 +39,9 @@ long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* aler
     try {
         KVPrtObj::DEVICEMGMTALERTDATA decoded;
         rc = printer.parseDeviceAlertData(data.data, static_cast<long>(data.length), &decoded);
-        if (rc == 0 && decoded.byOperation == decoded.OP_LISTING)
+        if (rc == BCE_OK && decoded.byOperation == decoded.OP_LISTING)
             rc = readDirectory(printer, decoded.eDevice, &decoded.strDirectoryData);
-        if (rc == 0) *static_cast<KVPrtObj::DEVICEMGMTALERTDATA*>(alert) = std::move(decoded);
+        if (rc == BCE_OK) *static_cast<KVPrtObj::DEVICEMGMTALERTDATA*>(alert) = std::move(decoded);
         return rc;
     } catch (const std::bad_alloc&) {
         return BCE_E_NO_MEMORY;
@@ -51,7 +51,7 @@ long bidiResMgmtQueryAlert(KVPrtObj& printer, unsigned short alertId, void* aler
 int parseResMgmtAlertData(void* data, long length, KVPrtObj::DEVICEMGMTALERTDATA* alert) {
     if (alert == nullptr) return kvpo::kNullArgument;
     kvpo::ReplyReader r(data, length > 0 ? static_cast<size_t>(length) : 0);
-    if (r.u8() != kMarker[0] || r.u8() != kMarker[1]) return kvpo::kNoEcho;
+    if (!r.mark(kMarker)) return kvpo::kNoEcho;
     uint8_t operation = r.u8();
     auto device = static_cast<KVPrtObj::DEVICEID>(r.u8());
     auto source = static_cast<KVPrtObj::DEVICEID>(r.u8());
@@ -64,7 +64,7 @@ int parseResMgmtAlertData(void* data, long length, KVPrtObj::DEVICEMGMTALERTDATA
         alert->eSourceDevice = source;
         alert->strFileName = std::move(name);
         alert->strDirectoryData.clear();
-        return 0;
+        return BCE_OK;
     } catch (const std::bad_alloc&) {
         return BCE_E_NO_MEMORY;
     }

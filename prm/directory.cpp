@@ -77,7 +77,7 @@ int parseResMgmtDirectoryData(CString data, KVPrtObj::DEVICEDIRECTORYDATA* direc
             text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
         }
         *directory = std::move(d);
-        return 0;
+        return BCE_OK;
     } catch (const std::bad_alloc&) {
         return BCE_E_NO_MEMORY;
     }

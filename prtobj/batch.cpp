@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "kvprtobj/helpers.h"
+#include "prtobj/internal/transport_rules.h"
 
 namespace {
 
+using Rules = kvpo::TransportRules;
 using Bytes = std::vector<unsigned char>;
 
 // One request of an operation and, once it came, its outcome.
@@ -26,6 +28,7 @@ struct Exchange {
     int flag = 0;                // alert reads
     unsigned long capacity = 0;
     int attemptsLeft = 0;        // retries still allowed after a failure
+    bool grown = false;          // the buffer grew in the current attempt
     long rc = KVPrtObjBatch::kPending;
     unsigned long length = 0;    // as the engine reported it
     Bytes data;                  // the bytes carried, at most `capacity`
@@ -52,19 +55,18 @@ public:
     long bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
                    unsigned long* replyLength, int bAllocate, int bForce) override {
         if (m_stopped) return KVPrtObjBatch::kPending;
-        if (!isBidiActive() && !bForce) return BCE_E_NOT_ACTIVE;
+        if (long refused = Rules::admit(isBidiActive(), bForce)) return refused;
         unsigned long size = 0;
-        if (bAllocate) size = *replyLength ? *replyLength : kDefaultReplySize;
+        if (bAllocate) size = Rules::firstCapacity(*replyLength);
         if (m_cursor == m_op.exchanges.size()) {
             Exchange e;
             e.code = requestCode;
             auto* p = static_cast<const unsigned char*>(requestData);
             if (requestLength) e.request.assign(p, p + requestLength);
             e.appId = m_sBceAppId;
-            if (!isValidNetType(m_uBidiQueryNetType)) setBidiQueryNetType(0);
-            e.netType = m_uBidiQueryNetType;
+            e.netType = Rules::netType(*this);
             e.capacity = bAllocate ? size : 0;
-            e.attemptsLeft = m_nBidiRetryCount > 0 ? m_nBidiRetryCount : 0;
+            e.attemptsLeft = Rules::retries(m_nBidiRetryCount);
             return note(std::move(e));
         }
         const Exchange& e = m_op.exchanges[m_cursor++];
@@ -73,12 +75,10 @@ public:
             // The caller owns the buffer whatever the result, as with the engine's transport.
             *reply = kvPrtObjNew(std::max<unsigned long>(size, e.data.size()));
             if (*reply == nullptr) return BCE_E_NO_MEMORY;
-            // Empty, or claiming more than the buffer held: bad, as for the object's own request.
-            if (rc == BCE_OK && (e.data.empty() || e.length != e.data.size())) rc = BCE_E_BAD_REPLY;
-            if (rc == BCE_OK) {
-                *replyLength = e.data.size() - 1;   // the reply's first byte is not part of the data
-                std::memcpy(*reply, e.data.data() + 1, *replyLength);
-            }
+            if (!e.data.empty()) std::memcpy(*reply, e.data.data(), e.data.size());
+            unsigned long length = e.length;
+            rc = Rules::finishReply(rc, *reply, &length, e.capacity);
+            if (rc == BCE_OK) *replyLength = length;
         }
         moveBidiFlag(rc, bForce);
         return rc;
@@ -101,7 +101,7 @@ protected:
         if (!e.alert || e.code != alertId) return BCE_E_INVALID;
         *data = nullptr;
         *length = e.rc == BCE_OK ? e.length : kAlertBufferSize;
-        if (e.rc != BCE_OK || e.length > kAlertBufferSize) return e.rc;   // too long: no data, as the object's own read
+        if (!Rules::alertFits(e.rc, e.length)) return e.rc;
         *data = kvPrtObjNew(e.length);
         if (*data == nullptr) return BCE_E_NO_MEMORY;
         if (e.length) std::memcpy(*data, e.data.data(), e.length);
@@ -231,22 +231,25 @@ private:
     void arrive(Sent s, long rc, const void* data, unsigned long length) {
         std::unique_lock guard(m_lock);
         Exchange& e = m_ops[s.op].exchanges[s.exchange];
-        const bool grow = rc == BCE_E_NO_MEMORY && !e.alert && e.capacity > 0 && e.capacity < KVPrtObj::kMaxReplySize;
+        const bool grow = !e.alert && e.capacity > 0 && Rules::grows(rc, e.capacity, e.grown);
         if (grow || (rc != BCE_OK && !e.alert && e.attemptsLeft > 0)) {
-            // Longer than the buffer: asked again with room for the reply (its
-            // length when the engine tells it, else twice the room), as the
-            // object's own request grows its buffer, up to kMaxReplySize.
-            // Otherwise a retry, while the retry count allows.
-            if (grow)
-                e.capacity = std::min<unsigned long>(length > e.capacity ? length : e.capacity * 2, KVPrtObj::kMaxReplySize);
-            else
+            // Longer than the buffer: asked again with a larger one, on the
+            // object's steps, skipping those the length the engine reports
+            // shows too small. Otherwise a retry, while the retry count allows,
+            // from the buffer the last attempt grew to.
+            if (grow) {
+                e.capacity = Rules::nextCapacity(e.capacity, length);
+                e.grown = true;
+            } else {
                 --e.attemptsLeft;
+                e.grown = false;
+            }
             guard.unlock();
             send(s);
             return;
         }
         e.rc = rc;
-        e.length = length;
+        e.length = rc == BCE_OK && data == nullptr ? 0 : length;   // nothing carried: an empty reply
         if (data != nullptr) {
             auto* p = static_cast<const unsigned char*>(data);
             e.data.assign(p, p + std::min(length, e.capacity));

@@ -17,16 +17,16 @@ long KVPrtObj::bidiGetPageCounts(PAGECOUNTDATA* counts) {
     return rc;
 }
 
-long KVPrtObj::bidiResetHostPageCount() { return bidiQuery(kvbidi::kResetHostPageCount, nullptr, 0, nullptr, nullptr, 0, 0); }
+long KVPrtObj::bidiResetHostPageCount() { return kvpo::tell(*this, kvbidi::kResetHostPageCount); }
 
 long KVPrtObj::bidiPORPrinter() {
     unsigned char data[1] = {0x01};
-    return bidiQuery(kvbidi::kPowerOnReset, data, sizeof data, nullptr, nullptr, 0, 0);
+    return kvpo::tell(*this, kvbidi::kPowerOnReset, data);
 }
 
 long KVPrtObj::bidiResetNVRAM() {
     unsigned char data[1] = {0x00};
-    return bidiQuery(kvbidi::kResetNVRAM, data, sizeof data, nullptr, nullptr, 0, 0);
+    return kvpo::tell(*this, kvbidi::kResetNVRAM, data);
 }
 
 namespace {
@@ -36,7 +36,7 @@ long remoteOnOffline(KVPrtObj& printer, std::span<unsigned char> data, const uns
     if (!reply) return rc;
     const unsigned char* b = reply.bytes();
     if (reply.length < 3 || b[1] != echo[0] || b[2] != echo[1]) return kvpo::kNoEcho;
-    return 0;
+    return BCE_OK;
 }
 }  // namespace
 

@@ -21,30 +21,32 @@ bool startsWithNoCase(const char* text, const char* prefix) {
     return true;
 }
 
-int localConnectionKind(const char* port) {
-    if (startsWithNoCase(port, "COM")) return 2;
-    if (startsWithNoCase(port, "LPT")) return 1;
-    return 3;
+using enum kvrec::CONNECTIONKIND;
+
+kvrec::CONNECTIONKIND localConnectionKind(const char* port) {
+    if (startsWithNoCase(port, "COM")) return CONN_LOCAL_COM;
+    if (startsWithNoCase(port, "LPT")) return CONN_LOCAL_LPT;
+    return CONN_LOCAL_OTHER;
 }
 
-int networkConnectionKind(unsigned code, unsigned subCode) {
+kvrec::CONNECTIONKIND networkConnectionKind(unsigned code, unsigned subCode) {
     switch (code) {
-    case 0: return 13;
-    case 1: return 9;
+    case 0: return CONN_NET_00;
+    case 1: return CONN_NET_01;
     case 2:
     case 4:
-        if (subCode == 1) return 4;
-        if (subCode == 2) return 5;
-        if (subCode == 257) return 6;
-        return 0;
+        if (subCode == 1) return CONN_NET_02_SUB1;
+        if (subCode == 2) return CONN_NET_02_SUB2;
+        if (subCode == 257) return CONN_NET_02_SUB257;
+        return CONN_UNKNOWN;
     case 8:
-        if (subCode == 1 || subCode == 2) return 7;
-        if (subCode == 257) return 8;
-        return 0;
-    case 16: return 10;
-    case 32: return 12;
-    case 64: return 11;
-    default: return 0;
+        if (subCode == 1 || subCode == 2) return CONN_NET_08_SUB1;
+        if (subCode == 257) return CONN_NET_08_SUB257;
+        return CONN_UNKNOWN;
+    case 16: return CONN_NET_10;
+    case 32: return CONN_NET_20;
+    case 64: return CONN_NET_40;
+    default: return CONN_UNKNOWN;
     }
 }
 
@@ -186,14 +188,16 @@ const int KVPrtObj::getBidiCaps(BIDICAPABILITIES* caps) const {
 int KVPrtObj::validVelkorProtocols() {
     BIDICAPABILITIES caps;
     if (!getBidiCaps(&caps)) return 0;
-    if (caps.nConnectionKind >= 1 && caps.nConnectionKind <= 3) return 1;
+    if (caps.nConnectionKind >= CONN_LOCAL_LPT && caps.nConnectionKind <= CONN_LOCAL_OTHER) return 1;
     return (caps.dwProtocols & kPartnerProtocols) ? 1 : 0;
 }
 
 KVPrtObj* CreatePrinterObject(unsigned short handle, short appId, unsigned long printerType) {
     return kvpo::cBoundary(nullptr, [&]() -> KVPrtObj* {
-        if (printerType != 0 && printerType != 1 && printerType != 0xFFFFFFFF) return nullptr;
-        if (IsVelkorOnlyInstall()) printerType = 0xFFFFFFFF;
+        if (printerType != KVPrtObj::PRINTER_TYPE_0 && printerType != KVPrtObj::PRINTER_TYPE_1 &&
+            printerType != KVPrtObj::PRINTER_TYPE_UNKNOWN)
+            return nullptr;
+        if (IsVelkorOnlyInstall()) printerType = KVPrtObj::PRINTER_TYPE_UNKNOWN;
         std::unique_ptr<KVPrtObj> printer(new (std::nothrow) KVPrtObj(handle, printerType, 1));
         if (!printer) return nullptr;
         if (IsVelkorOnlyInstall() && printer->validVelkorProtocols() == 0) return nullptr;

@@ -3,16 +3,13 @@
 #include <cstdio>
 
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
-unsigned char kPrinterTypeVar[2] = {0x00, 0xA7};
-unsigned char kPrinterFamilyVar[2] = {0x00, 0xB2};
-
 unsigned long mapPrinterType(unsigned v) {
-    if (v == 0 || v == 2 || v == 3) return 0;
-    if (v >= 5 && v <= 8) return 1;
-    return 0xFFFFFFFF;   // 1, 4 and above 8
+    if (v == 0 || v == 2 || v == 3) return KVPrtObj::PRINTER_TYPE_0;
+    if (v >= 5 && v <= 8) return KVPrtObj::PRINTER_TYPE_1;
+    return KVPrtObj::PRINTER_TYPE_UNKNOWN;   // 1, 4 and above 8
 }
 }  // namespace
 
@@ -32,24 +29,22 @@ const KVPrtObj::KVNETACCESSLEVEL KVPrtObj::getNetAccessLevel(unsigned int value)
 #pragma GCC diagnostic pop
 
 long KVPrtObj::bidiGetPrinterType(unsigned long* type, unsigned long* rawType) {
-    kvpo::Buffer value;
-    long rc = bidiReadMiscVar(kPrinterTypeVar, &value.data, &value.length, 0);
-    if (rc != 0) return rc;
-    if (value.data == nullptr || value.length == 0) return kvpo::kShortReply;
+    auto [rc, value] = kvpo::readMiscVariable(*this, kvbidi::kPrinterTypeVar);
+    if (rc != BCE_OK) return rc;
+    if (!value || value.length == 0) return kvpo::kShortReply;
     unsigned v = value.bytes()[0];
     *rawType = v;
     *type = mapPrinterType(v);
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiGetPrinterFamily(unsigned long* family) {
     unsigned long raw = 0;
     long rc = bidiGetPrinterType(family, &raw);
     if (rc != BCE_E_INVALID) return rc;
-    kvpo::Buffer value;
-    rc = bidiReadMiscVar(kPrinterFamilyVar, &value.data, &value.length, 1);
-    if (rc == 0 && value.data != nullptr && value.length > 0) *family = value.bytes()[0];
-    return rc;
+    auto [read, value] = kvpo::readMiscVariable(*this, kvbidi::kPrinterFamilyVar, 1);
+    if (value && value.length > 0) *family = value.bytes()[0];
+    return read;
 }
 
 void parseAdapterAddress(unsigned char* address, CString* text) {

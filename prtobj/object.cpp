@@ -57,7 +57,7 @@ void KVPrtObj::initToZero() {
     m_nPanelWidth = 0;
     m_nPanelHeight = 0;
     m_strAux1.clear();
-    m_dwPrinterType = 0xFFFFFFFF;
+    m_dwPrinterType = PRINTER_TYPE_UNKNOWN;
     m_dwPrinterSubtype = 0xFFFFFFFF;
     m_bCapsValid = 0;
     m_nBidiRetryCount = 0;

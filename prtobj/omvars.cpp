@@ -27,7 +27,7 @@ long readVariable(KVPrtObj& printer, unsigned short code, unsigned char* id, voi
     if (copy == nullptr) return BCE_E_NO_MEMORY;
     std::memcpy(copy, reply.bytes() + skip, *length);
     *value = copy;
-    return 0;
+    return BCE_OK;
 }
 
 }  // namespace
@@ -86,8 +86,8 @@ unsigned long KVPrtObj::bidiReadMultiOMVars(unsigned char* ids, unsigned short c
         value.raw(v.value, v.length);
         array[records++] = v;
     }
-    if (records == 0) return 0;
+    if (records == 0) return BCE_OK;
     *vars = array.release();
     *varCount = static_cast<unsigned short>(records);
-    return 0;
+    return BCE_OK;
 }

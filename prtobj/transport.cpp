@@ -7,6 +7,7 @@
 #include "kvprtobj/prtobj.h"
 #include "prtobj/internal/net_types.h"
 #include "prtobj/internal/results.h"
+#include "prtobj/internal/transport_rules.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ const int KVPrtObj::isValidNetType(unsigned int netType) const {
         if (netType != (PRTINFO_CAPTURED_LPT1 << n)) continue;
         if (!m_caps.bHasCapturedPorts) return 0;
         PRTINFO info;
-        if (getPrinterInfo(&info) != 0) return 0;
+        if (getPrinterInfo(&info) != BCE_OK) return 0;
         return (info.ulAttachment & netType) ? 1 : 0;
     }
     return 1;   // any other value is passed to the engine as it is
@@ -76,52 +77,41 @@ long KVPrtObj::sendOnce(unsigned short requestCode, void* requestData, unsigned 
 
 long KVPrtObj::bidiQuery(unsigned short requestCode, void* requestData, unsigned long requestLength, void** reply,
                          unsigned long* replyLength, int bAllocate, int bForce) {
-    if (!isBidiActive() && !bForce) return BCE_E_NOT_ACTIVE;
+    using Rules = kvpo::TransportRules;
+    if (long refused = Rules::admit(isBidiActive(), bForce)) return refused;
 
     unsigned long size = 0;
     if (bAllocate) {
-        size = *replyLength ? *replyLength : kDefaultReplySize;
+        size = Rules::firstCapacity(*replyLength);
         *reply = kvPrtObjNew(size);
         if (*reply == nullptr) return BCE_E_NO_MEMORY;
     }
 
-    // A negative retry count is taken as 0: every request gets one attempt.
-    int lastAttempt = m_nBidiRetryCount > 0 ? m_nBidiRetryCount : 0;
+    const int lastAttempt = Rules::retries(m_nBidiRetryCount);
     long rc = 0;
     for (int attempt = 0; attempt <= lastAttempt; ++attempt) {
         if (bAllocate) *replyLength = size;
-        if (!isValidNetType(m_uBidiQueryNetType)) setBidiQueryNetType(0);
+        Rules::netType(*this);
         if (bAllocate) {
+            // A later attempt starts from the buffer this one grew to.
             rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
-            if (rc == kvpo::kBufferTooSmall) {
-                // Grow and send again: doubled, at most kMaxReplySize; a later
-                // attempt starts from the grown buffer.
-                do {
-                    size = size * 2 > kMaxReplySize ? kMaxReplySize : size * 2;
-                    *replyLength = size;
-                    ::operator delete(*reply);
-                    *reply = kvPrtObjNew(size);
-                    if (*reply == nullptr) return BCE_E_NO_MEMORY;
-                    rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
-                } while (rc == kvpo::kBufferTooSmall && size < kMaxReplySize);
+            for (bool grown = false; Rules::grows(rc, size, grown); grown = true) {
+                size = Rules::nextCapacity(size);
+                *replyLength = size;
+                ::operator delete(*reply);
+                *reply = kvPrtObjNew(size);
+                if (*reply == nullptr) return BCE_E_NO_MEMORY;
+                rc = sendOnce(requestCode, requestData, requestLength, *reply, replyLength);
             }
         } else {
             unsigned char dummy[4];
             unsigned long dummyLength = 0;
             rc = sendOnce(requestCode, requestData, requestLength, dummy, &dummyLength);
         }
-        if (rc == 0) break;
+        if (rc == BCE_OK) break;
     }
 
-    if (rc == 0 && bAllocate) {
-        if (*replyLength == 0 || *replyLength > size) {
-            rc = BCE_E_BAD_REPLY;
-        } else {
-            --*replyLength;   // the reply's first byte is not part of the data
-            std::memmove(*reply, static_cast<unsigned char*>(*reply) + 1, *replyLength);
-        }
-    }
-
+    if (bAllocate) rc = Rules::finishReply(rc, *reply, replyLength, size);
     moveBidiFlag(rc, bForce);
     return rc;
 }
@@ -132,7 +122,7 @@ long KVPrtObj::bidiQueryAlert(unsigned short alertId, unsigned long, void** data
     *data = nullptr;
     *length = kAlertBufferSize;
     long rc = BceQueryAlerts(m_sBceAppId, alertId, m_usBceHandle, flag, buffer, length);
-    if (rc == 0 && *length <= kAlertBufferSize) {
+    if (kvpo::TransportRules::alertFits(rc, *length)) {
         *data = kvPrtObjNew(*length);
         if (*data == nullptr)
             rc = BCE_E_NO_MEMORY;
@@ -146,5 +136,5 @@ long KVPrtObj::bidiQueryAlert(unsigned short alertId, unsigned long, void** data
 long KVPrtObj::bidiInitialize(int bRefresh) {
     bidiQueryCaps(&m_caps, bRefresh);
     m_bCapsValid = 1;
-    return 0;
+    return BCE_OK;
 }

@@ -8,7 +8,7 @@
 
 #include "kvprtobj/codelevel.h"
 #include "kvprtobj/prtobj.h"
-#include "prtobj/internal/reply.h"
+#include "prtobj/internal/ask.h"
 
 namespace {
 
@@ -83,10 +83,8 @@ Classified classify(const char* name, char* value) {
 // gives -18 and nothing is sent.
 long KVPrtObj::bidiGetCodeLevels(int& count, CODELEVELS** levels) {
     if (levels == nullptr) return kvpo::kNullArgument;
-    unsigned char id[2] = {0x00, 0xA6};
-    kvpo::Buffer text;
-    long rc = bidiReadMiscVar(id, &text.data, &text.length, 0);
-    if (rc != 0 || text.data == nullptr) return rc;
+    auto [rc, text] = kvpo::readMiscVariable(*this, kvbidi::kCodeLevelsVar);
+    if (!text) return rc;
 
     // A working copy without a leading line feed, ended by a line feed and a
     // zero byte, so that the last line is parsed as well and the line walk

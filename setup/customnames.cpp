@@ -45,7 +45,7 @@ long writeName(KVPrtObj& printer, unsigned short code, unsigned short number, co
     request[2] = static_cast<unsigned char>(name.size() + 1);
     std::memcpy(request + 3, name.data(), name.size());
     request[3 + name.size()] = 0;
-    return printer.bidiQuery(code, request, request[2] + 3ul, nullptr, nullptr, 0, 0);
+    return kvpo::tell(printer, code, std::span(request, request[2] + 3ul));
 }
 
 }  // namespace

@@ -13,6 +13,8 @@ constexpr int kJobTaken = 1;
 constexpr int kJobListEnd = 0;   // job number 0
 constexpr int kJobCut = -1;      // the record ends before a field it must hold
 
+constexpr unsigned char kJobTransitionMark[] = {0x03, 0x20};   // what a job transition alert begins with
+
 constexpr size_t kShortestJob = 2 + 3;   // length, byte 0, job number
 
 }  // namespace
@@ -39,7 +41,7 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     const unsigned announced = r.be16();
     r.skip(2);
     if (!r.ok()) return kvpo::kShortReply;
-    if (announced == 0) return 0;
+    if (announced == 0) return BCE_OK;
 
     // Each job takes at least its 2 length bytes and a 3-byte record (byte 0
     // and the job number; a shorter record ends the walk).
@@ -56,13 +58,12 @@ long KVPrtObj::bidiQueryJobs(unsigned short jobNumber, unsigned int* count, KVPJ
     }
     *jobs = array.release();
     *count = decoded;
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiDeleteJob(unsigned short jobNumber, int flag) {
     auto request = kvwire::Writer().be16(jobNumber).take();
-    return bidiQuery(flag == 0 ? kvbidi::kDeleteJob : kvbidi::kDeleteJobFlagged, request.data(), request.size(), nullptr,
-                     nullptr, 0, 0);
+    return kvpo::tell(*this, flag == 0 ? kvbidi::kDeleteJob : kvbidi::kDeleteJobFlagged, request);
 }
 
 long KVPrtObj::bidiChangeJobPriority(unsigned char priority, unsigned short jobNumber, unsigned char* answer) {
@@ -83,7 +84,7 @@ long KVPrtObj::bidiQueryJobTranAlert(unsigned short alertId, void* job) {
     auto [rc, alert] = kvpo::readAlert(*this, alertId, kvbidi::kJobTransitionAlert);
     if (!alert) return rc;
     auto r = alert.reader();
-    if (r.u8() != 0x03 || r.u8() != 0x20) return kvpo::kNoEcho;
+    if (!r.mark(kJobTransitionMark)) return kvpo::kNoEcho;
     return ParseJobData(static_cast<KVPJOBDATA*>(job), r.here(), r.remaining(), 1) == kJobTaken ? BCE_OK : kvpo::kShortReply;
 }
 

@@ -6,12 +6,12 @@
 long KVPrtObj::bidiGetPropertyTag(PROPERTYTAG* tag) {
     if (tag == nullptr) return kvpo::kNullArgument;
     tag->strTag.clear();
-    return 0;
+    return BCE_OK;
 }
 
 long KVPrtObj::bidiSetPropertyTag(const CString& tag) {
-    unsigned char id[2] = {0x07, 0x54};
-    return bidiSetOMVar(id, const_cast<char*>(tag.data()), tag.size());
+    auto id = kvbidi::idBytes(kvbidi::kPropertyTagVar);
+    return bidiSetOMVar(id.data(), const_cast<char*>(tag.data()), tag.size());
 }
 
 long KVPrtObj::bidiGetAvailablePorts(int n, int* flags) {

@@ -172,7 +172,7 @@ void receiveList(QSThreadParams& p, FILE* file, int k) {
             long rc = p.pPrtObj->bidiReadOMVar(id, &data.data, &data.length);
             // The data: the echoed id, then the value.
             kvpo::ReplyReader reply = data.reader();
-            if (rc == 0 && reply.skip(2) && reply.remaining() <= 255) {
+            if (rc == BCE_OK && reply.skip(2) && reply.remaining() <= 255) {
                 uint8_t record[3 + 255] = {id[0], id[1], static_cast<uint8_t>(reply.remaining())};
                 size_t recordLength = 3 + reply.remaining();
                 reply.raw(record + 3, reply.remaining());

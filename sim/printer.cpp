@@ -8,26 +8,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 
 #include "alert_data.h"
+#include "alert_store.h"
 #include "engine/c_boundary.h"
 #include "kvprtobj/kvprtsim.h"
 #include "machine.h"
+#include "profile_writer.h"
 
 namespace kvsim {
-namespace {
-
-constexpr size_t kMaxRaisedAlerts = 4096;
-
-struct HeldAlert {
-    uint16_t family = 0;
-    Bytes data;
-};
-
-}  // namespace
 
 bool readProfileFile(const std::string& path, std::string* text, std::string* error) {
     struct File {
@@ -71,38 +62,22 @@ bool readProfileFile(const std::string& path, std::string* text, std::string* er
 }
 
 struct SimPrinter::Impl {
-    explicit Impl(std::unique_ptr<Profile> p) : profile(std::move(p)), machine(*profile) {}
+    Impl(std::unique_ptr<Profile> p, std::string o) : profile(std::move(p)), origin(std::move(o)), machine(*profile) {}
 
     std::unique_ptr<Profile> profile;
+    std::string origin;
     mutable std::mutex lock;   // guards the machine and the alerts
     Machine machine;
-    std::map<unsigned short, HeldAlert> alerts;
-    std::deque<unsigned short> raisedOrder;   // ids of raised alerts, oldest first
-    unsigned short nextAlertId = 1;
+    AlertStore alerts;
 
     std::mutex listenerLock;
     std::map<int, AlertListener> listeners;
     int nextToken = 1;
-
-    // Holds an alert under a fresh id; the caller holds `lock`.
-    unsigned short hold(uint16_t family, Bytes data, bool raised) {
-        unsigned short id;
-        do id = nextAlertId++;
-        while (id == 0 || alerts.count(id));
-        alerts[id] = HeldAlert{family, std::move(data)};
-        if (raised) {
-            raisedOrder.push_back(id);
-            if (raisedOrder.size() > kMaxRaisedAlerts) {
-                alerts.erase(raisedOrder.front());
-                raisedOrder.pop_front();
-            }
-        }
-        return id;
-    }
 };
 
-SimPrinter::SimPrinter(std::unique_ptr<Profile> profile) : m(std::make_unique<Impl>(std::move(profile))) {
-    for (const ProfileAlert& a : m->profile->alerts) m->hold(a.family, a.data, false);
+SimPrinter::SimPrinter(std::unique_ptr<Profile> profile, std::string origin)
+    : m(std::make_unique<Impl>(std::move(profile), std::move(origin))) {
+    for (const ProfileAlert& a : m->profile->alerts) m->alerts.hold(a.family, a.data, false);
 }
 
 SimPrinter::~SimPrinter() = default;
@@ -119,10 +94,11 @@ std::shared_ptr<SimPrinter> SimPrinter::fromJson(std::string_view json, std::str
 
 std::shared_ptr<SimPrinter> SimPrinter::fromFile(const std::string& path, std::string* error) {
     std::string text, message;
-    std::shared_ptr<SimPrinter> printer;
-    if (readProfileFile(path, &text, &message)) printer = fromJson(text, &message);
-    if (!printer && error) *error = path + ": " + message;
-    return printer;
+    auto profile = std::make_unique<Profile>();
+    if (readProfileFile(path, &text, &message) && loadProfile(text, profile.get(), &message))
+        return std::shared_ptr<SimPrinter>(new SimPrinter(std::move(profile), "sim:" + path));
+    if (error) *error = path + ": " + message;
+    return nullptr;
 }
 
 std::shared_ptr<SimPrinter> SimPrinter::fromDefault() {
@@ -158,41 +134,35 @@ long SimPrinter::sendBidi(short, unsigned int, unsigned short requestCode, void*
         answer = m->machine.handle(request);
         for (RaisedAlert& a : m->machine.takeRaised()) {
             uint16_t family = a.family;
-            raised.emplace_back(m->hold(family, std::move(a.data), true), family);
+            raised.emplace_back(m->alerts.hold(family, std::move(a.data), true), family);
         }
     }
     announce(raised);
-    if (answer.rc != BCE_OK) return answer.rc;
-
-    unsigned long capacity = *replyLength;
-    if (capacity == 0) return BCE_OK;   // no reply wanted
-    unsigned long size = answer.body.size() + 1;
-    if (size > capacity) {
-        *replyLength = size;
-        return BCE_E_NO_MEMORY;
-    }
-    auto* out = static_cast<uint8_t*>(reply);
-    out[0] = static_cast<uint8_t>(requestCode & 0xFF);
-    if (!answer.body.empty()) std::memcpy(out + 1, answer.body.data(), answer.body.size());
-    *replyLength = size;
-    return BCE_OK;
+    return deliverReply(requestCode, answer, reply, replyLength);
 }
 
 long SimPrinter::queryAlerts(short, unsigned short alertId, int, void* buffer, unsigned long* length) {
     if (length == nullptr) return BCE_E_INVALID;
     std::lock_guard guard(m->lock);
-    auto it = m->alerts.find(alertId);
-    if (it == m->alerts.end()) return BCE_E_INVALID;
-    const Bytes& data = it->second.data;
-    size_t copy = std::min<size_t>(data.size(), *length);
-    if (copy) std::memcpy(buffer, data.data(), copy);
-    *length = data.size();
-    return BCE_OK;
+    return m->alerts.read(alertId, buffer, length);
 }
 
 long SimPrinter::getPrtInfo(PRTINFO* info, int) {
     if (info == nullptr) return BCE_E_INVALID;
     *info = m->profile->info;
+    return BCE_OK;
+}
+
+long SimPrinter::snapshotProfile(std::string* json) {
+    if (json == nullptr) return BCE_E_INVALID;
+    Profile state;
+    {
+        std::lock_guard guard(m->lock);
+        state = m->machine.state();
+    }
+    std::string source = "the simulated printer " + state.name;
+    if (!m->origin.empty()) source += " (" + m->origin + ")";
+    *json = profileToJson(state, source);
     return BCE_OK;
 }
 
@@ -231,7 +201,7 @@ unsigned short SimPrinter::raiseAlert(unsigned long family, std::vector<uint8_t>
     unsigned short id;
     {
         std::lock_guard guard(m->lock);
-        id = m->hold(static_cast<uint16_t>(family), std::move(data), true);
+        id = m->alerts.hold(static_cast<uint16_t>(family), std::move(data), true);
     }
     announce({{id, family}});
     return id;
@@ -262,9 +232,9 @@ unsigned short SimPrinter::setDeviceStatus(uint8_t byte0, uint8_t byte1, uint8_t
 
 std::optional<std::vector<uint8_t>> SimPrinter::variable(uint16_t id) const {
     std::lock_guard guard(m->lock);
-    auto it = m->machine.variables().find(id);
-    if (it == m->machine.variables().end()) return std::nullopt;
-    return it->second;
+    const Bytes* value = findVariable(m->machine.state(), id);
+    if (value == nullptr) return std::nullopt;
+    return *value;
 }
 
 }  // namespace kvsim
@@ -288,7 +258,7 @@ BcePrinter* kvprtsim_create(const char* profilePath, char* message, unsigned lon
             if (message && messageSize) std::snprintf(message, messageSize, "%s", error.c_str());
             return nullptr;
         }
-        return new kvsim::SimPrinter(std::move(profile));
+        return new kvsim::SimPrinter(std::move(profile), std::string("sim:") + (profilePath ? profilePath : ""));
     });
 }
 

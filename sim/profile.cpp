@@ -3,11 +3,11 @@
 #include "profile.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstring>
 #include <set>
 
 #include "alert_data.h"
+#include "font_description.h"
 #include "json_node.h"
 #include "records.h"
 
@@ -204,45 +204,27 @@ void loadInterpreters(const Node& n, Profile& p) {
     }
 }
 
-// A symbol-set id in the text form of font descriptions: the number id / 32
-// followed by the letter of id % 32 (277 is "8U", 14 is "0N"); an id whose
-// remainder is no letter is written in decimal.
-std::string symbolSetText(uint16_t id) {
-    const unsigned letter = id % 32;
-    if (letter >= 1 && letter <= 26) return std::to_string(id / 32) + static_cast<char>('A' + letter - 1);
-    return std::to_string(id);
-}
-
-std::string decimalText(double v) {
-    char text[32];
-    auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return std::string(text, end);
-}
-
-// The font's description as the printer writes it: "key: value; " for each
-// field the profile gives, in this order: name, position, technology, ssid,
-// ccid, spacing, pitch, height, style, weight, typeface, resolution.
-std::string fontDescription(const Node& e) {
-    std::string out;
-    auto item = [&](const char* key, const std::string& value) { out += std::string(key) + ": " + value + "; "; };
-    if (auto v = e.find("name")) item("name", v->latin1(200));
-    if (auto v = e.find("position")) item("position", std::to_string(v->number(0xFFFF)));
-    if (auto v = e.find("technology")) item("technology", v->latin1(40));
-    if (auto v = e.find("symbolSet")) item("ssid", symbolSetText(static_cast<uint16_t>(v->number(0xFFFF))));
+// The fields a font's description is built from.
+FontFields loadFontFields(const Node& e) {
+    FontFields f;
+    if (auto v = e.find("name")) f.name = v->latin1(kMaxFontName);
+    if (auto v = e.find("position")) f.position = static_cast<uint16_t>(v->number(0xFFFF));
+    if (auto v = e.find("technology")) f.technology = v->latin1(kMaxFontTechnology);
+    if (auto v = e.find("symbolSet")) f.symbolSet = static_cast<uint16_t>(v->number(0xFFFF));
     if (auto v = e.find("charComplement")) {
         Bytes bytes = v->hex(8);
         if (bytes.size() != 8) v->fail("expected 8 bytes");
-        static constexpr char kDigits[] = "0123456789ABCDEF";
-        std::string digits;
-        for (uint8_t b : bytes) digits += {kDigits[b >> 4], kDigits[b & 0x0F]};
-        item("ccid", digits);
+        f.charComplement.emplace();
+        std::copy(bytes.begin(), bytes.end(), f.charComplement->begin());
     }
-    if (auto v = e.find("spacing")) item("spacing", std::to_string(v->number(1)));
-    if (auto v = e.find("pitch")) item("pitch", decimalText(v->decimal(10000)));
-    if (auto v = e.find("height")) item("height", decimalText(v->decimal(10000)));
-    for (const char* key : {"style", "weight", "typeface", "resolution"})
-        if (auto v = e.find(key)) item(key, std::to_string(v->number(0x7FFFFFFF)));
-    return out;
+    if (auto v = e.find("spacing")) f.spacing = static_cast<uint8_t>(v->number(1));
+    if (auto v = e.find("pitch")) f.pitch = v->decimal(kMaxFontSize);
+    if (auto v = e.find("height")) f.height = v->decimal(kMaxFontSize);
+    if (auto v = e.find("style")) f.style = v->number(kMaxFontNumber);
+    if (auto v = e.find("weight")) f.weight = v->number(kMaxFontNumber);
+    if (auto v = e.find("typeface")) f.typeface = v->number(kMaxFontNumber);
+    if (auto v = e.find("resolution")) f.resolution = v->number(kMaxFontNumber);
+    return f;
 }
 
 void loadFonts(const Node& n, Profile& p) {
@@ -252,14 +234,19 @@ void loadFonts(const Node& n, Profile& p) {
         for (const Node& e : list->items(0xFFFF)) {
             e.expectObject({"tag", "tag2", "selector1", "selector2", "name", "position", "technology", "symbolSet",
                             "charComplement", "spacing", "pitch", "height", "style", "weight", "typeface",
-                            "resolution"});
+                            "resolution", "description"});
             Font f;
             f.tag = static_cast<uint8_t>(e.at("tag").number(0xFF));
             e.get("tag2", f.tag2);
             if (f.tag == 0xFE && f.tag2 == 0xFF) e.fail("tag FE with tag2 FF is the end marker of the list");
             if (auto s = e.find("selector1")) f.selector1 = static_cast<uint8_t>(s->number(0xFF));
             if (auto s = e.find("selector2")) f.selector2 = static_cast<uint8_t>(s->number(0xFF));
-            f.description = fontDescription(e);
+            // Either the fields or the description as it stands, not both.
+            f.description = fontDescription(loadFontFields(e));
+            if (auto d = e.find("description")) {
+                if (!f.description.empty()) d->fail("expected either the description or the fields it is built from");
+                f.description = d->latin1(kMaxFontDescription);
+            }
             p.fonts.push_back(f);
         }
 }
@@ -471,7 +458,7 @@ ProfileAlert loadAlert(const Node& e, const Profile& p) {
         if (auto b = e.find("byte"))
             a.data = variableByteEventAlert(static_cast<uint8_t>(b->number(0xFF)));
         else
-            a.data = variableEventAlert(e.at("id").varId(), e.has("value") ? e.at("value").bytes(1024) : Bytes{});
+            a.data = variableEventAlert(e.at("id").varId(), e.has("value") ? e.at("value").bytes(kMaxEventValue) : Bytes{});
     } else if (family == "toner") {
         e.expectObject({"name", "family", "toner"});
         a.family = kFamilyToner;
@@ -479,7 +466,7 @@ ProfileAlert loadAlert(const Node& e, const Profile& p) {
     } else if (family == "raw") {
         e.expectObject({"name", "family", "code", "data"});
         a.family = static_cast<uint16_t>(e.at("code").number(0xFFFF));
-        a.data = e.at("data").hex(2048);
+        a.data = e.at("data").hex(kMaxAlertData);
     } else {
         e.at("family").fail("expected deviceStatus, jobStatus, operatorPanel, jobTransition, variableEvent, toner or raw");
     }

@@ -147,6 +147,12 @@ struct ProfileAlert {
     Bytes data;   // as BceQueryAlerts hands it back
 };
 
+// The longest value of a variable-event alert and the longest alert data
+// given raw: room for the data of any alert a profile describes (a toner
+// alert of 255 supplies is some 74 KB).
+constexpr size_t kMaxEventValue = 1024;
+constexpr size_t kMaxAlertData = 128u << 10;
+
 // Alert families.
 constexpr uint16_t kFamilyDeviceStatus = kvbidi::kDeviceStatusAlert;
 constexpr uint16_t kFamilyJobStatus = kvbidi::kJobStatusAlert;
@@ -157,12 +163,12 @@ constexpr uint16_t kFamilyToner = kvbidi::kTonerAlert;
 
 // The panel lock, the property tag and the toner page count (object-model
 // variables) and the miscellaneous variables the library reads.
-constexpr uint16_t kVarPanelLock = 0x004D;
-constexpr uint16_t kVarPropertyTag = 0x0754;
-constexpr uint16_t kVarTonerPageCount = 0x0777;
-constexpr uint16_t kMiscCodeLevels = 0x00A6;
-constexpr uint16_t kMiscPrinterType = 0x00A7;
-constexpr uint16_t kMiscFamily = 0x00B2;
+constexpr uint16_t kVarPanelLock = kvbidi::kPanelLockVar;
+constexpr uint16_t kVarPropertyTag = kvbidi::kPropertyTagVar;
+constexpr uint16_t kVarTonerPageCount = kvbidi::kTonerPageCountVar;
+constexpr uint16_t kMiscCodeLevels = kvbidi::kCodeLevelsVar;
+constexpr uint16_t kMiscPrinterType = kvbidi::kPrinterTypeVar;
+constexpr uint16_t kMiscFamily = kvbidi::kPrinterFamilyVar;
 
 struct Profile {
     std::string name = "sim";

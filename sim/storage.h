@@ -53,10 +53,11 @@ enum StorageOperation : uint8_t { kOpListing = 1, kOpFormat = 2, kOpDelete = 3, 
 // True for a name a device can hold.
 bool validStorageName(const std::string& name);
 
+// The file operations on a list of devices that its owner keeps (the
+// printer's state), so that the state shows every change.
 class FileStore {
 public:
-    FileStore() = default;
-    explicit FileStore(std::vector<StorageDevice> devices) : m_devices(std::move(devices)) {}
+    explicit FileStore(std::vector<StorageDevice>& devices) : m_devices(devices) {}
 
     StorageStatus check(uint8_t device) const;
     StorageStatus format(uint8_t device);
@@ -70,7 +71,7 @@ private:
     StorageDevice* find(uint8_t device);
     const StorageDevice* find(uint8_t device) const;
 
-    std::vector<StorageDevice> m_devices;
+    std::vector<StorageDevice>& m_devices;
 };
 
 // The alert data: 03 A0, the operation, the device, the source device (copies;

@@ -44,6 +44,19 @@ std::optional<std::vector<char32_t>> decodeUtf8(std::string_view s) {
     return out;
 }
 
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {   // the code page's characters all lie below U+10000
+        out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+}
+
 }  // namespace
 
 std::optional<std::string> toLatin1(std::string_view utf8) {
@@ -71,6 +84,21 @@ std::optional<std::string> toCp850(std::string_view utf8) {
             if (kCp850[i] == c) found = i;
         if (found < 0) return std::nullopt;
         out.push_back(static_cast<char>(0x80 + found));
+    }
+    return out;
+}
+
+std::string fromLatin1(std::string_view latin1) {
+    std::string out;
+    for (char c : latin1) appendUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string fromCp850(std::string_view cp850) {
+    std::string out;
+    for (char c : cp850) {
+        auto b = static_cast<unsigned char>(c);
+        appendUtf8(out, b < 0x80 ? char32_t{b} : kCp850[b - 0x80]);
     }
     return out;
 }

@@ -15,4 +15,9 @@ std::optional<std::string> toLatin1(std::string_view utf8);
 // UTF-8 to code page 850; nothing when a character has no code page 850 form.
 std::optional<std::string> toCp850(std::string_view utf8);
 
+// The reverse: every byte has its character, so these always succeed and
+// toLatin1 / toCp850 give the bytes back.
+std::string fromLatin1(std::string_view latin1);
+std::string fromCp850(std::string_view cp850);
+
 }  // namespace kvsim

@@ -33,13 +33,21 @@ Bytes encodeFrame(const Frame& frame) {
     return bytes;
 }
 
+bool readHeader(ByteReader& in, FrameHeader* header) {
+    uint8_t magic0 = in.u8(), magic1 = in.u8(), version = in.u8();
+    header->type = in.u8();
+    header->id = in.be32();
+    header->payloadLength = in.be32();
+    return in.ok() && magic0 == kMagic[0] && magic1 == kMagic[1] && version == kVersion && isKnownType(header->type);
+}
+
 Decode decodeHeader(const uint8_t* h, uint8_t* type, uint32_t* id, uint32_t* payloadLength) {
-    if (h[0] != kMagic[0] || h[1] != kMagic[1] || h[2] != kVersion || !isKnownType(h[3])) return Decode::Malformed;
-    uint32_t length = (uint32_t{h[8]} << 24) | (uint32_t{h[9]} << 16) | (uint32_t{h[10]} << 8) | h[11];
-    if (length > kMaxPayload) return Decode::Malformed;
-    *type = h[3];
-    *id = (uint32_t{h[4]} << 24) | (uint32_t{h[5]} << 16) | (uint32_t{h[6]} << 8) | h[7];
-    *payloadLength = length;
+    ByteReader in(h, kHeaderSize);
+    FrameHeader header;
+    if (!readHeader(in, &header) || header.payloadLength > kMaxPayload) return Decode::Malformed;
+    *type = header.type;
+    *id = header.id;
+    *payloadLength = header.payloadLength;
     return Decode::Ok;
 }
 

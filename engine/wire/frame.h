@@ -57,6 +57,15 @@ void encodeHeader(uint8_t* header, uint8_t type, uint32_t id, uint32_t payloadLe
 
 enum class Decode { Ok, NeedMore, Malformed };
 
+struct FrameHeader {
+    uint8_t type = 0;
+    uint32_t id = 0;
+    uint32_t payloadLength = 0;
+};
+// Reads the 12 bytes of a header through `in`: false when they are short or
+// not a header of this protocol (magic, version, type). The payload length is
+// left for the caller to judge against its limit.
+bool readHeader(ByteReader& in, FrameHeader* header);
 // Checks a 12-byte header: magic, version, known type, payload length.
 Decode decodeHeader(const uint8_t* header, uint8_t* type, uint32_t* id, uint32_t* payloadLength);
 // Decodes one frame from the start of [data, data + length); on Ok, `consumed`

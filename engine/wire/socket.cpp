@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -77,40 +76,22 @@ Io readFrame(int fd, Frame* frame, int timeoutMs) {
 }
 
 Io FrameReader::read(Frame* frame, int timeoutMs) {
-    // Room for a few small frames per recv; a larger frame gets room for
-    // all of it once its header is in, so an idle connection holds 4 KiB.
-    constexpr size_t kChunk = 4096;
     bool hasDeadline = timeoutMs >= 0;
     auto deadline = Clock::now() + std::chrono::milliseconds(hasDeadline ? timeoutMs : 0);
     for (;;) {
-        size_t used = 0;
-        switch (decodeFrame(m_buffer.data() + m_start, m_end - m_start, frame, &used)) {
-        case Decode::Ok:
-            m_start += used;
-            if (m_start == m_end) m_start = m_end = 0;
+        switch (m_frames.next(frame)) {
+        case FrameAssembler::Result::Frame:
             return Io::Ok;
-        case Decode::Malformed:
+        case FrameAssembler::Result::Malformed:
+        case FrameAssembler::Result::Oversized:
             return Io::Malformed;
-        case Decode::NeedMore:
+        case FrameAssembler::Result::NeedMore:
             break;
         }
-        // Room for what may come: the unread bytes move to the front first.
-        if (m_start > 0) {
-            std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_end - m_start);
-            m_end -= m_start;
-            m_start = 0;
-        }
-        size_t room = kChunk;
-        uint8_t type;
-        uint32_t id, payloadLength;
-        if (m_end >= kHeaderSize && decodeHeader(m_buffer.data(), &type, &id, &payloadLength) == Decode::Ok)
-            room = std::max(room, kHeaderSize + payloadLength - m_end);
-        if (m_buffer.size() < m_end + room) m_buffer.resize(m_end + room);
         size_t n = 0;
-        if (Io io = receiveSome(m_fd, m_buffer.data() + m_end, m_buffer.size() - m_end, hasDeadline, deadline, &n);
-            io != Io::Ok)
+        if (Io io = receiveSome(m_fd, m_chunk.data(), m_chunk.size(), hasDeadline, deadline, &n); io != Io::Ok)
             return io;
-        m_end += n;
+        m_frames.feed(m_chunk.data(), n);
     }
 }
 

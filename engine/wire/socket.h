@@ -6,6 +6,7 @@
 #include <string>
 
 #include "frame.h"
+#include "frame_assembler.h"
 
 namespace kvwire {
 
@@ -20,20 +21,20 @@ enum class Io {
 // Reads one whole frame. With `timeoutMs` >= 0 the whole read must finish in
 // that time; -1 waits as long as it takes.
 Io readFrame(int fd, Frame* frame, int timeoutMs = -1);
-// Reads the frames of one connection through a buffer: each recv takes what
-// has arrived, so a frame (often several) costs one system call, and bytes of
-// a frame cut short by a time-out wait in the buffer for the next read.
+// Reads the frames of one connection through a FrameAssembler: each recv
+// takes what has arrived, so a frame (often several) costs one system call,
+// and bytes of a frame cut short by a time-out wait for the next read.
 class FrameReader {
 public:
-    explicit FrameReader(int fd) : m_fd(fd) {}
+    explicit FrameReader(int fd) : m_fd(fd), m_chunk(kChunk) {}
     // The next frame; with `timeoutMs` >= 0 it must arrive in that time.
     Io read(Frame* frame, int timeoutMs = -1);
 
 private:
+    static constexpr size_t kChunk = 4096;   // what one recv takes at most
     int m_fd;
-    Bytes m_buffer;        // received bytes: [m_start, m_end) not yet taken
-    size_t m_start = 0;
-    size_t m_end = 0;
+    Bytes m_chunk;              // the last recv's bytes, read in place by m_frames
+    FrameAssembler m_frames;
 };
 
 // Writes one whole frame; never raises SIGPIPE.

@@ -34,6 +34,12 @@ inline Asked ask(KVPrtObj& printer, unsigned short code, std::span<unsigned char
     return asked;
 }
 
+// A command without a reply: sent through bidiQuery with no reply buffer; its result.
+inline long tell(KVPrtObj& printer, unsigned short code, std::span<unsigned char> request = {}) {
+    return printer.bidiQuery(code, request.empty() ? nullptr : request.data(), request.size(), nullptr, nullptr, 0,
+                             0);
+}
+
 // A list query whose reply begins with a one-byte count N. Null outputs give
 // kNullArgument and nothing is sent; a failure, or success without a reply,
 // gives the transport's result; a reply without its count kShortReply. The
@@ -56,6 +62,27 @@ long queryList(KVPrtObj& printer, unsigned short code, size_t smallest, T** arra
     *count = static_cast<Count>(n);
     *array = records.release();
     return BCE_OK;
+}
+
+// One variable read through the object's virtual bidiReadOMVar: the value
+// holds bytes only on success with data, the two echoed id bytes and then
+// the variable's value.
+inline Asked readVariable(KVPrtObj& printer, kvbidi::VariableId id) {
+    auto idBytes = kvbidi::idBytes(id);
+    Asked asked{BCE_OK, Buffer()};
+    asked.rc = printer.bidiReadOMVar(idBytes.data(), &asked.reply.data, &asked.reply.length);
+    if (asked.rc != BCE_OK) ::operator delete(asked.reply.release());
+    return asked;
+}
+
+// The same for a miscellaneous variable, through bidiReadMiscVar (`bForce`
+// passed on): the value alone.
+inline Asked readMiscVariable(KVPrtObj& printer, kvbidi::VariableId id, int bForce = 0) {
+    auto idBytes = kvbidi::idBytes(id);
+    Asked asked{BCE_OK, Buffer()};
+    asked.rc = printer.bidiReadMiscVar(idBytes.data(), &asked.reply.data, &asked.reply.length, bForce);
+    if (asked.rc != BCE_OK) ::operator delete(asked.reply.release());
+    return asked;
 }
 
 // One alert read through the object's virtual bidiQueryAlert, with the flag

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstring>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -49,6 +50,17 @@ public:
         return m_data[offset];
     }
     void seek(size_t offset) { moveTo(offset); }
+    // Whether the next bytes are `mark` (the leading bytes that say what an
+    // alert or a reply holds), moving past them; false, and failed, when they
+    // differ or the data end first. Every mark of the library is checked here.
+    template <size_t N>
+    bool mark(const unsigned char (&expected)[N]) {
+        if (!has(N) || std::memcmp(here(), expected, N) != 0) {
+            fail();
+            return false;
+        }
+        return take(N);
+    }
 };
 
 // A byte buffer made with ::operator new that the transport hands back; it is

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "wire/frame_assembler.h"
 #include "wire/socket.h"
 
 namespace kvsimd {
@@ -23,87 +24,16 @@ using asio::ip::tcp;
 // What a garbage answer looks like: no magic, no frame.
 constexpr char kGarbage[] = "GARBAGE-NOT-A-FRAME!";
 
-// A read beyond a connection's inbox takes at most this much; a connection
-// gets a few reads a turn, so that one which sends without end cannot hold up
-// the others.
-constexpr size_t kScratchSize = 64 * 1024;
+// A connection gets a few reads a turn, so that one which sends without end
+// cannot hold up the others.
 constexpr int kReadsPerTurn = 4;
-// A drained buffer of more than this goes back to the allocator.
-constexpr size_t kKeptBuffer = 64 * 1024;
 // What a queued request costs beyond its payload (job, frame, queue entry).
 constexpr size_t kJobOverhead = 128;
 constexpr auto kAcceptPause = std::chrono::milliseconds(100);
 // Connections refused in one go when out of descriptors.
 constexpr int kMaxRefusedAtOnce = 1024;
 
-Frame errorFrame(uint32_t id, long rc, const std::string& text) {
-    return Frame{kvwire::kError, id, kvwire::encode(kvwire::ErrorReply{static_cast<int32_t>(rc), text})};
-}
-
-// Runs a printer call that fills a buffer of the client's capacity (bounded by
-// what one frame can carry) and packs its result, length and bytes.
-template <class Call>
-kvwire::DataReply carry(uint32_t capacity, Call call) {
-    capacity = std::min<uint32_t>(capacity, kvwire::kMaxPayload - 64);
-    kvwire::Bytes buffer(capacity ? capacity : 4);
-    unsigned long length = capacity;
-    kvwire::DataReply reply;
-    reply.rc = static_cast<int32_t>(call(buffer.data(), &length));
-    reply.length = static_cast<uint32_t>(length);
-    if (reply.rc == 0) {
-        buffer.resize(std::min<unsigned long>(length, capacity));
-        reply.data = std::move(buffer);
-    }
-    return reply;
-}
-
-// The payload length a frame header announces (bytes 8-11, big-endian).
-uint32_t announcedLength(const uint8_t* header) {
-    return (uint32_t{header[8]} << 24) | (uint32_t{header[9]} << 16) | (uint32_t{header[10]} << 8) | header[11];
-}
-
-// The bytes still missing to the frame whose start `partial` holds: the rest
-// of the header, then the rest of the payload.
-size_t missing(const kvwire::Bytes& partial) {
-    if (partial.size() < kvwire::kHeaderSize) return kvwire::kHeaderSize - partial.size();
-    return kvwire::kHeaderSize + announcedLength(partial.data()) - partial.size();
-}
-
-// Appends to the buffer of an unfinished frame, which grows by doubling but
-// never beyond the frame: memory follows what has arrived, not what a header
-// announces.
-void appendPartial(kvwire::Bytes& partial, const uint8_t* data, size_t length) {
-    size_t needed = partial.size() + length;
-    if (partial.capacity() < needed) {
-        size_t frame = needed;
-        if (partial.size() >= kvwire::kHeaderSize) frame = kvwire::kHeaderSize + announcedLength(partial.data());
-        partial.reserve(std::max(needed, std::min(2 * partial.capacity(), frame)));
-    }
-    partial.insert(partial.end(), data, data + length);
-}
-
-void release(kvwire::Bytes& bytes) { kvwire::Bytes().swap(bytes); }
-
 }  // namespace
-
-struct Server::Connection {
-    explicit Connection(tcp::socket s) : socket(std::move(s)) {}
-    tcp::socket socket;
-    std::array<uint8_t, 512> inbox;   // what the pending receive takes: a full poll of requests
-    std::list<ConnectionPtr>::iterator self;        // in m_connections
-    std::list<ConnectionPtr>::iterator ofPrinter;   // in m_greeted[printer], once greeted
-    size_t printer = 0;
-    bool greeted = false;
-    bool closed = false;
-    bool writing = false;             // waiting until the socket takes more
-    Clock::time_point lastHeard;      // the accept, then the last whole frame received
-    kvwire::Bytes partial;            // an unfinished frame
-    kvwire::Bytes out;                // bytes to write, from outStart
-    size_t outStart = 0;
-    size_t jobBytes = 0;              // requests with the workers
-    size_t jobs = 0;
-    size_t charged = 0;               // what the connection holds, as charged to m_totalQueued
-};
 
 Server::Server(std::vector<ServedPrinter> printers, ServerOptions options)
     : m_printers(std::move(printers)),
@@ -307,54 +237,23 @@ void Server::onReadable(const ConnectionPtr& c, size_t received) {
     if (!c->closed) awaitReadable(c);
 }
 
-void Server::sendGathered(const ConnectionPtr& c) {
-    Connection* was = m_gathering;
-    m_gathering = nullptr;
-    kvwire::Bytes gathered;
-    gathered.swap(m_gathered);
-    if (!gathered.empty()) send(c, gathered);
-    gathered.clear();
-    if (gathered.capacity() <= kKeptBuffer) m_gathered.swap(gathered);   // kept for the next read
-    m_gathering = was;
-}
-
-// Takes received bytes: whole frames are handled as they come; the start of
-// an unfinished one waits in the connection's buffer.
 void Server::take(const ConnectionPtr& c, const uint8_t* data, size_t length) {
-    while (length > 0 && !c->closed) {
+    c->frames.feed(data, length);
+    while (!c->closed) {
         Frame frame;
-        size_t used = 0;
-        if (!c->partial.empty()) {
-            size_t k = std::min(length, missing(c->partial));
-            appendPartial(c->partial, data, k);
-            data += k;
-            length -= k;
-            switch (kvwire::decodeFrame(c->partial.data(), c->partial.size(), &frame, &used)) {
-            case kvwire::Decode::Malformed:
-                return close(c);   // not our protocol
-            case kvwire::Decode::NeedMore:
-                recharge(c);
-                continue;
-            case kvwire::Decode::Ok:
-                release(c->partial);
-                recharge(c);
-                break;
-            }
-        } else {
-            switch (kvwire::decodeFrame(data, length, &frame, &used)) {
-            case kvwire::Decode::Malformed:
-                return close(c);
-            case kvwire::Decode::NeedMore:
-                appendPartial(c->partial, data, length);
-                recharge(c);
-                return;
-            case kvwire::Decode::Ok:
-                data += used;
-                length -= used;
-                break;
-            }
+        size_t held = c->frames.capacity();
+        switch (c->frames.next(&frame)) {
+        case kvwire::FrameAssembler::Result::Frame:
+            if (c->frames.capacity() != held && !recharge(c)) return;
+            handle(c, std::move(frame));
+            break;
+        case kvwire::FrameAssembler::Result::NeedMore:
+            recharge(c);
+            return;
+        case kvwire::FrameAssembler::Result::Malformed:
+        case kvwire::FrameAssembler::Result::Oversized:
+            return close(c);   // not our protocol
         }
-        handle(c, std::move(frame));
     }
 }
 
@@ -369,7 +268,7 @@ void Server::handle(const ConnectionPtr& c, Frame frame) {
     if (m_options.dropEvery && n % m_options.dropEvery == 0) return close(c);
     if (m_options.garbageEvery && n % m_options.garbageEvery == 0)
         return send(c, kvwire::Bytes(kGarbage, kGarbage + sizeof kGarbage - 1));
-    if (m_options.delayMs == 0) return send(c, kvwire::encodeFrame(answer(c->printer, frame)));
+    if (m_options.delayMs == 0) return send(c, kvwire::encodeFrame(answer(*m_printers[c->printer].printer, frame)));
     size_t cost = kJobOverhead + frame.payload.capacity();
     c->jobBytes += cost;
     ++c->jobs;
@@ -382,159 +281,17 @@ void Server::handle(const ConnectionPtr& c, Frame frame) {
 }
 
 bool Server::greet(const ConnectionPtr& c, const Frame& hello) {
-    kvwire::HelloRequest request;
-    if (hello.type != kvwire::kHello || !kvwire::decode(hello.payload, &request)) {
-        const char* why = "the first frame of a connection must be a greeting";
-        send(c, kvwire::encodeFrame(errorFrame(hello.id, BCE_E_INVALID, why)));
-        return false;
-    }
-    size_t index = m_printers.size();
-    if (request.printer.empty()) {
-        index = 0;
-    } else {
-        for (size_t i = 0; i < m_printers.size() && index == m_printers.size(); ++i)
-            if (m_printers[i].name == request.printer) index = i;
-        bool digits = request.printer.find_first_not_of("0123456789") == std::string::npos && request.printer.size() < 9;
-        if (index == m_printers.size() && digits) index = std::stoul(request.printer);
-    }
-    kvwire::HelloReply reply;
-    if (index >= m_printers.size()) {
-        reply.rc = BCE_E_BAD_URI;
-    } else {
-        reply.printerName = m_printers[index].name;
-        c->printer = index;
+    Greeting greeting = kvsimd::greet(m_printers, hello);
+    if (greeting.printer) {
         // Greeted before the answer leaves: a client that has its answer gets
         // every alert raised from then on.
-        m_greeted[index].push_back(c);
-        c->ofPrinter = std::prev(m_greeted[index].end());
+        c->printer = *greeting.printer;
+        m_greeted[c->printer].push_back(c);
+        c->ofPrinter = std::prev(m_greeted[c->printer].end());
         c->greeted = true;
     }
-    send(c, kvwire::encodeFrame(Frame{kvwire::kHello | kvwire::kReplyBit, hello.id, kvwire::encode(reply)}));
+    send(c, kvwire::encodeFrame(greeting.reply));
     return c->greeted;
-}
-
-// ---- writing ----
-
-// Writes at once what the socket takes; the rest waits in the connection's
-// buffer until the socket takes more.
-void Server::send(const ConnectionPtr& c, const kvwire::Bytes& bytes) {
-    if (c->closed) return;
-    if (m_gathering == c.get()) {
-        m_gathered.insert(m_gathered.end(), bytes.begin(), bytes.end());
-        if (m_gathered.size() >= kScratchSize) sendGathered(c);   // no more than a read's worth held back
-        return;
-    }
-    size_t written = 0;
-    if (c->outStart == c->out.size() && !writeSome(c, bytes.data(), bytes.size(), &written)) return;
-    if (written == bytes.size()) return;
-    if (c->outStart > 0 && c->outStart >= c->out.size() / 2) {
-        c->out.erase(c->out.begin(), c->out.begin() + static_cast<std::ptrdiff_t>(c->outStart));
-        c->outStart = 0;
-    }
-    c->out.insert(c->out.end(), bytes.begin() + static_cast<std::ptrdiff_t>(written), bytes.end());
-    if (recharge(c) && !c->writing) awaitWritable(c);
-}
-
-void Server::awaitWritable(const ConnectionPtr& c) {
-    c->writing = true;
-    c->socket.async_wait(tcp::socket::wait_write, [this, c](const std::error_code& error) {
-        c->writing = false;
-        if (c->closed) return;
-        if (error) return close(c);
-        onWritable(c);
-    });
-}
-
-// False when the connection failed (and is closed now).
-bool Server::writeSome(const ConnectionPtr& c, const uint8_t* data, size_t length, size_t* written) {
-    while (*written < length) {
-        std::error_code error;
-        *written += c->socket.write_some(asio::buffer(data + *written, length - *written), error);
-        if (error == asio::error::would_block) return true;
-        if (error) {
-            close(c);
-            return false;
-        }
-    }
-    return true;
-}
-
-void Server::onWritable(const ConnectionPtr& c) {
-    size_t written = 0;
-    if (!writeSome(c, c->out.data() + c->outStart, c->out.size() - c->outStart, &written)) return;
-    c->outStart += written;
-    if (c->outStart == c->out.size()) {
-        c->outStart = 0;
-        c->out.clear();
-        if (c->out.capacity() > kKeptBuffer) release(c->out);
-        recharge(c);
-        return;
-    }
-    awaitWritable(c);
-}
-
-// ---- bounds ----
-
-// Charges what the connection holds now; closes it, and is false, when that
-// goes beyond its bound or the daemon's.
-bool Server::recharge(const ConnectionPtr& c) {
-    size_t now = c->partial.capacity() + c->out.capacity() + c->jobBytes;
-    m_totalQueued = m_totalQueued - c->charged + now;
-    c->charged = now;
-    if (now <= m_options.maxQueuedBytes && m_totalQueued <= m_options.maxTotalQueuedBytes) return true;
-    close(c);
-    return false;
-}
-
-// Closes the connection and drops what it has queued.
-void Server::close(ConnectionPtr c) {
-    if (c->closed) return;
-    c->closed = true;
-    std::error_code ignored;
-    if (m_gathering == c.get()) {
-        // The replies before the request that closes it: what the socket takes at once.
-        m_gathering = nullptr;
-        if (c->outStart == c->out.size()) c->socket.write_some(asio::buffer(m_gathered), ignored);
-        m_gathered.clear();
-    }
-    c->socket.close(ignored);   // its waits end as cancelled
-    if (c->jobs) {
-        std::lock_guard guard(m_queueLock);
-        std::erase_if(m_queue, [&](const Job& job) { return job.connection == c; });
-    }
-    release(c->partial);
-    release(c->out);
-    c->jobBytes = 0;
-    m_totalQueued -= c->charged;
-    c->charged = 0;
-    if (c->greeted) m_greeted[c->printer].erase(c->ofPrinter);
-    m_connections.erase(c->self);
-}
-
-// Closes the connections past their greeting or idle time-out. It runs at an
-// eighth of the shorter time-out (10 ms to 1 s), which bounds the overshoot.
-void Server::armSweep() {
-    unsigned shortest = 0;
-    for (unsigned t : {m_options.greetingTimeoutMs, m_options.idleTimeoutMs})
-        if (t && (!shortest || t < shortest)) shortest = t;
-    if (!shortest) return;
-    m_sweepTimer.expires_after(std::chrono::milliseconds(std::clamp(shortest / 8, 10u, 1000u)));
-    m_sweepTimer.async_wait([this](const std::error_code& error) {
-        if (!error) sweep();
-    });
-}
-
-void Server::sweep() {
-    auto now = Clock::now();
-    auto greeting = std::chrono::milliseconds(m_options.greetingTimeoutMs);
-    auto idle = std::chrono::milliseconds(m_options.idleTimeoutMs);
-    for (auto it = m_connections.begin(); it != m_connections.end();) {
-        ConnectionPtr c = *it++;
-        bool late = c->greeted ? m_options.idleTimeoutMs && now - c->lastHeard >= idle
-                               : m_options.greetingTimeoutMs && now - c->lastHeard >= greeting;
-        if (late) close(c);
-    }
-    armSweep();
 }
 
 // ---- alerts ----
@@ -579,7 +336,7 @@ void Server::workLoop() {
             if (m_stopped.wait_for(guard, std::chrono::milliseconds(m_options.delayMs), [&] { return m_stopping.load(); }))
                 return;
         }
-        kvwire::Bytes reply = kvwire::encodeFrame(answer(job.printer, job.request));
+        kvwire::Bytes reply = kvwire::encodeFrame(answer(*m_printers[job.printer].printer, job.request));
         job.request = {};
         asio::post(m_loop, [this, c = std::move(job.connection), cost = job.cost, reply = std::move(reply)]() mutable {
             if (c->closed) return;
@@ -593,56 +350,6 @@ void Server::workLoop() {
             }
         });
     }
-}
-
-Frame Server::answer(size_t index, const Frame& request) {
-    kvsim::SimPrinter& printer = *m_printers[index].printer;
-    uint8_t replyType = request.type | kvwire::kReplyBit;
-    switch (request.type) {
-    case kvwire::kSendBidi: {
-        kvwire::SendBidiRequest r;
-        if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::DataReply reply = carry(r.capacity, [&](void* buffer, unsigned long* length) {
-            return printer.sendBidi(r.appId, r.netType, r.code, buffer, length, r.data.data(), r.data.size());
-        });
-        return Frame{replyType, request.id, kvwire::encode(reply)};
-    }
-    case kvwire::kQueryAlert: {
-        kvwire::QueryAlertRequest r;
-        if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::DataReply reply = carry(r.capacity, [&](void* buffer, unsigned long* length) {
-            return printer.queryAlerts(r.appId, r.alertId, r.flag, buffer, length);
-        });
-        return Frame{replyType, request.id, kvwire::encode(reply)};
-    }
-    case kvwire::kGetPrtInfo: {
-        kvwire::PrtInfoRequest r;
-        if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::PrtInfoReply reply;
-        reply.rc = static_cast<int32_t>(printer.getPrtInfo(&reply.info, r.refresh));
-        return Frame{replyType, request.id, kvwire::encode(reply)};
-    }
-    case kvwire::kGetAddress: {
-        kvwire::AddressRequest r;
-        if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::AddressReply reply;
-        reply.rc = static_cast<int32_t>(printer.getPrinterAddrEx(r.netType, &reply.address, r.level));
-        return Frame{replyType, request.id, kvwire::encode(reply)};
-    }
-    case kvwire::kGetName: {
-        kvwire::NameRequest r;
-        if (!kvwire::decode(request.payload, &r)) break;
-        kvwire::NameReply reply;
-        char name[80] = "", address[80] = "";
-        reply.rc = static_cast<int32_t>(printer.getPrinterName(r.netType, name, address));
-        reply.name = name;
-        reply.address = address;
-        return Frame{replyType, request.id, kvwire::encode(reply)};
-    }
-    default:
-        return errorFrame(request.id, BCE_E_NOT_SUPPORTED, "unknown message type");
-    }
-    return errorFrame(request.id, BCE_E_INVALID, "malformed request payload");
 }
 
 }  // namespace kvsimd

@@ -36,6 +36,7 @@
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -49,7 +50,9 @@
 #include <vector>
 
 #include "kvprtobj/kvprtsim.h"
+#include "protocol.h"
 #include "wire/frame.h"
+#include "wire/frame_assembler.h"
 
 namespace kvsimd {
 
@@ -67,11 +70,6 @@ struct ServerOptions {
     unsigned idleTimeoutMs = 3600000;       // 0: none
     size_t maxQueuedBytes = 2u << 20;       // per connection
     size_t maxTotalQueuedBytes = 64u << 20; // over all connections
-};
-
-struct ServedPrinter {
-    std::string name;
-    std::shared_ptr<kvsim::SimPrinter> printer;
 };
 
 class Server {
@@ -96,6 +94,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    // A read beyond a connection's inbox takes at most this much.
+    static constexpr size_t kScratchSize = 64 * 1024;
+    // A drained buffer of more than this goes back to the allocator.
+    static constexpr size_t kKeptBuffer = 64 * 1024;
     struct Connection;
     using ConnectionPtr = std::shared_ptr<Connection>;
     struct Job {
@@ -131,8 +133,6 @@ private:
 
     // ---- on the workers ----
     void workLoop();
-    // Any thread: the printer's answer to one request.
-    kvwire::Frame answer(size_t printer, const kvwire::Frame& request);
 
     std::vector<ServedPrinter> m_printers;
     std::vector<int> m_listenerTokens;
@@ -164,6 +164,25 @@ private:
 
     std::mutex m_stopLock;
     std::condition_variable m_stopped;
+};
+
+struct Server::Connection {
+    explicit Connection(asio::ip::tcp::socket s) : socket(std::move(s)) {}
+    asio::ip::tcp::socket socket;
+    std::array<uint8_t, 512> inbox;   // what the pending receive takes: a full poll of requests
+    std::list<ConnectionPtr>::iterator self;        // in m_connections
+    std::list<ConnectionPtr>::iterator ofPrinter;   // in m_greeted[printer], once greeted
+    size_t printer = 0;
+    bool greeted = false;
+    bool closed = false;
+    bool writing = false;             // waiting until the socket takes more
+    Clock::time_point lastHeard;      // the accept, then the last whole frame received
+    kvwire::FrameAssembler frames;    // the frames of the bytes received
+    kvwire::Bytes out;                // bytes to write, from outStart
+    size_t outStart = 0;
+    size_t jobBytes = 0;              // requests with the workers
+    size_t jobs = 0;
+    size_t charged = 0;               // what the connection holds, as charged to m_totalQueued
 };
 
 }  // namespace kvsimd

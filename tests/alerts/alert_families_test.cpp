@@ -124,14 +124,12 @@ TEST(AlertLists, DecodeThroughTheVirtualParserWithTheWholeRecords) {
             return KVPrtObj::parseAlertData(r, n, kind, l, c);
         }
     };
-    AttachedPrinter attached;
-    Recording p(attached.handle, 0);
-    p.setBidi(1);
-    attached->answer(6, reply(hex("05 04 FF FF 00  02 FF FF 00  01")));
-    attached->answer(13, reply(hex("00")));
-    EXPECT_EQ(list(p, 6), (Alerts{{6107}, {6106}}));
-    EXPECT_EQ(list(p, 13), Alerts{});
-    EXPECT_EQ(p.calls, (std::vector<std::pair<unsigned, unsigned>>{{2, 3}}));
+    PrinterRigOf<Recording> rig;
+    rig.printer.answer(6, reply(hex("05 04 FF FF 00  02 FF FF 00  01")));
+    rig.printer.answer(13, reply(hex("00")));
+    EXPECT_EQ(list(rig.obj, 6), (Alerts{{6107}, {6106}}));
+    EXPECT_EQ(list(rig.obj, 13), Alerts{});
+    EXPECT_EQ(rig.obj.calls, (std::vector<std::pair<unsigned, unsigned>>{{2, 3}}));
 }
 
 // Failures give an empty list; a summary leaves its words on a failure and on a success without a reply.

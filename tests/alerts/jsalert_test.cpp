@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 #include <tuple>
 
@@ -17,8 +18,8 @@ long decode(PrinterRig& rig, const ByteVec& alert, JSALERTDATA& data) {
 }
 
 // "vV[ type T LEVEL]: bytes" is the alert decoded into a record of version V by an object of printer type T
-// at code level LEVEL: the result and the alert flag | the header words, the status byte and the value tag |
-// the job information | the text | counter records 0 to N | value records 0 to M ("-": no list).
+// at code level LEVEL: the result and the alert flag; the fields; a line per counter record 0 to N; the value
+// records 0 to M (id=value; "-": no list).
 std::string decoded(const std::string& input) {
     PrinterRig rig;
     std::istringstream words(input.substr(1, input.find(':') - 1));
@@ -26,20 +27,25 @@ std::string decoded(const std::string& input) {
     std::string type;
     words >> version >> type >> rig.obj.m_dwPrinterType >> rig.obj.m_strCodeLevel;
     JSALERTDATA a(version);
-    std::ostringstream out;
-    out << decode(rig, hex(input.substr(input.find(':') + 1)), a) << " " << rig.printer.alertFlags().back() << " | "
-        << a.m_wHeaderA << " " << a.m_wHeaderB << " " << a.m_wHeaderC << " " << a.m_dwStatusByte << " "
-        << +a.m_byValueTag << " | " << a.strHT << "," << a.strUR << "," << a.strSC << "," << a.strJN << ","
-        << a.strQU << "," << a.strLS << "," << a.strOther << " | " << a.m_strText << " |";
+    const long rc = decode(rig, hex(input.substr(input.find(':') + 1)), a);
+    char text[160];
+    std::snprintf(text, sizeof text, "%ld flag=%d\n  headers=%02X/%04X/%04X status=%02X tag=%02X", rc,
+                  rig.printer.alertFlags().back(), a.m_wHeaderA, a.m_wHeaderB, a.m_wHeaderC, a.m_dwStatusByte,
+                  a.m_byValueTag);
+    std::string out = text + (" job=" + a.strHT + "," + a.strUR + "," + a.strSC + "," + a.strJN + "," + a.strQU +
+                              "," + a.strLS + "," + a.strOther + " text='" + a.m_strText + "'");
     for (unsigned i = 0; a.m_pInputData && i <= a.m_wInputCount; ++i) {
         const auto& c = a.m_pInputData[i];
-        out << " " << c.dwCounter1 << "/" << c.dwCounter2 << "/" << c.dwCounter3 << "/" << c.dwCounter4 << "/"
-            << c.dwCounter5;
+        std::snprintf(text, sizeof text, "\n  counters %u=%08X/%08X/%08X/%08X/%08X", i, c.dwCounter1, c.dwCounter2,
+                      c.dwCounter3, c.dwCounter4, c.dwCounter5);
+        out += text;
     }
-    out << " |" << (a.m_pValueData ? "" : " -");
-    for (unsigned i = 0; a.m_pValueData && i <= a.m_wValueCount; ++i)
-        out << " " << +a.m_pValueData[i].byValueId << "=" << a.m_pValueData[i].dwValue;
-    return out.str();
+    out += std::string("\n  values") + (a.m_pValueData ? "" : " -");
+    for (unsigned i = 0; a.m_pValueData && i <= a.m_wValueCount; ++i) {
+        std::snprintf(text, sizeof text, " %02X=%08X", a.m_pValueData[i].byValueId, a.m_pValueData[i].dwValue);
+        out += text;
+    }
+    return out;
 }
 
 }  // namespace

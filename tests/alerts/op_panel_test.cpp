@@ -72,6 +72,15 @@ TEST(PanelButtons, APressSendsTheLowByteAndTakesNoReply) {
               std::tuple(hex("00 00 34"), 0ul));
 }
 
+TEST(PanelText, ANewObjectReadsADisplayOfTwentyByFour) {
+    PrinterRig rig;
+    rig.printer.answer(0x43, reply(Bytes().fill(100, 'x')));
+    void* panel = nullptr;
+    ASSERT_EQ(rig.obj.bidiROPQueryData(&panel), 0);
+    auto p = take(panel);
+    EXPECT_EQ(std::tuple(p->nPanelWidth, p->nPanelHeight, p->strPanelText), std::tuple(20, 4, std::string(80, 'x')));
+}
+
 TEST(PanelText, AnEmptyDisplayNoSuchAlertAndFailures) {
     PrinterRig rig;
     rig.obj.m_nPanelWidth = rig.obj.m_nPanelHeight = 0;   // as a default-constructed object has them

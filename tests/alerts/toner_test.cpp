@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include <cstdio>
 #include <tuple>
 
 #include "golden.h"
@@ -38,23 +38,26 @@ struct Toner {
     KvTonerPrediction::TonerInfo& operator[](unsigned i) { return *info[i]; }
 };
 
-// The result of a query answered with the toner data `input` (hex), then each supply's fields in order.
+// The result of a query answered with the toner data `input` (hex), then two lines per supply: the fields
+// as the reply has them, in hex; the step, adjustments and spares (hex), the estimates and gauges (decimal).
 std::string decoded(const std::string& input) {
     Toner t;
-    std::ostringstream out;
     t.serve(Bytes(hex(input)));
-    out << t.prediction.bidiQueryTonerInfo(t.info);
+    std::string out = std::to_string(t.prediction.bidiQueryTonerInfo(t.info));
     for (unsigned i = 0; i < t.info.numSupplies(); ++i) {
         const auto& s = t[i];
-        out << " |";
-        for (long v : {long{s.bySupplyId}, long{s.byAttribute}, long{s.ulValueA}, long{s.ulPageCount},
-                       long{s.ulBasePageCount}, long{s.ulValueB}, long{s.byLevelCount}, long{s.byLevel},
-                       long{s.byValueC}, long{s.ulValueD}, long{s.ulStep}, long{s.ulAdjustHigh}, long{s.ulAdjustLow},
-                       long{s.ulStepHigh}, long{s.ulStepLow}, long{s.ulSpare1}, long{s.ulSpare2}, long{s.lEstimate},
-                       long{s.lEstimate2}, long{s.byGauge1}, long{s.byGauge2}})
-            out << " " << v;
+        char text[320];
+        std::snprintf(text, sizeof text,
+                      "\n  id=%02X attribute=%02X A=%08X pages=%08X basePages=%08X B=%08X levelCount=%02X level=%02X"
+                      " C=%02X D=%08X\n    step=%08X adjustHigh/Low=%08X/%08X stepHigh/Low=%08X/%08X"
+                      " spare1/2=%08X/%08X estimate1/2=%d/%d gauge1/2=%u/%u",
+                      s.bySupplyId, s.byAttribute, s.ulValueA, s.ulPageCount, s.ulBasePageCount, s.ulValueB,
+                      s.byLevelCount, s.byLevel, s.byValueC, s.ulValueD, s.ulStep, s.ulAdjustHigh, s.ulAdjustLow,
+                      s.ulStepHigh, s.ulStepLow, s.ulSpare1, s.ulSpare2, s.lEstimate, s.lEstimate2, s.byGauge1,
+                      s.byGauge2);
+        out += text;
     }
-    return out.str();
+    return out;
 }
 
 }  // namespace

@@ -10,17 +10,25 @@
 //   the same (127.0.0.1:9180 without --listen, a scratch database without
 //   --db), once every printer has been polled. It shows its standard error,
 //   then its standard output;
+// - "$ snmpsimd --data-dir=DIR --agent-udpv4-endpoint=127.0.0.1:PORT ... &"
+//   starts snmpsim on the recordings of DIR (of the source tree) on a free
+//   UDP port, which stands in for PORT in "127.0.0.1:PORT" and in
+//   "snmp-port=PORT"; it shows nothing;
 // - anything else runs with sh -c.
 // A block of another language whose first line is "# NAME" (such as
 // "# fleet.toml") is that file, written to the scratch folder with the
 // daemons' addresses before each command.
 #include <fcntl.h>
+#include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <utmp.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -33,6 +41,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim_daemon.h"
+#include "snmpsim_peer.h"
 #include "temp_dir.h"
 
 namespace {
@@ -93,23 +102,51 @@ std::vector<std::string> screenLines(const std::string& bytes) {
     return lines;
 }
 
-// Runs `command` with sh in a pseudo-terminal of its own, in `folder`; what it writes there.
+// Runs `command` with sh in a pseudo-terminal of its own, in `folder`; what it
+// writes there. The shell prints a mark after the command, and the output is
+// read up to it: the terminal keeps the order of what is written to it, while
+// a read after the last writer has closed it may miss output still on its way
+// through the terminal (seen under load). The test keeps its own end of the
+// terminal open, so that reads wait rather than fail; a command that ends the
+// shell before the mark is read until nothing more comes for 100 ms.
 std::string runInTerminal(const std::string& command, const std::string& folder) {
-    const std::string text = "PATH='" KVPO_BINARY_DIR "':$PATH; TESTS='" KVPO_SOURCE_DIR "/tests'; " + command;
-    int master = -1;
-    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid < 0) return "(no pseudo-terminal)";
+    static const std::string kMark = "\036end of the example\036";
+    const std::string text = "PATH='" KVPO_BINARY_DIR "':$PATH; TESTS='" KVPO_SOURCE_DIR "/tests'; " + command +
+                             "\nprintf '\\036end of the example\\036'";
+    int master = -1, terminal = -1;
+    if (::openpty(&master, &terminal, nullptr, nullptr, nullptr) < 0) return "(no pseudo-terminal)";
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(master), ::close(terminal);
+        return "(no process)";
+    }
     if (pid == 0) {   // standard input empty, output to the terminal
+        ::close(master);
+        ::login_tty(terminal);
         ::dup2(::open("/dev/null", O_RDONLY), 0);
         if (::chdir(folder.c_str()) == 0) ::execl("/bin/sh", "sh", "-c", text.c_str(), nullptr);
         ::_exit(127);
     }
     std::string bytes;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
-        if (n > 0) bytes.append(buffer, static_cast<size_t>(n));
-    ::close(master);   // EIO: every end of the terminal is closed, the command is done
-    ::waitpid(pid, nullptr, 0);
+    bool exited = false;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+         bytes.find(kMark) == std::string::npos && std::chrono::steady_clock::now() < deadline;) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) {
+            if (ssize_t n = ::read(master, buffer, sizeof buffer); n > 0) bytes.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (exited) break;
+        exited = ::waitpid(pid, nullptr, WNOHANG) == pid;
+    }
+    if (!exited && ::waitpid(pid, nullptr, WNOHANG) != pid) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    ::close(terminal);
+    ::close(master);
+    if (size_t at = bytes.find(kMark); at != std::string::npos) bytes.erase(at, kMark.size());
     return bytes;
 }
 
@@ -125,11 +162,29 @@ std::string joined(const std::vector<std::string>& lines) {
     return text;
 }
 
-// A daemon a document started, and its address in the document and where it runs.
+// A daemon a document started, and its address in the document and where it
+// runs (for snmpsim: its endpoint, then its port as net:// URIs name it).
 struct Daemon {
     std::unique_ptr<kvtest::SimDaemon> process;
-    std::string shown, served;
+    std::unique_ptr<kvtest::SnmpSim> snmpsim;
+    std::vector<std::pair<std::string, std::string>> addresses;   // shown, served
 };
+
+// The value of "--NAME=VALUE" among the words of `line`.
+std::string option(const std::string& line, const std::string& name) {
+    std::istringstream words(line);
+    for (std::string w; words >> w;)
+        if (w.starts_with("--" + name + "=")) return w.substr(name.size() + 3);
+    return {};
+}
+
+Daemon startSnmpSim(const std::string& line) {
+    Daemon d;
+    d.snmpsim = std::make_unique<kvtest::SnmpSim>(std::vector<std::string>{KVPO_SOURCE_DIR "/" + option(line, "data-dir")});
+    const std::string shown = option(line, "agent-udpv4-endpoint"), port = std::to_string(d.snmpsim->port());
+    d.addresses = {{shown, "127.0.0.1:" + port}, {"snmp-port=" + shown.substr(shown.find(':') + 1), "snmp-port=" + port}};
+    return d;
+}
 
 // Starts the daemon of a "$ kvprtsimd ... &" or "$ kvprtd ... &" line in `folder`.
 Daemon startDaemon(const std::string& line, const std::string& folder) {
@@ -137,14 +192,15 @@ Daemon startDaemon(const std::string& line, const std::string& folder) {
     std::string program;
     words >> program;
     const bool kvprtd = program == "kvprtd";
-    Daemon d{nullptr, kvprtd ? "127.0.0.1:9180" : "", ""};
+    Daemon d;
+    std::string shown = kvprtd ? "127.0.0.1:9180" : "";
     std::vector<std::string> args;
     for (std::string w; words >> w && w != "&";)
-        if (w != "--listen" || !(words >> d.shown)) args.push_back(w);
+        if (w != "--listen" || !(words >> shown)) args.push_back(w);
     if (kvprtd && std::find(args.begin(), args.end(), "--db") == args.end()) args.insert(args.end(), {"--db", "kvprtd.db"});
     const kvtest::SimDaemon::Launch launch{{}, "127.0.0.1", folder + "/" + program + ".stderr", folder};
     d.process = std::make_unique<kvtest::SimDaemon>(kvprtd ? KVPRTD : KVPRTSIMD, args, launch);
-    d.served = "127.0.0.1:" + std::to_string(d.process->port());
+    d.addresses = {{shown, "127.0.0.1:" + std::to_string(d.process->port())}};
     // kvprtd is ready for the examples once every printer has been polled.
     for (int tries = 0; kvprtd && tries < 100; ++tries, std::this_thread::sleep_for(std::chrono::milliseconds(100))) {
         auto r = httplib::Client("127.0.0.1", d.process->port()).Get("/api/v1/printers");
@@ -160,14 +216,17 @@ void checkDocument(const std::string& name) {
     std::vector<Daemon> daemons;
     auto served = [&](std::string text, bool back = false) {   // back: the address served as the document shows it
         for (const Daemon& d : daemons)
-            text = back ? replaceAll(text, d.served, d.shown) : replaceAll(text, d.shown, d.served);
+            for (const auto& [shown, address] : d.addresses)
+                text = back ? replaceAll(text, address, shown) : replaceAll(text, shown, address);
         return text;
     };
     for (const Command& c : doc.commands) {
         SCOPED_TRACE(name + ": $ " + c.line);
         for (const auto& [file, text] : doc.files) std::ofstream(folder.file(file), std::ios::trunc) << served(text);
         std::string bytes;   // export: nothing to run, nothing shown
-        if ((c.line.starts_with("kvprtsimd ") || c.line.starts_with("kvprtd ")) && c.line.ends_with("&")) {
+        if (c.line.starts_with("snmpsimd ") && c.line.ends_with("&")) {
+            daemons.push_back(startSnmpSim(c.line));
+        } else if ((c.line.starts_with("kvprtsimd ") || c.line.starts_with("kvprtd ")) && c.line.ends_with("&")) {
             daemons.push_back(startDaemon(c.line, folder.file("")));
             bytes = kvtest::readText(folder.file(c.line.substr(0, c.line.find(' ')) + ".stderr")) +
                     daemons.back().process->output();

@@ -3,12 +3,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <tuple>
 
 #include "bytes.h"
 #include "wire/frame.h"
+#include "wire/frame_assembler.h"
 #include "wire/socket.h"
 
 using namespace kvwire;
@@ -31,19 +34,86 @@ TEST(WireFrame, HeaderLayoutIsMagicVersionTypeIdLengthAndPartialFramesNeedMore) 
     EXPECT_EQ(f.type, kAlert);
 }
 
-TEST(WireFrame, RefusesWhatIsNotAFrame) {
-    const std::pair<const char*, Bytes> cases[] = {
-        {"wrong magic, caught at once", {'G', 'A'}},
-        {"wrong version", kvtest::hex("4B 42 02 02 00 00 00 01 00 00 00 00")},
-        {"unknown type", kvtest::hex("4B 42 01 09 00 00 00 01 00 00 00 00")},
-        {"unknown reply type", kvtest::hex("4B 42 01 87 00 00 00 01 00 00 00 00")},
-        {"payload above the limit", kvtest::hex("4B 42 01 02 00 00 00 01 00 10 00 01")},
-    };
-    for (const auto& [name, bytes] : cases) {
-        Frame f;
-        size_t used = 0;
-        EXPECT_EQ(decodeFrame(bytes.data(), bytes.size(), &f, &used), Decode::Malformed) << name;
+namespace {
+
+// What an assembler gives for bytes fed piece by piece: the frames taken, in
+// order, as "type#id[payload]", then how the last next() ended.
+std::string assemble(const std::vector<Bytes>& pieces, uint32_t limit) {
+    static const char* const kEnds[] = {"frame", "more", "malformed", "oversized"};
+    FrameAssembler frames(limit);
+    std::string taken;
+    FrameAssembler::Result last = FrameAssembler::Result::NeedMore;
+    for (const Bytes& piece : pieces) {
+        frames.feed(piece.data(), piece.size());
+        for (Frame f; (last = frames.next(&f)) == FrameAssembler::Result::Frame;) {
+            char head[16];
+            std::snprintf(head, sizeof head, "%02X#%u[", f.type, f.id);
+            taken += head + kvtest::toHex(f.payload) + "] ";
+        }
     }
+    return taken + "-> " + kEnds[static_cast<int>(last)];
+}
+
+std::vector<Bytes> byteByByte(const Bytes& bytes) {
+    std::vector<Bytes> pieces;
+    for (uint8_t b : bytes) pieces.push_back({b});
+    return pieces;
+}
+
+Bytes join(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TEST(WireFrameAssembler, TakesWholeFramesHoweverTheBytesAreCutAndRefusesWhatIsNotAFrame) {
+    const Bytes bidi = kvtest::hex("4B 42 01 02 00 00 00 01 00 00 00 02 AA BB");
+    const Bytes alert = kvtest::hex("4B 42 01 40 00 00 00 00 00 00 00 01 09");
+    const Bytes empty = kvtest::hex("4B 42 01 85 00 00 00 03 00 00 00 00");
+    const Bytes both = join(bidi, alert);
+    const auto cut = [](const Bytes& b, size_t from, size_t to) { return Bytes(b.begin() + long(from), b.begin() + long(to)); };
+    const struct {
+        const char* name;
+        std::vector<Bytes> pieces;
+        std::string taken;
+        uint32_t limit = kMaxPayload;
+    } cases[] = {
+        {"whole", {bidi}, "02#1[AA BB] -> more"},
+        {"byte by byte", byteByByte(bidi), "02#1[AA BB] -> more"},
+        {"two frames in one feed", {both}, "02#1[AA BB] 40#0[09] -> more"},
+        {"the second cut inside its header", {cut(both, 0, 19), cut(both, 19, 27)}, "02#1[AA BB] 40#0[09] -> more"},
+        {"the first cut inside its payload", {cut(both, 0, 13), cut(both, 13, 27)}, "02#1[AA BB] 40#0[09] -> more"},
+        {"truncated header", {cut(bidi, 0, 11)}, "-> more"},
+        {"truncated payload", {cut(bidi, 0, 13)}, "-> more"},
+        {"zero length", {empty, bidi}, "85#3[] 02#1[AA BB] -> more"},
+        {"zero length, byte by byte", byteByByte(empty), "85#3[] -> more"},
+        {"payload at the limit", {bidi}, "02#1[AA BB] -> more", 2},
+        {"payload over the limit, before its bytes", {cut(bidi, 0, 12)}, "-> oversized", 1},
+        {"payload over the protocol's limit", {kvtest::hex("4B 42 01 02 00 00 00 01 00 10 00 01")}, "-> oversized"},
+        {"wrong magic, caught at once", {{'G'}}, "-> malformed"},
+        {"wrong magic after a frame", {join(bidi, {'K', 'A'})}, "02#1[AA BB] -> malformed"},
+        {"wrong version", {kvtest::hex("4B 42 02 02 00 00 00 01 00 00 00 00")}, "-> malformed"},
+        {"unknown type", {kvtest::hex("4B 42 01 09 00 00 00 01 00 00 00 00")}, "-> malformed"},
+        {"unknown reply type", {kvtest::hex("4B 42 01 87 00 00 00 01 00 00 00 00")}, "-> malformed"},
+        {"a failure sticks", {{'G'}, bidi}, "-> malformed"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(assemble(c.pieces, c.limit), c.taken) << c.name;
+}
+
+// Memory follows what has arrived, never beyond the frame, and goes back
+// once the frame is whole.
+TEST(WireFrameAssembler, HoldsNoMoreThanTheUnfinishedFrame) {
+    const Bytes big = encodeFrame(Frame{kSendBidi, 1, Bytes(100000, 0x5A)});
+    FrameAssembler frames;
+    Frame f;
+    for (size_t at = 0; at < big.size(); at += 1000) {
+        frames.feed(big.data() + at, std::min<size_t>(1000, big.size() - at));
+        bool whole = frames.next(&f) == FrameAssembler::Result::Frame;
+        ASSERT_EQ(whole, at + 1000 >= big.size()) << at;
+        EXPECT_LE(frames.capacity(), whole ? 0 : std::min(big.size(), 2 * (at + 1000))) << at;
+    }
+    EXPECT_EQ(f.payload.size(), 100000u);
 }
 
 // Every message travels end to end over TCP in the daemon and round-trip

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <thread>
 #include <tuple>
@@ -72,4 +73,27 @@ TEST(EngineHandles, EveryHandleOnceThenTheClosedOne) {
     EXPECT_EQ(BceAttachPrinter(std::make_shared<ScriptedPrinter>(), &handle), BCE_OK);
     EXPECT_EQ(handle, taken[7]);
     for (unsigned short h : taken) BceClosePrinter(h);
+}
+
+// A URI as it may be shown: secret-bearing values hidden, the rest as written;
+// the buffer never overflows and the whole length is reported.
+TEST(EngineHandles, UrisAreShownWithoutTheirSecrets) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"net://h?community=s3cret&timeout=100", "net://h?community=***&timeout=100"},
+        {"net://h?auth=office", "net://h?auth=***"},
+        {"net://u:pw@h/?x=1&community=a&community=b#f", "net://***@h/?x=1&community=***&community=***#f"},
+        {"net://h?communityx=1&auth", "net://h?communityx=1&auth"},
+        {"tcp://127.0.0.1:9/p?timeout=5", "tcp://127.0.0.1:9/p?timeout=5"},
+        {"sim:/tmp/a b.json", "sim:/tmp/a b.json"},
+        {"", ""},
+    };
+    for (auto [uri, shown] : cases) {
+        char buffer[128];
+        EXPECT_EQ(BceRedactUri(uri, buffer, sizeof buffer), std::strlen(shown)) << uri;
+        EXPECT_STREQ(buffer, shown);
+    }
+    char small[8];
+    EXPECT_EQ(BceRedactUri("net://h?auth=office", small, sizeof small), 16u);
+    EXPECT_STREQ(small, "net://h");
+    EXPECT_EQ(BceRedactUri("net://h", nullptr, 0), 7u);
 }

@@ -2,8 +2,9 @@
 # The Debian packages, extracted into a scratch root: without the development
 # package, kvprt and kvprtd run there on the root's libraries (a report of the
 # embedded printer, a Quick Setup receive through QSVARS.CFG and the file
-# library's soname, kvprtd on its packaged fleet file); with it, a program builds against the root through
-# pkg-config. Each package depends on what it needs, and apt resolves the
+# library's soname, kvprtd on its packaged fleet file, a net:// printer
+# without and with the network backend's package); with it, a program builds
+# against the root through pkg-config. Each package depends on what it needs, and apt resolves the
 # dependencies of all of them against this system.
 # Usage: deb_extract_test.sh PACKAGE_DIR VERSION ARCH
 set -euo pipefail
@@ -14,7 +15,7 @@ trap 'rm -rf "$scratch"' EXIT
 fail() { echo "deb_extract: $*" >&2; exit 1; }
 deb() { echo "$dir/${1}_${version}_${arch}.deb"; }
 
-packages=(libkvprtobj1 libkvprtobj-dev kvprt kvprtd)
+packages=(libkvprtobj1 libkvprtobj-dev kvprt kvprtd libkvprtnet1)
 for p in "${packages[@]}"; do [[ -f $(deb "$p") ]] || fail "missing $(deb "$p")"; done
 
 # Dependencies: on each other at this very version, on Debian's libraries.
@@ -28,6 +29,10 @@ expect_depends libkvprtobj1 "libc6 (" "libstdc++6 ("
 expect_depends libkvprtobj-dev "libkvprtobj1 (= $version)"
 expect_depends kvprt "libkvprtobj1 (= $version)" "libstdc++6 ("
 expect_depends kvprtd "libkvprtobj1 (= $version)" "libsqlite3-0 ("
+expect_depends libkvprtnet1 "libkvprtobj1 (= $version)" "libsnmp40 (" "libcups2 ("
+# The library itself depends on neither: only the backend the engine loads does.
+[[ $(dpkg-deb -f "$(deb libkvprtobj1)" Depends) != *snmp* && $(dpkg-deb -f "$(deb libkvprtobj1)" Depends) != *cups* ]] ||
+  fail "libkvprtobj1 depends on net-snmp or libcups: $(dpkg-deb -f "$(deb libkvprtobj1)" Depends)"
 debs=()
 for p in "${packages[@]}"; do debs+=("$(deb "$p")"); done
 apt-get install --simulate --quiet=2 "${debs[@]}" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; fail "apt cannot install the packages"; }
@@ -55,6 +60,14 @@ for f in usr/share/man/man1/kvprt.1.gz usr/share/man/man1/kvprtsimd.1.gz usr/sha
          usr/share/bash-completion/completions/kvprt usr/share/zsh/vendor-completions/_kvprt; do
   [[ -f $root/$f ]] || fail "not packaged: /$f"
 done
+# Without the network backend a net:// printer cannot be opened, and says why;
+# with it, it is opened and named as not answering.
+"$root/usr/bin/kvprt" -p 'net://127.0.0.1?timeout=200' info 2>"$scratch/net" && fail "net:// opened without libkvprtnet1"
+grep -q "BceOpenPrinter: -21 .*the network printer library libkvprtnet.so cannot be loaded" "$scratch/net" ||
+  fail "net:// without libkvprtnet1: $(cat "$scratch/net")"
+dpkg-deb -x "$(deb libkvprtnet1)" "$root"
+"$root/usr/bin/kvprt" -p 'net://127.0.0.1?protocols=ipp&ipp-port=9&timeout=200' info 2>"$scratch/net" && fail "net:// answered from nowhere"
+grep -q "BceGetPrtInfo: -10 .*does not answer" "$scratch/net" || fail "net:// with libkvprtnet1: $(cat "$scratch/net")"
 unset LD_LIBRARY_PATH
 
 # The development package: a host builds and runs against the root.

@@ -25,12 +25,7 @@ struct Host : OpenPrtObj {
     }
 };
 
-struct Rig {
-    AttachedPrinter attached;
-    Host obj{attached.handle, 0};
-    ScriptedPrinter& printer = *attached.printer;
-    Rig() { obj.setBidi(1); }
-};
+using Rig = PrinterRigOf<Host>;
 
 const Bytes kCopyAlert = Bytes{0x03, 0xA0, 0x04, 0x02, 0x01}.counted("abc");
 

@@ -120,7 +120,10 @@ long ScriptedPrinter::sendBidi(short appId, unsigned int netType, unsigned short
         *replyLength = 0;
         return 0;
     }
-    if (a.reply.size() > capacity && !a.claimedLength) return -18;
+    if (a.reply.size() > capacity && !a.claimedLength) {
+        *replyLength = a.reply.size();   // the length it needs, as the engine reports it
+        return -18;
+    }
     size_t copy = std::min<size_t>(a.reply.size(), capacity);
     if (copy) std::memcpy(replyBuffer, a.reply.data(), copy);
     *replyLength = a.claimedLength ? *a.claimedLength : a.reply.size();

@@ -49,7 +49,8 @@ ByteVec readVariable(KVPrtObj& obj, ByteVec id, long* rc = nullptr);
 class ScriptedPrinter : public BcePrinter {
 public:
     // Queues an answer for `code`; queued answers are used in order and the
-    // last one repeats. A reply longer than the buffer gets -18 (too small).
+    // last one repeats. A reply longer than the buffer gets -18 (too small),
+    // with the length it needs.
     void answer(unsigned short code, Answer a);
     void answer(unsigned short code, const Bytes& afterStrip) { answer(code, reply(afterStrip)); }
     void answer(unsigned short code, const ByteVec& afterStrip) { answer(code, reply(afterStrip)); }
@@ -142,24 +143,24 @@ public:
     using KVPrtObj::m_dwPrinterSubtype;
     using KVPrtObj::m_dwPrinterType;
     using KVPrtObj::m_hNotifyWnd;
-    using KVPrtObj::m_nAux3;
-    using KVPrtObj::m_nAux4;
     using KVPrtObj::m_nBidiRetryCount;
     using KVPrtObj::m_nPanelHeight;
     using KVPrtObj::m_nPanelWidth;
     using KVPrtObj::m_sBceAppId;
-    using KVPrtObj::m_strAux1;
     using KVPrtObj::m_strCodeLevel;
     using KVPrtObj::m_uBidiQueryNetType;
 };
 
 // A scripted printer attached to the engine and a printer object on its handle
-// with bidi active and one attempt per request: the usual start of a test.
-struct PrinterRig {
+// with bidi active and one attempt per request: the usual start of a test. A
+// test of a host's own derived object names its class.
+template <class Obj = OpenPrtObj>
+struct PrinterRigOf {
     AttachedPrinter attached;
-    OpenPrtObj obj{attached.handle, 0};
+    Obj obj{attached.handle, 0};
     ScriptedPrinter& printer = *attached.printer;
-    PrinterRig() { obj.setBidi(1); }
+    PrinterRigOf() { obj.setBidi(1); }
 };
+using PrinterRig = PrinterRigOf<>;
 
 }  // namespace kvtest

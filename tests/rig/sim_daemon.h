@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bytes.h"
+#include "kvprtobj/zorbce.h"
 #include "temp_dir.h"
 
 namespace kvtest {
@@ -20,6 +21,18 @@ long procStatus(const std::string& procFolder, const std::string& field);
 // The data of every variable-event alert announced on printer `handle` (waiting up to 2 s
 // for the first): a printer announces an alert before its reply to the request that raised it.
 std::vector<ByteVec> drainAlerts(unsigned short handle);
+
+// A printer handle opened on a URI (rc: the open's result), closed at the end when it opened.
+struct OpenedPrinter {
+    explicit OpenedPrinter(const std::string& uri) : rc(BceOpenPrinter(uri.c_str(), &handle)) {}
+    ~OpenedPrinter() {
+        if (rc == 0) BceClosePrinter(handle);
+    }
+    OpenedPrinter(const OpenedPrinter&) = delete;
+    OpenedPrinter& operator=(const OpenedPrinter&) = delete;
+    unsigned short handle = 0;   // before rc: set by the open that initialises rc
+    long rc;
+};
 
 class SimDaemon {
 public:
@@ -58,5 +71,18 @@ private:
     uint16_t m_port = 0;
     pid_t m_pid = -1;
 };
+
+// How the rig runs a program whose own arguments make it listen on `port`: a shell writes `port`
+// to the rig's port file, drops --listen and --port-file.
+inline SimDaemon::Launch launchOnPort(int port, const std::string& stderrPath = "") {
+    const std::string shell = "echo " + std::to_string(port) + " >\"$4\"; shift 4; exec \"$0\" \"$@\"";
+    return {{"/bin/sh", "-c", shell}, "127.0.0.1", stderrPath, ""};
+}
+
+// `program` (a path, or a name on PATH) with `args` that make it listen on `port` (launchOnPort).
+inline SimDaemon startOnPort(const std::string& program, std::vector<std::string> args, int port,
+                             const std::string& stderrPath = "") {
+    return SimDaemon(program, std::move(args), launchOnPort(port, stderrPath));
+}
 
 }  // namespace kvtest

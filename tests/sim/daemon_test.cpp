@@ -42,15 +42,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A printer handle opened on `uri`, which must open, closed at the end of the test.
-struct Opened {
-    unsigned short handle = 0;
-    long rc;
-    explicit Opened(const std::string& uri) : rc(BceOpenPrinter(uri.c_str(), &handle)) {
+// A printer handle opened on `uri`, which must open.
+struct Opened : kvtest::OpenedPrinter {
+    explicit Opened(const std::string& uri) : OpenedPrinter(uri) {
         EXPECT_EQ(rc, 0) << uri.substr(0, 40) << ": " << BceLastOpenError();
-    }
-    ~Opened() {
-        if (rc == 0) BceClosePrinter(handle);
     }
 };
 
@@ -221,6 +216,20 @@ TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
     }
 }
 
+// Callers read a link of a time-out of 80 ms and up with blocking receives, a shorter one by polling:
+// either way they get their replies, and a request the printer never answers ends at its deadline.
+TEST(SimDaemon, RepliesAndDeadlinesEitherSideOfBlockingReceives) {
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "2", "--silent", "1"});
+    for (long timeout : {79, 80}) {
+        const std::string query = "timeout=" + std::to_string(timeout);
+        Opened silent(daemon.uri("0", query)), answering(daemon.uri("1", query));
+        EXPECT_EQ(timed(timeout - 10, timeout + 1000, [&] { return send(silent.handle, 0x0C); }), BCE_E_TIMEOUT);
+        long rc = -1;
+        for (int attempt = 0; attempt < 10 && rc != 0; ++attempt) rc = send(answering.handle, 0x0C);   // (slow builds)
+        EXPECT_EQ(rc, 0) << timeout;
+    }
+}
+
 // Completions and alert callbacks run on the I/O thread, where synchronous calls are refused;
 // a stopped daemon fails requests until it is back; a printer opened meanwhile connects then.
 TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUntilBack) {
@@ -351,6 +360,28 @@ TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
               BCE_E_TIMEOUT);
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
     EXPECT_EQ(timed(290, 500, [&] { return send(p->handle, 0x0C); }), BCE_E_TIMEOUT);   // tried again, waited once
+}
+
+// Time-outs that meet the I/O thread's timer: each call is finished by
+// whichever thread comes first while its caller, woken or timed out, goes on
+// at once to the next call on the same stack. Under the sanitizers and load
+// this found a semaphore posted after its caller had gone.
+TEST(RogueServer, TimeOutsMeetingTheIoThreadsTimerLeaveEveryCallerWhole) {
+    TestServer mute([](int fd) {   // greets, and never replies
+        kvwire::FrameReader frames(fd);
+        for (kvwire::Frame f; frames.read(&f) == kvwire::Io::Ok;)
+            if (f.type == kvwire::kHello)
+                kvwire::writeFrame(fd, {kvwire::kHello | kvwire::kReplyBit, f.id, kvwire::encode(kvwire::HelloReply{0, "mute"})});
+    });
+    Opened p(mute.uri("timeout=2"));
+    std::atomic<int> timeOuts{0};
+    std::vector<std::thread> callers;
+    for (int t = 0; t < 4; ++t)
+        callers.emplace_back([&] {
+            for (int i = 0; i < 250; ++i) timeOuts += send(p.handle, 0x0C) == BCE_E_TIMEOUT;
+        });
+    for (auto& c : callers) c.join();
+    EXPECT_EQ(timeOuts, 1000);
 }
 
 // ---- bounds against hostile clients, with a client that speaks the frames by hand ----

@@ -5,17 +5,11 @@
 // against kvprtsimd, each on a fresh printer.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-
 #include <algorithm>
 #include <cctype>
-#include <chrono>
-#include <filesystem>
 #include <memory>
 #include <numeric>
-#include <set>
 #include <sstream>
-#include <thread>
 #include <tuple>
 #include <type_traits>
 
@@ -384,33 +378,6 @@ std::string rowName(const testing::TestParamInfo<RoundTripTest::ParamType>& info
     for (const char* c = kRoundTrips[std::get<1>(info.param)].name; *c; ++c)
         name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
     return name;
-}
-
-// A link of a time-out of 80 ms or more is read by its callers with blocking
-// receives of half that time; below it they poll a non-blocking socket.
-TEST_F(RoundTripTest, LongTimeOutsReadWithBlockingReceives) {
-    auto sockets = [] {
-        std::set<int> found;
-        for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-            if (std::error_code error; std::filesystem::read_symlink(e, error).string().starts_with("socket:"))
-                found.insert(std::stoi(e.path().filename()));
-        return found;
-    };
-    for (auto [timeout, blocking] : {std::pair{80, true}, {79, false}}) {
-        std::set<int> before = sockets();
-        unsigned short handle = 0;
-        ASSERT_EQ(BceOpenPrinter(s_daemon->uri("0", "timeout=" + std::to_string(timeout)).c_str(), &handle), 0);
-        PRTINFO info;
-        long rc = -1;
-        for (int attempt = 0; attempt < 10 && rc != 0; ++attempt)   // (a slow sanitized build may time out)
-            if ((rc = BceGetPrtInfo(handle, &info, 1)) != 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        ASSERT_EQ(rc, 0);
-        std::vector<int> opened;
-        std::ranges::set_difference(sockets(), before, std::back_inserter(opened));
-        ASSERT_EQ(opened.size(), 1u);
-        EXPECT_EQ((::fcntl(opened[0], F_GETFL) & O_NONBLOCK) == 0, blocking) << timeout;
-        BceClosePrinter(handle);
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RoundTripTest,

@@ -21,6 +21,8 @@ rows=(
   "kvprt watch --|--count --help --json --printer --timeout"
   "kvprt qs send off|office.qsf"
   "kvprt panel p|press"
+  "kvprt snapshot --|--help --json --printer --profile"
+  "kvprt snapshot --profile pro|profile.json"
 )
 
 bash_offers() {

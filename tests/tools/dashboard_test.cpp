@@ -1,7 +1,8 @@
 // kvprtd's dashboard in headless chromium, driven through chromedriver's WebDriver API: three
 // kvprtsimd printers with 30 days of history appear, an alert raised on one arrives without a reload,
-// a printer whose daemon is killed goes down; screenshots of both views (and the fleet at phone
-// width) go to the build folder.
+// a printer whose daemon is killed goes down; net:// printers of snmpsim show what they do not
+// measure or carry in words, and never their community; screenshots of the views (and the fleet at
+// phone width) go to the build folder.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -14,6 +15,9 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
+#ifdef DASHBOARD_NET_RECORDINGS
+#include "snmpsim_peer.h"
+#endif
 
 namespace {
 
@@ -158,5 +162,41 @@ TEST(Dashboard, LiveFleetInChromium) {
                           " document.querySelectorAll('.panel-line').length]"), json::array({1, 4}));
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-printer.png", 1280);
 }
+
+#ifdef DASHBOARD_NET_RECORDINGS
+// A net:// printer whose supplies' levels are partly no measurement, and one that never answers.
+TEST(Dashboard, NetPrintersInChromium) {
+    if (::access(CHROMIUM, X_OK) != 0 || ::access(CHROMEDRIVER, X_OK) != 0)
+        GTEST_SKIP() << "chromium and chromium-driver are not installed (.ci/install-deps installs them)";
+    if (!kvtest::installed("snmpsimd")) GTEST_SKIP() << "Debian's snmpsim is not installed";
+    kvtest::TempDir dir;
+    std::filesystem::copy_file(DASHBOARD_NET_RECORDINGS "/levels.snmprec", dir.file("hushlevels.snmprec"));
+    kvtest::SnmpSim agent({dir.file("hushlevels.snmprec")});
+    kvtest::writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n"
+        "[[printer]]\nname = \"floor3-mfp\"\nuri = \"" + agent.uri("hushlevels") + "\"\n"
+        "[[printer]]\nname = \"floor4-gone\"\nuri = \"" + agent.uri("hushgone") + "\"\n");
+    SimDaemon kvprtd = kvtest::startKvprtd(dir);
+    const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
+    Browser browser(dir.file("profile"));
+    ASSERT_TRUE(browser.ready()) << "chromedriver did not start a session";
+    browser.resize(1280, 900);
+    browser.open(site);
+    ASSERT_TRUE(browser.waitFor("return !!document.querySelector('tr[data-printer=\"floor3-mfp\"][data-state=\"up\"]') &&"
+                                " !!document.querySelector('tr[data-printer=\"floor4-gone\"][data-state=\"down\"]')"))
+        << browser.run("return document.body.innerText");
+    EXPECT_EQ(browser.run("return [" + row("floor3-mfp") + ".textContent.includes('some remaining'),"
+                          " document.documentElement.outerHTML.includes('hush')]"), json::array({true, false}));
+
+    browser.open(site + "#/printer/floor3-mfp");
+    ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('.card').length > 0"));
+    EXPECT_EQ(browser.run("const text = document.querySelector('main').textContent;"
+                          " return [text.includes('Code levels: not available from this printer'), text.includes('Not available: '),"
+                          " text.includes('community=***'), text.includes('other (reported 1)'),"
+                          " document.documentElement.outerHTML.includes('hush')]"),
+              json::array({true, false, true, true, false}));
+    std::filesystem::create_directories(DASHBOARD_SCREENSHOTS);
+    browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-net-printer.png", 1280);
+}
+#endif
 
 }  // namespace

@@ -13,7 +13,7 @@ TEST(KvprtTexts, EveryProducedIdHasItsText) {
                                                     {6219, 6224}, {6226, 6257}};
     for (auto [first, last] : ranges)   // first to last
         for (unsigned id = first; id <= last; ++id) EXPECT_TRUE(kvprt::knownAlert(id)) << id;
-    EXPECT_EQ(kvprt::alertText(6209, 0x0203), "Input source 2: state 3");
+    EXPECT_EQ(kvprt::alertText(6209, 0x0203), "Input source 2: paper level unknown");
     EXPECT_EQ(kvprt::alertText(6113, 4), "Input source 4 is empty");
     for (unsigned id = 7101; id <= 7112; ++id) EXPECT_NE(kvprt::inputBinText(id), kvprt::inputBinText(0)) << id;
     for (unsigned id = 7203; id <= 7224; ++id) EXPECT_NE(kvprt::outputBinText(id), kvprt::outputBinText(0)) << id;

@@ -1,5 +1,5 @@
 // kvprtd for the tests that run it, on a test folder's fleet file and database with history
-// written beforehand, and the programs beside it that take their port among their arguments.
+// written beforehand.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,19 +17,12 @@
 
 namespace kvtest {
 
-// kvprtd on fleet.toml of `dir`, with the database k.db of `dir` unless `args` give --db.
-inline SimDaemon startKvprtd(const TempDir& dir, std::vector<std::string> args = {}) {
+// kvprtd on fleet.toml of `dir`, with the database k.db of `dir` unless `args` give --db; its
+// messages to `stderrPath` (empty: this process's standard error).
+inline SimDaemon startKvprtd(const TempDir& dir, std::vector<std::string> args = {}, const std::string& stderrPath = "") {
     args.insert(args.begin(), {"--fleet", dir.file("fleet.toml"), "--sample-interval", "0"});
     if (std::find(args.begin(), args.end(), "--db") == args.end()) args.insert(args.end(), {"--db", dir.file("k.db")});
-    return SimDaemon(KVPRTD, args);
-}
-
-// `program` (a path, or a name on PATH) with `args` that make it listen on `port`, run as the rig
-// runs daemons: a shell writes `port` to the rig's port file, drops --listen and --port-file.
-inline SimDaemon startOnPort(const std::string& program, std::vector<std::string> args, int port,
-                             const std::string& stderrPath = "") {
-    const std::string shell = "echo " + std::to_string(port) + " >\"$4\"; shift 4; exec \"$0\" \"$@\"";
-    return SimDaemon(program, std::move(args), {{"/bin/sh", "-c", shell}, "127.0.0.1", stderrPath, ""});
+    return SimDaemon(KVPRTD, args, {{}, "127.0.0.1", stderrPath, ""});
 }
 
 // Whether `done` became true within `limit`, asked every 100 ms.

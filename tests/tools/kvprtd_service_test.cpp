@@ -1,9 +1,11 @@
-// kvprtd as a program, against kvprtsimd printers and in-process sim:
-// printers; scraped by a real Prometheus where Debian's prometheus is installed.
+// kvprtd as a program, against kvprtsimd printers, in-process sim: printers and
+// net:// printers of snmpsim; scraped by a real Prometheus where Debian's
+// prometheus is installed.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
+#include <filesystem>
 #include <regex>
 #include <set>
 
@@ -11,6 +13,14 @@
 #include <nlohmann/json.hpp>
 
 #include "kvprtd_rig.h"
+#ifdef KVPRTD_NET_RECORDINGS
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "snmpsim_peer.h"
+#endif
 
 namespace {
 
@@ -180,5 +190,138 @@ TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
         return false;
     }, 30s));
 }
+
+#ifdef KVPRTD_NET_RECORDINGS
+// net:// printers of snmpsim's recordings: one healthy, one with alerts, one whose supply levels are
+// no measurement, one that never answers (a community snmpsim does not serve) and one whose URI the
+// backend refuses. Each community is a secret: no output of kvprtd shows one.
+TEST(KvprtdService, NetPrintersThroughSnmpsim) {
+    if (!installed("snmpsimd")) GTEST_SKIP() << "Debian's snmpsim is not installed (apt-get install snmpsim)";
+    TempDir dir;
+    const std::string secret = "hush";   // every community starts with it, no printer's name holds it
+    std::vector<std::string> recordings;
+    for (const std::string name : {"healthy", "alerts", "levels"}) {
+        recordings.push_back(dir.file(secret + name + ".snmprec"));
+        std::filesystem::copy_file(KVPRTD_NET_RECORDINGS "/" + name + ".snmprec", recordings.back());
+    }
+    SnmpSim agent(recordings);
+    writeFleet(dir, {{"healthy", agent.uri(secret + "healthy")}, {"alerts", agent.uri(secret + "alerts")},
+                     {"levels", agent.uri(secret + "levels")}, {"silent", agent.uri(secret + "silent")},
+                     {"refused", "net://127.0.0.1?community=" + secret + "refused&colour=1"}});
+    SimDaemon d = startKvprtd(dir, {"--snmp-traps", "127.0.0.1:" + std::to_string(freeUdpPort())}, dir.file("kvprtd.log"));
+    ASSERT_TRUE(eventually([&] {
+        return states(d.port()) == States{{"alerts", "up"}, {"healthy", "up"}, {"levels", "up"}, {"refused", "down"},
+                                          {"silent", "down"}};
+    }, 30s)) << get(d.port(), "/api/v1/printers");
+    // 20 of its own and the backend's loop, whatever the number of printers (ThreadSanitizer adds one).
+#if defined(__SANITIZE_THREAD__)
+    constexpr long kSanitizerThreads = 1;
+#else
+    constexpr long kSanitizerThreads = 0;
+#endif
+    EXPECT_LE(d.status("Threads"), 21 + kSanitizerThreads);
+
+    std::map<std::string, json> summary;
+    for (const json& p : get(d.port(), "/api/v1/printers", "/printers"_json_pointer)) summary[p["name"]] = p;
+    EXPECT_EQ(summary["healthy"]["pages"]["type1"], 48213);
+    EXPECT_EQ(get(d.port(), "/api/v1/printers/healthy/history", "/samples/0/pages/type1"_json_pointer), 48213);
+    EXPECT_FALSE(summary["alerts"]["alerts"].empty());
+    EXPECT_NE(summary["refused"]["error"].get<std::string>().find("-22"), std::string::npos) << summary["refused"];
+    EXPECT_NE(summary["silent"]["error"].get<std::string>().find("-17"), std::string::npos) << summary["silent"];
+
+    // A level that is no measurement has no ratio: none in the API, none among the metrics.
+    httplib::Client client("127.0.0.1", d.port());
+    const std::string metrics = client.Get("/metrics")->body;
+    std::set<std::string> unmeasured;
+    bool someRemaining = false;
+    for (const json& supply : summary["levels"]["supplies"]) {
+        const std::string line = "kvprt_supply_level_ratio{printer=\"levels\",supply=\"" + supply["supply"].dump() + "\"}";
+        if (supply["levelCount"] < 2) {
+            EXPECT_TRUE(supply["ratio"].is_null()) << supply;
+            EXPECT_EQ(metrics.find(line), std::string::npos) << line;
+            unmeasured.insert(supply["supply"].dump());
+            someRemaining = someRemaining || supply["someRemaining"] == true;
+        } else {
+            EXPECT_NE(metrics.find(line), std::string::npos) << line;
+        }
+    }
+    EXPECT_FALSE(unmeasured.empty());
+    EXPECT_TRUE(someRemaining);
+    EXPECT_NE(metrics.find("kvprt_supply_level_ratio{printer=\"healthy\",supply=\"1\"} 0.39"), std::string::npos);
+
+    // What no standard carries is not available from the printer, and no failure; the printer type is
+    // none the library knows.
+    json report = get(d.port(), "/api/v1/printers/healthy");
+    EXPECT_EQ(report["jobs"].count("unavailable"), 1u) << report["jobs"];
+    for (const auto& [key, section] : report.items())
+        EXPECT_TRUE(key == "poll" || !section.is_object() || !section.contains("error")) << key << ": " << section;
+    EXPECT_EQ(json({report["printer"]["printerType"], report["printer"]["rawPrinterType"]}), json({nullptr, 1}));
+    // The panel's lock is asked from the completion of its text, on the backend's loop.
+    EXPECT_EQ(json({report["panel"]["lines"][0], report["panel"]["locked"]}), json({"Ready", false})) << report["panel"];
+
+    // No output shows a community: the API, the metrics, the event stream and the log.
+    std::string outputs = metrics + get(d.port(), "/api/v1/status").dump() + get(d.port(), "/api/v1/printers").dump();
+    for (const auto& [name, p] : summary)
+        for (const std::string path : {"", "/history", "/days"})
+            outputs += get(d.port(), "/api/v1/printers/" + name + path).dump();
+    client.set_read_timeout(1, 0);   // the stream stays open: read what it has
+    client.Get("/api/v1/events?lastEventId=0", [&](const char* data, size_t size) {
+        outputs.append(data, size);
+        return outputs.size() < (1u << 20);
+    });
+    EXPECT_NE(outputs.find("event: down"), std::string::npos);
+    EXPECT_NE(outputs.find("net://127.0.0.1?protocols=snmp"), std::string::npos);   // the URIs are shown
+    outputs += readText(dir.file("kvprtd.log"));
+    EXPECT_EQ(outputs.find(secret), std::string::npos) << outputs.substr(outputs.find(secret) - std::min<size_t>(outputs.find(secret), 200), 400);
+}
+
+// Runs one of net-snmp's tools (no MIB files, no configuration of the user's); whether it succeeded.
+bool snmpTool(const TempDir& dir, const std::string& arguments) {
+    const std::string files = dir.file("");
+    return std::system(("SNMP_PERSISTENT_DIR=" + files + " SNMPCONFPATH=" + files + " MIBS= " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// With --snmp-traps a trap from a net:// printer's address polls it at once: its status, changed in the
+// agent after kvprtd's first poll, is announced and read within seconds, not at the next poll an hour on.
+// A trap port kvprtd cannot bind stops it at start.
+TEST(KvprtdService, SnmpTrapPollsTheNetPrinterAtOnce) {
+    if (!installed("snmpsimd") || !installed("snmptrap") || !installed("snmpset"))
+        GTEST_SKIP() << "Debian's snmpsim and snmp are not installed";
+    TempDir dir;
+    std::string recording = readText(KVPRTD_NET_RECORDINGS "/healthy.snmprec");
+    const std::string status = "1.3.6.1.2.1.25.3.5.1.1.1|2|3";   // hrPrinterStatus idle, made writable
+    ASSERT_NE(recording.find(status), std::string::npos);
+    recording.replace(recording.find(status), status.size(), "1.3.6.1.2.1.25.3.5.1.1.1|2:writecache|value=3");
+    writeText(dir.file("trapped.snmprec"), recording);
+    SnmpSim agent({dir.file("trapped.snmprec")});
+    writeFleet(dir, {{"trapped", agent.uri("trapped")}}, 3600);
+    const std::string traps = "127.0.0.1:" + std::to_string(freeUdpPort());
+    {   // A trap port it cannot have stops it at once, saying so.
+        const int taken = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof at;
+        ASSERT_EQ(::bind(taken, reinterpret_cast<sockaddr*>(&at), size), 0);
+        ::getsockname(taken, reinterpret_cast<sockaddr*>(&at), &size);
+        const std::string takenAt = "127.0.0.1:" + std::to_string(ntohs(at.sin_port));
+        EXPECT_EQ(std::system((KVPRTD " --fleet " + dir.file("fleet.toml") + " --db " + dir.file("k.db") +
+                               " --snmp-traps " + takenAt + " 2>" + dir.file("taken.log")).c_str()), 1 << 8);
+        EXPECT_EQ(readText(dir.file("taken.log")), "kvprtd: --snmp-traps: cannot listen on " + takenAt + ": Address already in use\n");
+        ::close(taken);
+    }
+    SimDaemon d = startKvprtd(dir, {"--snmp-traps", traps});
+    ASSERT_TRUE(eventually([&] { return states(d.port()) == States{{"trapped", "up"}}; }, 20s));
+
+    const std::string agentAt = "127.0.0.1:" + std::to_string(agent.port());
+    ASSERT_TRUE(snmpTool(dir, "snmpset -v2c -c trapped " + agentAt + " 1.3.6.1.2.1.25.3.5.1.1.1 i 4"));   // printing
+    ASSERT_TRUE(snmpTool(dir, "snmptrap -v2c -c public " + traps + " '' 1.3.6.1.2.1.43.18.2.0.1"));
+    EXPECT_TRUE(eventually([&] {
+        for (const json& e : get(d.port(), "/api/v1/printers/trapped/history", "/events"_json_pointer))
+            if (e["kind"] == "alert-received" && e["data"]["familyName"] == "deviceStatus") return true;
+        return false;
+    }, 10s)) << get(d.port(), "/api/v1/printers/trapped/history")["events"];
+}
+#endif
 
 }  // namespace

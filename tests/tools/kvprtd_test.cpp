@@ -1,5 +1,5 @@
-// kvprtd's parts on their own: the forecast, events, label escaping and the database's refusals
-// and migration. (Faulty fleet files and shards are in refusals.golden.md, times in kvprtd.golden.md.)
+// kvprtd's parts on their own: the forecast, events, a poll's outcome (back-off, samples, report),
+// label escaping and the database's refusals and migration. (Faulty fleet files and shards are in refusals.golden.md, times in kvprtd.golden.md.)
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -9,6 +9,7 @@
 #include "events.h"
 #include "forecast.h"
 #include "metrics.h"
+#include "outcome.h"
 #include "store.h"
 #include "temp_dir.h"
 #include "times.h"
@@ -46,6 +47,64 @@ TEST(KvprtdEvents, ChangesOfHealthAlertsAndSupplies) {
     for (const Event& e : changes(before, after)) got += e.kind + ": " + e.text + "\n";
     EXPECT_EQ(got, "down: gone\nalert-raised: Output bin 3 is full\nalert-cleared: Input source 1 is empty\n"
                    "supply: toner supply 1 at 20 % or less\nsupply: toner supply 2 is empty\n");
+}
+
+// A poll's outcome in turn: `poll` in `cycle` at `ms`, the snapshot and track carried on.
+struct Polled {
+    Snapshot snap;
+    PrinterTrack track;
+    PollOutcome poll(Health health, uint64_t cycle, int64_t ms, std::vector<Supply> supplies = {}) {
+        PollResult r;
+        r.health = health;
+        r.pagesKnown = r.suppliesKnown = health == Health::Up;
+        r.supplies = std::move(supplies);
+        PollOutcome o = pollOutcome(snap, track, r, ms, cycle, 900);
+        snap = o.snap;
+        track = o.track;
+        return o;
+    }
+};
+
+TEST(KvprtdOutcome, FailedPrinterBacksOff) {
+    const std::tuple<uint64_t, Health, uint64_t> rows[] = {   // polled in cycle, answered, next polled from cycle
+        {1, Health::Down, 2},   {2, Health::Down, 4},   {4, Health::Down, 8}, {8, Health::Down, 16},
+        {16, Health::Down, 26}, {26, Health::Down, 36}, {36, Health::Up, 0},  {37, Health::Down, 38},
+    };
+    Polled p;
+    for (const auto& [cycle, health, next] : rows) EXPECT_EQ(p.poll(health, cycle, 0).track.retryCycle, next) << cycle;
+}
+
+TEST(KvprtdOutcome, LevelsStoredOnChangeAndDaily) {
+    constexpr int64_t minute = 60000, start = 1767225600000 + 10 * 60 * minute;   // 10:00 UTC
+    const std::tuple<int64_t, uint8_t, bool, bool> rows[] = {   // minutes from start, level of 10; stored: supply, pages
+        {0, 5, true, true},        {1, 5, false, false},   // page counts at most every 900 s
+        {20, 4, true, true},       {60, 4, false, true},
+        {14 * 60 + 1, 4, true, true},                      // the next day (UTC)
+        {19 * 60, 4, false, true},
+    };
+    Polled p;
+    for (const auto& [minutes, level, supply, pages] : rows) {
+        PollOutcome o = p.poll(Health::Up, 1, start + minutes * minute, {{.id = 1, .level = level, .levelCount = 10}});
+        EXPECT_EQ(o.sample.supplies.size(), supply ? 1u : 0u) << minutes;
+        EXPECT_EQ(o.sample.pagesKnown, pages) << minutes;
+    }
+}
+
+TEST(KvprtdOutcome, ReportHourlyAndWhenBackUp) {
+    const std::tuple<int, Health, bool> rows[] = {   // minutes, poll, the report gathered after it
+        {0, Health::Up, true},  {30, Health::Up, false}, {59, Health::Up, false}, {60, Health::Up, true},
+        {65, Health::Down, false}, {70, Health::Up, true},  // back up
+        {80, Health::Up, false}, {130, Health::Up, true},
+    };
+    const PrinterTrack::Clock::time_point t0{};
+    Polled p;
+    for (const auto& [minutes, health, gathered] : rows) {
+        p.poll(health, 1, 0);
+        const auto now = t0 + std::chrono::minutes(minutes);
+        const bool wanted = health == Health::Up && p.track.reportWanted(now);
+        EXPECT_EQ(wanted, gathered) << minutes;
+        if (wanted) p.track.reported(now);
+    }
 }
 
 TEST(KvprtdMetrics, LabelValuesEscaped) {

@@ -37,6 +37,14 @@ std::atomic<int> partialFailures{0};
 std::atomic<bool> partialMessages{true};
 }
 
+json unavailableJson(const Failure& failure) { return {{"unavailable", failureJson(failure)}}; }
+
+json failedPartJson(const Failure& failure) {
+    return failure.code() == BCE_E_INVALID ? unavailableJson(failure) : json{{"error", failureJson(failure)}};
+}
+
+bool isUnavailable(const json& value) { return value.is_object() && value.contains("unavailable"); }
+
 json partialFailure(const Failure& failure) {
     if (partialMessages) warn(failure.message());
     ++partialFailures;
@@ -55,6 +63,10 @@ int runSections(Context& ctx, const std::vector<const Section*>& sections, bool 
         try {
             data[s->key] = s->gather(printer);
         } catch (const Failure& f) {
+            if (f.code() == BCE_E_INVALID) {
+                data[s->key] = unavailableJson(f);
+                continue;
+            }
             warn(s->title + ": " + f.message());
             data[s->key] = {{"error", failureJson(f)}};
             status = kExitFailed;
@@ -71,7 +83,10 @@ int runSections(Context& ctx, const std::vector<const Section*>& sections, bool 
                 heading(out, s->title);
                 if (failed) out << "  unavailable: " << value["error"]["message"].get<std::string>() << '\n';
             }
-            if (!failed) s->render(value, out);
+            if (isUnavailable(value))
+                out << "  " << kNotAvailable << '\n';
+            else if (!failed)
+                s->render(value, out);
             first = false;
         }
     });

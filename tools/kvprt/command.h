@@ -53,6 +53,13 @@ struct Section {
 void warn(const std::string& message);
 // The JSON object of a failure: {"operation", "code", "text", "message"}.
 json failureJson(const Failure& failure);
+// A part that the printer does not carry (its operation failed with -3: no
+// standard protocol of a real printer answers it, or the printer does not
+// know the request) is not an error: its JSON is {"unavailable": failure}
+// and people read kNotAvailable.
+constexpr const char* kNotAvailable = "not available from this printer";
+json unavailableJson(const Failure& failure);
+bool isUnavailable(const json& value);
 // For a part of a section that failed while the rest goes on: writes the
 // message to standard error, makes the command's exit status kExitFailed,
 // and returns the failure's JSON object.
@@ -62,7 +69,8 @@ json partialFailure(const Failure& failure);
 void setPartialFailureMessages(bool toStandardError);
 // Gathers the sections into one object under their keys. A section that
 // fails holds {"error": ...} instead, its message goes to standard error,
-// and the result is kExitFailed; the others are still gathered.
+// and the result is kExitFailed; the others are still gathered. A section
+// the printer does not carry holds {"unavailable": ...} and is no failure.
 int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings);
 // Registers a command that runs `sections`, with headings when there are several
 // (unless one of its own subcommands, added later, was chosen).
@@ -80,16 +88,19 @@ extern const Section kPanelSection;                                             
 
 // The sections of the report, in its order (report.cpp).
 const std::vector<const Section*>& reportSections();
-// The alerts section family by family (status.cpp): the number of families,
-// the key of family `i`, and its part of the section (its list of alerts, or
-// {"error": ...} when its query failed).
+// The alerts section's families (status.cpp; read with readAlertFamily,
+// records.h): their number and the key of family `i`.
 size_t alertFamilyCount();
 const char* alertFamilyKey(size_t i);
-json gatherAlertFamily(Printer& printer, size_t i);
-// An announced alert read with the operation of its family (watch.cpp):
-// {"alertId", "family", "familyName", "data"}, with "error" when its data
-// could not be read; `line` receives its summary in words.
-json readAlert(Printer& printer, unsigned short id, unsigned long family, std::string* line);
+// An announced alert read with the operation of its family (watch.cpp).
+struct AlertReading {
+    json event;                         // {"alertId", "family", "familyName", "data"}, with "error"
+                                        // when its data could not be read
+    const char* familyName = nullptr;   // the family's key; none for a family kvprt does not decode
+    std::string line;                   // its summary in words
+    bool ok = false;                    // its data was read
+};
+AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family);
 
 // The commands, by family.
 void addIdentityCommands(CLI::App& app, Context& ctx);   // info, levels
@@ -103,5 +114,6 @@ void addPanelCommands(CLI::App& app, Context& ctx);      // panel
 void addControlCommands(CLI::App& app, Context& ctx);    // var, ports, loopback, offline, online, reset
 void addQuickSetupCommands(CLI::App& app, Context& ctx); // qs
 void addStorageCommands(CLI::App& app, Context& ctx);    // storage ls, format, rm, cp (after devchars)
+void addSnapshotCommand(CLI::App& app, Context& ctx);    // snapshot
 
 }  // namespace kvprt

@@ -81,7 +81,7 @@ std::string replaceAll(std::string text, const std::string& from, const std::str
 std::vector<Member> members(const FleetOptions& options) {
     std::vector<Member> list;
     if (options.file.empty()) {
-        for (const std::string& uri : options.printers) list.push_back({uri, uri});
+        for (const std::string& uri : options.printers) list.push_back({shownUri(uri), uri});
         return list;
     }
     std::string error;
@@ -290,10 +290,14 @@ int runFleet(const CLI::App& app, const FleetOptions& options, int argc, char** 
         throw CLI::ValidationError("--fleet", "a fleet file and --printer exclude each other");
     if (app.got_subcommand("watch"))
         throw CLI::ValidationError("watch", "watch follows one printer (kvprtd watches a fleet: docs/kvprtd.md)");
-    const CLI::App* qs = app.get_subcommand("qs");
-    if (qs->got_subcommand("receive") &&
-        std::none_of(args.begin(), args.end(), [](const std::string& a) { return a.find("{printer}") != a.npos; }))
+    // Commands that write a file need a name per printer.
+    const bool named =
+        std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.find("{printer}") != a.npos; });
+    if (app.get_subcommand("qs")->got_subcommand("receive") && !named)
         throw CLI::ValidationError("qs receive", "with several printers FILE needs {printer}, as in {printer}.qsf");
+    if (app.got_subcommand("snapshot") &&
+        app.get_subcommand("snapshot")->get_option("--profile")->as<std::string>() != "-" && !named)
+        throw CLI::ValidationError("snapshot", "with several printers FILE needs {printer}, as in {printer}.json");
 
     std::vector<Run> runs;
     for (Member& m : members(options)) runs.push_back({std::move(m)});

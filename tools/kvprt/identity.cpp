@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "command.h"
+#include "kvprtobj/bidicodes.h"
 #include "texts.h"
 
 namespace kvprt {
@@ -20,10 +21,10 @@ json textOrNull(const CString& s) { return s.empty() ? json(nullptr) : json(utf8
 // How the printer is attached, by discovery's connection kind.
 const char* connectionText(int kind) {
     switch (kind) {
-    case 1: return "local parallel port";
-    case 2: return "local serial port";
-    case 3: return "local port";
-    case 0: return "unknown";
+    case KVPrtObj::CONN_LOCAL_LPT: return "local parallel port";
+    case KVPrtObj::CONN_LOCAL_COM: return "local serial port";
+    case KVPrtObj::CONN_LOCAL_OTHER: return "local port";
+    case KVPrtObj::CONN_UNKNOWN: return "unknown";
     default: return "network";
     }
 }
@@ -82,11 +83,11 @@ json gatherIdentity(Printer& printer) {
     rc = obj.bidiGetPrinterFamily(&family);
     j["family"] = optionalType(rc, family);
 
-    unsigned char tagId[2] = {0x07, 0x54};
+    auto tagId = kvbidi::idBytes(kvbidi::kPropertyTagVar);
     void* value = nullptr;
     unsigned long length = 0;
     j["propertyTag"] = nullptr;
-    if (obj.bidiReadOMVar(tagId, &value, &length) == 0 && value != nullptr && length >= 2)
+    if (obj.bidiReadOMVar(tagId.data(), &value, &length) == 0 && value != nullptr && length >= 2)
         j["propertyTag"] = utf8(std::string(static_cast<const char*>(value) + 2, length - 2));
     ::operator delete(value);
     return j;

@@ -72,6 +72,7 @@ int main(int argc, char** argv) {
     addControlCommands(app, ctx);
     addQuickSetupCommands(app, ctx);
     addStorageCommands(app, ctx);
+    addSnapshotCommand(app, ctx);
 
     const bool jsonOut = wantsJson(argc, argv);
     if (auto status = kvprogram::parseCommandLine(app, argc, argv,

@@ -23,6 +23,26 @@ json panelJson(const KVPrtObj::OPPANELDATA& panel) {
     return {{"width", panel.nPanelWidth}, {"height", panel.nPanelHeight}, {"lines", lines}};
 }
 
+json panelJson(const PanelRecord& panel) {
+    json j = panelJson(panel.panel);
+    j["locked"] = panel.locked;
+    return j;
+}
+
+Reading<PanelRecord> readPanel(KVPrtObj& obj) {
+    Reading<PanelRecord> r{0, "bidiROPQueryData"};
+    void* raw = nullptr;
+    r.rc = obj.bidiROPQueryData(&raw);
+    std::unique_ptr<KVPrtObj::OPPANELDATA> panel(static_cast<KVPrtObj::OPPANELDATA*>(raw));
+    if (r.rc != 0) return r;
+    r.value.panel = *panel;
+    int locked = 0;
+    r.operation = "bidiROPQueryLock";
+    r.rc = obj.bidiROPQueryLock(&locked);
+    r.value.locked = locked != 0;
+    return r;
+}
+
 void renderPanelText(const json& panel, std::ostream& out) {
     // Lines as shown (control characters escaped) and their widths; the box
     // is as wide as the panel, or as its widest line when escapes make one wider.
@@ -43,17 +63,7 @@ void renderPanelText(const json& panel, std::ostream& out) {
 
 namespace {
 
-json gatherPanel(Printer& printer) {
-    void* raw = nullptr;
-    long rc = printer.obj().bidiROPQueryData(&raw);
-    std::unique_ptr<KVPrtObj::OPPANELDATA> panel(static_cast<KVPrtObj::OPPANELDATA*>(raw));
-    check(rc, "bidiROPQueryData");
-    json j = panelJson(*panel);
-    int locked = 0;
-    check(printer.obj().bidiROPQueryLock(&locked), "bidiROPQueryLock");
-    j["locked"] = locked != 0;
-    return j;
-}
+json gatherPanel(Printer& printer) { return panelJson(readPanel(printer.obj()).get()); }
 
 void renderPanel(const json& j, std::ostream& out) {
     renderPanelText(j, out);

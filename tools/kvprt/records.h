@@ -1,23 +1,83 @@
-// JSON forms of the library's records that several commands show: by a
-// query (status, panel, jobs, toner, storage) and by an alert (watch).
+// The library's records as kvprt shows them: read into typed records, and
+// their JSON forms, which several commands show: by a query (status, panel,
+// jobs, toner, storage) and by an alert (watch).
+//
+// The report's sections that kvprtd polls (device status, the alerts of each
+// family, operator panel, toner, page counts) are read by the read*
+// functions below into a Reading: the records and the result code of the
+// operation that ended the read. A read throws nothing: within a
+// KVPrtObjBatch, a read whose reply is still on its way simply ends with the
+// batch's kPending, and its next run counts. kvprt's sections render their
+// JSON and text from these records; kvprtd keeps the records of its polls
+// and renders the same JSON from them when asked.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include <kvprtobj/kvprtobj.h>
 
 #include "output.h"
+#include "session.h"
 
 namespace kvprt {
 
+// What a read gave: the records, valid when rc is 0; otherwise the operation
+// that failed and its result code.
+template <class T>
+struct Reading {
+    long rc = KVPrtObjBatch::kPending;
+    const char* operation = "";
+    T value{};
+
+    bool ok() const { return rc == 0; }
+    // The records; throws the Failure otherwise.
+    const T& get() const {
+        check(rc, operation);
+        return value;
+    }
+};
+
+struct AlertRecord {
+    uint16_t id = 0;
+    uint16_t value = 0;
+};
+using AlertList = std::vector<AlertRecord>;
+struct PanelRecord {
+    KVPrtObj::OPPANELDATA panel;
+    bool locked = false;
+};
+using TonerList = std::vector<KvTonerPrediction::TonerInfo>;
+
+Reading<KVPrtObj::PRINTERSTATUS> readDeviceStatus(KVPrtObj& obj);       // status.cpp
+Reading<AlertList> readAlertFamily(KVPrtObj& obj, size_t family);        // family < alertFamilyCount()
+Reading<PanelRecord> readPanel(KVPrtObj& obj);                           // panel.cpp
+Reading<TonerList> readToner(KVPrtObj& obj);                             // supplies.cpp
+Reading<KVPrtObj::PAGECOUNTDATA> readPageCounts(KVPrtObj& obj);
+
+// The JSON of a part that failed, as the report holds it: {"unavailable":
+// failure} when the printer does not carry it (-3), else {"error": failure}.
+json failedPartJson(const Failure& failure);
+// A reading's JSON in the report: its records' (toJson), or failedPartJson.
+template <class T, class ToJson>
+json readingJson(const Reading<T>& reading, ToJson toJson) {
+    return reading.ok() ? json(toJson(reading.value)) : failedPartJson(Failure(reading.operation, reading.rc));
+}
+
 json deviceStatusJson(const KVPrtObj::PRINTERSTATUS& status);   // status.cpp
 std::string deviceStatusLine(const json& status);
+json alertListJson(const AlertList& alerts);
 
 json panelJson(const KVPrtObj::OPPANELDATA& panel);             // panel.cpp
+json panelJson(const PanelRecord& panel);                        // with "locked"
 void renderPanelText(const json& panel, std::ostream& out);
 
 json jobJson(const KVPrtObj::KVPJOBDATA& job);                  // jobs.cpp
 
-json tonerJson(KvTonerPrediction::TonerInfoArray& supplies);    // supplies.cpp
+TonerList tonerList(KvTonerPrediction::TonerInfoArray& supplies);   // supplies.cpp
+json tonerJson(const TonerList& supplies);
 void renderToner(const json& supplies, std::ostream& out);
+json pageCountsJson(const KVPrtObj::PAGECOUNTDATA& counts);
 
 const char* deviceWord(KVPrtObj::DEVICEID device);               // storage.cpp: "flash", "disk", "none"
 json directoryJson(const KVPrtObj::DEVICEDIRECTORYDATA& directory);

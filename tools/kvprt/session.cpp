@@ -46,14 +46,21 @@ void check(long rc, const char* operation) {
     if (rc != 0) throw Failure(operation, rc);
 }
 
+std::string shownUri(const std::string& uri) {
+    std::string shown(BceRedactUri(uri.c_str(), nullptr, 0) + 1, '\0');
+    shown.resize(BceRedactUri(uri.c_str(), shown.data(), shown.size()));
+    return shown;
+}
+
 namespace {
 
 unsigned short openPrinter(const std::string& uri) {
     unsigned short handle = 0;
     long rc = BceOpenPrinter(uri.c_str(), &handle);
     if (rc != 0) {
-        std::string why = BceLastOpenError();
-        throw Failure("BceOpenPrinter", rc, why.find(uri) != std::string::npos ? why : "cannot open " + uri + ": " + why);
+        std::string why = BceLastOpenError(), shown = shownUri(uri);
+        throw Failure("BceOpenPrinter", rc,
+                      why.find(shown) != std::string::npos ? why : "cannot open " + shown + ": " + why);
     }
     return handle;
 }
@@ -65,7 +72,7 @@ Printer::Printer(const std::string& uri) : Printer(openPrinter(uri), uri) {
     beginPart("earlier");
 }
 
-Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(uri), m_handle(handle) {
+Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(shownUri(uri)), m_handle(handle) {
     // A printer behind a network link is opened whether it answers or not;
     // ask it once so that an unreachable printer is named as such, rather
     // than by the "bidi is not active" of every later request.
@@ -75,7 +82,7 @@ Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(uri), m_
         BceClosePrinter(m_handle);
         const bool silent = rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_TIMEOUT;
         throw Failure("BceGetPrtInfo", rc,
-                      "the printer at " + uri + (silent ? " does not answer" : " could not give its information"));
+                      "the printer at " + m_uri + (silent ? " does not answer" : " could not give its information"));
     }
 
     // A host learns the printer type from the printer, then makes the object
@@ -91,12 +98,12 @@ Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(uri), m_
     }
     if (m_obj == nullptr) {
         BceClosePrinter(m_handle);
-        throw Failure("CreatePrinterObject", 0, "this installation may not manage the printer at " + uri);
+        throw Failure("CreatePrinterObject", 0, "this installation may not manage the printer at " + m_uri);
     }
 }
 
 Printer::Printer(unsigned short handle, KVPrtObj& obj, const std::string& uri)
-    : m_uri(uri), m_handle(handle), m_obj(&obj), m_owner(false) {
+    : m_uri(shownUri(uri)), m_handle(handle), m_obj(&obj), m_owner(false) {
     unsigned long subtype = 0;
     obj.getPrinterType(&m_type, &subtype);
 }

@@ -35,6 +35,10 @@ private:
 // Throws a Failure unless `rc` is 0.
 void check(long rc, const char* operation);
 
+// A printer URI as kvprt and kvprtd show it: secrets (community=, auth=)
+// replaced by "***" (BceRedactUri).
+std::string shownUri(const std::string& uri);
+
 class Printer {
 public:
     // Opens `uri` (BceOpenPrinter), makes sure the printer answers (its
@@ -53,6 +57,7 @@ public:
 
     KVPrtObj& obj() { return *m_obj; }
     unsigned short handle() const { return m_handle; }
+    // The printer's URI as it may be shown (shownUri).
     const std::string& uri() const { return m_uri; }
     // The printer type the object was made for (0, 1 or 0xFFFFFFFF).
     unsigned long printerType() const { return m_type; }

@@ -14,18 +14,30 @@ json deviceStatusJson(const KVPrtObj::PRINTERSTATUS& s) {
     return {{"byte0Bit0", bit0}, {"byte0Bits67", bits67}, {"byte1", byte1}, {"byte2", byte2}};
 }
 
+namespace {
+
+// The meanings of the status bytes (docs/realprinters.md).
+const char* const kActivities[] = {"idle", "printing", "warming up", "busy"};
+const char* const kConditions[] = {"needs attention", "paper jam", "warning", "service requested"};
+const char* const kDeviceStates[] = {"", "device state unknown", "device running", "device warning",
+                                     "device testing", "device down"};
+
+}  // namespace
+
 std::string deviceStatusLine(const json& s) {
-    return "byte 0 bit 0: " + cell(s["byte0Bit0"]) + ", byte 0 bits 6-7: " + cell(s["byte0Bits67"]) +
-           ", byte 1: " + cell(s["byte1"]) + ", byte 2: " + cell(s["byte2"]);
+    std::string line = s["byte0Bit0"].get<unsigned>() ? "Ready" : "Not ready";
+    line += std::string(", ") + kActivities[s["byte0Bits67"].get<unsigned>() & 3];
+    unsigned conditions = s["byte1"].get<unsigned>();
+    for (unsigned bit = 0; bit < std::size(kConditions); ++bit)
+        if (conditions & (1u << bit)) line += std::string("; ") + kConditions[bit];
+    unsigned device = s["byte2"].get<unsigned>();
+    if (device > 0 && device < std::size(kDeviceStates)) line += std::string("; ") + kDeviceStates[device];
+    return line;
 }
 
 namespace {
 
-json gatherDeviceStatus(Printer& printer) {
-    KVPrtObj::PRINTERSTATUS status{};
-    check(printer.obj().bidiQueryDeviceStatus(&status), "bidiQueryDeviceStatus");
-    return deviceStatusJson(status);
-}
+json gatherDeviceStatus(Printer& printer) { return deviceStatusJson(readDeviceStatus(printer.obj()).get()); }
 
 void renderDeviceStatus(const json& j, std::ostream& out) { out << "  " << deviceStatusLine(j) << '\n'; }
 
@@ -55,7 +67,14 @@ const Family kFamilies[] = {
 // of a list, and the others are still asked.
 json gatherAlerts(Printer& printer) {
     json families = json::object();
-    for (size_t i = 0; i < std::size(kFamilies); ++i) families[kFamilies[i].key] = gatherAlertFamily(printer, i);
+    for (size_t i = 0; i < std::size(kFamilies); ++i) {
+        Reading<AlertList> family = readAlertFamily(printer.obj(), i);
+        if (!family.ok() && family.rc != BCE_E_INVALID) {
+            families[kFamilies[i].key] = {{"error", partialFailure(Failure(family.operation, family.rc))}};
+            continue;
+        }
+        families[kFamilies[i].key] = readingJson(family, alertListJson);
+    }
     return families;
 }
 
@@ -63,6 +82,10 @@ void renderAlerts(const json& j, std::ostream& out) {
     Table t({"Family", "Alert", "Value", "Text"});
     for (const Family& f : kFamilies) {
         const json& alerts = j[f.key];
+        if (isUnavailable(alerts)) {
+            t.add({f.title, "-", "-", kNotAvailable});
+            continue;
+        }
         if (alerts.is_object()) {
             t.add({f.title, "-", "-", "unavailable: " + alerts["error"]["message"].get<std::string>()});
             continue;
@@ -80,18 +103,29 @@ void renderAlerts(const json& j, std::ostream& out) {
 size_t alertFamilyCount() { return std::size(kFamilies); }
 const char* alertFamilyKey(size_t i) { return kFamilies[i].key; }
 
-json gatherAlertFamily(Printer& printer, size_t i) {
+Reading<KVPrtObj::PRINTERSTATUS> readDeviceStatus(KVPrtObj& obj) {
+    Reading<KVPrtObj::PRINTERSTATUS> r{0, "bidiQueryDeviceStatus"};
+    r.rc = obj.bidiQueryDeviceStatus(&r.value);
+    return r;
+}
+
+Reading<AlertList> readAlertFamily(KVPrtObj& obj, size_t i) {
     const Family& f = kFamilies[i];
+    Reading<AlertList> r{0, f.operation};
     unsigned int count = 0;
     KVPrtObj::KVPALERTDATA* list = nullptr;
-    long rc = (printer.obj().*f.query)(&count, &list);
-    json alerts = json::array();
-    for (unsigned a = 0; a < count; ++a)
-        alerts.push_back({{"id", list[a].usAlertId},
-                          {"value", list[a].usAlertValue},
-                          {"text", alertText(list[a].usAlertId, list[a].usAlertValue)}});
+    r.rc = (obj.*f.query)(&count, &list);
+    for (unsigned a = 0; a < count; ++a) r.value.push_back({list[a].usAlertId, list[a].usAlertValue});
     ::operator delete(list);
-    return rc == 0 ? alerts : json{{"error", partialFailure(Failure(f.operation, rc))}};
+    if (r.rc != 0) r.value.clear();
+    return r;
+}
+
+json alertListJson(const AlertList& alerts) {
+    json list = json::array();
+    for (const AlertRecord& a : alerts)
+        list.push_back({{"id", a.id}, {"value", a.value}, {"text", alertText(a.id, a.value)}});
+    return list;
 }
 
 const Section kDeviceStatusSection = {"deviceStatus", "Device status", gatherDeviceStatus, renderDeviceStatus};

@@ -9,11 +9,18 @@ namespace kvprt {
 
 // The gauge runs from 0 to this value (the top step).
 constexpr unsigned kGaugeTop = 94;
+// A level of fewer steps is not a measurement.
+constexpr unsigned kMeasuredSteps = 2;
 
-json tonerJson(KvTonerPrediction::TonerInfoArray& supplies) {
+TonerList tonerList(KvTonerPrediction::TonerInfoArray& supplies) {
+    TonerList list;
+    for (unsigned i = 0; i < supplies.numSupplies(); ++i) list.push_back(*supplies[i]);
+    return list;
+}
+
+json tonerJson(const TonerList& supplies) {
     json list = json::array();
-    for (unsigned i = 0; i < supplies.numSupplies(); ++i) {
-        const KvTonerPrediction::TonerInfo& t = *supplies[i];
+    for (const KvTonerPrediction::TonerInfo& t : supplies) {
         list.push_back({{"supply", t.bySupplyId},
                         {"attribute", t.byAttribute},
                         {"level", t.byLevel & 0x7F},
@@ -38,6 +45,28 @@ json tonerJson(KvTonerPrediction::TonerInfoArray& supplies) {
     return list;
 }
 
+Reading<TonerList> readToner(KVPrtObj& obj) {
+    Reading<TonerList> r{0, "bidiQueryTonerInfo"};
+    KvTonerPrediction prediction(&obj);
+    KvTonerPrediction::TonerInfoArray supplies;
+    r.rc = prediction.bidiQueryTonerInfo(supplies);
+    if (r.rc == 0) r.value = tonerList(supplies);
+    return r;
+}
+
+Reading<KVPrtObj::PAGECOUNTDATA> readPageCounts(KVPrtObj& obj) {
+    Reading<KVPrtObj::PAGECOUNTDATA> r{0, "bidiGetPageCounts"};
+    r.rc = obj.bidiGetPageCounts(&r.value);
+    return r;
+}
+
+json pageCountsJson(const KVPrtObj::PAGECOUNTDATA& counts) {
+    return {{"type1", counts.dwPageCountType1},
+            {"type2", counts.dwPageCountType2},
+            {"type3", counts.dwPageCountType3},
+            {"type4", counts.dwPageCountType4}};
+}
+
 void renderToner(const json& supplies, std::ostream& out) {
     if (supplies.empty()) {
         out << "  No toner supplies reported.\n";
@@ -46,12 +75,19 @@ void renderToner(const json& supplies, std::ostream& out) {
     constexpr unsigned kBar = 20;
     Table t({"Supply", "Level", "Pages", "Since base", "Estimate", "Gauge"});
     for (const json& s : supplies) {
+        long since = static_cast<long>(s["pageCount"].get<uint32_t>()) - s["basePageCount"].get<uint32_t>();
+        std::string estimate = s["estimate"].is_null() ? "unknown" : cell(s["estimate"]) + " pages";
+        // Below two steps a level is no measurement (docs/realprinters.md):
+        // the flag says some remains; the gauge would show a full supply.
+        if (s["levelCount"].get<unsigned>() < kMeasuredSteps) {
+            std::string level = s["levelFlag"].get<bool>() ? "some remaining" : "unknown";
+            t.add({cell(s["supply"]), level, cell(s["pageCount"]), std::to_string(since), estimate, "-"});
+            continue;
+        }
         unsigned gauge = std::min(s["gauge"].get<unsigned>(), kGaugeTop);
         unsigned filled = (gauge * kBar + kGaugeTop / 2) / kGaugeTop;
         std::string bar = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] " +
                           std::to_string(gauge) + "/" + std::to_string(kGaugeTop);
-        long since = static_cast<long>(s["pageCount"].get<uint32_t>()) - s["basePageCount"].get<uint32_t>();
-        std::string estimate = s["estimate"].is_null() ? "unknown" : cell(s["estimate"]) + " pages";
         t.add({cell(s["supply"]), cell(s["level"]) + " of " + cell(s["levelCount"]), cell(s["pageCount"]),
                std::to_string(since), estimate, bar});
     }
@@ -60,21 +96,9 @@ void renderToner(const json& supplies, std::ostream& out) {
 
 namespace {
 
-json gatherToner(Printer& printer) {
-    KvTonerPrediction prediction(&printer.obj());
-    KvTonerPrediction::TonerInfoArray supplies;
-    check(prediction.bidiQueryTonerInfo(supplies), "bidiQueryTonerInfo");
-    return tonerJson(supplies);
-}
+json gatherToner(Printer& printer) { return tonerJson(readToner(printer.obj()).get()); }
 
-json gatherPageCounts(Printer& printer) {
-    KVPrtObj::PAGECOUNTDATA counts;
-    check(printer.obj().bidiGetPageCounts(&counts), "bidiGetPageCounts");
-    return {{"type1", counts.dwPageCountType1},
-            {"type2", counts.dwPageCountType2},
-            {"type3", counts.dwPageCountType3},
-            {"type4", counts.dwPageCountType4}};
-}
+json gatherPageCounts(Printer& printer) { return pageCountsJson(readPageCounts(printer.obj()).get()); }
 
 void renderPageCounts(const json& j, std::ostream& out) {
     Table t({"Counter", "Pages"});

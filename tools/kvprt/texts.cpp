@@ -77,13 +77,13 @@ const std::map<unsigned, const char*> kAlertTexts = {
     {6203, "Input source {n} is low"},
     {6204, "Output bin {n} is nearly full"},
     {6208, "Printer warning"},
-    {6209, "Input source {hi}: state {lo}"},
+    {6209, "Input source {hi}: {state}"},
     {6219, "Close the envelope feeder cover"},
     {6220, "Supply {n} is nearly exhausted"},
     {6221, "Supply {n} is low"},
     {6222, "Supply {n} needs replacing soon"},
     {6223, "Toner {n} is low"},
-    {6224, "Supply {hi}: level {lo}"},
+    {6224, "Supply {hi}: {level}"},
     {6226, "Toner is nearly empty"},
     {6227, "Supply {n} is empty"},
     {6228, "Tray 3 needs paper"},
@@ -139,6 +139,24 @@ const char* const kComponents[] = {
     "Duplex unit", "Network adapter", "Controller", "Flash code", "Slot option",
 };
 
+// The states of an input source's status record (docs/realprinters.md). A
+// present source in state 0 is reported as empty (6113); state 0 here is a
+// source that is not there.
+const char* const kInputStates[] = {"not installed", "paper is low", "has paper", "paper level unknown",
+                                    "unavailable",   "offline",      "busy",      "state 7"};
+
+constexpr unsigned kNoInstance = 0xFF;
+
+// A supplies-status value: percent left, or the two levels that are no measurement.
+constexpr unsigned kSomeRemaining = 254, kLevelUnknown = 255, kFullPercent = 100;
+
+std::string supplyLevel(unsigned value) {
+    if (value == kSomeRemaining) return "some remaining";
+    if (value == kLevelUnknown) return "level unknown";
+    if (value <= kFullPercent) return std::to_string(value) + " % left";
+    return "level " + std::to_string(value);
+}
+
 template <size_t N>
 const char* lookup(const char* const (&table)[N], unsigned first, unsigned id) {
     return id >= first && id - first < N ? table[id - first] : nullptr;
@@ -157,9 +175,16 @@ bool knownAlert(unsigned id) { return kAlertTexts.count(id) != 0; }
 std::string alertText(unsigned id, unsigned value) {
     auto it = kAlertTexts.find(id);
     if (it == kAlertTexts.end()) return "Printer alert " + std::to_string(id) + " (qualifier " + std::to_string(value) + ")";
-    std::string text = replaceAll(it->second, "{n}", value);
+    std::string text = it->second;
+    // Instance 0xFF concerns no item in particular: "Toner is low".
+    if (value == kNoInstance)
+        for (size_t at; (at = text.find(" {n}")) != std::string::npos;) text.erase(at, 4);
+    text = replaceAll(text, "{n}", value);
     text = replaceAll(text, "{hi}", value >> 8);
-    return replaceAll(text, "{lo}", value & 0xFF);
+    text = replaceAll(text, "{lo}", value & 0xFF);
+    if (size_t at = text.find("{state}"); at != std::string::npos) text.replace(at, 7, kInputStates[value & 7]);
+    if (size_t at = text.find("{level}"); at != std::string::npos) text.replace(at, 7, supplyLevel(value & 0xFF));
+    return text;
 }
 
 std::string inputBinText(unsigned id) {

@@ -84,7 +84,7 @@ json decodeToner(Printer& p, unsigned short id) {
     KvTonerPrediction prediction(&p.obj());
     KvTonerPrediction::TonerInfoArray supplies;
     check(prediction.GetTonerAlertData(id, supplies), "GetTonerAlertData");
-    return tonerJson(supplies);
+    return tonerJson(tonerList(supplies));
 }
 
 json decodeDeviceManagement(Printer& p, unsigned short id) {
@@ -174,17 +174,16 @@ const AlertFamily* familyOf(unsigned long family) {
 
 // Prints one alert; false when its data could not be decoded.
 bool showAlert(Context& ctx, Printer& printer, unsigned short id, unsigned long family) {
-    std::string line;
-    json event = readAlert(printer, id, family, &line);
+    AlertReading alert = readAlert(printer, id, family);
     if (ctx.jsonOutput) {
-        std::cout << jsonText(event, -1) << '\n';   // one object per line, as the alerts come
+        std::cout << jsonText(alert.event, -1) << '\n';   // one object per line, as the alerts come
     } else {
         const AlertFamily* f = familyOf(family);
-        std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + line)
+        std::cout << escapeControls("alert " + std::to_string(id) + " (" + (f ? f->title : "?") + "): " + alert.line)
                   << '\n';
     }
     std::cout.flush();
-    return !event.contains("error");
+    return alert.ok;
 }
 
 std::string seconds(double value) {
@@ -224,23 +223,27 @@ int watch(Context& ctx, unsigned count, double timeoutSeconds) {
 
 }  // namespace
 
-json readAlert(Printer& printer, unsigned short id, unsigned long family, std::string* line) {
+AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family) {
     const AlertFamily* f = familyOf(family);
-    json event = {{"alertId", id}, {"family", family}, {"familyName", f ? json(f->key) : json(nullptr)}};
+    AlertReading r;
+    r.familyName = f ? f->key : nullptr;
+    r.event = {{"alertId", id}, {"family", family}, {"familyName", f ? json(f->key) : json(nullptr)}};
     if (f == nullptr) {
-        event["data"] = nullptr;
-        *line = "unknown family " + std::to_string(family);
-        return event;
+        r.event["data"] = nullptr;
+        r.line = "unknown family " + std::to_string(family);
+        r.ok = true;
+        return r;
     }
     try {
-        event["data"] = f->decode(printer, id);
-        *line = f->line(event["data"]);
+        r.event["data"] = f->decode(printer, id);
+        r.line = f->line(r.event["data"]);
+        r.ok = true;
     } catch (const Failure& failure) {
-        event["data"] = nullptr;
-        event["error"] = partialFailure(failure);
-        *line = "unreadable: " + failure.message();
+        r.event["data"] = nullptr;
+        r.event["error"] = partialFailure(failure);
+        r.line = "unreadable: " + failure.message();
     }
-    return event;
+    return r;
 }
 
 void addWatchCommand(CLI::App& app, Context& ctx) {

@@ -20,14 +20,19 @@ json timeOrNull(int64_t ms) { return ms > 0 ? json(rfc3339(ms)) : json(nullptr);
 // A ratio or a number of days, to four decimals (floats would show their binary noise).
 json numberOrNull(float value) { return std::isnan(value) ? json(nullptr) : json(std::round(value * 1e4) / 1e4); }
 
-json suppliesJson(const std::vector<Supply>& supplies) {
+// The supplies; `polled`: as the last poll read them, with whether an unmeasured level has some
+// remaining (the database keeps levels, not that).
+json suppliesJson(const std::vector<Supply>& supplies, bool polled = false) {
     json list = json::array();
-    for (const Supply& s : supplies)
-        list.push_back({{"supply", s.id},
-                        {"level", s.level},
-                        {"levelCount", s.levelCount},
-                        {"ratio", numberOrNull(s.ratio)},
-                        {"daysLeft", numberOrNull(s.daysLeft)}});
+    for (const Supply& s : supplies) {
+        json supply = {{"supply", s.id},
+                       {"level", s.level},
+                       {"levelCount", s.levelCount},
+                       {"ratio", numberOrNull(s.ratio)},
+                       {"daysLeft", numberOrNull(s.daysLeft)}};
+        if (polled) supply["someRemaining"] = s.someRemaining;
+        list.push_back(std::move(supply));
+    }
     return list;
 }
 
@@ -46,7 +51,7 @@ json printerSummary(const PrinterConfig& config, const Snapshot& s) {
                           {"value", a.value},
                           {"text", kvprt::alertText(a.id, a.value)}});
     return {{"name", config.name},
-            {"uri", config.uri},
+            {"uri", kvprt::shownUri(config.uri)},
             {"location", config.location},
             {"tags", config.tags},
             {"state", healthWord(s.health)},
@@ -54,7 +59,7 @@ json printerSummary(const PrinterConfig& config, const Snapshot& s) {
             {"lastPoll", timeOrNull(s.lastPoll)},
             {"error", s.error.empty() ? json(nullptr) : json(s.error)},
             {"alerts", alerts},
-            {"supplies", suppliesJson(s.supplies)},
+            {"supplies", suppliesJson(s.supplies, true)},
             {"pages", pagesJson(s.pagesKnown, s.pages)}};
 }
 
@@ -106,17 +111,20 @@ std::optional<std::string> printerJson(const Service& service, std::string_view 
             s = snap;
         }))
         return std::nullopt;
-    json polled = s.pollJson.empty() ? json::object() : json::parse(s.pollJson, nullptr, false);
     std::optional<Report> report = service.store.report(id);
     json others = report ? json::parse(report->sections, nullptr, false) : json::object();
-    if (polled.is_discarded()) polled = json::object();
     if (others.is_discarded()) others = json::object();
 
     json out = json::object();
     for (const kvprt::Section* section : kvprt::reportSections()) {
-        const json& from = isPollSection(section->key) ? polled : others;
-        auto it = from.find(section->key);
-        out[section->key] = it != from.end() ? *it : notYet("not read yet: the printer has not answered since kvprtd watches it");
+        const std::string& key = section->key;
+        auto it = others.find(key);
+        if (isPollSection(key) && s.polled)
+            out[key] = pollSectionJson(*s.polled, key);
+        else if (!isPollSection(key) && it != others.end())
+            out[key] = *it;
+        else
+            out[key] = notYet("not read yet: the printer has not answered since kvprtd watches it");
     }
     out["poll"] = {{"printer", config.name},
                    {"state", healthWord(s.health)},

@@ -2,13 +2,20 @@
 // metrics (README, "kvprtd").
 //
 //   kvprtd --fleet FLEET.toml [--listen 127.0.0.1:9180] [--db PATH] [--shard K/N]
-//          [--retention-days N] [--sample-interval S] [--port-file FILE]
+//          [--retention-days N] [--sample-interval S] [--port-file FILE] [--snmp-traps [ADDRESS:]PORT]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot start (fleet file,
 // database, address), 2 for a usage error (kvprtd(8)). SIGHUP reads the fleet
 // file again.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +59,38 @@ std::string defaultDatabase() {
     return (dir / "kvprtd.db").string();
 }
 
+// The UDP endpoint of "PORT" (every IPv4 address), "IPV4:PORT" or "[IPV6]:PORT", PORT from 1 to
+// 65535; false when malformed.
+bool trapEndpoint(const std::string& text, sockaddr_storage* endpoint) {
+    std::string host = "0.0.0.0", port = text;
+    if (text.find(':') != std::string::npos && !kvwire::splitHostPort(text, &host, &port)) return false;
+    if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long number = std::stol(port);
+    if (number < 1 || number > 65535) return false;
+    *endpoint = {};
+    auto* v4 = reinterpret_cast<sockaddr_in*>(endpoint);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(endpoint);
+    if (text.front() == '[') {
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(static_cast<uint16_t>(number));
+        return ::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1;
+    }
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(number));
+    return ::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1;
+}
+
+// Why traps cannot be received at `endpoint` (taken, or a privileged port), or empty: the backend
+// binds it only when its first printer opens, and would then say nothing.
+std::string trapBindError(const sockaddr_storage& endpoint) {
+    const int fd = ::socket(endpoint.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const socklen_t size = endpoint.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&endpoint), size) == 0;
+    const std::string why = bound ? "" : std::strerror(errno);
+    if (fd >= 0) ::close(fd);
+    return why;
+}
+
 Fleet ownShare(Fleet fleet, const Shard& shard) {
     std::erase_if(fleet.printers, [&](const PrinterConfig& p) { return !shard.owns(p.name); });
     return fleet;
@@ -60,7 +99,7 @@ Fleet ownShare(Fleet fleet, const Shard& shard) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile;
+    std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile, snmpTraps;
     int retentionDays = 90;
     MonitorOptions options;
     CLI::App app{"kvprtd: watches a fleet of printers, keeps their history and exports their metrics", "kvprtd"};
@@ -81,6 +120,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 86400))
         ->capture_default_str();
     app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
+    app.add_option("--snmp-traps", snmpTraps,
+                   "Receive SNMP traps on this UDP [ADDRESS:]PORT: a trap from a net:// printer polls it at once");
     if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) { logLine(message); }))
         return *status;
     std::optional<Shard> shard = parseShard(shardText);
@@ -92,6 +133,19 @@ int main(int argc, char** argv) {
     if (!kvwire::splitHostPort(listen, &host, &port)) {
         logLine("--listen: expected HOST:PORT or [IPV6]:PORT, got " + listen);
         return kExitUsage;
+    }
+    if (!snmpTraps.empty()) {
+        sockaddr_storage endpoint;
+        if (!trapEndpoint(snmpTraps, &endpoint)) {
+            logLine("--snmp-traps: expected PORT, IPV4:PORT or [IPV6]:PORT, got " + snmpTraps);
+            return kExitUsage;
+        }
+        if (std::string why = trapBindError(endpoint); !why.empty()) {
+            logLine("--snmp-traps: cannot listen on " + snmpTraps + ": " + why);
+            return kExitFailed;
+        }
+        // The net:// backend reads it when its first printer opens.
+        ::setenv("KVPRTOBJ_NET_TRAP_LISTEN", snmpTraps.c_str(), 1);
     }
 
     // Signals are taken by sigwait below; every thread started later inherits the mask.

@@ -13,8 +13,10 @@
 // cycle ends when every printer that was up has answered or failed; the
 // others are tried without holding it up. A printer that fails is marked
 // down with the failure in words and tried again after 1, 2, 4 and 8
-// cycles, then every 10 (kMaxBackoffCycles). The report's other sections are
-// gathered again every hour and whenever the printer comes back up.
+// cycles, then every 10. The report's other sections are gathered again
+// every hour and whenever the printer comes back up. The outcome of a poll
+// (snapshot, sample, events, next try) is a pure function (outcome.h); the
+// schedule is in monitor.cpp, the steps of each printer in steps.cpp.
 //
 // Threads: one scheduler and two pools, whatever the size of the fleet. The
 // steps of printers that answered their last request (polls, discovery,
@@ -66,8 +68,6 @@ public:
     static constexpr unsigned kLiveThreads = 6;
     static constexpr unsigned kSuspectThreads = 2;
     static constexpr size_t kWindow = 512;
-    static constexpr int kMaxBackoffCycles = 10;
-    static constexpr auto kReportEvery = std::chrono::hours(1);
     static constexpr size_t kMaxAnnounced = 16;   // per printer between two polls
 
     Monitor(Store& store, EventHub& hub, MonitorOptions options);

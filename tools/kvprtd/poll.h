@@ -1,19 +1,21 @@
 // One poll of a printer: the report's poll sections (device status, the
-// alerts of every family, operator panel, toner, page counts) gathered by
-// kvprt's own section code, each section (and each alert family) one
+// alerts of every family, operator panel, toner, page counts) read into
+// kvprt's typed records (records.h), each read (and each alert family) one
 // operation of a KVPrtObjBatch, so that their requests go out together; and
-// the data of alerts the printer announced since the last poll.
+// the data of alerts the printer announced since the last poll. The records
+// are kept as read; the sections' JSON is rendered from them when asked.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <kvprtobj/kvprtobj.h>
 #include <nlohmann/json.hpp>
 
-#include "session.h"
+#include "records.h"
 #include "state.h"
 
 namespace kvprtd {
@@ -32,6 +34,25 @@ struct AlertRead {
     bool ok = false;
 };
 
+// The poll sections' records as the last poll read them.
+struct PollRecords {
+    kvprt::Reading<KVPrtObj::PRINTERSTATUS> deviceStatus;
+    std::vector<kvprt::Reading<kvprt::AlertList>> families;   // kvprt's alert families' order
+    kvprt::Reading<kvprt::PanelRecord> panel;
+    kvprt::Reading<kvprt::TonerList> toner;
+    kvprt::Reading<KVPrtObj::PAGECOUNTDATA> pageCounts;
+};
+
+// Whether a poll reads the report's section `key`.
+bool isPollSection(const std::string& key);
+// The JSON of the poll section `key` as kvprt --json report writes it;
+// null for a section a poll does not read.
+nlohmann::ordered_json pollSectionJson(const PollRecords& records, const std::string& key);
+// The report's sections that a poll does not read (identity,
+// characteristics, bins, storage, code levels, interpreters, jobs), with
+// synchronous calls: a JSON object, each failed section holding {"error"}.
+std::string gatherOtherSections(kvprt::Printer& printer);
+
 struct PollResult {
     Health health = Health::Unknown;
     std::string error;        // why it is down
@@ -41,17 +62,10 @@ struct PollResult {
     uint32_t pages[kPageCountTypes] = {};
     std::vector<ActiveAlert> alerts;
     std::vector<Supply> supplies;
-    std::string json;         // the poll sections, compact
+    std::shared_ptr<const PollRecords> records;   // none for a printer not polled (down before its poll)
     std::vector<AlertRead> announced;
     double seconds = 0;       // from start to the last reply
 };
-
-// The report's sections that a poll does not gather (identity,
-// characteristics, bins, storage, code levels, interpreters, jobs), with
-// synchronous calls: a JSON object, each failed section holding {"error"}.
-std::string gatherOtherSections(kvprt::Printer& printer);
-// Whether a poll gathers the report's section `key`.
-bool isPollSection(const std::string& key);
 
 class Poll {
 public:
@@ -67,24 +81,18 @@ public:
     PollResult takeResult() { return std::move(m_result); }
 
 private:
-    using json = nlohmann::ordered_json;
-    struct Part {
-        json value;
-        long rc = KVPrtObjBatch::kPending;
-        std::string error;
-    };
-    // Adds an operation that runs `gather` on the batch's printer object into `part`.
-    void add(Part& part, std::function<json(kvprt::Printer&)> gather);
-    // The outcome from the parts.
-    PollResult compact() const;
+    // Adds an operation that reads `into` on the batch's printer object.
+    template <class T, class Read>
+    void add(kvprt::Reading<T>& into, Read read);
+    // The outcome from the records.
+    PollResult compact();
 
     kvprt::Printer& m_printer;
-    std::vector<Part> m_sections;      // kPollSections' order
-    std::vector<Part> m_families;      // the alert families' order
+    std::shared_ptr<PollRecords> m_records;
     std::vector<AnnouncedAlert> m_announced;
-    std::vector<Part> m_alertReads;
+    std::vector<AlertRead> m_alertReads;
     std::chrono::steady_clock::time_point m_started;
-    PollResult m_result;               // once done; the parts are freed then
+    PollResult m_result;               // once done
     KVPrtObjBatch m_batch;             // last: its destructor waits for the replies
 };
 

@@ -1,14 +1,17 @@
 // What kvprtd knows of a printer between polls, kept compact (decoded
-// numbers, the poll's JSON as text): a fleet of 10,000 printers lives in
+// numbers, the records of its last poll): a fleet of 10,000 printers lives in
 // memory. The history lives in the database (store.h).
 #pragma once
 
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace kvprtd {
+
+struct PollRecords;   // poll.h
 
 enum class Health : uint8_t { Unknown, Up, Down };
 
@@ -26,12 +29,14 @@ struct ActiveAlert {
 };
 
 // A toner supply. The level runs in steps from 0 (empty) to levelCount - 1
-// (full); its ratio is level / (levelCount - 1), unknown (NaN) for a supply
-// of fewer than two steps.
+// (full); its ratio is level / (levelCount - 1). A level of fewer than two
+// steps is no measurement: its ratio is unknown (NaN), and the printer says
+// at most that some remains.
 struct Supply {
     uint8_t id = 0;
     uint8_t level = 0;
     uint8_t levelCount = 0;
+    bool someRemaining = false;   // an unmeasured level: the printer says some remains
     float ratio = NAN;
     float daysLeft = NAN;   // the forecast (forecast.h); NaN when there is none
 };
@@ -55,7 +60,7 @@ struct Snapshot {
     std::string error;            // why the printer is down, in words
     std::vector<ActiveAlert> alerts;
     std::vector<Supply> supplies;
-    std::string pollJson;         // the poll's sections as kvprt --json report writes them, compact
+    std::shared_ptr<const PollRecords> polled;   // the last poll's records (none before the first)
 };
 
 }  // namespace kvprtd

@@ -1,7 +1,9 @@
-// The request codes the library sends and the alert families it reads, in
-// one table. Each request and reply format belongs to the operation named
-// beside its code.
+// The request codes the library sends, the variables and panel keys its
+// requests name and the alert families it reads, in one table. Each request
+// and reply format belongs to the operation named beside its code.
 #pragma once
+
+#include <array>
 
 namespace kvbidi {
 
@@ -55,6 +57,29 @@ enum RequestCode : unsigned short {
     kStorageReadDirectory = 0xA4, // bidiResMgmtQueryAlert (the listing)
 };
 
+// Variables the library reads or writes by number (kReadOMVar, kSetOMVar,
+// kReadMiscVar).
+enum VariableId : unsigned short {
+    kPanelLockVar = 0x004D,        // object model, 1 while locked: bidiROPQueryLock, bidiROPSetLock
+    kPropertyTagVar = 0x0754,      // object model: bidiSetPropertyTag
+    kTonerPageCountVar = 0x0777,   // object model: KvTonerPrediction::bidiResetPageCount
+    kCodeLevelsVar = 0x00A6,       // miscellaneous: bidiGetCodeLevels
+    kPrinterTypeVar = 0x00A7,      // miscellaneous: bidiGetPrinterType
+    kPrinterFamilyVar = 0x00B2,    // miscellaneous: bidiGetPrinterFamily
+};
+
+// A variable's number as requests carry it: two bytes, high byte first.
+constexpr std::array<unsigned char, 2> idBytes(VariableId id) {
+    return {static_cast<unsigned char>(id >> 8), static_cast<unsigned char>(id & 0xFF)};
+}
+
+// Panel keys of kResetContinue (after a zero byte) and the button of kPushButton.
+enum PanelKey : unsigned char {
+    kLockButton = 0x40,     // bidiROPSetLock, after the lock is written
+    kContinueKey = 0xB0,    // bidiROPContinue
+    kResetKey = 0xB1,       // bidiROPReset
+};
+
 // Alert families: the number an alert read passes to bidiQueryAlert.
 enum AlertFamily : unsigned long {
     kDeviceStatusAlert = 0x5F4,   // bidiQueryDSAAlert
@@ -70,6 +95,12 @@ enum AlertFamily : unsigned long {
 constexpr int kAlertReadFlag = 2;
 
 }  // namespace kvbidi
+
+// Results of the library beyond the engine's codes. .ci/check-result-codes
+// accepts a result code defined elsewhere by number only when it is here.
+enum : long {
+    KVPO_E_PENDING = -25,        // a batched request whose reply is still on its way (KVPrtObjBatch::kPending)
+};
 
 // Results of the device-storage requests (0xA0..0xA4) beyond the engine's
 // codes, from the status byte of the printer's reply (kvprtobj/kvprm.h).

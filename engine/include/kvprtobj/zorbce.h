@@ -30,6 +30,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #define BCE_API __attribute__((visibility("default")))
 
@@ -57,9 +58,12 @@ enum : long {
 // It runs on the engine's I/O thread for tcp:// printers (on the waiting
 // thread for calls made within BceRunAsync), and on the calling thread before
 // the asynchronous call returns for printers that answer in the process
-// (sim:, attached printers without an asynchronous form). A completion
-// must not block: a synchronous engine call on a tcp:// printer made from the
-// I/O thread fails with -3 instead of waiting for itself.
+// (sim:, attached printers without an asynchronous form). For net://
+// printers it runs on the calling thread when the printer's snapshot is
+// fresh, else on the network backend's one thread once it is. A completion
+// must not block: a synchronous engine call on a tcp:// or net:// printer
+// made from the thread that completes it fails with -3 instead of waiting
+// for itself.
 typedef void (*BceCompletion)(void* context, long rc, const void* data, unsigned long length);
 
 // The engine's printer information, 412 bytes, numbers in host byte order.
@@ -154,6 +158,9 @@ public:
                                void* context);
     virtual long queryAlertsAsync(short appId, unsigned short alertId, int flag, unsigned long capacity,
                                   BceCompletion done, void* context);
+    // The printer's state as a simulator profile (BceSnapshotProfile); the
+    // default has none: -21.
+    virtual long snapshotProfile(std::string* json);
 };
 
 // Host API.
@@ -181,6 +188,24 @@ public:
 //                   reply whose length disagrees with its bytes: -2; a server
 //                   without that printer, or a printer name longer than 65,535
 //                   bytes: -22.
+//   net://HOST[?OPTIONS]
+//                   a real network printer, answered from the standard
+//                   protocols it speaks (SNMP Printer MIB and Host Resources
+//                   MIB, IPP) by libkvprtnet.so, loaded at run time beside
+//                   libzorbce.so first. docs/realprinters.md lists the options
+//                   (protocols=, snmp-port=, snmp-version=, community=,
+//                   ipp-port=, ipp-path=, timeout=, auth=) and what each
+//                   request is answered from. -21 when the library cannot be
+//                   loaded; -22 naming the option when an option is unknown
+//                   or malformed, or when the credentials of auth= cannot be
+//                   read. The printer is opened even when it does not answer.
+//                   Reads are answered from a snapshot of the printer that is
+//                   refreshed when a request finds it older than two seconds
+//                   (one SNMP GET when nothing changed). A request whose
+//                   protocol does not answer while another does gives -3 and
+//                   never a channel-down code; when nothing answers: -17
+//                   (SNMP silent), -10 (refused or unreachable), and -2 for a
+//                   reply that cannot be parsed.
 // Each handle of a tcp:// printer has one connection, shared by all threads
 // and driven by the engine's one I/O thread: requests of several threads are
 // pipelined on it. BceOpenPrinter of a tcp:// URI waits for the server, and
@@ -223,7 +248,8 @@ extern "C" BCE_API long BceQueryAlertsAsync(short appId, unsigned short alertId,
 // calling thread reads their replies itself and runs their completions;
 // returns when every one of them has completed. Calls on other handles, and
 // other threads' calls, go as usual. For printers that answer in the process
-// it calls `start` and returns (their completions run within their calls).
+// it calls `start` and returns (their completions run within their calls, or
+// later on the network backend's thread for net:// printers).
 // 0; -20 unknown handle; -3 no `start`, on the I/O thread (from a completion)
 // or within another BceRunAsync.
 typedef void (*BceAsyncStart)(void* context);
@@ -235,6 +261,18 @@ extern "C" BCE_API long BceRunAsync(unsigned short handle, BceAsyncStart start, 
 // for tcp:// printers. A null callback restores the queue. 0, or -20.
 typedef void (*BceAlertCallback)(void* context, unsigned short handle, unsigned short alertId, unsigned long family);
 extern "C" BCE_API long BceSetAlertCallback(unsigned short handle, BceAlertCallback callback, void* context);
+
+// A printer URI as it may be shown (logs, web pages, messages): the values of
+// the options that hold or name secrets (community=, auth=) and a user or
+// password before the host become "***". Writes at most size - 1 bytes and a
+// NUL to `buffer`, and returns the redacted URI's whole length.
+extern "C" BCE_API unsigned long BceRedactUri(const char* uri, char* buffer, unsigned long size);
+
+// The printer's present state as a simulator profile (JSON, docs/simulator.md),
+// so that a printer can be kept as a fixture and served by sim:FILE: 0 with the
+// text in *json; -21 for printers that cannot tell (tcp://, attached printers
+// without the override); -20 unknown handle.
+BCE_API long BceSnapshotProfile(unsigned short handle, std::string* json);
 
 // Words for a result code.
 extern "C" BCE_API const char* BceResultText(long code);

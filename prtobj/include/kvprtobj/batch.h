@@ -23,11 +23,18 @@
 // and any code that only calls them, can be an operation; it should write
 // only its outputs, since it may run more than once (the last run counts).
 //
-// The requests behave as the object's own would: the bidi-active flag refuses
-// them (-11) unless forced, a failed request is tried the retry count more
-// times, a reply longer than the operation's buffer is asked for again with
-// room for it (the length the engine reports, up to kMaxReplySize), and
-// channel-down results clear the flag. Operations run one at a time, each on the object's state as
+// The requests follow the object's own transport rules (one set of them, in
+// prtobj/internal/transport_rules.h): the bidi-active flag refuses them (-11)
+// unless forced, a failed request is tried the retry count more times, a reply
+// longer than the operation's buffer is asked for again with a larger one, and
+// channel-down results clear the flag. One difference, in growth: the buffer
+// sizes are the object's (doubled from the first, at most kMaxReplySize), but
+// where the engine reports the length a reply needs, the batch goes straight
+// to the first of those sizes that holds it, one round trip instead of one per
+// step (a 20000-byte reply: 2048 then 32768, where the object sends 2048,
+// 4096, 8192, 16384 and 32768).
+//
+// Operations run one at a time, each on the object's state as
 // the operations finished before it left it; when the batch is done that state
 // (flag, capabilities, code level ...) is copied back into the printer object
 // with its operator=. While a batch runs, its printer object must not be used

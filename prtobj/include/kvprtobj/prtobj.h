@@ -43,6 +43,8 @@ public:
     // The records of the operations, by subsystem (kvprtobj/records_*.h).
     // Printer object: capabilities, identity, page counts (records_printer.h).
     using BIDICAPABILITIES = kvrec::BIDICAPABILITIES;
+    using CONNECTIONKIND = kvrec::CONNECTIONKIND;
+    using enum kvrec::CONNECTIONKIND;
     using PSFTYPES = kvrec::PSFTYPES;
     using enum kvrec::PSFTYPES;
     using KVNETACCESSLEVEL = kvrec::KVNETACCESSLEVEL;
@@ -394,7 +396,7 @@ protected:
     BIDICAPABILITIES m_caps;
     int m_bCapsValid = 0;
     int m_nObjType = 0;
-    uint32_t m_dwPrinterType = 0xFFFFFFFF;
+    uint32_t m_dwPrinterType = PRINTER_TYPE_UNKNOWN;
     uint32_t m_dwPrinterSubtype = 0xFFFFFFFF;
     uint32_t m_dwUserData = 0;
     int m_nBidiRetryCount = 0;

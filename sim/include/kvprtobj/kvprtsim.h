@@ -50,8 +50,10 @@ public:
     // The built-in profile's JSON text.
     static std::string_view defaultProfileJson();
 
-    // For the factories above and kvprtsim_create: a printer of a loaded profile.
-    explicit SimPrinter(std::unique_ptr<Profile> profile);
+    // For the factories above and kvprtsim_create: a printer of a loaded
+    // profile; `origin` is the URI it was opened by, when it has one, for the
+    // comment of its snapshots.
+    explicit SimPrinter(std::unique_ptr<Profile> profile, std::string origin = "");
     ~SimPrinter() override;
     SimPrinter(const SimPrinter&) = delete;
     SimPrinter& operator=(const SimPrinter&) = delete;
@@ -65,6 +67,9 @@ public:
     long getPrtInfo(PRTINFO* info, int refresh) override;
     long getPrinterAddrEx(unsigned int netType, NETADDRESS_LEVEL2* address, int level) override;
     long getPrinterName(unsigned int netType, char* name, char* address) override;
+    // The printer's present state as a profile: what the requests so far made
+    // of its profile (variables set, jobs deleted, the panel, the files).
+    long snapshotProfile(std::string* json) override;
 
     // ---- alerts ----
     using AlertListener = std::function<void(unsigned short alertId, unsigned long family)>;

@@ -13,7 +13,7 @@ _kvprt() {
     local path=() i
     for ((i = 1; i < ${#words[@]} - 1; i++)); do
         case ${words[i]} in
-            -p | --printer | --count | --timeout | --flag) ((i++)) ;;
+            -p | --printer | --count | --timeout | --flag | --profile) ((i++)) ;;
             -*) ;;
             *) path+=("${words[i]}") ;;
         esac
@@ -30,11 +30,12 @@ _kvprt() {
             fi
             ;;
         --count | --timeout | --flag) return 0 ;;
+        --profile) files=1 ;;
         *)
             local options="-p --printer --json -h --help"
             case "${path[0]}:${#path[@]}" in
                 :0) choices="report info levels bins storage interpreters fonts symbolsets status watch toner
-                             pagecounts jobs panel var ports loopback offline online reset qs"
+                             pagecounts jobs panel var ports loopback offline online reset qs snapshot"
                     options+=" --version" ;;
                 storage:1) choices="ls format rm cp" ;;
                 storage:2) choices="flash disk" ;;
@@ -54,6 +55,7 @@ _kvprt() {
                 "var get") options+=" --misc" ;;
                 "storage cp") options+=" --replace" ;;
                 "qs receive") options+=" --force" ;;
+                "snapshot "*) options+=" --profile" ;;
             esac
             [[ $cur == -* ]] && choices=$options
             ;;

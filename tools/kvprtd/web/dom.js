@@ -76,7 +76,13 @@ const kStateWords = { up: 'Up', down: 'Down', unknown: 'Not polled yet' };
 export const stateBadge = (state) => h('span', { class: `badge state-${state}` }, kStateWords[state] || state);
 
 // A supply's gauge: a meter and its level in words, with the days left when known.
+// A level the printer does not measure (no ratio) has words only.
 export function gauge(supply) {
+  if (supply.ratio === null || supply.ratio === undefined)
+    return h('div', { class: 'gauge level-unmeasured' },
+      h('span', { class: 'gauge-name' }, `Toner ${supply.supply}`),
+      h('span', { class: 'gauge-none', 'aria-hidden': 'true' }, '–'),
+      h('span', { class: 'gauge-words' }, supply.someRemaining ? 'some remaining' : 'level unknown'));
   const words = [percent(supply.ratio)];
   if (supply.daysLeft !== null && supply.daysLeft !== undefined)
     words.push(`${Math.round(supply.daysLeft)} ${Math.round(supply.daysLeft) === 1 ? 'day' : 'days'} left`);
@@ -94,9 +100,12 @@ export function eventWords(event) {
   return kEventWords[event.kind] ? `${kEventWords[event.kind]}: ${event.text}` : event.text;
 }
 
-// A section's value of a report, or its failure in words.
-export function unavailable(section) {
-  if (section && typeof section === 'object' && !Array.isArray(section) && section.error)
-    return h('p', { class: 'unavailable' }, `Not available: ${section.error.message}`);
+// A section's value of a report, or its failure in words: a part the printer
+// does not carry ({unavailable}) is said to be so, and is no failure. `what`
+// names the part where its card does not.
+export function unavailable(section, what) {
+  if (!section || typeof section !== 'object' || Array.isArray(section)) return null;
+  if (section.unavailable) return h('p', { class: 'unavailable' }, `${what ? `${what}: not` : 'Not'} available from this printer.`);
+  if (section.error) return h('p', { class: 'unavailable' }, `Not available: ${section.error.message}`);
   return null;
 }

@@ -11,6 +11,12 @@ const kFamilies = {
   configChanges: 'Configuration changes', supplies: 'Supplies', suppliesStatus: 'Supplies status',
 };
 
+// The alert families the printer does not carry, in words; null when it carries them all.
+function notCarried(families) {
+  const names = Object.entries(families || {}).filter(([, v]) => v && v.unavailable).map(([k]) => kFamilies[k] || k);
+  return names.length ? h('p', { class: 'unavailable' }, `Not available from this printer: ${names.join(', ')}.`) : null;
+}
+
 function section(id, title, ...content) {
   return h('section', { class: 'card', 'aria-labelledby': id }, h('h2', { id }, title), ...content);
 }
@@ -51,6 +57,12 @@ function panel(p, summary) {
       ['Menu', 'Select', 'Return', 'Go', 'Stop'].map((k) => h('span', { class: 'key' }, k))));
 }
 
+// The library's printer type, or the type the printer reported when the library knows none by it.
+function printerType(p) {
+  if (p.printerType !== null && p.printerType !== undefined) return String(p.printerType);
+  return p.rawPrinterType !== null && p.rawPrinterType !== undefined ? `other (reported ${p.rawPrinterType})` : null;
+}
+
 function identity(report) {
   const p = report.printer, d = report.deviceChars, s = report.storage;
   const net = p?.networkAddress;
@@ -58,7 +70,7 @@ function identity(report) {
   const printer = unavailable(p) ? [] : [
     ['Model', p.model], ['Serial number', p.serial], ['Port', p.portName], ['Connection', p.connection?.text],
     ['Host name', net?.hostName], ['Address', net ? `${net.address}:${net.port}` : null],
-    ['Adapter address', mac(p.adapterAddress)], ['Property tag', p.propertyTag], ['Printer type', p.printerType],
+    ['Adapter address', mac(p.adapterAddress)], ['Property tag', p.propertyTag], ['Printer type', printerType(p)],
     ['Bidi', p.bidiActive ? 'active' : 'not active'],
   ];
   const chars = unavailable(d) ? [] : [['Code level', d.codeLevel], ['Resolution', d.text3], ['Memory', kb(d.memoryKB)]];
@@ -73,15 +85,15 @@ function identity(report) {
     ]),
     Array.isArray(report.codeLevels) ?
       table('Code levels', ['Component', 'Instance', 'Level'], report.codeLevels.map((c) => [c.text, c.instance, c.level])) :
-      unavailable(report.codeLevels),
+      unavailable(report.codeLevels, 'Code levels'),
   ];
 }
 
 function bins(report) {
   return [
-    unavailable(report.inputBins) || table('Input bins', ['Bin', 'Kind', 'Name', 'Capacity'],
+    unavailable(report.inputBins, 'Input bins') || table('Input bins', ['Bin', 'Kind', 'Name', 'Capacity'],
       report.inputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity)])),
-    unavailable(report.outputBins) || table('Output bins', ['Bin', 'Kind', 'Name', 'Capacity', 'Nickname'],
+    unavailable(report.outputBins, 'Output bins') || table('Output bins', ['Bin', 'Kind', 'Name', 'Capacity', 'Nickname'],
       report.outputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity), b.nickname || '–'])),
   ];
 }
@@ -172,7 +184,8 @@ export class PrinterView {
             const item = alertItem(a);
             item.append(h('span', { class: 'family' }, ` (${kFamilies[a.family] || a.family}, alert ${a.id})`));
             return item;
-          })) : h('p', { class: 'none' }, 'No alerts.')),
+          })) : h('p', { class: 'none' }, 'No alerts.'),
+          notCarried(report.alerts)),
         section('identity-heading', 'Identity and characteristics', identity(report)),
         section('bins-heading', 'Bins', bins(report)),
         section('events-heading', 'Event log',

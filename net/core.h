@@ -1,0 +1,148 @@
+// The state of one net:// printer behind NetPrinter: the snapshot the
+// callers' threads answer from (under `lock`), and what the backend's loop
+// keeps to refresh it (refresh.cpp). Requests and writes: answers.cpp.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <asio/steady_timer.hpp>
+
+#include "alert_store.h"
+#include "events.h"
+#include "gateway.h"
+#include "ipp/client.h"
+#include "ipp/fill.h"
+#include "printer.h"
+#include "snapshot.h"
+#include "snmp/client.h"
+
+namespace kvnet {
+
+using Clock = std::chrono::steady_clock;
+
+// A snapshot younger than this answers a request without asking the printer.
+constexpr auto kMaxAge = std::chrono::seconds(2);
+
+// How the last refresh went, per protocol: 0 answered, else why not.
+struct Outcome {
+    long snmp = BCE_E_TIMEOUT, ipp = BCE_E_TIMEOUT;
+    bool any() const { return snmp == BCE_OK || ipp == BCE_OK; }
+};
+
+// An asynchronous request waiting for a refresh.
+struct Pending {
+    unsigned short code = 0;
+    kvsim::Bytes data;
+    unsigned long capacity = 0;
+    BceCompletion done = nullptr;
+    void* context = nullptr;
+};
+
+struct NetPrinter::Core : std::enable_shared_from_this<Core> {
+    Core(NetOptions o, std::string shown)
+        : options(std::move(o)), shownUri(std::move(shown)), pollTimer(Gateway::instance().context()) {}
+
+    const NetOptions options;
+    const std::string shownUri;   // the URI as it may be shown
+
+    // Shared with the callers' threads, under `lock`.
+    std::mutex lock;
+    std::condition_variable refreshed;
+    std::shared_ptr<const Snapshot> snapshot;
+    Clock::time_point snapshotTime;
+    Outcome outcome;
+    uint64_t generation = 0;   // finished refreshes
+    bool refreshing = false;
+    std::vector<Pending> pending;
+    kvsim::AlertStore alerts;
+    // The backend's own state: the host page count's base, and the variables
+    // only the library uses (toner page count 07 77, property tag 07 54).
+    std::optional<uint32_t> hostPageBase;
+    std::vector<kvsim::Variable> localVariables;
+    bool localChanged = false;   // the next refresh builds a new snapshot
+
+    // This printer's registration for trap hints, while it lives.
+    std::shared_ptr<void> trapHints;
+
+    // The printer that announces alerts; null once it is gone.
+    std::recursive_mutex ownerLock;
+    BcePrinter* owner = nullptr;
+
+    // The loop's own.
+    std::shared_ptr<snmp::Client> snmpClient;
+    std::shared_ptr<ipp::Client> ippClient;
+    snmp::MibView view;
+    bool walked = false;
+    std::optional<int64_t> configChanges;   // the printer's change counter when last read
+    std::optional<Clock::time_point> configChangedAt;
+    ipp::Response ippState;
+    ipp::JobNumbers jobNumbers;
+    asio::steady_timer pollTimer;
+    bool closed = false;
+    // The refresh in flight.
+    int outstanding = 0;
+    Outcome running;
+    bool changed = false;
+
+    bool wants(Protocol p) const { return (options.protocols & p) != 0; }
+
+    // Refresh, on the loop (refresh.cpp). startRefresh asks every protocol
+    // (one refresh at a time); each source ends in sourceDone, the last one in
+    // finishRefresh, which builds the new snapshot, raises what changed,
+    // answers the pending requests and schedules the next poll.
+    void startRefresh();
+    void sourceDone();
+    void refreshSnmp();
+    // Walks `roots` one after another, each replacing its subtree of the view.
+    void walk(std::vector<snmp::Oid> roots, size_t next);
+    void refreshIpp();
+    // A new snapshot from what each protocol answered in this refresh.
+    std::shared_ptr<Snapshot> build();
+    // A moved configuration counter lists a configuration change (6201) for a while.
+    void noteConfigChange(Snapshot& s);
+    // What every net:// printer is before any protocol tells more.
+    void baseIdentity(kvsim::Profile& p) const;
+    // The parts the backend keeps itself. Caller: the loop; reads `lock`-guarded state.
+    void addLocalState(Snapshot& s);
+    // Device status byte 1: operator intervention, paper jam, warning, service.
+    static void deriveConditions(kvsim::Profile& p);
+    void finishRefresh();
+    void schedulePoll();
+    void close();
+    // Holds the alerts and announces them (BceNotifyAlert) while the printer lives.
+    void raise(const std::vector<PushedAlert>& pushed);
+
+    // Requests, from the callers' threads (answers.cpp).
+    // The code a request gets when the snapshot cannot answer it.
+    long unanswered(const Outcome& o) const;
+    // A snapshot fresh enough to answer from, waiting for a refresh when the
+    // one held is stale. Null with `rc` when none came in time.
+    std::shared_ptr<const Snapshot> fresh(Outcome* o, long* rc);
+    // A fresh snapshot of a printer that answered it; null with `rc` (also
+    // -3 on the loop's thread, which must not wait for itself).
+    std::shared_ptr<const Snapshot> answering(long* rc);
+    long answerRead(const Snapshot& s, const Outcome& o, unsigned short code, const uint8_t* data,
+                    unsigned long length, void* reply, unsigned long* replyLength);
+    long request(unsigned short code, const uint8_t* data, unsigned long length, void* reply,
+                 unsigned long* replyLength);
+    // An asynchronous read that waited for a refresh, answered on the loop.
+    void completePending(Pending& p);
+    // Runs `start` on the loop and waits for the result it reports.
+    long onLoop(std::function<void(std::function<void(long)>)> start);
+    long setPanelLock(const Snapshot& s, const kvsim::Bytes& value);
+    // The snapshot with one variable changed (read-your-write), and its event.
+    long patchVariable(uint16_t id, const kvsim::Bytes& value);
+    long setLocalVariable(uint16_t id, const kvsim::Bytes& value);
+    long cancelJob(const Snapshot& s, uint16_t number);
+    // Writes: to the device, or to the backend's own state.
+    long write(const Snapshot& s, unsigned short code, const uint8_t* data, unsigned long length, void* reply,
+               unsigned long* replyLength);
+};
+
+}  // namespace kvnet

@@ -1,0 +1,198 @@
+// A net:// printer through the engine and the printer object, as a host sees
+// it, against snmpsim and ports that refuse, stay silent or answer garbage:
+// what a partial and a whole outage answer and how long they take, writes
+// reaching the device, changes and traps pushed as alerts, snapshots.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "ipp_peer.h"
+#include "kvprtobj/jobs.h"
+#include "kvprtobj/kvprtsim.h"
+#include "profile.h"
+#include "scripted_printer.h"
+#include "sim_daemon.h"
+#include "snmpsim_peer.h"
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using kvtest::run;
+
+namespace {
+
+using Opened = kvtest::OpenedPrinter;
+
+class NetPrinterTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        if (!kvtest::installed("snmpsimd")) return;
+        trapPort = kvtest::freeUdpPort();
+        ::setenv("KVPRTOBJ_NET_TRAP_LISTEN", ("127.0.0.1:" + std::to_string(trapPort)).c_str(), 1);
+        sim = std::make_unique<kvtest::SnmpSim>(std::vector<std::string>{KVTEST_NET_RECORDINGS, KVTEST_PRINTER_DATA});
+    }
+    static void TearDownTestSuite() { sim.reset(); }
+    void SetUp() override {
+        if (!sim) GTEST_SKIP() << "snmpsimd is not installed (Debian package snmpsim)";
+    }
+    static std::string snmpset(const std::string& oid, int value) {
+        return "snmpset -v2c -c writable -t 2 -r 0 127.0.0.1:" + std::to_string(sim->port()) + " " + oid + " i " +
+               std::to_string(value);
+    }
+
+    static inline std::unique_ptr<kvtest::SnmpSim> sim;
+    static inline uint16_t trapPort = 0;
+};
+
+constexpr const char* kHrDeviceStatus = "1.3.6.1.2.1.25.3.2.1.5.1";
+constexpr int kRunning = 2, kDown = 5;
+
+// Waits for the next alert of `family` on `handle`; its id, or 0.
+unsigned short awaitAlert(unsigned short handle, unsigned long family, std::chrono::milliseconds within) {
+    for (auto deadline = Clock::now() + within; Clock::now() < deadline;) {
+        unsigned short id = 0;
+        unsigned long got = 0;
+        if (BceWaitAlert(handle, 100, &id, &got) == 0 && got == family) return id;
+    }
+    return 0;
+}
+
+}  // namespace
+
+// One protocol silent while the other answers: what it alone carries is not
+// there (-3), and the object's bidi-active flag stays up.
+TEST_F(NetPrinterTest, APartialOutageAnswersInvalidAndKeepsBidiActive) {
+    const std::string uris[] = {
+        sim->uri("healthy"),   // IPP not asked: jobs have no source
+        "net://127.0.0.1?snmp-port=" + std::to_string(sim->port()) + "&community=healthy&timeout=1000&ipp-port=" +
+            std::to_string(kvtest::freePort()),
+    };
+    for (const std::string& uri : uris) {
+        Opened printer(uri);
+        ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+        kvtest::OpenPrtObj obj(printer.handle, 1);
+        KVPrtObj::PRINTERSTATUS status{};
+        unsigned int count = 99;
+        KVPrtObj::KVPJOBDATA* jobs = nullptr;
+        long statusRc = obj.bidiQueryDeviceStatus(&status);
+        long jobsRc = obj.bidiQueryJobs(0, &count, &jobs);
+        EXPECT_EQ(std::tuple(statusRc, status.uStatusByte0Bit0 + 0u, jobsRc, obj.isBidiActive(), jobs),
+                  std::tuple(0L, 1u, long{BCE_E_INVALID}, 1, nullptr))
+            << uri;
+    }
+}
+
+// Nothing answers: the channel-down code of what failed, within one time-out.
+TEST_F(NetPrinterTest, NothingAnsweringIsAChannelDownWithinOneTimeOut) {
+    kvtest::FakeAgent silent([](const std::string&) { return ""; });
+    kvtest::FakeAgent garbage([](const std::string&) { return "\x30\x03\x02\x01"; });
+    const std::string ipp = "&ipp-port=" + std::to_string(kvtest::freePort());
+    const std::pair<std::string, long> cases[] = {
+        {"net://127.0.0.1?timeout=400&snmp-port=" + std::to_string(silent.port()) + ipp, BCE_E_TIMEOUT},
+        {"net://127.0.0.1?timeout=400&protocols=ipp" + ipp, BCE_E_CHANNEL_DOWN},
+        {"net://127.0.0.1?timeout=400&protocols=snmp&snmp-port=" + std::to_string(garbage.port()), BCE_E_BAD_REPLY},
+    };
+    for (const auto& [uri, rc] : cases) {
+        Opened printer(uri);
+        ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+        unsigned char reply[64];
+        unsigned long length = sizeof reply;
+        auto start = Clock::now();
+        EXPECT_EQ(BceSendBidi(1, printer.handle, 0, kvbidi::kDeviceStatus, reply, &length, nullptr, 0), rc) << uri;
+        EXPECT_LT(Clock::now() - start, 900ms) << uri;
+    }
+}
+
+// The panel lock goes to the device and reads back; a change the device
+// makes is pushed as a device-status alert once a request refreshes.
+TEST_F(NetPrinterTest, WritesReachTheDeviceAndChangesArePushed) {
+    ASSERT_EQ(run(snmpset(kHrDeviceStatus, kRunning)), 0);
+    Opened printer(sim->uri("writable", "poll=0"));
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    kvtest::OpenPrtObj obj(printer.handle, 1);
+    unsigned char lock[2] = {0x00, 0x4D}, locked = 1;
+    ASSERT_EQ(obj.bidiSetOMVar(lock, &locked, 1), 0);
+    EXPECT_NE(awaitAlert(printer.handle, kvbidi::kOMVarEventAlert, 1s), 0);
+    EXPECT_EQ(run("snmpget -v2c -c writable 127.0.0.1:" + std::to_string(sim->port()) +
+                  " 1.3.6.1.2.1.43.5.1.1.13.1 | grep -q 'INTEGER: 4'"),
+              0);
+
+    ASSERT_EQ(run(snmpset(kHrDeviceStatus, kDown)), 0);
+    std::this_thread::sleep_for(2100ms);   // the snapshot's age, after which a request refreshes it
+    KVPrtObj::PRINTERSTATUS status{};
+    ASSERT_EQ(obj.bidiQueryDeviceStatus(&status), 0);
+    EXPECT_EQ(std::tuple(status.uStatusByte0Bit0 + 0u, status.uStatusByte2 + 0u), std::tuple(0u, 5u));
+    EXPECT_NE(awaitAlert(printer.handle, kvbidi::kDeviceStatusAlert, 1s), 0);
+    run(snmpset(kHrDeviceStatus, kRunning));
+}
+
+// A trap from the printer's address polls it at once, with no request and
+// no poll of its own due.
+TEST_F(NetPrinterTest, ATrapPollsThePrinterAtOnce) {
+    ASSERT_EQ(run(snmpset(kHrDeviceStatus, kRunning)), 0);
+    Opened printer(sim->uri("writable", "poll=0"));
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    unsigned char reply[64];
+    unsigned long length = sizeof reply;
+    ASSERT_EQ(BceSendBidi(1, printer.handle, 0, kvbidi::kDeviceStatus, reply, &length, nullptr, 0), 0);
+    ASSERT_EQ(run(snmpset(kHrDeviceStatus, kDown)), 0);
+    EXPECT_EQ(awaitAlert(printer.handle, kvbidi::kDeviceStatusAlert, 500ms), 0);   // nothing polls
+    ASSERT_EQ(run("snmptrap -v2c -c public 127.0.0.1:" + std::to_string(trapPort) +
+                  " '' 1.3.6.1.2.1.43.18.2.0.1 1.3.6.1.2.1.43.18.1.1.7.1.1 i 3"),
+              0);
+    EXPECT_NE(awaitAlert(printer.handle, kvbidi::kDeviceStatusAlert, 1500ms), 0);
+    run(snmpset(kHrDeviceStatus, kRunning));
+}
+
+// A printer's snapshot is a profile the simulator serves again.
+TEST_F(NetPrinterTest, ASnapshotIsAProfileTheSimulatorLoads) {
+    Opened printer(sim->uri("healthy"));
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    std::string json;
+    ASSERT_EQ(BceSnapshotProfile(printer.handle, &json), 0);
+    kvsim::Profile profile;
+    std::string error;
+    EXPECT_TRUE(kvsim::loadProfile(json, &profile, &error)) << error;
+    EXPECT_EQ(std::string(profile.info.szModelName), "Example Printer 4000");
+}
+
+// kvprt's report works on every recording of the project: every section is
+// read or not available from that printer, none fails.
+TEST_F(NetPrinterTest, KvprtReportsEveryRecording) {
+    for (const auto& entry : std::filesystem::directory_iterator(KVTEST_NET_RECORDINGS)) {
+        const std::string community = entry.path().stem();
+        const std::string command = std::string(KVPRT) + " --json -p '" + sim->uri(community) + "' report";
+        std::string output;
+        int status = run(command, &output);
+        EXPECT_EQ(status, 0) << community << ": " << output;
+        EXPECT_EQ(output.find("\"error\""), std::string::npos) << community << ": " << output;
+        EXPECT_NE(output.find("\"deviceStatus\""), std::string::npos) << community;
+    }
+}
+
+// Jobs through IPP: listed, deleted with Cancel-Job, and a job-transition
+// alert once the printer no longer lists the job.
+TEST(NetPrinterIpp, AJobIsListedDeletedAndItsTransitionPushed) {
+    if (!kvtest::IppEvePeer::available()) GTEST_SKIP() << "ippeveprinter, ipptool or dbus-daemon is not installed";
+    kvtest::IppEvePeer peer(KVTEST_IPP_ATTRIBUTES);
+    kvtest::TempDir dir;
+    std::ofstream(dir.file("page.bin")) << "a page of the printer tests\n";
+    ASSERT_EQ(peer.ipptool(KVTEST_IPP_PRINT_JOB, dir.file("page.bin")), 0) << peer.log();
+
+    Opened printer("net://localhost?protocols=ipp&timeout=2000&poll=1&ipp-port=" + std::to_string(peer.port()));
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    kvtest::OpenPrtObj obj(printer.handle, 1);
+    unsigned int count = 0;
+    KVPrtObj::KVPJOBDATA* jobs = nullptr;
+    ASSERT_EQ(obj.bidiQueryJobs(0, &count, &jobs), 0);
+    ASSERT_EQ(count, 1u);
+    unsigned short number = jobs[0].jobNumber;
+    delete[] jobs;
+    EXPECT_EQ(obj.bidiDeleteJob(number, 0), 0);
+    EXPECT_NE(awaitAlert(printer.handle, kvbidi::kJobTransitionAlert, 5s), 0);   // the backend's poll sees it gone
+    EXPECT_EQ(obj.bidiDeleteJob(9999, 0), BCE_E_INVALID);
+    EXPECT_TRUE(obj.isBidiActive());
+}

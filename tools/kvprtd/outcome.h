@@ -1,0 +1,71 @@
+// The outcome of one poll of a printer, as a pure function of what the
+// monitor knew of the printer and what the poll gave: its new snapshot, the
+// sample to store, the events, and the cycle it is polled again in. The
+// monitor (steps.cpp) applies it; the tests check it as tables.
+//
+//   back-off      a printer that fails is tried again after 1, 2, 4 and 8
+//                 cycles, then every kMaxBackoffCycles; one answer ends it
+//   page counts   stored at most every sampleIntervalS (0: every poll)
+//   supply levels stored when a level changes, and once a day (UTC) anyway
+//   report        the report's other sections are gathered again every
+//                 kReportEvery, and whenever the printer comes back up
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <vector>
+
+#include "events.h"
+#include "forecast.h"
+#include "poll.h"
+#include "state.h"
+#include "store.h"
+
+namespace kvprtd {
+
+constexpr int kMaxBackoffCycles = 10;
+constexpr auto kReportEvery = std::chrono::hours(1);
+
+// The cycles to wait after the `failures`-th failure in a row (from 1).
+int backoffCycles(int failures);
+
+// A supply's level as last stored, and its history for the forecast.
+struct SupplyLevel {
+    uint8_t id = 0;
+    uint8_t storedLevel = 0, storedCount = 0;
+    int64_t storedDay = -1;
+    LevelHistory history;
+};
+
+// What the monitor keeps of a printer between polls besides its snapshot.
+struct PrinterTrack {
+    using Clock = std::chrono::steady_clock;
+
+    Health recorded = Health::Unknown;   // the last up/down event recorded
+    bool answering = false;              // its last request was answered
+    int failures = 0;                    // failed polls in a row
+    uint64_t retryCycle = 0;             // polled again from this cycle on
+    bool reportDue = true;               // the report's other sections are to be gathered
+    Clock::time_point nextReport{};      // ... or from then on
+    int64_t lastSample = 0;              // when page counts were last stored
+    std::vector<SupplyLevel> levels;
+
+    SupplyLevel& level(uint8_t id);
+    // Whether to gather the report's other sections now (the printer is up).
+    bool reportWanted(Clock::time_point now) const { return reportDue || now >= nextReport; }
+    // The report was gathered at `now`.
+    void reported(Clock::time_point now);
+};
+
+struct PollOutcome {
+    Snapshot snap;
+    PrinterTrack track;
+    Sample sample;               // to store when it holds page counts or supplies
+    std::vector<Event> events;   // without id, time and printer
+};
+
+// The outcome of poll result `r` at `nowMs` in cycle `cycle`.
+PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const PollResult& r, int64_t nowMs,
+                        uint64_t cycle, int sampleIntervalS);
+
+}  // namespace kvprtd

@@ -1,0 +1,217 @@
+// The per-printer steps of the monitor (monitor.h): open, probe, discovery,
+// polls and reports, each run on a pool and ending back on the scheduler in
+// finished() or failed(); and applying a poll's outcome (outcome.h).
+#include <kvprtobj/bidicodes.h>
+
+#include "log.h"
+#include "outcome.h"
+#include "times.h"
+#include "watched.h"
+
+namespace kvprtd {
+namespace {
+
+// The reply capacity of the probe's device-status request.
+constexpr unsigned long kProbeCapacity = 256;
+
+}  // namespace
+
+// Takes the printer's next step; each ends in finished() or failed().
+void Monitor::step(const WatchedPtr& w) {
+    if (m_halting) return finished(w);
+    switch (w->phase) {
+    case Watched::Phase::Open:
+        submit(m_suspect, w, [this, w, uri = w->config.uri] {
+            unsigned short handle = 0;
+            long rc = BceOpenPrinter(uri.c_str(), &handle);
+            std::string why = rc != 0 ? kvprt::Failure("BceOpenPrinter", rc, BceLastOpenError()).message() : "";
+            post([this, w, handle, why] {
+                if (!why.empty()) return failed(w, why);
+                w->handle = handle;
+                w->phase = Watched::Phase::Probe;
+                step(w);
+            });
+        });
+        break;
+    case Watched::Phase::Probe:
+        startProbe(w);
+        break;
+    case Watched::Phase::Discover:
+        submit(m_live, w, [this, w, uri = w->config.uri] {
+            std::string why, report;
+            try {
+                w->printer = std::make_unique<kvprt::Printer>(w->handle, uri);
+                KVPrtObj::BIDICAPABILITIES caps;
+                w->printer->obj().getBidiCaps(&caps);
+                bool capable = caps.bBidiActive != 0;
+                BceSetAlertCallback(w->handle, &Monitor::alertArrived, w.get());
+                report = gatherOtherSections(*w->printer);
+                post([this, w, capable, report] {
+                    w->bidiCapable = capable;
+                    w->phase = Watched::Phase::Ready;
+                    m_store.putReport(w->dbId, {nowMs(), report});
+                    w->track.reported(Clock::now());
+                    startPoll(w);
+                });
+                return;
+            } catch (const kvprt::Failure& f) {
+                why = f.message();   // the printer closed the handle
+            } catch (const std::exception& e) {
+                why = e.what();
+                if (!w->printer) BceClosePrinter(w->handle);
+            }
+            w->printer.reset();
+            w->handle = 0;
+            post([this, w, why] {
+                w->phase = Watched::Phase::Open;
+                failed(w, why);
+            });
+        });
+        break;
+    case Watched::Phase::Ready:
+        startPoll(w);
+        break;
+    }
+}
+
+namespace {
+
+struct ProbeContext {
+    std::function<void(long)> done;
+};
+
+void probeDone(void* context, long rc, const void*, unsigned long) {
+    auto* probe = static_cast<ProbeContext*>(context);
+    try {
+        probe->done(rc);
+    } catch (...) {   // nothing crosses the engine
+    }
+    delete probe;
+}
+
+}  // namespace
+
+void Monitor::startProbe(const WatchedPtr& w) {
+    auto answered = [this, w](long rc) {
+        post([this, w, rc] {
+            if (rc != BCE_OK) return failed(w, kvprt::Failure("bidiQueryDeviceStatus", rc).message());
+            w->track.answering = true;
+            w->phase = Watched::Phase::Discover;
+            step(w);
+        });
+    };
+    submit(m_suspect, w, [handle = w->handle, answered] {
+        auto* probe = new ProbeContext{answered};
+        long rc = BceSendBidiAsync(kvprt::kAppId, handle, 0, kvbidi::kDeviceStatus, nullptr, 0, kProbeCapacity,
+                                   &probeDone, probe);
+        if (rc != BCE_OK) {
+            delete probe;
+            answered(rc);
+        }
+    });
+}
+
+void Monitor::startPoll(const WatchedPtr& w) {
+    std::vector<AnnouncedAlert> announced;
+    announced.swap(w->announced);
+    // A failed request clears the object's bidi-active flag; a printer that
+    // was reached before is asked again all the same.
+    bool reactivate = w->bidiCapable && w->snap.health == Health::Down;
+    w->poll = std::make_unique<Poll>(*w->printer, std::move(announced));
+    submit(poolFor(*w), w, [this, w, poll = w->poll.get(), reactivate] {
+        if (reactivate) w->printer->obj().setBidi(1);
+        poll->start([this, w] {
+            try {
+                post([this, w] { polled(w); });
+            } catch (...) {   // nothing crosses the engine (out of memory: the printer stays busy)
+            }
+        });
+    });
+}
+
+void Monitor::startReport(const WatchedPtr& w) {
+    w->busy = true;
+    ++m_inflight;
+    submit(m_live, w, [this, w] {
+        std::string report = gatherOtherSections(*w->printer);
+        post([this, w, report] {
+            m_store.putReport(w->dbId, {nowMs(), report});
+            w->track.reported(Clock::now());
+            finished(w);
+        });
+    });
+}
+
+void Monitor::failed(const WatchedPtr& w, const std::string& why) {
+    PollResult down;
+    down.health = Health::Down;
+    down.error = why;
+    applyPoll(w, down);
+    finished(w);
+}
+
+void Monitor::polled(const WatchedPtr& w) {
+    PollResult r = w->poll->takeResult();
+    w->poll.reset();
+    {
+        std::lock_guard guard(m_statsLock);
+        size_t bucket = 0;
+        while (bucket < std::size(PollStats::kBuckets) && r.seconds > PollStats::kBuckets[bucket]) ++bucket;
+        if (bucket < std::size(PollStats::kBuckets)) ++m_stats.counts[bucket];
+        ++m_stats.polls;
+        m_stats.seconds += r.seconds;
+    }
+    applyPoll(w, r);
+    finished(w);
+}
+
+// ---- outcomes ----
+
+void Monitor::applyPoll(const WatchedPtr& w, const PollResult& r) {
+    PollOutcome o = pollOutcome(w->snap, w->track, r, nowMs(), m_cycle, m_options.sampleIntervalS);
+    if (o.sample.pagesKnown || !o.sample.supplies.empty()) m_store.addSample(w->dbId, o.sample);
+    w->track = std::move(o.track);
+    {
+        std::unique_lock guard(m_stateLock);
+        w->snap = std::move(o.snap);
+    }
+    record(w, std::move(o.events));
+}
+
+void Monitor::record(const WatchedPtr& w, std::vector<Event> events) {
+    const int64_t now = nowMs();
+    for (Event& e : events) {
+        e.id = m_nextEventId++;
+        e.time = now;
+        e.printer = w->config.name;
+        if (e.kind == "up" || e.kind == "down") {
+            // A printer found up at first sight is no news for the log.
+            if (e.kind == "down" || w->track.recorded == Health::Down)
+                logLine("printer " + e.printer + (e.kind == "up" ? " is up again" : " is down: " + e.text));
+            w->track.recorded = e.kind == "up" ? Health::Up : Health::Down;
+        }
+        m_store.addEvent(w->dbId, e);
+        m_hub.publish(e);
+    }
+}
+
+void Monitor::alertArrived(void* context, unsigned short, unsigned short alertId, unsigned long family) {
+    auto* watched = static_cast<Watched*>(context);
+    try {
+        WatchedPtr w = watched->self.lock();
+        if (!w) return;
+        Monitor* m = watched->owner;
+        m->post([m, w, alertId, family] {
+            if (w->removed) return;
+            if (w->announced.size() >= kMaxAnnounced) w->announced.erase(w->announced.begin());
+            w->announced.push_back({alertId, family});
+            if (!w->wanted && w->phase == Watched::Phase::Ready) {
+                w->wanted = true;
+                m->m_wanted.push_back(w);
+            }
+        });
+    } catch (...) {   // nothing crosses the engine; the next poll sees the alert's effects
+    }
+}
+
+}  // namespace kvprtd
