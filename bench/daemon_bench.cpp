@@ -24,6 +24,7 @@
 #include "kvprtobj/kvprtobj.h"
 #include "sim_daemon.h"
 #include "wire/frame.h"
+#include "wire/frame_assembler.h"
 #include "wire/socket.h"
 
 namespace {
@@ -33,7 +34,7 @@ using Clock = std::chrono::steady_clock;
 struct Link {
     int fd = -1;
     bool waiting = false;     // a request is in flight
-    kvwire::Bytes partial;    // the start of a reply cut by a read
+    kvwire::FrameAssembler replies;
 };
 
 kvwire::Bytes gRequest;   // a device-status request
@@ -74,15 +75,13 @@ int readReplies(Link& link) {
     ssize_t n = ::recv(link.fd, buffer, sizeof buffer, 0);
     if (n < 0 && errno == EAGAIN) return 0;
     if (n <= 0) return -1;
-    link.partial.insert(link.partial.end(), buffer, buffer + n);
+    link.replies.feed(buffer, static_cast<size_t>(n));
     int replies = 0;
-    size_t used = 0, at = 0;
     kvwire::Frame frame;
-    while (kvwire::decodeFrame(link.partial.data() + at, link.partial.size() - at, &frame, &used) == kvwire::Decode::Ok) {
-        at += used;
+    for (auto r = link.replies.next(&frame); r != kvwire::FrameAssembler::Result::NeedMore; r = link.replies.next(&frame)) {
+        if (r != kvwire::FrameAssembler::Result::Frame) return -1;
         ++replies;
     }
-    link.partial.erase(link.partial.begin(), link.partial.begin() + static_cast<std::ptrdiff_t>(at));
     return replies;
 }
 

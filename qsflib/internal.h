@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/wire/byte_reader.h"
+
 namespace zut {
 
 // The largest library file: the header and two full lists of 65535 records
@@ -27,46 +29,8 @@ uint16_t fileChecksum(const std::vector<uint8_t>& bytes);
 // size is 0 or memory is exhausted.
 unsigned char* handOut(const uint8_t* data, size_t size);
 
-// A reader over [data, data + length). A read that would pass the end reads
-// nothing, returns 0 and marks the reader failed; the failure sticks.
-class ByteReader {
-public:
-    ByteReader(const uint8_t* data, size_t length) : m_data(data), m_length(length) {}
-
-    bool ok() const { return m_ok; }
-    size_t position() const { return m_pos; }
-
-    void seek(size_t offset) {
-        if (offset > m_length) fail();
-        else m_pos = offset;
-    }
-    bool skip(size_t n) {
-        if (!m_ok || m_length - m_pos < n) {
-            fail();
-            return false;
-        }
-        m_pos += n;
-        return true;
-    }
-    uint8_t u8() { return skip(1) ? m_data[m_pos - 1] : 0; }
-    uint16_t le16() { return skip(2) ? static_cast<uint16_t>(m_data[m_pos - 2] | m_data[m_pos - 1] << 8) : 0; }
-    uint32_t le32() {
-        if (!skip(4)) return 0;
-        const uint8_t* p = m_data + m_pos - 4;
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-               static_cast<uint32_t>(p[3]) << 24;
-    }
-
-private:
-    void fail() {
-        m_ok = false;
-        m_pos = m_length;
-    }
-
-    const uint8_t* m_data;
-    size_t m_length;
-    size_t m_pos = 0;
-    bool m_ok = true;
-};
+// Files are read with the engine's bounded reader, little endian
+// (engine/wire/byte_reader.h).
+using kvwire::ByteReader;
 
 }  // namespace zut

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "profile.h"
+#include "wire/byte_reader.h"
 #include "wire/frame.h"
 
 namespace kvsim {
@@ -62,8 +63,12 @@ inline bool dataIs(const Request& r, std::initializer_list<uint8_t> bytes) {
         if (r.data[i++] != b) return false;
     return true;
 }
+// The big-endian number at `offset` of the request, read through the wire's
+// bounded reader: 0 past the end.
 inline uint16_t be16At(const Request& r, size_t offset) {
-    return static_cast<uint16_t>((r.data[offset] << 8) | r.data[offset + 1]);
+    kvwire::ByteReader in(r.data, r.length);
+    in.seek(offset);
+    return in.be16();
 }
 inline Writer& counted(Writer& w, const std::string& text) {
     return w.u8(static_cast<unsigned>(text.size())).raw(text.data(), text.size());

@@ -1,5 +1,5 @@
-// The bounded big-endian reader of the frame codec and of the library's reply
-// decoders. Values are assembled from their bytes with shifts, so a reader
+// The bounded reader of the frame codec, the library's reply decoders (big
+// endian) and the Quick Setup files (little endian). Values are assembled from their bytes with shifts, so a reader
 // gives the same numbers on every host. A read that would pass the end reads
 // nothing, returns 0 and marks the reader failed; the failure sticks, so a
 // decoder may read a whole record and check ok() once.
@@ -36,6 +36,16 @@ public:
         const uint8_t* p = m_data + m_pos - 4;
         return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
     }
+    uint16_t le16() {
+        if (!take(2)) return 0;
+        const uint8_t* p = m_data + m_pos - 2;
+        return static_cast<uint16_t>(p[0] | (p[1] << 8));
+    }
+    uint32_t le32() {
+        if (!take(4)) return 0;
+        const uint8_t* p = m_data + m_pos - 4;
+        return p[0] | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+    }
     // Copies the next n bytes as they stand.
     bool raw(void* dst, size_t n) {
         if (!take(n)) return false;
@@ -43,6 +53,13 @@ public:
         return true;
     }
     bool skip(size_t n) { return take(n); }
+    // Moves to `offset` from the start; failed when it lies past the end.
+    void seek(size_t offset) {
+        if (offset > m_length)
+            fail();
+        else
+            m_pos = offset;
+    }
 
 protected:
     // Moves past the next n bytes; false, and failed, when fewer are left.
@@ -57,13 +74,6 @@ protected:
     void fail() {
         m_ok = false;
         m_pos = m_length;
-    }
-    // Moves to `offset` from the start; failed when it lies past the end.
-    void moveTo(size_t offset) {
-        if (offset > m_length)
-            fail();
-        else
-            m_pos = offset;
     }
 
     const uint8_t* m_data = nullptr;

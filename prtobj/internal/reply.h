@@ -49,7 +49,6 @@ public:
         }
         return m_data[offset];
     }
-    void seek(size_t offset) { moveTo(offset); }
     // Whether the next bytes are `mark` (the leading bytes that say what an
     // alert or a reply holds), moving past them; false, and failed, when they
     // differ or the data end first. Every mark of the library is checked here.
