@@ -145,7 +145,7 @@ std::optional<std::string> historyJson(const Service& service, std::string_view 
     json events = json::array();
     for (Event& e : h.events) {
         e.printer = std::string(name);
-        events.push_back(json::parse(eventJson(e)));
+        events.push_back(eventObject(e));
     }
     return text({{"printer", name},
                  {"since", rfc3339(since)},

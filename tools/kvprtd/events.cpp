@@ -17,7 +17,7 @@ Event event(std::string kind, std::string text, const json& data) {
     Event e;
     e.kind = std::move(kind);
     e.text = std::move(text);
-    e.data = data.dump();
+    e.data = data;
     return e;
 }
 
@@ -65,12 +65,13 @@ std::vector<Event> changes(const Snapshot& before, const Snapshot& after) {
     return out;
 }
 
-std::string eventJson(const Event& e) {
-    json data = json::parse(e.data.empty() ? "{}" : e.data, nullptr, false);
-    if (data.is_discarded()) data = json::object();
+json eventObject(const Event& e) {
     return json{{"id", e.id}, {"time", rfc3339(e.time)}, {"printer", e.printer}, {"kind", e.kind},
-                {"text", e.text}, {"data", data}}
-        .dump(-1, ' ', false, json::error_handler_t::replace);
+                {"text", e.text}, {"data", e.data.is_object() ? e.data : json::object()}};
+}
+
+std::string eventJson(const Event& e) {
+    return eventObject(e).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace kvprtd

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "state.h"
 
 namespace kvprtd {
@@ -25,7 +27,7 @@ struct Event {
     std::string printer;
     std::string kind;
     std::string text;     // in words
-    std::string data;     // a JSON object with the details
+    nlohmann::ordered_json data = nlohmann::ordered_json::object();   // the details
 };
 
 // The marks a supply's level is watched for, highest first.
@@ -33,7 +35,9 @@ constexpr float kSupplyMarks[] = {0.20f, 0.10f, 0.0f};
 
 // The events between two states of one printer (without id, time and printer).
 std::vector<Event> changes(const Snapshot& before, const Snapshot& after);
-// The event as one JSON object: {"id", "time", "printer", "kind", "text", "data"}.
+// The event as one JSON object: {"id", "time", "printer", "kind", "text", "data"},
+// as a value and as text.
+nlohmann::ordered_json eventObject(const Event& event);
 std::string eventJson(const Event& event);
 
 }  // namespace kvprtd

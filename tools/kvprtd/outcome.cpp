@@ -48,9 +48,7 @@ Event alertReceived(const AlertRead& a) {
     Event e;
     e.kind = "alert-received";
     e.text = (a.familyName.empty() ? "family " + std::to_string(a.alert.family) : a.familyName) + ": " + a.line;
-    e.data = nlohmann::json{{"alertId", a.alert.id}, {"family", a.alert.family}, {"familyName", a.familyName},
-                            {"read", a.ok}}
-                 .dump();
+    e.data = {{"alertId", a.alert.id}, {"family", a.alert.family}, {"familyName", a.familyName}, {"read", a.ok}};
     return e;
 }
 

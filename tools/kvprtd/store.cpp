@@ -223,7 +223,7 @@ void Store::addEvent(int64_t printer, const Event& e) {
     queue([printer, e](Connection& db) {
         Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
         s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
-        s.bind(6, e.data.empty() ? std::string_view("{}") : std::string_view(e.data)).run();
+        s.bind(6, e.data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)).run();
     });
 }
 
@@ -346,7 +346,9 @@ History Store::history(int64_t printer, int64_t since, int64_t until, size_t lim
         e.time = events.integer(1);
         e.kind = events.text(2);
         e.text = events.text(3);
-        e.data = events.text(4);
+        // The details as the database holds them: a file kvprtd reads, which need not be whole.
+        e.data = nlohmann::ordered_json::parse(events.text(4), nullptr, false);
+        if (!e.data.is_object()) e.data = nlohmann::ordered_json::object();
         h.events.push_back(std::move(e));
     }
     if (h.events.size() > limit) {
