@@ -116,6 +116,22 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
     EXPECT_NE(error.get<std::string>().find("fleet.toml:5:1: printer[1].uri: missing"), std::string::npos);
     EXPECT_EQ(states(d.port()), (States{{"a0", "up"}, {"a1", "up"}}));
 
+    // A file that lists no printers drops none, unless it says so; the refusal is a metric too.
+    auto reloaded = [&](const char* text) {
+        writeText(dir.file("fleet.toml"), text);
+        ::kill(d.pid(), SIGHUP);
+        return eventually([&] { return get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"] != error; }, 5s);
+    };
+    ASSERT_TRUE(reloaded(""));
+    error = get(d.port(), "/api/v1/status")["fleetFile"]["reloadError"];
+    EXPECT_NE(error.dump().find("lists no printers"), std::string::npos) << error;
+    EXPECT_EQ(states(d.port()), (States{{"a0", "up"}, {"a1", "up"}}));
+    auto r = httplib::Client("127.0.0.1", d.port()).Get("/metrics");
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("\nkvprtd_fleet_reload_success 0\n"), std::string::npos);
+    ASSERT_TRUE(reloaded("printer = []\n"));
+    EXPECT_TRUE(eventually([&] { return states(d.port()).empty(); }, 5s));
+
     writeFleet(dir, {{"a1", "sim:"}, {"a2", "sim:"}});
     ::kill(d.pid(), SIGHUP);
     ASSERT_TRUE(eventually([&] { return states(d.port()) == States{{"a1", "up"}, {"a2", "up"}}; }, 10s));

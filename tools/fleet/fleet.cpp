@@ -1,6 +1,10 @@
 #include "fleet.h"
 
-#include <fstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <map>
 
 #include <toml++/toml.h>
@@ -36,6 +40,18 @@ std::string text(const toml::node& node, const std::string& field, size_t maxLen
     return s;
 }
 
+// A URI of a scheme the engine opens, naming a host where the scheme needs one.
+std::string uri(const toml::node& node, const std::string& field) {
+    std::string s = text(node, field, kMaxUriLength);
+    if (s.empty()) throw Fault{node.source().begin, field, "is empty"};
+    const bool networked = s.starts_with("tcp://") || s.starts_with("net://");
+    if (!networked && !s.starts_with("sim:"))
+        throw Fault{node.source().begin, field, "\"" + s + "\" is not a sim:, tcp:// or net:// URI"};
+    if (networked && (s.size() == 6 || std::string_view("/?:").find(s[6]) != std::string_view::npos))
+        throw Fault{node.source().begin, field, "\"" + s + "\" names no host"};
+    return s;
+}
+
 std::string name(const toml::node& node, const std::string& field) {
     std::string s = text(node, field, 64);
     if (!validName(s))
@@ -53,8 +69,7 @@ PrinterConfig printer(const toml::table& table, const std::string& prefix) {
             p.name = name(node, field);
             named = true;
         } else if (key == "uri") {
-            p.uri = text(node, field, kMaxUriLength);
-            if (p.uri.empty()) throw Fault{node.source().begin, field, "is empty"};
+            p.uri = uri(node, field);
             located = true;
         } else if (key == "location") {
             p.location = text(node, field, kMaxLocationLength);
@@ -76,7 +91,7 @@ PrinterConfig printer(const toml::table& table, const std::string& prefix) {
 
 Fleet fleet(const toml::table& root) {
     Fleet f;
-    std::map<std::string, size_t> seen;
+    std::map<std::string, size_t> seen, seenUris;
     for (auto&& [key, node] : root) {
         std::string field(key.str());
         if (key == "poll_interval_s") {
@@ -87,6 +102,10 @@ Fleet fleet(const toml::table& root) {
             f.pollIntervalS = static_cast<int>(value->get());
         } else if (key == "printer") {
             const auto* list = node.as_array();
+            if (list != nullptr && list->empty()) {
+                f.emptyOnPurpose = true;
+                continue;
+            }
             if (list == nullptr || !list->is_array_of_tables())
                 throw Fault{node.source().begin, field, "expected [[printer]] tables"};
             for (size_t i = 0; i < list->size(); ++i) {
@@ -96,6 +115,11 @@ Fleet fleet(const toml::table& root) {
                 if (auto [it, added] = seen.emplace(p.name, i); !added)
                     throw Fault{table["name"].node()->source().begin, prefix + ".name",
                                 "\"" + p.name + "\" is already the name of printer[" + std::to_string(it->second) + "]"};
+                // Each sim: is a printer of its own; a network URI names one printer.
+                if (!p.uri.starts_with("sim:"))
+                    if (auto [it, added] = seenUris.emplace(p.uri, i); !added)
+                        throw Fault{table["uri"].node()->source().begin, prefix + ".uri",
+                                    "\"" + p.uri + "\" is already the URI of printer[" + std::to_string(it->second) + "]"};
                 f.printers.push_back(std::move(p));
             }
         } else {
@@ -133,22 +157,35 @@ std::optional<Fleet> parseFleet(std::string_view text, const std::string& path, 
 }
 
 std::optional<Fleet> readFleet(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Opened without waiting, so that a FIFO (or a device) neither blocks the
+    // caller, nor its signals with it, until someone writes to it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        if (fd >= 0) ::close(fd);
         *error = path + ": cannot be read";
         return std::nullopt;
     }
     std::string text;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        text.append(buffer, static_cast<size_t>(in.gcount()));
-        if (text.size() > kMaxFleetFileBytes) {
-            *error = path + ": larger than " + std::to_string(kMaxFleetFileBytes >> 20) + " MiB";
-            return std::nullopt;
+    const char* fault = nullptr;
+    if (!S_ISREG(st.st_mode)) {
+        fault = "not a regular file";
+    } else {
+        char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+            text.append(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+            if (text.size() > kMaxFleetFileBytes) break;
         }
+        if (n < 0) fault = "cannot be read";
     }
-    if (in.bad()) {
-        *error = path + ": cannot be read";
+    ::close(fd);
+    if (fault) {
+        *error = path + ": " + fault;
+        return std::nullopt;
+    }
+    if (text.size() > kMaxFleetFileBytes) {
+        *error = path + ": larger than " + std::to_string(kMaxFleetFileBytes >> 20) + " MiB";
         return std::nullopt;
     }
     return parseFleet(text, path, error);

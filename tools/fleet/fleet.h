@@ -9,6 +9,12 @@
 //   tags = ["finance"]                # optional; each as a name
 //
 // Anything else is refused, so that a misspelt key does not pass unnoticed.
+// A URI is sim:..., tcp://HOST... or net://HOST..., checked as the file is
+// read (the engine checks the rest when it opens the printer); two printers
+// of one tcp:// or net:// URI are refused, since their pages would count
+// twice (each sim: is a printer of its own). A fleet of no printers says so
+// with `printer = []`: kvprtd refuses to drop every printer on a file that
+// merely lists none (an empty file, one cut short).
 #pragma once
 
 #include <optional>
@@ -29,14 +35,17 @@ struct PrinterConfig {
 struct Fleet {
     int pollIntervalS = 30;
     std::vector<PrinterConfig> printers;
+    bool emptyOnPurpose = false;   // the file says printer = []
 };
 
 // Bounds of the fleet file.
 constexpr int kMaxPollIntervalS = 86400;
 constexpr size_t kMaxFleetFileBytes = 64u << 20;
 
-// Reads a fleet file; on a fault nothing, with `error` naming the file, the
-// line and column, and the field: "fleet.toml:7:8: printer[2].name: ...".
+// Reads a fleet file, a regular file of at most kMaxFleetFileBytes (opened
+// without waiting: a FIFO is refused, not read); on a fault nothing, with
+// `error` naming the file, the line and column, and the field:
+// "fleet.toml:7:8: printer[2].name: ...".
 std::optional<Fleet> readFleet(const std::string& path, std::string* error);
 // The same for the text of a file (`path` names it in messages).
 std::optional<Fleet> parseFleet(std::string_view text, const std::string& path, std::string* error);

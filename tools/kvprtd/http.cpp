@@ -1,7 +1,12 @@
 #include "http.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
+#include <set>
 
 #include "api.h"
 #include "log.h"
@@ -22,6 +27,10 @@ constexpr auto kKeepAlive = std::chrono::seconds(15);   // a comment on a quiet 
 constexpr const char* kDashboardPolicy =
     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
     "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+// The methods the server's parser reads; it answers any other with 400.
+const std::set<std::string, std::less<>> kHttpMethods = {"GET",  "HEAD",  "POST",  "PUT", "DELETE",
+                                                         "CONNECT", "OPTIONS", "TRACE", "PATCH"};
 
 void sendError(httplib::Response& res, int status, std::string_view message) {
     res.status = status;
@@ -57,6 +66,12 @@ HttpServer::HttpServer(Service& service, std::string version) : m_service(servic
     m_server.set_read_timeout(5);
     m_server.set_write_timeout(5);
     m_server.set_payload_max_length(64 * 1024);
+    // SO_REUSEADDR to restart at once, but not cpp-httplib's SO_REUSEPORT: a
+    // second kvprtd on the port would take half of the scrapes.
+    m_server.set_socket_options([](socket_t fd) {
+        int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     routes();
 }
 
@@ -65,7 +80,7 @@ HttpServer::~HttpServer() { stop(); }
 void HttpServer::routes() {
     auto& api = m_server;
     api.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(renderMetrics(m_service.monitor), "text/plain; version=0.0.4; charset=utf-8");
+        res.set_content(renderMetrics(m_service.monitor, m_service.fleetFile()), "text/plain; version=0.0.4; charset=utf-8");
     });
     api.Get("/api/v1/status", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(statusJson(m_service, m_version), kJson);
@@ -136,15 +151,19 @@ void HttpServer::routes() {
         sendAsset(res, findWebAsset(req.matches[1].str()));
     });
 
-    // Anything else: JSON errors with the status a client expects.
-    auto refuse = [](const httplib::Request&, httplib::Response& res) {
+    // Anything else: JSON errors with the status a client expects. Methods
+    // other than GET and HEAD are refused before routing, whatever the path.
+    api.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (req.method == "GET" || req.method == "HEAD") return httplib::Server::HandlerResponse::Unhandled;
         res.set_header("Allow", "GET, HEAD");
         sendError(res, 405, "only GET is served");
-    };
-    api.Post(".*", refuse).Put(".*", refuse).Delete(".*", refuse).Patch(".*", refuse);
+        return httplib::Server::HandlerResponse::Handled;
+    });
     api.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
         if (!res.body.empty()) return;
-        sendError(res, res.status, res.status == 404 ? "no such resource: " + req.path : "request refused");
+        if (res.status == 400 && !req.method.empty() && !kHttpMethods.contains(req.method))
+            return sendError(res, 501, "no such HTTP method");
+        sendError(res, res.status, res.status == 404 ? "no such resource: " + req.path : "malformed request");
     });
     api.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr failure) {
         std::string what = "unknown failure";
@@ -160,10 +179,12 @@ void HttpServer::routes() {
 }
 
 bool HttpServer::bind(const std::string& host, int port, std::string* error) {
+    errno = 0;
     m_port = port == 0 ? m_server.bind_to_any_port(host) : (m_server.bind_to_port(host, port) ? port : -1);
     if (m_port <= 0) {
+        const int why = errno;
         *error = "cannot listen on " + (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" +
-                 std::to_string(port);
+                 std::to_string(port) + (why ? std::string(": ") + std::strerror(why) : "");
         return false;
     }
     return true;

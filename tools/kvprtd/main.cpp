@@ -10,6 +10,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,6 +27,7 @@
 #include <kvprtobj/kvprtobj.h>
 
 #include "command.h"
+#include "db_lock.h"
 #include "fleet.h"
 #include "http.h"
 #include "log.h"
@@ -91,9 +93,26 @@ std::string trapBindError(const sockaddr_storage& endpoint) {
     return why;
 }
 
-Fleet ownShare(Fleet fleet, const Shard& shard) {
+// The most printers one instance watches: each holds a connection and a
+// descriptor, and the engine's handles end at 65,535. More go to shards.
+constexpr size_t kMaxPrinters = 10000;
+
+// This instance's share of `fleet`, or nothing with `error` when it is too large.
+std::optional<Fleet> ownShare(Fleet fleet, const Shard& shard, const std::string& path, std::string* error) {
     std::erase_if(fleet.printers, [&](const PrinterConfig& p) { return !shard.owns(p.name); });
-    return fleet;
+    if (fleet.printers.size() <= kMaxPrinters) return fleet;
+    *error = path + ": " + std::to_string(fleet.printers.size()) + " printers for this instance, at most " +
+             std::to_string(kMaxPrinters) + ": split the fleet over instances with --shard K/N";
+    return std::nullopt;
+}
+
+// Raises the soft limit of open descriptors to the hard one: a printer
+// holds a socket, and the default soft limit of 1,024 ends a fleet early.
+void raiseDescriptorLimit() {
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max) return;
+    files.rlim_cur = files.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &files) != 0) logLine(std::string("cannot raise the descriptor limit: ") + std::strerror(errno));
 }
 
 }  // namespace
@@ -155,13 +174,20 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
+    raiseDescriptorLimit();
     std::string error;
     std::optional<Fleet> fleet = readFleet(fleetPath, &error);
-    if (!fleet) {
+    std::optional<Fleet> mine = fleet ? ownShare(*fleet, *shard, fleetPath, &error) : std::nullopt;
+    if (!mine) {
         logLine(error);
         return kExitFailed;
     }
     if (dbPath.empty()) dbPath = defaultDatabase();
+    std::unique_ptr<DatabaseLock> dbLock = DatabaseLock::take(dbPath, &error);
+    if (!dbLock) {
+        logLine(error);
+        return kExitFailed;
+    }
     std::unique_ptr<Store> store = Store::open(dbPath, &error);
     if (!store) {
         logLine(error);
@@ -180,12 +206,11 @@ int main(int argc, char** argv) {
         logLine(error);
         return kExitFailed;
     }
-    Fleet mine = ownShare(*fleet, *shard);
     const std::string address = kvprogram::hostPortText(host, static_cast<unsigned>(http.port()));
-    logLine("watching " + std::to_string(mine.printers.size()) + " printers of " + fleetPath + " (shard " +
+    logLine("watching " + std::to_string(mine->printers.size()) + " printers of " + fleetPath + " (shard " +
             std::to_string(shard->index) + "/" + std::to_string(shard->count) + "), database " + dbPath +
             ", HTTP on " + address);
-    monitor.start(mine);
+    monitor.start(*mine);
     http.start();
     if (!portFile.empty() && !kvwire::writePortFile(portFile, static_cast<uint16_t>(http.port()))) {
         logLine("cannot write the port file " + portFile);
@@ -199,6 +224,11 @@ int main(int argc, char** argv) {
         sigwait(&signals, &signal);
         if (signal != SIGHUP) break;
         std::optional<Fleet> next = readFleet(fleetPath, &error);
+        if (next && next->printers.empty() && !next->emptyOnPurpose) {
+            error = fleetPath + ": lists no printers (printer = [] says to watch none)";
+            next.reset();
+        }
+        if (next) next = ownShare(*next, *shard, fleetPath, &error);
         if (!next) {
             logLine("SIGHUP: the fleet file is refused, the fleet goes on as it was: " + error);
             FleetFileState state = service.fleetFile();
@@ -207,7 +237,7 @@ int main(int argc, char** argv) {
             service.setFleetFile(state);
             continue;
         }
-        monitor.reload(ownShare(*next, *shard));
+        monitor.reload(*next);
         service.setFleetFile({fleetPath, nowMs(), "", 0});
         logLine("SIGHUP: " + fleetPath + " read again");
     }

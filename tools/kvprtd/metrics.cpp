@@ -5,6 +5,7 @@
 
 #include "command.h"
 #include "monitor.h"
+#include "service.h"
 
 namespace kvprtd {
 namespace {
@@ -77,7 +78,7 @@ std::string escapeLabelValue(std::string_view value) {
     return out;
 }
 
-std::string renderMetrics(const Monitor& monitor) {
+std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFile) {
     std::string up, ratio, days, pages, alerts;
     size_t printers = 0;
     const size_t families = kvprt::alertFamilyCount();
@@ -146,6 +147,16 @@ std::string renderMetrics(const Monitor& monitor) {
     header(out, "kvprt_printers_watched", "gauge", "Printers this instance watches (its shard of the fleet).");
     out += "kvprt_printers_watched ";
     number(out, printers);
+    out += '\n';
+    header(out, "kvprtd_fleet_reload_success", "gauge",
+           "Whether the fleet file was taken when last read (1), or refused and the fleet kept as it was (0).");
+    out += "kvprtd_fleet_reload_success ";
+    number(out, fleetFile.reloadError.empty() ? 1 : 0);
+    out += '\n';
+    header(out, "kvprtd_fleet_last_reload_success_timestamp_seconds", "gauge",
+           "When the fleet in use was read from the fleet file, in seconds since the epoch.");
+    out += "kvprtd_fleet_last_reload_success_timestamp_seconds ";
+    number(out, fleetFile.loadedAt / 1000);
     out += '\n';
     return out;
 }

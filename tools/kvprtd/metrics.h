@@ -7,6 +7,8 @@
 //   kvprt_alerts_active{printer,family}          alerts in each family's list
 //   kvprt_poll_duration_seconds                  histogram of the polls' times
 //   kvprt_poll_cycle_seconds, kvprt_poll_cycles_total, kvprt_printers_watched
+//   kvprtd_fleet_reload_success                  1, or 0 when the last SIGHUP's fleet file was refused
+//   kvprtd_fleet_last_reload_success_timestamp_seconds   when the fleet in use was read
 #pragma once
 
 #include <string>
@@ -15,8 +17,9 @@
 namespace kvprtd {
 
 class Monitor;
+struct FleetFileState;
 
-std::string renderMetrics(const Monitor& monitor);
+std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFile);
 // A label value as the format writes it: backslash, double quote and line feed escaped.
 std::string escapeLabelValue(std::string_view value);
 
