@@ -33,6 +33,12 @@ TEST(KvprtdForecast, FitsTheLastTwoWeeks) {
         EXPECT_NEAR(h.daysLeft(start + static_cast<int64_t>(daily.size() - 1) * day).value_or(-1), daysLeft, 1e-3)
             << daily.size();
     }
+    // A flat level polled at other times of each day: the fit's rounding is no fall, poll after poll.
+    LevelHistory flat;
+    for (int64_t i = 0, at = start; i < 14; ++i, at += day + 7919 * (i % 5) * 1000) {
+        flat.add(at, 0.3);
+        EXPECT_FALSE(flat.daysLeft(at).has_value()) << i;
+    }
 }
 
 TEST(KvprtdEvents, ChangesOfHealthAlertsAndSupplies) {

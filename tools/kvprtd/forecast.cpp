@@ -32,7 +32,7 @@ std::optional<double> LevelHistory::daysLeft(int64_t nowMs) const {
     }
     if (n < kMinimumDays || last - first < kMinimumDays - 1) return std::nullopt;
     double slope = (n * sumTR - sumT * sumR) / (n * sumTT - sumT * sumT);   // level per day
-    if (!(slope < 0)) return std::nullopt;
+    if (!(slope < -kFlatSlope)) return std::nullopt;   // level; the fit's rounding is no fall
     return std::min(m_days.back().ratio / -slope, kMaxDaysLeft);
 }
 

@@ -22,6 +22,10 @@ public:
     static constexpr int kMinimumDays = 3;
     static constexpr double kRefill = 0.1;
     static constexpr double kMaxDaysLeft = 3650;
+    // A line that falls less than this a day is level: a fit through equal
+    // levels at other times of day has a slope of rounding (±1e-17), which
+    // would flip the forecast between none and kMaxDaysLeft.
+    static constexpr double kFlatSlope = 1e-9;
 
     // A level (0 to 1) at `timeMs`; times must not go backwards.
     void add(int64_t timeMs, double ratio);
