@@ -62,6 +62,14 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
     ASSERT_TRUE(eventually([&] { return states(d.port())["flaky"] == "down"; }, 5s));
     EXPECT_LE(std::chrono::steady_clock::now() - killed, 2s + 500ms);   // two poll intervals
     EXPECT_EQ(states(d.port())["steady"], "up");
+    // A printer that is down exports its state and info, none of its last alerts or levels.
+    auto metrics = httplib::Client("127.0.0.1", d.port()).Get("/metrics");
+    ASSERT_TRUE(metrics);
+    const std::regex flakyLine("\\n(\\w+)\\{printer=\"flaky\"");
+    std::string flakySeries;
+    for (std::sregex_iterator it(metrics->body.begin(), metrics->body.end(), flakyLine), end; it != end; ++it)
+        flakySeries += (*it)[1].str() + " ";
+    EXPECT_EQ(flakySeries, "kvprt_printer_up kvprt_printer_info ");
 
     flaky.restart();
     ASSERT_TRUE(eventually([&] { return states(d.port())["flaky"] == "up"; }, 15s));
@@ -169,12 +177,11 @@ TEST(KvprtdService, DaysAndReport) {
     EXPECT_EQ(report, json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json")));
 }
 
-// The repository's alert rules pass promtool; Prometheus scrapes every
-// printer and fires PrinterDown for the one whose daemon dies.
+// Prometheus scrapes every printer and fires PrinterDown for the one whose
+// daemon dies (the rules' own unit tests: alert_rules_test.yml).
 TEST(KvprtdService, PrometheusScrapesEveryPrinterAndFiresPrinterDown) {
-    if (std::system("command -v prometheus >/dev/null && command -v promtool >/dev/null") != 0)
+    if (std::system("command -v prometheus >/dev/null") != 0)
         GTEST_SKIP() << "Debian's prometheus is not installed (apt-get install prometheus)";
-    EXPECT_EQ(std::system("promtool check rules " KVPRTD_ALERT_RULES " >/dev/null"), 0);
     SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), single(KVPRTSIMD, {});
     TempDir dir;
     writeFleet(dir, {{"pair-0", pair.uri("0")}, {"pair-1", pair.uri("1")}, {"single", single.uri("0")}});

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <vector>
 
 #include "command.h"
 #include "monitor.h"
@@ -60,6 +61,13 @@ private:
     std::string& m_out;
 };
 
+// Tags as one label value: ",a,b," (so that =~".*,a,.*" matches a tag), or empty.
+std::string tagsLabel(const std::vector<std::string>& tags) {
+    std::string out;
+    for (const std::string& tag : tags) out += "," + tag;
+    return out.empty() ? out : out + ",";
+}
+
 }  // namespace
 
 std::string escapeLabelValue(std::string_view value) {
@@ -79,13 +87,19 @@ std::string escapeLabelValue(std::string_view value) {
 }
 
 std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFile) {
-    std::string up, ratio, days, pages, alerts;
+    std::string up, info, ratio, days, pages, alerts;
     size_t printers = 0;
     const size_t families = kvprt::alertFamilyCount();
     monitor.forEach([&](const PrinterConfig& config, const Snapshot& s) {
         ++printers;
+        Line(info, "kvprt_printer_info", config.name)
+            .label("location", config.location)
+            .label("tags", tagsLabel(config.tags))
+            .value(1);
         if (s.health == Health::Unknown) return;
-        Line(up, "kvprt_printer_up", config.name).label("location", config.location).value(s.health == Health::Up ? 1 : 0);
+        Line(up, "kvprt_printer_up", config.name).value(s.health == Health::Up ? 1 : 0);
+        // A printer that is down says nothing more: its last alerts and levels would be stale.
+        if (s.health != Health::Up) return;
         for (const Supply& supply : s.supplies) {
             std::string id = std::to_string(supply.id);
             if (!std::isnan(supply.ratio)) Line(ratio, "kvprt_supply_level_ratio", config.name).label("supply", id).value(supply.ratio);
@@ -104,9 +118,11 @@ std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFil
     });
 
     std::string out;
-    out.reserve(up.size() + ratio.size() + days.size() + pages.size() + alerts.size() + 4096);
+    out.reserve(up.size() + info.size() + ratio.size() + days.size() + pages.size() + alerts.size() + 4096);
     header(out, "kvprt_printer_up", "gauge", "Whether the printer answered its last poll (1) or not (0).");
     out += up;
+    header(out, "kvprt_printer_info", "gauge", "The printer's location and tags (\",a,b,\"), for joins; always 1.");
+    out += info;
     header(out, "kvprt_supply_level_ratio", "gauge", "Level of a toner supply, from 0 (empty) to 1 (full).");
     out += ratio;
     header(out, "kvprt_supply_days_left", "gauge",

@@ -1,6 +1,8 @@
 // GET /metrics: the Prometheus text exposition format (version 0.0.4).
 //
-//   kvprt_printer_up{printer,location}           1 or 0 (printers polled at least once)
+//   kvprt_printer_up{printer}                    1 or 0 (printers polled at least once)
+//   kvprt_printer_info{printer,location,tags}    1, for every printer watched
+// A printer that is down has only these two: the series below are of printers that are up.
 //   kvprt_supply_level_ratio{printer,supply}     0 to 1
 //   kvprt_supply_days_left{printer,supply}       the forecast (forecast.h), where there is one
 //   kvprt_pages_total{printer,type}              page counters, types 1, 2 and 4
