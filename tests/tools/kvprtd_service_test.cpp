@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <regex>
@@ -90,6 +91,36 @@ TEST(KvprtdService, DaemonKilledGoesDownAndComesBackAndSigkillKeepsTheHistory) {
         after[kept].erase(after[kept].begin() + static_cast<std::ptrdiff_t>(before[kept].size()), after[kept].end());
         EXPECT_EQ(after[kept], before[kept]);
     }
+}
+
+// The database refuses writes (a file size limit of 0 on kvprtd, as a full disk would): the events of
+// the meanwhile are kept and written once it takes them again, and the refusals are counted.
+TEST(KvprtdService, EventsOutliveADatabaseThatRefusesWrites) {
+    SimDaemon printer(KVPRTSIMD, {});
+    TempDir dir;
+    writeFleet(dir, {{"p", printer.uri("0")}});
+    SimDaemon d = startKvprtd(dir);
+    ASSERT_TRUE(eventually([&] { return states(d.port())["p"] == "up"; }, 10s));
+    auto fileSizeLimit = [&](rlim_t limit) {
+        const rlimit r{limit, RLIM_INFINITY};
+        return ::prlimit(d.pid(), RLIMIT_FSIZE, &r, nullptr) == 0;
+    };
+    auto database = [&](const char* key) { return get(d.port(), "/api/v1/status")["database"][key]; };
+    ASSERT_TRUE(fileSizeLimit(0));
+    printer.kill();
+    ASSERT_TRUE(eventually([&] { return database("eventsWaiting") == 1; }, 10s)) << database("eventsWaiting");
+    EXPECT_GE(database("writeErrors"), 1);
+    printer.restart();
+    ASSERT_TRUE(eventually([&] { return states(d.port())["p"] == "up"; }, 15s));
+    ASSERT_TRUE(fileSizeLimit(RLIM_INFINITY));
+    std::string kinds;
+    EXPECT_TRUE(eventually([&] {
+        kinds.clear();
+        for (const json& e : get(d.port(), "/api/v1/printers/p/history", "/events"_json_pointer))
+            kinds += e["kind"].get<std::string>() + " ";
+        return kinds == "up down up ";
+    }, 15s)) << kinds;
+    EXPECT_EQ(database("eventsWaiting"), 0);
 }
 
 TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {

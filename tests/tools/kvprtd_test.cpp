@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 
 #include "events.h"
@@ -136,14 +140,37 @@ TEST(KvprtdStore, ForeignOrDamagedDatabasesAreLeftAlone) {
     for (size_t i = 4096; i < bytes.size(); i += 7) bytes[i] = static_cast<char>(i);
     std::ofstream(damaged, std::ios::binary | std::ios::trunc) << bytes;
 
-    const std::pair<std::string, std::string> rows[] = {   // a file that is no database: refusals.golden.md
+    std::vector<std::pair<std::string, std::string>> rows = {   // a file that is no database: refusals.golden.md
         {foreign, "is not a kvprtd database"}, {newer, "was written by a newer kvprtd (schema 99"}, {damaged, "damaged"}};
+    if (::geteuid() != 0) {   // root writes whatever the modes say
+        const std::string readOnly = dir.file("read-only.db"), folder = dir.file("read-only"), inFolder = folder + "/k.db";
+        ASSERT_TRUE(Store::open(readOnly, &error) && std::filesystem::create_directory(folder) && Store::open(inFolder, &error));
+        ::chmod(readOnly.c_str(), 0444);
+        ::chmod(folder.c_str(), 0555);
+        rows.insert(rows.end(), {{readOnly, "read-only.db cannot be written"}, {inFolder, "its folder " + folder + " cannot be written"}});
+    }
     for (const auto& [path, message] : rows) {
         const std::string before = kvtest::readText(path);
         EXPECT_FALSE(Store::open(path, &error)) << path;
         EXPECT_NE(error.find(message), std::string::npos) << error;
         EXPECT_EQ(kvtest::readText(path), before) << path;
     }
+}
+
+// A write the database refuses on its own (an event id taken) is given up and counted; the rest go in.
+TEST(KvprtdStore, AWrongWriteIsGivenUpAndCounted) {
+    kvtest::TempDir dir;
+    std::string error;
+    auto store = Store::open(dir.file("k.db"), &error);
+    ASSERT_TRUE(store) << error;
+    const int64_t printer = store->printerIds({"a"}).at("a");
+    for (uint64_t id : {1, 1, 2}) store->addEvent(printer, Event{.id = id, .time = nowMs(), .kind = "up", .text = "up"});
+    store->flush();
+    EXPECT_EQ(store->lastEventId(), 2u);
+    const Store::WriteStats stats = store->writeStats();
+    EXPECT_EQ(stats.dropped, 1u);
+    EXPECT_EQ(stats.failures, 0u);
+    EXPECT_GT(stats.lastCommitMs, 0);
 }
 
 TEST(KvprtdStore, OlderSchemaMigratedForward) {

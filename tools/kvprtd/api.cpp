@@ -76,6 +76,7 @@ std::string errorJson(int status, std::string_view message) {
 std::string statusJson(const Service& service, std::string_view version) {
     FleetFileState fleet = service.fleetFile();
     PollStats stats = service.monitor.stats();
+    Store::WriteStats db = service.store.writeStats();
     size_t printers = 0, up = 0, down = 0;
     service.monitor.forEach([&](const PrinterConfig&, const Snapshot& s) {
         ++printers;
@@ -89,6 +90,11 @@ std::string statusJson(const Service& service, std::string_view version) {
                    {"loadedAt", timeOrNull(fleet.loadedAt)},
                    {"reloadError", fleet.reloadError.empty() ? json(nullptr) : json(fleet.reloadError)},
                    {"reloadErrorAt", timeOrNull(fleet.reloadErrorAt)}}},
+                 {"database",
+                  {{"writeErrors", db.failures},
+                   {"writesDropped", db.dropped},
+                   {"eventsWaiting", db.eventsWaiting},
+                   {"lastCommit", timeOrNull(db.lastCommitMs)}}},
                  {"shard", {{"index", service.shard.index}, {"count", service.shard.count}}},
                  {"pollIntervalS", service.monitor.pollIntervalS()},
                  {"printers", {{"watched", printers}, {"up", up}, {"down", down}}},

@@ -80,7 +80,7 @@ HttpServer::~HttpServer() { stop(); }
 void HttpServer::routes() {
     auto& api = m_server;
     api.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(renderMetrics(m_service.monitor, m_service.fleetFile()), "text/plain; version=0.0.4; charset=utf-8");
+        res.set_content(renderMetrics(m_service), "text/plain; version=0.0.4; charset=utf-8");
     });
     api.Get("/api/v1/status", [this](const httplib::Request&, httplib::Response& res) {
         res.set_content(statusJson(m_service, m_version), kJson);

@@ -28,4 +28,23 @@ void logLine(std::string_view message) {
     std::fflush(stderr);
 }
 
+void RepeatedLog::line(std::string_view message) {
+    const auto now = std::chrono::steady_clock::now();
+    uint64_t left;
+    {
+        std::lock_guard guard(m_lock);
+        if (m_written && now - m_last < m_every) {
+            ++m_left;
+            return;
+        }
+        left = m_left;
+        m_left = 0;
+        m_last = now;
+        m_written = true;
+    }
+    std::string text(message);
+    if (left > 0) text += " (and " + std::to_string(left) + " more like it left out)";
+    logLine(text);
+}
+
 }  // namespace kvprtd

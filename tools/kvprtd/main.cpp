@@ -173,6 +173,7 @@ int main(int argc, char** argv) {
     for (int s : {SIGHUP, SIGTERM, SIGINT}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
+    ::signal(SIGXFSZ, SIG_IGN);   // a file size limit fails the write (the store keeps its events), not kvprtd
 
     raiseDescriptorLimit();
     std::string error;

@@ -86,7 +86,10 @@ std::string escapeLabelValue(std::string_view value) {
     return out;
 }
 
-std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFile) {
+std::string renderMetrics(const Service& service) {
+    const Monitor& monitor = service.monitor;
+    const FleetFileState fleetFile = service.fleetFile();
+    const Store::WriteStats db = service.store.writeStats();
     std::string up, info, ratio, days, pages, alerts;
     size_t printers = 0;
     const size_t families = kvprt::alertFamilyCount();
@@ -173,6 +176,24 @@ std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFil
            "When the fleet in use was read from the fleet file, in seconds since the epoch.");
     out += "kvprtd_fleet_last_reload_success_timestamp_seconds ";
     number(out, fleetFile.loadedAt / 1000);
+    out += '\n';
+    header(out, "kvprtd_db_write_errors_total", "counter", "Transactions the history database refused (a full disk, a read-only file).");
+    out += "kvprtd_db_write_errors_total ";
+    number(out, db.failures);
+    out += '\n';
+    header(out, "kvprtd_db_writes_dropped_total", "counter",
+           "Writes given up: samples and reports of refused transactions, events beyond those kept.");
+    out += "kvprtd_db_writes_dropped_total ";
+    number(out, db.dropped);
+    out += '\n';
+    header(out, "kvprtd_db_events_waiting", "gauge", "Events kept while the database refuses them, to be written later.");
+    out += "kvprtd_db_events_waiting ";
+    number(out, db.eventsWaiting);
+    out += '\n';
+    header(out, "kvprtd_db_last_commit_timestamp_seconds", "gauge",
+           "When the database last took a transaction, in seconds since the epoch (0: none since the start).");
+    out += "kvprtd_db_last_commit_timestamp_seconds ";
+    number(out, db.lastCommitMs / 1000);
     out += '\n';
     return out;
 }

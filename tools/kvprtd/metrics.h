@@ -11,6 +11,10 @@
 //   kvprt_poll_cycle_seconds, kvprt_poll_cycles_total, kvprt_printers_watched
 //   kvprtd_fleet_reload_success                  1, or 0 when the last SIGHUP's fleet file was refused
 //   kvprtd_fleet_last_reload_success_timestamp_seconds   when the fleet in use was read
+//   kvprtd_db_write_errors_total                 transactions the database refused
+//   kvprtd_db_writes_dropped_total               writes given up
+//   kvprtd_db_events_waiting                     events kept until the database takes them
+//   kvprtd_db_last_commit_timestamp_seconds      the last transaction it took
 #pragma once
 
 #include <string>
@@ -18,10 +22,9 @@
 
 namespace kvprtd {
 
-class Monitor;
-struct FleetFileState;
+struct Service;
 
-std::string renderMetrics(const Monitor& monitor, const FleetFileState& fleetFile);
+std::string renderMetrics(const Service& service);
 // A label value as the format writes it: backslash, double quote and line feed escaped.
 std::string escapeLabelValue(std::string_view value);
 

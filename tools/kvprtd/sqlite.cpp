@@ -9,6 +9,22 @@ void checkSqlite(sqlite3* db, int rc, std::string_view what) {
     throw DbError(std::string(what) + ": " + message, rc);
 }
 
+bool isStorageFailure(int rc) {
+    switch (rc & 0xFF) {
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_NOMEM:
+    case SQLITE_PROTOCOL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Statement::Statement(sqlite3* db, std::string_view sql) : m_db(db) {
     checkSqlite(db, sqlite3_prepare_v2(db, sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr), sql);
 }

@@ -69,5 +69,8 @@ private:
 
 // Throws DbError for a result other than SQLITE_OK, SQLITE_ROW and SQLITE_DONE.
 void checkSqlite(sqlite3* db, int rc, std::string_view what);
+// Whether a result says the database cannot take writes now (a full disk, a
+// read-only file, I/O, a lock, memory), rather than that a write is wrong.
+bool isStorageFailure(int rc);
 
 }  // namespace kvprtd

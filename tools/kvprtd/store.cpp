@@ -1,8 +1,13 @@
 #include "store.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -52,6 +57,19 @@ FileKind kindOf(const std::string& path) {
     return in.gcount() == sizeof header && std::equal(header, header + sizeof header, kSqliteHeader)
                ? FileKind::Sqlite
                : FileKind::Other;
+}
+
+// Why the database at `path` cannot be written (the file, or its folder,
+// which WAL mode writes beside it), or nothing.
+std::optional<std::string> unwritable(const std::string& path, FileKind kind) {
+    std::string folder = std::filesystem::path(path).parent_path().string();
+    if (folder.empty()) folder = ".";
+    if (::access(folder.c_str(), W_OK) != 0)
+        return path + ": its folder " + folder + " cannot be written (" + std::strerror(errno) +
+               "); kvprtd leaves the database alone";
+    if (kind != FileKind::Missing && ::access(path.c_str(), W_OK) != 0)
+        return path + " cannot be written (" + std::strerror(errno) + "); kvprtd leaves it alone";
+    return std::nullopt;
 }
 
 Supply supplyOf(int64_t id, int64_t level, int64_t levelCount) {
@@ -107,11 +125,19 @@ std::unique_ptr<Store> Store::open(const std::string& path, std::string* error, 
         *error = path + " is not an SQLite database; kvprtd leaves it alone";
         return nullptr;
     }
+    if (auto refused = unwritable(path, kind)) {
+        *error = *refused;
+        return nullptr;
+    }
     std::unique_ptr<Store> store(new Store(path));
     try {
         store->m_writer = std::make_unique<Connection>(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     } catch (const DbError& e) {
         *error = std::string("cannot open the database ") + e.what();
+        return nullptr;
+    }
+    if (sqlite3_db_readonly(store->m_writer->get(), "main") == 1) {
+        *error = path + " cannot be written (SQLite opened it read-only); kvprtd leaves it alone";
         return nullptr;
     }
     try {
@@ -145,13 +171,18 @@ void Store::setRetentionDays(int days) {
     m_retentionDays = days;
 }
 
-void Store::queue(Write write) {
+void Store::queue(Write write, bool kept) {
     {
         std::lock_guard guard(m_lock);
-        m_queue.push_back(std::move(write));
+        m_queue.push_back({std::move(write), kept});
         ++m_queuedCount;
     }
     m_wake.notify_one();
+}
+
+Store::WriteStats Store::writeStats() const {
+    std::lock_guard guard(m_lock);
+    return m_stats;
 }
 
 void Store::flush() {
@@ -163,32 +194,37 @@ void Store::flush() {
 void Store::writeLoop() {
     pthread_setname_np(pthread_self(), "kvprtd-store");
     auto nextRetention = std::chrono::steady_clock::now();
+    auto retryAt = nextRetention;
+    RepeatedLog failures(std::chrono::minutes(1));
     for (;;) {
-        std::deque<Write> batch;
+        std::deque<Queued> batch;
+        bool stopping;
         {
             std::unique_lock guard(m_lock);
-            m_wake.wait_until(guard, nextRetention, [&] { return m_stopping || !m_queue.empty(); });
-            if (m_queue.empty() && m_stopping) break;
+            // While the database refuses writes, the next try waits its time, whatever comes meanwhile.
+            const bool failing = !m_retry.empty();
+            m_wake.wait_until(guard, failing ? std::min(nextRetention, retryAt) : nextRetention,
+                              [&] { return m_stopping || (!failing && !m_queue.empty()); });
+            stopping = m_stopping;
+            if (m_queue.empty() && m_retry.empty() && stopping) break;
             batch.swap(m_queue);
         }
-        if (!batch.empty()) {
-            try {
-                m_writer->exec("BEGIN");
-                for (Write& w : batch) {
-                    try {
-                        w(*m_writer);
-                    } catch (const DbError& e) {
-                        logLine(m_path + ": a write failed: " + e.what());
-                    }
-                }
-                m_writer->exec("COMMIT");
-            } catch (const DbError& e) {
-                logLine(m_path + ": cannot commit: " + e.what());
-                try {
-                    m_writer->exec("ROLLBACK");
-                } catch (const DbError&) {
-                }
+        const size_t handled = batch.size();   // queued writes, now committed, kept or given up
+        batch.insert(batch.begin(), std::make_move_iterator(m_retry.begin()), std::make_move_iterator(m_retry.end()));
+        m_retry.clear();
+        std::string why;
+        const bool committed = batch.empty() || commit(batch, &why);
+        uint64_t dropped = 0;
+        if (!committed) {
+            for (Queued& q : batch) {
+                if (q.write && q.kept && !stopping && m_retry.size() < kMaxKeptEvents)
+                    m_retry.push_back(std::move(q));
+                else if (q.write)
+                    ++dropped;
             }
+            retryAt = std::chrono::steady_clock::now() + kRetryEvery;
+            failures.line(m_path + ": cannot write (" + why + "); " + std::to_string(m_retry.size()) +
+                          " events kept to be written later, " + std::to_string(dropped) + " writes given up");
         }
         if (std::chrono::steady_clock::now() >= nextRetention) {
             deleteExpired(*m_writer);
@@ -196,9 +232,39 @@ void Store::writeLoop() {
         }
         {
             std::lock_guard guard(m_lock);
-            m_committedCount += batch.size();
+            m_committedCount += handled;
+            m_stats.dropped += dropped;
+            m_stats.eventsWaiting = m_retry.size();
+            if (committed && !batch.empty()) m_stats.lastCommitMs = nowMs();
+            if (!committed) ++m_stats.failures;
         }
         m_committed.notify_all();
+    }
+}
+
+bool Store::commit(std::deque<Queued>& batch, std::string* why) {
+    try {
+        m_writer->exec("BEGIN");
+        for (Queued& q : batch) {
+            try {
+                q.write(*m_writer);
+            } catch (const DbError& e) {
+                if (isStorageFailure(e.code())) throw;   // the transaction fails whole
+                logLine(m_path + ": a write failed and is given up: " + e.what());
+                q.write = nullptr;
+                std::lock_guard guard(m_lock);
+                ++m_stats.dropped;
+            }
+        }
+        m_writer->exec("COMMIT");
+        return true;
+    } catch (const DbError& e) {
+        *why = e.what();
+        try {
+            m_writer->exec("ROLLBACK");
+        } catch (const DbError&) {
+        }
+        return false;
     }
 }
 
@@ -220,11 +286,13 @@ void Store::deleteExpired(Connection& db) {
 }
 
 void Store::addEvent(int64_t printer, const Event& e) {
-    queue([printer, e](Connection& db) {
-        Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
-        s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
-        s.bind(6, e.data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)).run();
-    });
+    queue(
+        [printer, e](Connection& db) {
+            Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
+            s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
+            s.bind(6, e.data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)).run();
+        },
+        true);
 }
 
 void Store::addSample(int64_t printer, const Sample& sample) {

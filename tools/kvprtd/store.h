@@ -6,14 +6,23 @@
 // as it is queued: a kvprtd killed with SIGKILL loses at most the writes of
 // its last moments (its last poll). Reads take a connection of their own.
 //
+// When the database refuses a transaction (a full disk, a file made
+// read-only, an I/O error), its events are kept, at most kMaxKeptEvents, and
+// written with the next transaction, tried again every kRetryEvery; its
+// samples and reports are dropped (the next poll brings newer ones). Every
+// write given up is counted (writeStats), and the failures are logged once
+// a minute at most, with the count of those left out.
+//
 // Opening refuses, with a message and without writing anything, a file that
 // is not an SQLite database, an SQLite database of another program (its
 // application id is not kvprtd's, or it holds tables without one), a
 // database written by a newer kvprtd (schema version above ours) and a
-// damaged one (PRAGMA quick_check). An older schema is migrated forward, one
-// step after the other, in one transaction.
+// damaged one (PRAGMA quick_check), and one that cannot be written (the file
+// or its folder). An older schema is migrated forward, one step after the
+// other, in one transaction.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -70,6 +79,17 @@ struct Report {
 
 class Store {
 public:
+    static constexpr size_t kMaxKeptEvents = 10000;
+    static constexpr std::chrono::seconds kRetryEvery{5};
+
+    // How writing goes, for the metrics and the status.
+    struct WriteStats {
+        uint64_t failures = 0;      // transactions the database refused
+        uint64_t dropped = 0;       // writes given up
+        size_t eventsWaiting = 0;   // events kept until the database takes them
+        int64_t lastCommitMs = 0;   // the last transaction it took; 0 for none yet
+    };
+
     // Opens (or creates) the database at `path`, at schema version
     // `schema` (tests open older versions). Nothing, with `error`, when refused.
     static std::unique_ptr<Store> open(const std::string& path, std::string* error, int schema = kSchemaVersion);
@@ -85,8 +105,10 @@ public:
     void addEvent(int64_t printer, const Event& event);
     void addSample(int64_t printer, const Sample& sample);
     void putReport(int64_t printer, const Report& report);
-    // Waits until every write queued so far is committed.
+    // Waits until every write queued so far is committed, kept for later
+    // (an event while writes fail) or given up.
     void flush();
+    WriteStats writeStats() const;
 
     // The ids of printers by name, adding the names not known yet.
     std::map<std::string, int64_t> printerIds(const std::vector<std::string>& names);
@@ -106,10 +128,16 @@ public:
 
 private:
     using Write = std::function<void(Connection&)>;
+    struct Queued {
+        Write write;          // null once given up
+        bool kept = false;    // an event: kept while the database refuses it
+    };
 
     explicit Store(std::string path);
-    void queue(Write write);
+    void queue(Write write, bool kept = false);
     void writeLoop();
+    // `batch` in one transaction; false, with why, when the database refused it.
+    bool commit(std::deque<Queued>& batch, std::string* why);
     void deleteExpired(Connection& db);
 
     std::string m_path;
@@ -117,10 +145,12 @@ private:
     std::mutex m_readLock;
     std::unique_ptr<Connection> m_reader;
 
-    std::mutex m_lock;
+    mutable std::mutex m_lock;
     std::condition_variable m_wake, m_committed;
-    std::deque<Write> m_queue;
+    std::deque<Queued> m_queue;
     uint64_t m_queuedCount = 0, m_committedCount = 0;
+    WriteStats m_stats;
+    std::deque<Queued> m_retry;   // the store's thread only: events of refused transactions, oldest first
     bool m_stopping = false;
     int m_retentionDays = 90;
     std::thread m_thread;
