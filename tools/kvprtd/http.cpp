@@ -1,7 +1,10 @@
 #include "http.h"
 
+#include <arpa/inet.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -32,6 +35,12 @@ constexpr const char* kDashboardPolicy =
 const std::set<std::string, std::less<>> kHttpMethods = {"GET",  "HEAD",  "POST",  "PUT", "DELETE",
                                                          "CONNECT", "OPTIONS", "TRACE", "PATCH"};
 
+std::string lowerCase(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
 void sendError(httplib::Response& res, int status, std::string_view message) {
     res.status = status;
     res.set_content(errorJson(status, message), kJson);
@@ -60,7 +69,9 @@ bool timeParameter(const httplib::Request& req, const char* name, int64_t fallba
 
 }  // namespace
 
-HttpServer::HttpServer(Service& service, std::string version) : m_service(service), m_version(std::move(version)) {
+HttpServer::HttpServer(Service& service, std::string version, std::vector<std::string> allowedHosts)
+    : m_service(service), m_version(std::move(version)), m_allowedHosts(std::move(allowedHosts)) {
+    for (std::string& name : m_allowedHosts) name = lowerCase(name);
     m_server.new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     m_server.set_keep_alive_timeout(2);
     m_server.set_read_timeout(5);
@@ -153,7 +164,11 @@ void HttpServer::routes() {
 
     // Anything else: JSON errors with the status a client expects. Methods
     // other than GET and HEAD are refused before routing, whatever the path.
-    api.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    api.set_pre_routing_handler([this](const httplib::Request& req, httplib::Response& res) {
+        if (!hostAllowed(req.get_header_value("Host"))) {
+            sendError(res, 403, "the Host header names no address of this kvprtd (--allowed-host adds a name)");
+            return httplib::Server::HandlerResponse::Handled;
+        }
         if (req.method == "GET" || req.method == "HEAD") return httplib::Server::HandlerResponse::Unhandled;
         res.set_header("Allow", "GET, HEAD");
         sendError(res, 405, "only GET is served");
@@ -176,6 +191,14 @@ void HttpServer::routes() {
         logLine("HTTP request failed: " + what);
         sendError(res, 500, what);
     });
+}
+
+bool HttpServer::hostAllowed(std::string_view host) const {
+    if (host.empty() || host.front() == '[') return true;   // none (HTTP/1.0), or an IPv6 address
+    std::string name = lowerCase(host.substr(0, host.rfind(':')));
+    in_addr v4{};
+    if (::inet_pton(AF_INET, name.c_str(), &v4) == 1 || name == "localhost") return true;
+    return std::find(m_allowedHosts.begin(), m_allowedHosts.end(), name) != m_allowedHosts.end();
 }
 
 bool HttpServer::bind(const std::string& host, int port, std::string* error) {

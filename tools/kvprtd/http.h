@@ -3,7 +3,9 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include <httplib.h>
 
@@ -17,7 +19,11 @@ public:
     static constexpr unsigned kThreads = 8;
     static constexpr unsigned kMaxEventReaders = 4;
 
-    HttpServer(Service& service, std::string version);
+    // `allowedHosts`: names clients may reach kvprtd by (the Host header),
+    // beside IP addresses and localhost, which always may. Any other name is
+    // refused with 403, so that a page of another site that has its name
+    // resolve to this address (DNS rebinding) reads nothing.
+    HttpServer(Service& service, std::string version, std::vector<std::string> allowedHosts = {});
     ~HttpServer();
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
@@ -30,9 +36,11 @@ public:
 
 private:
     void routes();
+    bool hostAllowed(std::string_view host) const;
 
     Service& m_service;
     std::string m_version;
+    std::vector<std::string> m_allowedHosts;   // lower case
     httplib::Server m_server;
     int m_port = 0;
     std::thread m_thread;

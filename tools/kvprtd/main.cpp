@@ -2,7 +2,8 @@
 // metrics (README, "kvprtd").
 //
 //   kvprtd --fleet FLEET.toml [--listen 127.0.0.1:9180] [--db PATH] [--shard K/N]
-//          [--retention-days N] [--sample-interval S] [--port-file FILE] [--snmp-traps [ADDRESS:]PORT]
+//          [--retention-days N] [--sample-interval S] [--port-file FILE] [--allowed-host NAME ...]
+//          [--snmp-traps [ADDRESS:]PORT]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot start (fleet file,
 // database, address), 2 for a usage error (kvprtd(8)). SIGHUP reads the fleet
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
@@ -93,6 +95,14 @@ std::string trapBindError(const sockaddr_storage& endpoint) {
     return why;
 }
 
+// A DNS name: labels of letters, digits and '-', dot-separated, at most 253 characters.
+bool validHostName(const std::string& name) {
+    if (name.empty() || name.size() > 253 || name.front() == '.' || name.back() == '.') return false;
+    for (char c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') return false;
+    return name.find("..") == std::string::npos;
+}
+
 // The most printers one instance watches: each holds a connection and a
 // descriptor, and the engine's handles end at 65,535. More go to shards.
 constexpr size_t kMaxPrinters = 10000;
@@ -119,6 +129,7 @@ void raiseDescriptorLimit() {
 
 int main(int argc, char** argv) {
     std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile, snmpTraps;
+    std::vector<std::string> allowedHosts;
     int retentionDays = 90;
     MonitorOptions options;
     CLI::App app{"kvprtd: watches a fleet of printers, keeps their history and exports their metrics", "kvprtd"};
@@ -139,6 +150,9 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 86400))
         ->capture_default_str();
     app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
+    app.add_option("--allowed-host", allowedHosts,
+                   "A host name clients reach kvprtd by (the Host header; IP addresses and localhost always may)")
+        ->check([](const std::string& name) { return validHostName(name) ? "" : "expected a host name"; });
     app.add_option("--snmp-traps", snmpTraps,
                    "Receive SNMP traps on this UDP [ADDRESS:]PORT: a trap from a net:// printer polls it at once");
     if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) { logLine(message); }))
@@ -202,7 +216,7 @@ int main(int argc, char** argv) {
     Monitor monitor(*store, hub, options);
     Service service{monitor, *store, hub, *shard, nowMs()};
     service.setFleetFile({fleetPath, nowMs(), "", 0});
-    HttpServer http(service, kvprogram::kVersion);
+    HttpServer http(service, kvprogram::kVersion, allowedHosts);
     if (!http.bind(host, std::stoi(port), &error)) {
         logLine(error);
         return kExitFailed;
