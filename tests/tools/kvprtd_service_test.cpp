@@ -129,7 +129,8 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
     writeFleet(dir, {{"noisy", noisy.uri("0")}}, 3600);   // no second poll by the clock
     SimDaemon d = startKvprtd(dir);
     // Family -> what the line of one of its alerts says once its data were read (a variable's value too).
-    const States expected = {{"deviceStatus", ""}, {"operatorPanel", "NOT READY"},
+    // A job's name and user are kept only with --expose-jobs.
+    const States expected = {{"deviceStatus", ""}, {"operatorPanel", "NOT READY"}, {"jobStatus", "a job: Printing"},
                              {"variableEvent", "variable 07 54 = \"ASSET-0042\""}};
     std::set<std::string> families;
     EXPECT_TRUE(eventually([&] {
@@ -139,6 +140,9 @@ TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {
                 families.insert(e["data"]["familyName"]);
         return families.size() == expected.size();
     }, 15s)) << get(d.port(), "/api/v1/printers/noisy/history")["events"];
+    const std::string history = get(d.port(), "/api/v1/printers/noisy/history").dump();
+    EXPECT_EQ(history.find("alice"), std::string::npos);
+    EXPECT_EQ(history.find("quarterly-report"), std::string::npos);
 }
 
 TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
@@ -201,11 +205,22 @@ TEST(KvprtdService, DaysAndReport) {
     EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days")["days"].size(), 30u);
     EXPECT_EQ(get(d.port(), "/api/v1/printers/a0/days?days=5")["days"][0]["printed"], nullptr);   // no day before
 
-    // Its report is kvprt's (report.golden.json) with the poll's state.
+    // Its report is kvprt's (report.golden.json) with the poll's state, but for who printed what,
+    // which only --expose-jobs keeps.
+    const json golden = json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
+    json anonymous = golden;
+    for (json& job : anonymous["jobs"]) job["name"] = job["user"] = nullptr;
     json report = get(d.port(), "/api/v1/printers/a0");
     EXPECT_EQ(report["poll"]["state"], "up");
     report.erase("poll");
-    EXPECT_EQ(report, json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json")));
+    EXPECT_EQ(report, anonymous);
+    SimDaemon exposing = startKvprtd(dir, {"--expose-jobs", "--db", dir.file("exposing.db")});
+    ASSERT_TRUE(eventually([&] {   // polled, and its other sections read
+        report = get(exposing.port(), "/api/v1/printers/a0");
+        return report["jobs"].is_array() && report["deviceStatus"].contains("byte0Bit0");
+    }, 10s)) << report;
+    report.erase("poll");
+    EXPECT_EQ(report, golden);
 }
 
 // Prometheus scrapes every printer and fires PrinterDown for the one whose

@@ -93,6 +93,8 @@ const std::vector<const Section*>& reportSections();
 size_t alertFamilyCount();
 const char* alertFamilyKey(size_t i);
 // An announced alert read with the operation of its family (watch.cpp).
+// Without `personal`, what names a person or a document (a job's name, user
+// and host) is left out of its data and its line.
 struct AlertReading {
     json event;                         // {"alertId", "family", "familyName", "data"}, with "error"
                                         // when its data could not be read
@@ -100,7 +102,7 @@ struct AlertReading {
     std::string line;                   // its summary in words
     bool ok = false;                    // its data was read
 };
-AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family);
+AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family, bool personal = true);
 
 // The commands, by family.
 void addIdentityCommands(CLI::App& app, Context& ctx);   // info, levels

@@ -112,8 +112,15 @@ std::string panelLine(const json& d) {
     return text;
 }
 
+// The job's personal fields: its name, its user and their host.
+void withholdJobInfo(json& d) {
+    for (const char* key : {"JN", "UR", "HT"}) d["info"][key] = nullptr;
+}
+
 std::string jobStatusLine(const json& d) {
-    return "job \"" + cell(d["info"]["JN"]) + "\" of " + cell(d["info"]["UR"]) + ": " + cell(d["text"]) +
+    const std::string job = d["info"]["JN"].is_null() ? "a job"
+                                                      : "job \"" + cell(d["info"]["JN"]) + "\" of " + cell(d["info"]["UR"]);
+    return job + ": " + cell(d["text"]) +
            " (status byte " + cell(d["statusByte"]) + ", " + std::to_string(d["inputs"].size()) + " inputs, " +
            std::to_string(d["values"].size()) + " values)";
 }
@@ -154,11 +161,12 @@ struct AlertFamily {
     const char* title;
     json (*decode)(Printer&, unsigned short);
     std::string (*line)(const json&);
+    void (*withhold)(json&) = nullptr;   // removes what names a person or a document
 };
 
 const AlertFamily kAlertFamilies[] = {
     {0x5F4, "deviceStatus", "device status", decodeDeviceStatus, deviceStatusLine},
-    {0x5F6, "jobStatus", "job status", decodeJobStatus, jobStatusLine},
+    {0x5F6, "jobStatus", "job status", decodeJobStatus, jobStatusLine, withholdJobInfo},
     {0x5F7, "operatorPanel", "operator panel", decodePanel, panelLine},
     {0x5FD, "jobTransition", "job transition", decodeJobTransition, jobLine},
     {0x5FE, "variableEvent", "variable event", decodeVariableEvent, variableLine},
@@ -223,7 +231,7 @@ int watch(Context& ctx, unsigned count, double timeoutSeconds) {
 
 }  // namespace
 
-AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family) {
+AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family, bool personal) {
     const AlertFamily* f = familyOf(family);
     AlertReading r;
     r.familyName = f ? f->key : nullptr;
@@ -236,6 +244,7 @@ AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family
     }
     try {
         r.event["data"] = f->decode(printer, id);
+        if (!personal && f->withhold) f->withhold(r.event["data"]);
         r.line = f->line(r.event["data"]);
         r.ok = true;
     } catch (const Failure& failure) {

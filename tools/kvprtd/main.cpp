@@ -2,7 +2,7 @@
 // metrics (README, "kvprtd").
 //
 //   kvprtd --fleet FLEET.toml [--listen 127.0.0.1:9180] [--db PATH] [--shard K/N]
-//          [--retention-days N] [--sample-interval S] [--port-file FILE] [--allowed-host NAME ...]
+//          [--retention-days N] [--sample-interval S] [--port-file FILE] [--expose-jobs] [--allowed-host NAME ...]
 //          [--snmp-traps [ADDRESS:]PORT]
 //
 // Exit status: 0 after SIGTERM or SIGINT, 1 when it cannot start (fleet file,
@@ -150,6 +150,8 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(0, 86400))
         ->capture_default_str();
     app.add_option("--port-file", portFile, "Write the HTTP port to this file once listening");
+    app.add_flag("--expose-jobs", options.exposeJobs,
+                 "Keep and serve the names and users of print jobs (left out unless given: they are personal data)");
     app.add_option("--allowed-host", allowedHosts,
                    "A host name clients reach kvprtd by (the Host header; IP addresses and localhost always may)")
         ->check([](const std::string& name) { return validHostName(name) ? "" : "expected a host name"; });

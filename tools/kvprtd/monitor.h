@@ -51,6 +51,7 @@ namespace kvprtd {
 
 struct MonitorOptions {
     int sampleIntervalS = 900;   // page counts are recorded at most this often (0: every poll)
+    bool exposeJobs = false;     // keep and serve jobs' names and users (poll.h)
 };
 
 // The poll-duration histogram and cycle figures.

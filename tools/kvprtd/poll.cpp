@@ -48,7 +48,7 @@ json pollSectionJson(const PollRecords& r, const std::string& key) {
     return nullptr;
 }
 
-std::string gatherOtherSections(kvprt::Printer& printer) {
+std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs) {
     json sections = json::object();
     for (const kvprt::Section* s : kvprt::reportSections()) {
         if (polled(s)) continue;
@@ -62,10 +62,12 @@ std::string gatherOtherSections(kvprt::Printer& printer) {
             sections[s->key] = {{"error", kvprt::failureJson(kvprt::Failure(s->key, 0, e.what()))}};
         }
     }
+    if (!exposeJobs && sections.contains(kvprt::kJobsSection.key) && sections[kvprt::kJobsSection.key].is_array())
+        for (json& job : sections[kvprt::kJobsSection.key]) job["name"] = job["user"] = nullptr;
     return sections.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-Poll::Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced)
+Poll::Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced, bool exposeJobs)
     : m_printer(printer),
       m_records(std::make_shared<PollRecords>()),
       m_announced(std::move(announced)),
@@ -83,10 +85,10 @@ Poll::Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced)
     unsigned short handle = m_printer.handle();
     const std::string* uri = &m_printer.uri();
     for (size_t i = 0; i < m_announced.size(); ++i)
-        m_batch.add([read = &m_alertReads[i], a = m_announced[i], handle, uri](KVPrtObj& obj) -> long {
+        m_batch.add([read = &m_alertReads[i], a = m_announced[i], handle, uri, exposeJobs](KVPrtObj& obj) -> long {
             kvprt::Printer view(handle, obj, *uri);
             try {
-                kvprt::AlertReading alert = kvprt::readAlert(view, a.id, a.family);
+                kvprt::AlertReading alert = kvprt::readAlert(view, a.id, a.family, exposeJobs);
                 *read = {a, alert.familyName ? alert.familyName : "", std::move(alert.line), alert.ok};
             } catch (const std::bad_alloc&) {
                 throw;

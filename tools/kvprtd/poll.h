@@ -51,7 +51,10 @@ nlohmann::ordered_json pollSectionJson(const PollRecords& records, const std::st
 // The report's sections that a poll does not read (identity,
 // characteristics, bins, storage, code levels, interpreters, jobs), with
 // synchronous calls: a JSON object, each failed section holding {"error"}.
-std::string gatherOtherSections(kvprt::Printer& printer);
+// Without `exposeJobs`, jobs keep their number and state but not their name
+// and user (null), and so do the job-status alerts a poll reads: kvprtd
+// neither stores nor serves who printed what.
+std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs);
 
 struct PollResult {
     Health health = Health::Unknown;
@@ -70,7 +73,7 @@ struct PollResult {
 class Poll {
 public:
     // `printer` must not be used otherwise until the poll is done.
-    Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced);
+    Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced, bool exposeJobs);
     Poll(const Poll&) = delete;
     Poll& operator=(const Poll&) = delete;
 

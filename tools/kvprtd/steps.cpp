@@ -45,7 +45,7 @@ void Monitor::step(const WatchedPtr& w) {
                 w->printer->obj().getBidiCaps(&caps);
                 bool capable = caps.bBidiActive != 0;
                 BceSetAlertCallback(w->handle, &Monitor::alertArrived, w.get());
-                report = gatherOtherSections(*w->printer);
+                report = gatherOtherSections(*w->printer, m_options.exposeJobs);
                 post([this, w, capable, report] {
                     w->bidiCapable = capable;
                     w->phase = Watched::Phase::Ready;
@@ -117,7 +117,7 @@ void Monitor::startPoll(const WatchedPtr& w) {
     // A failed request clears the object's bidi-active flag; a printer that
     // was reached before is asked again all the same.
     bool reactivate = w->bidiCapable && w->snap.health == Health::Down;
-    w->poll = std::make_unique<Poll>(*w->printer, std::move(announced));
+    w->poll = std::make_unique<Poll>(*w->printer, std::move(announced), m_options.exposeJobs);
     submit(poolFor(*w), w, [this, w, poll = w->poll.get(), reactivate] {
         if (reactivate) w->printer->obj().setBidi(1);
         poll->start([this, w] {
@@ -133,7 +133,7 @@ void Monitor::startReport(const WatchedPtr& w) {
     w->busy = true;
     ++m_inflight;
     submit(m_live, w, [this, w] {
-        std::string report = gatherOtherSections(*w->printer);
+        std::string report = gatherOtherSections(*w->printer, m_options.exposeJobs);
         post([this, w, report] {
             m_store.putReport(w->dbId, {nowMs(), report});
             w->track.reported(Clock::now());
