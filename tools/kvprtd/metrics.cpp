@@ -33,6 +33,16 @@ void number(std::string& out, Number value) {
     out.append(text, ec == std::errc() ? end : text);
 }
 
+// A metric of one series without labels: its header and its value.
+template <class Number>
+void scalar(std::string& out, const char* name, const char* type, const char* help, Number value) {
+    header(out, name, type, help);
+    out += name;
+    out += ' ';
+    number(out, value);
+    out += '\n';
+}
+
 // name{printer="p",key="value"} value
 class Line {
 public:
@@ -154,47 +164,25 @@ std::string renderMetrics(const Service& service) {
     out += "\nkvprt_poll_duration_seconds_count ";
     number(out, stats.polls);
     out += '\n';
-    header(out, "kvprt_poll_cycle_seconds", "gauge",
-           "Time the last poll cycle took, from its start until every printer that was up had its outcome.");
-    out += "kvprt_poll_cycle_seconds ";
-    number(out, stats.lastCycleSeconds);
-    out += '\n';
-    header(out, "kvprt_poll_cycles_total", "counter", "Poll cycles finished.");
-    out += "kvprt_poll_cycles_total ";
-    number(out, stats.cycles);
-    out += '\n';
-    header(out, "kvprt_printers_watched", "gauge", "Printers this instance watches (its shard of the fleet).");
-    out += "kvprt_printers_watched ";
-    number(out, printers);
-    out += '\n';
-    header(out, "kvprtd_fleet_reload_success", "gauge",
-           "Whether the fleet file was taken when last read (1), or refused and the fleet kept as it was (0).");
-    out += "kvprtd_fleet_reload_success ";
-    number(out, fleetFile.reloadError.empty() ? 1 : 0);
-    out += '\n';
-    header(out, "kvprtd_fleet_last_reload_success_timestamp_seconds", "gauge",
-           "When the fleet in use was read from the fleet file, in seconds since the epoch.");
-    out += "kvprtd_fleet_last_reload_success_timestamp_seconds ";
-    number(out, fleetFile.loadedAt / 1000);
-    out += '\n';
-    header(out, "kvprtd_db_write_errors_total", "counter", "Transactions the history database refused (a full disk, a read-only file).");
-    out += "kvprtd_db_write_errors_total ";
-    number(out, db.failures);
-    out += '\n';
-    header(out, "kvprtd_db_writes_dropped_total", "counter",
-           "Writes given up: samples and reports of refused transactions, events beyond those kept.");
-    out += "kvprtd_db_writes_dropped_total ";
-    number(out, db.dropped);
-    out += '\n';
-    header(out, "kvprtd_db_events_waiting", "gauge", "Events kept while the database refuses them, to be written later.");
-    out += "kvprtd_db_events_waiting ";
-    number(out, db.eventsWaiting);
-    out += '\n';
-    header(out, "kvprtd_db_last_commit_timestamp_seconds", "gauge",
-           "When the database last took a transaction, in seconds since the epoch (0: none since the start).");
-    out += "kvprtd_db_last_commit_timestamp_seconds ";
-    number(out, db.lastCommitMs / 1000);
-    out += '\n';
+    scalar(out, "kvprt_poll_cycle_seconds", "gauge",
+           "Time the last poll cycle took, from its start until every printer that was up had its outcome.",
+           stats.lastCycleSeconds);
+    scalar(out, "kvprt_poll_cycles_total", "counter", "Poll cycles finished.", stats.cycles);
+    scalar(out, "kvprt_printers_watched", "gauge", "Printers this instance watches (its shard of the fleet).", printers);
+    scalar(out, "kvprtd_fleet_reload_success", "gauge",
+           "Whether the fleet file was taken when last read (1), or refused and the fleet kept as it was (0).",
+           fleetFile.reloadError.empty() ? 1 : 0);
+    scalar(out, "kvprtd_fleet_last_reload_success_timestamp_seconds", "gauge",
+           "When the fleet in use was read from the fleet file, in seconds since the epoch.", fleetFile.loadedAt / 1000);
+    scalar(out, "kvprtd_db_write_errors_total", "counter",
+           "Transactions the history database refused (a full disk, a read-only file).", db.failures);
+    scalar(out, "kvprtd_db_writes_dropped_total", "counter",
+           "Writes given up: samples and reports of refused transactions, events beyond those kept.", db.dropped);
+    scalar(out, "kvprtd_db_events_waiting", "gauge", "Events kept while the database refuses them, to be written later.",
+           db.eventsWaiting);
+    scalar(out, "kvprtd_db_last_commit_timestamp_seconds", "gauge",
+           "When the database last took a transaction, in seconds since the epoch (0: none since the start).",
+           db.lastCommitMs / 1000);
     return out;
 }
 
