@@ -5,6 +5,7 @@
 // phone width) go to the build folder.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -185,7 +186,14 @@ TEST(Dashboard, NetPrintersInChromium) {
                                 " !!document.querySelector('tr[data-printer=\"floor4-gone\"][data-state=\"down\"]')"))
         << browser.run("return document.body.innerText");
     EXPECT_EQ(browser.run("return [" + row("floor3-mfp") + ".textContent.includes('some remaining'),"
-                          " document.documentElement.outerHTML.includes('hush')]"), json::array({true, false}));
+                          " document.documentElement.outerHTML.includes('hush'), document.getElementById('service').hidden]"),
+              json::array({true, false, true}));
+    // A fleet file kvprtd refuses is said above the view.
+    kvtest::writeText(dir.file("fleet.toml"), "");
+    ::kill(kvprtd.pid(), SIGHUP);
+    EXPECT_TRUE(browser.waitFor("const s = document.getElementById('service');"
+                                " return !s.hidden && s.textContent.includes('refused its fleet file') &&"
+                                " s.textContent.includes('lists no printers')"));
 
     browser.open(site + "#/printer/floor3-mfp");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('.card').length > 0"));

@@ -237,6 +237,7 @@ void Store::writeLoop() {
             m_stats.eventsWaiting = m_retry.size();
             if (committed && !batch.empty()) m_stats.lastCommitMs = nowMs();
             if (!committed) ++m_stats.failures;
+            if (!batch.empty()) m_stats.failing = !committed;
         }
         m_committed.notify_all();
     }

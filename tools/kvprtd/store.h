@@ -87,6 +87,7 @@ public:
         uint64_t failures = 0;      // transactions the database refused
         uint64_t dropped = 0;       // writes given up
         size_t eventsWaiting = 0;   // events kept until the database takes them
+        bool failing = false;       // the last transaction was refused
         int64_t lastCommitMs = 0;   // the last transaction it took; 0 for none yet
     };
 

@@ -7,6 +7,7 @@ import { FleetView } from './fleet.js';
 import { PrinterView } from './printer.js';
 
 const kRefreshMs = 15000;
+const kStatusMs = 5000;
 const kAfterEventMs = 300;   // events come in bursts: one read of the printers after them
 const kEventsKept = 200;
 const kKinds = ['up', 'down', 'alert-raised', 'alert-cleared', 'supply', 'alert-received'];
@@ -14,6 +15,7 @@ const kKinds = ['up', 'down', 'alert-raised', 'alert-cleared', 'supply', 'alert-
 const main = document.getElementById('main');
 const live = document.getElementById('live');
 const announce = document.getElementById('announce');
+const service = document.getElementById('service');
 
 // What the views show: the printers as last read, the events as they came (newest first).
 const fleet = { printers: [], events: [], latest: new Map() };
@@ -33,6 +35,24 @@ async function refresh() {
     view?.update();
   } catch (e) {
     setLive('off', `kvprtd cannot be reached (${e.message}); trying again`);
+  }
+}
+
+// What keeps kvprtd from its job, said above every view: a fleet file it
+// refused, a database that refuses writes.
+async function checkService() {
+  setTimeout(checkService, kStatusMs);
+  try {
+    const status = await getJson('/api/v1/status');
+    const problems = [];
+    if (status.fleetFile.reloadError)
+      problems.push(`kvprtd refused its fleet file and watches the fleet it had: ${status.fleetFile.reloadError}`);
+    if (status.database.failing)
+      problems.push(`kvprtd cannot write its history (${status.database.eventsWaiting} events wait in memory); its log says why`);
+    service.replaceChildren(...problems.map((text) => h('p', {}, text)));
+    service.hidden = problems.length === 0;
+  } catch (e) {
+    // The live line says when kvprtd cannot be reached.
   }
 }
 
@@ -78,3 +98,4 @@ setLive('off', 'Connecting…');
 route();
 listen();
 refresh();
+checkService();
