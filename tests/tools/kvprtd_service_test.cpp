@@ -3,8 +3,13 @@
 // prometheus is installed.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <regex>
@@ -15,11 +20,6 @@
 
 #include "kvprtd_rig.h"
 #ifdef KVPRTD_NET_RECORDINGS
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "snmpsim_peer.h"
 #endif
 
@@ -121,6 +121,103 @@ TEST(KvprtdService, EventsOutliveADatabaseThatRefusesWrites) {
         return kinds == "up down up ";
     }, 15s)) << kinds;
     EXPECT_EQ(database("eventsWaiting"), 0);
+}
+
+// A raw TCP client of kvprtd: `request` sent at once (if any), the socket kept open.
+int connectTo(int port, const std::string& request = "") {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+        if (fd >= 0) ::close(fd);
+        return -1;
+    }
+    if (!request.empty() && ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) return ::close(fd), -1;
+    return fd;
+}
+
+// What a raw client reads until the server closes or `limit` passes; "EOF" appended when it closed.
+std::string readAll(int fd, std::chrono::milliseconds limit, size_t most = 4096) {
+    std::string text;
+    for (auto end = std::chrono::steady_clock::now() + limit; text.size() < most;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+        char chunk[4096];
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n <= 0) return text + "EOF";
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    return text;
+}
+
+// The HTTP server holds its ground: /metrics answers within a second while 2,000 idle connections and
+// 500 event-stream clients are held; stream slots beyond the per-address cap, oversized headers and
+// connections beyond the cap are refused at once and closed; idle connections are closed.
+TEST(KvprtdService, HttpHoldsItsGroundUnderIdleClientsStreamsAndHugeHeaders) {
+    rlimit files{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_max < 5000) GTEST_SKIP() << "needs 5,000 descriptors, the hard limit is " << files.rlim_max;
+    files.rlim_cur = files.rlim_max;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &files), 0);
+    TempDir dir;
+    writeFleet(dir, {{"p", "sim:"}});
+    SimDaemon d = startKvprtd(dir);
+    ASSERT_TRUE(eventually([&] { return states(d.port())["p"] == "up"; }, 10s));
+
+    std::vector<int> idle, streams;
+    auto closeAll = [](std::vector<int>& fds) {
+        for (int fd : fds) ::close(fd);
+        fds.clear();
+    };
+    const auto opened = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2000; ++i) idle.push_back(connectTo(d.port()));
+    const std::string streamRequest = "GET /api/v1/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < 500; ++i) streams.push_back(connectTo(d.port(), streamRequest));
+    ASSERT_EQ(std::count(idle.begin(), idle.end(), -1) + std::count(streams.begin(), streams.end(), -1), 0);
+
+    httplib::Client client("127.0.0.1", d.port());
+    client.set_connection_timeout(2s);
+    client.set_read_timeout(2s);
+    const auto asked = std::chrono::steady_clock::now();
+    auto metrics = client.Get("/metrics");
+    const auto took = std::chrono::steady_clock::now() - asked;
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->status, 200);
+    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+
+    // Eight streams from one address; the ninth is refused and its connection closed.
+    EXPECT_NE(readAll(streams[0], 2s, 16).find("HTTP/1.1 200"), std::string::npos);
+    const std::string refused = readAll(streams.back(), 3s);
+    EXPECT_NE(refused.find("HTTP/1.1 503"), std::string::npos) << refused;
+    EXPECT_TRUE(refused.ends_with("EOF")) << refused;
+
+    // Headers beyond 100 fields or 16 KiB: 431, and closed.
+    std::string manyFields = "GET /metrics HTTP/1.1\r\nHost: 127.0.0.1\r\n", longField = manyFields;
+    for (int i = 0; i < 150; ++i) manyFields += "X-" + std::to_string(i) + ": 1\r\n";
+    longField += "X-Long: " + std::string(20000, 'a') + "\r\n";
+    for (const std::string& request : {manyFields + "\r\n", longField + "\r\n"}) {
+        int fd = connectTo(d.port(), request);
+        const std::string reply = readAll(fd, 3s);
+        EXPECT_TRUE(reply.starts_with("HTTP/1.1 431") && reply.ends_with("EOF")) << reply.substr(0, 200);
+        ::close(fd);
+    }
+
+    // Beyond 4,096 open connections, a new one is told so at once and closed.
+    std::vector<int> more;
+    for (int i = 0; i < 2200; ++i) more.push_back(connectTo(d.port()));
+    const std::string beyond = readAll(more.back(), 3s);
+    EXPECT_TRUE(beyond.starts_with("HTTP/1.1 503") && beyond.ends_with("EOF")) << beyond.substr(0, 200);
+    closeAll(more);
+    closeAll(streams);
+
+    // An idle connection that sends nothing is closed after 10 s.
+    EXPECT_EQ(readAll(idle.front(), std::chrono::duration_cast<std::chrono::milliseconds>(opened + 13s -
+                                                                                          std::chrono::steady_clock::now())),
+              "EOF");
+    closeAll(idle);
 }
 
 TEST(KvprtdService, AnnouncedAlertsAreReadAtOnce) {

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command.h"
-#include "poll.h"
+#include "printer_poll.h"
 #include "texts.h"
 #include "times.h"
 

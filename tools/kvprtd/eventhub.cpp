@@ -2,7 +2,8 @@
 
 namespace kvprtd {
 
-EventHub::EventHub(size_t keep, unsigned maxReaders) : m_keep(keep), m_maxReaders(maxReaders) {}
+EventHub::EventHub(size_t keep, unsigned maxReaders, unsigned perAddress)
+    : m_keep(keep), m_maxReaders(maxReaders), m_perAddress(perAddress) {}
 
 void EventHub::publish(const Event& event) {
     std::string frame = "id: " + std::to_string(event.id) + "\nevent: " + event.kind + "\ndata: " + eventJson(event) +
@@ -26,16 +27,20 @@ void EventHub::startAfter(uint64_t id) {
     if (id > m_lastId) m_lastId = id;
 }
 
-bool EventHub::admit() {
+bool EventHub::admit(const std::string& address) {
     std::lock_guard guard(m_lock);
-    if (m_closed || m_readers >= m_maxReaders) return false;
+    auto from = m_readersFrom.find(address);
+    if (m_closed || m_readers >= m_maxReaders || (from != m_readersFrom.end() && from->second >= m_perAddress))
+        return false;
     ++m_readers;
+    ++m_readersFrom[address];
     return true;
 }
 
-void EventHub::leave() {
+void EventHub::leave(const std::string& address) {
     std::lock_guard guard(m_lock);
     --m_readers;
+    if (--m_readersFrom[address] == 0) m_readersFrom.erase(address);
 }
 
 bool EventHub::next(uint64_t* cursor, std::string* frames, std::chrono::milliseconds wait) {

@@ -125,16 +125,37 @@ void raiseDescriptorLimit() {
     if (::setrlimit(RLIMIT_NOFILE, &files) != 0) logLine(std::string("cannot raise the descriptor limit: ") + std::strerror(errno));
 }
 
+// --hash-password: the hash of the first line of standard input (at most 72
+// bytes count in bcrypt), for basic_auth_users.
+int printPasswordHash() {
+    std::string password;
+    if (!std::getline(std::cin, password) || password.empty() || password.size() > 72) {
+        logLine("--hash-password: expected a password of 1 to 72 bytes on standard input");
+        return kExitUsage;
+    }
+    const std::string hash = bcryptHash(password);
+    if (hash.empty()) {
+        logLine("--hash-password: this system's crypt() cannot make a bcrypt hash");
+        return kExitFailed;
+    }
+    std::printf("%s\n", hash.c_str());
+    return kExitOk;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile, snmpTraps;
+    std::string fleetPath, listen = "127.0.0.1:9180", dbPath, shardText = "0/1", portFile, snmpTraps, webConfigPath;
+    bool hashPassword = false;
     std::vector<std::string> allowedHosts;
     int retentionDays = 90;
     MonitorOptions options;
     CLI::App app{"kvprtd: watches a fleet of printers, keeps their history and exports their metrics", "kvprtd"};
     app.set_version_flag("--version", [] { return kvprogram::versionText("kvprtd"); });
-    app.add_option("--fleet", fleetPath, "The fleet file (TOML); SIGHUP reads it again")->required();
+    auto* fleetOption = app.add_option("--fleet", fleetPath, "The fleet file (TOML); SIGHUP reads it again");
+    app.add_flag("--hash-password", hashPassword,
+                 "Print a bcrypt hash of the password read from standard input, for the web configuration")
+        ->excludes(fleetOption);
     app.add_option("--listen", listen, "HOST:PORT of the HTTP server ([::1]:PORT for IPv6; port 0 picks one)")
         ->capture_default_str();
     app.add_option("--db", dbPath,
@@ -155,10 +176,17 @@ int main(int argc, char** argv) {
     app.add_option("--allowed-host", allowedHosts,
                    "A host name clients reach kvprtd by (the Host header; IP addresses and localhost always may)")
         ->check([](const std::string& name) { return validHostName(name) ? "" : "expected a host name"; });
+    app.add_option("--web-config", webConfigPath,
+                   "TLS and basic authentication (YAML: tls_server_config, basic_auth_users with bcrypt hashes)");
     app.add_option("--snmp-traps", snmpTraps,
                    "Receive SNMP traps on this UDP [ADDRESS:]PORT: a trap from a net:// printer polls it at once");
     if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) { logLine(message); }))
         return *status;
+    if (hashPassword) return printPasswordHash();
+    if (fleetPath.empty()) {
+        logLine("--fleet is required (kvprtd --help)");
+        return kExitUsage;
+    }
     std::optional<Shard> shard = parseShard(shardText);
     if (!shard) {
         logLine("--shard: expected K/N with 0 <= K < N <= " + std::to_string(kMaxShards) + ", got " + shardText);
@@ -193,6 +221,11 @@ int main(int argc, char** argv) {
 
     raiseDescriptorLimit();
     std::string error;
+    std::optional<WebConfig> web = webConfigPath.empty() ? WebConfig{} : WebConfig::load(webConfigPath, &error);
+    if (!web) {
+        logLine("--web-config: " + error);
+        return kExitFailed;
+    }
     std::optional<Fleet> fleet = readFleet(fleetPath, &error);
     std::optional<Fleet> mine = fleet ? ownShare(*fleet, *shard, fleetPath, &error) : std::nullopt;
     if (!mine) {
@@ -214,11 +247,11 @@ int main(int argc, char** argv) {
 
     InitKVPrtObjDll();
     kvprt::setPartialFailureMessages(false);   // failures are kept in the JSON and in the printers' state
-    EventHub hub(1024, HttpServer::kMaxEventReaders);
+    EventHub hub(1024, HttpServer::kMaxEventReaders, HttpServer::kMaxEventReadersPerAddress);
     Monitor monitor(*store, hub, options);
     Service service{monitor, *store, hub, *shard, nowMs()};
     service.setFleetFile({fleetPath, nowMs(), "", 0});
-    HttpServer http(service, kvprogram::kVersion, allowedHosts);
+    HttpServer http(service, kvprogram::kVersion, allowedHosts, *web);
     if (!http.bind(host, std::stoi(port), &error)) {
         logLine(error);
         return kExitFailed;

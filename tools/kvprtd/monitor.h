@@ -43,7 +43,7 @@
 
 #include "eventhub.h"
 #include "fleet.h"
-#include "poll.h"
+#include "printer_poll.h"
 #include "store.h"
 #include "tasks.h"
 

@@ -17,7 +17,7 @@
 
 #include "events.h"
 #include "forecast.h"
-#include "poll.h"
+#include "printer_poll.h"
 #include "state.h"
 #include "store.h"
 

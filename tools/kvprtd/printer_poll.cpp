@@ -1,4 +1,4 @@
-#include "poll.h"
+#include "printer_poll.h"
 
 #include <algorithm>
 #include <cmath>
