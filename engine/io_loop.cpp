@@ -2,12 +2,15 @@
 
 #include <pthread.h>
 #include <sys/epoll.h>
+#include <unistd.h>
 
 #include <asio/executor_work_guard.hpp>
 
+#include <cerrno>
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <system_error>
 
 namespace zorbce {
 namespace {
@@ -19,10 +22,19 @@ constexpr int kEventsPerTurn = 64;
 
 }  // namespace
 
-IoLoop::IoLoop() : m_epoll(::epoll_create1(EPOLL_CLOEXEC)), m_events(m_context), m_idleTimer(m_context) {
+IoLoop::IoLoop() : m_events(m_context), m_idleTimer(m_context) {
+    // Without its epoll set no socket could ever be watched: the loop is not
+    // made (most often the process is out of descriptors), and the next
+    // printer opened tries again.
+    m_epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    if (m_epoll < 0) throw std::system_error(errno, std::system_category(), "epoll_create1");
     std::error_code error;
-    if (m_epoll >= 0) m_events.assign(m_epoll, error);
-    if (m_epoll >= 0 && !error) awaitEvents();   // else no socket can be watched: every connection fails
+    m_events.assign(m_epoll, error);
+    if (error) {
+        ::close(m_epoll);
+        throw std::system_error(error, "epoll set");
+    }
+    awaitEvents();
 }
 
 void IoLoop::awaitEvents() {
@@ -51,8 +63,11 @@ uint64_t IoLoop::add(int fd, uint32_t events, std::weak_ptr<Watcher> watcher) {
         epoll_event event{events | EPOLLONESHOT, {}};
         event.data.u64 = token;
         if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &event) == 0) return token;
+        int error = errno;
         m_watchers.erase(token);
+        errno = error;
     } catch (const std::bad_alloc&) {
+        errno = ENOMEM;
     }
     return 0;
 }
@@ -139,10 +154,11 @@ void IoLoop::remove(int fd, uint64_t token) {
 IoLoop& IoLoop::get() {
     // Never destroyed: printers the host never closes keep using it until
     // exit, and the stopper below ends its thread before the statics go.
+    // A loop that cannot be made or started throws, and the next call tries again.
     static IoLoop* loop = [] {
-        auto* l = new IoLoop;
+        std::unique_ptr<IoLoop> l(new IoLoop);
         l->start();
-        return l;
+        return l.release();
     }();
     static struct Stopper {
         ~Stopper() { loop->stop(); }

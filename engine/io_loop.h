@@ -52,7 +52,9 @@ public:
     // The interval of calls to idle().
     static constexpr std::chrono::milliseconds kIdleTick{2};
 
-    // The loop, started on first use.
+    // The loop, started on first use. Until it is, this throws
+    // std::system_error when it cannot be made or started (no descriptor or
+    // thread to spare); the next call tries again.
     static IoLoop& get();
     // True on the loop's thread.
     static bool onIoThread();
@@ -69,7 +71,8 @@ public:
     void runAndWait(const std::function<void()>& work);
 
     // Watches `fd` for `events` (EPOLLIN, EPOLLOUT), once, for `watcher`: a
-    // token for arm() and remove(), or 0 when it cannot. Loop thread only.
+    // token for arm() and remove(), or 0 with errno when it cannot. Loop
+    // thread only.
     uint64_t add(int fd, uint32_t events, std::weak_ptr<Watcher> watcher);
     // Watches `fd` again, for `events` (none: only for a hang-up). Any thread.
     void arm(int fd, uint64_t token, uint32_t events);

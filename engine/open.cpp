@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "c_boundary.h"
 #include "handles.h"
@@ -32,7 +33,13 @@ long openPrinter(const std::string& uri, unsigned short* handle) {
             lastOpenError = "a tcp:// printer cannot be opened from the engine's I/O thread (it waits for the server)";
             return BCE_E_INVALID;
         }
-        auto tcp = std::make_shared<zorbce::TcpPrinter>(address);
+        std::shared_ptr<zorbce::TcpPrinter> tcp;
+        try {
+            tcp = std::make_shared<zorbce::TcpPrinter>(address);   // the first starts the engine's I/O thread
+        } catch (const std::system_error& e) {
+            lastOpenError = std::string("the engine's I/O thread cannot start: ") + e.what();
+            return BCE_E_NO_RESOURCES;
+        }
         // A printer that cannot be reached now is opened all the same: its
         // requests connect again. Only a server that refuses the printer fails.
         long rc = tcp->connect();

@@ -12,6 +12,7 @@ const char* BceResultText(long code) {
     case BCE_E_CONNECTION_RESET: return "bidi channel down: the connection was reset";
     case BCE_E_TIMEOUT: return "bidi channel down: the printer did not answer in time";
     case BCE_E_NO_MEMORY: return "no memory, buffer too small, or a required record is missing";
+    case BCE_E_NO_RESOURCES: return "too many open files: no descriptor or socket buffer is left to connect to the printer";
     case BCE_E_BAD_HANDLE: return "unknown printer handle";
     case BCE_E_NOT_SUPPORTED: return "not supported";
     case BCE_E_BAD_URI: return "malformed printer address or profile";

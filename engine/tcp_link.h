@@ -146,8 +146,8 @@ public:
     // Sends a request of message `type` (connecting first if need be) whose
     // outcome goes to `call`. 0: `call` will be finished. Otherwise the
     // outcome, and `call` will not be finished: -18 (no memory), -10 (the host
-    // name does not resolve), -17 (a connection attempt timed out less than a
-    // time-out ago), -20 (closed).
+    // name does not resolve), -19 (no resources to resolve it), -17 (a
+    // connection attempt timed out less than a time-out ago), -20 (closed).
     long start(LinkCall* call, uint8_t type, const kvwire::Bytes& payload);
     // For `drive`, on its thread: reads the connection when nobody else does
     // and writes the requests held for a drive, all in one write.
@@ -223,6 +223,9 @@ private:
     // I/O thread.
     void dial(uint64_t generation, size_t endpoint);
     void dialled(uint64_t generation);
+    // Dialling `endpoint` failed with `error` (an errno): the next address,
+    // unless the process or system is out of resources for any connection.
+    void dialFailed(uint64_t generation, size_t endpoint, int error);
     // Makes the connected socket `fd` blocking, a receive giving up after
     // m_blockingRead: true, or false when reads stay non-blocking.
     bool blockingReads(int fd) const;

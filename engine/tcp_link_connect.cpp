@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "tcp_link_common.h"
+#include "wire/socket.h"
 
 namespace zorbce {
 namespace {
@@ -22,16 +23,21 @@ using kvwire::Frame;
 using namespace tcplink;
 
 // The addresses of host:port; numeric ones only when `numericOnly` (the I/O
-// thread does not wait for a name server).
+// thread does not wait for a name server). When there are none, `why` says
+// whether the lookup had no resources (-19) or found nothing (-10).
 template <class Address>
-std::vector<Address> resolve(const std::string& host, const std::string& port, bool numericOnly) {
+std::vector<Address> resolve(const std::string& host, const std::string& port, bool numericOnly, long* why) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     if (numericOnly) hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
     addrinfo* list = nullptr;
     std::vector<Address> addresses;
-    if (::getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return addresses;
+    *why = BCE_E_CHANNEL_DOWN;
+    if (int rc = ::getaddrinfo(host.c_str(), port.c_str(), &hints, &list); rc != 0) {
+        if (rc == EAI_MEMORY || (rc == EAI_SYSTEM && kvwire::outOfResources(errno))) *why = BCE_E_NO_RESOURCES;
+        return addresses;
+    }
     std::unique_ptr<addrinfo, void (*)(addrinfo*)> owner(list, ::freeaddrinfo);
     for (addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
         Address a;
@@ -53,15 +59,17 @@ long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     // the addresses found last (or a numeric address).
     if (!IoLoop::onIoThread()) {
         guard.unlock();
-        auto endpoints = resolve<Address>(m_address.host, m_address.port, false);
+        long why;
+        auto endpoints = resolve<Address>(m_address.host, m_address.port, false, &why);
         guard.lock();
         if (m_closed) return BCE_E_BAD_HANDLE;
         if (m_state != State::Closed) return BCE_OK;   // another thread got there first
-        if (endpoints.empty()) return BCE_E_CHANNEL_DOWN;
+        if (endpoints.empty()) return why;
         m_endpoints = std::move(endpoints);
     } else if (m_endpoints.empty()) {
-        m_endpoints = resolve<Address>(m_address.host, m_address.port, true);
-        if (m_endpoints.empty()) return BCE_E_CHANNEL_DOWN;
+        long why;
+        m_endpoints = resolve<Address>(m_address.host, m_address.port, true, &why);
+        if (m_endpoints.empty()) return why;
     }
     uint64_t generation = m_generation + 1;
     if (!later([self = shared_from_this(), generation] { self->dial(generation, 0); })) return BCE_E_NO_MEMORY;
@@ -87,14 +95,15 @@ void TcpLink::dial(uint64_t generation, size_t endpoint) {
     }
     int fd = ::socket(to.storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) {
-        fail(generation, BCE_E_CHANNEL_DOWN);   // no descriptor to be had
+        dialFailed(generation, endpoint, errno);
         return;
     }
     int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&to.storage), to.length) != 0 && errno != EINPROGRESS) {
+        int error = errno;
         ::close(fd);
-        dial(generation, endpoint + 1);
+        dialFailed(generation, endpoint, error);
         return;
     }
     std::unique_lock guard(m_lock);
@@ -104,18 +113,28 @@ void TcpLink::dial(uint64_t generation, size_t endpoint) {
     }
     m_token = IoLoop::get().add(fd, EPOLLOUT, std::weak_ptr<IoLoop::Watcher>(shared_from_this()));
     if (m_token == 0) {
+        int error = errno;
         ::close(fd);
         guard.unlock();
-        fail(generation, BCE_E_CHANNEL_DOWN);
+        fail(generation, kvwire::outOfResources(error) ? BCE_E_NO_RESOURCES : BCE_E_CHANNEL_DOWN);
         return;
     }
     m_fd = fd;
 }
 
+void TcpLink::dialFailed(uint64_t generation, size_t endpoint, int error) {
+    // Out of descriptors or buffers no address would do better, and the
+    // printer is not to blame: the callers are told so, not "unreachable".
+    if (kvwire::outOfResources(error))
+        fail(generation, BCE_E_NO_RESOURCES);
+    else
+        dial(generation, endpoint + 1);
+}
+
 void TcpLink::dialled(uint64_t generation) {
     int error = 0;
     socklen_t length = sizeof error;
-    size_t next = 0;
+    size_t endpoint = 0;
     {
         std::lock_guard guard(m_lock);
         if (generation != m_generation) return;
@@ -124,11 +143,11 @@ void TcpLink::dialled(uint64_t generation) {
             IoLoop::get().remove(m_fd, m_token);
             ::close(m_fd);
             m_fd = -1;
-            next = m_endpoint + 1;
+            endpoint = m_endpoint;
         }
     }
     if (error != 0) {
-        dial(generation, next);
+        dialFailed(generation, endpoint, error);
         return;
     }
     Bytes greeting;

@@ -2,6 +2,7 @@
 // writes, a TCP connect with a time-out, and a listening socket.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -47,6 +48,13 @@ enum class Connect {
     TimedOut,      // no answer to the connection attempt within the time-out
     BadAddress,    // the host name does not resolve
 };
+
+// Whether `error` (an errno) says the process or the system is out of what a
+// connection needs: descriptors, socket buffers, memory, or watches of an
+// epoll set. No printer was tried then, and none can be until some are freed.
+inline bool outOfResources(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM || error == ENOSPC;
+}
 
 // A connected TCP socket with TCP_NODELAY, or -1 with `result` telling why.
 int connectTcp(const std::string& host, const std::string& port, int timeoutMs, Connect* result);

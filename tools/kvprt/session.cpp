@@ -81,8 +81,10 @@ Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(shownUri
     if (rc != 0) {
         BceClosePrinter(m_handle);
         const bool silent = rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_TIMEOUT;
-        throw Failure("BceGetPrtInfo", rc,
-                      "the printer at " + m_uri + (silent ? " does not answer" : " could not give its information"));
+        const char* what = rc == BCE_E_NO_RESOURCES ? " was not asked"   // this process's shortage, not the printer's
+                           : silent                 ? " does not answer"
+                                                    : " could not give its information";
+        throw Failure("BceGetPrtInfo", rc, "the printer at " + m_uri + what);
     }
 
     // A host learns the printer type from the printer, then makes the object

@@ -12,6 +12,8 @@
 //   -16  channel down: the connection was reset or closed by the printer
 //   -17  channel down: the printer did not answer within the time-out
 //   -18  buffer too small / no memory
+//   -19  too many open files: the process or the system has no descriptor
+//        (or socket buffer) left for a connection; the printer was not tried
 //   -20  unknown handle (never opened, or closed)
 //   -21  not supported (a URI scheme or an operation the printer lacks)
 //   -22  malformed URI or printer profile
@@ -43,6 +45,7 @@ enum : long {
     BCE_E_CONNECTION_RESET = -16,
     BCE_E_TIMEOUT = -17,
     BCE_E_NO_MEMORY = -18,
+    BCE_E_NO_RESOURCES = -19,
     BCE_E_BAD_HANDLE = -20,
     BCE_E_NOT_SUPPORTED = -21,
     BCE_E_BAD_URI = -22,
@@ -187,7 +190,9 @@ public:
 //                   connection or reply in time: -17; a malformed frame, or a
 //                   reply whose length disagrees with its bytes: -2; a server
 //                   without that printer, or a printer name longer than 65,535
-//                   bytes: -22.
+//                   bytes: -22; no descriptor, socket buffer or memory for the
+//                   connection (too many open files): -19, and the open fails
+//                   with -19 when the engine's I/O thread cannot start.
 //   net://HOST[?OPTIONS]
 //                   a real network printer, answered from the standard
 //                   protocols it speaks (SNMP Printer MIB and Host Resources
