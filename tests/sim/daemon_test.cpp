@@ -370,6 +370,70 @@ TEST(RogueServer, RepliesWhoseLengthDisagreesWithTheirBytesAreBadReplies) {
     }
 }
 
+// A peer that closes or resets the connection wherever it stops, before its
+// greeting's answer or within a reply (in its header or its payload), is a
+// reset for every kind of call: never a bad reply.
+TEST(RogueServer, APeerThatHangsUpIsAResetWhereverItStops) {
+    enum class Call { Waiting, Polling, Asynchronous, Batch };
+    struct Row {
+        const char* what;
+        bool inGreeting;   // else in the reply to the first request
+        size_t sent;       // bytes of that answer written before hanging up
+        bool reset;        // an RST rather than a FIN
+    } rows[] = {
+        {"before the greeting's answer", true, 0, false},
+        {"in the greeting's header", true, 5, false},
+        {"after the greeting's header", true, kvwire::kHeaderSize, false},
+        {"in the greeting's payload", true, kvwire::kHeaderSize + 2, false},
+        {"reset in the greeting's header", true, 5, true},
+        {"after the greeting, before a reply", false, 0, false},
+        {"in a reply's header", false, 5, false},
+        {"after a reply's header", false, kvwire::kHeaderSize, false},
+        {"in a reply's payload", false, kvwire::kHeaderSize + 3, false},
+        {"reset in a reply's payload", false, kvwire::kHeaderSize + 3, true},
+        {"reset before a reply", false, 0, true},
+    };
+    auto batch = [](unsigned short handle) {
+        struct Context {
+            unsigned short handle;
+            long rc = 1;
+        } context{handle};
+        BceRunAsync(handle, [](void* c) {
+            auto done = [](void* c2, long rc, const void*, unsigned long) { static_cast<Context*>(c2)->rc = rc; };
+            auto* x = static_cast<Context*>(c);
+            if (long rc = BceSendBidiAsync(0, x->handle, 0, 0x0C, nullptr, 0, 64, done, x); rc != 0) x->rc = rc;
+        }, &context);
+        return context.rc;
+    };
+    for (const Row& row : rows) {
+        TestServer peer([&](int fd) {
+            kvwire::FrameReader frames(fd);
+            for (kvwire::Frame f; frames.read(&f) == kvwire::Io::Ok;) {
+                kvwire::Bytes answer = f.type == kvwire::kHello ? kvwire::encode(kvwire::HelloReply{0, "rogue"})
+                                                                 : kvwire::encode(kvwire::DataReply{0, 3, {1, 2, 3}});
+                kvwire::Bytes out = kvwire::encodeFrame({static_cast<uint8_t>(f.type | kvwire::kReplyBit), f.id, answer});
+                if ((f.type == kvwire::kHello) != row.inGreeting) {
+                    kvwire::writeAll(fd, out.data(), out.size());
+                    continue;
+                }
+                kvwire::writeAll(fd, out.data(), row.sent);
+                if (row.reset) {
+                    linger now{1, 0};
+                    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+                }
+                return;
+            }
+        });
+        for (Call call : {Call::Waiting, Call::Polling, Call::Asynchronous, Call::Batch}) {
+            Opened p(peer.uri(call == Call::Polling ? "timeout=79" : "timeout=2000"));
+            long rc = call == Call::Asynchronous ? sendAsync(p.handle, 0x0C).get()
+                      : call == Call::Batch      ? batch(p.handle)
+                                                 : send(p.handle, 0x0C);
+            EXPECT_EQ(rc, BCE_E_CONNECTION_RESET) << row.what << ", call " << static_cast<int>(call);
+        }
+    }
+}
+
 TEST(RogueServer, AGreetingNeverAnsweredCostsOneTimeOut) {
     TestServer silent([](int fd) {
         kvwire::Frame f;
