@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!readResponse(std::string(reinterpret_cast<const char*>(data), size), &body)) return 0;
     kvnet::ipp::Response response;
     std::string error;
-    if (kvnet::ipp::codec::decode(body, requestIdOf(body), &response, &error) != 0) return 0;
+    if (kvnet::ipp::codec::decode(body, false, requestIdOf(body), &response, &error) != 0) return 0;
     kvnet::Snapshot snapshot;
     kvnet::ipp::fillPrinter(response.printer, &snapshot);
     kvnet::ipp::JobNumbers numbers;

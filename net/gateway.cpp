@@ -5,6 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include <asio/error.hpp>
+
+#include "kvprtobj/zorbce.h"
+#include "wire/socket.h"
+
 namespace kvnet {
 namespace {
 thread_local bool loopThread = false;
@@ -74,6 +79,17 @@ void Gateway::releaseSlot() {
     auto next = std::move(m_slotWaiters.front());
     m_slotWaiters.pop_front();
     post(std::move(next));
+}
+
+long unreachableResult(int error) {
+    return kvwire::outOfResources(error) ? BCE_E_NO_RESOURCES : BCE_E_CHANNEL_DOWN;
+}
+
+// asio says errno values in a category of its own (socket calls, and lookups
+// that failed with EAI_SYSTEM or EAI_MEMORY).
+long unreachableResult(const std::error_code& error) {
+    const bool errnoValue = error.category() == asio::error::get_system_category();
+    return errnoValue ? unreachableResult(error.value()) : BCE_E_CHANNEL_DOWN;
 }
 
 }  // namespace kvnet

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <system_error>
 #include <thread>
 
 #include <asio/executor_work_guard.hpp>
@@ -60,5 +61,13 @@ private:
     size_t m_slotsInUse = 0;
     std::deque<std::function<void()>> m_slotWaiters;
 };
+
+// The result of a socket that could not be opened, connected or watched, or
+// of a name that could not be looked up, for the system's `error`:
+// BCE_E_NO_RESOURCES when this process or the system is out of descriptors,
+// socket buffers or memory (no printer was tried then, and none can be until
+// some are freed), BCE_E_CHANNEL_DOWN otherwise.
+long unreachableResult(int error);
+long unreachableResult(const std::error_code& error);
 
 }  // namespace kvnet

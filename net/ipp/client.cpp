@@ -28,7 +28,8 @@ Result resultOf(http::Outcome outcome, int requestId) {
         return result;
     }
     try {
-        result.rc = codec::decode(outcome.response.body, requestId, &result.response, &result.error);
+        const http::Response& received = outcome.response;
+        result.rc = codec::decode(received.body, received.untilClose, requestId, &result.response, &result.error);
     } catch (const std::bad_alloc&) {
         result = {BCE_E_NO_MEMORY, {}, "no memory for the response"};
     }

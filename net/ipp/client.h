@@ -2,8 +2,8 @@
 // libcups (used as a codec only), carried by the backend's own HTTP/1.1 on
 // asio, on the backend's event loop (gateway.h). The connection is kept
 // alive between requests that follow each other, holds a gateway slot while
-// open, and is closed after a short idle time. Replies with Content-Length or
-// chunked are read, bounded in size and time.
+// open, and is closed after a short idle time. Replies with Content-Length,
+// chunked or up to the close are read, bounded in size and time.
 //
 // Every call and every callback runs on the loop's thread. A callback is
 // called exactly once, unless the client is closed first.
@@ -21,7 +21,10 @@ namespace kvnet::ipp {
 
 // What an exchange ended with: rc 0 with the response, or
 //   BCE_E_CHANNEL_DOWN       the connection was refused or the host unreachable
+//   BCE_E_NO_RESOURCES       no descriptor, socket buffer or memory was left
+//                            for the connection: the printer was not tried
 //   BCE_E_CONNECTION_RESET   the connection was closed or reset mid-exchange
+//                            (also within a body that only the close ends)
 //   BCE_E_TIMEOUT            no whole response within the time-out
 //   BCE_E_BAD_REPLY          a response that is not HTTP, not IPP, or too large
 //   BCE_E_INVALID            the printer refused the request (an HTTP error, or

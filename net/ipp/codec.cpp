@@ -220,12 +220,16 @@ std::string cancelJob(const Target& target, int32_t jobId) {
     return encoded(ipp);
 }
 
-long decode(const std::string& body, int requestId, Response* response, std::string* error) {
+long decode(const std::string& body, bool endedByClose, int requestId, Response* response, std::string* error) {
     *response = {};
     Ipp ipp(ippNew());
     if (!ipp) return BCE_E_NO_MEMORY;
     MemoryReader reader{body};
     if (ippReadIO(&reader, readFrom, 1, nullptr, ipp.get()) != IPP_STATE_DATA) {
+        if (endedByClose) {
+            *error = "the printer closed the connection before the whole IPP message";
+            return BCE_E_CONNECTION_RESET;
+        }
         *error = "the response is not an IPP message";
         return BCE_E_BAD_REPLY;
     }

@@ -40,9 +40,11 @@ std::string getPrinterAttributes(const Target& target, const std::vector<std::st
 std::string getJobs(const Target& target, const std::vector<std::string>& requested);
 std::string cancelJob(const Target& target, int32_t jobId);
 
-// Decodes a response body. 0, or BCE_E_BAD_REPLY with `error` set when the
-// bytes are not a whole IPP message or answer another request id.
-long decode(const std::string& body, int requestId, Response* response, std::string* error);
+// Decodes a response body. 0, or with `error` set: BCE_E_BAD_REPLY when the
+// bytes are not a whole IPP message or answer another request id. A body
+// `endedByClose` (no length told where it ends) that is not a whole message
+// gives BCE_E_CONNECTION_RESET instead: the printer's close cut it short.
+long decode(const std::string& body, bool endedByClose, int requestId, Response* response, std::string* error);
 
 // The name of an IPP status code ("client-error-not-found").
 std::string statusName(int status);

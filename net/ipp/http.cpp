@@ -5,7 +5,6 @@
 #include <array>
 #include <deque>
 
-#include <asio/connect.hpp>
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/write.hpp>
@@ -116,14 +115,30 @@ private:
     }
 
     void resolved(std::error_code ec, asio::ip::tcp::resolver::results_type endpoints) {
-        if (ec) return fail(BCE_E_CHANNEL_DOWN, "cannot resolve " + m_settings.host + ": " + ec.message());
-        asio::async_connect(m_socket, endpoints, guarded(&ConnectionImpl::connected));
+        if (ec) return fail(unreachableResult(ec), "cannot resolve " + m_settings.host + ": " + ec.message());
+        m_endpoints = std::move(endpoints);
+        m_nextEndpoint = m_endpoints.begin();
+        dial({});
     }
 
-    void connected(std::error_code ec, const asio::ip::tcp::endpoint&) {
-        if (ec)
-            return fail(BCE_E_CHANNEL_DOWN, "cannot connect to " + m_settings.host + " port " +
-                                                std::to_string(m_settings.port) + ": " + ec.message());
+    // Connects to the addresses in turn, `last` telling why the one before
+    // failed. A socket that cannot be opened ends the dial at once: the
+    // process has none for any address. (asio's range connect reads a
+    // failed open as a cancel, losing why.)
+    void dial(std::error_code last) {
+        const std::string where = m_settings.host + " port " + std::to_string(m_settings.port);
+        if (m_nextEndpoint == m_endpoints.end())
+            return fail(unreachableResult(last), "cannot connect to " + where + ": " + last.message());
+        const asio::ip::tcp::endpoint endpoint = (m_nextEndpoint++)->endpoint();
+        std::error_code ec;
+        m_socket.close(ec);
+        m_socket.open(endpoint.protocol(), ec);
+        if (ec) return fail(unreachableResult(ec), "cannot open a socket to connect to " + where + ": " + ec.message());
+        m_socket.async_connect(endpoint, guarded(&ConnectionImpl::connected));
+    }
+
+    void connected(std::error_code ec) {
+        if (ec) return dial(ec);
         std::error_code ignored;
         m_socket.set_option(asio::ip::tcp::no_delay(true), ignored);
         m_connected = true;
@@ -222,6 +237,8 @@ private:
 
     Settings m_settings;
     asio::ip::tcp::resolver m_resolver;
+    asio::ip::tcp::resolver::results_type m_endpoints;   // of the last lookup, dialled in turn
+    asio::ip::tcp::resolver::results_type::const_iterator m_nextEndpoint;
     asio::ip::tcp::socket m_socket;
     asio::steady_timer m_deadline, m_idle;
     std::deque<Pending> m_queue;   // the front is the exchange running while m_busy

@@ -8,7 +8,8 @@
 // without one. A kept-alive connection the printer has closed meanwhile is
 // opened again once, when it fails before any byte of the response came.
 //
-// Responses are read with Content-Length, chunked, or up to the close, and
+// Responses are read with Content-Length, chunked, or up to the close (which
+// cannot tell a whole body from one cut short: Response::untilClose), and
 // bounded: kMaxHeaderBytes of status line and header fields, kMaxHeaderFields
 // fields, kMaxBody bytes of body, one time-out for the whole exchange
 // (waiting for a slot and connecting included). When the printer cannot be
@@ -35,6 +36,7 @@ struct Response {
     std::string reason;   // the reason phrase, printable ASCII, at most 64 bytes
     std::string body;
     bool keepAlive = false;   // the connection may carry another exchange
+    bool untilClose = false;  // the body had neither length nor chunks: the close ended it, whole or not
 };
 
 // Reads one response from bytes as they arrive; interim 1xx responses are
@@ -76,6 +78,7 @@ private:
 };
 
 // What an exchange ended with: rc 0 and a 200 response; or BCE_E_CHANNEL_DOWN,
+// BCE_E_NO_RESOURCES (no descriptor or buffer for the socket),
 // BCE_E_CONNECTION_RESET, BCE_E_TIMEOUT, BCE_E_BAD_REPLY, or BCE_E_INVALID
 // for another HTTP status ("HTTP 401 Unauthorized" in `error`).
 struct Outcome {

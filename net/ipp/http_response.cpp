@@ -202,6 +202,7 @@ void ResponseParser::endOfFields() {
         m_step = m_remaining == 0 ? Step::Done : Step::Body;
     } else {
         m_response.keepAlive = false;
+        m_response.untilClose = true;
         m_step = Step::UntilClose;
     }
 }

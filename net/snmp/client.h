@@ -24,6 +24,8 @@ namespace kvnet::snmp {
 // What an exchange ended with: rc 0 with the bindings, or
 //   BCE_E_TIMEOUT        no answer within the time-out (retries included)
 //   BCE_E_CHANNEL_DOWN   the request could not be sent (no route, refused by ICMP)
+//   BCE_E_NO_RESOURCES   no descriptor, socket buffer or memory was left for
+//                        the session's socket: the agent was not tried
 //   BCE_E_BAD_REPLY      datagrams came back but none could be parsed (broken BER)
 //   BCE_E_INVALID        the agent refused (an error status: notWritable,
 //                        wrongValue, noAccess ...; an SNMPv3 report; a SET

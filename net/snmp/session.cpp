@@ -163,7 +163,7 @@ void Session::open() {
             if (!self || self->m_generation != generation || self->m_state != State::Resolving) return;
             if (error || results.empty()) {
                 self->m_state = State::Closed;
-                return self->failPending(BCE_E_CHANNEL_DOWN, "cannot resolve the host name: " + error.message());
+                return self->failPending(unreachableResult(error), "cannot resolve the host name: " + error.message());
             }
             self->m_peer = results.begin()->endpoint();
             self->takeSlot();
@@ -207,22 +207,25 @@ void Session::connectSession() {
     }
     m_session = snmp_sess_open(&config);   // copies what `config` points to
     if (m_session == nullptr) {
-        const std::string why = snmp_api_errstring(config.s_snmp_errno);
+        // s_errno: the system's error when the transport's socket could not be made.
+        std::string why = snmp_api_errstring(config.s_snmp_errno);
+        if (config.s_errno != 0) why += std::string(": ") + std::strerror(config.s_errno);
         closeSession();
-        return failPending(BCE_E_CHANNEL_DOWN, "cannot open an SNMP session: " + why);
+        return failPending(unreachableResult(config.s_errno), "cannot open an SNMP session: " + why);
     }
     const netsnmp_transport* transport = snmp_sess_transport(m_session);
     const int fd = transport ? transport->sock : -1;
     asio::error_code error;
     if (fd < 0 || ::connect(fd, m_peer.data(), static_cast<socklen_t>(m_peer.size())) != 0) {
-        const std::string why = fd < 0 ? "no socket" : std::strerror(errno);
+        const int connectError = fd < 0 ? 0 : errno;
+        const std::string why = fd < 0 ? "no socket" : std::strerror(connectError);
         closeSession();
-        return failPending(BCE_E_CHANNEL_DOWN, "cannot reach the agent: " + why);
+        return failPending(unreachableResult(connectError), "cannot reach the agent: " + why);
     }
     m_watch.assign(fd, error);
     if (error) {
         closeSession();
-        return failPending(BCE_E_CHANNEL_DOWN, "cannot watch the session's socket: " + error.message());
+        return failPending(unreachableResult(error), "cannot watch the session's socket: " + error.message());
     }
     m_state = State::Open;
     waitReadable();

@@ -40,7 +40,8 @@ namespace kvnet::snmp {
 
 // What came back for one request PDU.
 struct Reply {
-    long rc = 0;          // 0: the agent answered; else BCE_E_TIMEOUT, BCE_E_CHANNEL_DOWN, BCE_E_BAD_REPLY, BCE_E_INVALID
+    long rc = 0;          // 0: the agent answered; else BCE_E_TIMEOUT, BCE_E_CHANNEL_DOWN,
+                          // BCE_E_NO_RESOURCES, BCE_E_BAD_REPLY, BCE_E_INVALID
     std::string error;    // why, when rc is not 0
     long status = 0;      // the answer's error-status (SNMP_ERR_*) and error-index
     long index = 0;

@@ -30,6 +30,7 @@
 #include <utility>
 
 #include "kvprtobj/batch.h"
+#include "no_free_descriptors.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "temp_dir.h"
@@ -274,18 +275,12 @@ TEST(SimDaemon, NoDescriptorForAConnectionIsSaidAsSuchAndPassesOnceFreed) {
     SimDaemon daemon(KVPRTSIMD, {});
     Opened connected(daemon.uri());
     ASSERT_EQ(send(connected.handle, 0x0C), 0);
-    rlimit saved{};
-    ::getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit low{std::min<rlim_t>(saved.rlim_cur, 256), saved.rlim_max};
-    ::setrlimit(RLIMIT_NOFILE, &low);
-    std::vector<int> fillers;
-    for (int fd; (fd = ::dup(2)) >= 0;) fillers.push_back(fd);
-    ASSERT_EQ(errno, EMFILE);
+    kvtest::NoFreeDescriptors descriptors;
+    ASSERT_TRUE(descriptors.full());
     Opened starved(daemon.uri());   // opened all the same, as a printer out of reach is
     long rc = send(starved.handle, 0x0C), asynchronous = sendAsync(starved.handle, 0x0C).get();
     long kept = send(connected.handle, 0x0C);   // a connection made before still serves
-    for (int fd : fillers) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved);
+    descriptors.release();
     EXPECT_EQ(rc, BCE_E_NO_RESOURCES);
     EXPECT_EQ(asynchronous, BCE_E_NO_RESOURCES);
     EXPECT_EQ(kept, 0);

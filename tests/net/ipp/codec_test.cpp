@@ -52,7 +52,7 @@ std::string sampleResponse() {
 TEST(IppCodec, KeepsGroupsApartAndBoundsValuesAndNesting) {
     Response r;
     std::string error;
-    ASSERT_EQ(codec::decode(sampleResponse(), kRequestId, &r, &error), 0) << error;
+    ASSERT_EQ(codec::decode(sampleResponse(), false, kRequestId, &r, &error), 0) << error;
     EXPECT_EQ(r.message, "fine");
     EXPECT_EQ(r.printer.at("marker-levels").size(), codec::kMaxValues);
     EXPECT_EQ(textOf(r.printer, "media-col-ready"), "depth=1;c.depth=2;c.c.depth=3;c.c.c.depth=4;");
@@ -60,22 +60,30 @@ TEST(IppCodec, KeepsGroupsApartAndBoundsValuesAndNesting) {
     EXPECT_EQ(numberOf(r.jobs[1], "job-id", 0), 12);
 }
 
+// Bytes that are not a whole message are a bad reply, or a reset when only
+// the close ended them; a whole message for another request is a bad reply.
 TEST(IppCodec, RefusesWhatIsNotAWholeResponseToTheRequest) {
     const std::string whole = sampleResponse();
+    const std::string cut = "the printer closed the connection before the whole IPP message";
     const struct {
         std::string bytes;
+        bool endedByClose;   // no length told where the body ends
         int requestId;
-        const char* error;
+        long rc;
+        std::string error;
     } kCases[] = {
-        {"", kRequestId, "the response is not an IPP message"},
-        {"<html>not found</html>", kRequestId, "the response is not an IPP message"},
-        {whole.substr(0, whole.size() - 5), kRequestId, "the response is not an IPP message"},
-        {whole, kRequestId + 1, "the response answers request 7, not 8"},
+        {"", false, kRequestId, BCE_E_BAD_REPLY, "the response is not an IPP message"},
+        {"<html>not found</html>", false, kRequestId, BCE_E_BAD_REPLY, "the response is not an IPP message"},
+        {whole.substr(0, whole.size() - 5), false, kRequestId, BCE_E_BAD_REPLY, "the response is not an IPP message"},
+        {whole, false, kRequestId + 1, BCE_E_BAD_REPLY, "the response answers request 7, not 8"},
+        {whole.substr(0, whole.size() - 5), true, kRequestId, BCE_E_CONNECTION_RESET, cut},
+        {"", true, kRequestId, BCE_E_CONNECTION_RESET, cut},
+        {whole, true, kRequestId + 1, BCE_E_BAD_REPLY, "the response answers request 7, not 8"},
     };
     for (const auto& c : kCases) {
         Response r;
         std::string error;
-        EXPECT_EQ(codec::decode(c.bytes, c.requestId, &r, &error), BCE_E_BAD_REPLY) << c.error;
+        EXPECT_EQ(codec::decode(c.bytes, c.endedByClose, c.requestId, &r, &error), c.rc) << c.error;
         EXPECT_EQ(error, c.error);
     }
 }

@@ -1,5 +1,6 @@
 // The HTTP/1.1 of IPP: the response reader on a table of responses, fed
-// whole and byte by byte, and the connection against a scripted local server.
+// whole and byte by byte, and the connection (and the IPP client over it)
+// against a scripted local server.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -10,11 +11,14 @@
 #include <asio/write.hpp>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "ipp/client.h"
 #include "ipp/http.h"
 #include "kvprtobj/zorbce.h"
 #include "loop.h"
+#include "no_free_descriptors.h"
 #include "sim_daemon.h"
 
 using namespace kvnet::ipp::http;
@@ -23,7 +27,8 @@ using kvtest::runOnLoop;
 
 namespace {
 
-// What the reader made of a response: "200 keep 'body'", "bad: why", or "more".
+// What the reader made of a response: "200 keep 'body'" (or "close", or
+// "until close" when the close ended the body), "bad: why", or "more".
 std::string readWhole(const std::string& bytes, bool byteByByte) {
     ResponseParser parser;
     ResponseParser::State state = ResponseParser::State::More;
@@ -37,7 +42,8 @@ std::string readWhole(const std::string& bytes, bool byteByByte) {
     if (state == ResponseParser::State::Bad) return "bad: " + parser.error();
     if (state == ResponseParser::State::More) return "more";
     const Response& r = parser.response();
-    return std::to_string(r.status) + (r.keepAlive ? " keep '" : " close '") + r.body + "'";
+    const char* ending = r.untilClose ? " until close '" : r.keepAlive ? " keep '" : " close '";
+    return std::to_string(r.status) + ending + r.body + "'";
 }
 
 std::string manyFields(size_t n, size_t valueLength = 1) {
@@ -60,7 +66,7 @@ TEST(ResponseParser, ReadsEachFramingWholeAndByteByByte) {
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 99\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n",
          "200 keep '0123456789'"},
         {"HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "200 keep 'ok'"},
-        {"HTTP/1.1 200 OK\r\n\r\nuntil the close", "200 close 'until the close'"},
+        {"HTTP/1.1 200 OK\r\n\r\nuntil the close", "200 until close 'until the close'"},
         {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nz", "200 keep 'z'"},
         {"HTTP/1.1 204 No Content\r\n\r\n", "204 keep ''"},
         {"HTTP/1.1 401 Unauthorized\r\nContent-Length: 0\r\n\r\n", "401 keep ''"},
@@ -187,8 +193,9 @@ const std::string kOk = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
 
 class HttpConnection : public ::testing::Test {
 protected:
-    std::shared_ptr<Connection> connect(uint16_t port, unsigned timeoutMs = 5000, std::string user = "") {
-        m_connection = Connection::create({"localhost", port, "/ipp/print", timeoutMs, std::move(user), "secret"});
+    std::shared_ptr<Connection> connect(uint16_t port, unsigned timeoutMs = 5000, std::string user = "",
+                                        std::string host = "localhost") {
+        m_connection = Connection::create({std::move(host), port, "/ipp/print", timeoutMs, std::move(user), "secret"});
         return m_connection;
     }
     Outcome post(const std::string& body = "request") {
@@ -236,6 +243,7 @@ TEST_F(HttpConnection, MapsFailuresToResultCodes) {
         ScriptedServer::Answer answer;
         long rc;
         const char* error;
+        bool noDescriptors = false;   // the process has none left while it connects
     } kCases[] = {
         {"reset", {"HTTP/1.1 200 OK\r\nContent-Length: 9\r\n\r\nabc", ScriptedServer::After::Reset}, BCE_E_CONNECTION_RESET,
          "the printer closed the connection"},
@@ -250,16 +258,56 @@ TEST_F(HttpConnection, MapsFailuresToResultCodes) {
         {"503", {"HTTP/1.1 503 Service Unavailable\r\n\r\n", ScriptedServer::After::Close}, BCE_E_INVALID,
          "HTTP 503 Service Unavailable"},
         {"silent", {"", ScriptedServer::After::Silent}, BCE_E_TIMEOUT, "no response within 300 ms"},
+        {"no descriptor left", {kOk}, BCE_E_NO_RESOURCES, "cannot open a socket", true},
     };
     for (const auto& c : kCases) {
         ScriptedServer server([&](int) { return c.answer; });
-        connect(server.port(), 300);
+        // An address: a name looked up without descriptors may fail as "no such name".
+        connect(server.port(), 300, "", "127.0.0.1");
         auto start = std::chrono::steady_clock::now();
+        std::optional<kvtest::NoFreeDescriptors> starved;
+        if (c.noDescriptors) starved.emplace();
+        ASSERT_TRUE(!starved || starved->full()) << c.name;
         Outcome o = post();
+        starved.reset();
+        if (c.noDescriptors) {
+            EXPECT_EQ(server.connections(), 0) << c.name << ": the printer was tried";
+        }
         EXPECT_EQ(o.rc, c.rc) << c.name;
         EXPECT_NE(o.error.find(c.error), std::string::npos) << c.name << ": " << o.error;
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500)) << c.name;
         TearDown();
+    }
+}
+
+// An IPP message in a 200 response, decoded by the client: cut short where
+// only the close ended the body, it is a reset; with a length or chunks
+// telling where it ends, a bad reply.
+TEST(IppOverHttp, AMessageCutShortByTheCloseIsAReset) {
+    const std::string message("\x01\x01\x00\x00\x00\x00\x00\x01\x03", 9);   // successful-ok, request 1
+    const std::string cut = message.substr(0, 5);
+    const std::string ok = "HTTP/1.1 200 OK\r\n";
+    const struct {
+        const char* name;
+        std::string response;
+        long rc;
+    } kCases[] = {
+        {"whole, until the close", ok + "\r\n" + message, 0},
+        {"cut, until the close", ok + "\r\n" + cut, BCE_E_CONNECTION_RESET},
+        {"cut, with a length", ok + "Content-Length: 5\r\n\r\n" + cut, BCE_E_BAD_REPLY},
+        {"cut, chunked", ok + "Transfer-Encoding: chunked\r\n\r\n5\r\n" + cut + "\r\n0\r\n\r\n", BCE_E_BAD_REPLY},
+    };
+    for (const auto& c : kCases) {
+        ScriptedServer server([&](int) { return ScriptedServer::Answer{c.response, ScriptedServer::After::Close}; });
+        kvnet::NetOptions options;
+        options.host = "localhost";
+        options.ippPort = server.port();
+        options.timeoutMs = 1000;
+        auto client = kvnet::ipp::Client::create(options);
+        auto result = onLoop<kvnet::ipp::Result>([client](auto done) { client->getPrinterAttributes({}, done); });
+        runOnLoop([client] { client->close(); });
+        ASSERT_TRUE(result) << c.name;
+        EXPECT_EQ(result->rc, c.rc) << c.name << ": " << result->error;
     }
 }
 

@@ -7,10 +7,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <optional>
 #include <thread>
 
 #include "gateway.h"
 #include "kvprtobj/zorbce.h"
+#include "no_free_descriptors.h"
 #include "snmp/client.h"
 #include "snmp/convert.h"
 #include "snmpsim_peer.h"
@@ -248,20 +250,27 @@ TEST(SnmpClient, FailuresComeBackAsTheirResultCodes) {
         kvnet::NetOptions options;
         long rc;
         long leastMs, mostMs;
+        bool noDescriptors = false;   // the process has none left for the session's socket
     } cases[] = {
         {"no answer: two attempts within the time-out", silent.options(), BCE_E_TIMEOUT, 900, 1500},
         {"ICMP port unreachable", closed, BCE_E_CHANNEL_DOWN, 0, 500},
         {"answers that do not parse", garbage.options(), BCE_E_BAD_REPLY, 900, 1500},
         {"a name that does not resolve", unresolvable, BCE_E_CHANNEL_DOWN, 0, 10000},
+        {"no descriptor left", silent.options(), BCE_E_NO_RESOURCES, 0, 500, true},
     };
     for (const auto& c : cases) {
         auto client = Client::create(c.options);
         const auto start = Clock::now();
-        EXPECT_EQ(get(*client, {kSysDescr}).rc, c.rc) << c.what;
+        std::optional<NoFreeDescriptors> starved;
+        if (c.noDescriptors) starved.emplace();
+        ASSERT_TRUE(!starved || starved->full()) << c.what;
+        const Result result = get(*client, {kSysDescr});
+        starved.reset();
+        EXPECT_EQ(result.rc, c.rc) << c.what << ": " << result.error;
         EXPECT_GE(elapsedMs(start), c.leastMs) << c.what;
         EXPECT_LE(elapsedMs(start), c.mostMs) << c.what;
     }
-    EXPECT_EQ(silent.requests(), 2u);
+    EXPECT_EQ(silent.requests(), 2u);   // none without a descriptor
 }
 
 TEST(SnmpClient, MoreClientsThanSlotsWaitAndAllFinish) {
