@@ -1,5 +1,5 @@
 // kvprtd's parts on their own: the forecast, events, a poll's outcome (back-off, samples, report),
-// label escaping and the database's refusals and migration. (Faulty fleet files and shards are in refusals.golden.md, times in kvprtd.golden.md.)
+// label escaping, the web configuration and its passwords, and the database's refusals and migration. (Faulty fleet files and shards are in refusals.golden.md, times in kvprtd.golden.md.)
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -17,6 +17,7 @@
 #include "store.h"
 #include "temp_dir.h"
 #include "times.h"
+#include "web_config.h"
 
 using namespace kvprtd;
 
@@ -120,6 +121,59 @@ TEST(KvprtdOutcome, ReportHourlyAndWhenBackUp) {
 TEST(KvprtdMetrics, LabelValuesEscaped) {
     EXPECT_EQ(escapeLabelValue("Floor 1"), "Floor 1");
     EXPECT_EQ(escapeLabelValue("a\\b\"c\nd"), "a\\\\b\\\"c\\nd");
+}
+
+// Web configurations kvprtd takes or refuses (with the place), and the passwords basic authentication lets in.
+TEST(KvprtdWebConfig, FilesAndPasswords) {
+    kvtest::TempDir dir;
+    const std::string hash = bcryptHash("correct horse");
+    ASSERT_TRUE(hash.starts_with("$2b$10$")) << hash;
+    const struct {
+        const char* text;
+        const char* error;   // the message's end; empty when taken
+    } files[] = {
+        {"", ""},
+        {"tls_server_config:\n  cert_file: a.crt\n  key_file: /etc/b.key\n", ""},
+        {"basic_auth_users:\n  prometheus: HASH\n", ""},
+        {"tls_server_config:\n  cert_file: a.crt\n", "tls_server_config: needs both cert_file and key_file"},
+        {"tls_server_config:\n  cert_file: a.crt\n  key_file: b.key\n  min_version: TLS13\n",
+         ":4:3: tls_server_config.min_version: not a setting kvprtd applies"},
+        {"http_server_config:\n  http2: false\n", ":1:1: http_server_config: not a setting kvprtd applies"},
+        {"basic_auth_users:\n  prometheus: plaintext\n", "prometheus: expected a user name without ':' and a bcrypt hash ($2b$...)"},
+        {"basic_auth_users:\n  - prometheus\n", "basic_auth_users: expected a mapping of user names to bcrypt hashes"},
+        {"tls_server_config: [\n", ":2:1: end of sequence flow not found"},
+    };
+    for (const auto& f : files) {
+        std::string text = f.text;
+        if (auto at = text.find("HASH"); at != std::string::npos) text.replace(at, 4, hash);
+        std::ofstream(dir.file("web.yml"), std::ios::trunc) << text;
+        std::string error;
+        auto config = WebConfig::load(dir.file("web.yml"), &error);
+        EXPECT_EQ(config.has_value(), *f.error == '\0') << f.text << error;
+        EXPECT_TRUE(config || error.ends_with(f.error)) << error;
+    }
+    std::ofstream(dir.file("web.yml"), std::ios::trunc) << files[1].text;
+    std::string error;
+    auto tls = WebConfig::load(dir.file("web.yml"), &error)->tls;
+    EXPECT_EQ(std::pair(tls->certFile, tls->keyFile), std::pair(dir.file("a.crt"), std::string("/etc/b.key")));
+
+    BasicAuth auth({{"prometheus", hash}});
+    const struct {
+        const char* header;
+        bool allowed;
+    } headers[] = {
+        {"Basic cHJvbWV0aGV1czpjb3JyZWN0IGhvcnNl", true},    // prometheus:correct horse
+        {"basic cHJvbWV0aGV1czpjb3JyZWN0IGhvcnNl", true},    // the scheme in any case
+        {"Basic cHJvbWV0aGV1czpjb3JyZWN0IGhvcnNl", true},    // remembered
+        {"Basic cHJvbWV0aGV1czp3cm9uZw==", false},            // prometheus:wrong
+        {"Basic YWxpY2U6Y29ycmVjdCBob3JzZQ==", false},        // alice:correct horse
+        {"Basic cHJvbWV0aGV1c2NvcnJlY3Q=", false},            // no colon
+        {"Basic !!!!", false},
+        {"Basic cHJvbWV0aGV1czpjb3JyZWN0IGhvcnNl=", false},   // not base64 of four-character groups
+        {"Bearer cHJvbWV0aGV1czpjb3JyZWN0IGhvcnNl", false},
+        {"", false},
+    };
+    for (const auto& h : headers) EXPECT_EQ(auth.allows(h.header), h.allowed) << h.header;
 }
 
 void sql(const std::string& path, const char* statements) {
