@@ -85,6 +85,21 @@ TEST(KvprtdOutcome, FailedPrinterBacksOff) {
     for (const auto& [cycle, health, next] : rows) EXPECT_EQ(p.poll(health, cycle, 0).track.retryCycle, next) << cycle;
 }
 
+// A run's first poll finds the state the history recorded last: it dates from that event, not from the start.
+TEST(KvprtdOutcome, StateSinceFromTheHistory) {
+    const std::tuple<RecordedHealth, Health, int64_t> rows[] = {   // recorded, first poll at 1000, since
+        {{Health::Up, 500}, Health::Up, 500},
+        {{Health::Down, 500}, Health::Down, 500},
+        {{Health::Down, 500}, Health::Up, 1000},
+        {{}, Health::Up, 1000},
+    };
+    for (const auto& [recorded, health, since] : rows) {
+        Polled p;
+        p.track.recorded = recorded;
+        EXPECT_EQ(p.poll(health, 1, 1000).snap.since, since) << static_cast<int>(recorded.health);
+    }
+}
+
 TEST(KvprtdOutcome, LevelsStoredOnChangeAndDaily) {
     constexpr int64_t minute = 60000, start = 1767225600000 + 10 * 60 * minute;   // 10:00 UTC
     const std::tuple<int64_t, uint8_t, bool, bool> rows[] = {   // minutes from start, level of 10; stored: supply, pages
@@ -245,7 +260,7 @@ TEST(KvprtdStore, OlderSchemaMigratedForward) {
     History h = store->history(id, 0, e.time, 10);
     ASSERT_EQ(h.events.size(), 1u);
     EXPECT_EQ(h.events[0].id, 7u);
-    EXPECT_EQ(store->lastHealth().at(id), Health::Up);
+    EXPECT_EQ(store->lastHealth().at(id).health, Health::Up);
 }
 
 }  // namespace

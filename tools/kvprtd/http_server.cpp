@@ -7,8 +7,6 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
-#include <algorithm>
-#include <cctype>
 #include <thread>
 
 #include "api.h"
@@ -31,46 +29,6 @@ constexpr auto kLingerTime = std::chrono::seconds(1);
 constexpr size_t kLingerBytes = 64 * 1024;
 // Accepting again after the process ran out of descriptors.
 constexpr auto kAcceptBackoff = std::chrono::milliseconds(100);
-
-std::string lower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// %XX escapes decoded (and '+' as a space in a query); a malformed escape stays as sent.
-std::string percentDecoded(std::string_view text, bool plusIsSpace) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexDigit(text[i + 1]) >= 0 && hexDigit(text[i + 2]) >= 0) {
-            out += static_cast<char>(hexDigit(text[i + 1]) * 16 + hexDigit(text[i + 2]));
-            i += 2;
-        } else {
-            out += plusIsSpace && text[i] == '+' ? ' ' : text[i];
-        }
-    }
-    return out;
-}
-
-std::vector<std::pair<std::string, std::string>> queryPairs(std::string_view query) {
-    std::vector<std::pair<std::string, std::string>> pairs;
-    while (!query.empty()) {
-        std::string_view item = query.substr(0, query.find('&'));
-        query.remove_prefix(std::min(query.size(), item.size() + 1));
-        if (item.empty()) continue;
-        size_t eq = item.find('=');
-        pairs.emplace_back(percentDecoded(item.substr(0, eq), true),
-                           eq == std::string_view::npos ? "" : percentDecoded(item.substr(eq + 1), true));
-    }
-    return pairs;
-}
 
 std::string_view view(beast::string_view text) { return {text.data(), text.size()}; }
 
@@ -108,23 +66,6 @@ HttpReply errorReply(int status, std::string_view message) {
 }
 
 }  // namespace
-
-std::string HttpRequest::header(std::string_view name) const {
-    const std::string wanted = lower(name);
-    for (const auto& [key, value] : fields)
-        if (lower(key) == wanted) return value;
-    return {};
-}
-
-bool HttpRequest::hasParam(std::string_view name) const {
-    return std::any_of(query.begin(), query.end(), [&](const auto& p) { return p.first == name; });
-}
-
-std::string HttpRequest::param(std::string_view name) const {
-    for (const auto& [key, value] : query)
-        if (key == name) return value;
-    return {};
-}
 
 struct BoundedHttpServer::Core {
     HttpHandler handler;
@@ -197,10 +138,7 @@ private:
 
         HttpRequest request;
         request.method = std::move(m_parser->method);
-        std::string_view target = m_parser->target;
-        size_t mark = target.find('?');
-        request.path = percentDecoded(target.substr(0, mark), false);
-        if (mark != std::string_view::npos) request.query = queryPairs(target.substr(mark + 1));
+        request.setTarget(m_parser->target);
         request.fields = std::move(m_parser->fields);
         request.peer = m_peer;
         m_version = m_parser->version;

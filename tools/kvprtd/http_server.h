@@ -46,6 +46,8 @@ struct HttpRequest {
     std::vector<std::pair<std::string, std::string>> fields;   // as sent
     std::string peer;     // the client's address
 
+    // `path` and `query` from a request line's target (http_request.cpp).
+    void setTarget(std::string_view target);
     // A header field's value (names compared without case), empty when absent.
     std::string header(std::string_view name) const;
     bool hasParam(std::string_view name) const;

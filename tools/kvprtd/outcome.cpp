@@ -61,7 +61,9 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
     PrinterTrack& next = o.track;
     after.health = r.health;
     after.lastPoll = now;
-    if (r.health != snap.health) after.since = now;
+    // A state the history already holds (at the first poll of a run) dates from its event.
+    if (r.health != snap.health)
+        after.since = r.health == track.recorded.health && track.recorded.time ? track.recorded.time : now;
     o.sample.time = now;
     if (r.health == Health::Up) {
         if (snap.health == Health::Down) next.reportDue = true;   // it may have been changed meanwhile
@@ -95,7 +97,7 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
 
     // The changes are measured against the last up/down event recorded.
     Snapshot before;
-    before.health = track.recorded;
+    before.health = track.recorded.health;
     before.familiesKnown = snap.familiesKnown;
     before.alerts = snap.alerts;
     before.supplies = snap.supplies;

@@ -41,7 +41,7 @@ struct SupplyLevel {
 struct PrinterTrack {
     using Clock = std::chrono::steady_clock;
 
-    Health recorded = Health::Unknown;   // the last up/down event recorded
+    RecordedHealth recorded;             // the last up/down event recorded
     bool answering = false;              // its last request was answered
     int failures = 0;                    // failed polls in a row
     uint64_t retryCycle = 0;             // polled again from this cycle on

@@ -186,9 +186,9 @@ void Monitor::record(const WatchedPtr& w, std::vector<Event> events) {
         e.printer = w->config.name;
         if (e.kind == "up" || e.kind == "down") {
             // A printer found up at first sight is no news for the log.
-            if (e.kind == "down" || w->track.recorded == Health::Down)
+            if (e.kind == "down" || w->track.recorded.health == Health::Down)
                 logLine("printer " + e.printer + (e.kind == "up" ? " is up again" : " is down: " + e.text));
-            w->track.recorded = e.kind == "up" ? Health::Up : Health::Down;
+            w->track.recorded = {e.kind == "up" ? Health::Up : Health::Down, now};
         }
         m_store.addEvent(w->dbId, e);
         m_hub.publish(e);

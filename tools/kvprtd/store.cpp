@@ -222,13 +222,13 @@ uint64_t Store::lastEventId() {
     return s.step() ? static_cast<uint64_t>(s.integer(0)) : 0;
 }
 
-std::map<int64_t, Health> Store::lastHealth() {
+std::map<int64_t, RecordedHealth> Store::lastHealth() {
     std::lock_guard guard(m_readLock);
     Statement s(m_reader->get(),
-                "SELECT printer, kind FROM events WHERE id IN "
+                "SELECT printer, kind, time FROM events WHERE id IN "
                 "(SELECT max(id) FROM events WHERE kind IN ('up', 'down') GROUP BY printer)");
-    std::map<int64_t, Health> out;
-    while (s.step()) out[s.integer(0)] = s.text(1) == "up" ? Health::Up : Health::Down;
+    std::map<int64_t, RecordedHealth> out;
+    while (s.step()) out[s.integer(0)] = {s.text(1) == "up" ? Health::Up : Health::Down, s.integer(2)};
     return out;
 }
 

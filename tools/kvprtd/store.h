@@ -72,6 +72,12 @@ struct Day {
     std::vector<Supply> supplies;
 };
 
+// A printer's last "up" or "down" event: which, and when (ms).
+struct RecordedHealth {
+    Health health = Health::Unknown;
+    int64_t time = 0;
+};
+
 struct Report {
     int64_t time = 0;
     std::string sections;   // a JSON object of the report's sections
@@ -115,8 +121,8 @@ public:
     std::map<std::string, int64_t> printerIds(const std::vector<std::string>& names);
     // The largest event id so far (0 for none).
     uint64_t lastEventId();
-    // Per printer, the kind of its last "up" or "down" event.
-    std::map<int64_t, Health> lastHealth();
+    // Per printer, its last "up" or "down" event.
+    std::map<int64_t, RecordedHealth> lastHealth();
     // Per printer, its supplies' levels since `sinceMs`, oldest first.
     std::map<int64_t, std::vector<StoredSupply>> supplyLevels(int64_t sinceMs);
     std::optional<Report> report(int64_t printer);
