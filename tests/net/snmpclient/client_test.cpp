@@ -259,6 +259,7 @@ TEST(SnmpClient, FailuresComeBackAsTheirResultCodes) {
         {"no descriptor left", silent.options(), BCE_E_NO_RESOURCES, 0, 500, true},
     };
     for (const auto& c : cases) {
+        if (c.noDescriptors && !NoFreeDescriptors::kPossible) continue;
         auto client = Client::create(c.options);
         const auto start = Clock::now();
         std::optional<NoFreeDescriptors> starved;
