@@ -91,7 +91,8 @@ TEST(Dashboard, LiveFleetInChromium) {
     SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
     kvtest::writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n"
         "[[printer]]\nname = \"floor1-laser\"\nuri = \"" + pair.uri("0") + "\"\nlocation = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
-        "[[printer]]\nname = \"floor1-color\"\nuri = \"" + pair.uri("1") + "\"\nlocation = \"Floor 1, copy room\"\n"
+        "[[printer]]\nname = \"floor1-color\"\nuri = \"" + pair.uri("1") + "\"\nlocation = \"Floor 1 " +
+        std::string(200, 'w') + " evil \\u202ERTL\"\n"
         "[[printer]]\nname = \"floor2-laser\"\nuri = \"" + doomed.uri("0") + "\"\nlocation = \"<b>Floor 2</b> & <i>annex</i>\"\ntags = [\"hr\"]\n");
     // 30 days of page counts (uneven days, down to what kvprtsimd's printers count today) and toner levels,
     // falling as a printer's do, so that the charts and the forecast have something to show.
@@ -144,6 +145,12 @@ TEST(Dashboard, LiveFleetInChromium) {
                     {"up", json::array({"floor1-color", "floor1-laser"})},
                     {"all", json::array({"floor1-color", "floor1-laser", "floor2-laser"})}}));
 
+    // Hostile text: a word of 256 letters breaks rather than widening the table; a direction
+    // override shows as its code.
+    EXPECT_EQ(browser.run("return [document.documentElement.scrollWidth <= window.innerWidth, " + row("floor1-color") +
+                          ".querySelector('.location').textContent.endsWith('evil ⟨U+202E⟩RTL')]"),
+              json::array({true, true}));
+
     std::filesystem::create_directories(DASHBOARD_SCREENSHOTS);
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-fleet.png", 1280);
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-phone.png", 390);
@@ -159,9 +166,23 @@ TEST(Dashboard, LiveFleetInChromium) {
     browser.open(site + "#/printer/floor1-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))
         << browser.run("return document.body.innerText");
+    // The panel's ready lamp is off while the top cover is open.
     EXPECT_EQ(browser.run("return [document.querySelectorAll('svg.chart polyline').length,"   // toner 1 over the days
-                          " document.querySelectorAll('.panel-line').length]"), json::array({1, 4}));
+                          " document.querySelectorAll('.panel-line').length,"
+                          " document.querySelector('.lamp-ready').textContent,"
+                          " document.querySelector('.lamp-ready').classList.contains('on')]"),
+              json::array({1, 4, "Not ready", false}));
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-printer.png", 1280);
+    // At phone width every table fits its card.
+    browser.resize(390, 844);
+    EXPECT_EQ(browser.run("return [...document.querySelectorAll('.card table')].every("
+                          "(t) => t.getBoundingClientRect().width <= t.closest('.card').clientWidth + 1)"), true);
+
+    // kvprtd gone: within seconds the page says its data is old, and as of when.
+    kvprtd.kill();
+    EXPECT_TRUE(browser.waitFor("return document.body.dataset.stale === 'true' &&"
+                                " document.getElementById('live').textContent.startsWith('kvprtd unreachable: data as of ')"))
+        << browser.run("return document.getElementById('live').textContent");
 }
 
 #ifdef DASHBOARD_NET_RECORDINGS

@@ -10,6 +10,7 @@ const kRefreshMs = 15000;
 const kStatusMs = 5000;
 const kAfterEventMs = 300;   // events come in bursts: one read of the printers after them
 const kEventsKept = 200;
+const kStaleMs = 5000;       // kvprtd silent this long: the page says its data is old
 const kKinds = ['up', 'down', 'alert-raised', 'alert-cleared', 'supply', 'alert-received'];
 
 const main = document.getElementById('main');
@@ -21,10 +22,35 @@ const service = document.getElementById('service');
 const fleet = { printers: [], events: [], latest: new Map() };
 let view = null;
 let refreshTimer = null;
+let source = null;
 
 function setLive(state, words) {
   live.dataset.state = state;
   live.replaceChildren(h('span', { class: 'dot', 'aria-hidden': 'true' }), words);
+}
+
+// Whether what the page shows is kvprtd's present: once kvprtd has been out
+// of reach for kStaleMs, the page says as of when its data is, and greys it.
+const freshness = { heard: null, timer: null };
+
+function heard() {
+  freshness.heard = new Date();
+  clearTimeout(freshness.timer);
+  freshness.timer = null;
+  if (!document.body.dataset.stale) return;
+  delete document.body.dataset.stale;
+  if (source?.readyState === EventSource.OPEN) setLive('on', 'Live');
+  else setLive('off', `No live updates; read every ${kRefreshMs / 1000} s`);
+}
+
+function unheard() {
+  if (freshness.timer || document.body.dataset.stale) return;
+  freshness.timer = setTimeout(() => {
+    freshness.timer = null;
+    document.body.dataset.stale = 'true';
+    const asOf = freshness.heard ? freshness.heard.toLocaleTimeString([], { hour: '2-digit', minute: '2-digit', second: '2-digit' }) : 'never';
+    setLive('stale', `kvprtd unreachable: data as of ${asOf}`);
+  }, kStaleMs);
 }
 
 async function refresh() {
@@ -32,9 +58,11 @@ async function refresh() {
   refreshTimer = setTimeout(refresh, kRefreshMs);
   try {
     fleet.printers = (await getJson('/api/v1/printers')).printers;
+    heard();
     view?.update();
   } catch (e) {
-    setLive('off', `kvprtd cannot be reached (${e.message}); trying again`);
+    if (!document.body.dataset.stale) setLive('off', `kvprtd cannot be reached (${e.message}); trying again`);
+    unheard();
   }
 }
 
@@ -51,12 +79,14 @@ async function checkService() {
       problems.push(`kvprtd cannot write its history (${status.database.eventsWaiting} events wait in memory); its log says why`);
     service.replaceChildren(...problems.map((text) => h('p', {}, text)));
     service.hidden = problems.length === 0;
+    heard();
   } catch (e) {
-    // The live line says when kvprtd cannot be reached.
+    unheard();   // the live line says when kvprtd cannot be reached
   }
 }
 
 function onEvent(event) {
+  heard();
   fleet.events.unshift(event);
   fleet.events.length = Math.min(fleet.events.length, kEventsKept);
   fleet.latest.set(event.printer, event);
@@ -71,13 +101,18 @@ function onEvent(event) {
 // reconnects by itself (naming the last event it saw); a stream refused
 // (too many open) leaves the page to its periodic reads.
 function listen() {
-  const source = new EventSource('/api/v1/events?lastEventId=0');
-  source.addEventListener('open', () => setLive('on', 'Live'));
+  source = new EventSource('/api/v1/events?lastEventId=0');
+  source.addEventListener('open', () => {
+    setLive('on', 'Live');
+    heard();
+  });
   source.addEventListener('error', () => {
-    if (source.readyState === EventSource.CLOSED)
+    if (source.readyState === EventSource.CLOSED) {
       setLive('off', `No live updates; read every ${kRefreshMs / 1000} s`);
-    else
-      setLive('off', 'Reconnecting…');
+      return;
+    }
+    if (!document.body.dataset.stale) setLive('off', 'Reconnecting…');
+    unheard();
   });
   for (const kind of kKinds) source.addEventListener(kind, (m) => onEvent(JSON.parse(m.data)));
 }

@@ -3,6 +3,13 @@
 
 const kSvg = 'http://www.w3.org/2000/svg';
 
+// Characters that would change how the text around them reads (direction
+// overrides and isolates, marks) or show as nothing (controls): written as
+// their code, so that "evil \u202eRTL" cannot pass for something else.
+const kHidden = /[\u0000-\u0008\u000b-\u001f\u007f-\u009f\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g;
+export const shown = (text) =>
+  text.replace(kHidden, (c) => `⟨U+${c.codePointAt(0).toString(16).toUpperCase().padStart(4, '0')}⟩`);
+
 function build(node, attrs, children) {
   for (const [name, value] of Object.entries(attrs || {})) {
     if (value === null || value === undefined || value === false) continue;
@@ -10,7 +17,7 @@ function build(node, attrs, children) {
   }
   for (const child of children.flat(Infinity)) {
     if (child === null || child === undefined || child === false) continue;
-    node.append(child instanceof Node ? child : document.createTextNode(String(child)));
+    node.append(child instanceof Node ? child : document.createTextNode(shown(String(child))));
   }
   return node;
 }

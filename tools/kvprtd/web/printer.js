@@ -44,16 +44,18 @@ function panel(p, summary) {
   const lines = [...p.lines];
   while (lines.length < p.height) lines.push('');
   const attention = summary?.alerts.some((a) => severity(a.family) === 'error');
+  const ready = summary?.state === 'up' && !attention;   // a jam or an open cover is no ready printer
   const lamp = (name, on, words) => h('span', { class: `lamp lamp-${name}${on ? ' on' : ''}` },
     h('span', { class: 'bulb', 'aria-hidden': 'true' }), words);
   return h('div', { class: 'panel', role: 'group', 'aria-label': 'Operator panel' },
     h('div', { class: 'panel-display', 'aria-label': 'Display' },
       lines.map((line) => h('span', { class: 'panel-line' }, line.padEnd(p.width, ' ').slice(0, p.width)))),
     h('div', { class: 'panel-lamps' },
-      lamp('ready', summary?.state === 'up', summary?.state === 'up' ? 'Ready' : 'Not ready'),
+      lamp('ready', ready, ready ? 'Ready' : 'Not ready'),
       lamp('attention', attention, attention ? 'Attention' : 'No attention needed'),
       lamp('lock', p.locked, p.locked ? 'Panel locked' : 'Panel unlocked')),
-    h('div', { class: 'panel-keys', 'aria-hidden': 'true' },
+    // The keys are drawn, not pressed: kvprt panel presses them.
+    h('div', { class: 'panel-keys', 'aria-hidden': 'true', title: 'The keys are pressed with kvprt panel, not here' },
       ['Menu', 'Select', 'Return', 'Go', 'Stop'].map((k) => h('span', { class: 'key' }, k))));
 }
 
