@@ -125,8 +125,11 @@ TEST(Dashboard, LiveFleetInChromium) {
         ".textContent.includes('Close the top cover')"));
 
     doomed.kill();
+    // Down in words, the code one click away.
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
-                                ".querySelector('.badge').textContent === 'Down'"));
+                                ".querySelector('.badge').textContent === 'Down' && " + row("floor2-laser") +
+                                ".querySelector('.problem').textContent === 'Not reachable' && " + row("floor2-laser") +
+                                ".querySelector('details.error').textContent.includes('-10')"));
     // Problems first, the page not reloaded; printer texts are text (the location shows its brackets,
     // no element came of them); labelled controls, one heading of the first level; the rows the
     // filters by text and by state leave.

@@ -43,6 +43,22 @@ json pagesJson(bool known, const uint32_t* pages) {
     return j;
 }
 
+// Why a printer is down in people's words: what its result code means for
+// the printer, the code and the library's sentence beside it in the API.
+const char* problemWords(long code) {
+    switch (code) {
+    case BCE_E_TIMEOUT: return "Not answering";
+    case BCE_E_CONNECTION_RESET: return "Connection lost";
+    case BCE_E_BAD_REPLY: return "Answers that cannot be read";
+    case BCE_E_INVALID: return "Refuses the requests";
+    case BCE_E_NO_RESOURCES: return "kvprtd is out of open files";
+    case BCE_E_BAD_URI: return "Wrong printer address";
+    case BCE_E_NOT_SUPPORTED: return "No way to reach this kind of address";
+    case BCE_E_NO_HANDLE: return "kvprtd has too many printers open";
+    default: return "Not reachable";
+    }
+}
+
 json printerSummary(const PrinterConfig& config, const Snapshot& s) {
     json alerts = json::array();
     for (const ActiveAlert& a : s.alerts)
@@ -57,6 +73,8 @@ json printerSummary(const PrinterConfig& config, const Snapshot& s) {
             {"state", healthWord(s.health)},
             {"since", timeOrNull(s.since)},
             {"lastPoll", timeOrNull(s.lastPoll)},
+            {"problem", s.health == Health::Down ? json(problemWords(s.errorCode)) : json(nullptr)},
+            {"errorCode", s.errorCode != 0 ? json(s.errorCode) : json(nullptr)},
             {"error", s.error.empty() ? json(nullptr) : json(s.error)},
             {"alerts", alerts},
             {"supplies", suppliesJson(s.supplies, true)},

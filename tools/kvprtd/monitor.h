@@ -115,7 +115,7 @@ private:
     void startReport(const WatchedPtr& w);
     void polled(const WatchedPtr& w);
     void finished(const WatchedPtr& w);
-    void failed(const WatchedPtr& w, const std::string& why);
+    void failed(const WatchedPtr& w, const kvprt::Failure& why);
     void applyPoll(const WatchedPtr& w, const PollResult& r);
     void record(const WatchedPtr& w, std::vector<Event> events);
     void apply(const Fleet& fleet);

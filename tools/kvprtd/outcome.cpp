@@ -68,6 +68,7 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
     if (r.health == Health::Up) {
         if (snap.health == Health::Down) next.reportDue = true;   // it may have been changed meanwhile
         after.error.clear();
+        after.errorCode = 0;
         if (r.familiesKnown) {
             std::erase_if(after.alerts, [&](const ActiveAlert& a) { return (r.familiesKnown >> a.family) & 1; });
             after.alerts.insert(after.alerts.end(), r.alerts.begin(), r.alerts.end());
@@ -90,6 +91,7 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
         next.retryCycle = 0;
     } else {
         after.error = r.error;
+        after.errorCode = r.errorCode;
         next.answering = false;
         ++next.failures;
         next.retryCycle = cycle + static_cast<uint64_t>(backoffCycles(next.failures));

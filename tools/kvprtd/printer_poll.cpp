@@ -122,8 +122,10 @@ PollResult Poll::compact() {
     PollResult r;
     const PollRecords& records = *m_records;
     r.health = records.deviceStatus.ok() ? Health::Up : Health::Down;
-    if (!records.deviceStatus.ok())
+    if (!records.deviceStatus.ok()) {
         r.error = kvprt::Failure(records.deviceStatus.operation, records.deviceStatus.rc).message();
+        r.errorCode = records.deviceStatus.rc;
+    }
 
     for (size_t i = 0; i < records.families.size(); ++i) {
         if (!records.families[i].ok()) continue;

@@ -59,6 +59,7 @@ std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs);
 struct PollResult {
     Health health = Health::Unknown;
     std::string error;        // why it is down
+    long errorCode = 0;       // ... as a result code (0: none)
     bool pagesKnown = false;
     bool suppliesKnown = false;
     uint16_t familiesKnown = 0;

@@ -58,6 +58,7 @@ struct Snapshot {
     int64_t lastPoll = 0;         // when the last poll finished
     uint32_t pages[kPageCountTypes] = {};
     std::string error;            // why the printer is down, in words
+    long errorCode = 0;           // ... as a result code (0: none)
     std::vector<ActiveAlert> alerts;
     std::vector<Supply> supplies;
     std::shared_ptr<const PollRecords> polled;   // the last poll's records (none before the first)

@@ -24,9 +24,9 @@ void Monitor::step(const WatchedPtr& w) {
         submit(m_suspect, w, [this, w, uri = w->config.uri] {
             unsigned short handle = 0;
             long rc = BceOpenPrinter(uri.c_str(), &handle);
-            std::string why = rc != 0 ? kvprt::Failure("BceOpenPrinter", rc, BceLastOpenError()).message() : "";
+            const kvprt::Failure why("BceOpenPrinter", rc, rc != 0 ? BceLastOpenError() : "");
             post([this, w, handle, why] {
-                if (!why.empty()) return failed(w, why);
+                if (why.code() != 0) return failed(w, why);
                 w->handle = handle;
                 w->phase = Watched::Phase::Probe;
                 step(w);
@@ -38,7 +38,8 @@ void Monitor::step(const WatchedPtr& w) {
         break;
     case Watched::Phase::Discover:
         submit(m_live, w, [this, w, uri = w->config.uri] {
-            std::string why, report;
+            kvprt::Failure why("kvprtd", 0);
+            std::string report;
             try {
                 w->printer = std::make_unique<kvprt::Printer>(w->handle, uri);
                 KVPrtObj::BIDICAPABILITIES caps;
@@ -55,9 +56,9 @@ void Monitor::step(const WatchedPtr& w) {
                 });
                 return;
             } catch (const kvprt::Failure& f) {
-                why = f.message();   // the printer closed the handle
+                why = f;   // the printer closed the handle
             } catch (const std::exception& e) {
-                why = e.what();
+                why = kvprt::Failure("kvprtd", 0, e.what());
                 if (!w->printer) BceClosePrinter(w->handle);
             }
             w->printer.reset();
@@ -94,7 +95,7 @@ void probeDone(void* context, long rc, const void*, unsigned long) {
 void Monitor::startProbe(const WatchedPtr& w) {
     auto answered = [this, w](long rc) {
         post([this, w, rc] {
-            if (rc != BCE_OK) return failed(w, kvprt::Failure("bidiQueryDeviceStatus", rc).message());
+            if (rc != BCE_OK) return failed(w, kvprt::Failure("bidiQueryDeviceStatus", rc));
             w->track.answering = true;
             w->phase = Watched::Phase::Discover;
             step(w);
@@ -142,10 +143,11 @@ void Monitor::startReport(const WatchedPtr& w) {
     });
 }
 
-void Monitor::failed(const WatchedPtr& w, const std::string& why) {
+void Monitor::failed(const WatchedPtr& w, const kvprt::Failure& why) {
     PollResult down;
     down.health = Health::Down;
-    down.error = why;
+    down.error = why.message();
+    down.errorCode = why.code();
     applyPoll(w, down);
     finished(w);
 }

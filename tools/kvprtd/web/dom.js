@@ -104,6 +104,7 @@ export function gauge(supply) {
 const kEventWords = { down: 'Down', 'alert-raised': 'Alert', 'alert-cleared': 'Cleared', 'alert-received': 'Announced', supply: 'Supply' };
 export function eventWords(event) {
   if (event.kind === 'up') return 'Up';
+  if (event.kind === 'down') return 'Down';   // why: the printer's state says it, its details the code
   return kEventWords[event.kind] ? `${kEventWords[event.kind]}: ${event.text}` : event.text;
 }
 

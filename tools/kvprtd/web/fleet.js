@@ -15,6 +15,9 @@ export function rank(p) {
 }
 const kRankWords = ['Down', 'Needs attention', 'Supply running out', 'Warnings', 'Not polled yet', 'Fine'];
 
+// Names in natural order: p2 before p10.
+const byName = new Intl.Collator(undefined, { numeric: true, sensitivity: 'base' }).compare;
+
 function matchesText(p, text) {
   if (!text) return true;
   const haystack = [p.name, p.location, p.uri, p.error || '', ...p.tags, ...p.alerts.map((a) => a.text)];
@@ -76,7 +79,7 @@ export class FleetView {
     const shown = printers
       .filter((p) => matchesText(p, text) && matchesState(p, this.state.value) &&
                      (this.tag.value === '' || p.tags.includes(this.tag.value)))
-      .sort((a, b) => rank(a) - rank(b) || a.name.localeCompare(b.name));
+      .sort((a, b) => rank(a) - rank(b) || byName(a.name, b.name));
     const focus = this.focusedLink();
     this.rows.replaceChildren(...shown.map((p) => this.row(p)));
     this.restoreFocus(focus);
@@ -126,7 +129,8 @@ export class FleetView {
         stateBadge(p.state),
         r >= 1 && r <= 2 ? h('span', { class: 'attention' }, kRankWords[r]) : null,
         p.since ? h('span', { class: 'since' }, 'since ', timeElement(p.since)) : null,
-        p.state === 'down' && p.error ? h('span', { class: 'error' }, p.error) : null),
+        p.state === 'down' && p.problem ? h('span', { class: 'problem' }, p.problem) : null,
+        p.state === 'down' && p.error ? h('details', { class: 'error' }, h('summary', {}, 'Details'), p.error) : null),
       h('td', { 'data-label': 'Alerts', class: 'alerts' },
         alerts.length === 0 ? h('span', { class: 'none' }, 'None') : [
           p.state === 'down' ? h('span', { class: 'note' }, 'When last seen:') : null,
