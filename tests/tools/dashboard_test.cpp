@@ -105,6 +105,16 @@ TEST(Dashboard, LiveFleetInChromium) {
                                3 + (day - 1) / 10});
         kvtest::addSamples(dir.file("k.db"), name, samples);
     }
+    {   // 150 announcements of the last hours: the printer's event log shows them 100 at a time.
+        std::string error;
+        auto store = kvprtd::Store::open(dir.file("k.db"), &error);
+        ASSERT_TRUE(store) << error;
+        const int64_t id = store->printerIds({"floor1-laser"})["floor1-laser"];
+        for (uint64_t i = 1; i <= 150; ++i)
+            store->addEvent(id, {i, kvprtd::nowMs() - 3600000 + static_cast<int64_t>(i) * 1000, "floor1-laser",
+                                 "alert-received", "deviceStatus: announced", {}});
+        store->flush();
+    }
     SimDaemon kvprtd = kvtest::startKvprtd(dir);
     const std::string site = "http://127.0.0.1:" + std::to_string(kvprtd.port()) + "/";
 
@@ -116,13 +126,17 @@ TEST(Dashboard, LiveFleetInChromium) {
         << browser.run("return document.body.innerText");
     browser.run("window.kvMark = 'this page, not reloaded'");
 
-    // An alert: "continue" clears the operator intervention and the printer announces its panel.
+    // An alert: "continue" clears the operator intervention and the printer announces its panel; the
+    // feed shows announcements only when asked to.
+    browser.run("document.getElementById('show-announcements').click()");
     ASSERT_EQ(std::system((KVPRT_BINARY " -p " + pair.uri("1") + " panel continue >/dev/null").c_str()), 0);
     EXPECT_TRUE(browser.waitFor(
         "return !!document.querySelector("
         "'#live-events li[data-printer=\"floor1-color\"][data-kind=\"alert-received\"]') && !" +
         row("floor1-color") + ".textContent.includes('Close the top cover') && " + row("floor1-laser") +
         ".textContent.includes('Close the top cover')"));
+    EXPECT_EQ(browser.run("document.getElementById('show-announcements').click();"
+                          " return document.querySelectorAll('#live-events li[data-kind=\"alert-received\"]').length"), 0);
 
     doomed.kill();
     // Down in words, the code one click away.
@@ -169,6 +183,11 @@ TEST(Dashboard, LiveFleetInChromium) {
     browser.open(site + "#/printer/floor1-laser");
     ASSERT_TRUE(browser.waitFor("return document.querySelectorAll('svg.chart rect.bar').length >= 29"))
         << browser.run("return document.body.innerText");
+    // Its event log, 100 rows at a time.
+    EXPECT_EQ(browser.run("const rows = () => document.querySelectorAll('section[aria-labelledby=\"events-heading\"] tbody tr').length;"
+                          " const first = rows(); document.getElementById('older-events').click();"
+                          " return [first, rows() > 100, !!document.getElementById('older-events')]"),
+              json::array({100, true, false}));
     // The panel's ready lamp is off while the top cover is open.
     EXPECT_EQ(browser.run("return [document.querySelectorAll('svg.chart polyline').length,"   // toner 1 over the days
                           " document.querySelectorAll('.panel-line').length,"

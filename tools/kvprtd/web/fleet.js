@@ -53,6 +53,10 @@ export class FleetView {
     this.summary = h('p', { class: 'summary', id: 'fleet-summary' });
     this.rows = h('tbody');
     this.events = h('ol', { class: 'events', id: 'live-events' });
+    // The feed shows changes of condition; what printers announce is folded
+    // into them (the rows change), and shown on request.
+    this.announcements = h('input', { id: 'show-announcements', type: 'checkbox' });
+    this.announcements.addEventListener('change', () => this.renderEvents());
     main.replaceChildren(
       h('h1', {}, 'Printers'),
       this.summary,
@@ -67,6 +71,8 @@ export class FleetView {
         this.rows),
       h('section', { 'aria-labelledby': 'events-heading' },
         h('h2', { id: 'events-heading' }, 'Events'),
+        h('p', { class: 'feed-filter' }, this.announcements,
+          h('label', { for: 'show-announcements' }, 'Show what printers announce (status bits, variables, job lines)')),
         this.events));
     document.title = 'Printers · kvprtd';
     this.search.addEventListener('keydown', (e) => { if (e.key === 'Enter') e.preventDefault(); });
@@ -145,7 +151,9 @@ export class FleetView {
   }
 
   renderEvents() {
-    const events = this.fleet.events.slice(0, kEventsShown);
+    const events = this.fleet.events
+      .filter((e) => this.announcements.checked || e.kind !== 'alert-received')
+      .slice(0, kEventsShown);
     if (events.length === 0) {
       this.events.replaceChildren(h('li', { class: 'none' }, 'No events since kvprtd started.'));
       return;

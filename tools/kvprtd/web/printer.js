@@ -4,7 +4,8 @@ import { levelChart, barChart } from './charts.js';
 import { alertItem, bySeverity, eventWords, gauge, getJson, h, number, severity, stateBadge, timeElement, unavailable, when } from './dom.js';
 
 const kDays = 30;
-const kReloadMs = 500;   // after an event of this printer, its report and history again
+const kReloadMs = 500;   // after an event of this printer, its report and days again
+const kEventPage = 100;  // events shown at first, and more with each "Older events"
 const kFamilies = {
   inputStatus: 'Input status', outputStatus: 'Output status', paperJams: 'Paper jams',
   operatorIntervention: 'Operator intervention', warnings: 'Warnings', serviceRequired: 'Service required',
@@ -124,16 +125,20 @@ export class PrinterView {
     this.failure = null;
     this.shown = '';   // what the page was built from
     this.timer = null;
+    this.eventsShown = kEventPage;
     document.title = `${name} · kvprtd`;
     main.replaceChildren(h('p', { class: 'loading' }, `Loading ${name}…`));
     this.load();
   }
 
+  // The history once; after that, events arrive from the stream and the
+  // report and days are read again.
   async load() {
     const base = `/api/v1/printers/${encodeURIComponent(this.name)}`;
     try {
-      const [report, history, days] = await Promise.all([getJson(base), getJson(`${base}/history`), getJson(`${base}/days?days=${kDays}`)]);
-      this.data = { report, history, days };
+      const history = this.data?.history ?? getJson(`${base}/history`);
+      const [report, events, days] = await Promise.all([getJson(base), history, getJson(`${base}/days?days=${kDays}`)]);
+      this.data = { report, history: events, days };
       this.failure = null;
     } catch (e) {
       this.failure = e.message;
@@ -142,7 +147,10 @@ export class PrinterView {
   }
 
   onEvent(e) {
-    if (e.printer !== this.name || this.timer) return;
+    if (e.printer !== this.name) return;
+    const events = this.data?.history.events;
+    if (events && !events.some((known) => known.id === e.id)) events.push(e);
+    if (this.timer) return;
     this.timer = setTimeout(() => { this.timer = null; this.load(); }, kReloadMs);
   }
 
@@ -156,7 +164,10 @@ export class PrinterView {
       return;
     }
     // Built afresh only when something shown changed (the time of the last poll alone does not count).
-    const shown = JSON.stringify([summary && { ...summary, lastPoll: null }, this.data]);
+    // (Events are only ever added: their count stands for them.)
+    const { report: r, days: d, history: hist } = this.data;
+    const shown = JSON.stringify([summary && { ...summary, lastPoll: null }, r, d, hist.events.length, hist.truncated,
+                                  this.eventsShown]);
     if (shown === this.shown) return;
     this.shown = shown;
     const open = [...this.main.querySelectorAll('details')].map((d) => d.open);
@@ -164,7 +175,8 @@ export class PrinterView {
     const { report, history, days } = this.data;
     const { levels, pages } = charts(days.days);
     const alerts = summary ? [...summary.alerts].sort(bySeverity) : [];
-    const events = [...history.events].reverse();
+    const events = history.events.slice(-this.eventsShown).reverse();
+    const older = history.events.length - events.length;
     this.main.replaceChildren(
       back,
       h('header', { class: 'printer-head' },
@@ -194,7 +206,13 @@ export class PrinterView {
         section('events-heading', 'Event log',
           history.truncated ? h('p', { class: 'note' }, 'Only the newest events are shown.') : null,
           table(`Events of the last 7 days, newest first`, ['Time', 'Event', 'What happened'],
-            events.map((e) => [timeElement(e.time), e.kind, eventWords(e)])))));
+            events.map((e) => [timeElement(e.time), e.kind, eventWords(e)])),
+          older > 0 ? h('button', { type: 'button', class: 'older', id: 'older-events' }, `Older events (${number(older)} more)`) : null)));
+    this.main.querySelector('#older-events')?.addEventListener('click', () => {
+      this.eventsShown += kEventPage;
+      this.update();
+      (this.main.querySelector('#older-events') ?? this.main.querySelector('#events-heading'))?.focus();
+    });
     this.main.querySelectorAll('details').forEach((d, i) => { d.open = open[i] || false; });
   }
 }
