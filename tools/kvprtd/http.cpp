@@ -30,17 +30,11 @@ constexpr const char* kDashboardPolicy =
 const std::set<std::string, std::less<>> kHttpMethods = {"GET",  "HEAD",  "POST",  "PUT", "DELETE",
                                                          "CONNECT", "OPTIONS", "TRACE", "PATCH"};
 
-std::string lowerCase(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 HttpAnswer reply(std::string body, std::string contentType = kJson) {
     return {{200, std::move(contentType), std::move(body), {}}, {}, {}};
 }
 
-HttpAnswer error(int status, std::string_view message) { return {{status, kJson, errorJson(status, message), {}}, {}, {}}; }
+HttpAnswer error(int status, std::string_view message) { return {errorReply(status, message), {}, {}}; }
 
 HttpAnswer noPrinter(std::string_view name) { return error(404, "no printer \"" + std::string(name) + "\" in the fleet"); }
 

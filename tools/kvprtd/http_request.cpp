@@ -4,13 +4,14 @@
 #include "http_server.h"
 
 namespace kvprtd {
-namespace {
 
-std::string lower(std::string_view text) {
+std::string lowerCase(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return out;
 }
+
+namespace {
 
 int hexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -56,9 +57,9 @@ void HttpRequest::setTarget(std::string_view target) {
 }
 
 std::string HttpRequest::header(std::string_view name) const {
-    const std::string wanted = lower(name);
+    const std::string wanted = lowerCase(name);
     for (const auto& [key, value] : fields)
-        if (lower(key) == wanted) return value;
+        if (lowerCase(key) == wanted) return value;
     return {};
 }
 

@@ -61,11 +61,11 @@ private:
     void on_finish_impl(ErrorCode&) override {}
 };
 
+}  // namespace
+
 HttpReply errorReply(int status, std::string_view message) {
     return {status, "application/json", errorJson(status, message), {}};
 }
-
-}  // namespace
 
 struct BoundedHttpServer::Core {
     HttpHandler handler;

@@ -62,6 +62,11 @@ struct HttpReply {
     bool close = false;   // the connection ends after this reply
 };
 
+// `text` in lower case (ASCII), for names HTTP compares without case.
+std::string lowerCase(std::string_view text);
+// kvprtd's JSON error reply (api.h's errorJson) with its status.
+HttpReply errorReply(int status, std::string_view message);
+
 // What a handler answers: a reply, or, when `stream` is set, the head of a
 // reply whose body the server pulls from `stream` every tick: it appends what
 // it has (perhaps nothing) and returns false when the stream is over. `ended`
