@@ -69,7 +69,7 @@ std::vector<Supply> fromMarkers(const Attributes& printer) {
         s.unit = "percent";
         s.max = 100;
         s.level = i < levels.size() ? levels[i] : kNotReported;
-        int32_t threshold = s.receptacle ? (i < highs.size() ? 100 - highs[i] : -1) : (i < lows.size() ? lows[i] : -1);
+        int32_t threshold = s.receptacle ? (i < highs.size() && highs[i] >= 0 && highs[i] <= 100 ? 100 - highs[i] : -1) : (i < lows.size() ? lows[i] : -1);
         if (threshold >= 0 && threshold <= 100) s.nearPercent = static_cast<uint8_t>(threshold);
         if (s.receptacle && s.level >= 0) s.level = 100 - std::min(s.level, 100);
         supplies.push_back(std::move(s));
