@@ -15,7 +15,8 @@ namespace {
 // "number text" as a number; or "base | text": the code-level text ("\n", "\r"
 // escaped) read with the base level kept ("b"), from the device
 // characteristics ("x3.1.0.0"), failing there (-3) or with the read failing
-// (-10): the result, the count (42 before), the records, the requests and the kept base level.
+// (-10): the result, the count (42 before), the records as component#instance='level', the
+// requests with the last one's code and data, and the kept base level.
 std::string levels(const std::string& input) {
     if (input.starts_with("number ")) return std::to_string(StrCodeLevelToLong(input.substr(7)));
     PrinterRig rig;
@@ -31,15 +32,17 @@ std::string levels(const std::string& input) {
     auto* const untouched = reinterpret_cast<KVPrtObj::CODELEVELS*>(0x1);
     KVPrtObj::CODELEVELS* array = untouched;
     std::ostringstream out;
-    out << rig.obj.bidiGetCodeLevels(count, &array) << " | " << count << (array == untouched ? " untouched" : "");
+    out << "rc=" << rig.obj.bidiGetCodeLevels(count, &array) << " count=" << count
+        << (array == untouched ? " untouched" : "") << " levels=";
     std::unique_ptr<KVPrtObj::CODELEVELS[]> owned(array == untouched ? nullptr : array);
     for (int i = 0; owned && i < count; ++i) {
-        out << " | " << array[i].lComponentId << " " << array[i].iInstance << " '";
+        out << (i ? ", " : "") << array[i].lComponentId << "#" << array[i].iInstance << "='";
         for (char c : array[i].strCodeLevel) out << (c == '\r' ? std::string("\\r") : std::string(1, c));
         out << "'";
     }
-    out << " | requests " << rig.printer.requestCount() << ", last " << rig.printer.lastRequest().code << ": "
-        << toHex(rig.printer.lastRequest().data) << " | base '" << rig.obj.m_strCodeLevel << "'";
+    out << " requests=" << rig.printer.requestCount() << " last=0x" << std::hex << std::uppercase
+        << rig.printer.lastRequest().code << std::dec << " data=" << toHex(rig.printer.lastRequest().data) << " base='"
+        << rig.obj.m_strCodeLevel << "'";
     return out.str();
 }
 

@@ -56,38 +56,37 @@ void setPartialFailureMessages(bool toStandardError) { partialMessages = toStand
 int runSections(Context& ctx, const std::vector<const Section*>& sections, bool headings) {
     Printer& printer = ctx.printer();
     json data = json::object();
+    std::vector<std::function<void(std::ostream&)>> texts(sections.size());
     int status = kExitOk;
     const int partialBefore = partialFailures;
-    for (const Section* s : sections) {
+    for (size_t i = 0; i < sections.size(); ++i) {
+        const Section* s = sections[i];
         printer.beginPart("while reading \"" + s->title + "\"");
         try {
-            data[s->key] = s->gather(printer);
+            Part part = s->gather(printer);
+            data[s->key] = std::move(part.data);
+            texts[i] = std::move(part.text);
         } catch (const Failure& f) {
             if (f.code() == BCE_E_INVALID) {
                 data[s->key] = unavailableJson(f);
+                texts[i] = [](std::ostream& out) { out << "  " << kNotAvailable << '\n'; };
                 continue;
             }
             warn(s->title + ": " + f.message());
             data[s->key] = {{"error", failureJson(f)}};
             status = kExitFailed;
+            // Alone, a section's failure is on standard error only; under a heading it is said there too.
+            if (headings) texts[i] = [message = f.message()](std::ostream& out) { out << "  unavailable: " << message << '\n'; };
         }
     }
     if (partialFailures != partialBefore) status = kExitFailed;
-    ctx.emit(data, [&](const json& d, std::ostream& out) {
-        bool first = true;
-        for (const Section* s : sections) {
-            const json& value = d[s->key];
-            bool failed = value.is_object() && value.contains("error");
+    ctx.emit(data, [&](const json&, std::ostream& out) {
+        for (size_t i = 0; i < sections.size(); ++i) {
             if (headings) {
-                if (!first) out << '\n';
-                heading(out, s->title);
-                if (failed) out << "  unavailable: " << value["error"]["message"].get<std::string>() << '\n';
+                if (i > 0) out << '\n';
+                heading(out, sections[i]->title);
             }
-            if (isUnavailable(value))
-                out << "  " << kNotAvailable << '\n';
-            else if (!failed)
-                s->render(value, out);
-            first = false;
+            if (texts[i]) texts[i](out);
         }
     });
     return status;

@@ -1,7 +1,8 @@
 // What every command of kvprt shares: the global options, the printer
 // (opened on first use), and sections. A section is one part of a printer's
-// state: it gathers a JSON value (the --json schema, docs/kvprt.md) and
-// renders that value for people, so both outputs show the same data.
+// state: it reads the printer's replies into typed records once, and renders
+// both its JSON value (the --json schema, docs/kvprt.md) and its text for
+// people from them, so both outputs show the same data.
 #pragma once
 
 #include <functional>
@@ -42,11 +43,22 @@ private:
     std::unique_ptr<Printer> m_printer;
 };
 
+// What a section gathered: its JSON and its text, rendered from one set of records.
+struct Part {
+    json data;
+    std::function<void(std::ostream&)> text;
+};
+// The part of typed `records`: JSON by toJson(records), text by render(records, out).
+template <class T, class ToJson, class Render>
+Part partOf(T records, ToJson toJson, Render render) {
+    json data = toJson(records);
+    return {std::move(data), [records = std::move(records), render](std::ostream& out) { render(records, out); }};
+}
+
 struct Section {
     std::string key;                        // its key in the JSON object
     std::string title;                      // its heading for people
-    std::function<json(Printer&)> gather;   // throws Failure
-    Renderer render;
+    std::function<Part(Printer&)> gather;   // throws Failure
 };
 
 // Writes "kvprt: MESSAGE" on standard error, control characters escaped.

@@ -1,6 +1,10 @@
 // What the printer is built of: input and output bins, form names, storage,
 // interpreters, fonts and symbol sets.
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "arguments.h"
 #include "command.h"
@@ -13,129 +17,196 @@ namespace {
 template <typename T>
 using Owned = std::unique_ptr<T[]>;
 
-json gatherInputBins(Printer& printer) {
-    unsigned int count = 0;
-    KVPrtObj::INPUTBIN* raw = nullptr;
-    check(printer.obj().bidiGetInputChars(&count, &raw), "bidiGetInputChars");
-    Owned<KVPrtObj::INPUTBIN> bins(raw);
+// The `count` records that `operation` handed over with new[] (released
+// whatever its result `rc`); throws the failure.
+template <typename T>
+std::vector<T> taken(long rc, const char* operation, T* raw, unsigned count) {
+    Owned<T> owned(raw);
+    check(rc, operation);
+    return raw ? std::vector<T>(owned.get(), owned.get() + count) : std::vector<T>();
+}
+
+using InputBins = std::vector<KVPrtObj::INPUTBIN>;
+
+json inputBinsJson(const InputBins& bins) {
     json list = json::array();
-    for (unsigned i = 0; i < count; ++i)
-        list.push_back({{"number", bins[i].usBinNumber},
-                        {"id", bins[i].usBinId},
-                        {"text", inputBinText(bins[i].usBinId)},
-                        {"name", utf8(bins[i].strName)},
-                        {"capacity", bins[i].ulCapacity},
-                        {"sizeCode", bins[i].usSizeCode}});
+    for (const KVPrtObj::INPUTBIN& b : bins)
+        list.push_back({{"number", b.usBinNumber},
+                        {"id", b.usBinId},
+                        {"text", inputBinText(b.usBinId)},
+                        {"name", utf8(b.strName)},
+                        {"capacity", b.ulCapacity},
+                        {"sizeCode", b.usSizeCode}});
     return list;
 }
 
-void renderInputBins(const json& j, std::ostream& out) {
-    printColumns(out, j, {{"Bin", "number"}, {"Id", "id"}, {"Kind", "text"}, {"Name", "name"},
-                          {"Capacity", "capacity"}, {"Size code", "sizeCode"}});
+void renderInputBins(const InputBins& bins, std::ostream& out) {
+    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Size code"});
+    for (const KVPrtObj::INPUTBIN& b : bins)
+        t.add({std::to_string(b.usBinNumber), std::to_string(b.usBinId), inputBinText(b.usBinId), utf8(b.strName),
+               std::to_string(b.ulCapacity), std::to_string(b.usSizeCode)});
+    t.print(out);
 }
 
-// Custom names (forms, output-bin nicknames) by number; an empty list when
-// the printer keeps none or does not answer.
-json customNames(long (KVPrtObj::*read)(_CUSTOMNAME**, unsigned short*), KVPrtObj& obj, const char* operation,
-                 bool mustAnswer) {
+Part gatherInputBins(Printer& printer) {
+    unsigned int count = 0;
+    KVPrtObj::INPUTBIN* raw = nullptr;
+    long rc = printer.obj().bidiGetInputChars(&count, &raw);
+    return partOf(taken(rc, "bidiGetInputChars", raw, count), inputBinsJson, renderInputBins);
+}
+
+// Custom names (forms, output-bin nicknames) by number.
+using Names = std::vector<std::pair<unsigned, std::string>>;
+
+// An empty list when the printer keeps none or, unless `mustAnswer`, does not answer.
+Names customNames(long (KVPrtObj::*read)(_CUSTOMNAME**, unsigned short*), KVPrtObj& obj, const char* operation,
+                  bool mustAnswer) {
     _CUSTOMNAME* raw = nullptr;
     unsigned short count = 0;
     long rc = (obj.*read)(&raw, &count);
+    Owned<_CUSTOMNAME> names(raw);   // untouched (null) when the printer keeps none
     if (rc != 0) {
         if (mustAnswer) throw Failure(operation, rc);
-        return json::array();
+        return {};
     }
-    Owned<_CUSTOMNAME> names(raw);   // untouched (null) when the printer keeps none
-    json list = json::array();
-    for (unsigned i = 0; i < count; ++i) list.push_back({{"number", names[i].usNumber}, {"name", utf8(names[i].strName)}});
+    Names list;
+    for (unsigned i = 0; raw && i < count; ++i) list.emplace_back(names[i].usNumber, utf8(names[i].strName));
     return list;
 }
 
-json gatherOutputBins(Printer& printer) {
+const std::string* nameOf(const Names& names, unsigned number) {
+    for (const auto& [n, name] : names)
+        if (n == number) return &name;
+    return nullptr;
+}
+
+struct OutputBins {
+    std::vector<KVPrtObj::OUTPUTBIN> bins;
+    Names nicknames;
+};
+
+json outputBinsJson(const OutputBins& o) {
+    json list = json::array();
+    for (const KVPrtObj::OUTPUTBIN& b : o.bins) {
+        const std::string* nickname = nameOf(o.nicknames, b.usBinNumber);
+        list.push_back({{"number", b.usBinNumber},
+                        {"id", b.usBinId},
+                        {"text", outputBinText(b.usBinId)},
+                        {"name", utf8(b.strName)},
+                        {"capacity", b.ulCapacity},
+                        {"nickname", nickname ? json(*nickname) : json(nullptr)}});
+    }
+    return list;
+}
+
+void renderOutputBins(const OutputBins& o, std::ostream& out) {
+    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Nickname"});
+    for (const KVPrtObj::OUTPUTBIN& b : o.bins) {
+        const std::string* nickname = nameOf(o.nicknames, b.usBinNumber);
+        t.add({std::to_string(b.usBinNumber), std::to_string(b.usBinId), outputBinText(b.usBinId), utf8(b.strName),
+               std::to_string(b.ulCapacity), nickname ? *nickname : "-"});
+    }
+    t.print(out);
+}
+
+Part gatherOutputBins(Printer& printer) {
     unsigned int count = 0;
     KVPrtObj::OUTPUTBIN* raw = nullptr;
-    check(printer.obj().bidiGetOutputChars(&count, &raw), "bidiGetOutputChars");
-    Owned<KVPrtObj::OUTPUTBIN> bins(raw);
-    json nicknames = customNames(&KVPrtObj::bidiGetOutputBinNicknames, printer.obj(), "bidiGetOutputBinNicknames", false);
+    long rc = printer.obj().bidiGetOutputChars(&count, &raw);
+    OutputBins o{taken(rc, "bidiGetOutputChars", raw, count), {}};
+    o.nicknames = customNames(&KVPrtObj::bidiGetOutputBinNicknames, printer.obj(), "bidiGetOutputBinNicknames", false);
+    return partOf(std::move(o), outputBinsJson, renderOutputBins);
+}
+
+json namesJson(const Names& names) {
     json list = json::array();
-    for (unsigned i = 0; i < count; ++i) {
-        json nickname = nullptr;
-        for (const json& n : nicknames)
-            if (n["number"] == bins[i].usBinNumber) nickname = n["name"];
-        list.push_back({{"number", bins[i].usBinNumber},
-                        {"id", bins[i].usBinId},
-                        {"text", outputBinText(bins[i].usBinId)},
-                        {"name", utf8(bins[i].strName)},
-                        {"capacity", bins[i].ulCapacity},
-                        {"nickname", nickname}});
-    }
+    for (const auto& [number, name] : names) list.push_back({{"number", number}, {"name", name}});
     return list;
 }
 
-void renderOutputBins(const json& j, std::ostream& out) {
-    printColumns(out, j, {{"Bin", "number"}, {"Id", "id"}, {"Kind", "text"}, {"Name", "name"},
-                          {"Capacity", "capacity"}, {"Nickname", "nickname"}});
+void renderFormNames(const Names& names, std::ostream& out) {
+    Table t({"Form", "Name"});
+    for (const auto& [number, name] : names) t.add({std::to_string(number), name});
+    t.print(out);
 }
 
-json gatherFormNames(Printer& printer) {
-    return customNames(&KVPrtObj::bidiGetFormNames, printer.obj(), "bidiGetFormNames", true);
+Part gatherFormNames(Printer& printer) {
+    return partOf(customNames(&KVPrtObj::bidiGetFormNames, printer.obj(), "bidiGetFormNames", true), namesJson,
+                  renderFormNames);
 }
 
-void renderFormNames(const json& j, std::ostream& out) {
-    printColumns(out, j, {{"Form", "number"}, {"Name", "name"}});
-}
-
-json gatherStorage(Printer& printer) {
-    KVPrtObj::STORAGEOPTIONS so;
-    check(printer.obj().bidiGetStorageOptions(&so), "bidiGetStorageOptions");
-    // The cartridge id is a number in the printer's text; null when it is none.
+// The cartridge id is a number in the printer's text; none when it is not.
+std::optional<unsigned long> cartridgeId(const KVPrtObj::STORAGEOPTIONS& so) {
     const std::string& id = so.strCartridgeField2;
-    json cartridgeId = nullptr;
-    if (!id.empty() && id.size() <= 9 && id.find_first_not_of("0123456789") == std::string::npos)
-        cartridgeId = std::stoul(id);
+    if (id.empty() || id.size() > 9 || id.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    return std::stoul(id);
+}
+
+json storageJson(const KVPrtObj::STORAGEOPTIONS& so) {
+    std::optional<unsigned long> id = cartridgeId(so);
     return {{"flash", {{"size", so.lFlashField2}, {"free", so.lFlashField3}}},
             {"disk", {{"size", so.lDiskField2}, {"free", so.lDiskField3}}},
             {"fontCartridge",
-             {{"present", so.ulFontCartridge != 0}, {"id", cartridgeId}, {"name", utf8(so.strCartridgeField4)}}}};
+             {{"present", so.ulFontCartridge != 0}, {"id", id ? json(*id) : json(nullptr)}, {"name", utf8(so.strCartridgeField4)}}}};
 }
 
-void renderStorage(const json& j, std::ostream& out) {
+void renderStorage(const KVPrtObj::STORAGEOPTIONS& so, std::ostream& out) {
     Table t({"Device", "Size (KB)", "Free (KB)"});
-    t.add({"Flash", cell(j["flash"]["size"]), cell(j["flash"]["free"])});
-    t.add({"Disk", cell(j["disk"]["size"]), cell(j["disk"]["free"])});
+    t.add({"Flash", std::to_string(so.lFlashField2), std::to_string(so.lFlashField3)});
+    t.add({"Disk", std::to_string(so.lDiskField2), std::to_string(so.lDiskField3)});
     t.print(out);
-    const json& c = j["fontCartridge"];
+    std::optional<unsigned long> id = cartridgeId(so);
     Fields f;
-    f.add("Font cartridge", c["present"].get<bool>() ? cell(c["name"]) + " (id " + cell(c["id"]) + ")" : "none");
+    f.add("Font cartridge", so.ulFontCartridge != 0 ? utf8(so.strCartridgeField4) + " (id " +
+                                                          (id ? std::to_string(*id) : "-") + ")"
+                                                    : "none");
     f.print(out);
+}
+
+Part gatherStorage(Printer& printer) {
+    KVPrtObj::STORAGEOPTIONS so;
+    check(printer.obj().bidiGetStorageOptions(&so), "bidiGetStorageOptions");
+    return partOf(std::move(so), storageJson, renderStorage);
 }
 
 // The interpreters the library can look up, by number.
 const char* const kInterpreterNames[] = {"PCL 5 Emulation", "GL 1 Emulation", "PostScript Emulation", "WinImage",
                                          "PPDS"};
 
-json gatherInterpreters(Printer& printer) {
-    json list = json::array();
-    for (unsigned char n = 1; n <= 5; ++n) {
-        unsigned char lu = 0;
-        long rc = printer.obj().bidiGetInterpreterLU(n, &lu);
-        if (rc < 0 && rc != -2) throw Failure("bidiGetInterpreterLU", rc);
-        list.push_back({{"interpreter", n},
-                        {"name", kInterpreterNames[n - 1]},
-                        {"result", rc},
-                        {"lu", rc == 0 ? json(lu) : json(nullptr)}});
-    }
-    return list;
+struct Interpreter {
+    unsigned char number = 0;
+    long rc = 0;   // 0 installed, 1 marked unavailable, -2 not installed
+    unsigned char lu = 0;
+};
+using Interpreters = std::vector<Interpreter>;
+
+json interpretersJson(const Interpreters& list) {
+    json j = json::array();
+    for (const Interpreter& i : list)
+        j.push_back({{"interpreter", i.number},
+                     {"name", kInterpreterNames[i.number - 1]},
+                     {"result", i.rc},
+                     {"lu", i.rc == 0 ? json(i.lu) : json(nullptr)}});
+    return j;
 }
 
-void renderInterpreters(const json& j, std::ostream& out) {
+void renderInterpreters(const Interpreters& list, std::ostream& out) {
     Table t({"No.", "Interpreter", "Logical unit", "State"});
-    for (const json& i : j) {
-        long rc = i["result"].get<long>();
-        t.add({cell(i["interpreter"]), cell(i["name"]), cell(i["lu"]),
-               rc == 0 ? "installed" : rc == 1 ? "marked unavailable" : "not installed"});
-    }
+    for (const Interpreter& i : list)
+        t.add({std::to_string(i.number), kInterpreterNames[i.number - 1], i.rc == 0 ? std::to_string(i.lu) : "-",
+               i.rc == 0 ? "installed" : i.rc == 1 ? "marked unavailable" : "not installed"});
     t.print(out);
+}
+
+Part gatherInterpreters(Printer& printer) {
+    Interpreters list;
+    for (unsigned char n = 1; n <= std::size(kInterpreterNames); ++n) {
+        Interpreter i{n};
+        i.rc = printer.obj().bidiGetInterpreterLU(n, &i.lu);
+        if (i.rc < 0 && i.rc != -2) throw Failure("bidiGetInterpreterLU", i.rc);
+        list.push_back(i);
+    }
+    return partOf(std::move(list), interpretersJson, renderInterpreters);
 }
 
 // The usual text form of a binary symbol-set id: number and letter ("8U" for 277).
@@ -145,22 +216,31 @@ std::string symbolSetText(unsigned id) {
     return std::to_string(id / 32) + static_cast<char>('A' + letter - 1);
 }
 
-json gatherSymbolSets(Printer& printer) {
-    unsigned short count = 0;
-    _SYMBOLSET* raw = nullptr;
-    check(printer.obj().bidiGetSymbolSetList(&count, &raw), "bidiGetSymbolSetList");
-    Owned<_SYMBOLSET> sets(raw);
+using SymbolSets = std::vector<_SYMBOLSET>;
+
+json symbolSetsJson(const SymbolSets& sets) {
     json list = json::array();
-    for (unsigned i = 0; i < count; ++i)
-        list.push_back({{"id", sets[i].usSymbolSet},
-                        {"idText", symbolSetText(sets[i].usSymbolSet)},
-                        {"name", utf8(sets[i].strName)},
-                        {"complement", hexBytes(sets[i].abCharComplement, 8)}});
+    for (const _SYMBOLSET& s : sets)
+        list.push_back({{"id", s.usSymbolSet},
+                        {"idText", symbolSetText(s.usSymbolSet)},
+                        {"name", utf8(s.strName)},
+                        {"complement", hexBytes(s.abCharComplement, 8)}});
     return list;
 }
 
-void renderSymbolSets(const json& j, std::ostream& out) {
-    printColumns(out, j, {{"Id", "id"}, {"Text", "idText"}, {"Name", "name"}, {"Character complement", "complement"}});
+void renderSymbolSets(const SymbolSets& sets, std::ostream& out) {
+    Table t({"Id", "Text", "Name", "Character complement"});
+    for (const _SYMBOLSET& s : sets)
+        t.add({std::to_string(s.usSymbolSet), symbolSetText(s.usSymbolSet), utf8(s.strName),
+               hexBytes(s.abCharComplement, 8)});
+    t.print(out);
+}
+
+Part gatherSymbolSets(Printer& printer) {
+    unsigned short count = 0;
+    _SYMBOLSET* raw = nullptr;
+    long rc = printer.obj().bidiGetSymbolSetList(&count, &raw);
+    return partOf(taken(rc, "bidiGetSymbolSetList", raw, count), symbolSetsJson, renderSymbolSets);
 }
 
 // The parser keeps the blank that follows "name:".
@@ -171,67 +251,76 @@ std::string withoutLeadingBlanks(const std::string& s) {
 
 const char* const kTechnologies[] = {nullptr, "bitmap", "Intellifont", "TrueType"};
 
+const char* technology(const _FONTDETAILS& f) { return f.byTechnology <= 3 ? kTechnologies[f.byTechnology] : nullptr; }
+
+// The size's kind ("height" or "pitch"); none when the font gives no size.
+const char* sizeKind(const _FONTDETAILS& f) {
+    if (!(f.usValidFlags & (_FONTDETAILS::FONT_PITCH | _FONTDETAILS::FONT_HEIGHT))) return nullptr;
+    return (f.usValidFlags & _FONTDETAILS::FONT_HEIGHT) ? "height" : "pitch";
+}
+
+bool hasSymbolSet(const _FONTDETAILS& f) { return (f.usValidFlags & _FONTDETAILS::FONT_SYMBOLSET) != 0; }
+
 json fontJson(const _FONTDETAILS& f) {
-    json size = nullptr;
-    if (f.usValidFlags & (_FONTDETAILS::FONT_PITCH | _FONTDETAILS::FONT_HEIGHT))
-        size = {{(f.usValidFlags & _FONTDETAILS::FONT_HEIGHT) ? "height" : "pitch", f.ulSize}};
+    const char* kind = sizeKind(f);
     return {{"tag", f.byFontTag},
             {"name", utf8(withoutLeadingBlanks(f.strName))},
             {"position", f.usPosition},
-            {"technology", f.byTechnology <= 3 && kTechnologies[f.byTechnology] ? json(kTechnologies[f.byTechnology])
-                                                                                : json(nullptr)},
+            {"technology", technology(f) ? json(technology(f)) : json(nullptr)},
             {"scalable", (f.usValidFlags & _FONTDETAILS::FONT_SCALABLE) != 0},
-            {"symbolSet", (f.usValidFlags & _FONTDETAILS::FONT_SYMBOLSET) ? json(f.usSymbolSet) : json(nullptr)},
+            {"symbolSet", hasSymbolSet(f) ? json(f.usSymbolSet) : json(nullptr)},
             {"spacing", f.bySpacing},
-            {"size", size},
+            {"size", kind ? json{{kind, f.ulSize}} : json(nullptr)},
             {"style", f.lStyle},
             {"weight", f.lWeight},
             {"typeface", f.lTypeface},
             {"resolution", f.lResolution}};
 }
 
-json gatherFonts(Printer& printer, unsigned char selector1, unsigned char selector2) {
+struct Fonts {
+    std::vector<_FONTDETAILS> list;
+    _FONTDETAILS current;
+};
+
+json fontsJson(const Fonts& fonts) {
+    json list = json::array();
+    for (const _FONTDETAILS& f : fonts.list) list.push_back(fontJson(f));
+    const _FONTDETAILS& c = fonts.current;
+    return {{"list", list},
+            {"current", {{"tag", c.byFontTag}, {"position", c.usPosition}, {"symbolSet", c.usSymbolSet}, {"size", c.ulSize}}}};
+}
+
+void renderFonts(const Fonts& fonts, std::ostream& out) {
+    Table t({"Pos.", "Name", "Technology", "Symbol set", "Spacing", "Size", "Weight", "Typeface"});
+    for (const _FONTDETAILS& f : fonts.list) {
+        const char* kind = sizeKind(f);
+        t.add({std::to_string(f.usPosition), utf8(withoutLeadingBlanks(f.strName)), technology(f) ? technology(f) : "-",
+               hasSymbolSet(f) ? symbolSetText(f.usSymbolSet) : "-", f.bySpacing ? "proportional" : "fixed",
+               kind ? std::to_string(f.ulSize) + " " + kind : "-", std::to_string(f.lWeight), std::to_string(f.lTypeface)});
+    }
+    t.print(out);
+    const _FONTDETAILS& c = fonts.current;
+    out << "  Current font: position " << c.usPosition << ", symbol set " << symbolSetText(c.usSymbolSet) << ", size "
+        << c.ulSize << '\n';
+}
+
+Part gatherFonts(Printer& printer, unsigned char selector1, unsigned char selector2) {
     unsigned short count = 0;
     _FONTDETAILS* raw = nullptr;
     long rc = printer.obj().bidiGetFontDetails(selector1, selector2, &count, &raw);
-    Owned<_FONTDETAILS> fonts(raw);
-    check(rc, "bidiGetFontDetails");
-    json list = json::array();
-    for (unsigned i = 0; i < count; ++i) list.push_back(fontJson(fonts[i]));
-
-    _FONTDETAILS current;
-    check(printer.obj().bidiGetCurrentFontInformation(&current), "bidiGetCurrentFontInformation");
-    return {{"list", list},
-            {"current",
-             {{"tag", current.byFontTag},
-              {"position", current.usPosition},
-              {"symbolSet", current.usSymbolSet},
-              {"size", current.ulSize}}}};
-}
-
-void renderFonts(const json& j, std::ostream& out) {
-    Table t({"Pos.", "Name", "Technology", "Symbol set", "Spacing", "Size", "Weight", "Typeface"});
-    for (const json& f : j["list"]) {
-        std::string size = "-";
-        if (!f["size"].is_null()) size = cell(f["size"].begin().value()) + " " + f["size"].begin().key();
-        std::string symbolSet = f["symbolSet"].is_null() ? "-" : symbolSetText(f["symbolSet"].get<unsigned>());
-        t.add({cell(f["position"]), cell(f["name"]), cell(f["technology"]), symbolSet,
-               f["spacing"].get<int>() ? "proportional" : "fixed", size, cell(f["weight"]), cell(f["typeface"])});
-    }
-    t.print(out);
-    const json& c = j["current"];
-    out << "  Current font: position " << cell(c["position"]) << ", symbol set "
-        << symbolSetText(c["symbolSet"].get<unsigned>()) << ", size " << cell(c["size"]) << '\n';
+    Fonts fonts{taken(rc, "bidiGetFontDetails", raw, count), {}};
+    check(printer.obj().bidiGetCurrentFontInformation(&fonts.current), "bidiGetCurrentFontInformation");
+    return partOf(std::move(fonts), fontsJson, renderFonts);
 }
 
 }  // namespace
 
-const Section kInputBinsSection = {"inputBins", "Input bins", gatherInputBins, renderInputBins};
-const Section kOutputBinsSection = {"outputBins", "Output bins", gatherOutputBins, renderOutputBins};
-const Section kFormNamesSection = {"formNames", "Form names", gatherFormNames, renderFormNames};
-const Section kStorageSection = {"storage", "Storage", gatherStorage, renderStorage};
-const Section kInterpretersSection = {"interpreters", "Interpreters", gatherInterpreters, renderInterpreters};
-const Section kSymbolSetsSection = {"symbolSets", "Symbol sets", gatherSymbolSets, renderSymbolSets};
+const Section kInputBinsSection = {"inputBins", "Input bins", gatherInputBins};
+const Section kOutputBinsSection = {"outputBins", "Output bins", gatherOutputBins};
+const Section kFormNamesSection = {"formNames", "Form names", gatherFormNames};
+const Section kStorageSection = {"storage", "Storage", gatherStorage};
+const Section kInterpretersSection = {"interpreters", "Interpreters", gatherInterpreters};
+const Section kSymbolSetsSection = {"symbolSets", "Symbol sets", gatherSymbolSets};
 
 void addDevcharsCommands(CLI::App& app, Context& ctx) {
     addSectionCommand(app, ctx, "bins", "Input bins, output bins and form names",
@@ -254,8 +343,7 @@ void addDevcharsCommands(CLI::App& app, Context& ctx) {
                       [](Printer& p) {
                           return gatherFonts(p, static_cast<unsigned char>(selector1),
                                              static_cast<unsigned char>(selector2));
-                      },
-                      renderFonts};
+                      }};
             return runSections(ctx, {&s}, false);
         };
     });

@@ -1,7 +1,12 @@
 // Who the printer is: identity and capabilities, device characteristics and
 // code levels (commands info and levels).
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
 
 #include "command.h"
 #include "kvprtobj/bidicodes.h"
@@ -32,23 +37,29 @@ const char* connectionText(int kind) {
 // The network types behind the protocol bits of the capabilities, bit 0 first.
 constexpr unsigned kProtocolTypes[8] = {0x01, 0x02, 0x80, 0x04, 0x40, 0x20, 0x08, 0x10};
 
-json optionalType(long rc, unsigned long value) {
-    return rc == 0 && value != KVPrtObj::PRINTER_TYPE_UNKNOWN ? json(value) : json(nullptr);
+std::optional<unsigned long> optionalType(long rc, unsigned long value) {
+    return rc == 0 && value != KVPrtObj::PRINTER_TYPE_UNKNOWN ? std::optional(value) : std::nullopt;
 }
 
-json gatherIdentity(Printer& printer) {
-    KVPrtObj& obj = printer.obj();
+template <class T>
+json orNull(const std::optional<T>& value) { return value ? json(*value) : json(nullptr); }
+
+// Who the printer is, as its operations answered.
+struct Identity {
+    std::string uri;
     PRTINFO info{};
-    check(obj.bidiGetPrinterInfo(&info), "bidiGetPrinterInfo");
     KVPrtObj::BIDICAPABILITIES caps;
-    obj.getBidiCaps(&caps);
+    std::vector<unsigned> protocols;            // network types
+    std::optional<NETADDRESS_LEVEL2> address;   // over the first network type
+    std::optional<unsigned long> type, rawType, family;
+    std::optional<std::string> propertyTag;
+};
 
-    json protocols = json::array();
-    for (unsigned bit = 0; bit < 8; ++bit)
-        if (caps.dwProtocols & (1u << bit)) protocols.push_back(kProtocolTypes[bit]);
-
+json identityJson(const Identity& id) {
+    const PRTINFO& info = id.info;
+    const KVPrtObj::BIDICAPABILITIES& caps = id.caps;
     json j = {
-        {"uri", printer.uri()},
+        {"uri", id.uri},
         {"model", field(info.szModelName)},
         {"serial", field(info.szSerialNumber)},
         {"portName", field(info.szPortName)},
@@ -59,112 +70,152 @@ json gatherIdentity(Printer& printer) {
           {"text", connectionText(caps.nConnectionKind)},
           {"netTypeCode", info.usNetTypeCode},
           {"netSubCode", info.usNetSubCode}}},
-        {"protocols", protocols},
+        {"protocols", id.protocols},
         {"adapterAddress", textOrNull(caps.strAdapterAddress)},
         {"names", {{"net1", textOrNull(caps.strNetName1)}, {"net2", textOrNull(caps.strNetName2)},
                    {"net3", textOrNull(caps.strNetName3)}}},
         {"addresses", textOrNull(caps.strAddresses)},
         {"addressCount", caps.nAddressCount},
         {"capturedPorts", textOrNull(caps.strCapturedPorts)},
+        {"networkAddress", nullptr},
     };
+    if (id.address)
+        j["networkAddress"] = {{"hostName", field(id.address->szHostName)},
+                               {"address", field(id.address->szAddress)},
+                               {"port", id.address->ulPort}};
+    j["printerType"] = orNull(id.type);
+    j["rawPrinterType"] = orNull(id.rawType);
+    j["family"] = orNull(id.family);
+    j["propertyTag"] = orNull(id.propertyTag);
+    return j;
+}
 
-    // The network address, over the first network type the printer is reached by.
-    j["networkAddress"] = nullptr;
+std::string textOrDash(const CString& s) { return s.empty() ? "-" : utf8(s); }
+
+template <class T>
+std::string numberOrDash(const std::optional<T>& value) { return value ? std::to_string(*value) : "-"; }
+
+void renderIdentity(const Identity& id, std::ostream& out) {
+    const PRTINFO& info = id.info;
+    const KVPrtObj::BIDICAPABILITIES& caps = id.caps;
+    Fields f;
+    f.add("Model", field(info.szModelName));
+    f.add("Serial number", field(info.szSerialNumber));
+    f.add("Port", field(info.szPortName));
+    f.add("Connection", std::string(connectionText(caps.nConnectionKind)) + " (kind " +
+                            std::to_string(caps.nConnectionKind) + ", type code " + std::to_string(info.usNetTypeCode) +
+                            ", sub-code " + std::to_string(info.usNetSubCode) + ")");
+    std::string protocols;
+    for (unsigned p : id.protocols) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", p);
+        protocols += (protocols.empty() ? "" : ", ") + std::string(hex);
+    }
+    f.add("Network types", protocols.empty() ? "-" : protocols);
+    f.add("Bidi", std::string(info.usFlags & PRTINFO_BIDI_CAPABLE ? "capable" : "not capable") +
+                      (caps.bBidiActive ? ", active" : ", inactive"));
+    const std::pair<const char*, const CString*> names[] = {
+        {"net1", &caps.strNetName1}, {"net2", &caps.strNetName2}, {"net3", &caps.strNetName3}};
+    for (const auto& [key, name] : names)
+        if (!name->empty()) f.add(std::string("Name (") + key + ")", utf8(*name));
+    f.add("Addresses", textOrDash(caps.strAddresses));
+    f.add("Adapter address", textOrDash(caps.strAdapterAddress));
+    if (id.address)
+        f.add("Network address", field(id.address->szHostName) + " " + field(id.address->szAddress) + " port " +
+                                     std::to_string(id.address->ulPort));
+    if (!caps.strCapturedPorts.empty()) f.add("Captured ports", utf8(caps.strCapturedPorts));
+    f.add("Printer type", numberOrDash(id.type) + " (reported " + numberOrDash(id.rawType) + ")");
+    f.add("Printer family", numberOrDash(id.family));
+    f.add("Property tag", id.propertyTag ? *id.propertyTag : "-");
+    f.print(out);
+}
+
+Part gatherIdentity(Printer& printer) {
+    KVPrtObj& obj = printer.obj();
+    Identity id;
+    id.uri = printer.uri();
+    check(obj.bidiGetPrinterInfo(&id.info), "bidiGetPrinterInfo");
+    obj.getBidiCaps(&id.caps);
+    for (unsigned bit = 0; bit < 8; ++bit)
+        if (id.caps.dwProtocols & (1u << bit)) id.protocols.push_back(kProtocolTypes[bit]);
+
     NETADDRESS_LEVEL2 address{};
-    if (!protocols.empty() && obj.getBCENetAddress(&address, protocols[0].get<unsigned>()) == 0)
-        j["networkAddress"] = {{"hostName", field(address.szHostName)},
-                               {"address", field(address.szAddress)},
-                               {"port", address.ulPort}};
+    if (!id.protocols.empty() && obj.getBCENetAddress(&address, id.protocols[0]) == 0) id.address = address;
 
     unsigned long type = 0, raw = 0, family = 0;
     long rc = obj.bidiGetPrinterType(&type, &raw);
-    j["printerType"] = optionalType(rc, type);
-    j["rawPrinterType"] = rc == 0 ? json(raw) : json(nullptr);
+    id.type = optionalType(rc, type);
+    if (rc == 0) id.rawType = raw;
     rc = obj.bidiGetPrinterFamily(&family);
-    j["family"] = optionalType(rc, family);
+    id.family = optionalType(rc, family);
 
     auto tagId = kvbidi::idBytes(kvbidi::kPropertyTagVar);
     void* value = nullptr;
     unsigned long length = 0;
-    j["propertyTag"] = nullptr;
     if (obj.bidiReadOMVar(tagId.data(), &value, &length) == 0 && value != nullptr && length >= 2)
-        j["propertyTag"] = utf8(std::string(static_cast<const char*>(value) + 2, length - 2));
+        id.propertyTag = utf8(std::string(static_cast<const char*>(value) + 2, length - 2));
     ::operator delete(value);
-    return j;
+    return partOf(std::move(id), identityJson, renderIdentity);
 }
 
-void renderIdentity(const json& j, std::ostream& out) {
-    Fields f;
-    f.add("Model", cell(j["model"]));
-    f.add("Serial number", cell(j["serial"]));
-    f.add("Port", cell(j["portName"]));
-    const json& c = j["connection"];
-    f.add("Connection", cell(c["text"]) + " (kind " + cell(c["kind"]) + ", type code " + cell(c["netTypeCode"]) +
-                            ", sub-code " + cell(c["netSubCode"]) + ")");
-    std::string protocols;
-    for (const json& p : j["protocols"]) {
-        char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02X", p.get<unsigned>());
-        protocols += (protocols.empty() ? "" : ", ") + std::string(hex);
-    }
-    f.add("Network types", protocols.empty() ? "-" : protocols);
-    f.add("Bidi", std::string(j["bidiCapable"].get<bool>() ? "capable" : "not capable") +
-                      (j["bidiActive"].get<bool>() ? ", active" : ", inactive"));
-    for (const char* key : {"net1", "net2", "net3"})
-        if (!j["names"][key].is_null()) f.add(std::string("Name (") + key + ")", cell(j["names"][key]));
-    f.add("Addresses", cell(j["addresses"]));
-    f.add("Adapter address", cell(j["adapterAddress"]));
-    if (const json& a = j["networkAddress"]; !a.is_null())
-        f.add("Network address", cell(a["hostName"]) + " " + cell(a["address"]) + " port " + cell(a["port"]));
-    if (!j["capturedPorts"].is_null()) f.add("Captured ports", cell(j["capturedPorts"]));
-    f.add("Printer type", cell(j["printerType"]) + " (reported " + cell(j["rawPrinterType"]) + ")");
-    f.add("Printer family", cell(j["family"]));
-    f.add("Property tag", cell(j["propertyTag"]));
-    f.print(out);
-}
-
-json gatherDeviceChars(Printer& printer) {
-    KVPrtObj::DEVICECHARS dc;
-    check(printer.obj().bidiGetDeviceChars(&dc), "bidiGetDeviceChars");
+json deviceCharsJson(const KVPrtObj::DEVICECHARS& dc) {
     return {{"text1", utf8(dc.strText1)}, {"codeLevel", utf8(dc.strCodeLevel)}, {"text3", utf8(dc.strText3)},
             {"reply2", dc.ulReply2},      {"reply7", dc.byReply7},              {"reply11", dc.ulReply11},
             {"memoryKB", dc.ulSizeKB}};
 }
 
-void renderDeviceChars(const json& j, std::ostream& out) {
+void renderDeviceChars(const KVPrtObj::DEVICECHARS& dc, std::ostream& out) {
     Fields f;
-    f.add("Description", cell(j["text1"]));
-    f.add("Base code level", cell(j["codeLevel"]));
-    f.add("Text 3", cell(j["text3"]));
-    f.add("Memory", cell(j["memoryKB"]) + " KB");
-    f.add("Reply bytes 2, 7, 11", cell(j["reply2"]) + ", " + cell(j["reply7"]) + ", " + cell(j["reply11"]));
+    f.add("Description", utf8(dc.strText1));
+    f.add("Base code level", utf8(dc.strCodeLevel));
+    f.add("Text 3", utf8(dc.strText3));
+    f.add("Memory", std::to_string(dc.ulSizeKB) + " KB");
+    f.add("Reply bytes 2, 7, 11", std::to_string(dc.ulReply2) + ", " + std::to_string(dc.byReply7) + ", " +
+                                      std::to_string(dc.ulReply11));
     f.print(out);
 }
 
-json gatherCodeLevels(Printer& printer) {
-    int count = 0;
-    KVPrtObj::CODELEVELS* levels = nullptr;
-    long rc = printer.obj().bidiGetCodeLevels(count, &levels);
+Part gatherDeviceChars(Printer& printer) {
+    KVPrtObj::DEVICECHARS dc;
+    check(printer.obj().bidiGetDeviceChars(&dc), "bidiGetDeviceChars");
+    return partOf(std::move(dc), deviceCharsJson, renderDeviceChars);
+}
+
+using CodeLevels = std::vector<KVPrtObj::CODELEVELS>;
+
+json codeLevelsJson(const CodeLevels& levels) {
     json list = json::array();
-    for (int i = 0; levels != nullptr && i < count; ++i)
-        list.push_back({{"component", levels[i].lComponentId},
-                        {"text", componentText(static_cast<unsigned>(levels[i].lComponentId))},
-                        {"instance", levels[i].iInstance},
-                        {"level", utf8(levels[i].strCodeLevel)}});
-    delete[] levels;
-    check(rc, "bidiGetCodeLevels");
+    for (const KVPrtObj::CODELEVELS& l : levels)
+        list.push_back({{"component", l.lComponentId},
+                        {"text", componentText(static_cast<unsigned>(l.lComponentId))},
+                        {"instance", l.iInstance},
+                        {"level", utf8(l.strCodeLevel)}});
     return list;
 }
 
-void renderCodeLevels(const json& j, std::ostream& out) {
-    printColumns(out, j, {{"Code", "component"}, {"Component", "text"}, {"Instance", "instance"}, {"Level", "level"}});
+void renderCodeLevels(const CodeLevels& levels, std::ostream& out) {
+    Table t({"Code", "Component", "Instance", "Level"});
+    for (const KVPrtObj::CODELEVELS& l : levels)
+        t.add({std::to_string(l.lComponentId), componentText(static_cast<unsigned>(l.lComponentId)),
+               std::to_string(l.iInstance), utf8(l.strCodeLevel)});
+    t.print(out);
+}
+
+Part gatherCodeLevels(Printer& printer) {
+    int count = 0;
+    KVPrtObj::CODELEVELS* raw = nullptr;
+    long rc = printer.obj().bidiGetCodeLevels(count, &raw);
+    std::unique_ptr<KVPrtObj::CODELEVELS[]> levels(raw);
+    check(rc, "bidiGetCodeLevels");
+    return partOf(raw ? CodeLevels(levels.get(), levels.get() + std::max(count, 0)) : CodeLevels(), codeLevelsJson,
+                  renderCodeLevels);
 }
 
 }  // namespace
 
-const Section kIdentitySection = {"printer", "Printer", gatherIdentity, renderIdentity};
-const Section kDeviceCharsSection = {"deviceChars", "Device characteristics", gatherDeviceChars, renderDeviceChars};
-const Section kCodeLevelsSection = {"codeLevels", "Code levels", gatherCodeLevels, renderCodeLevels};
+const Section kIdentitySection = {"printer", "Printer", gatherIdentity};
+const Section kDeviceCharsSection = {"deviceChars", "Device characteristics", gatherDeviceChars};
+const Section kCodeLevelsSection = {"codeLevels", "Code levels", gatherCodeLevels};
 
 void addIdentityCommands(CLI::App& app, Context& ctx) {
     addSectionCommand(app, ctx, "info", "Identity, capabilities and device characteristics",

@@ -1,5 +1,7 @@
 // Print jobs: list, delete, change priority (command jobs).
+#include <iterator>
 #include <memory>
+#include <vector>
 
 #include "arguments.h"
 #include "command.h"
@@ -7,11 +9,25 @@
 
 namespace kvprt {
 
-// The fields are named by their place in the printer's job record.
+namespace {
+
+// Byte 0 of a job record: IPP's job-state less 2 (docs/realprinters.md).
+const char* const kJobStates[] = {nullptr, "pending", "held", "processing", "stopped", "canceled", "aborted", "completed"};
+
+}  // namespace
+
+std::string jobStateWord(unsigned byte0) {
+    if (byte0 < std::size(kJobStates) && kJobStates[byte0]) return kJobStates[byte0];
+    return "state " + std::to_string(byte0);
+}
+
+// The fields are named by their place in the printer's job record; "state"
+// says byte 0 in words.
 json jobJson(const KVPrtObj::KVPJOBDATA& job) {
     return {{"number", job.jobNumber},
             {"name", utf8(job.strJobJN)},
             {"user", utf8(job.strJobUR)},
+            {"state", jobStateWord(job.jobByte0)},
             {"byte0", job.jobByte0},
             {"byte3", job.jobByte3},
             {"byte4", job.jobByte4},
@@ -27,32 +43,50 @@ json jobJson(const KVPrtObj::KVPJOBDATA& job) {
             {"long37", job.jobLong37}};
 }
 
+std::string jobLine(const KVPrtObj::KVPJOBDATA& job) {
+    return "job " + std::to_string(job.jobNumber) + " " + jobStateWord(job.jobByte0) + ", priority " +
+           std::to_string(job.jobByte4) + ", " + std::to_string(job.jobLong29) + " of " +
+           std::to_string(job.jobLong25) + " pages printed";
+}
+
 namespace {
 
-json gatherJobs(Printer& printer) {
+using JobList = std::vector<KVPrtObj::KVPJOBDATA>;
+
+json jobListJson(const JobList& jobs) {
+    json list = json::array();
+    for (const KVPrtObj::KVPJOBDATA& job : jobs) list.push_back(jobJson(job));
+    return list;
+}
+
+void renderJobs(const JobList& jobs, std::ostream& out) {
+    if (jobs.empty()) {
+        out << "  No jobs.\n";
+        return;
+    }
+    Table t({"Job", "Name", "User", "State", "Priority", "Copies", "Size", "Pages", "Printed"});
+    for (const KVPrtObj::KVPJOBDATA& job : jobs) {
+        char size[kSizeToStringBuffer];
+        SizeToString(static_cast<long>(job.jobLong21), size);
+        t.add({std::to_string(job.jobNumber), utf8(job.strJobJN), utf8(job.strJobUR), jobStateWord(job.jobByte0),
+               std::to_string(job.jobByte4), std::to_string(job.jobWord5), std::string(size) + " bytes",
+               std::to_string(job.jobLong25), std::to_string(job.jobLong29)});
+    }
+    t.print(out);
+}
+
+Part gatherJobs(Printer& printer) {
     unsigned int count = 0;
     KVPrtObj::KVPJOBDATA* raw = nullptr;
     long rc = printer.obj().bidiQueryJobs(0, &count, &raw);
     std::unique_ptr<KVPrtObj::KVPJOBDATA[]> jobs(raw);
     check(rc, "bidiQueryJobs");
-    json list = json::array();
-    for (unsigned i = 0; i < count; ++i) list.push_back(jobJson(jobs[i]));
-    return list;
-}
-
-void renderJobs(const json& j, std::ostream& out) {
-    if (j.empty()) {
-        out << "  No jobs.\n";
-        return;
-    }
-    printColumns(out, j, {{"Job", "number"}, {"Name", "name"}, {"User", "user"}, {"Byte 0", "byte0"},
-                          {"Byte 3", "byte3"}, {"Byte 4", "byte4"}, {"Word 5", "word5"}, {"Word 7", "word7"},
-                          {"Long 17", "long17"}, {"Long 21", "long21"}});
+    return partOf(JobList(jobs.get(), jobs.get() + count), jobListJson, renderJobs);
 }
 
 }  // namespace
 
-const Section kJobsSection = {"jobs", "Jobs", gatherJobs, renderJobs};
+const Section kJobsSection = {"jobs", "Jobs", gatherJobs};
 
 void addJobsCommands(CLI::App& app, Context& ctx) {
     CLI::App* jobs = app.add_subcommand("jobs", "Print jobs (list when no action is given)");

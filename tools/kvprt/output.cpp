@@ -135,18 +135,6 @@ void Table::print(std::ostream& out, const std::string& indent) const {
     for (const auto& row : m_rows) line(row);
 }
 
-void printColumns(std::ostream& out, const json& rows, std::initializer_list<Column> columns) {
-    std::vector<std::string> headings;
-    for (const Column& c : columns) headings.push_back(c.heading);
-    Table t(std::move(headings));
-    for (const json& row : rows) {
-        std::vector<std::string> cells;
-        for (const Column& c : columns) cells.push_back(cell(row[c.key]));
-        t.add(std::move(cells));
-    }
-    t.print(out);
-}
-
 void Fields::add(std::string label, std::string value) { m_lines.emplace_back(std::move(label), escapeControls(value)); }
 
 void Fields::print(std::ostream& out, const std::string& indent) const {

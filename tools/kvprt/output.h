@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -49,14 +48,6 @@ private:
     std::vector<std::string> m_headers;
     std::vector<std::vector<std::string>> m_rows;
 };
-
-// A table of one row per element of the JSON array `rows`: each column is a
-// heading and the key whose value (as a cell) fills it.
-struct Column {
-    const char* heading;
-    const char* key;
-};
-void printColumns(std::ostream& out, const json& rows, std::initializer_list<Column> columns);
 
 // Aligned "Label:  value" lines, the values escaped (escapeControls).
 class Fields {

@@ -11,8 +11,8 @@
 
 namespace kvprt {
 
-json panelJson(const KVPrtObj::OPPANELDATA& panel) {
-    json lines = json::array();
+std::vector<std::string> panelLines(const KVPrtObj::OPPANELDATA& panel) {
+    std::vector<std::string> lines;
     const std::string& text = panel.strPanelText;   // up to width x height characters, line after line
     for (int row = 0; row < panel.nPanelHeight && panel.nPanelWidth > 0; ++row) {
         size_t at = static_cast<size_t>(row) * static_cast<size_t>(panel.nPanelWidth);
@@ -20,7 +20,11 @@ json panelJson(const KVPrtObj::OPPANELDATA& panel) {
         while (!line.empty() && line.back() == ' ') line.pop_back();
         lines.push_back(utf8(line));
     }
-    return {{"width", panel.nPanelWidth}, {"height", panel.nPanelHeight}, {"lines", lines}};
+    return lines;
+}
+
+json panelJson(const KVPrtObj::OPPANELDATA& panel) {
+    return {{"width", panel.nPanelWidth}, {"height", panel.nPanelHeight}, {"lines", panelLines(panel)}};
 }
 
 json panelJson(const PanelRecord& panel) {
@@ -43,13 +47,13 @@ Reading<PanelRecord> readPanel(KVPrtObj& obj) {
     return r;
 }
 
-void renderPanelText(const json& panel, std::ostream& out) {
+void renderPanelText(const KVPrtObj::OPPANELDATA& panel, std::ostream& out) {
     // Lines as shown (control characters escaped) and their widths; the box
     // is as wide as the panel, or as its widest line when escapes make one wider.
     std::vector<std::pair<std::string, size_t>> lines;
-    size_t width = panel["width"].get<size_t>();
-    for (const json& line : panel["lines"]) {
-        std::string text = escapeControls(line.get<std::string>());
+    size_t width = static_cast<size_t>(std::max(panel.nPanelWidth, 0));
+    for (const std::string& line : panelLines(panel)) {
+        std::string text = escapeControls(line);
         size_t shown = 0;
         for (char c : text) shown += (c & 0xC0) != 0x80;
         width = std::max(width, shown);
@@ -63,11 +67,13 @@ void renderPanelText(const json& panel, std::ostream& out) {
 
 namespace {
 
-json gatherPanel(Printer& printer) { return panelJson(readPanel(printer.obj()).get()); }
+void renderPanel(const PanelRecord& p, std::ostream& out) {
+    renderPanelText(p.panel, out);
+    out << "  Panel " << (p.locked ? "locked" : "unlocked") << '\n';
+}
 
-void renderPanel(const json& j, std::ostream& out) {
-    renderPanelText(j, out);
-    out << "  Panel " << (j["locked"].get<bool>() ? "locked" : "unlocked") << '\n';
+Part gatherPanel(Printer& printer) {
+    return partOf(readPanel(printer.obj()).get(), [](const PanelRecord& p) { return panelJson(p); }, renderPanel);
 }
 
 // A panel command: does `act`, then shows the panel as it is afterwards.
@@ -83,7 +89,7 @@ void addPanelAction(CLI::App& panel, Context& ctx, const char* name, const char*
 
 }  // namespace
 
-const Section kPanelSection = {"panel", "Operator panel", gatherPanel, renderPanel};
+const Section kPanelSection = {"panel", "Operator panel", gatherPanel};
 
 void addPanelCommands(CLI::App& app, Context& ctx) {
     CLI::App* panel = app.add_subcommand("panel", "The remote operator panel");

@@ -5,13 +5,15 @@
 // The report's sections that kvprtd polls (device status, the alerts of each
 // family, operator panel, toner, page counts) are read by the read*
 // functions below into a Reading: the records and the result code of the
-// operation that ended the read. A read throws nothing: within a
+// operation that ended the read. Text and JSON are both rendered from the
+// records. A read throws nothing: within a
 // KVPrtObjBatch, a read whose reply is still on its way simply ends with the
 // batch's kPending, and its next run counts. kvprt's sections render their
 // JSON and text from these records; kvprtd keeps the records of its polls
 // and renders the same JSON from them when asked.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +50,7 @@ struct PanelRecord {
     bool locked = false;
 };
 using TonerList = std::vector<KvTonerPrediction::TonerInfo>;
+using AlertFamilies = std::vector<Reading<AlertList>>;   // in the order of alertFamilyKey
 
 Reading<KVPrtObj::PRINTERSTATUS> readDeviceStatus(KVPrtObj& obj);       // status.cpp
 Reading<AlertList> readAlertFamily(KVPrtObj& obj, size_t family);        // family < alertFamilyCount()
@@ -65,18 +68,33 @@ json readingJson(const Reading<T>& reading, ToJson toJson) {
 }
 
 json deviceStatusJson(const KVPrtObj::PRINTERSTATUS& status);   // status.cpp
-std::string deviceStatusLine(const json& status);
+// "Ready, printing; paper jam": the status in words (docs/realprinters.md).
+std::string deviceStatusLine(const KVPrtObj::PRINTERSTATUS& status);
 json alertListJson(const AlertList& alerts);
+// Each family under its key: its list, or failedPartJson.
+json alertFamiliesJson(const AlertFamilies& families);
 
-json panelJson(const KVPrtObj::OPPANELDATA& panel);             // panel.cpp
+// The display's lines in UTF-8, trailing blanks cut.
+std::vector<std::string> panelLines(const KVPrtObj::OPPANELDATA& panel);   // panel.cpp
+json panelJson(const KVPrtObj::OPPANELDATA& panel);
 json panelJson(const PanelRecord& panel);                        // with "locked"
-void renderPanelText(const json& panel, std::ostream& out);
+void renderPanelText(const KVPrtObj::OPPANELDATA& panel, std::ostream& out);
 
 json jobJson(const KVPrtObj::KVPJOBDATA& job);                  // jobs.cpp
+// A job's state (record byte 0) in words: "pending" ... "completed".
+std::string jobStateWord(unsigned byte0);
+// "job 7 processing, priority 5, 3 of 10 pages printed"
+std::string jobLine(const KVPrtObj::KVPJOBDATA& job);
 
 TonerList tonerList(KvTonerPrediction::TonerInfoArray& supplies);   // supplies.cpp
 json tonerJson(const TonerList& supplies);
-void renderToner(const json& supplies, std::ostream& out);
+void renderToner(const TonerList& supplies, std::ostream& out);
+// A supply's level as a percent; none when the level is no measurement.
+std::optional<unsigned> levelPercent(const KvTonerPrediction::TonerInfo& supply);
+// "60 %", "some remaining" or "unknown".
+std::string levelWords(const KvTonerPrediction::TonerInfo& supply);
+// "2050 pages", or why there is no estimate.
+std::string estimateWords(const KvTonerPrediction::TonerInfo& supply);
 json pageCountsJson(const KVPrtObj::PAGECOUNTDATA& counts);
 
 const char* deviceWord(KVPrtObj::DEVICEID device);               // storage.cpp: "flash", "disk", "none"

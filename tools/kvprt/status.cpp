@@ -24,22 +24,22 @@ const char* const kDeviceStates[] = {"", "device state unknown", "device running
 
 }  // namespace
 
-std::string deviceStatusLine(const json& s) {
-    std::string line = s["byte0Bit0"].get<unsigned>() ? "Ready" : "Not ready";
-    line += std::string(", ") + kActivities[s["byte0Bits67"].get<unsigned>() & 3];
-    unsigned conditions = s["byte1"].get<unsigned>();
+std::string deviceStatusLine(const KVPrtObj::PRINTERSTATUS& s) {
+    std::string line = s.uStatusByte0Bit0 ? "Ready" : "Not ready";
+    line += std::string(", ") + kActivities[s.uStatusByte0Bits67 & 3];
     for (unsigned bit = 0; bit < std::size(kConditions); ++bit)
-        if (conditions & (1u << bit)) line += std::string("; ") + kConditions[bit];
-    unsigned device = s["byte2"].get<unsigned>();
+        if (s.uStatusByte1 & (1u << bit)) line += std::string("; ") + kConditions[bit];
+    unsigned device = s.uStatusByte2;
     if (device > 0 && device < std::size(kDeviceStates)) line += std::string("; ") + kDeviceStates[device];
     return line;
 }
 
 namespace {
 
-json gatherDeviceStatus(Printer& printer) { return deviceStatusJson(readDeviceStatus(printer.obj()).get()); }
-
-void renderDeviceStatus(const json& j, std::ostream& out) { out << "  " << deviceStatusLine(j) << '\n'; }
+Part gatherDeviceStatus(Printer& printer) {
+    return partOf(readDeviceStatus(printer.obj()).get(), deviceStatusJson,
+                  [](const KVPrtObj::PRINTERSTATUS& s, std::ostream& out) { out << "  " << deviceStatusLine(s) << '\n'; });
+}
 
 using ListQuery = long (KVPrtObj::*)(unsigned int*, KVPrtObj::KVPALERTDATA**);
 
@@ -63,39 +63,33 @@ const Family kFamilies[] = {
     {"suppliesStatus", "Supplies status", "bidiQuerySuppliesStatus", &KVPrtObj::bidiQuerySuppliesStatus},
 };
 
-// Every family's alerts; a family whose query fails holds its error instead
-// of a list, and the others are still asked.
-json gatherAlerts(Printer& printer) {
-    json families = json::object();
-    for (size_t i = 0; i < std::size(kFamilies); ++i) {
-        Reading<AlertList> family = readAlertFamily(printer.obj(), i);
-        if (!family.ok() && family.rc != BCE_E_INVALID) {
-            families[kFamilies[i].key] = {{"error", partialFailure(Failure(family.operation, family.rc))}};
-            continue;
-        }
-        families[kFamilies[i].key] = readingJson(family, alertListJson);
-    }
-    return families;
-}
-
-void renderAlerts(const json& j, std::ostream& out) {
+void renderAlerts(const AlertFamilies& families, std::ostream& out) {
     Table t({"Family", "Alert", "Value", "Text"});
-    for (const Family& f : kFamilies) {
-        const json& alerts = j[f.key];
-        if (isUnavailable(alerts)) {
-            t.add({f.title, "-", "-", kNotAvailable});
-            continue;
-        }
-        if (alerts.is_object()) {
-            t.add({f.title, "-", "-", "unavailable: " + alerts["error"]["message"].get<std::string>()});
-            continue;
-        }
-        for (const json& a : alerts) t.add({f.title, cell(a["id"]), cell(a["value"]), cell(a["text"])});
+    for (size_t i = 0; i < families.size(); ++i) {
+        const Reading<AlertList>& family = families[i];
+        if (family.rc == BCE_E_INVALID)
+            t.add({kFamilies[i].title, "-", "-", kNotAvailable});
+        else if (!family.ok())
+            t.add({kFamilies[i].title, "-", "-", "unavailable: " + Failure(family.operation, family.rc).message()});
+        for (const AlertRecord& a : family.value)
+            t.add({kFamilies[i].title, std::to_string(a.id), std::to_string(a.value), alertText(a.id, a.value)});
     }
     if (t.empty())
         out << "  No alerts.\n";
     else
         t.print(out);
+}
+
+// Every family's alerts; a family whose query fails holds its error instead
+// of a list, and the others are still asked.
+Part gatherAlerts(Printer& printer) {
+    AlertFamilies families;
+    for (size_t i = 0; i < std::size(kFamilies); ++i) {
+        families.push_back(readAlertFamily(printer.obj(), i));
+        const Reading<AlertList>& family = families.back();
+        if (!family.ok() && family.rc != BCE_E_INVALID) partialFailure(Failure(family.operation, family.rc));
+    }
+    return partOf(std::move(families), alertFamiliesJson, renderAlerts);
 }
 
 }  // namespace
@@ -121,6 +115,13 @@ Reading<AlertList> readAlertFamily(KVPrtObj& obj, size_t i) {
     return r;
 }
 
+json alertFamiliesJson(const AlertFamilies& families) {
+    json j = json::object();
+    for (size_t i = 0; i < families.size() && i < std::size(kFamilies); ++i)
+        j[kFamilies[i].key] = readingJson(families[i], alertListJson);
+    return j;
+}
+
 json alertListJson(const AlertList& alerts) {
     json list = json::array();
     for (const AlertRecord& a : alerts)
@@ -128,8 +129,8 @@ json alertListJson(const AlertList& alerts) {
     return list;
 }
 
-const Section kDeviceStatusSection = {"deviceStatus", "Device status", gatherDeviceStatus, renderDeviceStatus};
-const Section kAlertsSection = {"alerts", "Alerts", gatherAlerts, renderAlerts};
+const Section kDeviceStatusSection = {"deviceStatus", "Device status", gatherDeviceStatus};
+const Section kAlertsSection = {"alerts", "Alerts", gatherAlerts};
 
 void addStatusCommands(CLI::App& app, Context& ctx) {
     addSectionCommand(app, ctx, "status", "Device status and the alerts of every family",

@@ -1,6 +1,8 @@
 // Supplies and counters: toner levels with estimates and gauges, page counts
 // (commands toner and pagecounts).
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 #include "command.h"
 #include "records.h"
@@ -11,6 +13,8 @@ namespace kvprt {
 constexpr unsigned kGaugeTop = 94;
 // A level of fewer steps is not a measurement.
 constexpr unsigned kMeasuredSteps = 2;
+// The record's level: its step (bits 0-6) and, for an unmeasured level, "some remaining" (bit 7).
+constexpr uint8_t kLevelStep = 0x7F, kLevelFlag = 0x80;
 
 TonerList tonerList(KvTonerPrediction::TonerInfoArray& supplies) {
     TonerList list;
@@ -23,8 +27,8 @@ json tonerJson(const TonerList& supplies) {
     for (const KvTonerPrediction::TonerInfo& t : supplies) {
         list.push_back({{"supply", t.bySupplyId},
                         {"attribute", t.byAttribute},
-                        {"level", t.byLevel & 0x7F},
-                        {"levelFlag", (t.byLevel & 0x80) != 0},
+                        {"level", t.byLevel & kLevelStep},
+                        {"levelFlag", (t.byLevel & kLevelFlag) != 0},
                         {"levelCount", t.byLevelCount},
                         {"pageCount", t.ulPageCount},
                         {"basePageCount", t.ulBasePageCount},
@@ -67,53 +71,70 @@ json pageCountsJson(const KVPrtObj::PAGECOUNTDATA& counts) {
             {"type4", counts.dwPageCountType4}};
 }
 
-void renderToner(const json& supplies, std::ostream& out) {
+std::optional<unsigned> levelPercent(const KvTonerPrediction::TonerInfo& t) {
+    // Below two steps a level is no measurement (docs/realprinters.md).
+    if (t.byLevelCount < kMeasuredSteps) return std::nullopt;
+    const unsigned top = t.byLevelCount - 1u, level = std::min<unsigned>(t.byLevel & kLevelStep, top);
+    return (level * 100 + top / 2) / top;
+}
+
+std::string levelWords(const KvTonerPrediction::TonerInfo& t) {
+    if (std::optional<unsigned> percent = levelPercent(t)) return std::to_string(*percent) + " %";
+    return t.byLevel & kLevelFlag ? "some remaining" : "unknown";
+}
+
+std::string estimateWords(const KvTonerPrediction::TonerInfo& t) {
+    if (t.lEstimate < 0) return "unknown: no pages per percent";
+    // The estimate counts the pages since the base: a base older than the cartridge leaves none.
+    if (t.lEstimate == 0 && (t.byLevel & kLevelStep) > 0) return "0 pages: reset the count after a new cartridge";
+    return std::to_string(t.lEstimate) + " pages";
+}
+
+void renderToner(const TonerList& supplies, std::ostream& out) {
     if (supplies.empty()) {
         out << "  No toner supplies reported.\n";
         return;
     }
     constexpr unsigned kBar = 20;
     Table t({"Supply", "Level", "Pages", "Since base", "Estimate", "Gauge"});
-    for (const json& s : supplies) {
-        long since = static_cast<long>(s["pageCount"].get<uint32_t>()) - s["basePageCount"].get<uint32_t>();
-        std::string estimate = s["estimate"].is_null() ? "unknown" : cell(s["estimate"]) + " pages";
-        // Below two steps a level is no measurement (docs/realprinters.md):
-        // the flag says some remains; the gauge would show a full supply.
-        if (s["levelCount"].get<unsigned>() < kMeasuredSteps) {
-            std::string level = s["levelFlag"].get<bool>() ? "some remaining" : "unknown";
-            t.add({cell(s["supply"]), level, cell(s["pageCount"]), std::to_string(since), estimate, "-"});
-            continue;
+    for (const KvTonerPrediction::TonerInfo& s : supplies) {
+        const long since = static_cast<long>(s.ulPageCount) - static_cast<long>(s.ulBasePageCount);
+        std::string bar = "-";   // the gauge of an unmeasured level would show a full supply
+        if (levelPercent(s)) {
+            unsigned gauge = std::min<unsigned>(s.byGauge1, kGaugeTop);
+            unsigned filled = (gauge * kBar + kGaugeTop / 2) / kGaugeTop;
+            bar = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "]";
         }
-        unsigned gauge = std::min(s["gauge"].get<unsigned>(), kGaugeTop);
-        unsigned filled = (gauge * kBar + kGaugeTop / 2) / kGaugeTop;
-        std::string bar = "[" + std::string(filled, '#') + std::string(kBar - filled, '.') + "] " +
-                          std::to_string(gauge) + "/" + std::to_string(kGaugeTop);
-        t.add({cell(s["supply"]), cell(s["level"]) + " of " + cell(s["levelCount"]), cell(s["pageCount"]),
-               std::to_string(since), estimate, bar});
+        t.add({std::to_string(s.bySupplyId), levelWords(s), std::to_string(s.ulPageCount), std::to_string(since),
+               estimateWords(s), bar});
     }
     t.print(out);
 }
 
 namespace {
 
-json gatherToner(Printer& printer) { return tonerJson(readToner(printer.obj()).get()); }
+Part gatherToner(Printer& printer) { return partOf(readToner(printer.obj()).get(), tonerJson, renderToner); }
 
-json gatherPageCounts(Printer& printer) { return pageCountsJson(readPageCounts(printer.obj()).get()); }
-
-void renderPageCounts(const json& j, std::ostream& out) {
+void renderPageCounts(const KVPrtObj::PAGECOUNTDATA& counts, std::ostream& out) {
     Table t({"Counter", "Pages"});
-    for (const char* key : {"type1", "type2", "type4"}) {
+    const std::pair<const char*, uint32_t> rows[] = {
+        {"Type 1", counts.dwPageCountType1}, {"Type 2", counts.dwPageCountType2}, {"Type 4", counts.dwPageCountType4}};
+    for (const auto& [name, pages] : rows) {
         char text[kSizeToStringBuffer];
-        SizeToString(j[key].get<long>(), text);
-        t.add({std::string("Type ") + key[4], text});
+        SizeToString(static_cast<long>(pages), text);
+        t.add({name, text});
     }
     t.print(out);
 }
 
+Part gatherPageCounts(Printer& printer) {
+    return partOf(readPageCounts(printer.obj()).get(), pageCountsJson, renderPageCounts);
+}
+
 }  // namespace
 
-const Section kTonerSection = {"toner", "Toner", gatherToner, renderToner};
-const Section kPageCountsSection = {"pageCounts", "Page counts", gatherPageCounts, renderPageCounts};
+const Section kTonerSection = {"toner", "Toner", gatherToner};
+const Section kPageCountsSection = {"pageCounts", "Page counts", gatherPageCounts};
 
 void addSuppliesCommands(CLI::App& app, Context& ctx) {
     CLI::App* toner = app.add_subcommand("toner", "Toner levels, estimates and gauges");

@@ -17,13 +17,20 @@
 namespace kvprt {
 namespace {
 
-json decodeDeviceStatus(Printer& p, unsigned short id) {
+// An announced alert's data: its JSON and its summary in words, from one record.
+// Without `personal`, the job's name, user and host are left out of both.
+struct AlertPart {
+    json data;
+    std::string line;
+};
+
+AlertPart decodeDeviceStatus(Printer& p, unsigned short id, bool) {
     KVPrtObj::PRINTERSTATUS status{};
     check(p.obj().bidiQueryDSAAlert(id, &status), "bidiQueryDSAAlert");
-    return deviceStatusJson(status);
+    return {deviceStatusJson(status), deviceStatusLine(status)};
 }
 
-json decodeJobStatus(Printer& p, unsigned short id) {
+AlertPart decodeJobStatus(Printer& p, unsigned short id, bool personal) {
     JSALERTDATA data(3);   // every part of the alert: both counter blocks and the values
     check(p.obj().bidiJSQueryAlert(id, data), "bidiJSQueryAlert");
     json inputs = json::array(), values = json::array();
@@ -34,38 +41,48 @@ json decodeJobStatus(Printer& p, unsigned short id) {
     }
     for (unsigned i = 1; data.m_pValueData != nullptr && i <= data.m_wValueCount; ++i)
         values.push_back({{"id", data.m_pValueData[i].byValueId}, {"value", data.m_pValueData[i].dwValue}});
-    return {{"headerA", data.m_wHeaderA},
-            {"headerB", data.m_wHeaderB},
-            {"headerC", data.m_wHeaderC},
-            {"statusByte", data.m_dwStatusByte},
-            {"text", utf8(data.m_strText)},
-            {"info",
-             {{"HT", utf8(data.strHT)}, {"UR", utf8(data.strUR)}, {"SC", utf8(data.strSC)}, {"JN", utf8(data.strJN)},
-              {"QU", utf8(data.strQU)}, {"LS", utf8(data.strLS)}}},
-            {"inputs", inputs},
-            {"valueTag", data.m_byValueTag},
-            {"values", values}};
+    auto item = [personal](const CString& text) { return personal ? json(utf8(text)) : json(nullptr); };
+    AlertPart a;
+    a.data = {{"headerA", data.m_wHeaderA},
+              {"headerB", data.m_wHeaderB},
+              {"headerC", data.m_wHeaderC},
+              {"statusByte", data.m_dwStatusByte},
+              {"text", utf8(data.m_strText)},
+              {"info",
+               {{"HT", item(data.strHT)}, {"UR", item(data.strUR)}, {"SC", utf8(data.strSC)}, {"JN", item(data.strJN)},
+                {"QU", utf8(data.strQU)}, {"LS", utf8(data.strLS)}}},
+              {"inputs", inputs},
+              {"valueTag", data.m_byValueTag},
+              {"values", values}};
+    const std::string job = personal ? "job \"" + utf8(data.strJN) + "\" of " + utf8(data.strUR) : "a job";
+    a.line = job + ": " + utf8(data.m_strText) + " (status byte " + std::to_string(data.m_dwStatusByte) + ", " +
+             std::to_string(inputs.size()) + " inputs, " + std::to_string(values.size()) + " values)";
+    return a;
 }
 
-json decodePanel(Printer& p, unsigned short id) {
+AlertPart decodePanel(Printer& p, unsigned short id, bool) {
     void* raw = nullptr;
     long rc = p.obj().bidiROPQueryAlert(id, &raw);
     std::unique_ptr<KVPrtObj::OPPANELDATA> panel(static_cast<KVPrtObj::OPPANELDATA*>(raw));
     check(rc, "bidiROPQueryAlert");
-    return panelJson(*panel);
+    std::string text;
+    for (const std::string& line : panelLines(*panel))
+        if (!line.empty()) text += (text.empty() ? "" : " | ") + line;
+    return {panelJson(*panel), text};
 }
 
-json decodeJobTransition(Printer& p, unsigned short id) {
+AlertPart decodeJobTransition(Printer& p, unsigned short id, bool) {
     KVPrtObj::KVPJOBDATA job;
     check(p.obj().bidiQueryJobTranAlert(id, &job), "bidiQueryJobTranAlert");
-    return jobJson(job);
+    return {jobJson(job), jobLine(job)};
 }
 
-json decodeVariableEvent(Printer& p, unsigned short id) {
+AlertPart decodeVariableEvent(Printer& p, unsigned short id, bool) {
     KVPrtObj::OMVAREVENTDATA event;
     check(p.obj().bidiQueryOMVarEventAlert(id, &event), "bidiQueryOMVarEventAlert");
     std::unique_ptr<uint8_t, void (*)(void*)> value(event.pbyData, [](void* d) { ::operator delete(d); });
-    if (event.byEventType != 9) return {{"eventType", event.byEventType}, {"byte", event.byValue}};
+    if (event.byEventType != 9)
+        return {{{"eventType", event.byEventType}, {"byte", event.byValue}}, "event byte " + std::to_string(event.byValue)};
     // The record keeps no length: the value is what follows 03 40 09 and the
     // id. The length comes from the object's raw alert read (of any family),
     // which a batch answers too: kvprtd decodes on the engine's I/O thread,
@@ -75,83 +92,51 @@ json decodeVariableEvent(Printer& p, unsigned short id) {
     long rc = p.obj().bidiQueryTonerAlert(id, raw, length);
     ::operator delete(raw);
     size_t valueLength = rc == 0 && length > 5 ? length - 5 : 0;
-    json j = {{"eventType", 9}, {"id", hexBytes(event.abyVarId, 2)}};
-    j.update(valueJson(event.pbyData, valueLength));
-    return j;
+    const std::string varId = hexBytes(event.abyVarId, 2);
+    json j = {{"eventType", 9}, {"id", varId}};
+    json v = valueJson(event.pbyData, valueLength);
+    const std::string shown = v["text"].is_null() ? v["value"].get<std::string>() : "\"" + v["text"].get<std::string>() + "\"";
+    j.update(v);
+    return {j, "variable " + varId + " = " + shown};
 }
 
-json decodeToner(Printer& p, unsigned short id) {
+AlertPart decodeToner(Printer& p, unsigned short id, bool) {
     KvTonerPrediction prediction(&p.obj());
     KvTonerPrediction::TonerInfoArray supplies;
     check(prediction.GetTonerAlertData(id, supplies), "GetTonerAlertData");
-    return tonerJson(tonerList(supplies));
+    TonerList list = tonerList(supplies);
+    std::string text;
+    for (const KvTonerPrediction::TonerInfo& t : list)
+        text += (text.empty() ? "" : "; ") + std::string("supply ") + std::to_string(t.bySupplyId) + " at " +
+                levelWords(t) + ", estimate " + estimateWords(t);
+    return {tonerJson(list), text.empty() ? "no supplies" : text};
 }
 
-json decodeDeviceManagement(Printer& p, unsigned short id) {
+AlertPart decodeDeviceManagement(Printer& p, unsigned short id, bool) {
     KVPrtObj::DEVICEMGMTALERTDATA alert;
     check(p.obj().bidiDeviceQueryAlert(id, &alert), "bidiDeviceQueryAlert");
     static const char* const kOperations[] = {"none", "listing", "format", "delete", "copy"};
+    const std::string op = alert.byOperation < std::size(kOperations) ? kOperations[alert.byOperation] : "none";
     const bool copy = alert.byOperation == alert.OP_COPY;
-    json j = {{"operation", alert.byOperation < std::size(kOperations) ? kOperations[alert.byOperation] : "none"},
-              {"device", deviceWord(alert.eDevice)},
+    const std::string device = deviceWord(alert.eDevice), file = utf8(alert.strFileName);
+    json j = {{"operation", op},
+              {"device", device},
               {"source", copy ? json(deviceWord(alert.eSourceDevice)) : json(nullptr)},
-              {"file", alert.strFileName.empty() ? json(nullptr) : json(utf8(alert.strFileName))},
+              {"file", file.empty() ? json(nullptr) : json(file)},
               {"directory", nullptr}};
     if (alert.byOperation == alert.OP_LISTING) {
         KVPrtObj::DEVICEDIRECTORYDATA directory;
         check(p.obj().parseDeviceDirectoryData(alert.strDirectoryData, &directory), "parseDeviceDirectoryData");
         j["directory"] = directoryJson(directory);
+        return {j, "listing of " + device + ": " + std::to_string(directory.aFiles.size()) + " files, " +
+                       std::to_string(directory.ullFreeSpace) + " of " + std::to_string(directory.ullCapacity) +
+                       " bytes free"};
     }
-    return j;
-}
-
-std::string panelLine(const json& d) {
-    std::string text;
-    for (const json& line : d["lines"])
-        if (!line.get<std::string>().empty()) text += (text.empty() ? "" : " | ") + line.get<std::string>();
-    return text;
-}
-
-// The job's personal fields: its name, its user and their host.
-void withholdJobInfo(json& d) {
-    for (const char* key : {"JN", "UR", "HT"}) d["info"][key] = nullptr;
-}
-
-std::string jobStatusLine(const json& d) {
-    const std::string job = d["info"]["JN"].is_null() ? "a job"
-                                                      : "job \"" + cell(d["info"]["JN"]) + "\" of " + cell(d["info"]["UR"]);
-    return job + ": " + cell(d["text"]) +
-           " (status byte " + cell(d["statusByte"]) + ", " + std::to_string(d["inputs"].size()) + " inputs, " +
-           std::to_string(d["values"].size()) + " values)";
-}
-
-std::string jobLine(const json& d) {
-    return "job " + cell(d["number"]) + " (byte 0: " + cell(d["byte0"]) + ", byte 4: " + cell(d["byte4"]) + ")";
-}
-
-std::string variableLine(const json& d) {
-    if (d["eventType"] != 9) return "event byte " + cell(d["byte"]);
-    return "variable " + cell(d["id"]) + " = " + (d["text"].is_null() ? cell(d["value"]) : "\"" + cell(d["text"]) + "\"");
-}
-
-std::string tonerLine(const json& d) {
-    std::string text;
-    for (const json& s : d)
-        text += (text.empty() ? "" : "; ") + std::string("supply ") + cell(s["supply"]) + " level " + cell(s["level"]) +
-                " of " + cell(s["levelCount"]) + ", estimate " +
-                (s["estimate"].is_null() ? "unknown" : cell(s["estimate"]) + " pages");
-    return text.empty() ? "no supplies" : text;
-}
-
-std::string deviceManagementLine(const json& d) {
-    const std::string op = d["operation"], device = cell(d["device"]);
-    if (op == "listing")
-        return "listing of " + device + ": " + std::to_string(d["directory"]["files"].size()) + " files, " +
-               cell(d["directory"]["free"]) + " of " + cell(d["directory"]["capacity"]) + " bytes free";
-    if (op == "format") return device + " formatted";
-    if (op == "delete") return cell(d["file"]) + " deleted from " + device;
-    if (op == "copy") return cell(d["file"]) + " copied from " + cell(d["source"]) + " to " + device;
-    return "operation " + op + " on " + device;
+    const std::string name = file.empty() ? "-" : file;
+    if (op == "format") return {j, device + " formatted"};
+    if (op == "delete") return {j, name + " deleted from " + device};
+    if (op == "copy") return {j, name + " copied from " + deviceWord(alert.eSourceDevice) + " to " + device};
+    return {j, "operation " + op + " on " + device};
 }
 
 // The alert families the engine announces, with the operation that decodes each.
@@ -159,19 +144,17 @@ struct AlertFamily {
     unsigned long family;
     const char* key;
     const char* title;
-    json (*decode)(Printer&, unsigned short);
-    std::string (*line)(const json&);
-    void (*withhold)(json&) = nullptr;   // removes what names a person or a document
+    AlertPart (*decode)(Printer&, unsigned short, bool personal);
 };
 
 const AlertFamily kAlertFamilies[] = {
-    {0x5F4, "deviceStatus", "device status", decodeDeviceStatus, deviceStatusLine},
-    {0x5F6, "jobStatus", "job status", decodeJobStatus, jobStatusLine, withholdJobInfo},
-    {0x5F7, "operatorPanel", "operator panel", decodePanel, panelLine},
-    {0x5FD, "jobTransition", "job transition", decodeJobTransition, jobLine},
-    {0x5FE, "variableEvent", "variable event", decodeVariableEvent, variableLine},
-    {0x600, "toner", "toner", decodeToner, tonerLine},
-    {KVPRM_ALERT_FAMILY, "deviceManagement", "device management", decodeDeviceManagement, deviceManagementLine},
+    {0x5F4, "deviceStatus", "device status", decodeDeviceStatus},
+    {0x5F6, "jobStatus", "job status", decodeJobStatus},
+    {0x5F7, "operatorPanel", "operator panel", decodePanel},
+    {0x5FD, "jobTransition", "job transition", decodeJobTransition},
+    {0x5FE, "variableEvent", "variable event", decodeVariableEvent},
+    {0x600, "toner", "toner", decodeToner},
+    {KVPRM_ALERT_FAMILY, "deviceManagement", "device management", decodeDeviceManagement},
 };
 
 const AlertFamily* familyOf(unsigned long family) {
@@ -243,9 +226,9 @@ AlertReading readAlert(Printer& printer, unsigned short id, unsigned long family
         return r;
     }
     try {
-        r.event["data"] = f->decode(printer, id);
-        if (!personal && f->withhold) f->withhold(r.event["data"]);
-        r.line = f->line(r.event["data"]);
+        AlertPart part = f->decode(printer, id, personal);
+        r.event["data"] = std::move(part.data);
+        r.line = std::move(part.line);
         r.ok = true;
     } catch (const Failure& failure) {
         r.event["data"] = nullptr;

@@ -19,13 +19,6 @@ bool polled(const kvprt::Section* s) {
     return std::find(std::begin(kPollSections), std::end(kPollSections), s) != std::end(kPollSections);
 }
 
-json familiesJson(const PollRecords& r) {
-    json families = json::object();
-    for (size_t i = 0; i < r.families.size(); ++i)
-        families[kvprt::alertFamilyKey(i)] = kvprt::readingJson(r.families[i], kvprt::alertListJson);
-    return families;
-}
-
 // The record's level step (bits 0-6) and flag (bit 7).
 constexpr uint8_t kLevelStep = 0x7F, kLevelFlag = 0x80;
 
@@ -40,7 +33,7 @@ bool isPollSection(const std::string& key) {
 json pollSectionJson(const PollRecords& r, const std::string& key) {
     using kvprt::readingJson;
     if (key == kvprt::kDeviceStatusSection.key) return readingJson(r.deviceStatus, kvprt::deviceStatusJson);
-    if (key == kvprt::kAlertsSection.key) return familiesJson(r);
+    if (key == kvprt::kAlertsSection.key) return kvprt::alertFamiliesJson(r.families);
     if (key == kvprt::kPanelSection.key)
         return readingJson(r.panel, [](const kvprt::PanelRecord& p) { return kvprt::panelJson(p); });
     if (key == kvprt::kTonerSection.key) return readingJson(r.toner, kvprt::tonerJson);
@@ -53,7 +46,7 @@ std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs) {
     for (const kvprt::Section* s : kvprt::reportSections()) {
         if (polled(s)) continue;
         try {
-            sections[s->key] = s->gather(printer);
+            sections[s->key] = s->gather(printer).data;
         } catch (const kvprt::Failure& f) {
             sections[s->key] = kvprt::failedPartJson(f);
         } catch (const std::bad_alloc&) {

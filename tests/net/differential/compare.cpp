@@ -108,7 +108,7 @@ json libraryView(kvprt::Printer& printer) {
     json view;
     for (const kvprt::Section* s : sections) {
         try {
-            view[s->key] = s->gather(printer);
+            view[s->key] = s->gather(printer).data;
         } catch (const kvprt::Failure& f) {
             view[s->key] = failed(f.code());
         }
