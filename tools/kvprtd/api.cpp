@@ -180,6 +180,19 @@ std::optional<std::string> historyJson(const Service& service, std::string_view 
                  {"events", std::move(events)}});
 }
 
+std::optional<std::string> eventsJson(const Service& service, std::string_view name, uint64_t before, size_t limit) {
+    int64_t id = 0;
+    if (!service.monitor.with(name, [&](const PrinterConfig&, int64_t dbId, const Snapshot&) { id = dbId; }))
+        return std::nullopt;
+    EventPage page = service.store.events(id, before, limit);
+    json events = json::array();
+    for (Event& e : page.events) {
+        e.printer = std::string(name);
+        events.push_back(eventObject(e));
+    }
+    return text({{"printer", name}, {"events", std::move(events)}, {"more", page.more}});
+}
+
 std::optional<std::string> daysJson(const Service& service, std::string_view name, int count, int64_t now) {
     int64_t id = 0;
     if (!service.monitor.with(name, [&](const PrinterConfig&, int64_t dbId, const Snapshot&) { id = dbId; }))

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cstdint>
 #include <set>
 
 #include "api.h"
@@ -74,15 +75,35 @@ HttpAnswer history(const Service& service, const HttpRequest& req, const std::st
     return body ? reply(*body) : noPrinter(name);
 }
 
-HttpAnswer days(const Service& service, const HttpRequest& req, const std::string& name) {
-    int count = kDefaultDays;
-    if (req.hasParam("days")) {
-        const std::string days = req.param("days");
-        if (days.empty() || days.size() > 3 || days.find_first_not_of("0123456789") != std::string::npos ||
-            (count = std::stoi(days)) < 1 || count > kMaxDays)
-            return error(400, "days: expected a whole number from 1 to " + std::to_string(kMaxDays));
+// A whole-number parameter from `min` to `max`, or `fallback` when absent; false when it is none.
+bool wholeParameter(const HttpRequest& req, const char* name, uint64_t min, uint64_t max, uint64_t fallback,
+                    uint64_t* value) {
+    if (!req.hasParam(name)) {
+        *value = fallback;
+        return true;
     }
-    auto body = daysJson(service, name, count, nowMs());
+    const std::string digits = req.param(name);
+    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *value = std::stoull(digits);
+    return *value >= min && *value <= max;
+}
+
+HttpAnswer days(const Service& service, const HttpRequest& req, const std::string& name) {
+    uint64_t count = 0;
+    if (!wholeParameter(req, "days", 1, kMaxDays, kDefaultDays, &count))
+        return error(400, "days: expected a whole number from 1 to " + std::to_string(kMaxDays));
+    auto body = daysJson(service, name, static_cast<int>(count), nowMs());
+    return body ? reply(*body) : noPrinter(name);
+}
+
+HttpAnswer printerEvents(const Service& service, const HttpRequest& req, const std::string& name) {
+    uint64_t limit = 0, before = 0;
+    if (!wholeParameter(req, "limit", 1, kMaxEventPage, kDefaultEventPage, &limit))
+        return error(400, "limit: expected a whole number from 1 to " + std::to_string(kMaxEventPage));
+    if (!wholeParameter(req, "before", 1, INT64_MAX, 0, &before))
+        return error(400, "before: expected an event's id, a whole number from 1");
+    auto body = eventsJson(service, name, before, limit);
     return body ? reply(*body) : noPrinter(name);
 }
 
@@ -140,6 +161,7 @@ HttpAnswer HttpServer::route(const HttpRequest& req) {
         }
         if (!name.empty() && what == "/history") return history(m_service, req, name);
         if (!name.empty() && what == "/days") return days(m_service, req, name);
+        if (!name.empty() && what == "/events") return printerEvents(m_service, req, name);
     }
     if (isAssetName(std::string_view(path).substr(1))) return asset(findWebAsset(path.substr(1)));
     return error(404, "no such resource: " + path);

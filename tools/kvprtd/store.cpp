@@ -70,6 +70,19 @@ std::optional<std::string> unwritable(const std::string& path, FileKind kind) {
     return std::nullopt;
 }
 
+// An event of a row "id, time, kind, text, data". The details as the database holds
+// them: a file kvprtd reads, which need not be whole.
+Event eventOf(const Statement& row) {
+    Event e;
+    e.id = static_cast<uint64_t>(row.integer(0));
+    e.time = row.integer(1);
+    e.kind = row.text(2);
+    e.text = row.text(3);
+    e.data = nlohmann::ordered_json::parse(row.text(4), nullptr, false);
+    if (!e.data.is_object()) e.data = nlohmann::ordered_json::object();
+    return e;
+}
+
 Supply supplyOf(int64_t id, int64_t level, int64_t levelCount) {
     Supply s;
     s.id = static_cast<uint8_t>(id);
@@ -287,23 +300,29 @@ History Store::history(int64_t printer, int64_t since, int64_t until, size_t lim
                      "SELECT id, time, kind, text, data FROM events "
                      "WHERE printer = ? AND time BETWEEN ? AND ? ORDER BY id DESC LIMIT ?");
     events.bind(1, printer).bind(2, since).bind(3, until).bind(4, rows);
-    while (events.step()) {
-        Event e;
-        e.id = static_cast<uint64_t>(events.integer(0));
-        e.time = events.integer(1);
-        e.kind = events.text(2);
-        e.text = events.text(3);
-        // The details as the database holds them: a file kvprtd reads, which need not be whole.
-        e.data = nlohmann::ordered_json::parse(events.text(4), nullptr, false);
-        if (!e.data.is_object()) e.data = nlohmann::ordered_json::object();
-        h.events.push_back(std::move(e));
-    }
+    while (events.step()) h.events.push_back(eventOf(events));
     if (h.events.size() > limit) {
         h.events.resize(limit);
         h.truncated = true;
     }
     std::reverse(h.events.begin(), h.events.end());
     return h;
+}
+
+EventPage Store::events(int64_t printer, uint64_t before, size_t limit) {
+    std::lock_guard guard(m_readLock);
+    EventPage page;
+    Statement events(m_reader->get(),
+                     "SELECT id, time, kind, text, data FROM events WHERE printer = ? AND id < ? ORDER BY id DESC LIMIT ?");
+    const uint64_t below = before == 0 ? INT64_MAX : std::min<uint64_t>(before, INT64_MAX);
+    events.bind(1, printer).bind(2, static_cast<int64_t>(below));
+    events.bind(3, static_cast<int64_t>(limit) + 1);   // one more tells that older ones remain
+    while (events.step()) page.events.push_back(eventOf(events));
+    if (page.events.size() > limit) {
+        page.events.resize(limit);
+        page.more = true;
+    }
+    return page;
 }
 
 std::vector<Day> Store::days(int64_t printer, int64_t since, int64_t until) {

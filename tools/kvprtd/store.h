@@ -64,6 +64,12 @@ struct History {
     bool truncated = false;        // more than the limit: the newest were kept
 };
 
+// A page of a printer's events, newest first.
+struct EventPage {
+    std::vector<Event> events;
+    bool more = false;   // older events remain
+};
+
 // A printer's day (UTC): its last page counts and supply levels of the day.
 struct Day {
     int64_t day = 0;   // days since 1970-01-01
@@ -129,6 +135,9 @@ public:
     // A printer's samples and events from `since` to `until` (ms), at most
     // `limit` of each.
     History history(int64_t printer, int64_t since, int64_t until, size_t limit);
+    // A printer's events older than the event `before` (0: from the newest),
+    // newest first, at most `limit`.
+    EventPage events(int64_t printer, uint64_t before, size_t limit);
     // A printer's days from the day of `since` to that of `until` (ms) that
     // have samples, oldest first.
     std::vector<Day> days(int64_t printer, int64_t since, int64_t until);

@@ -9,6 +9,7 @@ import { PrinterView } from './printer.js';
 const kRefreshMs = 15000;
 const kStatusMs = 5000;
 const kAfterEventMs = 300;   // events come in bursts: one read of the printers after them
+const kReadGapMs = 2000;     // but a large fleet's events never pause: at most a read this often
 const kEventsKept = 200;
 const kStaleMs = 5000;       // kvprtd silent this long: the page says its data is old
 const kKinds = ['up', 'down', 'alert-raised', 'alert-cleared', 'supply', 'alert-received'];
@@ -22,6 +23,8 @@ const service = document.getElementById('service');
 const fleet = { printers: [], events: [], latest: new Map() };
 let view = null;
 let refreshTimer = null;
+let refreshAt = 0;    // when the timer fires (performance.now())
+let lastRead = -Infinity;
 let source = null;
 
 function setLive(state, words) {
@@ -53,9 +56,19 @@ function unheard() {
   }, kStaleMs);
 }
 
-async function refresh() {
+// The next read of the printers in `delay` ms, unless one is due sooner.
+function refreshIn(delay) {
+  const at = performance.now() + delay;
+  if (refreshTimer !== null && refreshAt <= at) return;
   clearTimeout(refreshTimer);
-  refreshTimer = setTimeout(refresh, kRefreshMs);
+  refreshAt = at;
+  refreshTimer = setTimeout(refresh, delay);
+}
+
+async function refresh() {
+  refreshTimer = null;
+  refreshIn(kRefreshMs);
+  lastRead = performance.now();
   try {
     fleet.printers = (await getJson('/api/v1/printers')).printers;
     heard();
@@ -93,8 +106,7 @@ function onEvent(event) {
   if (event.kind === 'down' || event.kind === 'up')
     announce.textContent = `${event.printer} is ${event.kind}${event.kind === 'down' ? `: ${event.text}` : ''}`;
   view?.onEvent(event);
-  clearTimeout(refreshTimer);
-  refreshTimer = setTimeout(refresh, kAfterEventMs);
+  refreshIn(Math.max(kAfterEventMs, lastRead + kReadGapMs - performance.now()));
 }
 
 // The event stream, from the newest events kvprtd keeps on. The browser

@@ -82,22 +82,26 @@ export function alertItem(alert) {
 const kStateWords = { up: 'Up', down: 'Down', unknown: 'Not polled yet' };
 export const stateBadge = (state) => h('span', { class: `badge state-${state}` }, kStateWords[state] || state);
 
-// A supply's gauge: a meter and its level in words, with the days left when known.
-// A level the printer does not measure (no ratio) has words only.
-export function gauge(supply) {
-  if (supply.ratio === null || supply.ratio === undefined)
-    return h('div', { class: 'gauge level-unmeasured' },
-      h('span', { class: 'gauge-name' }, `Toner ${supply.supply}`),
-      h('span', { class: 'gauge-none', 'aria-hidden': 'true' }, '–'),
-      h('span', { class: 'gauge-words' }, supply.someRemaining ? 'some remaining' : 'level unknown'));
+// A supply's level in words: "45 %, 12 days left"; for a level the printer does
+// not measure, whether some remains.
+export function supplyWords(supply) {
+  if (supply.ratio === null || supply.ratio === undefined) return supply.someRemaining ? 'some remaining' : 'level unknown';
   const words = [percent(supply.ratio)];
   if (supply.daysLeft !== null && supply.daysLeft !== undefined)
     words.push(`${Math.round(supply.daysLeft)} ${Math.round(supply.daysLeft) === 1 ? 'day' : 'days'} left`);
-  const low = supply.ratio !== null && supply.ratio <= 0.1 ? 'empty' : supply.ratio !== null && supply.ratio <= 0.2 ? 'low' : 'ok';
-  return h('div', { class: `gauge level-${low}` },
-    h('span', { class: 'gauge-name' }, `Toner ${supply.supply}`),
-    h('meter', { min: 0, max: 1, low: 0.2, high: 0.5, optimum: 1, value: supply.ratio ?? 0, 'aria-hidden': 'true' }),
-    h('span', { class: 'gauge-words' }, words.join(', ')));
+  return words.join(', ');
+}
+
+// A supply's gauge: a meter and its level in words. A level the printer does
+// not measure (no ratio) has words only.
+export function gauge(supply) {
+  const name = h('span', { class: 'gauge-name' }, `Toner ${supply.supply}`);
+  const words = h('span', { class: 'gauge-words' }, supplyWords(supply));
+  if (supply.ratio === null || supply.ratio === undefined)
+    return h('div', { class: 'gauge level-unmeasured' }, name, h('span', { class: 'gauge-none', 'aria-hidden': 'true' }, '–'), words);
+  const low = supply.ratio <= 0.1 ? 'empty' : supply.ratio <= 0.2 ? 'low' : 'ok';
+  return h('div', { class: `gauge level-${low}` }, name,
+    h('meter', { min: 0, max: 1, low: 0.2, high: 0.5, optimum: 1, value: supply.ratio, 'aria-hidden': 'true' }), words);
 }
 
 // An event in words: what happened, then kvprtd's text of it.

@@ -5,7 +5,7 @@ import { alertItem, bySeverity, eventWords, gauge, getJson, h, number, severity,
 
 const kDays = 30;
 const kReloadMs = 500;   // after an event of this printer, its report and days again
-const kEventPage = 100;  // events shown at first, and more with each "Older events"
+const kEventPage = 100;  // events read at first, and more with each "Older events"
 const kFamilies = {
   inputStatus: 'Input status', outputStatus: 'Output status', paperJams: 'Paper jams',
   operatorIntervention: 'Operator intervention', warnings: 'Warnings', serviceRequired: 'Service required',
@@ -125,20 +125,22 @@ export class PrinterView {
     this.failure = null;
     this.shown = '';   // what the page was built from
     this.timer = null;
-    this.eventsShown = kEventPage;
+    this.events = null;   // {list: newest first, more: whether older ones remain}
     document.title = `${name} · kvprtd`;
     main.replaceChildren(h('p', { class: 'loading' }, `Loading ${name}…`));
     this.load();
   }
 
-  // The history once; after that, events arrive from the stream and the
-  // report and days are read again.
+  get base() { return `/api/v1/printers/${encodeURIComponent(this.name)}`; }
+
+  // The newest events once; after that, events arrive from the stream, older
+  // ones a page at a time, and the report and days are read again.
   async load() {
-    const base = `/api/v1/printers/${encodeURIComponent(this.name)}`;
     try {
-      const history = this.data?.history ?? getJson(`${base}/history`);
-      const [report, events, days] = await Promise.all([getJson(base), history, getJson(`${base}/days?days=${kDays}`)]);
-      this.data = { report, history: events, days };
+      const events = this.events ?? getJson(`${this.base}/events?limit=${kEventPage}`);
+      const [report, page, days] = await Promise.all([getJson(this.base), events, getJson(`${this.base}/days?days=${kDays}`)]);
+      this.events ??= { list: page.events, more: page.more };
+      this.data = { report, days };
       this.failure = null;
     } catch (e) {
       this.failure = e.message;
@@ -146,10 +148,26 @@ export class PrinterView {
     this.update();
   }
 
+  async older() {
+    const button = this.main.querySelector('#older-events');
+    button.disabled = true;
+    try {
+      const page = await getJson(`${this.base}/events?limit=${kEventPage}&before=${this.events.list.at(-1).id}`);
+      this.events.list.push(...page.events);
+      this.events.more = page.more;
+    } catch (e) {
+      button.disabled = false;
+      button.textContent = `Older events (could not be read: ${e.message}; again)`;
+      return;
+    }
+    this.update();
+    (this.main.querySelector('#older-events') ?? this.main.querySelector('#events-heading'))?.focus();
+  }
+
   onEvent(e) {
     if (e.printer !== this.name) return;
-    const events = this.data?.history.events;
-    if (events && !events.some((known) => known.id === e.id)) events.push(e);
+    const events = this.events?.list;
+    if (events && !(events.length && events[0].id >= e.id)) events.unshift(e);
     if (this.timer) return;
     this.timer = setTimeout(() => { this.timer = null; this.load(); }, kReloadMs);
   }
@@ -165,18 +183,15 @@ export class PrinterView {
     }
     // Built afresh only when something shown changed (the time of the last poll alone does not count).
     // (Events are only ever added: their count stands for them.)
-    const { report: r, days: d, history: hist } = this.data;
-    const shown = JSON.stringify([summary && { ...summary, lastPoll: null }, r, d, hist.events.length, hist.truncated,
-                                  this.eventsShown]);
+    const { report: r, days: d } = this.data;
+    const shown = JSON.stringify([summary && { ...summary, lastPoll: null }, r, d, this.events.list.length, this.events.more]);
     if (shown === this.shown) return;
     this.shown = shown;
     const open = [...this.main.querySelectorAll('details')].map((d) => d.open);
 
-    const { report, history, days } = this.data;
+    const { report, days } = this.data;
     const { levels, pages } = charts(days.days);
     const alerts = summary ? [...summary.alerts].sort(bySeverity) : [];
-    const events = history.events.slice(-this.eventsShown).reverse();
-    const older = history.events.length - events.length;
     this.main.replaceChildren(
       back,
       h('header', { class: 'printer-head' },
@@ -204,15 +219,10 @@ export class PrinterView {
         section('identity-heading', 'Identity and characteristics', identity(report)),
         section('bins-heading', 'Bins', bins(report)),
         section('events-heading', 'Event log',
-          history.truncated ? h('p', { class: 'note' }, 'Only the newest events are shown.') : null,
-          table(`Events of the last 7 days, newest first`, ['Time', 'Event', 'What happened'],
-            events.map((e) => [timeElement(e.time), e.kind, eventWords(e)])),
-          older > 0 ? h('button', { type: 'button', class: 'older', id: 'older-events' }, `Older events (${number(older)} more)`) : null)));
-    this.main.querySelector('#older-events')?.addEventListener('click', () => {
-      this.eventsShown += kEventPage;
-      this.update();
-      (this.main.querySelector('#older-events') ?? this.main.querySelector('#events-heading'))?.focus();
-    });
+          table('Events, newest first', ['Time', 'Event', 'What happened'],
+            this.events.list.map((e) => [timeElement(e.time), e.kind, eventWords(e)])),
+          this.events.more ? h('button', { type: 'button', class: 'older', id: 'older-events' }, 'Older events') : null)));
+    this.main.querySelector('#older-events')?.addEventListener('click', () => this.older());
     this.main.querySelectorAll('details').forEach((d, i) => { d.open = open[i] || false; });
   }
 }
