@@ -39,11 +39,8 @@ constexpr size_t kMaxItems = 1024;               // options of one listed variab
 
 // FILEERROR numbers: the file-system status codes 32xxx less 32000.
 constexpr unsigned kFileErrorVolume = 1;        // volume not available
-constexpr unsigned kFileErrorFull = 2;          // not enough room on the volume
 constexpr unsigned kFileErrorNotFound = 3;      // no such file or directory
-constexpr unsigned kFileErrorExists = 6;        // the name is taken
 constexpr unsigned kFileErrorName = 7;          // illegal name
-constexpr unsigned kFileErrorNotEmpty = 14;     // the directory holds entries
 constexpr unsigned kFileErrorParameter = 17;    // invalid parameter
 
 // ---- requests ----

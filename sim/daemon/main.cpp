@@ -127,11 +127,15 @@ int main(int argc, char** argv) {
         return kExitFailed;
     }
     const std::string address = kvprogram::hostPortText(options.host, server.port());
-    if (!server.listensOnLoopback())
+    const std::string pjlAddress = kvprogram::hostPortText(pjlHost, pjl.port());
+    auto warnBeyondLoopback = [](const std::string& where) {
         std::fprintf(stderr,
                      "kvprtsimd: warning: %s is not a loopback address: any peer that reaches it may change the "
                      "printers' state\n",
-                     address.c_str());
+                     where.c_str());
+    };
+    if (!server.listensOnLoopback()) warnBeyondLoopback(address);
+    if (!pjlListen.empty() && !pjl.listensOnLoopback()) warnBeyondLoopback(pjlAddress);
     // Serving before the port is announced: a client that reads it is answered.
     try {
         server.start();
@@ -147,7 +151,7 @@ int main(int argc, char** argv) {
     std::printf("kvprtsimd listening on %s\n", address.c_str());
     for (size_t i = 0; i < server.printers().size(); ++i)
         std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
-    if (!pjlListen.empty()) std::printf("  PJL on %s\n", kvprogram::hostPortText(pjlHost, pjl.port()).c_str());
+    if (!pjlListen.empty()) std::printf("  PJL on %s\n", pjlAddress.c_str());
     std::fflush(stdout);
 
     int signal = 0;

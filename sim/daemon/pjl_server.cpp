@@ -9,6 +9,7 @@
 #include <asio/write.hpp>
 #include <cstdio>
 
+#include "server.h"
 #include "wire/socket.h"
 
 namespace kvsimd {
@@ -47,6 +48,8 @@ bool PjlServer::listen(const std::string& host, const std::string& port, std::st
     }
     return true;
 }
+
+bool PjlServer::listensOnLoopback() const { return kvsimd::listensOnLoopback(m_acceptor); }
 
 void PjlServer::start() {
     accept();

@@ -32,6 +32,7 @@ public:
     // Binds the listening socket; false with a message.
     bool listen(const std::string& host, const std::string& port, std::string* error);
     uint16_t port() const { return m_port; }
+    bool listensOnLoopback() const;
     // Starts the loop thread (std::system_error when it cannot be started).
     void start();
     // Closes the listening socket and every connection; joins the thread.
