@@ -5,6 +5,7 @@
 // store is flat: a directory is there while a file name lies below it, and
 // FSMKDIR holds an empty one as a file of size 0 named "dir/".
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 #include "alert_data.h"

@@ -152,7 +152,8 @@ ReplyReader::Status ReplyReader::next(std::string* reply) {
                       std::find(header->words.begin(), header->words.end(), "FORMAT:BINARY") != header->words.end();
         if (binary) {
             auto size = numberOption(*header, "SIZE");
-            if (!size || *size > m_bound) return failWith(Status::TooLong);
+            if (!size) return failWith(Status::NotPjl);
+            if (*size > m_bound) return failWith(Status::TooLong);
             dataStart = lineEnd + 1;
             dataLength = *size;
             formFeed = dataStart + dataLength;
