@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "encoders.h"
+#include "kvprtobj/kvprtsim.h"
+#include "pjl.h"
 #include "profile.h"
 #include "storage.h"
 
@@ -53,7 +55,17 @@ public:
     Reply copyFile(const Request&);
     Reply readDirectory(const Request&);
 
+    // PJL (pjl_answers.cpp): the reply to one command of a PJL job, its
+    // form feed included; empty for a command that has none. `data` is what
+    // followed an FSDOWNLOAD line; `job` holds the job's SET values.
+    std::string answerPjl(const kvnet::pjl::Command& command, std::string_view data, PjlJob& job);
+
 private:
+    std::string pjlInfo(const std::string& category) const;
+    std::string pjlInquire(const kvnet::pjl::Command& command, const PjlJob* job) const;
+    void pjlAssign(const kvnet::pjl::Command& command, PjlJob* job);
+    std::string pjlFileSystem(const kvnet::pjl::Command& command, std::string_view data);
+
     void raise(uint16_t family, Bytes data) { m_raised.push_back({family, std::move(data)}); }
     void raisePanel();
     // Stores a variable and carries out what the printer ties to it.

@@ -70,6 +70,17 @@ struct SimPrinter::Impl {
     Machine machine;
     AlertStore alerts;
 
+    // Under the lock: holds the alerts the machine raised; their ids and
+    // families, to announce once the lock is released.
+    std::vector<std::pair<unsigned short, unsigned long>> holdRaised() {
+        std::vector<std::pair<unsigned short, unsigned long>> raised;
+        for (RaisedAlert& a : machine.takeRaised()) {
+            uint16_t family = a.family;
+            raised.emplace_back(alerts.hold(family, std::move(a.data), true), family);
+        }
+        return raised;
+    }
+
     std::mutex listenerLock;
     std::map<int, AlertListener> listeners;
     int nextToken = 1;
@@ -132,10 +143,7 @@ long SimPrinter::sendBidi(short, unsigned int, unsigned short requestCode, void*
     {
         std::lock_guard guard(m->lock);
         answer = m->machine.handle(request);
-        for (RaisedAlert& a : m->machine.takeRaised()) {
-            uint16_t family = a.family;
-            raised.emplace_back(m->alerts.hold(family, std::move(a.data), true), family);
-        }
+        raised = m->holdRaised();
     }
     announce(raised);
     return deliverReply(requestCode, answer, reply, replyLength);
@@ -235,6 +243,20 @@ std::optional<std::vector<uint8_t>> SimPrinter::variable(uint16_t id) const {
     const Bytes* value = findVariable(m->machine.state(), id);
     if (value == nullptr) return std::nullopt;
     return *value;
+}
+
+std::string SimPrinter::answerPjl(std::string_view line, std::string_view data, PjlJob& job) {
+    auto command = kvnet::pjl::parseCommand(line);
+    if (!command) return {};
+    std::string answer;
+    std::vector<std::pair<unsigned short, unsigned long>> raised;
+    {
+        std::lock_guard guard(m->lock);
+        answer = m->machine.answerPjl(*command, data, job);
+        raised = m->holdRaised();
+    }
+    announce(raised);
+    return answer;
 }
 
 }  // namespace kvsim

@@ -79,6 +79,19 @@ StorageStatus FileStore::copy(uint8_t source, uint8_t target, bool replace, cons
     return kStorageDone;
 }
 
+StorageStatus FileStore::store(uint8_t device, const std::string& name, uint32_t size) {
+    StorageDevice* d = find(device);
+    if (!d) return kStorageNoDevice;
+    auto existing = std::find_if(d->files.begin(), d->files.end(), byName(name));
+    uint32_t room = d->freeSpace() + (existing != d->files.end() ? existing->size : 0);
+    if (size > room || (existing == d->files.end() && d->files.size() >= kMaxFilesPerDevice)) return kStorageNoSpace;
+    if (existing != d->files.end())
+        existing->size = size;
+    else
+        d->files.push_back({name, size});
+    return kStorageDone;
+}
+
 std::optional<std::string> FileStore::directory(uint8_t device) const {
     const StorageDevice* d = find(device);
     if (!d) return std::nullopt;

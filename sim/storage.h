@@ -66,10 +66,13 @@ public:
     StorageStatus copy(uint8_t source, uint8_t target, bool replace, const std::string& name);
     // "DEVICE: 1;CAPACITY: n;FREE: n;FILE: size name;..." of a device it has.
     std::optional<std::string> directory(uint8_t device) const;
+    // A file of `size` bytes, replacing one of its name (PJL downloads):
+    // kStorageNoSpace without the room or a free file slot.
+    StorageStatus store(uint8_t device, const std::string& name, uint32_t size);
+    const StorageDevice* find(uint8_t device) const;
 
 private:
     StorageDevice* find(uint8_t device);
-    const StorageDevice* find(uint8_t device) const;
 
     std::vector<StorageDevice>& m_devices;
 };

@@ -5,10 +5,12 @@
 //             [--raise-alerts-ms MS] [--silent N] [--max-connections N]
 //             [--greeting-timeout-ms MS] [--idle-timeout-ms MS]
 //             [--max-queued-bytes N] [--max-total-queued-bytes N]
+//             [--pjl-listen HOST:PORT] [--pjl-fault KIND]...
 //
 // Port 0 picks a free port; the daemon announces it on standard output
 // ("kvprtsimd listening on 127.0.0.1:PORT", an IPv6 address in brackets) and
-// writes it to the port file. SIGTERM or SIGINT stop it cleanly (exit status
+// writes it to the port file. With --pjl-listen, printer 0 answers PJL on
+// that port too ("  PJL on 127.0.0.1:PORT"). SIGTERM or SIGINT stop it cleanly (exit status
 // 0); it cannot serve: 1; a usage error or a bad profile: 2 (kvprtsimd(1)).
 // Every message on standard error starts with "kvprtsimd: ".
 #include <malloc.h>
@@ -22,6 +24,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "daemon/pjl_server.h"
 #include "daemon/server.h"
 #include "program.h"
 #include "wire/socket.h"
@@ -60,6 +63,11 @@ int main(int argc, char** argv) {
     app.add_option("--max-total-queued-bytes", options.maxTotalQueuedBytes,
                    "bytes all connections together may have queued; the connection that would go beyond is closed")
         ->check(CLI::Range(size_t{4096}, size_t{1} << 40))->capture_default_str();
+    std::string pjlListen;
+    std::vector<std::string> pjlFaults;
+    app.add_option("--pjl-listen", pjlListen, "HOST:PORT where printer 0 answers PJL, as on a print port");
+    app.add_option("--pjl-fault", pjlFaults, "a fault of the PJL port (fault test); repeat for several")
+        ->check(CLI::IsMember({"silent", "endless", "not-pjl", "one-connection"}));
     if (auto status = kvprogram::parseCommandLine(app, argc, argv, [](const std::string& message) {
             std::fprintf(stderr, "kvprtsimd: %s\n", message.c_str());
         }))
@@ -68,6 +76,19 @@ int main(int argc, char** argv) {
     if (!kvwire::splitHostPort(listen, &options.host, &options.port)) {
         std::fprintf(stderr, "kvprtsimd: --listen expects HOST:PORT or [IPV6]:PORT, got %s\n", listen.c_str());
         return kExitUsage;
+    }
+
+    std::string pjlHost, pjlPort;
+    if (!pjlListen.empty() && !kvwire::splitHostPort(pjlListen, &pjlHost, &pjlPort)) {
+        std::fprintf(stderr, "kvprtsimd: --pjl-listen expects HOST:PORT or [IPV6]:PORT, got %s\n", pjlListen.c_str());
+        return kExitUsage;
+    }
+    kvsimd::PjlFaults faults;
+    for (const std::string& f : pjlFaults) {
+        faults.silent |= f == "silent";
+        faults.endless |= f == "endless";
+        faults.notPjl |= f == "not-pjl";
+        faults.oneConnection |= f == "one-connection";
     }
 
     // Signals are taken by sigwait below; every thread started later inherits the mask.
@@ -98,21 +119,27 @@ int main(int argc, char** argv) {
     // threshold glibc raises it after the first such free and keeps them.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
+    kvsimd::PjlServer pjl(printers.front().printer, faults);
     kvsimd::Server server(std::move(printers), options);
     std::string error;
-    if (!server.listen(&error)) {
+    if (!server.listen(&error) || (!pjlListen.empty() && !pjl.listen(pjlHost, pjlPort, &error))) {
         std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
         return kExitFailed;
     }
     const std::string address = kvprogram::hostPortText(options.host, server.port());
-    if (!server.listensOnLoopback())
+    const std::string pjlAddress = kvprogram::hostPortText(pjlHost, pjl.port());
+    auto warnBeyondLoopback = [](const std::string& where) {
         std::fprintf(stderr,
                      "kvprtsimd: warning: %s is not a loopback address: any peer that reaches it may change the "
                      "printers' state\n",
-                     address.c_str());
+                     where.c_str());
+    };
+    if (!server.listensOnLoopback()) warnBeyondLoopback(address);
+    if (!pjlListen.empty() && !pjl.listensOnLoopback()) warnBeyondLoopback(pjlAddress);
     // Serving before the port is announced: a client that reads it is answered.
     try {
         server.start();
+        if (!pjlListen.empty()) pjl.start();
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "kvprtsimd: cannot start: %s\n", e.what());
         return kExitFailed;
@@ -124,10 +151,12 @@ int main(int argc, char** argv) {
     std::printf("kvprtsimd listening on %s\n", address.c_str());
     for (size_t i = 0; i < server.printers().size(); ++i)
         std::printf("  printer %zu: %s\n", i, server.printers()[i].name.c_str());
+    if (!pjlListen.empty()) std::printf("  PJL on %s\n", pjlAddress.c_str());
     std::fflush(stdout);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
+    pjl.stop();
     server.stop();
     return kvprogram::kExitOk;
 }

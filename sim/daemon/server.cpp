@@ -66,9 +66,11 @@ bool Server::listen(std::string* error) {
     return true;
 }
 
-bool Server::listensOnLoopback() const {
+bool Server::listensOnLoopback() const { return kvsimd::listensOnLoopback(m_acceptor); }
+
+bool listensOnLoopback(const asio::ip::tcp::acceptor& acceptor) {
     std::error_code ec;
-    asio::ip::address address = m_acceptor.local_endpoint(ec).address();
+    asio::ip::address address = acceptor.local_endpoint(ec).address();
     if (ec) return false;
     if (address.is_v6() && address.to_v6().is_v4_mapped())
         return asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).is_loopback();

@@ -56,6 +56,9 @@
 
 namespace kvsimd {
 
+// False when a listening socket is bound to an address that is not a loopback one.
+bool listensOnLoopback(const asio::ip::tcp::acceptor& acceptor);
+
 struct ServerOptions {
     std::string host = "127.0.0.1";
     std::string port = "0";

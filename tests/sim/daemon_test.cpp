@@ -1,7 +1,7 @@
 // The TCP transport against kvprtsimd: opening, printer selection, pushed
 // alerts, and what the library sees when the daemon goes away, is slow or
 // sends garbage; against a server of the test's own for what kvprtsimd never
-// does; and the daemon's bounds against hostile clients.
+// does; the daemon's bounds against hostile clients; and its PJL port.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,6 +31,7 @@
 
 #include "kvprtobj/batch.h"
 #include "no_free_descriptors.h"
+#include "pjl.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "temp_dir.h"
@@ -828,4 +829,57 @@ TEST(RogueServer, ADialNeverAnsweredCostsOneTimeOut) {
     EXPECT_EQ(timed(250, 2000, [&] { return kvwire::connectTcp("127.0.0.1", std::to_string(port), 300, &result); }), -1);
     ::close(filler);
     ::close(listener);
+}
+
+// PJL on the daemon's print port, answered from printer 0's state (a DEFAULT is announced to
+// the engine protocol's clients as a 0x4F is), and each fault as a host's bounded reader meets it.
+TEST(SimDaemonPjl, AnswersFromThePrintersStateAndEachFaultIsWhatAHostsReaderMeets) {
+    namespace pjl = kvnet::pjl;
+    using namespace std::string_literals;
+    const std::string uel(pjl::kUel);
+    const std::string job = "printed?" + uel + "@PJL INFO PAGECOUNT\r\n@PJL DEFAULT COPIES=3\r\n@PJL DINQUIRE COPIES\r\n"
+                            "@PJL FSQUERY NAME=\"1:\\forms\"\r\n@PJL ECHO end\r\n" + uel;
+    struct Row {
+        const char* fault;
+        std::string expected;   // the replies' first lines, or how the reader ends
+    } rows[] = {
+        {nullptr, "@PJL INFO PAGECOUNT|@PJL DINQUIRE COPIES|@PJL FSQUERY NAME=\"1:\\forms\" TYPE=DIR|@PJL ECHO end|"},
+        {"silent", "no reply"},
+        {"endless", "too long"},
+        {"not-pjl", "not PJL"},
+        {"one-connection", "@PJL INFO PAGECOUNT|@PJL DINQUIRE COPIES|@PJL FSQUERY NAME=\"1:\\forms\" TYPE=DIR|@PJL ECHO end|"},
+    };
+    for (const Row& row : rows) {
+        const std::string port = std::to_string(kvtest::freePort());
+        std::vector<std::string> args = {"--pjl-listen", "127.0.0.1:" + port};
+        if (row.fault) args.insert(args.end(), {"--pjl-fault", row.fault});
+        SimDaemon daemon(KVPRTSIMD, args);
+        Opened engine(daemon.uri());
+        kvwire::Connect how{};
+        int fd = kvwire::connectTcp("127.0.0.1", port, 2000, &how);
+        ASSERT_GE(fd, 0) << row.fault;
+        int second = kvwire::connectTcp("127.0.0.1", port, 2000, &how);
+        char byte;
+        pollfd p{second, POLLIN, 0};   // a second host: closed at once with one-connection, else kept
+        EXPECT_EQ(::poll(&p, 1, 300) == 1 && ::recv(second, &byte, 1, 0) == 0, row.fault && row.fault == "one-connection"s);
+        ::close(second);
+        ASSERT_EQ(kvwire::writeAll(fd, job.data(), job.size()), kvwire::Io::Ok);
+        using Status = pjl::ReplyReader::Status;
+        pjl::ReplyReader reader;
+        std::string got, reply;
+        for (auto status = Status::More; status == Status::More && got.find("ECHO end") == std::string::npos;) {
+            char buffer[4096];
+            pollfd in{fd, POLLIN, 0};
+            ssize_t n = ::poll(&in, 1, 1000) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+            if (n <= 0) break;
+            reader.feed(std::string_view(buffer, static_cast<size_t>(n)));
+            while ((status = reader.next(&reply)) == Status::Reply) got += reply.substr(0, reply.find('\r')) + "|";
+            if (status != Status::More) got = status == Status::TooLong ? "too long" : "not PJL";
+        }
+        ::close(fd);
+        EXPECT_EQ(got.empty() ? "no reply" : got, row.expected) << (row.fault ? row.fault : "none");
+        if (!row.fault || row.fault == "one-connection"s) {
+            EXPECT_EQ(kvtest::drainAlerts(engine.handle), std::vector<ByteVec>{kvtest::hex("03 40 09 01 01 00 03")});
+        }
+    }
 }

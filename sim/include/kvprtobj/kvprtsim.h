@@ -25,6 +25,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,6 +39,12 @@
 namespace kvsim {
 
 struct Profile;
+
+// One PJL job on a print-port connection: the values its SET commands gave
+// (its current environment), which end with the job.
+struct PjlJob {
+    std::map<std::string, std::string> set;   // PJL name -> value as PJL text
+};
 
 class KVSIM_API SimPrinter : public BcePrinter {
 public:
@@ -90,6 +97,13 @@ public:
 
     // The current value of an object-model variable, if the printer has it.
     std::optional<std::vector<uint8_t>> variable(uint16_t id) const;
+
+    // PJL (docs/simulator.md): the printer's reply to one command line of a
+    // PJL job ("@PJL INFO ID"), its form feed included; empty for a line
+    // that has none (DEFAULT, SET, FSDELETE, ..., an unknown command, a line
+    // that is not PJL). `data` is what followed an FSDOWNLOAD line. A
+    // DEFAULT changes the variable as request 0x4F does, its alert included.
+    std::string answerPjl(std::string_view line, std::string_view data, PjlJob& job);
 
 private:
     void announce(const std::vector<std::pair<unsigned short, unsigned long>>& alerts);

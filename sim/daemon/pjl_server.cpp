@@ -1,0 +1,135 @@
+#include "pjl_server.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <asio/post.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/write.hpp>
+#include <cstdio>
+
+#include "server.h"
+#include "wire/socket.h"
+
+namespace kvsimd {
+
+using asio::ip::tcp;
+
+struct PjlServer::Connection {
+    Connection(tcp::socket s, kvsim::SimPrinter& printer, PjlFaults faults)
+        : socket(std::move(s)), idle(socket.get_executor()), session(printer, faults, [](const std::string& line) {
+              std::fprintf(stderr, "kvprtsimd: PJL: %s\n", line.c_str());
+          }) {}
+    tcp::socket socket;
+    asio::steady_timer idle;
+    PjlSession session;
+    std::array<char, 4096> inbox;
+    std::string out;
+};
+
+PjlServer::PjlServer(std::shared_ptr<kvsim::SimPrinter> printer, PjlFaults faults)
+    : m_printer(std::move(printer)), m_faults(faults), m_acceptor(m_loop) {}
+
+PjlServer::~PjlServer() { stop(); }
+
+bool PjlServer::listen(const std::string& host, const std::string& port, std::string* error) {
+    int fd = kvwire::listenTcp(host, port, &m_port, error, SOMAXCONN);
+    if (fd < 0) return false;
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    std::error_code ec;
+    m_acceptor.assign(bound.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
+    if (ec) {
+        ::close(fd);
+        *error = "cannot listen for PJL: " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool PjlServer::listensOnLoopback() const { return kvsimd::listensOnLoopback(m_acceptor); }
+
+void PjlServer::start() {
+    accept();
+    m_thread = std::thread([this] {
+        for (;;) {
+            try {
+                m_loop.run();
+                return;
+            } catch (const std::exception& e) {   // one connection may suffer (memory), never the daemon
+                std::fprintf(stderr, "kvprtsimd: PJL: %s\n", e.what());
+            }
+        }
+    });
+}
+
+void PjlServer::stop() {
+    if (!m_thread.joinable()) return;
+    asio::post(m_loop, [this] { m_loop.stop(); });
+    m_thread.join();
+}
+
+void PjlServer::accept() {
+    m_acceptor.async_accept([this](const std::error_code& error, tcp::socket peer) {
+        if (error == asio::error::operation_aborted) return;
+        if (!error) {
+            // A print port serves one host at a time: with the fault, a second is closed.
+            if (m_open >= kMaxConnections || (m_faults.oneConnection && m_open > 0)) {
+                std::error_code ignored;
+                peer.close(ignored);
+            } else {
+                auto c = std::make_shared<Connection>(std::move(peer), *m_printer, m_faults);
+                ++m_open;
+                read(c);
+            }
+        }
+        accept();
+    });
+}
+
+// A connection that neither sends nor takes bytes for kIdleTimeout is closed.
+void PjlServer::arm(const std::shared_ptr<Connection>& c) {
+    c->idle.expires_after(kIdleTimeout);
+    c->idle.async_wait([c](const std::error_code& error) {
+        std::error_code ignored;
+        if (!error) c->socket.close(ignored);
+    });
+}
+
+void PjlServer::read(const std::shared_ptr<Connection>& c) {
+    arm(c);
+    c->socket.async_read_some(asio::buffer(c->inbox), [this, c](const std::error_code& error, size_t n) {
+        c->idle.cancel();
+        if (error) {
+            --m_open;
+            return;
+        }
+        write(c, c->session.take(std::string_view(c->inbox.data(), n)));
+    });
+}
+
+// Writes the answer, then reads again; with the endless fault it writes on
+// and never reads. A session past its bounds is closed unanswered.
+void PjlServer::write(const std::shared_ptr<Connection>& c, std::string bytes) {
+    if (c->session.closing()) {
+        std::error_code ignored;
+        c->socket.close(ignored);
+        --m_open;
+        return;
+    }
+    if (bytes.empty() && !c->session.endless()) return read(c);
+    c->out = bytes.empty() ? std::string(PjlSession::endlessChunk()) : std::move(bytes);
+    arm(c);
+    asio::async_write(c->socket, asio::buffer(c->out), [this, c](const std::error_code& error, size_t) {
+        c->idle.cancel();
+        if (error) {
+            --m_open;
+            return;
+        }
+        write(c, {});
+    });
+}
+
+}  // namespace kvsimd

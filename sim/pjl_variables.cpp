@@ -1,0 +1,165 @@
+#include "pjl_variables.h"
+
+#include <algorithm>
+#include <cctype>
+#include <strings.h>
+
+namespace kvsim {
+namespace {
+
+constexpr PjlChoice kOnOff[] = {{0, "OFF"}, {1, "ON"}};
+constexpr PjlChoice kOrientation[] = {{0, "PORTRAIT"}, {1, "LANDSCAPE"}};
+// Page sizes by their PCL codes.
+constexpr PjlChoice kPaper[] = {{1, "EXECUTIVE"}, {2, "LETTER"}, {3, "LEGAL"}, {6, "LEDGER"}, {25, "A5"}, {26, "A4"},
+                                {27, "A3"}, {45, "JISB5"}, {80, "MONARCH"}, {81, "COM10"}, {90, "DL"}, {91, "C5"}};
+constexpr PjlChoice kSource[] = {{0, "AUTO"}, {1, "TRAY1"}, {2, "TRAY2"}, {3, "TRAY3"}, {4, "TRAY4"}, {5, "TRAY5"}};
+// Symbol sets by their ids (number * 32 + letter - 64: 8U is 277).
+constexpr PjlChoice kSymbolSet[] = {{277, "ROMAN8"}, {14, "ISOL1"}, {341, "PC8"}, {405, "PC850"}, {21, "ASCII"}};
+
+constexpr PjlVariable kTable[] = {
+    {0x004D, "CPLOCK", PjlCodec::Choice, kOnOff},
+    {0x0754, "KVPROPERTYTAG", PjlCodec::Text},
+    {0x0101, "COPIES", PjlCodec::Number},
+    {0x0102, "PAPER", PjlCodec::Choice, kPaper},
+    {0x0103, "ORIENTATION", PjlCodec::Choice, kOrientation},
+    {0x0104, "FORMLINES", PjlCodec::Number},
+    {0x0105, "RESOLUTION", PjlCodec::Number},
+    {0x0106, "DENSITY", PjlCodec::Number},
+    {0x0107, "TIMEOUT", PjlCodec::Number},
+    {0x0108, "POWERSAVETIME", PjlCodec::Number},
+    {0x0109, "LANG", PjlCodec::Word},
+    {0x010A, "MEDIASOURCE", PjlCodec::Choice, kSource},
+    {0x010B, "MEDIATYPE", PjlCodec::Word},
+    {0x010C, "DUPLEX", PjlCodec::Choice, kOnOff},
+    {0x010D, "AUTOCONT", PjlCodec::Choice, kOnOff},
+    {0x010E, "KVALARM", PjlCodec::Choice, kOnOff},
+    {0x010F, "PERSONALITY", PjlCodec::Word},
+    {0x0110, "LPARM:PCL SYMSET", PjlCodec::Choice, kSymbolSet},
+    {0x0201, "ECONOMODE", PjlCodec::Choice, kOnOff},
+    {0x0202, "KVWAITTIMEOUT", PjlCodec::Number},
+    {0x0203, "KVPRINTAREA", PjlCodec::Number},
+    {0x0204, "KVNETWORKBUFFER", PjlCodec::Number},
+    {0x0205, "KVCONTACT", PjlCodec::Text},
+    {0x0F01, "KVSERIALNUMBER", PjlCodec::Text},
+};
+
+bool validWidth(size_t width) { return width == 1 || width == 2 || width == 4; }
+
+uint64_t maxOf(size_t width) { return (uint64_t{1} << (8 * width)) - 1; }
+
+std::optional<uint64_t> numberOf(const std::vector<uint8_t>& value) {
+    if (!validWidth(value.size())) return std::nullopt;
+    uint64_t n = 0;
+    for (uint8_t b : value) n = n << 8 | b;
+    return n;
+}
+
+std::vector<uint8_t> bytesOf(uint64_t n, size_t width) {
+    std::vector<uint8_t> out(width);
+    for (size_t i = width; i-- > 0; n >>= 8) out[i] = static_cast<uint8_t>(n);
+    return out;
+}
+
+bool wordText(std::string_view s) {
+    return !s.empty() && s.size() <= 255 &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; });
+}
+
+bool quotableText(std::string_view s) {
+    return s.size() <= 255 && std::all_of(s.begin(), s.end(), [](char c) {
+               auto u = static_cast<unsigned char>(c);
+               return u >= 0x20 && u != 0x7F && c != '"';
+           });
+}
+
+}  // namespace
+
+std::span<const PjlVariable> pjlVariables() { return kTable; }
+
+const PjlVariable* pjlVariable(uint16_t id) {
+    auto it = std::find_if(std::begin(kTable), std::end(kTable), [&](const PjlVariable& v) { return v.id == id; });
+    return it == std::end(kTable) ? nullptr : it;
+}
+
+const PjlVariable* pjlVariable(std::string_view name) {
+    auto it = std::find_if(std::begin(kTable), std::end(kTable), [&](const PjlVariable& v) {
+        return std::string_view(v.name).size() == name.size() && ::strncasecmp(v.name, name.data(), name.size()) == 0;
+    });
+    return it == std::end(kTable) ? nullptr : it;
+}
+
+std::optional<std::string> pjlText(const PjlVariable& variable, const std::vector<uint8_t>& value) {
+    std::string text(value.begin(), value.end());
+    switch (variable.codec) {
+    case PjlCodec::Number:
+        if (auto n = numberOf(value)) return std::to_string(*n);
+        return std::nullopt;
+    case PjlCodec::Choice:
+        if (auto n = numberOf(value))
+            for (const PjlChoice& c : variable.choices)
+                if (c.value == *n) return std::string(c.word);
+        return std::nullopt;
+    case PjlCodec::Word:
+        if (wordText(text)) return text;
+        return std::nullopt;
+    case PjlCodec::Text:
+        if (quotableText(text)) return "\"" + text + "\"";
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<uint8_t>> pjlValue(const PjlVariable& variable, std::string_view text, size_t width) {
+    switch (variable.codec) {
+    case PjlCodec::Number: {
+        if (!validWidth(width) || text.empty() || text.size() > 10 ||
+            !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        uint64_t n = std::stoull(std::string(text));
+        if (n > maxOf(width)) return std::nullopt;
+        return bytesOf(n, width);
+    }
+    case PjlCodec::Choice:
+        if (!validWidth(width)) return std::nullopt;
+        for (const PjlChoice& c : variable.choices)
+            if (text.size() == std::string_view(c.word).size() && ::strncasecmp(c.word, text.data(), text.size()) == 0 &&
+                c.value <= maxOf(width))
+                return bytesOf(c.value, width);
+        return std::nullopt;
+    case PjlCodec::Word: {
+        if (!wordText(text)) return std::nullopt;
+        std::string upper(text);
+        for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return std::vector<uint8_t>(upper.begin(), upper.end());
+    }
+    case PjlCodec::Text:
+        if (!quotableText(text)) return std::nullopt;
+        return std::vector<uint8_t>(text.begin(), text.end());
+    }
+    return std::nullopt;
+}
+
+std::string pjlOptions(const PjlVariable& variable, size_t width, bool readOnly) {
+    const std::string ro = readOnly ? " READONLY" : "";
+    switch (variable.codec) {
+    case PjlCodec::Number:
+        return "[2 RANGE" + ro + "]\r\n\t0\r\n\t" + std::to_string(validWidth(width) ? maxOf(width) : 0) + "\r\n";
+    case PjlCodec::Choice: {
+        std::string items;
+        size_t n = 0;
+        for (const PjlChoice& c : variable.choices)
+            if (validWidth(width) && c.value <= maxOf(width)) {
+                items += "\t" + std::string(c.word) + "\r\n";
+                ++n;
+            }
+        return "[" + std::to_string(n) + " ENUMERATED" + ro + "]\r\n" + items;
+    }
+    case PjlCodec::Word:
+        return "[0 ENUMERATED" + ro + "]\r\n";
+    case PjlCodec::Text:
+        return "[0 STRING" + ro + "]\r\n";
+    }
+    return "";
+}
+
+}  // namespace kvsim
