@@ -71,20 +71,17 @@ long TcpLink::start(LinkCall* call, uint8_t type, const Bytes& payload) {
         // does: from before its request goes out, so that its reply is its own.
         bool sync = call->waiter && !call->waiter->drive;
         bool reads = sync && m_state == State::Open && m_reader == nullptr;
-        if (reads) {
-            m_reader = call->waiter;
-            m_readerHandedOn = false;
-            armForReader();
-        } else if (!call->waiter && m_reader == nullptr && m_unwatched) {
-            arm();   // its reply is the I/O thread's to read
-        }
+        if (reads)
+            startReading(*call->waiter);
+        else if (!call->waiter)
+            watchAgain();   // its reply is the I/O thread's to read
         try {
             send(type, call->id, payload, sync ? Write::Now : call->waiter ? Write::Held : Write::Later);
         } catch (const std::bad_alloc&) {
             m_pending.erase(call->id);
             if (reads) {
                 m_reader = nullptr;
-                arm();
+                arm();   // -> Loop
             }
             return BCE_E_NO_MEMORY;
         }
@@ -230,7 +227,7 @@ void TcpLink::arm() {
         if (m_awaitingWritable) events |= EPOLLOUT;
     }
     IoLoop::get().arm(m_fd, m_token, events);
-    m_unwatched = false;
+    m_reading = m_reader == nullptr ? Reading::Loop : Reading::Caller;
 }
 
 std::optional<Clock::time_point> TcpLink::nextDeadline() const {
@@ -261,10 +258,8 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
         m_fd = -1;
     }
     m_reader = nullptr;
-    m_readerHandedOn = false;
+    m_reading = Reading::Loop;   // m_idleQueued stays: the loop's call comes all the same
     m_blocks = false;
-    m_unwatched = false;
-    m_readRecently = false;
     release(m_out);
     release(m_held);
     m_in.clear();
@@ -272,8 +267,7 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
     m_outStart = 0;
     m_flushing = false;
     m_awaitingWritable = false;
-    m_handling = false;
-    m_handlingPosted = false;
+    m_handing = Handing::Idle;
     return calls;
 }
 

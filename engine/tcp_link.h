@@ -1,34 +1,49 @@
 // One printer's connection, driven by the engine's I/O thread (io_loop.h).
 //
-// A link carries requests of any thread to the server and hands each reply to
-// the request with its id. Requests are pipelined: any number may be in
-// flight. A caller that waits for its reply writes its request itself when
-// nothing is waiting to be written, and, when nobody else reads the
-// connection, reads it itself while it waits (the I/O thread not woken for it
-// meanwhile), so a lone request costs no hand-over between threads. Whoever
-// reads hands on every frame in the order of the stream: a reply to a waiting
-// caller goes to it at once, everything else (alert notices, replies to
-// asynchronous requests) to the I/O thread, and a reply after frames still
-// waiting for the I/O thread goes the same way. Asynchronous requests are
-// written by the I/O thread, those made together in one write. Those of a
-// drive (LinkDrive: a thread that waits for its asynchronous requests) are
-// held until it writes them together itself; it reads the connection like a
-// waiting caller, and their replies go to it at once. Connecting and
-// time-outs happen on the I/O thread. A waiting caller reads with one
-// blocking receive. When it is done, the socket stays unwatched for input
-// while callers follow each other, so that none pays for handing the reading
-// back and forth; once the link has been idle a tick of the I/O thread's idle
-// timer (IoLoop::kIdleTick), the I/O thread watches it again, for alert
-// notices. Whenever a reply is the I/O thread's to read, it watches at once.
+// A link carries requests of any thread to the server, pipelined, and hands
+// each reply to the request with its id. A caller that waits for its reply
+// writes its request itself when nothing waits to be written, and reads the
+// connection while it waits, so a lone request costs no hand-over between
+// threads; a drive (LinkDrive) writes its held requests together and reads
+// like a waiting caller; the I/O thread writes the other asynchronous
+// requests. Whoever reads hands on every frame in stream order: a reply to a
+// waiting caller or drive goes to it at once unless frames wait for the I/O
+// thread (m_toLoop not empty, or handed on now); everything else goes to the
+// I/O thread. Connecting and time-outs happen on the I/O thread.
+//
+// Who reads the connection: m_reading, under m_lock; m_reader is the caller
+// or drive that reads in Caller and CallerResting (Caller* below).
+//   Reading        reads       input watched  meaning
+//   Loop           I/O thread  yes            no caller reads (also: no connection)
+//   Caller         m_reader    no             a caller or drive reads while it waits
+//   CallerResting  m_reader    no             Caller, taken over from Resting or Quiet
+//   Resting        nobody      no             left unwatched while callers follow each
+//                                             other (no epoll_ctl each); read this tick
+//   Quiet          nobody      no             Resting, unread for a whole idle tick
+//
+//   event                                        from             -> to
+//   a caller or drive takes the reading          Loop             -> Caller
+//                                                Resting, Quiet   -> CallerResting
+//   the reader leaves; a caller waits for its    Caller*          -> the same, with
+//     reply, and loopQuiet()                                         that caller, woken
+//   the reader leaves; a reply is the loop's     Caller*          -> Loop
+//   the reader leaves; no reply is               Caller*          -> Resting
+//   a reply becomes the loop's to read           Resting, Quiet   -> Loop
+//   arm() (also: to wait for room to write)      Resting, Quiet   -> Loop
+//                                                CallerResting    -> Caller
+//   an idle tick (IoLoop::kIdleTick)             Resting          -> Quiet
+//                                                Quiet            -> Loop
+//   the connection drops                         any              -> Loop
+// A reader stops and leaves once its own reply went to the I/O thread.
+// Resting asks for idle ticks (m_idleQueued), which go on through Resting,
+// Quiet and CallerResting; without memory for them Resting is Loop at once.
 // An idle link holds a socket and this record, no buffers.
 //
-// States: closed (no connection), dialling (the TCP connection) and greeting
-// (the server's answer to the greeting), both within one time-out, during
-// which requests wait to go out after the greeting's answer, and open. A
-// failure drops the connection: every request waiting gets the failure, and
-// the next request connects again. When a connection attempt has timed out,
-// requests during the next time-out fail at once with -17 instead of waiting
-// another whole time-out.
+// States: closed, dialling (the TCP connection) and greeting (its answer),
+// both within one time-out, during which requests wait to go out, and open.
+// A failure drops the connection: every request waiting gets the failure, and
+// the next request connects again. Within a time-out after an attempt timed
+// out, requests fail at once with -17.
 //
 // The code is cut by concern over four files: see tcp_link_common.h.
 #pragma once
@@ -168,6 +183,11 @@ public:
 private:
     class Waiter;
     enum class State { Closed, Dialling, Greeting, Open };
+    enum class Reading { Loop, Caller, CallerResting, Resting, Quiet };   // see the top
+    // The I/O thread's handing on of m_toLoop (handleQueued): none, a run
+    // handing one on now, or a run posted since a frame was queued (one may
+    // be under way too). Every run sets Running or, on an empty queue, Idle.
+    enum class Handing { Idle, Running, Posted };
     struct Address {
         sockaddr_storage storage{};
         socklen_t length = 0;
@@ -190,9 +210,16 @@ private:
     // Takes back a call not yet finished: true when it was still waiting,
     // false when it is being finished now.
     bool abandon(LinkCall* call);
-    // With m_lock held: when `from` reads the connection, the reading goes
-    // to another caller waiting for its reply, or back to the I/O thread.
+    // The transitions of m_reading (see the top), with m_lock held.
+    void startReading(LinkWaiter& reader);   // -> Caller, or CallerResting when resting
+    // When `from` reads the connection, the reading goes to another caller
+    // waiting for its reply, or back to the I/O thread: Loop or Resting.
     void handOnReading(LinkWaiter* from);
+    void rest();          // -> Resting, the idle ticks asked for
+    void watchAgain();    // Resting, Quiet -> Loop: a reply is the I/O thread's to read
+    bool resting() const { return m_reading == Reading::Resting || m_reading == Reading::Quiet; }
+    // No frame waits for the I/O thread, nor is handed on by it now.
+    bool loopQuiet() const { return m_toLoop.empty() && m_handing != Handing::Running; }
 
     // With m_lock held.
     long prepare(std::unique_lock<std::mutex>& guard);   // a connection up or on its way, or why not
@@ -200,15 +227,17 @@ private:
     void send(uint8_t type, uint32_t id, const kvwire::Bytes& payload, Write write);
     void postFlush();   // the I/O thread writes m_out
     void watch();   // the deadline of a new call is watched
-    void arm();     // the socket watched for what the link waits for now
-    void armForReader();    // arm(), for a caller that takes the reading, unless unwatched already
-    void unwatchForNow();   // when the reader leaves and the I/O thread reads no reply: see idle()
+    void arm();     // the socket watched for what the link waits for now: Loop or Caller
     // One receive: the frames that came are handed on (see the top);
     // `received` is how many bytes came. 0, -16 (closed) or -2 (no frames).
     long receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received);
-    // The same for a receive already made: `n` and `error` are what recv gave.
-    long takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries);
-    void route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
+    // The same for a receive already made: `n` and `error` are what recv
+    // gave. `readerReplyQueued` is set when a reply for m_reader went to the
+    // I/O thread.
+    long takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries,
+                      bool& readerReplyQueued);
+    // Hands on `frame`: true when it is a reply for m_reader that went to the I/O thread.
+    bool route(kvwire::Frame& frame, std::vector<Delivery>& deliveries);
     std::optional<Clock::time_point> nextDeadline() const;
     // The calls taken off a link, to be finished outside its lock. Taking
     // them needs no memory, so a drop cannot fail.
@@ -273,13 +302,10 @@ private:
     bool m_timerArmed = false;
     kvwire::FrameAssembler m_in;             // the frames of the bytes received
     std::deque<kvwire::Frame> m_toLoop;      // frames for the I/O thread, in stream order
-    bool m_handling = false;                 // the I/O thread hands them on now
-    bool m_handlingPosted = false;           // the I/O thread will
-    LinkWaiter* m_reader = nullptr;          // the caller reading the connection while it waits
-    bool m_unwatched = false;                // no reader, and yet not watched for input (see idle())
-    bool m_readRecently = false;             // a caller read it since the last call of idle()
-    bool m_idleQueued = false;               // the I/O thread will call idle()
-    bool m_readerHandedOn = false;           // a reply for it went to the I/O thread
+    Handing m_handing = Handing::Idle;
+    Reading m_reading = Reading::Loop;       // who reads the connection: see the top
+    LinkWaiter* m_reader = nullptr;          // the reader in Caller and CallerResting, else null
+    bool m_idleQueued = false;               // the I/O thread will call idle(), whatever m_reading is now
     std::vector<int> m_orphans;              // dropped sockets a caller still polls: closed when it leaves
 };
 

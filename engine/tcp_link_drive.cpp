@@ -18,7 +18,7 @@ void TcpLink::writeHeld(LinkDrive& drive) {
     std::lock_guard guard(m_lock);
     if (m_state != State::Open || m_flushing || m_outStart == m_out.size()) return;   // nothing held, or the I/O thread writes
     // The reading before the requests go out, so that their replies are its own.
-    if (m_reader == nullptr && !takeReading(drive) && m_unwatched) arm();
+    if (m_reader == nullptr && !takeReading(drive)) watchAgain();   // the I/O thread reads their replies
     ssize_t n;
     do n = ::send(m_fd, m_out.data() + m_outStart, m_out.size() - m_outStart, MSG_NOSIGNAL | MSG_DONTWAIT);
     while (n < 0 && errno == EINTR);
@@ -78,13 +78,11 @@ bool TcpLink::takeReading(LinkDrive& drive) {
     // Only when every call of the drive still waits for its reply: one on
     // its way through another thread would be held while the drive polls
     // the socket, which nothing would wake.
-    if (m_state != State::Open || m_fd < 0 || !m_toLoop.empty() || m_handling) return false;
+    if (m_state != State::Open || m_fd < 0 || !loopQuiet()) return false;
     size_t waiting = 0;
     for (auto& [id, call] : m_pending) waiting += call->waiter == &drive;
     if (waiting != drive.outstanding) return false;
-    m_reader = &drive;
-    m_readerHandedOn = false;
-    armForReader();
+    startReading(drive);
     return true;
 }
 

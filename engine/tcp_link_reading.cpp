@@ -33,7 +33,7 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
         std::lock_guard guard(m_lock);
         if (waiter.drive) {
             if (m_reader == nullptr && !takeReading(static_cast<LinkDrive&>(waiter))) {
-                if (m_unwatched) arm();   // the I/O thread reads its replies
+                watchAgain();   // the I/O thread reads its replies
                 return;
             }
             deadline = driveDeadline(static_cast<LinkDrive&>(waiter)).value_or(Clock::now() + m_timeout);
@@ -68,11 +68,10 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
             std::lock_guard guard(m_lock);
             if (generation != m_generation) break;   // dropped meanwhile: the call is finished
             try {
-                failure = takeReceived(n, error, buffer, deliveries);
+                failure = takeReceived(n, error, buffer, deliveries, handedOn);
             } catch (const std::bad_alloc&) {
                 failure = BCE_E_NO_MEMORY;
             }
-            handedOn = m_readerHandedOn;
         }
         deliver(deliveries);
     }
@@ -87,69 +86,79 @@ void TcpLink::readWhileWaiting(LinkWaiter& waiter) {
     if (failure != BCE_OK) later([self = shared_from_this(), generation, failure] { self->fail(generation, failure); });
 }
 
+// ---- the transitions of m_reading (the table in tcp_link.h), with m_lock held ----
+
+void TcpLink::startReading(LinkWaiter& reader) {
+    m_reader = &reader;
+    if (resting())
+        m_reading = Reading::CallerResting;   // input unwatched already: no system call
+    else
+        arm();   // -> Caller: watched without input
+}
+
 void TcpLink::handOnReading(LinkWaiter* from) {
     if (m_reader != from) return;
     m_reader = nullptr;
-    m_readerHandedOn = false;
-    if (m_state == State::Open && m_fd >= 0) {
-        // To another caller waiting for its reply, which reads on; else the
-        // I/O thread reads it again. Not while frames wait for the I/O
-        // thread: the caller's reply may be among them, and it would poll the
-        // socket while the I/O thread finishes its call. Drives take the
-        // reading themselves, when they may (takeReading).
-        bool quiet = m_toLoop.empty() && !m_handling;
-        bool loopReads = false;   // a reply is the I/O thread's to read
-        for (auto& [id, call] : m_pending) {
-            if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
-                m_reader = call->waiter;
-                ::sem_post(&m_reader->wake);
-                return;
-            }
-            loopReads = loopReads || !call->waiter || call->waiter->drive;
-        }
-        if (loopReads)
-            arm();
-        else
-            unwatchForNow();
+    if (m_state != State::Open || m_fd < 0) {
+        m_reading = Reading::Loop;   // no connection
+        return;
     }
-}
-
-void TcpLink::armForReader() {
-    if (m_unwatched)
-        m_readRecently = true;   // unwatched for input already
+    // To another caller waiting for its reply, which reads on (the state
+    // stays); else the I/O thread reads it again. Not while frames wait for
+    // the I/O thread: the caller's reply may be among them, and it would
+    // poll the socket while the I/O thread finishes its call. Drives take the
+    // reading themselves, when they may (takeReading).
+    bool quiet = loopQuiet();
+    bool loopReads = false;   // a reply is the I/O thread's to read
+    for (auto& [id, call] : m_pending) {
+        if (quiet && call->waiter && !call->waiter->drive && call->waiter != from) {
+            m_reader = call->waiter;
+            ::sem_post(&m_reader->wake);
+            return;
+        }
+        loopReads = loopReads || !call->waiter || call->waiter->drive;
+    }
+    if (loopReads)
+        arm();   // -> Loop
     else
-        arm();
+        rest();
 }
 
-void TcpLink::unwatchForNow() {
-    // The socket is watched as for a reader, without input: it stays so
-    // while callers come and go, and the I/O thread watches it again once
-    // the link has been idle for a tick (see idle()).
-    m_unwatched = true;
-    m_readRecently = true;
+void TcpLink::rest() {
+    // The socket stays watched as for a reader, without input, while callers
+    // come and go; the idle ticks watch it again once none came for a tick.
+    m_reading = Reading::Resting;
     if (!m_idleQueued) m_idleQueued = IoLoop::get().callWhenIdle(shared_from_this());
-    if (!m_idleQueued) arm();
+    if (!m_idleQueued) arm();   // no memory for the ticks: -> Loop at once
+}
+
+void TcpLink::watchAgain() {
+    if (resting()) arm();   // -> Loop
 }
 
 bool TcpLink::idle(bool now) {
     std::lock_guard guard(m_lock);
-    bool unwatched = m_unwatched && m_fd >= 0;
-    if (unwatched && !now && (m_reader != nullptr || m_readRecently)) {
-        m_readRecently = false;
-        return false;   // in use: a tick later
+    if (m_fd >= 0 && !now) {
+        if (m_reading == Reading::CallerResting) return false;   // in use: a tick later
+        if (m_reading == Reading::Resting) {
+            m_reading = Reading::Quiet;   // read since the last tick: a tick later
+            return false;
+        }
     }
     m_idleQueued = false;
-    if (unwatched && m_reader == nullptr) arm();
+    if (m_fd >= 0 && resting()) arm();   // Quiet, or no tick to come: -> Loop
     return true;
 }
 
 long TcpLink::receive(uint8_t* buffer, size_t size, std::vector<Delivery>& deliveries, size_t* received) {
     ssize_t n = ::recv(m_fd, buffer, size, MSG_DONTWAIT);
     *received = n > 0 ? static_cast<size_t>(n) : 0;
-    return takeReceived(n, n < 0 ? errno : 0, buffer, deliveries);
+    bool readerReplyQueued = false;   // no reader: the I/O thread reads
+    return takeReceived(n, n < 0 ? errno : 0, buffer, deliveries, readerReplyQueued);
 }
 
-long TcpLink::takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries) {
+long TcpLink::takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vector<Delivery>& deliveries,
+                           bool& readerReplyQueued) {
     if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK || error == EINTR)) return BCE_OK;   // nothing yet
     if (n <= 0) return BCE_E_CONNECTION_RESET;   // closed or reset by the server
     m_in.feed(buffer, static_cast<size_t>(n));
@@ -157,7 +166,7 @@ long TcpLink::takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vec
         Frame frame;
         switch (m_in.next(&frame)) {
         case kvwire::FrameAssembler::Result::Frame:
-            route(frame, deliveries);
+            if (route(frame, deliveries)) readerReplyQueued = true;
             break;
         case kvwire::FrameAssembler::Result::NeedMore:
             return BCE_OK;
@@ -168,23 +177,26 @@ long TcpLink::takeReceived(ssize_t n, int error, const uint8_t* buffer, std::vec
     }
 }
 
-void TcpLink::route(Frame& frame, std::vector<Delivery>& deliveries) {
-    if (m_toLoop.empty() && !m_handling && m_state == State::Open && isReply(frame)) {
+bool TcpLink::route(Frame& frame, std::vector<Delivery>& deliveries) {
+    if (loopQuiet() && m_state == State::Open && isReply(frame)) {
         auto it = m_pending.find(frame.id);
         if (it != m_pending.end() && it->second->waiter) {
             deliveries.push_back({it->second, std::move(frame)});
             m_pending.erase(it);
-            return;
+            return false;
         }
     }
+    bool readers = false;   // a reply for the reader, behind frames for the I/O thread
     if (m_reader && isReply(frame))
         if (auto it = m_pending.find(frame.id); it != m_pending.end() && it->second->waiter == m_reader)
-            m_readerHandedOn = true;
+            readers = true;
     m_toLoop.push_back(std::move(frame));
-    if (!IoLoop::onIoThread() && !m_handlingPosted) {
+    if (!IoLoop::onIoThread() && m_handing != Handing::Posted) {
         uint64_t generation = m_generation;
-        m_handlingPosted = later([self = shared_from_this(), generation] { self->handleQueued(generation); });
+        if (later([self = shared_from_this(), generation] { self->handleQueued(generation); }))
+            m_handing = Handing::Posted;
     }
+    return readers;
 }
 
 void TcpLink::readOnLoop(uint64_t generation) {
@@ -216,14 +228,13 @@ void TcpLink::handleQueued(uint64_t generation) {
         {
             std::lock_guard guard(m_lock);
             if (generation != m_generation) return;
-            m_handlingPosted = false;
             if (m_toLoop.empty()) {
-                m_handling = false;
+                m_handing = Handing::Idle;
                 return;
             }
             frame = std::move(m_toLoop.front());
             m_toLoop.pop_front();
-            m_handling = true;
+            m_handing = Handing::Running;
         }
         if (!handle(generation, frame)) return;
     }
