@@ -6,6 +6,9 @@
 // cannot throw (a table lookup, an atomic store) need none.
 #pragma once
 
+#include <algorithm>
+#include <cstring>
+#include <string>
 #include <type_traits>
 
 namespace kvpo {
@@ -27,6 +30,25 @@ void cBoundary(Body&& body) noexcept {
         body();
     } catch (...) {
     }
+}
+
+// A text handed out through a caller's buffer: at most size - 1 bytes and a
+// NUL; returns the text's whole length. `text()` throwing (no memory) gives an
+// empty text and 0.
+template <class Text>
+unsigned long textOut(Text&& text, char* buffer, unsigned long size) noexcept {
+    std::string shown;
+    try {
+        shown = text();
+    } catch (...) {
+        shown.clear();
+    }
+    if (buffer && size) {
+        size_t copy = std::min<size_t>(shown.size(), size - 1);
+        std::memcpy(buffer, shown.data(), copy);
+        buffer[copy] = '\0';
+    }
+    return shown.size();
 }
 
 }  // namespace kvpo

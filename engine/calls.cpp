@@ -5,6 +5,7 @@
 #include "trace.h"
 
 using kvpo::cBoundary;
+using kvpo::textOut;
 using zorbce::printerOf;
 
 long BceSendBidi(short appId, unsigned short handle, unsigned int netType, unsigned short requestCode, void* reply,
@@ -69,6 +70,15 @@ long BceClosePrinter(unsigned short handle) {
 }
 
 long BcePrinter::snapshotProfile(std::string*) { return BCE_E_NOT_SUPPORTED; }
+
+std::string BcePrinter::lastFailure() const { return {}; }
+
+unsigned long BceLastFailure(unsigned short handle, char* buffer, unsigned long size) {
+    return textOut([&] {
+        auto printer = printerOf(handle);
+        return printer ? printer->lastFailure() : std::string();
+    }, buffer, size);
+}
 
 long BceSnapshotProfile(unsigned short handle, std::string* json) {
     return cBoundary(BCE_E_NO_MEMORY, [&]() -> long {

@@ -1,9 +1,8 @@
 // BceRedactUri: a printer URI as it may be shown.
-#include <algorithm>
-#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "c_boundary.h"
 #include "redact.h"
 
 #include "kvprtobj/zorbce.h"
@@ -64,16 +63,6 @@ std::string redactedUri(std::string_view uri) {
 }  // namespace zorbce
 
 unsigned long BceRedactUri(const char* uri, char* buffer, unsigned long size) {
-    try {
-        std::string text = zorbce::redactedUri(uri ? uri : "");
-        if (buffer && size) {
-            size_t copy = std::min<size_t>(text.size(), size - 1);
-            std::memcpy(buffer, text.data(), copy);
-            buffer[copy] = '\0';
-        }
-        return text.size();
-    } catch (...) {   // no memory: nothing of the URI is shown
-        if (buffer && size) buffer[0] = '\0';
-        return 0;
-    }
+    // Without memory nothing of the URI is shown.
+    return kvpo::textOut([&] { return zorbce::redactedUri(uri ? uri : ""); }, buffer, size);
 }

@@ -243,7 +243,10 @@ TcpLink::Taken TcpLink::dropLocked(long rc) {
     calls.pending.swap(m_pending);
     calls.awaiting.swap(m_awaitingConnection);
     bool attempting = m_state == State::Dialling || m_state == State::Greeting;
-    if (attempting && rc == BCE_E_TIMEOUT) m_quietUntil = Clock::now() + m_timeout;
+    if (attempting && rc == BCE_E_TIMEOUT) {
+        m_quietUntil = Clock::now() + m_timeout;
+        m_failure = "no answer in time";
+    }
     m_state = State::Closed;
     ++m_generation;
     if (m_fd >= 0) {

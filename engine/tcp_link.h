@@ -173,6 +173,8 @@ public:
     void await(LinkDrive& drive);
     // For `drive`, on its thread, when it is done: hands on the reading.
     void leave(LinkDrive& drive);
+    // Why the last connection attempt failed, in words; "" once connected.
+    std::string lastFailure();
     // Ends the link: every call waiting gets -20, and from the return on the
     // I/O thread no longer announces alerts for the owner.
     void close();
@@ -291,6 +293,7 @@ private:
     size_t m_endpoint = 0;                   // the one being dialled
     Clock::time_point m_attemptDeadline;
     Clock::time_point m_quietUntil;          // after a timed-out attempt
+    const char* m_failure = "";              // why the last attempt failed (lastFailure); a static text
     uint32_t m_nextId = 1;
     std::unordered_map<uint32_t, LinkCall*> m_pending;   // requests by id
     std::vector<LinkCall*> m_awaitingConnection;         // waits without a request

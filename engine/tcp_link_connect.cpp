@@ -49,7 +49,22 @@ std::vector<Address> resolve(const std::string& host, const std::string& port, b
     return addresses;
 }
 
+// Why an attempt failed where no system error says it.
+constexpr const char* kNoSuchHost = "no such host name";
+constexpr const char* kNoResources = "too many open files";
+
 }  // namespace
+
+std::string TcpLink::lastFailure() {
+    std::string words;
+    {
+        std::lock_guard guard(m_lock);
+        words = m_failure;
+    }
+    // The system's sentences begin with a capital: words do not.
+    if (!words.empty() && words[0] >= 'A' && words[0] <= 'Z') words[0] = static_cast<char>(words[0] - 'A' + 'a');
+    return words;
+}
 
 long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
     if (m_state != State::Closed) return BCE_OK;
@@ -64,7 +79,10 @@ long TcpLink::prepare(std::unique_lock<std::mutex>& guard) {
         guard.lock();
         if (m_closed) return BCE_E_BAD_HANDLE;
         if (m_state != State::Closed) return BCE_OK;   // another thread got there first
-        if (endpoints.empty()) return why;
+        if (endpoints.empty()) {
+            m_failure = why == BCE_E_NO_RESOURCES ? kNoResources : kNoSuchHost;
+            return why;
+        }
         m_endpoints = std::move(endpoints);
     } else if (m_endpoints.empty()) {
         long why;
@@ -123,6 +141,10 @@ void TcpLink::dial(uint64_t generation, size_t endpoint) {
 }
 
 void TcpLink::dialFailed(uint64_t generation, size_t endpoint, int error) {
+    {
+        std::lock_guard guard(m_lock);
+        if (generation == m_generation) m_failure = ::strerrordesc_np(error) ? ::strerrordesc_np(error) : "";
+    }
     // Out of descriptors or buffers no address would do better, and the
     // printer is not to blame: the callers are told so, not "unreachable".
     if (kvwire::outOfResources(error))
@@ -197,6 +219,7 @@ void TcpLink::greeted(uint64_t generation, const Frame& frame) {
         try {
             m_out.insert(m_out.end(), m_held.begin(), m_held.end());
             m_state = State::Open;
+            m_failure = "";
             release(m_held);
             waiting.awaiting.swap(m_awaitingConnection);
             flushNow = !m_flushing && m_outStart < m_out.size();

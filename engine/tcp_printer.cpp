@@ -152,6 +152,8 @@ TcpPrinter::TcpPrinter(TcpAddress address) : m_link(std::make_shared<TcpLink>(st
 
 TcpPrinter::~TcpPrinter() { m_link->close(); }
 
+std::string TcpPrinter::lastFailure() const { return m_link->lastFailure(); }
+
 long TcpPrinter::connect() {
     if (IoLoop::onIoThread()) return BCE_E_INVALID;   // it would wait for itself
     return m_link->connect();

@@ -65,6 +65,7 @@ public:
                        void* context) override;
     long queryAlertsAsync(short appId, unsigned short alertId, int flag, unsigned long capacity, BceCompletion done,
                           void* context) override;
+    std::string lastFailure() const override;
 
     // Calls start(context), then writes the asynchronous requests this thread
     // made on the printer from then on, reads their replies and completes

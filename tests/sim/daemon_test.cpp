@@ -266,8 +266,13 @@ TEST(SimDaemon, CallbacksRefuseSynchronousCallsAndAStoppedDaemonFailsRequestsUnt
     EXPECT_EQ(send(p.handle, 0x0C), BCE_E_CHANNEL_DOWN);   // nobody listens now
     Opened later(seen.uri);
     EXPECT_EQ(send(later.handle, 0x0C), BCE_E_CHANNEL_DOWN);
+    char why[8];   // the system's words, cut to the buffer
+    EXPECT_EQ(BceLastFailure(later.handle, why, sizeof why), std::string("connection refused").size());
+    EXPECT_STREQ(why, "connect");
     daemon.restart();
     EXPECT_EQ(send(later.handle, 0x0C), 0);
+    EXPECT_EQ(BceLastFailure(later.handle, why, sizeof why), 0u);   // cleared once connected
+    EXPECT_EQ(BceLastFailure(0, nullptr, 0), 0u);
 }
 
 // 92 of 1,100 healthy printers read "cannot be reached" under a low descriptor limit:

@@ -141,10 +141,10 @@ TEST(Dashboard, LiveFleetInChromium) {
                           " return document.querySelectorAll('#live-events li[data-kind=\"alert-received\"]').length"), 0);
 
     doomed.kill();
-    // Down in words, the code in its tooltip.
+    // Down in words, with the system's reason; the code in its tooltip.
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
                                 ".querySelector('.badge').textContent === 'Down' && " + row("floor2-laser") +
-                                ".querySelector('.problem').textContent === 'Not reachable' && " + row("floor2-laser") +
+                                ".querySelector('.problem').textContent === 'Not reachable: connection refused' && " + row("floor2-laser") +
                                 ".querySelector('.problem').title.includes('-10')"));
     // Problems first, the page not reloaded; printer texts are text (the location shows its brackets,
     // no element came of them); labelled controls, one heading of the first level; the rows the
@@ -192,12 +192,13 @@ TEST(Dashboard, LiveFleetInChromium) {
     EXPECT_LT(browser.run("return window.kvOpened").get<double>(), 1000);
     EXPECT_EQ(browser.run("document.getElementById('older-events').click(); return " + logRows), 100);
     EXPECT_TRUE(browser.waitFor("return " + logRows + " === 200 && !!document.getElementById('older-events')"));
-    // The panel's ready lamp is off while the top cover is open.
+    // The device status in words; the panel's ready lamp is off while the top cover is open.
     EXPECT_EQ(browser.run("return [document.querySelectorAll('svg.chart polyline').length,"   // toner 1 over the days
                           " document.querySelectorAll('.panel-line').length,"
+                          " document.querySelector('.device-status').textContent,"
                           " document.querySelector('.lamp-ready').textContent,"
                           " document.querySelector('.lamp-ready').classList.contains('on')]"),
-              json::array({1, 4, "Not ready", false}));
+              json::array({1, 4, "Ready, idle", "Not ready", false}));
     browser.screenshot(DASHBOARD_SCREENSHOTS "/dashboard-printer.png", 1280, 900);
     // At phone width every table fits its card.
     browser.resize(390, 844);

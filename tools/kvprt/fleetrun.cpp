@@ -316,16 +316,18 @@ int runFleet(const CLI::App& app, const FleetOptions& options, int argc, char** 
     json all = json::array();
     for (const Run& run : runs) {
         failed += succeeded(run) ? 0 : 1;
-        if (jsonOut) {
-            all.push_back(runJson(run));
-        } else {
-            std::cout << (&run == &runs.front() ? "" : "\n") << "== " << escapeControls(run.member.name) << " ==\n";
-            printLines(std::cout, run.output[0]);
-            std::cout.flush();
-        }
         std::vector<std::string> said = messages(run);
         if (!run.failure.empty() || (said.empty() && !succeeded(run))) said.push_back(reason(run));
-        for (const std::string& m : said) warn(run.member.name + ": " + m);
+        if (jsonOut) {
+            all.push_back(runJson(run));
+            for (const std::string& m : said) warn(run.member.name + ": " + m);
+        } else {
+            // People read what went wrong under the printer's name, with its output.
+            std::cout << (&run == &runs.front() ? "" : "\n") << "== " << escapeControls(run.member.name) << " ==\n";
+            printLines(std::cout, run.output[0]);
+            for (const std::string& m : said) std::cout << "  error: " << escapeControls(m) << '\n';
+            std::cout.flush();
+        }
     }
     std::ostream& summary = jsonOut ? std::cerr : std::cout;
     std::cout << (jsonOut ? jsonText(all, 2) + "\n" : runs.empty() ? "" : "\n");

@@ -39,7 +39,14 @@ std::string Failure::message() const {
     std::string text = m_operation + ": ";
     if (m_code != 0) text += std::to_string(m_code) + " (" + m_codeText + ")";
     if (!m_detail.empty()) text += (m_code != 0 ? ": " : "") + m_detail;
+    if (!m_reason.empty()) text += ": " + m_reason;
     return text;
+}
+
+std::string lastFailure(unsigned short handle) {
+    char words[128];
+    BceLastFailure(handle, words, sizeof words);
+    return words;
 }
 
 void check(long rc, const char* operation) {
@@ -79,12 +86,13 @@ Printer::Printer(unsigned short handle, const std::string& uri) : m_uri(shownUri
     PRTINFO info{};
     long rc = BceGetPrtInfo(m_handle, &info, 1);
     if (rc != 0) {
+        const std::string reason = lastFailure(m_handle);
         BceClosePrinter(m_handle);
         const bool silent = rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_TIMEOUT;
         const char* what = rc == BCE_E_NO_RESOURCES ? " was not asked"   // this process's shortage, not the printer's
                            : silent                 ? " does not answer"
                                                     : " could not give its information";
-        throw Failure("BceGetPrtInfo", rc, "the printer at " + m_uri + what);
+        throw Failure("BceGetPrtInfo", rc, "the printer at " + m_uri + what).because(reason);
     }
 
     // A host learns the printer type from the printer, then makes the object

@@ -22,7 +22,14 @@ public:
     const std::string& operation() const { return m_operation; }
     long code() const { return m_code; }
     const std::string& codeText() const { return m_codeText; }
-    // "bidiGetInputChars: -11 (bidi is not active for this printer)"
+    // Why the printer could not be reached, as the system said it
+    // ("connection refused"; BceLastFailure), when known.
+    const std::string& reason() const { return m_reason; }
+    Failure& because(std::string reason) {
+        m_reason = std::move(reason);
+        return *this;
+    }
+    // "bidiGetInputChars: -11 (bidi is not active for this printer)", then ": REASON"
     std::string message() const;
 
 private:
@@ -30,7 +37,11 @@ private:
     long m_code;
     std::string m_codeText;
     std::string m_detail;
+    std::string m_reason;
 };
+
+// Why the last attempt to reach the printer of `handle` failed; "" when not known.
+std::string lastFailure(unsigned short handle);
 
 // Throws a Failure unless `rc` is 0.
 void check(long rc, const char* operation);

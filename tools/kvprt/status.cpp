@@ -11,7 +11,7 @@ namespace kvprt {
 json deviceStatusJson(const KVPrtObj::PRINTERSTATUS& s) {
     // Bit fields do not bind to references: copy them out first.
     unsigned bit0 = s.uStatusByte0Bit0, bits67 = s.uStatusByte0Bits67, byte1 = s.uStatusByte1, byte2 = s.uStatusByte2;
-    return {{"byte0Bit0", bit0}, {"byte0Bits67", bits67}, {"byte1", byte1}, {"byte2", byte2}};
+    return {{"byte0Bit0", bit0}, {"byte0Bits67", bits67}, {"byte1", byte1}, {"byte2", byte2}, {"text", deviceStatusLine(s)}};
 }
 
 namespace {

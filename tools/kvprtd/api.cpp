@@ -59,6 +59,12 @@ const char* problemWords(long code) {
     }
 }
 
+// "Not reachable: connection refused": the words of the code, and the system's when known.
+std::string problemText(const Snapshot& s) {
+    std::string text = problemWords(s.errorCode);
+    return s.reason.empty() ? text : text + ": " + s.reason;
+}
+
 json printerSummary(const PrinterConfig& config, const Snapshot& s) {
     json alerts = json::array();
     for (const ActiveAlert& a : s.alerts)
@@ -73,7 +79,7 @@ json printerSummary(const PrinterConfig& config, const Snapshot& s) {
             {"state", healthWord(s.health)},
             {"since", timeOrNull(s.since)},
             {"lastPoll", timeOrNull(s.lastPoll)},
-            {"problem", s.health == Health::Down ? json(problemWords(s.errorCode)) : json(nullptr)},
+            {"problem", s.health == Health::Down ? json(problemText(s)) : json(nullptr)},
             {"errorCode", s.errorCode != 0 ? json(s.errorCode) : json(nullptr)},
             {"error", s.error.empty() ? json(nullptr) : json(s.error)},
             {"alerts", alerts},

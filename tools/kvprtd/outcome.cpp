@@ -69,6 +69,7 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
         if (snap.health == Health::Down) next.reportDue = true;   // it may have been changed meanwhile
         after.error.clear();
         after.errorCode = 0;
+        after.reason.clear();
         if (r.familiesKnown) {
             std::erase_if(after.alerts, [&](const ActiveAlert& a) { return (r.familiesKnown >> a.family) & 1; });
             after.alerts.insert(after.alerts.end(), r.alerts.begin(), r.alerts.end());
@@ -92,6 +93,7 @@ PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const P
     } else {
         after.error = r.error;
         after.errorCode = r.errorCode;
+        after.reason = r.reason;
         next.answering = false;
         ++next.failures;
         next.retryCycle = cycle + static_cast<uint64_t>(backoffCycles(next.failures));

@@ -118,6 +118,7 @@ PollResult Poll::compact() {
     if (!records.deviceStatus.ok()) {
         r.error = kvprt::Failure(records.deviceStatus.operation, records.deviceStatus.rc).message();
         r.errorCode = records.deviceStatus.rc;
+        r.reason = kvprt::lastFailure(m_printer.handle());
     }
 
     for (size_t i = 0; i < records.families.size(); ++i) {

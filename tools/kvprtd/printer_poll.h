@@ -60,6 +60,7 @@ struct PollResult {
     Health health = Health::Unknown;
     std::string error;        // why it is down
     long errorCode = 0;       // ... as a result code (0: none)
+    std::string reason;       // ... as the system said it ("connection refused"), when known
     bool pagesKnown = false;
     bool suppliesKnown = false;
     uint16_t familiesKnown = 0;

@@ -59,6 +59,7 @@ struct Snapshot {
     uint32_t pages[kPageCountTypes] = {};
     std::string error;            // why the printer is down, in words
     long errorCode = 0;           // ... as a result code (0: none)
+    std::string reason;           // ... as the system said it ("connection refused"), when known
     std::vector<ActiveAlert> alerts;
     std::vector<Supply> supplies;
     std::shared_ptr<const PollRecords> polled;   // the last poll's records (none before the first)

@@ -148,6 +148,7 @@ void Monitor::failed(const WatchedPtr& w, const kvprt::Failure& why) {
     down.health = Health::Down;
     down.error = why.message();
     down.errorCode = why.code();
+    down.reason = why.reason();
     applyPoll(w, down);
     finished(w);
 }

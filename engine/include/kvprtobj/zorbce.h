@@ -164,6 +164,9 @@ public:
     // The printer's state as a simulator profile (BceSnapshotProfile); the
     // default has none: -21.
     virtual long snapshotProfile(std::string* json);
+    // Why the last attempt to reach the printer failed, in a few words
+    // (BceLastFailure); the default knows none: "".
+    virtual std::string lastFailure() const;
 };
 
 // Host API.
@@ -281,6 +284,13 @@ BCE_API long BceSnapshotProfile(unsigned short handle, std::string* json);
 
 // Words for a result code.
 extern "C" BCE_API const char* BceResultText(long code);
+
+// Why the last attempt to reach the printer of `handle` failed, as the system
+// said it: "connection refused", "no route to host", "no such host name", "no
+// answer in time", ... (tcp://; other printers may know none). Cleared once a
+// connection is made. Writes at most size - 1 bytes and a NUL to `buffer`, and
+// returns the text's whole length: 0 when none is known or the handle is unknown.
+extern "C" BCE_API unsigned long BceLastFailure(unsigned short handle, char* buffer, unsigned long size);
 
 // Frame tracing: with the environment variable KVPRTOBJ_TRACE set to 1 (or after
 // BceSetTrace(1)) every request and reply is dumped in hex to standard error.

@@ -39,16 +39,23 @@ function fields(pairs) {
 const kb = (n) => (n === null || n === undefined ? null : `${number(n)} KB`);
 const mac = (hex) => (hex ? hex.match(/../g).join(':') : null);
 
-function panel(p, summary) {
+// Device status byte 1: bit 0 needs attention, bit 1 paper jam (docs/realprinters.md).
+const kStatusAttention = 0x03;
+
+function panel(p, summary, status) {
   const missing = unavailable(p);
   if (missing) return missing;
   const lines = [...p.lines];
   while (lines.length < p.height) lines.push('');
-  const attention = summary?.alerts.some((a) => severity(a.family) === 'error');
-  const ready = summary?.state === 'up' && !attention;   // a jam or an open cover is no ready printer
+  const known = status && typeof status.byte0Bit0 === 'number';
+  const attention = summary?.alerts.some((a) => severity(a.family) === 'error') ||
+    (known && (status.byte1 & kStatusAttention) !== 0);
+  // The lamp follows the device status; a jam or an open cover is no ready printer.
+  const ready = summary?.state === 'up' && !attention && (!known || status.byte0Bit0 === 1);
   const lamp = (name, on, words) => h('span', { class: `lamp lamp-${name}${on ? ' on' : ''}` },
     h('span', { class: 'bulb', 'aria-hidden': 'true' }), words);
   return h('div', { class: 'panel', role: 'group', 'aria-label': 'Operator panel' },
+    known ? h('p', { class: 'device-status' }, status.text) : null,
     h('div', { class: 'panel-display', 'aria-label': 'Display' },
       lines.map((line) => h('span', { class: 'panel-line' }, line.padEnd(p.width, ' ').slice(0, p.width)))),
     h('div', { class: 'panel-lamps' },
@@ -208,7 +215,7 @@ export class PrinterView {
           summary?.supplies.length ? h('div', { class: 'gauges' }, summary.supplies.map(gauge)) : null, levels),
         section('pages-heading', 'Pages per day',
           h('p', { class: 'note' }, `Counter type 1 over the last ${kDays} days; now ${number(summary?.pages?.type1)}.`), pages),
-        section('panel-heading', 'Operator panel', panel(report.panel, summary)),
+        section('panel-heading', 'Operator panel', panel(report.panel, summary, report.deviceStatus)),
         section('alerts-heading', 'Alerts',
           alerts.length ? h('ul', { class: 'alert-list' }, alerts.map((a) => {
             const item = alertItem(a);
