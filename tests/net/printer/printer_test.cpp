@@ -171,7 +171,8 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         const std::string port = std::to_string(kvtest::freePort());
         std::vector<std::string> args = {"--pjl-listen", "127.0.0.1:" + port};
         if (!row.fault.empty()) args.insert(args.end(), {"--pjl-fault", row.fault});
-        kvtest::SimDaemon daemon(KVPRTSIMD, args);
+        kvtest::TempDir dir;   // the daemon's log: what it ignored or would have printed
+        kvtest::SimDaemon daemon(KVPRTSIMD, args, {{}, "127.0.0.1", dir.file("stderr"), ""});
         Opened bidiSide(daemon.uri());
         Opened printer("net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=1000&snmp-port=" +
                        std::to_string(sim->port()) + "&pjl-port=" + port);
@@ -201,6 +202,7 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         const auto counts = ask(pjlAlone.handle, kvbidi::kPageCounts).second;
         ASSERT_TRUE(simulated.size() >= 7 && counts.size() >= 7);
         EXPECT_TRUE(std::equal(counts.begin() + 2, counts.begin() + 7, simulated.begin() + 2));
+        EXPECT_EQ(kvtest::readText(dir.file("stderr")), "");
     }
 }
 
