@@ -32,7 +32,7 @@ uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1
 
 // The code a request gets when the snapshot cannot answer it.
 long NetPrinter::Core::unanswered(const Outcome& o) const {
-    if (o.any()) return BCE_E_INVALID;
+    if (o.any() || !(wants(kSnmp) || wants(kIpp))) return BCE_E_INVALID;
     for (long rc : {o.snmp, o.ipp})
         if (rc == BCE_E_BAD_REPLY) return rc;
     if (wants(kSnmp) && o.snmp != BCE_E_CHANNEL_DOWN) return o.snmp;
@@ -90,6 +90,7 @@ long NetPrinter::Core::request(unsigned short code, const uint8_t* data, unsigne
     long rc = BCE_OK;
     auto s = fresh(&o, &rc);
     if (!s) return rc;
+    if (pjlAnswers(*s, code, data, length)) return answerPjl(*s, o, code, data, length, reply, replyLength);
     if (kvsim::isRead(code)) return answerRead(*s, o, code, data, length, reply, replyLength);
     if (!o.any()) return unanswered(o);
     return write(*s, code, data, length, reply, replyLength);

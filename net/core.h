@@ -1,6 +1,7 @@
 // The state of one net:// printer behind NetPrinter: the snapshot the
 // callers' threads answer from (under `lock`), and what the backend's loop
-// keeps to refresh it (refresh.cpp). Requests and writes: answers.cpp.
+// keeps to refresh it (refresh.cpp). Requests and writes: answers.cpp; what
+// PJL answers on demand: pjl_answers.cpp.
 #pragma once
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "gateway.h"
 #include "ipp/client.h"
 #include "ipp/fill.h"
+#include "pjl_port.h"
 #include "printer.h"
 #include "snapshot.h"
 #include "snmp/client.h"
@@ -77,6 +79,7 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // The loop's own.
     std::shared_ptr<snmp::Client> snmpClient;
     std::shared_ptr<ipp::Client> ippClient;
+    std::shared_ptr<PjlPort> pjlPort;   // made on the first PJL exchange
     snmp::MibView view;
     bool walked = false;
     std::optional<int64_t> configChanges;   // the printer's change counter when last read
@@ -143,6 +146,20 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // Writes: to the device, or to the backend's own state.
     long write(const Snapshot& s, unsigned short code, const uint8_t* data, unsigned long length, void* reply,
                unsigned long* replyLength);
+
+    // PJL, from the callers' threads (pjl_answers.cpp). True when PJL is
+    // asked and may answer requests of `code`.
+    bool pjlMayAnswer(unsigned short code) const;
+    // True when PJL is asked and answers a request the snapshot does not.
+    bool pjlAnswers(const Snapshot& s, unsigned short code, const uint8_t* data, unsigned long length) const;
+    long answerPjl(const Snapshot& s, const Outcome& o, unsigned short code, const uint8_t* data,
+                   unsigned long length, void* reply, unsigned long* replyLength);
+    // One exchange on the print port: its replies, or why none.
+    long pjlExchange(const pjl::Request& request, size_t replies, std::vector<std::string>* out);
+    // The map's variables `ids` as the printer holds them (those it lacks left out).
+    long readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out);
+    long writePjlVariable(uint16_t id, const kvsim::Bytes& value);
+    long readPjlPageCount(uint32_t* count);
 };
 
 }  // namespace kvnet

@@ -84,7 +84,7 @@ bool parseHost(std::string_view authority, NetOptions* options, std::string* err
         authority.remove_prefix(colon == std::string_view::npos ? authority.size() : colon);
     }
     if (!authority.empty())
-        return fail(error, "a port after the host is not accepted: use snmp-port= or ipp-port=");
+        return fail(error, "a port after the host is not accepted: use snmp-port=, ipp-port= or pjl-port=");
     if (host.empty() || host.size() > kMaxHost) return fail(error, "the host must have 1 to 253 characters");
     for (char c : host)
         if (!hostCharacter(c, bracketed)) return fail(error, "the host holds a character a host name cannot hold");
@@ -101,6 +101,8 @@ bool parseProtocols(std::string_view value, unsigned* protocols) {
             set |= kSnmp;
         else if (name == "ipp")
             set |= kIpp;
+        else if (name == "pjl")
+            set |= kPjl;
         else
             return false;
         if (comma == std::string_view::npos) break;
@@ -128,7 +130,7 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
     };
     unsigned n = 0;
     if (key == "protocols") {
-        if (!parseProtocols(value, &options->protocols)) return malformed("snmp, ipp or snmp,ipp");
+        if (!parseProtocols(value, &options->protocols)) return malformed("a list of snmp, ipp and pjl");
     } else if (key == "snmp-port") {
         if (!number(value, 1, 65535, &n)) return malformed("a port from 1 to 65535");
         options->snmpPort = static_cast<uint16_t>(n);
@@ -144,6 +146,9 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
         if (value.empty() || value.front() != '/' || value.find_first_of(" ?#") != std::string::npos)
             return malformed("a path that starts with / and holds no blank, ? or #");
         options->ippPath = value;
+    } else if (key == "pjl-port") {
+        if (!number(value, 1, 65535, &n)) return malformed("a port from 1 to 65535");
+        options->pjlPort = static_cast<uint16_t>(n);
     } else if (key == "timeout") {
         if (!number(value, 1, kMaxTimeoutMs, &options->timeoutMs)) return malformed("milliseconds from 1 to 60000");
     } else if (key == "poll") {
@@ -154,7 +159,7 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
     } else {
         std::string shown(key.substr(0, 40));
         return fail(error, "unknown option \"" + shown + "\" (known: protocols, snmp-port, snmp-version, community, "
-                           "ipp-port, ipp-path, timeout, poll, auth)");
+                           "ipp-port, ipp-path, pjl-port, timeout, poll, auth)");
     }
     return true;
 }

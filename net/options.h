@@ -2,12 +2,13 @@
 //
 //   net://HOST[?OPTION=VALUE&...]      HOST: a name, an IPv4 address or [IPv6]
 //
-//   protocols=snmp,ipp   the protocols asked (default both)
+//   protocols=snmp,ipp   the protocols asked (default snmp,ipp; pjl only when named)
 //   snmp-port=161        the agent's UDP port
 //   snmp-version=2c      1, 2c or 3 (3 needs auth=)
 //   community=public     the read community of versions 1 and 2c
 //   ipp-port=631         the IPP port (plain HTTP)
 //   ipp-path=/ipp/print  the IPP resource
+//   pjl-port=9100        the print port PJL is asked on (short connections, on demand)
 //   timeout=5000         milliseconds for each exchange (1 to 60000)
 //   poll=30              seconds between the backend's own polls of a printer
 //                        nobody asks (0: only when asked)
@@ -42,7 +43,7 @@
 
 namespace kvnet {
 
-enum Protocol : unsigned { kSnmp = 1u << 0, kIpp = 1u << 1 };
+enum Protocol : unsigned { kSnmp = 1u << 0, kIpp = 1u << 1, kPjl = 1u << 2 };
 
 enum class SnmpVersion { V1, V2c, V3 };
 
@@ -61,6 +62,7 @@ struct NetOptions {
     std::string community = "public";
     uint16_t ippPort = 631;
     std::string ippPath = "/ipp/print";
+    uint16_t pjlPort = 9100;
     unsigned timeoutMs = 5000;
     unsigned pollSeconds = 30;
     Credentials credentials;

@@ -41,8 +41,9 @@ long NetPrinter::sendBidi(short, unsigned int, unsigned short requestCode, void*
 long NetPrinter::sendBidiAsync(short appId, unsigned int netType, unsigned short requestCode, const void* requestData,
                                unsigned long requestLength, unsigned long capacity, BceCompletion done, void* context) {
     if (done == nullptr || (requestLength && requestData == nullptr)) return BCE_E_INVALID;
-    // Writes wait for the device: they go the synchronous way.
-    if (!kvsim::isRead(requestCode))
+    // Writes wait for the device, and so do reads PJL may answer (on demand):
+    // they go the synchronous way.
+    if (!kvsim::isRead(requestCode) || m->pjlMayAnswer(requestCode))
         return BcePrinter::sendBidiAsync(appId, netType, requestCode, requestData, requestLength, capacity, done,
                                          context);
     // A read waits for no one, whatever the thread: a host may ask its next

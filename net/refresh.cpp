@@ -148,7 +148,7 @@ void NetPrinter::Core::baseIdentity(kvsim::Profile& p) const {
     p.names.push_back({BCE_NET_IP, options.host, options.host});
     std::snprintf(p.netAddress.szHostName, sizeof p.netAddress.szHostName, "%s", options.host.c_str());
     std::snprintf(p.netAddress.szAddress, sizeof p.netAddress.szAddress, "%s", options.host.c_str());
-    p.netAddress.ulPort = wants(kIpp) ? options.ippPort : options.snmpPort;
+    p.netAddress.ulPort = wants(kPjl) ? options.pjlPort : wants(kIpp) ? options.ippPort : options.snmpPort;
     p.miscVariables.push_back({kvsim::kMiscPrinterType, {kPrinterTypeOther}, true});
 }
 
@@ -230,6 +230,7 @@ void NetPrinter::Core::close() {
     pollTimer.cancel();
     if (snmpClient) snmpClient->close();
     if (ippClient) ippClient->close();
+    if (pjlPort) pjlPort->close();
 }
 
 void NetPrinter::Core::raise(const std::vector<PushedAlert>& pushed) {

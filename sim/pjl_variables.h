@@ -1,8 +1,9 @@
 // The PJL names of the object-model variables (docs/simulator.md, "PJL"):
 // which id a PJL environment variable carries and how its bytes read as PJL
 // text. Standard PJL names where the PJL reference has one; the project's
-// own names, prefixed KV, where it has none. The simulator answers PJL from
-// it, and the net:// backend may take it as its default variable map.
+// own names, prefixed KV, where it has none. The one variable map of the
+// project: the simulator answers PJL from it, and the net:// backend reads
+// and writes a printer's variables through it.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,8 @@ struct PjlVariable {
     uint16_t id;
     const char* name;   // upper case
     PjlCodec codec;
+    uint8_t width;      // bytes of a Number or Choice value (1, 2 or 4); 0 for Word and Text
+    bool readOnly;      // the backend never writes it
     std::span<const PjlChoice> choices = {};
 };
 

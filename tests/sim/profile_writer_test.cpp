@@ -16,6 +16,7 @@
 #include "kvprtobj/kvprtsim.h"
 #include "sim/alert_data.h"
 #include "sim/encoders.h"
+#include "sim/pjl_variables.h"
 #include "sim/records.h"
 #include "sim/profile_writer.h"
 
@@ -170,6 +171,20 @@ TEST(ProfileWriter, EveryProfileOfTheTestsAndDocsLoadsBackToTheSamePrinter) {
         const Profile reloaded = load(written);
         EXPECT_EQ(seen(reloaded, p), seen(p, p));
         EXPECT_TRUE(kvsim::profileToJson(reloaded, "test") == written) << "written again, the file differs";
+    }
+}
+
+// The variable map the simulator and the net:// backend share fits the
+// built-in printer: each mapped value has the map's width and read-only
+// flag, and shows as PJL text.
+TEST(PjlVariableMap, FitsTheBuiltInPrintersVariables) {
+    for (const kvsim::Variable& v : load(kvtest::readText(KVPRTSIM_DEFAULT_PROFILE)).variables) {
+        const kvsim::PjlVariable* p = kvsim::pjlVariable(v.id);
+        if (p == nullptr) continue;
+        const size_t width = p->width ? p->width : v.value.size();
+        EXPECT_EQ(std::tuple(width, p->readOnly, kvsim::pjlText(*p, v.value).has_value()),
+                  std::tuple(v.value.size(), v.readOnly, true))
+            << p->name;
     }
 }
 

@@ -199,10 +199,11 @@ public:
 //   net://HOST[?OPTIONS]
 //                   a real network printer, answered from the standard
 //                   protocols it speaks (SNMP Printer MIB and Host Resources
-//                   MIB, IPP) by libkvprtnet.so, loaded at run time beside
-//                   libzorbce.so first. docs/realprinters.md lists the options
-//                   (protocols=, snmp-port=, snmp-version=, community=,
-//                   ipp-port=, ipp-path=, timeout=, auth=) and what each
+//                   MIB, IPP, and PJL when asked) by libkvprtnet.so, loaded at
+//                   run time beside libzorbce.so first. docs/realprinters.md
+//                   lists the options (protocols=, snmp-port=, snmp-version=,
+//                   community=, ipp-port=, ipp-path=, pjl-port=, timeout=,
+//                   poll=, auth=) and what each
 //                   request is answered from. -21 when the library cannot be
 //                   loaded; -22 naming the option when an option is unknown
 //                   or malformed, or when the credentials of auth= cannot be

@@ -17,6 +17,7 @@
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "snmpsim_peer.h"
+#include "wire/socket.h"
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -58,6 +59,14 @@ unsigned short awaitAlert(unsigned short handle, unsigned long family, std::chro
         if (BceWaitAlert(handle, 100, &id, &got) == 0 && got == family) return id;
     }
     return 0;
+}
+
+// A request's result and reply on `handle`.
+std::pair<long, kvtest::ByteVec> ask(unsigned short handle, unsigned short code, const kvtest::ByteVec& data = {}) {
+    unsigned char reply[256];
+    unsigned long length = sizeof reply;
+    long rc = BceSendBidi(1, handle, 0, code, reply, &length, data.data(), data.size());
+    return {rc, rc == 0 ? kvtest::ByteVec(reply, reply + length) : kvtest::ByteVec{}};
 }
 
 }  // namespace
@@ -145,6 +154,56 @@ TEST_F(NetPrinterTest, ATrapPollsThePrinterAtOnce) {
               0);
     EXPECT_NE(awaitAlert(printer.handle, kvbidi::kDeviceStatusAlert, 1500ms), 0);
     run(snmpset(kHrDeviceStatus, kRunning));
+}
+
+// PJL on the print port (kvprtsimd --pjl-listen) beside SNMP: a variable
+// written (once: an equal value is not written again), seen by the
+// simulator's own bidi side and read back; each fault of the port answers
+// for PJL alone while SNMP goes on. With PJL alone: loop-back and page count.
+TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
+    using kvtest::hex;
+    const struct {
+        std::string fault;
+        long rc;
+    } rows[] = {{"", 0}, {"silent", BCE_E_INVALID}, {"one-connection", BCE_E_INVALID},
+                {"endless", BCE_E_BAD_REPLY}, {"not-pjl", BCE_E_BAD_REPLY}};
+    for (const auto& row : rows) {
+        const std::string port = std::to_string(kvtest::freePort());
+        std::vector<std::string> args = {"--pjl-listen", "127.0.0.1:" + port};
+        if (!row.fault.empty()) args.insert(args.end(), {"--pjl-fault", row.fault});
+        kvtest::TempDir dir;   // the daemon's log: what it ignored or would have printed
+        kvtest::SimDaemon daemon(KVPRTSIMD, args, {{}, "127.0.0.1", dir.file("stderr"), ""});
+        Opened bidiSide(daemon.uri());
+        Opened printer("net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=1000&snmp-port=" +
+                       std::to_string(sim->port()) + "&pjl-port=" + port);
+        ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+        kvwire::Connect how{};   // another host holding the port: one-connection closes the backend's
+        int holder = row.fault == "one-connection" ? kvwire::connectTcp("127.0.0.1", port, 2000, &how) : -1;
+        const auto set = ask(printer.handle, kvbidi::kSetOMVar, hex("01 01 00 03"));
+        const auto read = ask(printer.handle, kvbidi::kReadMultiOMVars, hex("02 01 01 00 4D"));
+        EXPECT_EQ(std::tuple(set.first, read.first, ask(printer.handle, kvbidi::kDeviceStatus).first),
+                  std::tuple(row.rc, row.rc, 0L))
+            << row.fault;
+        if (holder >= 0) {
+            ::close(holder);
+            std::this_thread::sleep_for(100ms);   // the port is free again; the write above did not happen
+            EXPECT_EQ(ask(printer.handle, kvbidi::kReadOMVar, hex("01 01")), std::pair(0L, hex("4E 00 01 01 00 01")));
+        }
+        if (!row.fault.empty()) continue;
+        EXPECT_EQ(read.second, hex("94 00 01 01 02 00 03 00 4D 01 00"));   // PJL's copies, SNMP's panel lock
+        EXPECT_EQ(kvtest::drainAlerts(bidiSide.handle), std::vector<kvtest::ByteVec>{hex("03 40 09 01 01 00 03")});
+        EXPECT_EQ(ask(printer.handle, kvbidi::kSetOMVar, hex("01 01 00 03")).first, 0);
+        EXPECT_EQ(kvtest::drainAlerts(bidiSide.handle).size(), 0u);
+
+        Opened pjlAlone("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
+        EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kLoopBack, hex("00 FF 41")), std::pair(0L, hex("34 00 FF 41")));
+        // Page counts: the code, their number, then type 1 (the life count) first.
+        const auto simulated = ask(bidiSide.handle, kvbidi::kPageCounts).second;
+        const auto counts = ask(pjlAlone.handle, kvbidi::kPageCounts).second;
+        ASSERT_TRUE(simulated.size() >= 7 && counts.size() >= 7);
+        EXPECT_TRUE(std::equal(counts.begin() + 2, counts.begin() + 7, simulated.begin() + 2));
+        EXPECT_EQ(kvtest::readText(dir.file("stderr")), "");
+    }
 }
 
 // A printer's snapshot is a profile the simulator serves again.

@@ -1,0 +1,227 @@
+// What a net:// printer answers from PJL on its print port, asked on demand
+// when the URI names pjl and the snapshot (SNMP, IPP, the backend's own
+// state) does not answer: the loop-back test (ECHO), the life page count
+// (INFO PAGECOUNT), and the variables of the map (pjl_variables.h): read
+// with DINQUIRE, written with DEFAULT and read back in the same block.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "alert_data.h"
+#include "core.h"
+#include "encoders.h"
+#include "kvprtobj/bidicodes.h"
+#include "pjl_variables.h"
+
+namespace kvnet {
+namespace {
+
+using kvsim::Bytes;
+
+// ECHO carries the loop-back data as hex after this word: 2 digits a byte
+// within the codec's bound on the words of ECHO.
+constexpr std::string_view kEchoWord = "KVLOOP";
+constexpr size_t kMaxLoopBack = (pjl::kMaxValue - kEchoWord.size()) / 2;
+constexpr uint8_t kLifeCount = 1;   // page-count type of the printer's life count
+
+uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+// Variables the backend keeps itself even when the map names them.
+bool keptByBackend(uint16_t id) { return id == kvsim::kVarPropertyTag || id == kvsim::kVarTonerPageCount; }
+
+// The ids of a 0x4E or 0x94 request; none for data of another form.
+std::optional<std::vector<uint16_t>> requestedIds(unsigned short code, const uint8_t* data, unsigned long length) {
+    std::vector<uint16_t> ids;
+    if (code == kvbidi::kReadOMVar && length == 2) ids.push_back(be16(data));
+    if (code == kvbidi::kReadMultiOMVars && length >= 1 && length == 1 + 2u * data[0])
+        for (size_t i = 0; i < data[0]; ++i) ids.push_back(be16(data + 1 + 2 * i));
+    if (ids.empty()) return std::nullopt;
+    return ids;
+}
+
+// A value as DEFAULT writes it: the map's text, unquoted.
+std::optional<std::string> defaultText(const kvsim::PjlVariable& v, const Bytes& value) {
+    auto text = kvsim::pjlText(v, value);
+    if (text && v.codec == kvsim::PjlCodec::Text) *text = text->substr(1, text->size() - 2);
+    return text;
+}
+
+// The value a DINQUIRE reply gives `v`; none when the printer lacks the
+// variable or holds a value the map cannot carry. False for a reply that
+// is no answer about `v`.
+bool inquired(const std::string& reply, const kvsim::PjlVariable& v, std::optional<Bytes>* value) {
+    auto inquiry = pjl::parseInquiry(reply);
+    if (!inquiry || inquiry->variable.size() != std::string_view(v.name).size() ||
+        !std::equal(inquiry->variable.begin(), inquiry->variable.end(), v.name,
+                    [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
+        return false;
+    *value = inquiry->known ? kvsim::pjlValue(v, inquiry->value, v.width) : std::nullopt;
+    return true;
+}
+
+std::string hex(const uint8_t* data, size_t length) {
+    std::string out;
+    char digits[3];
+    for (size_t i = 0; i < length; ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", data[i]);
+        out += digits;
+    }
+    return out;
+}
+
+}  // namespace
+
+bool NetPrinter::Core::pjlMayAnswer(unsigned short code) const {
+    return wants(kPjl) && (code == kvbidi::kLoopBack || code == kvbidi::kPageCounts ||
+                           code == kvbidi::kResetHostPageCount || code == kvbidi::kReadOMVar ||
+                           code == kvbidi::kReadMultiOMVars || code == kvbidi::kSetOMVar);
+}
+
+bool NetPrinter::Core::pjlAnswers(const Snapshot& s, unsigned short code, const uint8_t* data,
+                                  unsigned long length) const {
+    if (!pjlMayAnswer(code)) return false;
+    auto fromPjl = [&](uint16_t id) {
+        return kvsim::pjlVariable(id) != nullptr && !keptByBackend(id) && kvsim::findVariable(s.profile, id) == nullptr;
+    };
+    if (code == kvbidi::kLoopBack) return !s.answers(code);
+    if (code == kvbidi::kPageCounts || code == kvbidi::kResetHostPageCount) return !s.answers(kvbidi::kPageCounts);
+    if (code == kvbidi::kSetOMVar) return length >= 2 && fromPjl(be16(data));
+    auto ids = requestedIds(code, data, length);
+    return ids && std::any_of(ids->begin(), ids->end(), fromPjl);
+}
+
+long NetPrinter::Core::answerPjl(const Snapshot& s, const Outcome& o, unsigned short code, const uint8_t* data,
+                                 unsigned long length, void* reply, unsigned long* replyLength) {
+    // What PJL alone answers: variables from the snapshot stay as they are.
+    kvsim::Profile answered;
+    answered.variables = s.profile.variables;
+    long rc = BCE_OK;
+    switch (code) {
+    case kvbidi::kLoopBack: {
+        if (length > kMaxLoopBack) return BCE_E_INVALID;
+        const std::string words = std::string(kEchoWord) + hex(data, length);
+        pjl::Request request;
+        request.echo(words);
+        std::vector<std::string> replies;
+        rc = pjlExchange(request, 1, &replies);
+        if (rc == BCE_OK && pjl::parseEcho(replies[0]) != words) rc = BCE_E_BAD_REPLY;
+        break;
+    }
+    case kvbidi::kPageCounts:
+    case kvbidi::kResetHostPageCount: {
+        if (code == kvbidi::kResetHostPageCount && length != 0) return BCE_E_INVALID;
+        uint32_t life = 0;
+        rc = readPjlPageCount(&life);
+        if (rc != BCE_OK) break;
+        std::lock_guard guard(lock);
+        if (code == kvbidi::kResetHostPageCount) {
+            hostPageBase = life;
+            return kvsim::deliverReply(code, {BCE_OK, {}}, reply, replyLength);
+        }
+        uint32_t base = hostPageBase.value_or(0);
+        answered.pageCounts = {{kLifeCount, life}, {s.profile.hostPageCountType, life >= base ? life - base : 0}};
+        break;
+    }
+    case kvbidi::kReadOMVar:
+    case kvbidi::kReadMultiOMVars: {
+        auto ids = requestedIds(code, data, length);
+        if (!ids) return BCE_E_INVALID;
+        ids->erase(std::remove_if(ids->begin(), ids->end(),
+                                  [&](uint16_t id) { return kvsim::findVariable(s.profile, id) != nullptr; }),
+                   ids->end());
+        std::vector<kvsim::Variable> read;
+        rc = readPjlVariables(*ids, &read);
+        answered.variables.insert(answered.variables.end(), read.begin(), read.end());
+        break;
+    }
+    case kvbidi::kSetOMVar: {
+        if (length > 2 + 255) return BCE_E_INVALID;
+        rc = writePjlVariable(be16(data), Bytes(data + 2, data + length));
+        if (rc == BCE_OK) return kvsim::deliverReply(code, {BCE_OK, Bytes{0x00, data[0], data[1]}}, reply, replyLength);
+        break;
+    }
+    default: return BCE_E_INVALID;
+    }
+    if (rc != BCE_OK) {
+        // The print port is not there while another protocol answers: PJL's
+        // data are not available (-3), the printer is.
+        const bool channel = rc == BCE_E_TIMEOUT || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_CONNECTION_RESET;
+        return channel && o.any() ? BCE_E_INVALID : rc;
+    }
+    auto answer = kvsim::encodeRead(answered, {code, data, length});
+    return answer ? kvsim::deliverReply(code, *answer, reply, replyLength) : BCE_E_INVALID;
+}
+
+long NetPrinter::Core::pjlExchange(const pjl::Request& request, size_t replies, std::vector<std::string>* out) {
+    auto got = std::make_shared<std::vector<std::string>>();
+    auto self = shared_from_this();
+    long rc = onLoop([self, request, replies, got](std::function<void(long)> done) {
+        if (!self->pjlPort) self->pjlPort = PjlPort::create(self->options.host, self->options.pjlPort, self->options.timeoutMs);
+        self->pjlPort->exchange(request, replies, [got, done](PjlResult r) {
+            *got = std::move(r.replies);
+            done(r.rc);
+        });
+    });
+    if (rc == BCE_OK) *out = std::move(*got);
+    return rc;
+}
+
+long NetPrinter::Core::readPjlPageCount(uint32_t* count) {
+    pjl::Request request;
+    request.info("PAGECOUNT");
+    std::vector<std::string> replies;
+    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
+    auto n = pjl::parsePageCount(replies[0]);
+    if (!n) return replies[0].find("\"?\"") != std::string::npos ? BCE_E_INVALID : BCE_E_BAD_REPLY;
+    *count = static_cast<uint32_t>(std::min<uint64_t>(*n, UINT32_MAX));
+    return BCE_OK;
+}
+
+// One block, one round trip: a DINQUIRE for each variable of the map.
+long NetPrinter::Core::readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out) {
+    std::vector<const kvsim::PjlVariable*> asked;
+    pjl::Request request;
+    for (uint16_t id : ids)
+        if (const kvsim::PjlVariable* v = kvsim::pjlVariable(id); v && !keptByBackend(id)) {
+            asked.push_back(v);
+            request.dinquire(v->name);
+        }
+    if (asked.empty()) return BCE_OK;
+    std::vector<std::string> replies;
+    if (long rc = pjlExchange(request, asked.size(), &replies); rc != BCE_OK) return rc;
+    for (size_t i = 0; i < asked.size(); ++i) {
+        std::optional<Bytes> value;
+        if (!inquired(replies[i], *asked[i], &value)) return BCE_E_BAD_REPLY;
+        if (value) out->push_back({asked[i]->id, std::move(*value), asked[i]->readOnly});
+    }
+    return BCE_OK;
+}
+
+// The current value first: an equal one is not written again (the printer
+// keeps defaults in memory that wears). Then DEFAULT and its read-back in
+// one block: the write holds only when the printer reads back the value.
+long NetPrinter::Core::writePjlVariable(uint16_t id, const Bytes& value) {
+    const kvsim::PjlVariable* v = kvsim::pjlVariable(id);
+    if (v == nullptr || v->readOnly || (v->width != 0 && value.size() != v->width)) return BCE_E_INVALID;
+    auto text = defaultText(*v, value);
+    auto wanted = text ? kvsim::pjlValue(*v, *text, v->width) : std::nullopt;
+    if (!wanted) return BCE_E_INVALID;
+
+    std::vector<std::string> replies;
+    pjl::Request read;
+    read.dinquire(v->name);
+    if (long rc = pjlExchange(read, 1, &replies); rc != BCE_OK) return rc;
+    std::optional<Bytes> current;
+    if (!inquired(replies[0], *v, &current)) return BCE_E_BAD_REPLY;
+    if (current == wanted) return BCE_OK;
+
+    pjl::Request write;
+    if (!write.setDefault(v->name, *text) || !write.dinquire(v->name)) return BCE_E_INVALID;
+    if (long rc = pjlExchange(write, 1, &replies); rc != BCE_OK) return rc;
+    if (!inquired(replies[0], *v, &current)) return BCE_E_BAD_REPLY;
+    if (current != wanted) return BCE_E_INVALID;   // the printer refused the value
+    raise({{kvsim::kFamilyVariableEvent, kvsim::variableEventAlert(id, *wanted)}});
+    return BCE_OK;
+}
+
+}  // namespace kvnet
