@@ -93,20 +93,20 @@ SimPrinter::SimPrinter(std::unique_ptr<Profile> profile, std::string origin)
 
 SimPrinter::~SimPrinter() = default;
 
-std::shared_ptr<SimPrinter> SimPrinter::fromJson(std::string_view json, std::string* error) {
+std::shared_ptr<SimPrinter> SimPrinter::fromJson(std::string_view json, std::string* error, std::string_view overlay) {
     auto profile = std::make_unique<Profile>();
     std::string message;
-    if (!loadProfile(json, profile.get(), &message)) {
+    if (!loadProfile(json, profile.get(), &message, overlay)) {
         if (error) *error = message;
         return nullptr;
     }
     return std::shared_ptr<SimPrinter>(new SimPrinter(std::move(profile)));
 }
 
-std::shared_ptr<SimPrinter> SimPrinter::fromFile(const std::string& path, std::string* error) {
+std::shared_ptr<SimPrinter> SimPrinter::fromFile(const std::string& path, std::string* error, std::string_view overlay) {
     std::string text, message;
     auto profile = std::make_unique<Profile>();
-    if (readProfileFile(path, &text, &message) && loadProfile(text, profile.get(), &message))
+    if (readProfileFile(path, &text, &message) && loadProfile(text, profile.get(), &message, overlay))
         return std::shared_ptr<SimPrinter>(new SimPrinter(std::move(profile), "sim:" + path));
     if (error) *error = path + ": " + message;
     return nullptr;

@@ -525,16 +525,29 @@ void loadProfileRoot(const Node& root, Profile& p) {
 
 }  // namespace
 
-bool loadProfile(std::string_view json, Profile* profile, std::string* error) {
-    nlohmann::json document = nlohmann::json::parse(json, nullptr, false);
-    if (document.is_discarded()) {
-        // Parse again with exceptions for the position of the fault.
-        try {
-            document = nlohmann::json::parse(json);
-        } catch (const nlohmann::json::exception& e) {
-            *error = std::string("profile is not valid JSON: ") + e.what();
-        }
-        return false;
+namespace {
+
+// The JSON document of `text`, or false with `error` giving the position of the fault.
+bool parseJson(std::string_view text, const char* what, nlohmann::json* document, std::string* error) {
+    *document = nlohmann::json::parse(text, nullptr, false);
+    if (!document->is_discarded()) return true;
+    // Parse again with exceptions for the position of the fault.
+    try {
+        *document = nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        *error = std::string(what) + " is not valid JSON: " + e.what();
+    }
+    return false;
+}
+
+}  // namespace
+
+bool loadProfile(std::string_view json, Profile* profile, std::string* error, std::string_view overlay) {
+    nlohmann::json document, patch;
+    if (!parseJson(json, "profile", &document, error)) return false;
+    if (!overlay.empty() && document.is_object()) {   // anything else is refused below
+        if (!parseJson(overlay, "overlay", &patch, error)) return false;
+        document.merge_patch(patch);
     }
     try {
         Profile loaded;

@@ -208,9 +208,11 @@ struct Profile {
     std::vector<ProfileAlert> alerts;
 };
 
-// Loads a profile from JSON text. On failure returns false and `error` names
-// the field: "inputBins[2].capacity: expected an unsigned number below 2^32".
-bool loadProfile(std::string_view json, Profile* profile, std::string* error);
+// Loads a profile from JSON text, with `overlay` (a JSON merge patch, RFC 7386,
+// such as the faults of kvprtsimd --faulty) laid over it first when given. On
+// failure returns false and `error` names the field: "inputBins[2].capacity:
+// expected an unsigned number below 2^32".
+bool loadProfile(std::string_view json, Profile* profile, std::string* error, std::string_view overlay = {});
 // The largest profile file read.
 constexpr size_t kMaxProfileSize = 4u << 20;
 // Reads a profile file's text: a regular file of at most kMaxProfileSize

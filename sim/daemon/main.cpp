@@ -1,7 +1,7 @@
 // kvprtsimd: serves simulated printers over the engine's TCP protocol.
 //
 //   kvprtsimd [--listen HOST:PORT] [--port-file FILE] [--profile FILE]... [--copies N]
-//             [--workers N] [--delay-ms MS] [--drop-every N] [--garbage-every N]
+//             [--faulty N] [--profile-for INDEX:FILE]... [--workers N] [--delay-ms MS] [--drop-every N] [--garbage-every N]
 //             [--raise-alerts-ms MS] [--silent N] [--max-connections N]
 //             [--greeting-timeout-ms MS] [--idle-timeout-ms MS]
 //             [--max-queued-bytes N] [--max-total-queued-bytes N]
@@ -17,7 +17,10 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <charconv>
 #include <cstdio>
+#include <map>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -32,6 +35,63 @@
 using kvprogram::kExitFailed;
 using kvprogram::kExitUsage;
 
+namespace {
+
+// The printers the options ask for: `copies` of each profile in turn (an
+// empty path: the built-in one), the last `faulty` copies of each with the
+// built-in faults laid over their profile, and printer INDEX of each
+// --profile-for INDEX:FILE of FILE alone. Nothing, the reason said on
+// standard error, when a value or a profile is refused.
+std::optional<std::vector<kvsimd::ServedPrinter>> makePrinters(const std::vector<std::string>& profiles,
+                                                               unsigned copies, unsigned faulty,
+                                                               const std::vector<std::string>& profilesFor) {
+    auto refuse = [](const std::string& message) {
+        std::fprintf(stderr, "kvprtsimd: %s\n", message.c_str());
+        return std::nullopt;
+    };
+    if (faulty > copies)
+        return refuse("--faulty " + std::to_string(faulty) + " is more than the " + std::to_string(copies) +
+                      " copies of each profile (--copies)");
+    const size_t total = profiles.size() * copies;
+    std::map<size_t, std::string> own;   // printer index -> its profile file
+    for (const std::string& given : profilesFor) {
+        const size_t colon = given.find(':');
+        size_t index = 0;
+        const char* end = given.data() + (colon == std::string::npos ? given.size() : colon);
+        auto [stop, ec] = std::from_chars(given.data(), end, index);
+        if (colon == std::string::npos || colon + 1 == given.size() || ec != std::errc() || stop != end)
+            return refuse("--profile-for expects INDEX:FILE, got " + given);
+        if (index >= total)
+            return refuse("--profile-for " + given + ": there is no printer " + std::to_string(index) + " (" +
+                          std::to_string(total) + " printers, from 0)");
+        if (!own.emplace(index, given.substr(colon + 1)).second)
+            return refuse("--profile-for: printer " + std::to_string(index) + " is given twice");
+    }
+
+    std::vector<kvsimd::ServedPrinter> printers;
+    for (const std::string& path : profiles) {
+        for (unsigned k = 0; k < copies; ++k) {
+            std::string error;
+            std::shared_ptr<kvsim::SimPrinter> printer;
+            if (auto file = own.find(printers.size()); file != own.end()) {
+                printer = kvsim::SimPrinter::fromFile(file->second, &error);
+                if (!printer) error = "--profile-for " + std::to_string(file->first) + ": " + error;
+            } else {
+                std::string_view overlay = k >= copies - faulty ? kvsim::SimPrinter::faultyOverlayJson() : "";
+                printer = path.empty() ? kvsim::SimPrinter::fromJson(kvsim::SimPrinter::defaultProfileJson(), &error, overlay)
+                                       : kvsim::SimPrinter::fromFile(path, &error, overlay);
+            }
+            if (!printer) return refuse(error);
+            std::string name = printer->name();
+            if (copies > 1) name += "-" + std::to_string(k);
+            printers.push_back({name, std::move(printer)});
+        }
+    }
+    return printers;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     CLI::App app{"kvprtsimd: simulated printers served over the engine's TCP protocol (tcp://HOST:PORT/PRINTER)",
                  "kvprtsimd"};
@@ -45,6 +105,14 @@ int main(int argc, char** argv) {
     app.add_option("--port-file", portFile, "write the port listened on to this file");
     app.add_option("--profile", profiles, "JSON profile of a printer; repeat for several printers (default: the built-in profile)");
     app.add_option("--copies", copies, "serve N printers of each profile")->check(CLI::Range(1u, 10000u))->capture_default_str();
+    unsigned faulty = 0;
+    std::vector<std::string> profilesFor;
+    app.add_option("--faulty", faulty,
+                   "the last N copies of each profile are troubled: a paper jam, toner low, trays empty... laid over "
+                   "their profile (0 to --copies)")
+        ->capture_default_str();
+    app.add_option("--profile-for", profilesFor,
+                   "INDEX:FILE, printer INDEX (from 0) of FILE, a JSON profile, instead; repeat for several");
     app.add_option("--workers", options.workers, "threads that carry out delayed requests (started with --delay-ms only)")->check(CLI::Range(1u, 256u))->capture_default_str();
     app.add_option("--delay-ms", options.delayMs, "delay every reply by MS milliseconds (fault test)");
     app.add_option("--drop-every", options.dropEvery, "close the connection of every Nth request unanswered (fault test)");
@@ -98,29 +166,17 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGINT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    std::vector<kvsimd::ServedPrinter> printers;
     if (profiles.empty()) profiles.push_back("");
-    for (const std::string& path : profiles) {
-        for (unsigned k = 0; k < copies; ++k) {
-            std::string error;
-            auto printer = path.empty() ? kvsim::SimPrinter::fromDefault() : kvsim::SimPrinter::fromFile(path, &error);
-            if (!printer) {
-                std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());
-                return kExitUsage;
-            }
-            std::string name = printer->name();
-            if (copies > 1) name += "-" + std::to_string(k);
-            printers.push_back({name, std::move(printer)});
-        }
-    }
+    auto printers = makePrinters(profiles, copies, faulty, profilesFor);
+    if (!printers) return kExitUsage;
 
     // Buffers of 128 KiB and more (big frames) are mapped on their own, so that
     // their memory goes back to the system when freed; without a fixed
     // threshold glibc raises it after the first such free and keeps them.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 
-    kvsimd::PjlServer pjl(printers.front().printer, faults);
-    kvsimd::Server server(std::move(printers), options);
+    kvsimd::PjlServer pjl(printers->front().printer, faults);
+    kvsimd::Server server(std::move(*printers), options);
     std::string error;
     if (!server.listen(&error) || (!pjlListen.empty() && !pjl.listen(pjlHost, pjlPort, &error))) {
         std::fprintf(stderr, "kvprtsimd: %s\n", error.c_str());

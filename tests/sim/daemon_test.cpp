@@ -155,8 +155,15 @@ struct Hold {
 // Printers selected by index or name, alerts pushed to every client of their printer
 // only, time-outs from the URI or the environment, malformed URIs, reply-buffer rules.
 TEST(SimDaemon, SelectsPrintersPushesTheirAlertsAndRefusesMalformedUris) {
-    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "1"});
-    Opened first(daemon.uri("1")), byIndex(daemon.uri("1")), byName(daemon.uri("simlaser-2"));
+    kvtest::TempDir dir;
+    std::ofstream(dir.file("own.json")) << R"({"name": "own"})";
+    SimDaemon daemon(KVPRTSIMD, {"--copies", "3", "--silent", "1", "--faulty", "1", "--profile-for", "0:" + dir.file("own.json")});
+    Opened first(daemon.uri("1")), byIndex(daemon.uri("1")), byName(daemon.uri("simlaser-2")), own(daemon.uri("own-0"));
+    ByteVec healthy, faulty;   // paper jams: none on a healthy copy, one on the faulty last
+    ASSERT_EQ(send(first.handle, 0x06, {}, &healthy), 0);
+    ASSERT_EQ(send(byName.handle, 0x06, {}, &faulty), 0);
+    EXPECT_EQ(healthy, kvtest::hex("06 00"));
+    EXPECT_EQ(faulty, kvtest::hex("06 01 01 FF 01 02 00 02"));
     Opened silent(daemon.uri("", "timeout=200"));
     ::setenv("KVPRTOBJ_TCP_TIMEOUT_MS", "100", 1);   // the time-out of a URI that names none
     Opened silentByEnv(daemon.uri(""));

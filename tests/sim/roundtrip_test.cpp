@@ -1,5 +1,5 @@
 // Round trip through the whole stack: what the library decodes from the
-// simulated printer with the built-in profile, and what it reads back after
+// simulated printer with the built-in profile and the faults of --faulty, and what it reads back after
 // each change, written one line per record and compared whole with the row's
 // section of roundtrip.golden. Every row runs in process (sim:) and over TCP
 // against kvprtsimd, each on a fresh printer.
@@ -346,21 +346,28 @@ std::string goldenSection(const std::string& name) {
 // Over TCP or not, and the row.
 class RoundTripTest : public testing::TestWithParam<std::tuple<bool, size_t>> {
 public:
+    // The built-in profile with the faults of --faulty, so that every alert family has something to decode:
+    // in process from the test's own merge of the two, over TCP from kvprtsimd's.
     static void SetUpTestSuite() {
-        s_daemon = std::make_unique<kvtest::SimDaemon>(
-            KVPRTSIMD, std::vector<std::string>{"--copies", std::to_string(std::size(kRoundTrips))});
+        json faulty = simtest::defaultProfile();
+        faulty.merge_patch(json::parse(std::ifstream(KVPRTSIM_FAULTY_OVERLAY)));
+        std::ofstream(s_dir.file("faulty.json")) << faulty;
+        const std::string copies = std::to_string(std::size(kRoundTrips));
+        s_daemon = std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, std::vector<std::string>{"--copies", copies, "--faulty", copies});
     }
     static void TearDownTestSuite() { s_daemon.reset(); }
 
 protected:
+    static kvtest::TempDir s_dir;
     static std::unique_ptr<kvtest::SimDaemon> s_daemon;
 };
 
+kvtest::TempDir RoundTripTest::s_dir;
 std::unique_ptr<kvtest::SimDaemon> RoundTripTest::s_daemon;
 
 TEST_P(RoundTripTest, LibraryDecodesWhatTheProfileSays) {
     auto [tcp, row] = GetParam();
-    std::string uri = tcp ? s_daemon->uri(std::to_string(row)) : "sim:";
+    std::string uri = tcp ? s_daemon->uri(std::to_string(row)) : "sim:" + s_dir.file("faulty.json");
     unsigned short handle = 0;
     ASSERT_EQ(BceOpenPrinter(uri.c_str(), &handle), 0) << BceLastOpenError();
     std::ostringstream out;

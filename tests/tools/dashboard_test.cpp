@@ -90,7 +90,7 @@ TEST(Dashboard, LiveFleetInChromium) {
     json hostile = json::parse(std::ifstream(KVPRTSIM_DEFAULT_PROFILE));
     hostile["identity"]["model"] = "<img src=x onerror=\"window.kvInjected=1\">";
     kvtest::writeText(dir.file("hostile.json"), hostile.dump());
-    SimDaemon pair(KVPRTSIMD, {"--copies", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
+    SimDaemon pair(KVPRTSIMD, {"--copies", "2", "--faulty", "2"}), doomed(KVPRTSIMD, {"--profile", dir.file("hostile.json")});
     kvtest::writeText(dir.file("fleet.toml"), "poll_interval_s = 1\n"
         "[[printer]]\nname = \"floor1-laser\"\nuri = \"" + pair.uri("0") + "\"\nlocation = \"Floor 1, copy room\"\ntags = [\"finance\"]\n"
         "[[printer]]\nname = \"floor1-color\"\nuri = \"" + pair.uri("1") + "\"\nlocation = \"Floor 1 " +

@@ -283,7 +283,8 @@ TEST(KvprtdService, SighupTakesAGoodFleetFileAndRefusesABrokenOne) {
 // the API's refusals, the dashboard page's policy and shards in kvprtd.golden.md.)
 TEST(KvprtdService, DaysAndReport) {
     TempDir dir;
-    writeFleet(dir, {{"a0", "sim:"}});
+    SimDaemon faulty(KVPRTSIMD, {"--faulty", "1"});   // the troubled printer of report.golden.json
+    writeFleet(dir, {{"a0", faulty.uri()}});
     const int64_t day = kvprtd::kDayMs, today = kvprtd::nowMs() / day * day, hour = 3600000;
     addSamples(dir.file("k.db"), "a0", {{today - 3 * day + hour, 100, 5}, {today - 3 * day + 2 * hour, 150, 5},   // the day's last
                                         {today - 2 * day + hour, 400, 5}, {today - 2 * day + 9 * hour, 410, 4},
@@ -304,7 +305,8 @@ TEST(KvprtdService, DaysAndReport) {
 
     // Its report is kvprt's (report.golden.json) with the poll's state, but for who printed what,
     // which only --expose-jobs keeps.
-    const json golden = json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
+    json golden = json::parse(readText(KVPRT_GOLDEN_DIR "/report.golden.json"));
+    golden["printer"]["uri"] = faulty.uri();
     json anonymous = golden;
     for (json& job : anonymous["jobs"]) job["name"] = job["user"] = nullptr;
     json report = get(d.port(), "/api/v1/printers/a0");

@@ -63,6 +63,16 @@ const Family kFamilies[] = {
     {"suppliesStatus", "Supplies status", "bidiQuerySuppliesStatus", &KVPrtObj::bidiQuerySuppliesStatus},
 };
 
+// An input source's state (alert 6209, value source << 8 | state) is listed by
+// the library for every source that is not empty. "Has paper" is the healthy
+// state: it is no alert, and is left out (docs/simulator.md, input trays).
+constexpr unsigned short kInputSourceState = 6209;
+constexpr unsigned kStateMask = 0xFF, kHasPaper = 2;
+
+bool isHealthySource(const KVPrtObj::KVPALERTDATA& a) {
+    return a.usAlertId == kInputSourceState && (a.usAlertValue & kStateMask) == kHasPaper;
+}
+
 void renderAlerts(const AlertFamilies& families, std::ostream& out) {
     Table t({"Family", "Alert", "Value", "Text"});
     for (size_t i = 0; i < families.size(); ++i) {
@@ -109,7 +119,8 @@ Reading<AlertList> readAlertFamily(KVPrtObj& obj, size_t i) {
     unsigned int count = 0;
     KVPrtObj::KVPALERTDATA* list = nullptr;
     r.rc = (obj.*f.query)(&count, &list);
-    for (unsigned a = 0; a < count; ++a) r.value.push_back({list[a].usAlertId, list[a].usAlertValue});
+    for (unsigned a = 0; a < count; ++a)
+        if (!isHealthySource(list[a])) r.value.push_back({list[a].usAlertId, list[a].usAlertValue});
     ::operator delete(list);
     if (r.rc != 0) r.value.clear();
     return r;

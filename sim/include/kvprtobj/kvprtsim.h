@@ -50,12 +50,20 @@ class KVSIM_API SimPrinter : public BcePrinter {
 public:
     // A printer of the profile in `json`, or null with `error` naming the
     // faulty field ("inputBins[2].capacity: expected a number from 0 to 255").
-    static std::shared_ptr<SimPrinter> fromJson(std::string_view json, std::string* error);
-    static std::shared_ptr<SimPrinter> fromFile(const std::string& path, std::string* error);
-    // A printer of the built-in profile.
+    // `overlay`, when given, is a JSON merge patch (RFC 7386) laid over the
+    // profile first, such as faultyOverlayJson().
+    static std::shared_ptr<SimPrinter> fromJson(std::string_view json, std::string* error, std::string_view overlay = {});
+    static std::shared_ptr<SimPrinter> fromFile(const std::string& path, std::string* error,
+                                                std::string_view overlay = {});
+    // A printer of the built-in profile: a healthy one, no alert active.
     static std::shared_ptr<SimPrinter> fromDefault();
-    // The built-in profile's JSON text.
+    // The built-in profile's JSON text (sim/profiles/default.json).
     static std::string_view defaultProfileJson();
+    // The troubles of a faulty printer as an overlay (sim/profiles/faulty.json):
+    // trays empty and needing attention, a bin full, a paper jam, an open
+    // cover, toner low, a call for service. Over the built-in profile it
+    // raises every alert family's alerts.
+    static std::string_view faultyOverlayJson();
 
     // For the factories above and kvprtsim_create: a printer of a loaded
     // profile; `origin` is the URI it was opened by, when it has one, for the

@@ -1,5 +1,6 @@
-// The simulator's default profile as the standards carry it, read by the
-// backend and decoded by the library beside sim:, with both protocols and with
+// The simulator's built-in profile with the faults of kvprtsimd --faulty (every
+// alert family has something to carry) as the standards carry it, read by the
+// backend and decoded by the library beside the simulator's, with both protocols and with
 // IPP alone. Without network: the recording through the SNMP fill tests'
 // reader and the attributes into the fills as the codec decodes them, served
 // by the simulator's encoders as the backend serves its snapshot. Served:
@@ -29,15 +30,24 @@ const struct Case {
 } kCases[] = {{"SnmpAndIpp", true, "fill.golden", "served.golden"},
               {"IppAlone", false, "fill_ipp.golden", "served_ipp.golden"}};
 
-kvsim::Profile defaultProfile() {
+kvsim::Profile faultyProfile() {
     kvsim::Profile profile;
     std::string error;
-    EXPECT_TRUE(kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), &profile, &error)) << error;
+    EXPECT_TRUE(kvsim::loadProfile(kvsim::SimPrinter::defaultProfileJson(), &profile, &error,
+                                   kvsim::SimPrinter::faultyOverlayJson()))
+        << error;
     return profile;
 }
 
+// The handle of a simulated printer of `profile`, attached as a host attaches one.
+unsigned short attached(const kvsim::Profile& profile) {
+    unsigned short handle = 0;
+    EXPECT_EQ(BceAttachPrinter(std::make_shared<kvsim::SimPrinter>(std::make_unique<kvsim::Profile>(profile)), &handle), 0);
+    return handle;
+}
+
 TEST(Differential, TheFillsGiveBackWhatTheStandardsCarry) {
-    const kvsim::Profile profile = defaultProfile();
+    const kvsim::Profile profile = faultyProfile();
     const std::string address = difftest::addressOf(profile);
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -57,10 +67,7 @@ TEST(Differential, TheFillsGiveBackWhatTheStandardsCarry) {
         for (const difftest::IppGroup& job : difftest::ippJobsOf(profile)) jobs.push_back(difftest::decoded(job));
         kvnet::ipp::JobNumbers numbers;
         kvnet::ipp::fillJobs(jobs, numbers, &snapshot);
-        unsigned short handle = 0;
-        ASSERT_EQ(BceAttachPrinter(std::make_shared<kvsim::SimPrinter>(std::make_unique<kvsim::Profile>(snapshot.profile)),
-                                   &handle), 0);
-        kvprt::Printer filled(handle, "filled"), sim("sim:");
+        kvprt::Printer filled(attached(snapshot.profile), "filled"), sim(attached(profile), "sim:");
         difftest::expectDifferences(difftest::libraryView(sim), difftest::libraryView(filled), kDir + c.filled);
     }
 }
@@ -68,7 +75,7 @@ TEST(Differential, TheFillsGiveBackWhatTheStandardsCarry) {
 TEST(Differential, NetAnswersAsSimWhereTheStandardsCarryIt) {
     if (!kvtest::installed("snmpsimd") || !kvtest::IppEvePeer::available())
         GTEST_SKIP() << "snmpsimd or ippeveprinter is not installed (apt-get install snmpsim cups-ipp-utils dbus)";
-    const kvsim::Profile profile = defaultProfile();
+    const kvsim::Profile profile = faultyProfile();
     kvtest::TempDir dir;
     std::ofstream(dir.file(std::string(kCommunity) + ".snmprec")) << difftest::snmprecOf(profile, kLoopback);
     std::ofstream(dir.file("printer.attrs")) << difftest::ippeveprinterFile(difftest::ippPrinterOf(profile));
@@ -79,7 +86,7 @@ TEST(Differential, NetAnswersAsSimWhereTheStandardsCarryIt) {
         kvprt::Printer net(std::string("net://") + kLoopback + "?protocols=" + (c.snmp ? "snmp,ipp" : "ipp") +
                            "&snmp-port=" + std::to_string(agent.port()) + "&community=" + kCommunity +
                            "&ipp-port=" + std::to_string(ipp.port()) + "&timeout=2000");
-        kvprt::Printer sim("sim:");
+        kvprt::Printer sim(attached(profile), "sim:");
         difftest::json expected = difftest::libraryView(sim), got = difftest::libraryView(net);
         difftest::replaceText(expected, difftest::addressOf(profile), kLoopback);
         // The stand-in's port is its own: the address record shows it as "ipp-port".
