@@ -23,6 +23,7 @@ rows=(
   "kvprt panel p|press"
   "kvprt snapshot --|--help --json --printer --profile"
   "kvprt snapshot --profile pro|profile.json"
+  "kvprt discover --|--auth --community --dns-sd --help --jobs --json --printer --snmp-port --timeout --write-fleet"
 )
 
 bash_offers() {

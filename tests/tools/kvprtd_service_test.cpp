@@ -443,6 +443,39 @@ TEST(KvprtdService, NetPrintersThroughSnmpsim) {
     EXPECT_EQ(outputs.find(secret), std::string::npos) << outputs.substr(outputs.find(secret) - std::min<size_t>(outputs.find(secret), 200), 400);
 }
 
+// kvprt discover sweeps 127.0.0.0/28: one printer answering on two addresses (one line), one whose
+// name holds a terminal escape. kvprtd takes the fleet file it writes, and a second sweep keeps the
+// name and tags edited in it.
+TEST(KvprtdService, DiscoverWritesAFleetFileKvprtdTakes) {
+    if (!installed("snmpsimd")) GTEST_SKIP() << "Debian's snmpsim is not installed (apt-get install snmpsim)";
+    TempDir dir;
+    const uint16_t port = freeUdpPort();
+    SnmpSim alpha({KVPRTD_NET_RECORDINGS "/discover/alpha.snmprec"}, "public", {"127.0.0.2", "127.0.0.3"}, port);
+    SnmpSim beta({KVPRTD_NET_RECORDINGS "/discover/beta.snmprec"}, "public", {"127.0.0.5"}, port);
+    const std::string sweep = KVPRT_BINARY " discover 127.0.0.0/28 --snmp-port " + std::to_string(port) +
+                              " --write-fleet " + dir.file("fleet.toml");
+    auto discover = [&](const std::string& more) {   // its standard output
+        std::string out;
+        EXPECT_EQ(run("(" + sweep + more + " 2>/dev/null)", &out), 0) << out;
+        return out;
+    };
+    EXPECT_EQ(discover(""), "Address               Name         Model                 Serial    Found by\n"
+                            "127.0.0.2, 127.0.0.3  floor-a      Example Printer 4000  EXA-1001  snmp\n"
+                            "127.0.0.5             bet\\x1B[2Ja  Example Color 5100    EXB-2002  snmp\n");
+    std::string fleet = readText(dir.file("fleet.toml"));
+    fleet.replace(fleet.find("name = 'floor-a'"), 16, "name = 'office-a'\ntags = ['finance']");
+    writeText(dir.file("fleet.toml"), fleet);
+
+    EXPECT_EQ(json::parse(discover(" --json"))["printers"][1], json::parse(R"({"addresses": ["127.0.0.5"], "name": "bet\u001b[2Ja",
+        "model": "Example Color 5100", "serial": "EXB-2002", "foundBy": ["snmp"]})"));
+    EXPECT_NE(readText(dir.file("fleet.toml")).find("name = 'office-a'\nserial = 'EXA-1001'\ntags = [ 'finance' ]\n"
+                                                    "uri = 'net://127.0.0.2?snmp-port=" + std::to_string(port) + "'"),
+              std::string::npos) << readText(dir.file("fleet.toml"));
+    SimDaemon d = startKvprtd(dir);
+    EXPECT_TRUE(eventually([&] { return states(d.port()).size() == 2; }, 10s)) << get(d.port(), "/api/v1/printers");
+    EXPECT_EQ(states(d.port()).count("office-a"), 1u);
+}
+
 // Runs one of net-snmp's tools (no MIB files, no configuration of the user's); whether it succeeded.
 bool snmpTool(const TempDir& dir, const std::string& arguments) {
     const std::string files = dir.file("");

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <map>
+#include <sstream>
 
 #include <toml++/toml.h>
 
@@ -15,6 +16,7 @@ namespace {
 constexpr size_t kMaxUriLength = 1024;
 constexpr size_t kMaxLocationLength = 256;
 constexpr size_t kMaxTags = 32;
+constexpr size_t kMaxSerialLength = 64;
 
 // A fault of the file: where, which field, what.
 struct Fault {
@@ -80,8 +82,10 @@ PrinterConfig printer(const toml::table& table, const std::string& prefix) {
                 throw Fault{node.source().begin, field, "more than " + std::to_string(kMaxTags) + " tags"};
             for (size_t i = 0; i < tags->size(); ++i)
                 p.tags.push_back(name(*tags->get(i), field + "[" + std::to_string(i) + "]"));
+        } else if (key == "serial") {
+            p.serial = text(node, field, kMaxSerialLength);
         } else {
-            throw Fault{key.source().begin, field, "unknown key (expected name, uri, location, tags)"};
+            throw Fault{key.source().begin, field, "unknown key (expected name, uri, location, tags, serial)"};
         }
     }
     if (!named) throw Fault{table.source().begin, prefix + ".name", "missing"};
@@ -189,6 +193,27 @@ std::optional<Fleet> readFleet(const std::string& path, std::string* error) {
         return std::nullopt;
     }
     return parseFleet(text, path, error);
+}
+
+std::string fleetText(const Fleet& fleet) {
+    toml::table root;
+    if (fleet.pollIntervalS != Fleet{}.pollIntervalS) root.insert("poll_interval_s", fleet.pollIntervalS);
+    toml::array printers;
+    for (const PrinterConfig& p : fleet.printers) {
+        toml::table entry{{"name", p.name}, {"uri", p.uri}};
+        if (!p.location.empty()) entry.insert("location", p.location);
+        if (!p.tags.empty()) {
+            toml::array tags;
+            for (const std::string& tag : p.tags) tags.push_back(tag);
+            entry.insert("tags", std::move(tags));
+        }
+        if (!p.serial.empty()) entry.insert("serial", p.serial);
+        printers.push_back(std::move(entry));
+    }
+    root.insert("printer", std::move(printers));
+    std::ostringstream out;
+    out << root << '\n';
+    return out.str();
 }
 
 }  // namespace kvprtd

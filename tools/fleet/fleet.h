@@ -7,6 +7,7 @@
 //   uri = "tcp://127.0.0.1:9190/0"    # any URI the engine opens
 //   location = "Floor 1, copy room"   # optional
 //   tags = ["finance"]                # optional; each as a name
+//   serial = "EX4K3F2A0451"           # optional; the serial number kvprt discover found
 //
 // Anything else is refused, so that a misspelt key does not pass unnoticed.
 // A URI is sim:..., tcp://HOST... or net://HOST..., checked as the file is
@@ -29,6 +30,7 @@ struct PrinterConfig {
     std::string uri;
     std::string location;
     std::vector<std::string> tags;
+    std::string serial;   // kvprt discover matches the printer by it again; kvprtd does not use it
     bool operator==(const PrinterConfig&) const = default;
 };
 
@@ -49,6 +51,10 @@ constexpr size_t kMaxFleetFileBytes = 64u << 20;
 std::optional<Fleet> readFleet(const std::string& path, std::string* error);
 // The same for the text of a file (`path` names it in messages).
 std::optional<Fleet> parseFleet(std::string_view text, const std::string& path, std::string* error);
+
+// The text of a fleet file holding `fleet` (which parseFleet reads back as
+// it is; comments are not kept).
+std::string fleetText(const Fleet& fleet);
 
 // A printer name (or tag): 1 to 64 letters, digits, '.', '_' and '-'.
 bool validName(std::string_view name);

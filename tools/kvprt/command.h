@@ -129,5 +129,6 @@ void addControlCommands(CLI::App& app, Context& ctx);    // var, ports, loopback
 void addQuickSetupCommands(CLI::App& app, Context& ctx); // qs
 void addStorageCommands(CLI::App& app, Context& ctx);    // storage ls, format, rm, cp (after devchars)
 void addSnapshotCommand(CLI::App& app, Context& ctx);    // snapshot
+void addDiscoverCommand(CLI::App& app, Context& ctx);    // discover (discover.h)
 
 }  // namespace kvprt

@@ -290,6 +290,8 @@ int runFleet(const CLI::App& app, const FleetOptions& options, int argc, char** 
         throw CLI::ValidationError("--fleet", "a fleet file and --printer exclude each other");
     if (app.got_subcommand("watch"))
         throw CLI::ValidationError("watch", "watch follows one printer (kvprtd watches a fleet: docs/kvprtd.md)");
+    if (app.got_subcommand("discover"))
+        throw CLI::ValidationError("discover", "discover asks the network, not printers: give it no --fleet or --printer");
     // Commands that write a file need a name per printer.
     const bool named =
         std::any_of(args.begin(), args.end(), [](const std::string& a) { return a.find("{printer}") != a.npos; });

@@ -73,6 +73,7 @@ int main(int argc, char** argv) {
     addQuickSetupCommands(app, ctx);
     addStorageCommands(app, ctx);
     addSnapshotCommand(app, ctx);
+    addDiscoverCommand(app, ctx);
 
     const bool jsonOut = wantsJson(argc, argv);
     if (auto status = kvprogram::parseCommandLine(app, argc, argv,

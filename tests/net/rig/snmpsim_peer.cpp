@@ -70,13 +70,17 @@ uint16_t freeUdpPort() {
     return asio::ip::udp::socket(context, {asio::ip::make_address("127.0.0.1"), 0}).local_endpoint().port();
 }
 
-SnmpSim::SnmpSim(const std::vector<std::string>& recordings) : m_port(freeUdpPort()) {
+SnmpSim::SnmpSim(const std::vector<std::string>& recordings) : SnmpSim(recordings, "", {"127.0.0.1"}, freeUdpPort()) {}
+
+SnmpSim::SnmpSim(const std::vector<std::string>& recordings, const std::string& community,
+                 const std::vector<std::string>& addresses, uint16_t port)
+    : m_port(port) {
     const fs::path data = m_dir.file("data"), log = m_dir.file("snmpsim.log");
     fs::create_directories(data);
     fs::create_directories(m_dir.file("cache"));
     for (const std::string& place : recordings) {
         if (!fs::is_directory(place)) {
-            fs::copy_file(place, data / fs::path(place).filename());
+            fs::copy_file(place, data / (community.empty() ? fs::path(place).filename() : fs::path(community + ".snmprec")));
             continue;
         }
         for (const auto& recording : fs::directory_iterator(place))
@@ -87,9 +91,10 @@ SnmpSim::SnmpSim(const std::vector<std::string>& recordings) : m_port(freeUdpPor
     for (const auto& entry : fs::recursive_directory_iterator(m_dir.file(""))) fs::permissions(entry, fs::perms::all);
     fs::permissions(m_dir.file(""), fs::perms::all);
     std::vector<std::string> args = {"snmpsimd", "--data-dir=" + data.string(), "--cache-dir=" + m_dir.file("cache"),
-                                     "--agent-udpv4-endpoint=127.0.0.1:" + std::to_string(m_port),
                                      "--logging-method=file:" + log.string(),
                                      "--variation-modules-dir=/usr/share/snmpsim/variation"};
+    for (const std::string& address : addresses)
+        args.push_back("--agent-udpv4-endpoint=" + address + ":" + std::to_string(m_port));
     if (::geteuid() == 0) {
         const passwd* nobody = ::getpwnam("nobody");
         const group* group = nobody ? ::getgrgid(nobody->pw_gid) : nullptr;
@@ -100,7 +105,10 @@ SnmpSim::SnmpSim(const std::vector<std::string>& recordings) : m_port(freeUdpPor
     // Its socket is bound once it says it listens: requests wait there until it reads.
     for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
          std::chrono::steady_clock::now() < deadline; std::this_thread::sleep_for(std::chrono::milliseconds(50))) {
-        if (readText(log).find("Listening at UDP/IPv4 endpoint") != std::string::npos) return;
+        const std::string said = readText(log);
+        size_t listening = 0;
+        for (size_t at = 0; (at = said.find("Listening at UDP/IPv4 endpoint", at)) != std::string::npos; ++at) ++listening;
+        if (listening >= addresses.size()) return;
         if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
             throw std::runtime_error("snmpsimd exited: " + readText(log));

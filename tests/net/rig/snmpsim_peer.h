@@ -38,6 +38,10 @@ public:
     // Serves the recordings given: files, or folders whose *.snmprec it
     // serves. Throws when snmpsimd does not come up.
     explicit SnmpSim(const std::vector<std::string>& recordings);
+    // The same on each of `addresses` (of the loopback network: 127.0.0.2 ...)
+    // at `port`; with a `community`, the one recording given is served under it.
+    SnmpSim(const std::vector<std::string>& recordings, const std::string& community,
+            const std::vector<std::string>& addresses, uint16_t port);
     ~SnmpSim();
     SnmpSim(const SnmpSim&) = delete;
     SnmpSim& operator=(const SnmpSim&) = delete;

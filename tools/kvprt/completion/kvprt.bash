@@ -13,7 +13,8 @@ _kvprt() {
     local path=() i
     for ((i = 1; i < ${#words[@]} - 1; i++)); do
         case ${words[i]} in
-            -p | --printer | --count | --timeout | --flag | --profile) ((i++)) ;;
+            -p | --printer | --count | --timeout | --flag | --profile | --write-fleet | --jobs | --community | --auth | \
+            --snmp-port) ((i++)) ;;
             -*) ;;
             *) path+=("${words[i]}") ;;
         esac
@@ -29,13 +30,13 @@ _kvprt() {
                 choices="sim: tcp://"
             fi
             ;;
-        --count | --timeout | --flag) return 0 ;;
-        --profile) files=1 ;;
+        --count | --timeout | --flag | --jobs | --community | --auth | --snmp-port) return 0 ;;
+        --profile | --write-fleet) files=1 ;;
         *)
             local options="-p --printer --json -h --help"
             case "${path[0]}:${#path[@]}" in
                 :0) choices="report info levels bins storage interpreters fonts symbolsets status watch toner
-                             pagecounts jobs panel var ports loopback offline online reset qs snapshot"
+                             pagecounts jobs panel var ports loopback offline online reset qs snapshot discover"
                     options+=" --version" ;;
                 storage:1) choices="ls format rm cp" ;;
                 storage:2) choices="flash disk" ;;
@@ -56,6 +57,7 @@ _kvprt() {
                 "storage cp") options+=" --replace" ;;
                 "qs receive") options+=" --force" ;;
                 "snapshot "*) options+=" --profile" ;;
+                "discover "*) options+=" --dns-sd --write-fleet --jobs --timeout --community --auth --snmp-port" ;;
             esac
             [[ $cur == -* ]] && choices=$options
             ;;
