@@ -271,34 +271,41 @@ std::optional<std::vector<Volume>> parseFilesys(std::string_view reply, std::str
     return volumes;
 }
 
-std::optional<FsAnswer> parseFsQuery(std::string_view reply, std::string* why) {
-    Split s;
-    if (!split(reply, "FSQUERY", &s, why)) return std::nullopt;
+namespace {
+
+// The header every file-system reply opens with: its NAME and FILEERROR.
+std::optional<FsAnswer> fsHeader(const Split& s, std::string* why) {
     FsAnswer answer;
     const std::string* name = s.header.option("NAME");
     auto error = fileError(s);
     if (!name || !error) return none(why, "no NAME or a malformed FILEERROR");
     answer.path = *name;
     answer.fileError = *error;
-    if (answer.fileError) return answer;
+    return answer;
+}
+
+}  // namespace
+
+std::optional<FsAnswer> parseFsQuery(std::string_view reply, std::string* why) {
+    Split s;
+    if (!split(reply, "FSQUERY", &s, why)) return std::nullopt;
+    std::optional<FsAnswer> header = fsHeader(s, why);
+    if (!header || header->fileError) return header;
+    FsAnswer answer = std::move(*header);
     const std::string* type = s.header.option("TYPE");
     auto size = numberOption(s.header, "SIZE");
     if (!type || !s.body.empty() || (*type == "FILE" ? !size : *type != "DIR"))
         return none(why, "neither a file with its size nor a directory");
-    answer.entry = {*name, *type == "DIR", size.value_or(0)};
+    answer.entry = {answer.path, *type == "DIR", size.value_or(0)};
     return answer;
 }
 
 std::optional<FsAnswer> parseDirList(std::string_view reply, std::string* why) {
     Split s;
     if (!split(reply, "FSDIRLIST", &s, why)) return std::nullopt;
-    FsAnswer answer;
-    const std::string* name = s.header.option("NAME");
-    auto error = fileError(s);
-    if (!name || !error) return none(why, "no NAME or a malformed FILEERROR");
-    answer.path = *name;
-    answer.fileError = *error;
-    if (answer.fileError) return answer;
+    std::optional<FsAnswer> header = fsHeader(s, why);
+    if (!header || header->fileError) return header;
+    FsAnswer answer = std::move(*header);
     for (std::string_view line : s.body) {
         FileEntry entry;
         if (!fileEntry(line, &entry)) return none(why, "a malformed directory entry");
@@ -310,13 +317,9 @@ std::optional<FsAnswer> parseDirList(std::string_view reply, std::string* why) {
 std::optional<FsAnswer> parseUpload(std::string_view reply, std::string* why) {
     Split s;
     if (!split(reply, "FSUPLOAD", &s, why)) return std::nullopt;
-    FsAnswer answer;
-    const std::string* name = s.header.option("NAME");
-    auto error = fileError(s);
-    if (!name || !error) return none(why, "no NAME or a malformed FILEERROR");
-    answer.path = *name;
-    answer.fileError = *error;
-    if (answer.fileError) return answer;
+    std::optional<FsAnswer> header = fsHeader(s, why);
+    if (!header || header->fileError) return header;
+    FsAnswer answer = std::move(*header);
     auto offset = numberOption(s.header, "OFFSET"), size = numberOption(s.header, "SIZE");
     size_t lineEnd = reply.find('\n');
     if (!offset || !size || lineEnd == std::string_view::npos || reply.size() - lineEnd - 1 != *size)

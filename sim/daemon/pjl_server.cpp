@@ -36,13 +36,7 @@ PjlServer::~PjlServer() { stop(); }
 bool PjlServer::listen(const std::string& host, const std::string& port, std::string* error) {
     int fd = kvwire::listenTcp(host, port, &m_port, error, SOMAXCONN);
     if (fd < 0) return false;
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    std::error_code ec;
-    m_acceptor.assign(bound.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
-    if (ec) {
-        ::close(fd);
+    if (std::error_code ec = adoptListener(m_acceptor, fd)) {
         *error = "cannot listen for PJL: " + ec.message();
         return false;
     }

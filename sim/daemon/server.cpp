@@ -50,14 +50,7 @@ Server::~Server() { stop(); }
 bool Server::listen(std::string* error) {
     int fd = kvwire::listenTcp(m_options.host, m_options.port, &m_port, error, SOMAXCONN);
     if (fd < 0) return false;
-    sockaddr_storage bound{};
-    socklen_t length = sizeof bound;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
-    std::error_code ec;
-    m_acceptor.assign(bound.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
-    if (!ec) m_acceptor.non_blocking(true, ec);
-    if (ec) {
-        if (!m_acceptor.is_open()) ::close(fd);
+    if (std::error_code ec = adoptListener(m_acceptor, fd)) {
         *error = "cannot listen: " + ec.message();
         return false;
     }
@@ -67,6 +60,17 @@ bool Server::listen(std::string* error) {
 }
 
 bool Server::listensOnLoopback() const { return kvsimd::listensOnLoopback(m_acceptor); }
+
+std::error_code adoptListener(asio::ip::tcp::acceptor& acceptor, int fd) {
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length);
+    std::error_code ec;
+    acceptor.assign(bound.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd, ec);
+    if (!ec) acceptor.non_blocking(true, ec);
+    if (ec && !acceptor.is_open()) ::close(fd);
+    return ec;
+}
 
 bool listensOnLoopback(const asio::ip::tcp::acceptor& acceptor) {
     std::error_code ec;

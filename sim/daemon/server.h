@@ -58,6 +58,8 @@ namespace kvsimd {
 
 // False when a listening socket is bound to an address that is not a loopback one.
 bool listensOnLoopback(const asio::ip::tcp::acceptor& acceptor);
+// `acceptor` takes the listening socket `fd`, non-blocking; on failure `fd` is closed.
+std::error_code adoptListener(asio::ip::tcp::acceptor& acceptor, int fd);
 
 struct ServerOptions {
     std::string host = "127.0.0.1";
