@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include <asio/steady_timer.hpp>
@@ -34,7 +35,13 @@ constexpr auto kMaxAge = std::chrono::seconds(2);
 // How the last refresh went, per protocol: 0 answered, else why not.
 struct Outcome {
     long snmp = BCE_E_TIMEOUT, ipp = BCE_E_TIMEOUT;
+    std::string why;   // each failure's words, as the protocol's client said them: "SNMP: no answer"
     bool any() const { return snmp == BCE_OK || ipp == BCE_OK; }
+    // Notes the failure of protocol `name`.
+    void failed(long* protocol, const char* name, long rc, const std::string& words) {
+        *protocol = rc;
+        why += (why.empty() ? "" : "; ") + std::string(name) + ": " + words;
+    }
 };
 
 // An asynchronous request waiting for a refresh.

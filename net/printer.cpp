@@ -106,6 +106,11 @@ long NetPrinter::getPrinterName(unsigned int netType, char* name, char* address)
     return BCE_E_INVALID;
 }
 
+std::string NetPrinter::lastFailure() const {
+    std::lock_guard guard(m->lock);
+    return m->outcome.any() ? std::string() : m->outcome.why;
+}
+
 long NetPrinter::snapshotProfile(std::string* json) {
     if (json == nullptr) return BCE_E_INVALID;
     long rc = BCE_OK;

@@ -30,6 +30,8 @@ public:
                        unsigned long requestLength, unsigned long capacity, BceCompletion done,
                        void* context) override;
     long snapshotProfile(std::string* json) override;
+    // Why the last refresh had no answer from any protocol; "" once one answered.
+    std::string lastFailure() const override;
 
     struct Core;
 

@@ -55,7 +55,10 @@ void NetPrinter::Core::refreshSnmp() {
     auto self = shared_from_this();
     snmpClient->get(snmp::quietPoll(view), [self](snmp::Result r) {
         self->running.snmp = r.rc;
-        if (r.rc != BCE_OK) return self->sourceDone();
+        if (r.rc != BCE_OK) {
+            self->running.failed(&self->running.snmp, "SNMP", r.rc, r.error);
+            return self->sourceDone();
+        }
         std::vector<snmp::Oid> roots = self->walked ? snmp::staleRoots(self->view, r.bindings) : snmp::walkRoots();
         for (const snmp::VarBind& b : r.bindings) {
             const snmp::Value* old = self->view.get(b.oid);
@@ -83,7 +86,7 @@ void NetPrinter::Core::walk(std::vector<snmp::Oid> roots, size_t next) {
             self->view.merge(r.bindings);
         } else if (r.rc != BCE_E_INVALID) {
             // The agent stopped answering in the middle: the refresh failed.
-            self->running.snmp = r.rc;
+            self->running.failed(&self->running.snmp, "SNMP", r.rc, r.error);
             return self->sourceDone();
         }
         self->walk(std::move(roots), next + 1);
@@ -96,7 +99,10 @@ void NetPrinter::Core::refreshIpp() {
     auto self = shared_from_this();
     ippClient->getPrinterAttributes(ipp::printerAttributes(), [self](ipp::Result r) {
         self->running.ipp = r.rc;
-        if (r.rc != BCE_OK) return self->sourceDone();
+        if (r.rc != BCE_OK) {
+            self->running.failed(&self->running.ipp, "IPP", r.rc, r.error);
+            return self->sourceDone();
+        }
         if (r.response.printer != self->ippState.printer) self->changed = true;
         self->ippState.printer = std::move(r.response.printer);
         self->ippClient->getJobs([self](ipp::Result jobs) {

@@ -145,7 +145,8 @@ TEST(Dashboard, LiveFleetInChromium) {
     EXPECT_TRUE(browser.waitFor("return " + row("floor2-laser") + ".dataset.state === 'down' && " + row("floor2-laser") +
                                 ".querySelector('.badge').textContent === 'Down' && " + row("floor2-laser") +
                                 ".querySelector('.problem').textContent === 'Not reachable: connection refused' && " + row("floor2-laser") +
-                                ".querySelector('.problem').title.includes('-10')"));
+                                ".querySelector('.problem').title.includes('-10') && " + row("floor2-laser") +
+                                ".querySelector('.since time').dateTime !== ''"));
     // Problems first, the page not reloaded; printer texts are text (the location shows its brackets,
     // no element came of them); labelled controls, one heading of the first level; the rows the
     // filters by text and by state leave.

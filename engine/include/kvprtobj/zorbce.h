@@ -288,8 +288,9 @@ extern "C" BCE_API const char* BceResultText(long code);
 
 // Why the last attempt to reach the printer of `handle` failed, as the system
 // said it: "connection refused", "no route to host", "no such host name", "no
-// answer in time", ... (tcp://; other printers may know none). Cleared once a
-// connection is made. Writes at most size - 1 bytes and a NUL to `buffer`, and
+// answer in time", ... (tcp://; net:// says what its protocols' clients said
+// when none answered; other printers may know none). Cleared once a
+// connection is made (net://: once a protocol answers). Writes at most size - 1 bytes and a NUL to `buffer`, and
 // returns the text's whole length: 0 when none is known or the handle is unknown.
 extern "C" BCE_API unsigned long BceLastFailure(unsigned short handle, char* buffer, unsigned long size);
 

@@ -94,24 +94,32 @@ TEST_F(NetPrinterTest, APartialOutageAnswersInvalidAndKeepsBidiActive) {
     }
 }
 
-// Nothing answers: the channel-down code of what failed, within one time-out.
+// Nothing answers: the channel-down code of what failed, within one time-out, and the
+// client's words for it (BceLastFailure).
 TEST_F(NetPrinterTest, NothingAnsweringIsAChannelDownWithinOneTimeOut) {
     kvtest::FakeAgent silent([](const std::string&) { return ""; });
     kvtest::FakeAgent garbage([](const std::string&) { return "\x30\x03\x02\x01"; });
     const std::string ipp = "&ipp-port=" + std::to_string(kvtest::freePort());
-    const std::pair<std::string, long> cases[] = {
-        {"net://127.0.0.1?timeout=400&snmp-port=" + std::to_string(silent.port()) + ipp, BCE_E_TIMEOUT},
-        {"net://127.0.0.1?timeout=400&protocols=ipp" + ipp, BCE_E_CHANNEL_DOWN},
-        {"net://127.0.0.1?timeout=400&protocols=snmp&snmp-port=" + std::to_string(garbage.port()), BCE_E_BAD_REPLY},
+    const struct {
+        std::string uri;
+        long rc;
+        const char* words;   // in the failure's words
+    } cases[] = {
+        {"net://127.0.0.1?timeout=400&snmp-port=" + std::to_string(silent.port()) + ipp, BCE_E_TIMEOUT, "SNMP: no answer"},
+        {"net://127.0.0.1?timeout=400&protocols=ipp" + ipp, BCE_E_CHANNEL_DOWN, "IPP: cannot connect to 127.0.0.1 port"},
+        {"net://127.0.0.1?timeout=400&protocols=snmp&snmp-port=" + std::to_string(garbage.port()), BCE_E_BAD_REPLY, "SNMP: "},
     };
-    for (const auto& [uri, rc] : cases) {
-        Opened printer(uri);
+    for (const auto& c : cases) {
+        Opened printer(c.uri);
         ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
         unsigned char reply[64];
         unsigned long length = sizeof reply;
         auto start = Clock::now();
-        EXPECT_EQ(BceSendBidi(1, printer.handle, 0, kvbidi::kDeviceStatus, reply, &length, nullptr, 0), rc) << uri;
-        EXPECT_LT(Clock::now() - start, 900ms) << uri;
+        EXPECT_EQ(BceSendBidi(1, printer.handle, 0, kvbidi::kDeviceStatus, reply, &length, nullptr, 0), c.rc) << c.uri;
+        EXPECT_LT(Clock::now() - start, 900ms) << c.uri;
+        char words[256];
+        EXPECT_GT(BceLastFailure(printer.handle, words, sizeof words), 0u) << c.uri;
+        EXPECT_NE(std::string(words).find(c.words), std::string::npos) << c.uri << ": " << words;
     }
 }
 

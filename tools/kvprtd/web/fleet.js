@@ -73,7 +73,10 @@ function condition(p, r) {
   const worst = r === 1 ? alerts.find((a) => a.family === 'paperJams') : r === 2 || r === 4 ? alerts[0] : null;
   const others = alerts.filter((a) => a !== worst).map((a) => a.text);
   let words = worst?.text ?? c.words;
-  if (r === 0) words = h('span', { class: 'problem', title: p.error ? shown(p.error) : null }, p.problem || 'Not reachable');
+  if (r === 0) {
+    words = [h('span', { class: 'problem', title: p.error ? shown(p.error) : null }, p.problem || 'Not reachable'),
+      p.since ? h('span', { class: 'since' }, ' (since ', timeElement(p.since), ')') : null];
+  }
   if (r === 3) {
     const s = worstSupply(p.supplies);
     words = `Toner ${s.supply} low: ${supplyWords(s)}`;
