@@ -165,9 +165,10 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     long pjlFailure(const Outcome& o, long rc) const;
 
     // Device storage through the PJL file system (pjl_storage.cpp): requests
-    // 0xA0-0xA4 when the URI names pjl. Each gives the reply's body (a status
-    // byte first) or why none.
+    // 0xA0-0xA4, and 0x14 when the snapshot lacks it, when the URI names pjl.
+    // Each gives the reply's body (a status byte first) or why none.
     bool pjlStorage(unsigned short code) const;
+    long pjlStorageOptions(kvsim::Bytes* body);
     long answerPjlStorage(const Outcome& o, unsigned short code, const uint8_t* data, unsigned long length,
                           void* reply, unsigned long* replyLength);
     long pjlVolume(uint8_t device, pjl::Volume* volume, kvsim::StorageStatus* status);

@@ -5,7 +5,8 @@
 // directories, a copy is FSUPLOAD then FSDOWNLOAD, a deletion FSDELETE and a
 // format FSINIT (only with allow=format). Each carried-out request raises the
 // device-management alert 0x601 the simulator raises; what changes the
-// printer's files is logged on standard error.
+// printer's files is logged on standard error. The storage options (0x14)
+// come from INFO FILESYS when SNMP does not give them.
 #include <algorithm>
 #include <cstdio>
 
@@ -52,7 +53,8 @@ Bytes statusOnly(kvsim::StorageStatus s) { return Bytes{s}; }
 }  // namespace
 
 bool NetPrinter::Core::pjlStorage(unsigned short code) const {
-    return wants(kPjl) && code >= kvbidi::kStorageListFiles && code <= kvbidi::kStorageReadDirectory;
+    return wants(kPjl) && (code == kvbidi::kStorageOptions ||
+                           (code >= kvbidi::kStorageListFiles && code <= kvbidi::kStorageReadDirectory));
 }
 
 // What a failed exchange answers: -3 while another protocol answers (the
@@ -77,6 +79,11 @@ long NetPrinter::Core::answerPjlStorage(const Outcome& o, unsigned short code, c
     };
     std::string name;
     switch (code) {
+    case kvbidi::kStorageOptions: {
+        if (length != 0) return BCE_E_INVALID;
+        rc = pjlStorageOptions(&body);
+        break;
+    }
     case kvbidi::kStorageListFiles:
     case kvbidi::kStorageFormat:
     case kvbidi::kStorageReadDirectory:
@@ -112,6 +119,27 @@ long NetPrinter::Core::pjlVolume(uint8_t device, pjl::Volume* volume, kvsim::Sto
     auto it = std::find_if(volumes->begin(), volumes->end(), [&](const pjl::Volume& v) { return v.volume == wanted; });
     *status = wanted.empty() || it == volumes->end() ? kvsim::kStorageNoDevice : kvsim::kStorageDone;
     if (it != volumes->end()) *volume = *it;
+    return BCE_OK;
+}
+
+// 0x14: the flash and the disk volumes of INFO FILESYS, in kilobytes; the
+// other volumes (a RAM disk) are no storage option of the library.
+long NetPrinter::Core::pjlStorageOptions(Bytes* body) {
+    pjl::Request request;
+    request.info("FILESYS");
+    std::vector<std::string> replies;
+    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
+    auto volumes = pjl::parseFilesys(replies[0]);
+    if (!volumes) return BCE_E_BAD_REPLY;
+    Snapshot listed;
+    for (uint8_t device : {kvsim::kDeviceFlash, kvsim::kDeviceDisk})
+        for (const pjl::Volume& v : *volumes)
+            if (v.volume == volumeOf(device))
+                listed.addStorageOption(device == kvsim::kDeviceFlash, static_cast<int64_t>(v.total / 1024),
+                                         static_cast<int64_t>(v.free / 1024));
+    auto answer = kvsim::encodeRead(listed.profile, {kvbidi::kStorageOptions, nullptr, 0});
+    if (!answer || answer->rc != BCE_OK) return BCE_E_INVALID;
+    *body = std::move(answer->body);
     return BCE_OK;
 }
 

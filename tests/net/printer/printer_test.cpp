@@ -159,7 +159,8 @@ TEST_F(NetPrinterTest, ATrapPollsThePrinterAtOnce) {
 // PJL on the print port (kvprtsimd --pjl-listen) beside SNMP: a variable
 // written (once: an equal value is not written again), seen by the
 // simulator's own bidi side and read back; each fault of the port answers
-// for PJL alone (variables, a storage listing) while SNMP goes on. With PJL alone: loop-back and page count.
+// for PJL alone (variables, a storage listing) while SNMP goes on. With PJL
+// alone: loop-back, storage options and page count.
 TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
     using kvtest::hex;
     const struct {
@@ -198,6 +199,8 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
 
         Opened pjlAlone("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kLoopBack, hex("00 FF 41")), std::pair(0L, hex("34 00 FF 41")));
+        const auto options = ask(pjlAlone.handle, kvbidi::kStorageOptions).second;   // INFO FILESYS, in KB
+        EXPECT_NE(std::string(options.begin(), options.end()).find("FLASH: 1;SIZE:  4096;FREE SPACE: 1024;"), std::string::npos);
         // Page counts: the code, their number, then type 1 (the life count) first.
         const auto simulated = ask(bidiSide.handle, kvbidi::kPageCounts).second;
         const auto counts = ask(pjlAlone.handle, kvbidi::kPageCounts).second;
