@@ -90,6 +90,7 @@ long NetPrinter::Core::request(unsigned short code, const uint8_t* data, unsigne
     long rc = BCE_OK;
     auto s = fresh(&o, &rc);
     if (!s) return rc;
+    if (pjlStorage(code) && !s->answers(code)) return answerPjlStorage(o, code, data, length, reply, replyLength);
     if (pjlAnswers(*s, code, data, length)) return answerPjl(*s, o, code, data, length, reply, replyLength);
     if (kvsim::isRead(code)) return answerRead(*s, o, code, data, length, reply, replyLength);
     if (!o.any()) return unanswered(o);

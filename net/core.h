@@ -1,7 +1,7 @@
 // The state of one net:// printer behind NetPrinter: the snapshot the
 // callers' threads answer from (under `lock`), and what the backend's loop
 // keeps to refresh it (refresh.cpp). Requests and writes: answers.cpp; what
-// PJL answers on demand: pjl_answers.cpp.
+// PJL answers on demand: pjl_answers.cpp, device storage pjl_storage.cpp.
 #pragma once
 
 #include <chrono>
@@ -24,6 +24,7 @@
 #include "printer.h"
 #include "snapshot.h"
 #include "snmp/client.h"
+#include "storage.h"
 
 namespace kvnet {
 
@@ -167,6 +168,26 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     long readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out);
     long writePjlVariable(uint16_t id, const kvsim::Bytes& value);
     long readPjlPageCount(uint32_t* count);
+    // What a failed PJL exchange answers: -3 while SNMP or IPP answer.
+    long pjlFailure(const Outcome& o, long rc) const;
+
+    // Device storage through the PJL file system (pjl_storage.cpp): requests
+    // 0xA0-0xA4, and 0x14 when the snapshot lacks it, when the URI names pjl.
+    // Each gives the reply's body (a status byte first) or why none.
+    bool pjlStorage(unsigned short code) const;
+    long pjlStorageOptions(kvsim::Bytes* body);
+    long answerPjlStorage(const Outcome& o, unsigned short code, const uint8_t* data, unsigned long length,
+                          void* reply, unsigned long* replyLength);
+    long pjlVolume(uint8_t device, pjl::Volume* volume, kvsim::StorageStatus* status);
+    long pjlListing(uint8_t device, kvsim::Bytes* body);
+    long pjlDirectory(uint8_t device, kvsim::Bytes* body);
+    long pjlFormat(uint8_t device, kvsim::Bytes* body);
+    long pjlDelete(uint8_t device, const std::string& name, kvsim::Bytes* body);
+    long pjlCopy(uint8_t source, uint8_t target, bool replace, const std::string& name, kvsim::Bytes* body);
+    long pjlQuery(const std::string& path, pjl::FileEntry* entry, kvsim::StorageStatus* status);
+    static long fsQueried(const std::string& reply, pjl::FileEntry* entry, kvsim::StorageStatus* status);
+    // One line on standard error for each command that changes the printer's files.
+    void logPjlChange(const std::string& what) const;
 };
 
 }  // namespace kvnet

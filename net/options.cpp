@@ -153,13 +153,16 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
         if (!number(value, 1, kMaxTimeoutMs, &options->timeoutMs)) return malformed("milliseconds from 1 to 60000");
     } else if (key == "poll") {
         if (!number(value, 0, kMaxPollSeconds, &options->pollSeconds)) return malformed("seconds from 0 to 86400");
+    } else if (key == "allow") {
+        if (value != "format") return malformed("format");
+        options->allowFormat = true;
     } else if (key == "auth") {
         if (value.empty()) return malformed("the name of an entry of the credentials file", false);
         *auth = value;
     } else {
         std::string shown(key.substr(0, 40));
         return fail(error, "unknown option \"" + shown + "\" (known: protocols, snmp-port, snmp-version, community, "
-                           "ipp-port, ipp-path, pjl-port, timeout, poll, auth)");
+                           "ipp-port, ipp-path, pjl-port, timeout, poll, allow, auth)");
     }
     return true;
 }

@@ -12,6 +12,8 @@
 //   timeout=5000         milliseconds for each exchange (1 to 60000)
 //   poll=30              seconds between the backend's own polls of a printer
 //                        nobody asks (0: only when asked)
+//   allow=format         lets request 0xA1 format a storage volume over PJL
+//                        (FSINIT); without it a format is refused
 //   auth=NAME            the entry NAME of the credentials file: SNMPv3 user
 //                        and keys, write community, IPP user and password
 //
@@ -65,6 +67,7 @@ struct NetOptions {
     uint16_t pjlPort = 9100;
     unsigned timeoutMs = 5000;
     unsigned pollSeconds = 30;
+    bool allowFormat = false;   // allow=format
     Credentials credentials;
 };
 

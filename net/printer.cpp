@@ -43,7 +43,7 @@ long NetPrinter::sendBidiAsync(short appId, unsigned int netType, unsigned short
     if (done == nullptr || (requestLength && requestData == nullptr)) return BCE_E_INVALID;
     // Writes wait for the device, and so do reads PJL may answer (on demand):
     // they go the synchronous way.
-    if (!kvsim::isRead(requestCode) || m->pjlMayAnswer(requestCode))
+    if (!kvsim::isRead(requestCode) || m->pjlMayAnswer(requestCode) || m->pjlStorage(requestCode))
         return BcePrinter::sendBidiAsync(appId, netType, requestCode, requestData, requestLength, capacity, done,
                                          context);
     // A read waits for no one, whatever the thread: a host may ask its next

@@ -1,6 +1,7 @@
 #include "snapshot.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "kvprtobj/bidicodes.h"
 
@@ -29,6 +30,29 @@ void Snapshot::addSupplyStatus(uint8_t category, uint8_t instance, uint8_t condi
     if (known) return;
     if (records.size() >= kMaxRecords) return note("supplies status cut at 255 records");
     records.push_back({category, instance, condition, value});
+}
+
+void Snapshot::addStorageOption(bool flash, int64_t sizeKb, int64_t freeKb) {
+    answer(kvbidi::kStorageOptions);
+    const std::string cut = "storage options cut at 255 devices";
+    if (profile.storage.size() >= kMaxRecords) {
+        if (std::find(notes.begin(), notes.end(), cut) == notes.end()) note(cut);
+        return;
+    }
+    // The library reads the sizes into 32-bit signed numbers.
+    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
+    auto kilobytes = [&](int64_t kb) {
+        if (kb > kMax) note("storage size " + std::to_string(kb) + " KB cut to " + std::to_string(kMax));
+        return std::min(kb, kMax);
+    };
+    const std::string kind = flash ? "FLASH: " : "DISK: ";
+    auto number = 1 + std::count_if(profile.storage.begin(), profile.storage.end(),
+                                    [&](const std::string& e) { return e.compare(0, kind.size(), kind) == 0; });
+    // Widths as the library reads them: the size from character 7 of field 2,
+    // the free space from character 12 of field 3.
+    const int64_t size = kilobytes(sizeKb), free = kilobytes(freeKb);
+    profile.storage.push_back(kind + std::to_string(number) + ";SIZE:  " + std::to_string(size) +
+                              ";FREE SPACE: " + std::to_string(free) + ";");
 }
 
 }  // namespace kvnet

@@ -35,6 +35,9 @@ struct Snapshot {
     // Adds a supplies-status record (request 13) unless one for the same
     // category and instance is there. Marks request 13 answered.
     void addSupplyStatus(uint8_t category, uint8_t instance, uint8_t condition, uint8_t value);
+    // Adds a storage option (request 0x14) of a flash or disk, the next of
+    // its kind, with its sizes in kilobytes (-1 unknown). Marks 0x14 answered.
+    void addStorageOption(bool flash, int64_t sizeKb, int64_t freeKb);
 };
 
 }  // namespace kvnet

@@ -3,7 +3,8 @@
 // and the file system over the storage devices: volume 0: is the flash, 1:
 // the disk, and "0:\fonts\a.ttf" is the flash's file "fonts/a.ttf". The
 // store is flat: a directory is there while a file name lies below it, and
-// FSMKDIR holds an empty one as a file of size 0 named "dir/".
+// FSMKDIR holds an empty one as a file of size 0 named "dir/" (until a file
+// is stored below it). FSINIT formats a volume.
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -196,6 +197,13 @@ void Machine::pjlAssign(const pjl::Command& c, PjlJob* job) {
 }
 
 std::string Machine::pjlFileSystem(const pjl::Command& c, std::string_view data) {
+    if (c.verb == "FSINIT") {   // VOLUME="0:": every file removed, as request 0xA1 does
+        Path volume;
+        if (toPath(c.option("VOLUME"), &volume) == 0 && volume.name.empty() &&
+            m_storage.format(volume.device) == kStorageDone)
+            raise(kFamilyDeviceManagement, storageAlert(kOpFormat, volume.device, 0, ""));
+        return {};
+    }
     const std::string* name = c.option("NAME");
     const std::string head = c.verb + " NAME=\"" + (name ? *name : "") + "\"";
     Path path;
@@ -234,7 +242,10 @@ std::string Machine::pjlFileSystem(const pjl::Command& c, std::string_view data)
                std::to_string(*offset) + " SIZE=" + std::to_string(n) + "\r\n" + fileData(*offset, n) + pjl::kFormFeed;
     }
     if (!d || path.name.empty()) return {};   // no reply: errors go to USTATUS, which the simulator does not send
-    if (c.verb == "FSDOWNLOAD" && !directory) m_storage.store(path.device, path.name, static_cast<uint32_t>(data.size()));
+    if (c.verb == "FSDOWNLOAD" && !directory &&
+        m_storage.store(path.device, path.name, static_cast<uint32_t>(data.size())) == kStorageDone)
+        for (size_t slash = path.name.find('/'); slash != std::string::npos; slash = path.name.find('/', slash + 1))
+            m_storage.remove(path.device, path.name.substr(0, slash + 1));   // no longer an empty directory
     if (c.verb == "FSMKDIR" && !file && !directory) m_storage.store(path.device, path.name + "/", 0);
     if (c.verb == "FSDELETE" && file && m_storage.remove(path.device, path.name) == kStorageDone)
         raise(kFamilyDeviceManagement, storageAlert(kOpDelete, path.device, 0, path.name));

@@ -125,6 +125,11 @@ bool Request::fsMkdir(std::string_view path) {
     return validPath(path) ? add("FSMKDIR NAME=" + quoted(path)) : refuse();
 }
 
+bool Request::fsInit(std::string_view volume) {
+    bool ok = volume.size() == 2 && std::isdigit(static_cast<unsigned char>(volume[0])) && volume[1] == ':';
+    return ok ? add("FSINIT VOLUME=" + quoted(volume)) : refuse();
+}
+
 std::optional<std::string> Request::bytes() const {
     if (m_refused || m_lines.empty()) return std::nullopt;
     std::string out;

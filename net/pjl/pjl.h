@@ -62,6 +62,7 @@ public:
     bool fsDownload(std::string_view path, std::string_view data);          // the data follows its line
     bool fsDelete(std::string_view path);
     bool fsMkdir(std::string_view path);
+    bool fsInit(std::string_view volume);   // "0:": formats the volume
 
     // UEL, "@PJL" lines, UEL; none when a line was refused or none was added.
     std::optional<std::string> bytes() const;

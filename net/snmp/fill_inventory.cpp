@@ -161,28 +161,8 @@ void fillOutputChars(Printer& p) {
     if (!p.outputs.empty()) p.snapshot.answer(kvbidi::kOutputChars);
 }
 
-// The library reads the sizes into 32-bit signed numbers.
-int64_t kilobytes(Printer& p, int64_t kb) {
-    constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
-    if (kb <= kMax) return kb;
-    p.note("storage size " + std::to_string(kb) + " KB cut to " + std::to_string(kMax));
-    return kMax;
-}
-
 void fillStorage(Printer& p, const std::vector<StorageRow>& rows, bool anyRow) {
-    unsigned flash = 0, disk = 0;
-    for (const StorageRow& r : rows) {
-        if (p.profile.storage.size() == kMaxRecords) {
-            p.note("storage options cut at 255 devices");
-            break;
-        }
-        // Widths as the library reads them: the size from character 7 of
-        // field 2, the free space from character 12 of field 3.
-        std::string entry = r.flash ? "FLASH: " + std::to_string(++flash) : "DISK: " + std::to_string(++disk);
-        int64_t size = kilobytes(p, r.sizeKb), free = kilobytes(p, r.freeKb);
-        entry += ";SIZE:  " + std::to_string(size) + ";FREE SPACE: " + std::to_string(free) + ";";
-        p.profile.storage.push_back(entry);
-    }
+    for (const StorageRow& r : rows) p.snapshot.addStorageOption(r.flash, r.sizeKb, r.freeKb);
     if (anyRow) p.snapshot.answer(kvbidi::kStorageOptions);
 }
 

@@ -108,10 +108,6 @@ void PjlSession::command(std::string_view line, std::string* out) {
         m_downloadSize = *n;
         return;
     }
-    if (c->verb == "FSINIT") {
-        m_log("FSINIT " + c->rest + " answered with nothing and not carried out");
-        return;
-    }
     answer(m_printer.answerPjl(line, {}, m_job), out);
 }
 

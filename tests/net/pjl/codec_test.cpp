@@ -69,15 +69,16 @@ const Summary kStatus = [](std::string_view r) {
 TEST(PjlCodec, RequestsAreRefusedOrFramedAndRepliesReadWithinBoundsAndParsedOrRefused) {
     pjl::Request good;
     EXPECT_TRUE(good.info("id") && good.setDefault("LPARM:PCL SYMSET", "ROMAN8") && good.setDefault("LANG", "A B") &&
-                good.fsDownload("0:\\a b", std::string("\x1B\f", 2)));
+                good.fsDownload("0:\\a b", std::string("\x1B\f", 2)) && good.fsInit("1:"));
     EXPECT_EQ(good.bytes(), "\x1B%-12345X@PJL\r\n@PJL INFO ID\r\n@PJL DEFAULT LPARM:PCL SYMSET=ROMAN8\r\n"
                             "@PJL DEFAULT LANG=\"A B\"\r\n@PJL FSDOWNLOAD FORMAT:BINARY SIZE=2 NAME=\"0:\\a b\"\r\n"
-                            "\x1B\f\x1B%-12345X");
+                            "\x1B\f@PJL FSINIT VOLUME=\"1:\"\r\n\x1B%-12345X");
     const std::function<bool(pjl::Request&)> refused[] = {
         [](auto& r) { return r.inquire("COPIES\r\n@PJL X"); },      [](auto& r) { return r.setDefault("A", "x\"y"); },
         [](auto& r) { return r.setDefault("A", std::string(256, 'x')); }, [](auto& r) { return r.echo("\x1B%-12345X"); },
         [](auto& r) { return r.fsQuery("pcl\\x"); },                  [](auto& r) { return r.fsUpload("0:\\x", 0, 40000); },
         [](auto& r) { return r.info(std::string(65, 'A')); },         [](auto& r) { return r.dinquire("LPARM:PCL"); },
+        [](auto& r) { return r.fsInit("0:\\"); },
     };
     for (const auto& add : refused) {
         pjl::Request r;

@@ -167,7 +167,8 @@ TEST_F(NetPrinterTest, ATrapPollsThePrinterAtOnce) {
 // PJL on the print port (kvprtsimd --pjl-listen) beside SNMP: a variable
 // written (once: an equal value is not written again), seen by the
 // simulator's own bidi side and read back; each fault of the port answers
-// for PJL alone while SNMP goes on. With PJL alone: loop-back and page count.
+// for PJL alone (variables, a storage listing) while SNMP goes on. With PJL
+// alone: loop-back, storage options and page count.
 TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
     using kvtest::hex;
     const struct {
@@ -189,8 +190,9 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         int holder = row.fault == "one-connection" ? kvwire::connectTcp("127.0.0.1", port, 2000, &how) : -1;
         const auto set = ask(printer.handle, kvbidi::kSetOMVar, hex("01 01 00 03"));
         const auto read = ask(printer.handle, kvbidi::kReadMultiOMVars, hex("02 01 01 00 4D"));
-        EXPECT_EQ(std::tuple(set.first, read.first, ask(printer.handle, kvbidi::kDeviceStatus).first),
-                  std::tuple(row.rc, row.rc, 0L))
+        const long listing = ask(printer.handle, kvbidi::kStorageListFiles, hex("01")).first;
+        EXPECT_EQ(std::tuple(set.first, read.first, listing, ask(printer.handle, kvbidi::kDeviceStatus).first),
+                  std::tuple(row.rc, row.rc, row.rc, 0L))
             << row.fault;
         if (holder >= 0) {
             ::close(holder);
@@ -205,12 +207,47 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
 
         Opened pjlAlone("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kLoopBack, hex("00 FF 41")), std::pair(0L, hex("34 00 FF 41")));
+        const auto options = ask(pjlAlone.handle, kvbidi::kStorageOptions).second;   // INFO FILESYS, in KB
+        EXPECT_NE(std::string(options.begin(), options.end()).find("FLASH: 1;SIZE:  4096;FREE SPACE: 1024;"), std::string::npos);
         // Page counts: the code, their number, then type 1 (the life count) first.
         const auto simulated = ask(bidiSide.handle, kvbidi::kPageCounts).second;
         const auto counts = ask(pjlAlone.handle, kvbidi::kPageCounts).second;
         ASSERT_TRUE(simulated.size() >= 7 && counts.size() >= 7);
         EXPECT_TRUE(std::equal(counts.begin() + 2, counts.begin() + 7, simulated.begin() + 2));
         EXPECT_EQ(kvtest::readText(dir.file("stderr")), "");
+    }
+}
+
+// Device storage over the PJL file system with kvprt: after each command the
+// listing through net:// is the simulator's own (its bidi side), which holds
+// or lacks the file; a format only with allow=format.
+TEST_F(NetPrinterTest, KvprtStorageThroughPjlChangesTheSimulatorsFiles) {
+    const std::string port = std::to_string(kvtest::freePort());
+    kvtest::TempDir dir;
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--pjl-listen", "127.0.0.1:" + port}, {{}, "127.0.0.1", dir.file("stderr"), ""});
+    const std::string pjl = "net://127.0.0.1?protocols=snmp,pjl&community=healthy&timeout=2000&snmp-port=" +
+                            std::to_string(sim->port()) + "&pjl-port=" + port;
+    auto storage = [](const std::string& uri, const std::string& args) {
+        std::string output;
+        int status = run(std::string(KVPRT) + " -p '" + uri + "' storage " + args, &output);
+        return std::pair(status, output);
+    };
+    const struct {
+        std::string uri, args, shown, device, file;
+        bool held;
+    } steps[] = {
+        {pjl, "ls disk", "forms/delivery note.frm", "disk", "logos/company.pcl", true},
+        {pjl, "cp flash disk fonts/ocr-b.ttf", "FSDOWNLOAD NAME=\"1:\\fonts\\ocr-b.ttf\" SIZE=1048576", "disk",
+         "1048576  fonts/ocr-b.ttf", true},
+        {pjl, "rm disk forms/invoice.frm", "Deleted forms/invoice.frm", "disk", "forms/invoice.frm", false},
+        {pjl, "format flash", "invalid request", "flash", "fonts/code39.ttf", true},
+        {pjl + "&allow=format", "format flash", "Device flash formatted.", "flash", "fonts/code39.ttf", false},
+    };
+    for (const auto& step : steps) {
+        EXPECT_NE(storage(step.uri, step.args).second.find(step.shown), std::string::npos) << step.args;
+        const auto simulated = storage(daemon.uri(), "ls " + step.device);
+        EXPECT_EQ(storage(pjl, "ls " + step.device), simulated) << step.args;
+        EXPECT_EQ(simulated.second.find(step.file) != std::string::npos, step.held) << step.args << simulated.second;
     }
 }
 
