@@ -260,10 +260,10 @@ TEST(NetPrinterIpp, AJobIsListedDeletedAndItsTransitionPushed) {
     EXPECT_TRUE(obj.isBidiActive());
 }
 
-// Quick Setup through PJL (SNMP gives the printer's information): a setting changed on one printer reaches
-// another through a file, and the printers' receives, through net:// and
-// through the simulator itself, give the same file; a file of the simulated
-// printer (sim:) goes to a net:// printer, and one of a net:// printer to sim:.
+// Quick Setup through PJL (SNMP gives the printer information kvprt opens
+// with): a setting changed on one printer reaches another through a file,
+// whose receives through net:// and through the simulator itself give the
+// same file; files go from net:// to sim: and from sim: to net:// alike.
 TEST_F(NetPrinterTest, QuickSetupCopiesSettingsBetweenPjlPrinters) {
     kvtest::TempDir dir;
     std::vector<std::unique_ptr<kvtest::SimDaemon>> daemons;
