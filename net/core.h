@@ -76,6 +76,9 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     std::optional<uint32_t> hostPageBase;
     std::vector<kvsim::Variable> localVariables;
     bool localChanged = false;   // the next refresh builds a new snapshot
+    // The ids of the map whose variables the printer lists in INFO
+    // VARIABLES; asked at the first variable request, kept once answered.
+    std::optional<std::vector<uint16_t>> pjlListed;
 
     // This printer's registration for trap hints, while it lives.
     std::shared_ptr<void> trapHints;
@@ -167,6 +170,8 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // The map's variables `ids` as the printer holds them (those it lacks left out).
     long readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out);
     long writePjlVariable(uint16_t id, const kvsim::Bytes& value);
+    // Whether the printer lists the map's variable `id` (pjlListed).
+    long pjlLists(uint16_t id, bool* listed);
     long readPjlPageCount(uint32_t* count);
     // What a failed PJL exchange answers: -3 while SNMP or IPP answer.
     long pjlFailure(const Outcome& o, long rc) const;

@@ -1,8 +1,9 @@
 // What a net:// printer answers from PJL on its print port, asked on demand
 // when the URI names pjl and the snapshot (SNMP, IPP, the backend's own
 // state) does not answer: the loop-back test (ECHO), the life page count
-// (INFO PAGECOUNT), and the variables of the map (pjl_variables.h): read
-// with DINQUIRE, written with DEFAULT and read back in the same block.
+// (INFO PAGECOUNT), and the variables of the map (pjl_variables.h) that the
+// printer lists in INFO VARIABLES: read with DINQUIRE, written with DEFAULT
+// and read back in the same block.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -181,11 +182,15 @@ long NetPrinter::Core::readPjlPageCount(uint32_t* count) {
 long NetPrinter::Core::readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out) {
     std::vector<const kvsim::PjlVariable*> asked;
     pjl::Request request;
-    for (uint16_t id : ids)
-        if (const kvsim::PjlVariable* v = kvsim::pjlVariable(id); v && !keptByBackend(id)) {
-            asked.push_back(v);
-            request.dinquire(v->name);
-        }
+    for (uint16_t id : ids) {
+        const kvsim::PjlVariable* v = kvsim::pjlVariable(id);
+        if (v == nullptr || keptByBackend(id)) continue;
+        bool listed = false;
+        if (long rc = pjlLists(id, &listed); rc != BCE_OK) return rc;
+        if (!listed) continue;
+        asked.push_back(v);
+        request.dinquire(v->name);
+    }
     if (asked.empty()) return BCE_OK;
     std::vector<std::string> replies;
     if (long rc = pjlExchange(request, asked.size(), &replies); rc != BCE_OK) return rc;
@@ -206,6 +211,9 @@ long NetPrinter::Core::writePjlVariable(uint16_t id, const Bytes& value) {
     auto text = defaultText(*v, value);
     auto wanted = text ? kvsim::pjlValue(*v, *text, v->width) : std::nullopt;
     if (!wanted) return BCE_E_INVALID;
+    bool listed = false;
+    if (long rc = pjlLists(id, &listed); rc != BCE_OK) return rc;
+    if (!listed) return BCE_E_INVALID;
 
     std::vector<std::string> replies;
     pjl::Request read;
@@ -221,6 +229,33 @@ long NetPrinter::Core::writePjlVariable(uint16_t id, const Bytes& value) {
     if (!inquired(replies[0], *v, &current)) return BCE_E_BAD_REPLY;
     if (current != wanted) return BCE_E_INVALID;   // the printer refused the value
     raise({{kvsim::kFamilyVariableEvent, kvsim::variableEventAlert(id, *wanted)}});
+    return BCE_OK;
+}
+
+// The printer's INFO VARIABLES, asked once per printer: a variable it does
+// not list is neither inquired nor written. A listing of none of the map's
+// names, or the answer "?", leaves no variable; a failed exchange is asked
+// again at the next request.
+long NetPrinter::Core::pjlLists(uint16_t id, bool* listed) {
+    {
+        std::lock_guard guard(lock);
+        if (pjlListed) {
+            *listed = std::find(pjlListed->begin(), pjlListed->end(), id) != pjlListed->end();
+            return BCE_OK;
+        }
+    }
+    pjl::Request request;
+    request.info("VARIABLES");
+    std::vector<std::string> replies;
+    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
+    auto items = pjl::parseListing(replies[0], "VARIABLES");
+    if (!items) return BCE_E_BAD_REPLY;
+    std::vector<uint16_t> ids;
+    for (const pjl::Listed& item : *items)
+        if (const kvsim::PjlVariable* v = kvsim::pjlVariable(item.name)) ids.push_back(v->id);
+    std::lock_guard guard(lock);
+    pjlListed = std::move(ids);
+    *listed = std::find(pjlListed->begin(), pjlListed->end(), id) != pjlListed->end();
     return BCE_OK;
 }
 

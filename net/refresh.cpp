@@ -22,8 +22,11 @@ const snmp::Oid kConfigChangesColumn = snmp::oid::column(snmp::oid::prtGeneralEn
 constexpr auto kConfigChangeShown = std::chrono::hours(1);
 constexpr uint8_t kConfigChangeCategory = 5;
 
-// The printer type the backend reports (miscellaneous variable 00 A7): not
-// one of the families the library knows.
+// The printer type the backend reports (miscellaneous variable 00 A7): with
+// PJL, the simulated printer's (the library's type 0, whose Quick Setup
+// variables are the PJL map's: docs/quicksetup.md); else one of no family
+// the library knows.
+constexpr uint8_t kPrinterTypePjl = 2;
 constexpr uint8_t kPrinterTypeOther = 1;
 
 }  // namespace
@@ -155,7 +158,7 @@ void NetPrinter::Core::baseIdentity(kvsim::Profile& p) const {
     std::snprintf(p.netAddress.szHostName, sizeof p.netAddress.szHostName, "%s", options.host.c_str());
     std::snprintf(p.netAddress.szAddress, sizeof p.netAddress.szAddress, "%s", options.host.c_str());
     p.netAddress.ulPort = wants(kPjl) ? options.pjlPort : wants(kIpp) ? options.ippPort : options.snmpPort;
-    p.miscVariables.push_back({kvsim::kMiscPrinterType, {kPrinterTypeOther}, true});
+    p.miscVariables.push_back({kvsim::kMiscPrinterType, {wants(kPjl) ? kPrinterTypePjl : kPrinterTypeOther}, true});
 }
 
 // The parts the backend keeps itself. Caller: the loop; reads `lock`-guarded state.

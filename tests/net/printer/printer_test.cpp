@@ -8,11 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "ipp_peer.h"
 #include "kvprtobj/jobs.h"
 #include "kvprtobj/kvprtsim.h"
+#include "pjl_variables.h"
 #include "profile.h"
 #include "scripted_printer.h"
 #include "sim_daemon.h"
@@ -300,4 +303,79 @@ TEST(NetPrinterIpp, AJobIsListedDeletedAndItsTransitionPushed) {
     EXPECT_NE(awaitAlert(printer.handle, kvbidi::kJobTransitionAlert, 5s), 0);   // the backend's poll sees it gone
     EXPECT_EQ(obj.bidiDeleteJob(9999, 0), BCE_E_INVALID);
     EXPECT_TRUE(obj.isBidiActive());
+}
+
+// Quick Setup through PJL (SNMP gives the printer information kvprt opens
+// with): a setting changed on one printer reaches another through a file,
+// whose receives through net:// and through the simulator itself give the
+// same file; files go from net:// to sim: and from sim: to net:// alike.
+TEST_F(NetPrinterTest, QuickSetupCopiesSettingsBetweenPjlPrinters) {
+    kvtest::TempDir dir;
+    std::vector<std::unique_ptr<kvtest::SimDaemon>> daemons;
+    std::vector<std::string> net;
+    for (int i = 0; i < 2; ++i) {
+        const std::string port = std::to_string(kvtest::freePort());
+        const std::vector<std::string> args = {"--pjl-listen", "127.0.0.1:" + port};
+        daemons.push_back(std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, args));
+        net.push_back("'net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=2000&snmp-port=" +
+                      std::to_string(sim->port()) + "&pjl-port=" + port + "'");
+    }
+    {
+        Opened first(daemons[0]->uri());
+        ASSERT_EQ(ask(first.handle, kvbidi::kSetOMVar, kvtest::hex("01 01 00 07")).first, 0);   // 7 copies
+    }
+    auto kvprt = [&](const std::string& printer, const std::string& command, const std::string& file) {
+        std::string output;
+        int status = run(std::string(KVPRT) + " -p " + printer + " qs " + command + " " + dir.file(file), &output);
+        EXPECT_EQ(status, 0) << printer << " qs " << command << ": " << output;
+        return kvtest::readText(dir.file(file));
+    };
+    const std::string a = kvprt(net[0], "receive", "a.qsf");
+    EXPECT_NE(a, kvprt(net[1], "receive", "before.qsf"));
+    kvprt(net[1], "send", "a.qsf");
+    EXPECT_EQ(kvprt(net[1], "receive", "b.qsf"), a);
+    EXPECT_EQ(kvprt(daemons[1]->uri(), "receive", "c.qsf"), a);
+    kvprt("sim:", "send", "a.qsf");
+    const std::string simulated = kvprt("sim:", "receive", "s.qsf");
+    kvprt(net[0], "send", "s.qsf");
+    EXPECT_EQ(kvprt(net[0], "receive", "d.qsf"), simulated);
+}
+
+// Quick Setup of a printer speaking PJL (type 0, the type a net:// printer
+// with pjl reports) lists exactly the map's writable variables but the
+// panel lock and the property tag, which have requests of their own.
+TEST(NetPrinterPjl, QuickSetupListsTheMapsWritableVariables) {
+    std::set<unsigned> listed, mapped;
+    std::istringstream cfg(kvtest::readText(KVTEST_QSVARS));
+    for (std::string line, section; std::getline(cfg, line);) {
+        if (line.starts_with('[')) section = line;
+        if (section != "[PrinterType0]" || !line.starts_with("List")) continue;
+        std::istringstream ids(line.substr(line.find('=') + 1));
+        for (unsigned id; ids >> std::hex >> id;) listed.insert(id);
+    }
+    for (const kvsim::PjlVariable& v : kvsim::pjlVariables())
+        if (!v.readOnly && v.id != kvsim::kVarPanelLock && v.id != kvsim::kVarPropertyTag) mapped.insert(v.id);
+    EXPECT_EQ(listed, mapped);
+}
+
+// A variable the printer does not list in INFO VARIABLES (checked once, at
+// the first variable request) answers -3 without the print port: with the
+// port gone, a listed one answers the port's failure.
+TEST(NetPrinterPjl, AVariableThePrinterDoesNotListIsNeitherReadNorWritten) {
+    kvtest::TempDir dir;
+    std::string profile = kvtest::readText(KVPRTSIM_DEFAULT_PROFILE);
+    const size_t contact = profile.find("{\"id\": \"02 05\"");
+    ASSERT_NE(contact, std::string::npos);
+    profile.erase(contact, profile.find('\n', contact) - contact);
+    std::ofstream(dir.file("profile.json")) << profile;
+    const std::string port = std::to_string(kvtest::freePort());
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--pjl-listen", "127.0.0.1:" + port, "--profile", dir.file("profile.json")});
+    Opened printer("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    ASSERT_EQ(ask(printer.handle, kvbidi::kReadOMVar, kvtest::hex("01 01")).first, 0);
+    daemon.stop();
+    EXPECT_EQ(std::tuple(ask(printer.handle, kvbidi::kReadOMVar, kvtest::hex("02 05")).first,
+                         ask(printer.handle, kvbidi::kSetOMVar, kvtest::hex("02 05 41")).first,
+                         ask(printer.handle, kvbidi::kReadOMVar, kvtest::hex("02 04")).first),
+              std::tuple(BCE_E_INVALID, BCE_E_INVALID, BCE_E_CHANNEL_DOWN));
 }
