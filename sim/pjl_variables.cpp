@@ -54,9 +54,13 @@ std::optional<uint64_t> numberOf(const std::vector<uint8_t>& value) {
     return n;
 }
 
+// `n` in `width` bytes, most significant first (built backwards: GCC 12's
+// optimised build warns falsely about a loop counting down).
 std::vector<uint8_t> bytesOf(uint64_t n, size_t width) {
-    std::vector<uint8_t> out(width);
-    for (size_t i = width; i-- > 0; n >>= 8) out[i] = static_cast<uint8_t>(n);
+    std::vector<uint8_t> out;
+    out.reserve(width);
+    for (size_t i = 0; i < width; ++i, n >>= 8) out.push_back(static_cast<uint8_t>(n));
+    std::reverse(out.begin(), out.end());
     return out;
 }
 
@@ -149,10 +153,10 @@ std::string pjlOptions(const PjlVariable& variable, size_t width, bool readOnly)
         size_t n = 0;
         for (const PjlChoice& c : variable.choices)
             if (validWidth(width) && c.value <= maxOf(width)) {
-                items += "\t" + std::string(c.word) + "\r\n";
+                items.append("\t").append(c.word).append("\r\n");
                 ++n;
             }
-        return "[" + std::to_string(n) + " ENUMERATED" + ro + "]\r\n" + items;
+        return std::string("[").append(std::to_string(n)).append(" ENUMERATED").append(ro).append("]\r\n").append(items);
     }
     case PjlCodec::Word:
         return "[0 ENUMERATED" + ro + "]\r\n";
