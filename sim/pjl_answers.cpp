@@ -38,7 +38,7 @@ std::string lineText(std::string_view s) {
 
 std::string listed(const std::string& name, const std::vector<std::string>& items) {
     std::string s = name + " [" + std::to_string(items.size()) + " ENUMERATED]\r\n";
-    for (const std::string& item : items) s += "\t" + lineText(item) + "\r\n";
+    for (const std::string& item : items) s.append("\t").append(lineText(item)).append("\r\n");
     return s;
 }
 
@@ -65,7 +65,7 @@ unsigned toPath(const std::string* text, Path* path) {
         size_t end = std::min(rest.find(kSeparator, start), rest.size());
         std::string_view part = rest.substr(start, end - start);
         if (part.find('/') != std::string_view::npos) return pjl::kFileErrorName;
-        if (!part.empty()) path->name += (path->name.empty() ? "" : "/") + std::string(part);
+        if (!part.empty()) path->name.append(path->name.empty() ? "" : "/").append(part);
         start = end + 1;
     }
     return path->name.empty() || validStorageName(path->name) ? 0 : pjl::kFileErrorName;
@@ -128,7 +128,7 @@ std::string Machine::pjlInfo(const std::string& category) const {
     std::string upper = category;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
     const std::string head = "INFO " + upper;
-    if (upper == "ID") return reply(head, "\"" + lineText(m_state.info.szModelName) + "\"\r\n");
+    if (upper == "ID") return reply(head, std::string("\"").append(lineText(m_state.info.szModelName)).append("\"\r\n"));
     if (upper == "CONFIG") {
         std::vector<std::string> in, out, languages;
         for (const InputBin& b : m_state.inputBins) in.push_back("INTRAY" + std::to_string(b.number));
