@@ -167,6 +167,8 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
                    unsigned long length, void* reply, unsigned long* replyLength);
     // One exchange on the print port: its replies, or why none.
     long pjlExchange(const pjl::Request& request, size_t replies, std::vector<std::string>* out);
+    // `INFO category` on the print port: its one reply, or why none.
+    long pjlInfo(const char* category, std::string* reply);
     // The map's variables `ids` as the printer holds them (those it lacks left out).
     long readPjlVariables(const std::vector<uint16_t>& ids, std::vector<kvsim::Variable>* out);
     long writePjlVariable(uint16_t id, const kvsim::Bytes& value);

@@ -167,13 +167,20 @@ long NetPrinter::Core::pjlExchange(const pjl::Request& request, size_t replies, 
     return rc;
 }
 
-long NetPrinter::Core::readPjlPageCount(uint32_t* count) {
+long NetPrinter::Core::pjlInfo(const char* category, std::string* reply) {
     pjl::Request request;
-    request.info("PAGECOUNT");
+    request.info(category);
     std::vector<std::string> replies;
     if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-    auto n = pjl::parsePageCount(replies[0]);
-    if (!n) return replies[0].find("\"?\"") != std::string::npos ? BCE_E_INVALID : BCE_E_BAD_REPLY;
+    *reply = std::move(replies[0]);
+    return BCE_OK;
+}
+
+long NetPrinter::Core::readPjlPageCount(uint32_t* count) {
+    std::string reply;
+    if (long rc = pjlInfo("PAGECOUNT", &reply); rc != BCE_OK) return rc;
+    auto n = pjl::parsePageCount(reply);
+    if (!n) return reply.find("\"?\"") != std::string::npos ? BCE_E_INVALID : BCE_E_BAD_REPLY;
     *count = static_cast<uint32_t>(std::min<uint64_t>(*n, UINT32_MAX));
     return BCE_OK;
 }
@@ -244,11 +251,9 @@ long NetPrinter::Core::pjlLists(uint16_t id, bool* listed) {
             return BCE_OK;
         }
     }
-    pjl::Request request;
-    request.info("VARIABLES");
-    std::vector<std::string> replies;
-    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-    auto items = pjl::parseListing(replies[0], "VARIABLES");
+    std::string reply;
+    if (long rc = pjlInfo("VARIABLES", &reply); rc != BCE_OK) return rc;
+    auto items = pjl::parseListing(reply, "VARIABLES");
     if (!items) return BCE_E_BAD_REPLY;
     std::vector<uint16_t> ids;
     for (const pjl::Listed& item : *items)

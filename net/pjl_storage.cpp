@@ -109,11 +109,9 @@ long NetPrinter::Core::answerPjlStorage(const Outcome& o, unsigned short code, c
 // The volume's sizes from INFO FILESYS; kStorageNoDevice in *status when the
 // printer lists no such volume.
 long NetPrinter::Core::pjlVolume(uint8_t device, pjl::Volume* volume, kvsim::StorageStatus* status) {
-    pjl::Request request;
-    request.info("FILESYS");
-    std::vector<std::string> replies;
-    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-    auto volumes = pjl::parseFilesys(replies[0]);
+    std::string reply;
+    if (long rc = pjlInfo("FILESYS", &reply); rc != BCE_OK) return rc;
+    auto volumes = pjl::parseFilesys(reply);
     if (!volumes) return BCE_E_BAD_REPLY;
     const std::string wanted = volumeOf(device);
     auto it = std::find_if(volumes->begin(), volumes->end(), [&](const pjl::Volume& v) { return v.volume == wanted; });
@@ -125,11 +123,9 @@ long NetPrinter::Core::pjlVolume(uint8_t device, pjl::Volume* volume, kvsim::Sto
 // 0x14: the flash and the disk volumes of INFO FILESYS, in kilobytes; the
 // other volumes (a RAM disk) are no storage option of the library.
 long NetPrinter::Core::pjlStorageOptions(Bytes* body) {
-    pjl::Request request;
-    request.info("FILESYS");
-    std::vector<std::string> replies;
-    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-    auto volumes = pjl::parseFilesys(replies[0]);
+    std::string reply;
+    if (long rc = pjlInfo("FILESYS", &reply); rc != BCE_OK) return rc;
+    auto volumes = pjl::parseFilesys(reply);
     if (!volumes) return BCE_E_BAD_REPLY;
     Snapshot listed;
     for (uint8_t device : {kvsim::kDeviceFlash, kvsim::kDeviceDisk})
