@@ -52,8 +52,8 @@ std::optional<std::string> defaultText(const kvsim::PjlVariable& v, const Bytes&
 // is no answer about `v`.
 bool inquired(const std::string& reply, const kvsim::PjlVariable& v, std::optional<Bytes>* value) {
     auto inquiry = pjl::parseInquiry(reply);
-    if (!inquiry || inquiry->variable.size() != std::string_view(v.name).size() ||
-        !std::equal(inquiry->variable.begin(), inquiry->variable.end(), v.name,
+    if (!inquiry || inquiry->variable.size() != v.name.size() ||
+        !std::equal(inquiry->variable.begin(), inquiry->variable.end(), v.name.begin(),
                     [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == b; }))
         return false;
     *value = inquiry->known ? kvsim::pjlValue(v, inquiry->value, v.width) : std::nullopt;

@@ -2,46 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <strings.h>
 
 namespace kvsim {
 namespace {
-
-constexpr PjlChoice kOnOff[] = {{0, "OFF"}, {1, "ON"}};
-constexpr PjlChoice kOrientation[] = {{0, "PORTRAIT"}, {1, "LANDSCAPE"}};
-// Page sizes by their PCL codes.
-constexpr PjlChoice kPaper[] = {{1, "EXECUTIVE"}, {2, "LETTER"}, {3, "LEGAL"}, {6, "LEDGER"}, {25, "A5"}, {26, "A4"},
-                                {27, "A3"}, {45, "JISB5"}, {80, "MONARCH"}, {81, "COM10"}, {90, "DL"}, {91, "C5"}};
-constexpr PjlChoice kSource[] = {{0, "AUTO"}, {1, "TRAY1"}, {2, "TRAY2"}, {3, "TRAY3"}, {4, "TRAY4"}, {5, "TRAY5"}};
-// Symbol sets by their ids (number * 32 + letter - 64: 8U is 277).
-constexpr PjlChoice kSymbolSet[] = {{277, "ROMAN8"}, {14, "ISOL1"}, {341, "PC8"}, {405, "PC850"}, {21, "ASCII"}};
-
-constexpr PjlVariable kTable[] = {
-    {0x004D, "CPLOCK", PjlCodec::Choice, 1, false, kOnOff},
-    {0x0754, "KVPROPERTYTAG", PjlCodec::Text, 0, false},
-    {0x0101, "COPIES", PjlCodec::Number, 2, false},
-    {0x0102, "PAPER", PjlCodec::Choice, 1, false, kPaper},
-    {0x0103, "ORIENTATION", PjlCodec::Choice, 1, false, kOrientation},
-    {0x0104, "FORMLINES", PjlCodec::Number, 2, false},
-    {0x0105, "RESOLUTION", PjlCodec::Number, 2, false},
-    {0x0106, "DENSITY", PjlCodec::Number, 1, false},
-    {0x0107, "TIMEOUT", PjlCodec::Number, 2, false},
-    {0x0108, "POWERSAVETIME", PjlCodec::Number, 2, false},
-    {0x0109, "LANG", PjlCodec::Word, 0, false},
-    {0x010A, "MEDIASOURCE", PjlCodec::Choice, 1, false, kSource},
-    {0x010B, "MEDIATYPE", PjlCodec::Word, 0, false},
-    {0x010C, "DUPLEX", PjlCodec::Choice, 1, false, kOnOff},
-    {0x010D, "AUTOCONT", PjlCodec::Choice, 1, false, kOnOff},
-    {0x010E, "KVALARM", PjlCodec::Choice, 1, false, kOnOff},
-    {0x010F, "PERSONALITY", PjlCodec::Word, 0, false},
-    {0x0110, "LPARM:PCL SYMSET", PjlCodec::Choice, 2, false, kSymbolSet},
-    {0x0201, "ECONOMODE", PjlCodec::Choice, 1, false, kOnOff},
-    {0x0202, "KVWAITTIMEOUT", PjlCodec::Number, 2, false},
-    {0x0203, "KVPRINTAREA", PjlCodec::Number, 1, false},
-    {0x0204, "KVNETWORKBUFFER", PjlCodec::Number, 4, false},
-    {0x0205, "KVCONTACT", PjlCodec::Text, 0, false},
-    {0x0F01, "KVSERIALNUMBER", PjlCodec::Text, 0, true},
-};
 
 bool validWidth(size_t width) { return width == 1 || width == 2 || width == 4; }
 
@@ -78,18 +43,28 @@ bool quotableText(std::string_view s) {
 
 }  // namespace
 
-std::span<const PjlVariable> pjlVariables() { return kTable; }
+std::span<const PjlVariable> pjlVariables() {
+    static const std::vector<PjlVariable> map = [] {
+        std::string error;
+        auto parsed = parsePjlVariableMap(pjlVariableMapText(), &error);
+        if (!parsed) std::fprintf(stderr, "kvprtsim: the PJL variable map: %s\n", error.c_str());
+        return parsed.value_or(std::vector<PjlVariable>{});
+    }();
+    return map;
+}
 
 const PjlVariable* pjlVariable(uint16_t id) {
-    auto it = std::find_if(std::begin(kTable), std::end(kTable), [&](const PjlVariable& v) { return v.id == id; });
-    return it == std::end(kTable) ? nullptr : it;
+    auto map = pjlVariables();
+    auto it = std::find_if(map.begin(), map.end(), [&](const PjlVariable& v) { return v.id == id; });
+    return it == map.end() ? nullptr : &*it;
 }
 
 const PjlVariable* pjlVariable(std::string_view name) {
-    auto it = std::find_if(std::begin(kTable), std::end(kTable), [&](const PjlVariable& v) {
-        return std::string_view(v.name).size() == name.size() && ::strncasecmp(v.name, name.data(), name.size()) == 0;
+    auto map = pjlVariables();
+    auto it = std::find_if(map.begin(), map.end(), [&](const PjlVariable& v) {
+        return v.name.size() == name.size() && ::strncasecmp(v.name.data(), name.data(), name.size()) == 0;
     });
-    return it == std::end(kTable) ? nullptr : it;
+    return it == map.end() ? nullptr : &*it;
 }
 
 std::optional<std::string> pjlText(const PjlVariable& variable, const std::vector<uint8_t>& value) {
@@ -101,7 +76,7 @@ std::optional<std::string> pjlText(const PjlVariable& variable, const std::vecto
     case PjlCodec::Choice:
         if (auto n = numberOf(value))
             for (const PjlChoice& c : variable.choices)
-                if (c.value == *n) return std::string(c.word);
+                if (c.value == *n) return c.word;
         return std::nullopt;
     case PjlCodec::Word:
         if (wordText(text)) return text;
@@ -126,7 +101,7 @@ std::optional<std::vector<uint8_t>> pjlValue(const PjlVariable& variable, std::s
     case PjlCodec::Choice:
         if (!validWidth(width)) return std::nullopt;
         for (const PjlChoice& c : variable.choices)
-            if (text.size() == std::string_view(c.word).size() && ::strncasecmp(c.word, text.data(), text.size()) == 0 &&
+            if (text.size() == c.word.size() && ::strncasecmp(c.word.data(), text.data(), text.size()) == 0 &&
                 c.value <= maxOf(width))
                 return bytesOf(c.value, width);
         return std::nullopt;

@@ -1,9 +1,8 @@
 // The PJL names of the object-model variables (docs/simulator.md, "PJL"):
 // which id a PJL environment variable carries and how its bytes read as PJL
-// text. Standard PJL names where the PJL reference has one; the project's
-// own names, prefixed KV, where it has none. The one variable map of the
-// project: the simulator answers PJL from it, and the net:// backend reads
-// and writes a printer's variables through it.
+// text. The one variable map of the project, kept as data in
+// sim/pjl_variables.tsv and compiled in: the simulator answers PJL from it,
+// and the net:// backend reads and writes a printer's variables through it.
 #pragma once
 
 #include <cstdint>
@@ -24,18 +23,26 @@ enum class PjlCodec {
 
 struct PjlChoice {
     uint16_t value;
-    const char* word;
+    std::string word;   // upper case
 };
 
 struct PjlVariable {
     uint16_t id;
-    const char* name;   // upper case
+    std::string name;   // upper case
     PjlCodec codec;
     uint8_t width;      // bytes of a Number or Choice value (1, 2 or 4); 0 for Word and Text
     bool readOnly;      // the backend never writes it
-    std::span<const PjlChoice> choices = {};
+    std::vector<PjlChoice> choices;
 };
 
+// The map's text, sim/pjl_variables.tsv as compiled in.
+std::string_view pjlVariableMapText();
+// The variables a map's text lists; none for text that is no map, and
+// `error` says why ("line 12: unknown codec \"float\"").
+std::optional<std::vector<PjlVariable>> parsePjlVariableMap(std::string_view text, std::string* error);
+
+// The compiled-in map, parsed at its first use. Should it not parse, the
+// map is empty (no variable carried over PJL) and standard error says why.
 std::span<const PjlVariable> pjlVariables();
 const PjlVariable* pjlVariable(uint16_t id);
 const PjlVariable* pjlVariable(std::string_view name);   // any case
