@@ -16,6 +16,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "alert_store.h"
+#include "pjl_font.h"
 #include "events.h"
 #include "gateway.h"
 #include "ipp/client.h"
@@ -175,6 +176,9 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // Whether the printer lists the map's variable `id` (pjlListed).
     long pjlLists(uint16_t id, bool* listed);
     long readPjlPageCount(uint32_t* count);
+    // The current font (pjl_font.cpp); `sizeField` is the variable its size came from.
+    long readPjlFont(kvsim::CurrentFont* font, kvsim::PjlFontField* sizeField);
+    long writePjlFont(const kvsim::CurrentFont& font, uint8_t* status);
     // What a failed PJL exchange answers: -3 while SNMP or IPP answer.
     long pjlFailure(const Outcome& o, long rc) const;
 

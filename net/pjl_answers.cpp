@@ -1,9 +1,9 @@
 // What a net:// printer answers from PJL on its print port, asked on demand
 // when the URI names pjl and the snapshot (SNMP, IPP, the backend's own
 // state) does not answer: the loop-back test (ECHO), the life page count
-// (INFO PAGECOUNT), and the variables of the map (pjl_variables.h) that the
+// (INFO PAGECOUNT), the variables of the map (pjl_variables.h) that the
 // printer lists in INFO VARIABLES: read with DINQUIRE, written with DEFAULT
-// and read back in the same block.
+// and read back in the same block, and the current font (pjl_font.cpp).
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -24,6 +24,7 @@ using kvsim::Bytes;
 constexpr std::string_view kEchoWord = "KVLOOP";
 constexpr size_t kMaxLoopBack = (pjl::kMaxValue - kEchoWord.size()) / 2;
 constexpr uint8_t kLifeCount = 1;   // page-count type of the printer's life count
+constexpr unsigned long kFontRequestLength = 9;   // 0x97: tag, position, symbol set, size
 
 uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
@@ -75,7 +76,8 @@ std::string hex(const uint8_t* data, size_t length) {
 bool NetPrinter::Core::pjlMayAnswer(unsigned short code) const {
     return wants(kPjl) && (code == kvbidi::kLoopBack || code == kvbidi::kPageCounts ||
                            code == kvbidi::kResetHostPageCount || code == kvbidi::kReadOMVar ||
-                           code == kvbidi::kReadMultiOMVars || code == kvbidi::kSetOMVar);
+                           code == kvbidi::kReadMultiOMVars || code == kvbidi::kSetOMVar ||
+                           code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont);
 }
 
 bool NetPrinter::Core::pjlAnswers(const Snapshot& s, unsigned short code, const uint8_t* data,
@@ -85,6 +87,7 @@ bool NetPrinter::Core::pjlAnswers(const Snapshot& s, unsigned short code, const 
         return kvsim::pjlVariable(id) != nullptr && !keptByBackend(id) && kvsim::findVariable(s.profile, id) == nullptr;
     };
     if (code == kvbidi::kLoopBack) return !s.answers(code);
+    if (code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont) return true;   // PJL alone carries the font
     if (code == kvbidi::kPageCounts || code == kvbidi::kResetHostPageCount) return !s.answers(kvbidi::kPageCounts);
     if (code == kvbidi::kSetOMVar) return length >= 2 && fromPjl(be16(data));
     auto ids = requestedIds(code, data, length);
@@ -139,6 +142,21 @@ long NetPrinter::Core::answerPjl(const Snapshot& s, const Outcome& o, unsigned s
         if (length > 2 + 255) return BCE_E_INVALID;
         rc = writePjlVariable(be16(data), Bytes(data + 2, data + length));
         if (rc == BCE_OK) return kvsim::deliverReply(code, {BCE_OK, Bytes{0x00, data[0], data[1]}}, reply, replyLength);
+        break;
+    }
+    case kvbidi::kCurrentFont: {
+        if (length != 0) return BCE_E_INVALID;
+        kvsim::PjlFontField sizeField{};
+        rc = readPjlFont(&answered.currentFont, &sizeField);
+        break;
+    }
+    case kvbidi::kSetCurrentFont: {
+        if (length != kFontRequestLength) return BCE_E_INVALID;
+        const kvsim::CurrentFont font{data[0], be16(data + 1), be16(data + 3),
+                                      static_cast<uint32_t>(be16(data + 5)) << 16 | be16(data + 7)};
+        uint8_t status = 0;
+        rc = writePjlFont(font, &status);
+        if (rc == BCE_OK) return kvsim::deliverReply(code, {BCE_OK, Bytes{0x00, status}}, reply, replyLength);
         break;
     }
     default: return BCE_E_INVALID;

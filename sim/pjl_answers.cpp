@@ -1,5 +1,6 @@
 // PJL on the simulated printer (docs/simulator.md, "PJL"): the status
-// readback, the environment variables by their PJL names (pjl_variables.h),
+// readback, the environment variables by their PJL names (pjl_variables.h)
+// and the current font's (pjl_font.h),
 // and the file system over the storage devices: volume 0: is the flash, 1:
 // the disk, and "0:\fonts\a.ttf" is the flash's file "fonts/a.ttf". The
 // store is flat: a directory is there while a file name lies below it, and
@@ -11,6 +12,7 @@
 
 #include "alert_data.h"
 #include "machine.h"
+#include "pjl_font.h"
 #include "pjl_variables.h"
 
 namespace kvsim {
@@ -170,6 +172,11 @@ std::string Machine::pjlInquire(const pjl::Command& c, const PjlJob* job) const 
     const std::string head = c.verb + " " + name;
     const PjlVariable* p = c.options.empty() ? pjlVariable(name) : nullptr;
     const Bytes* value = p ? findVariable(m_state, p->id) : nullptr;
+    const PjlFontVariable* font = c.options.empty() && !value ? pjlFontVariable(name) : nullptr;
+    if (font) {
+        auto text = pjlFontText(font->field, m_state.currentFont);
+        return text ? reply(head, *text + "\r\n") : unknown(head);
+    }
     if (!value) return unknown(head);
     if (job)
         if (auto it = job->set.find(p->name); it != job->set.end()) return reply(head, it->second + "\r\n");
@@ -177,10 +184,14 @@ std::string Machine::pjlInquire(const pjl::Command& c, const PjlJob* job) const 
     return text ? reply(head, *text + "\r\n") : unknown(head);
 }
 
-// DEFAULT (job null) changes the variable as request 0x4F does; SET only the
-// job's value. A name the printer lacks, a read-only variable or a value
-// the variable cannot take is ignored, as PJL ignores them.
+// DEFAULT (job null) changes the variable as request 0x4F does, or the
+// current font's field as request 0x97 does (SYMSET: both, as a printer has
+// one symbol set); SET only the job's value. A name the printer lacks, a
+// read-only variable or a value the variable cannot take is ignored, as PJL
+// ignores them.
 void Machine::pjlAssign(const pjl::Command& c, PjlJob* job) {
+    if (const PjlFontVariable* font = c.options.size() == 1 && !job ? pjlFontVariable(variableName(c, true)) : nullptr)
+        setPjlFontField(font->field, c.options[0].second, &m_state.currentFont);
     const PjlVariable* p = c.options.size() == 1 ? pjlVariable(variableName(c, true)) : nullptr;
     auto it = p ? std::find_if(m_state.variables.begin(), m_state.variables.end(),
                                [&](const Variable& v) { return v.id == p->id; })

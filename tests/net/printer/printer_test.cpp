@@ -194,8 +194,9 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         const auto set = ask(printer.handle, kvbidi::kSetOMVar, hex("01 01 00 03"));
         const auto read = ask(printer.handle, kvbidi::kReadMultiOMVars, hex("02 01 01 00 4D"));
         const long listing = ask(printer.handle, kvbidi::kStorageListFiles, hex("01")).first;
-        EXPECT_EQ(std::tuple(set.first, read.first, listing, ask(printer.handle, kvbidi::kDeviceStatus).first),
-                  std::tuple(row.rc, row.rc, row.rc, 0L))
+        const long font = ask(printer.handle, kvbidi::kCurrentFont).first;
+        EXPECT_EQ(std::tuple(set.first, read.first, listing, font, ask(printer.handle, kvbidi::kDeviceStatus).first),
+                  std::tuple(row.rc, row.rc, row.rc, row.rc, 0L))
             << row.fault;
         if (holder >= 0) {
             ::close(holder);
@@ -216,6 +217,12 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
 
         Opened pjlAlone("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kLoopBack, hex("00 FF 41")), std::pair(0L, hex("34 00 FF 41")));
+        // The current font reads as the simulator's own; a new one (tag 3, cartridge) is written and read back,
+        // one PJL cannot carry (tag 5) is not.
+        EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kCurrentFont), ask(bidiSide.handle, kvbidi::kCurrentFont));
+        EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kSetCurrentFont, hex("03 00 02 00 0E 00 00 00 0C")).second, hex("97 00 00"));
+        EXPECT_EQ(ask(bidiSide.handle, kvbidi::kCurrentFont).second, hex("96 00 03 00 02 00 0E 00 00 00 0C"));
+        EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kSetCurrentFont, hex("05 00 02 00 0E 00 00 00 0C")).first, BCE_E_INVALID);
         const auto options = ask(pjlAlone.handle, kvbidi::kStorageOptions).second;   // INFO FILESYS, in KB
         EXPECT_NE(std::string(options.begin(), options.end()).find("FLASH: 1;SIZE:  4096;FREE SPACE: 1024;"), std::string::npos);
         // Page counts: the code, their number, then type 1 (the life count) first.
