@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -92,23 +93,24 @@ bool parseHost(std::string_view authority, NetOptions* options, std::string* err
     return true;
 }
 
-bool parseProtocols(std::string_view value, unsigned* protocols) {
+struct Word {
+    std::string_view name;
+    unsigned bit;
+};
+
+// A comma list of `words` (protocols=, allow=): the or of their bits.
+bool parseList(std::string_view value, std::initializer_list<Word> words, unsigned* bits) {
     unsigned set = 0;
     while (true) {
-        size_t comma = value.find(',');
-        std::string_view name = value.substr(0, comma);
-        if (name == "snmp")
-            set |= kSnmp;
-        else if (name == "ipp")
-            set |= kIpp;
-        else if (name == "pjl")
-            set |= kPjl;
-        else
-            return false;
+        const size_t comma = value.find(',');
+        const std::string_view name = value.substr(0, comma);
+        auto it = std::find_if(words.begin(), words.end(), [&](const Word& w) { return w.name == name; });
+        if (it == words.end()) return false;
+        set |= it->bit;
         if (comma == std::string_view::npos) break;
         value.remove_prefix(comma + 1);
     }
-    *protocols = set;
+    *bits = set;
     return true;
 }
 
@@ -130,7 +132,8 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
     };
     unsigned n = 0;
     if (key == "protocols") {
-        if (!parseProtocols(value, &options->protocols)) return malformed("a list of snmp, ipp and pjl");
+        if (!parseList(value, {{"snmp", kSnmp}, {"ipp", kIpp}, {"pjl", kPjl}}, &options->protocols))
+            return malformed("a list of snmp, ipp and pjl");
     } else if (key == "snmp-port") {
         if (!number(value, 1, 65535, &n)) return malformed("a port from 1 to 65535");
         options->snmpPort = static_cast<uint16_t>(n);
@@ -154,8 +157,8 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
     } else if (key == "poll") {
         if (!number(value, 0, kMaxPollSeconds, &options->pollSeconds)) return malformed("seconds from 0 to 86400");
     } else if (key == "allow") {
-        if (value != "format") return malformed("format");
-        options->allowFormat = true;
+        if (!parseList(value, {{"format", kAllowFormat}, {"reset", kAllowReset}}, &options->allowed))
+            return malformed("a list of format and reset");
     } else if (key == "auth") {
         if (value.empty()) return malformed("the name of an entry of the credentials file", false);
         *auth = value;

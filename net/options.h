@@ -12,8 +12,10 @@
 //   timeout=5000         milliseconds for each exchange (1 to 60000)
 //   poll=30              seconds between the backend's own polls of a printer
 //                        nobody asks (0: only when asked)
-//   allow=format         lets request 0xA1 format a storage volume over PJL
-//                        (FSINIT); without it a format is refused
+//   allow=format,reset   a list: format lets request 0xA1 format a storage
+//                        volume over PJL (FSINIT), reset lets request 0x6D
+//                        reset the settings (INITIALIZE); without them both
+//                        are refused
 //   auth=NAME            the entry NAME of the credentials file: SNMPv3 user
 //                        and keys, write community, IPP user and password
 //
@@ -46,6 +48,8 @@
 namespace kvnet {
 
 enum Protocol : unsigned { kSnmp = 1u << 0, kIpp = 1u << 1, kPjl = 1u << 2 };
+// What allow= lets the backend do that cannot be undone.
+enum Allowed : unsigned { kAllowFormat = 1u << 0, kAllowReset = 1u << 1 };
 
 enum class SnmpVersion { V1, V2c, V3 };
 
@@ -67,7 +71,7 @@ struct NetOptions {
     uint16_t pjlPort = 9100;
     unsigned timeoutMs = 5000;
     unsigned pollSeconds = 30;
-    bool allowFormat = false;   // allow=format
+    unsigned allowed = 0;   // Allowed bits of allow=
     Credentials credentials;
 };
 

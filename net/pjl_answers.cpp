@@ -3,7 +3,8 @@
 // state) does not answer: the loop-back test (ECHO), the life page count
 // (INFO PAGECOUNT), the variables of the map (pjl_variables.h) that the
 // printer lists in INFO VARIABLES: read with DINQUIRE, written with DEFAULT
-// and read back in the same block, and the current font (pjl_font.cpp).
+// and read back in the same block, the current font (pjl_font.cpp), and the
+// settings' reset (INITIALIZE, with allow=reset).
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -22,6 +23,7 @@ using kvsim::Bytes;
 // ECHO carries the loop-back data as hex after this word: 2 digits a byte
 // within the codec's bound on the words of ECHO.
 constexpr std::string_view kEchoWord = "KVLOOP";
+constexpr std::string_view kResetWord = "KVINITIALIZED";   // echoed after INITIALIZE
 constexpr size_t kMaxLoopBack = (pjl::kMaxValue - kEchoWord.size()) / 2;
 constexpr uint8_t kLifeCount = 1;   // page-count type of the printer's life count
 constexpr unsigned long kFontRequestLength = 9;   // 0x97: tag, position, symbol set, size
@@ -77,7 +79,8 @@ bool NetPrinter::Core::pjlMayAnswer(unsigned short code) const {
     return wants(kPjl) && (code == kvbidi::kLoopBack || code == kvbidi::kPageCounts ||
                            code == kvbidi::kResetHostPageCount || code == kvbidi::kReadOMVar ||
                            code == kvbidi::kReadMultiOMVars || code == kvbidi::kSetOMVar ||
-                           code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont);
+                           code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont ||
+                           code == kvbidi::kResetNVRAM);
 }
 
 bool NetPrinter::Core::pjlAnswers(const Snapshot& s, unsigned short code, const uint8_t* data,
@@ -87,7 +90,8 @@ bool NetPrinter::Core::pjlAnswers(const Snapshot& s, unsigned short code, const 
         return kvsim::pjlVariable(id) != nullptr && !keptByBackend(id) && kvsim::findVariable(s.profile, id) == nullptr;
     };
     if (code == kvbidi::kLoopBack) return !s.answers(code);
-    if (code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont) return true;   // PJL alone carries the font
+    if (code == kvbidi::kCurrentFont || code == kvbidi::kSetCurrentFont || code == kvbidi::kResetNVRAM)
+        return true;   // PJL alone carries them
     if (code == kvbidi::kPageCounts || code == kvbidi::kResetHostPageCount) return !s.answers(kvbidi::kPageCounts);
     if (code == kvbidi::kSetOMVar) return length >= 2 && fromPjl(be16(data));
     auto ids = requestedIds(code, data, length);
@@ -157,6 +161,20 @@ long NetPrinter::Core::answerPjl(const Snapshot& s, const Outcome& o, unsigned s
         uint8_t status = 0;
         rc = writePjlFont(font, &status);
         if (rc == BCE_OK) return kvsim::deliverReply(code, {BCE_OK, Bytes{0x00, status}}, reply, replyLength);
+        break;
+    }
+    case kvbidi::kResetNVRAM: {
+        // Only with allow=reset: INITIALIZE, and an ECHO in the same block to
+        // know the printer took it.
+        if (length != 1 || data[0] != 0 || !(options.allowed & kAllowReset)) return BCE_E_INVALID;
+        pjl::Request request;
+        request.initialize();
+        request.echo(kResetWord);
+        logPjlChange("INITIALIZE (every setting to its factory value)");
+        std::vector<std::string> replies;
+        rc = pjlExchange(request, 1, &replies);
+        if (rc == BCE_OK && pjl::parseEcho(replies[0]) != kResetWord) rc = BCE_E_BAD_REPLY;
+        if (rc == BCE_OK) return kvsim::deliverReply(code, {BCE_OK, {}}, reply, replyLength);
         break;
     }
     default: return BCE_E_INVALID;

@@ -88,7 +88,7 @@ long NetPrinter::Core::answerPjlStorage(const Outcome& o, unsigned short code, c
     case kvbidi::kStorageFormat:
     case kvbidi::kStorageReadDirectory:
         if (length != 1) return BCE_E_INVALID;
-        if (code == kvbidi::kStorageFormat && !options.allowFormat) return BCE_E_INVALID;
+        if (code == kvbidi::kStorageFormat && !(options.allowed & kAllowFormat)) return BCE_E_INVALID;
         rc = code == kvbidi::kStorageListFiles ? pjlListing(data[0], &body)
              : code == kvbidi::kStorageFormat  ? pjlFormat(data[0], &body)
                                                : pjlDirectory(data[0], &body);

@@ -70,6 +70,7 @@ private:
     void raisePanel();
     // Stores a variable and carries out what the printer ties to it.
     void storeVariable(uint16_t id, Bytes value);
+    void restoreVariables();   // every object-model variable to its profile value
 
     const Profile& m_profile;   // as loaded: what resets return to
     Profile m_state;

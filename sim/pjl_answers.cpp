@@ -122,6 +122,7 @@ std::string Machine::answerPjl(const pjl::Command& c, std::string_view data, Pjl
     if (c.verb == "DEFAULT") pjlAssign(c, nullptr);
     if (c.verb == "SET") pjlAssign(c, &job);
     if (c.verb == "ECHO") return reply(c.rest.empty() ? "ECHO" : "ECHO " + c.rest);
+    if (c.verb == "INITIALIZE" && c.words.empty() && c.options.empty()) restoreVariables();   // as request 0x6D
     if (c.verb.compare(0, 2, "FS") == 0) return pjlFileSystem(c, data);
     return {};
 }

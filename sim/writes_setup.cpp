@@ -21,12 +21,16 @@ Reply Machine::resetHostPageCount(const Request& r) {
 // Non-volatile memory reset: every object-model variable gets its profile value again.
 Reply Machine::resetNvram(const Request& r) {
     if (!dataIs(r, {0x00})) return invalidRequest();
+    restoreVariables();
+    return done();
+}
+
+void Machine::restoreVariables() {
     m_state.variables.clear();
     for (const Variable& v : m_profile.variables) {
         storeVariable(v.id, v.value);
         m_state.variables.back().readOnly = v.readOnly;
     }
-    return done();
 }
 
 Reply Machine::remoteOnOffline(const Request& r) {

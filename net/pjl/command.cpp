@@ -99,6 +99,8 @@ bool Request::echo(std::string_view words) {
     return ok ? add(words.empty() ? "ECHO" : "ECHO " + std::string(words)) : refuse();
 }
 
+bool Request::initialize() { return add("INITIALIZE"); }
+
 bool Request::ustatus(std::string_view kind, std::string_view value) {
     return word(kind) && word(value) && kind.size() <= kMaxName && value.size() <= kMaxName
                ? add("USTATUS " + upper(kind) + "=" + upper(value))

@@ -55,6 +55,7 @@ public:
     bool setDefault(std::string_view variable, std::string_view value);  // DEFAULT NAME=VALUE
     bool set(std::string_view variable, std::string_view value);         // SET NAME=VALUE
     bool echo(std::string_view words);
+    bool initialize();   // INITIALIZE: every setting to its factory value
     bool ustatus(std::string_view kind, std::string_view value);         // USTATUS DEVICE=ON
     bool fsQuery(std::string_view path);
     bool fsDirList(std::string_view path, uint32_t entry, uint32_t count);

@@ -223,6 +223,12 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kSetCurrentFont, hex("03 00 02 00 0E 00 00 00 0C")).second, hex("97 00 00"));
         EXPECT_EQ(ask(bidiSide.handle, kvbidi::kCurrentFont).second, hex("96 00 03 00 02 00 0E 00 00 00 0C"));
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kSetCurrentFont, hex("05 00 02 00 0E 00 00 00 0C")).first, BCE_E_INVALID);
+        // The settings' reset (INITIALIZE) only with allow=reset: the copies written above are 1 again.
+        Opened resetting("net://127.0.0.1?protocols=pjl&allow=format,reset&timeout=1000&pjl-port=" + port);
+        EXPECT_EQ(std::pair(ask(pjlAlone.handle, kvbidi::kResetNVRAM, hex("00")).first,
+                            ask(resetting.handle, kvbidi::kResetNVRAM, hex("00")).first),
+                  std::pair(long{BCE_E_INVALID}, 0L));
+        EXPECT_EQ(ask(bidiSide.handle, kvbidi::kReadOMVar, hex("01 01")).second, hex("4E 00 01 01 00 01"));
         const auto options = ask(pjlAlone.handle, kvbidi::kStorageOptions).second;   // INFO FILESYS, in KB
         EXPECT_NE(std::string(options.begin(), options.end()).find("FLASH: 1;SIZE:  4096;FREE SPACE: 1024;"), std::string::npos);
         // Page counts: the code, their number, then type 1 (the life count) first.
