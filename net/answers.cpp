@@ -1,6 +1,6 @@
 // A net:// printer's requests: reads answered from a fresh snapshot through
-// the simulator's encoders, writes sent to the device (the panel lock over
-// SNMP, job deletion over IPP) or kept by the backend (the host page count's
+// the simulator's encoders, writes sent to the device (the variables the
+// map carries in SNMP objects, job deletion over IPP) or kept by the backend (the host page count's
 // base, the variables only the library uses).
 #include <algorithm>
 #include <functional>
@@ -8,8 +8,10 @@
 #include "alert_data.h"
 #include "core.h"
 #include "encoders.h"
+#include "pjl_variables.h"
 #include "kvprtobj/bidicodes.h"
 #include "snmp/oids.h"
+#include "text.h"
 
 namespace kvnet {
 namespace {
@@ -136,25 +138,36 @@ long NetPrinter::Core::onLoop(std::function<void(std::function<void(long)>)> sta
     return *wait->rc;
 }
 
-long NetPrinter::Core::setPanelLock(const Snapshot& s, const Bytes& value) {
-    if (!wants(kSnmp) || !s.answers(kvbidi::kReadOMVar) || kvsim::findVariable(s.profile, kvsim::kVarPanelLock) == nullptr)
+// A variable the map carries in an SNMP object, set there; the snapshot
+// keeps the value written once the agent took it.
+long NetPrinter::Core::setSnmpVariable(const Snapshot& s, const kvsim::PjlVariable& variable, const Bytes& value) {
+    if (!wants(kSnmp) || variable.readOnly || kvsim::findVariable(s.profile, variable.id) == nullptr)
         return BCE_E_INVALID;
-    auto self = shared_from_this();
-    bool locked = !value.empty() && value[0] != 0;
-    long rc = onLoop([self, locked](std::function<void(long)> done) {
-        auto rows = self->view.indexes(kConsoleDisableColumn);
-        if (rows.empty() || !self->snmpClient) return done(BCE_E_INVALID);
-        snmp::Value v;
+    snmp::Value v;
+    if (variable.snmp == kvsim::SnmpObject::ConsoleDisable) {
         v.type = snmp::Value::Type::Integer;
-        v.number = locked ? snmp::oid::consoleDisabled : snmp::oid::consoleEnabled;
-        self->snmpClient->set(kConsoleDisableColumn + rows.front(), v,
-                              [self, v, oid = kConsoleDisableColumn + rows.front(),
-                               done](snmp::Result r) {
-                                  if (r.rc == BCE_OK) self->view.put(oid, v);
-                                  done(r.rc);
-                              });
+        v.number = !value.empty() && value[0] != 0 ? snmp::oid::consoleDisabled : snmp::oid::consoleEnabled;
+    } else {
+        if (!kvsim::pjlText(variable, value)) return BCE_E_INVALID;   // what PJL could not carry either
+        v.type = snmp::Value::Type::OctetString;
+        v.bytes = toUtf8(std::string(value.begin(), value.end()), kCharsetLatin1);
+    }
+    const kvsim::SnmpObject object = variable.snmp;
+    auto self = shared_from_this();
+    long rc = onLoop([self, v, object](std::function<void(long)> done) {
+        snmp::Oid cell = snmp::oid::sysContact;
+        if (object == kvsim::SnmpObject::ConsoleDisable) {
+            auto rows = self->view.indexes(kConsoleDisableColumn);
+            if (rows.empty()) return done(BCE_E_INVALID);
+            cell = kConsoleDisableColumn + rows.front();
+        }
+        if (!self->snmpClient) return done(BCE_E_INVALID);
+        self->snmpClient->set(cell, v, [self, v, cell, done](snmp::Result r) {
+            if (r.rc == BCE_OK) self->view.put(cell, v);
+            done(r.rc);
+        });
     });
-    return rc == BCE_OK ? patchVariable(kvsim::kVarPanelLock, value) : rc;
+    return rc == BCE_OK ? patchVariable(variable.id, value) : rc;
 }
 
 // The snapshot with one variable changed (read-your-write), and its event.
@@ -206,9 +219,10 @@ long NetPrinter::Core::write(const Snapshot& s, unsigned short code, const uint8
         if (length < 2 || length > 2 + 255) return BCE_E_INVALID;
         uint16_t id = be16(data);
         Bytes value(data + 2, data + length);
-        long rc = id == kvsim::kVarPanelLock                                       ? setPanelLock(s, value)
-                  : id == kvsim::kVarTonerPageCount || id == kvsim::kVarPropertyTag ? setLocalVariable(id, value)
-                                                                                    : BCE_E_INVALID;
+        const kvsim::PjlVariable* mapped = kvsim::pjlVariable(id);
+        long rc = id == kvsim::kVarTonerPageCount || id == kvsim::kVarPropertyTag ? setLocalVariable(id, value)
+                  : mapped && mapped->snmp != kvsim::SnmpObject::None         ? setSnmpVariable(s, *mapped, value)
+                                                                               : BCE_E_INVALID;
         if (rc != BCE_OK) return rc;
         return deliverReply(code, {BCE_OK, Bytes{0x00, data[0], data[1]}}, reply, replyLength);
     }

@@ -17,6 +17,7 @@
 
 #include "alert_store.h"
 #include "pjl_font.h"
+#include "pjl_variables.h"
 #include "events.h"
 #include "gateway.h"
 #include "ipp/client.h"
@@ -150,7 +151,7 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     void completePending(Pending& p);
     // Runs `start` on the loop and waits for the result it reports.
     long onLoop(std::function<void(std::function<void(long)>)> start);
-    long setPanelLock(const Snapshot& s, const kvsim::Bytes& value);
+    long setSnmpVariable(const Snapshot& s, const kvsim::PjlVariable& variable, const kvsim::Bytes& value);
     // The snapshot with one variable changed (read-your-write), and its event.
     long patchVariable(uint16_t id, const kvsim::Bytes& value);
     long setLocalVariable(uint16_t id, const kvsim::Bytes& value);

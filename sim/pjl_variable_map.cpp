@@ -8,7 +8,7 @@
 namespace kvsim {
 namespace {
 
-constexpr size_t kFields = 6;   // id, name, codec, width, access, choices
+constexpr size_t kFields = 7;   // id, name, codec, width, access, choices, snmp
 constexpr size_t kMaxName = 64;
 constexpr size_t kMaxWord = 32;
 constexpr size_t kMaxLines = 4096;
@@ -59,6 +59,26 @@ std::optional<PjlCodec> codecOf(std::string_view s) {
     return std::nullopt;
 }
 
+// An SNMP object of the map's last field and whether the variable's codec
+// fits it; none for a name the backend does not know.
+std::optional<SnmpObject> snmpObjectOf(std::string_view s) {
+    if (s == "-") return SnmpObject::None;
+    if (s == "prtConsoleDisable") return SnmpObject::ConsoleDisable;
+    if (s == "sysContact") return SnmpObject::SysContact;
+    if (s == "prtGeneralSerialNumber") return SnmpObject::SerialNumber;
+    return std::nullopt;
+}
+
+bool fits(const PjlVariable& v) {
+    switch (v.snmp) {
+    case SnmpObject::None: return true;
+    case SnmpObject::ConsoleDisable: return v.codec == PjlCodec::Choice && v.width == 1;
+    case SnmpObject::SysContact: return v.codec == PjlCodec::Text;
+    case SnmpObject::SerialNumber: return v.codec == PjlCodec::Text && v.readOnly;
+    }
+    return false;
+}
+
 // One line's variable; the reason it is none.
 std::optional<PjlVariable> variableOf(std::string_view line, std::string* why) {
     auto fail = [&](std::string reason) {
@@ -66,7 +86,7 @@ std::optional<PjlVariable> variableOf(std::string_view line, std::string* why) {
         return std::nullopt;
     };
     const auto f = split(line, '\t');
-    if (f.size() != kFields) return fail("expected 6 fields separated by tabs, found " + std::to_string(f.size()));
+    if (f.size() != kFields) return fail("expected 7 fields separated by tabs, found " + std::to_string(f.size()));
     PjlVariable v{};
     auto id = idOf(f[0]);
     if (!id) return fail("bad id \"" + std::string(f[0]) + "\" (two hex bytes, \"01 0A\")");
@@ -83,6 +103,10 @@ std::optional<PjlVariable> variableOf(std::string_view line, std::string* why) {
     v.width = static_cast<uint8_t>(width.value_or(0));
     if (f[4] != "rw" && f[4] != "ro") return fail("bad access \"" + std::string(f[4]) + "\" (rw or ro)");
     v.readOnly = f[4] == "ro";
+    auto snmp = snmpObjectOf(f[6]);
+    if (!snmp) return fail("unknown SNMP object \"" + std::string(f[6]) + "\"");
+    v.snmp = *snmp;
+    if (!fits(v)) return fail("SNMP object " + std::string(f[6]) + " does not fit the codec, width or access");
     if (v.codec != PjlCodec::Choice) {
         if (f[5] != "-") return fail("choices for a codec other than choice");
         return v;

@@ -26,6 +26,15 @@ struct PjlChoice {
     std::string word;   // upper case
 };
 
+// The SNMP object the net:// backend reads and writes a variable through
+// instead of PJL when the printer answers SNMP (the map's "snmp" field).
+enum class SnmpObject : uint8_t {
+    None,
+    ConsoleDisable,   // prtConsoleDisable: a choice of 0 (enabled, 3) and 1 (disabled, 4)
+    SysContact,       // sysContact, text
+    SerialNumber,     // prtGeneralSerialNumber, text, read-only
+};
+
 struct PjlVariable {
     uint16_t id;
     std::string name;   // upper case
@@ -33,6 +42,7 @@ struct PjlVariable {
     uint8_t width;      // bytes of a Number or Choice value (1, 2 or 4); 0 for Word and Text
     bool readOnly;      // the backend never writes it
     std::vector<PjlChoice> choices;
+    SnmpObject snmp = SnmpObject::None;
 };
 
 // The map's text, sim/pjl_variables.tsv as compiled in.

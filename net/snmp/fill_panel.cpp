@@ -1,8 +1,10 @@
 // The operator panel (0x43) from prtConsoleDisplayBufferTable, in code page
-// 850, and the panel lock (object-model variable 00 4D) from prtConsoleDisable.
+// 850, and the variables the variable map reads through SNMP objects (the
+// panel lock 00 4D from prtConsoleDisable, the contact, the serial number).
 #include <algorithm>
 
 #include "fill_parts.h"
+#include "pjl_variables.h"
 #include "text.h"
 
 namespace kvnet::snmp::detail {
@@ -46,6 +48,27 @@ void setVariable(kvsim::Profile& profile, uint16_t id, kvsim::Bytes value) {
     profile.variables.push_back({id, std::move(value), false});
 }
 
+// A mapped variable's value from its SNMP object; none when the device lacks
+// the object or holds a value the variable cannot carry.
+std::optional<kvsim::Bytes> mappedValue(Printer& p, kvsim::SnmpObject object) {
+    std::optional<std::string> text;
+    switch (object) {
+    case kvsim::SnmpObject::None: return std::nullopt;
+    case kvsim::SnmpObject::ConsoleDisable: {
+        // Locked when the console takes no input; the partly enabled levels are unlocked.
+        auto disable = p.number(oid::prtGeneralEntry, oid::prtConsoleDisable);
+        if (!disable || *disable < oid::consoleEnabled || *disable > oid::consoleEnabledLevel3) return std::nullopt;
+        return kvsim::Bytes{static_cast<uint8_t>(*disable == oid::consoleDisabled ? 1 : 0)};
+    }
+    case kvsim::SnmpObject::SysContact: text = p.view.bytes(oid::sysContact); break;
+    case kvsim::SnmpObject::SerialNumber: text = p.bytes(oid::prtGeneralEntry, oid::prtGeneralSerialNumber); break;
+    }
+    if (!text) return std::nullopt;
+    std::string line = p.text(text, 0);
+    if (line.find('"') != std::string::npos) return std::nullopt;   // no PJL text can carry it
+    return kvsim::Bytes(line.begin(), line.end());
+}
+
 }  // namespace
 
 void fillPanel(Printer& p) {
@@ -70,12 +93,13 @@ void fillPanel(Printer& p) {
         p.snapshot.answer(kvbidi::kPanelText);
     }
 
-    // Locked when the console takes no input; the partly enabled levels are unlocked.
-    auto disable = p.number(oid::prtGeneralEntry, oid::prtConsoleDisable);
-    if (!disable || *disable < oid::consoleEnabled || *disable > oid::consoleEnabledLevel3) return;
-    setVariable(p.profile, kvsim::kVarPanelLock, {static_cast<uint8_t>(*disable == oid::consoleDisabled ? 1 : 0)});
-    p.snapshot.answer(kvbidi::kReadOMVar);
-    p.snapshot.answer(kvbidi::kReadMultiOMVars);
+    for (const kvsim::PjlVariable& v : kvsim::pjlVariables()) {
+        std::optional<kvsim::Bytes> value = mappedValue(p, v.snmp);
+        if (!value) continue;
+        setVariable(p.profile, v.id, std::move(*value));
+        p.snapshot.answer(kvbidi::kReadOMVar);
+        p.snapshot.answer(kvbidi::kReadMultiOMVars);
+    }
 }
 
 }  // namespace kvnet::snmp::detail

@@ -23,6 +23,7 @@ inline const Oid systemGroup{1, 3, 6, 1, 2, 1, 1};
 inline const Oid sysDescr{1, 3, 6, 1, 2, 1, 1, 1, 0};
 inline const Oid sysObjectID{1, 3, 6, 1, 2, 1, 1, 2, 0};
 inline const Oid sysUpTime{1, 3, 6, 1, 2, 1, 1, 3, 0};
+inline const Oid sysContact{1, 3, 6, 1, 2, 1, 1, 4, 0};
 inline const Oid sysName{1, 3, 6, 1, 2, 1, 1, 5, 0};
 
 // ---- interfaces (IF-MIB ifTable), indexed by ifIndex ----

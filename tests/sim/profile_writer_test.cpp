@@ -193,17 +193,19 @@ TEST(PjlVariableMap, FitsTheBuiltInPrintersVariables) {
 TEST(PjlVariableMap, IsReadWholeOrRefusedWithLineAndReason) {
     std::string error;
     ASSERT_TRUE(kvsim::parsePjlVariableMap(kvsim::pjlVariableMapText(), &error)) << error;
-    const std::string good = "# comment\n01 01\tCOPIES\tnumber\t2\trw\t-\n";
+    const std::string good = "# comment\n01 01\tCOPIES\tnumber\t2\trw\t-\t-\n";
     for (auto [line, reason] : {
-             std::pair{"01 02\tPAPER\tfloat\t1\trw\t-", "line 3: unknown codec \"float\""},
-             std::pair{"01 01\tPAPER\tword\t-\trw\t-", "line 3: id 01 01 listed twice"},
-             std::pair{"01 02\tCOPIES\tword\t-\trw\t-", "line 3: PJL name COPIES listed twice"},
-             std::pair{"01 02\tPAPER\tnumber\t3\trw\t-", "line 3: bad width \"3\""},
-             std::pair{"01 02\tPAPER\ttext\t2\trw\t-", "line 3: bad width \"2\""},
-             std::pair{"01 02\tPAPER\tchoice\t1\trw\t0=A 256=B", "line 3: bad choice \"256=B\""},
-             std::pair{"01 02\tPAPER\tchoice\t1\trw\t0=A 0=B", "line 3: choice \"0=B\" repeats"},
-             std::pair{"01 02\tpaper\tword\t-\trw\t-", "line 3: bad PJL name"},
-             std::pair{"01 02 PAPER word - rw -", "line 3: expected 6 fields"},
+             std::pair{"01 02\tPAPER\tfloat\t1\trw\t-\t-", "line 3: unknown codec \"float\""},
+             std::pair{"01 01\tPAPER\tword\t-\trw\t-\t-", "line 3: id 01 01 listed twice"},
+             std::pair{"01 02\tCOPIES\tword\t-\trw\t-\t-", "line 3: PJL name COPIES listed twice"},
+             std::pair{"01 02\tPAPER\tnumber\t3\trw\t-\t-", "line 3: bad width \"3\""},
+             std::pair{"01 02\tPAPER\ttext\t2\trw\t-\t-", "line 3: bad width \"2\""},
+             std::pair{"01 02\tPAPER\tchoice\t1\trw\t0=A 256=B\t-", "line 3: bad choice \"256=B\""},
+             std::pair{"01 02\tPAPER\tchoice\t1\trw\t0=A 0=B\t-", "line 3: choice \"0=B\" repeats"},
+             std::pair{"01 02\tpaper\tword\t-\trw\t-\t-", "line 3: bad PJL name"},
+             std::pair{"01 02 PAPER word - rw -", "line 3: expected 7 fields"},
+             std::pair{"01 02\tPAPER\tword\t-\trw\t-\tsysUpTime", "line 3: unknown SNMP object"},
+             std::pair{"01 02\tPAPER\tword\t-\trw\t-\tprtGeneralSerialNumber", "line 3: SNMP object"},
          }) {
         EXPECT_FALSE(kvsim::parsePjlVariableMap(good + line + "\n", &error)) << line;
         EXPECT_TRUE(error.starts_with(reason)) << error;

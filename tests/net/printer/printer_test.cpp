@@ -139,6 +139,15 @@ TEST_F(NetPrinterTest, WritesReachTheDeviceAndChangesArePushed) {
     EXPECT_EQ(run("snmpget -v2c -c writable 127.0.0.1:" + std::to_string(sim->port()) +
                   " 1.3.6.1.2.1.43.5.1.1.13.1 | grep -q 'INTEGER: 4'"),
               0);
+    // The contact is the map's sysContact: written there, read back; the serial number is read-only.
+    unsigned char contact[2] = {0x02, 0x05}, serial[2] = {0x0F, 0x01};
+    char room[] = "Room 9";
+    ASSERT_EQ(obj.bidiSetOMVar(contact, room, 6), 0);
+    EXPECT_EQ(run("snmpget -v2c -c writable 127.0.0.1:" + std::to_string(sim->port()) +
+                  " 1.3.6.1.2.1.1.4.0 | grep -q 'STRING: \"Room 9\"'"),
+              0);
+    EXPECT_EQ(ask(printer.handle, kvbidi::kReadOMVar, kvtest::hex("02 05")).second, kvtest::hex("4E 00 02 05 52 6F 6F 6D 20 39"));
+    EXPECT_NE(obj.bidiSetOMVar(serial, room, 6), 0);
 
     ASSERT_EQ(run(snmpset(kHrDeviceStatus, kDown)), 0);
     std::this_thread::sleep_for(2100ms);   // the snapshot's age, after which a request refreshes it
