@@ -34,7 +34,8 @@ uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1
 
 // The code a request gets when the snapshot cannot answer it.
 long NetPrinter::Core::unanswered(const Outcome& o) const {
-    if (o.any() || !(wants(kSnmp) || wants(kIpp))) return BCE_E_INVALID;
+    if (o.any()) return BCE_E_INVALID;
+    if (!(wants(kSnmp) || wants(kIpp))) return o.pjl != BCE_E_NOT_SUPPORTED ? o.pjl : BCE_E_INVALID;
     for (long rc : {o.snmp, o.ipp})
         if (rc == BCE_E_BAD_REPLY) return rc;
     if (wants(kSnmp) && o.snmp != BCE_E_CHANNEL_DOWN) return o.snmp;

@@ -38,8 +38,10 @@ constexpr auto kMaxAge = std::chrono::seconds(2);
 // How the last refresh went, per protocol: 0 answered, else why not.
 struct Outcome {
     long snmp = BCE_E_TIMEOUT, ipp = BCE_E_TIMEOUT;
+    long pjl = BCE_E_NOT_SUPPORTED;   // INFO ID, asked only when PJL is the one protocol
     std::string why;   // each failure's words, as the protocol's client said them: "SNMP: no answer"
-    bool any() const { return snmp == BCE_OK || ipp == BCE_OK; }
+    bool any() const { return snmp == BCE_OK || ipp == BCE_OK || pjl == BCE_OK; }
+    bool snmpOrIpp() const { return snmp == BCE_OK || ipp == BCE_OK; }
     // Notes the failure of protocol `name`.
     void failed(long* protocol, const char* name, long rc, const std::string& words) {
         *protocol = rc;
@@ -93,6 +95,7 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     std::shared_ptr<snmp::Client> snmpClient;
     std::shared_ptr<ipp::Client> ippClient;
     std::shared_ptr<PjlPort> pjlPort;   // made on the first PJL exchange
+    std::optional<std::string> pjlModel;   // INFO ID's, with PJL alone; loop thread
     snmp::MibView view;
     bool walked = false;
     std::optional<int64_t> configChanges;   // the printer's change counter when last read
@@ -118,6 +121,7 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // Walks `roots` one after another, each replacing its subtree of the view.
     void walk(std::vector<snmp::Oid> roots, size_t next);
     void refreshIpp();
+    void refreshPjlIdentity();
     // A new snapshot from what each protocol answered in this refresh.
     std::shared_ptr<Snapshot> build();
     // A moved configuration counter lists a configuration change (6201) for a while.

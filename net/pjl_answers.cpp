@@ -183,7 +183,7 @@ long NetPrinter::Core::answerPjl(const Snapshot& s, const Outcome& o, unsigned s
         // The print port is not there while another protocol answers: PJL's
         // data are not available (-3), the printer is.
         const bool channel = rc == BCE_E_TIMEOUT || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_CONNECTION_RESET;
-        return channel && o.any() ? BCE_E_INVALID : rc;
+        return channel && o.snmpOrIpp() ? BCE_E_INVALID : rc;
     }
     auto answer = kvsim::encodeRead(answered, {code, data, length});
     return answer ? kvsim::deliverReply(code, *answer, reply, replyLength) : BCE_E_INVALID;

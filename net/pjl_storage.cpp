@@ -61,7 +61,7 @@ bool NetPrinter::Core::pjlStorage(unsigned short code) const {
 // print port alone is missing), else its own code.
 long NetPrinter::Core::pjlFailure(const Outcome& o, long rc) const {
     const bool channel = rc == BCE_E_TIMEOUT || rc == BCE_E_CHANNEL_DOWN || rc == BCE_E_CONNECTION_RESET;
-    return channel && o.any() ? BCE_E_INVALID : rc;
+    return channel && o.snmpOrIpp() ? BCE_E_INVALID : rc;
 }
 
 void NetPrinter::Core::logPjlChange(const std::string& what) const {

@@ -45,6 +45,7 @@ void NetPrinter::Core::startRefresh() {
     else running.snmp = BCE_E_NOT_SUPPORTED;
     if (wants(kIpp)) refreshIpp();
     else running.ipp = BCE_E_NOT_SUPPORTED;
+    if (wants(kPjl) && !wants(kSnmp) && !wants(kIpp)) refreshPjlIdentity();
     sourceDone();
 }
 
@@ -118,6 +119,34 @@ void NetPrinter::Core::refreshIpp() {
     });
 }
 
+// With PJL alone, who the printer is comes from INFO ID, asked until it
+// answers and then kept: the print port is used on demand only, and a
+// printer's model does not change.
+void NetPrinter::Core::refreshPjlIdentity() {
+    if (pjlModel) {
+        running.pjl = BCE_OK;
+        return;
+    }
+    if (!pjlPort) pjlPort = PjlPort::create(options.host, options.pjlPort, options.timeoutMs);
+    ++outstanding;
+    pjl::Request request;
+    request.info("ID");
+    auto self = shared_from_this();
+    pjlPort->exchange(request, 1, [self](PjlResult r) {
+        std::string why = BceResultText(r.rc);
+        std::optional<std::string> model = r.rc == BCE_OK ? pjl::parseId(r.replies[0], &why) : std::nullopt;
+        if (model) {
+            for (char& c : *model)   // a printer's text: no control character reaches a host
+                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+            self->pjlModel = std::move(model);
+            self->running.pjl = BCE_OK;
+        } else {
+            self->running.failed(&self->running.pjl, "PJL", r.rc == BCE_OK ? BCE_E_BAD_REPLY : r.rc, why);
+        }
+        self->sourceDone();
+    });
+}
+
 // A new snapshot from what each protocol answered in this refresh.
 std::shared_ptr<Snapshot> NetPrinter::Core::build() {
     auto next = std::make_shared<Snapshot>();
@@ -131,6 +160,8 @@ std::shared_ptr<Snapshot> NetPrinter::Core::build() {
         ipp::fillPrinter(ippState.printer, next.get());
         ipp::fillJobs(ippState.jobs, jobNumbers, next.get());
     }
+    if (running.pjl == BCE_OK && pjlModel)
+        std::snprintf(p.info.szModelName, sizeof p.info.szModelName, "%s", pjlModel->c_str());
     addLocalState(*next);
     deriveConditions(p);
     return next;
@@ -172,10 +203,12 @@ void NetPrinter::Core::addLocalState(Snapshot& s) {
         p.pageCounts.push_back({p.hostPageCountType, life->count >= base ? life->count - base : 0});
     }
     for (const kvsim::Variable& v : localVariables) p.variables.push_back(v);
-    if (s.answered.empty()) return;
-    // Requests the backend answers itself once the printer answered at all.
+    // Requests the backend answers itself once the printer answered at all;
+    // with PJL alone the loop-back stays the printer's ECHO.
+    const bool pjlAlone = running.pjl == BCE_OK;
+    if (s.answered.empty() && !pjlAlone) return;
     for (uint16_t code : {kvbidi::kLoopBack, kvbidi::kReadOMVar, kvbidi::kReadMultiOMVars, kvbidi::kReadMiscVar})
-        s.answer(code);
+        if (code != kvbidi::kLoopBack || !pjlAlone) s.answer(code);
 }
 
 // Device status byte 1: operator intervention, paper jam, warning, service.
@@ -200,7 +233,8 @@ void NetPrinter::Core::finishRefresh() {
         changed = changed || localChanged;
         localChanged = false;
     }
-    bool sameSources = before && running.snmp == outcome.snmp && running.ipp == outcome.ipp;
+    bool sameSources =
+        before && running.snmp == outcome.snmp && running.ipp == outcome.ipp && running.pjl == outcome.pjl;
     std::shared_ptr<const Snapshot> next = before;
     std::vector<PushedAlert> pushed;
     if (!sameSources || changed) {

@@ -333,8 +333,9 @@ TEST(NetPrinterIpp, AJobIsListedDeletedAndItsTransitionPushed) {
     EXPECT_TRUE(obj.isBidiActive());
 }
 
-// Quick Setup through PJL (SNMP gives the printer information kvprt opens
-// with): a setting changed on one printer reaches another through a file,
+// Quick Setup through PJL, on a printer of PJL alone (INFO ID gives the
+// printer information kvprt opens with) and one with SNMP beside it: a
+// setting changed on one printer reaches another through a file,
 // whose receives through net:// and through the simulator itself give the
 // same file; files go from net:// to sim: and from sim: to net:// alike.
 TEST_F(NetPrinterTest, QuickSetupCopiesSettingsBetweenPjlPrinters) {
@@ -345,8 +346,8 @@ TEST_F(NetPrinterTest, QuickSetupCopiesSettingsBetweenPjlPrinters) {
         const std::string port = std::to_string(kvtest::freePort());
         const std::vector<std::string> args = {"--pjl-listen", "127.0.0.1:" + port};
         daemons.push_back(std::make_unique<kvtest::SimDaemon>(KVPRTSIMD, args));
-        net.push_back("'net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=2000&snmp-port=" +
-                      std::to_string(sim->port()) + "&pjl-port=" + port + "'");
+        const std::string snmp = "snmp,pjl&community=healthy&snmp-port=" + std::to_string(sim->port());
+        net.push_back("'net://127.0.0.1?poll=0&timeout=2000&pjl-port=" + port + "&protocols=" + (i ? snmp : "pjl") + "'");
     }
     {
         Opened first(daemons[0]->uri());
