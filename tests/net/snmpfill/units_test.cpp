@@ -162,7 +162,11 @@ TEST(RobustnessTest, RecordingsWithValuesOfTheWrongType) {
             kvnet::snmp::fill(view, "192.0.2.1", &s);
             const kvsim::Profile& p = s.profile;
             for (uint16_t code : s.answered) {
-                const uint8_t data[] = {static_cast<uint8_t>(code == kvbidi::kInterpreters ? 0xFF : 0x00), 0x4D};
+                const uint16_t variable = code != kvbidi::kReadOMVar ? 0x004D   // 0x4E: one the printer has
+                                          : p.variables.empty()     ? 0
+                                                                    : p.variables.front().id;
+                const uint8_t data[] = {static_cast<uint8_t>(code == kvbidi::kInterpreters ? 0xFF : variable >> 8),
+                                        static_cast<uint8_t>(variable)};
                 size_t length = code == kvbidi::kReadOMVar ? 2 : code == kvbidi::kInputStatus ||
                                 code == kvbidi::kOutputStatus || code == kvbidi::kSuppliesStatus ||
                                 code == kvbidi::kTonerInfo || code == kvbidi::kInterpreters ? 1 : 0;
