@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <utility>
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include "env.h"
 #include "kvprtd_rig.h"
 #ifdef KVPRTD_NET_RECORDINGS
 #include "snmpsim_peer.h"
@@ -443,9 +445,53 @@ TEST(KvprtdService, NetPrintersThroughSnmpsim) {
     EXPECT_EQ(outputs.find(secret), std::string::npos) << outputs.substr(outputs.find(secret) - std::min<size_t>(outputs.find(secret), 200), 400);
 }
 
+// A D-Bus system bus and an avahi-daemon of the test's own, publishing what avahi-publish is given
+// (its arguments, one list each) until destroyed; kvprt's avahi-browse finds them through the bus.
+// The daemon has network and mount namespaces of its own: a loopback no other mDNS stack is on, and
+// a /run holding its pid file and socket, not those of the host's daemon.
+class PrivateAvahi {
+public:
+    explicit PrivateAvahi(const std::vector<std::vector<std::string>>& publications) {
+        writeText(m_dir.file("bus.conf"), "<busconfig><type>system</type><listen>unix:path=" + m_dir.file("bus") +
+                  "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/><allow own=\"*\"/>"
+                  "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/></policy></busconfig>");
+        writeText(m_dir.file("avahi.conf"), "[server]\nhost-name=kvtest\nuse-ipv6=no\nallow-interfaces=lo\n"
+                  "[wide-area]\nenable-wide-area=no\n[publish]\npublish-addresses=no\n");
+        m_children.pids.push_back(spawn({"dbus-daemon", "--nofork", "--print-address", "--config-file=" + m_dir.file("bus.conf")},
+                                        m_dir.file("bus.log")));
+        waitFor("bus.log", "unix:path");   // it listens
+        const std::vector<std::string> daemon = {"unshare", "--mount", "--net", "sh", "-c",
+            "ip link set lo up && mount -t tmpfs tmpfs /run && exec avahi-daemon --no-drop-root --no-chroot --no-rlimits -f " +
+            m_dir.file("avahi.conf")};
+        m_children.pids.push_back(spawn(daemon, m_dir.file("avahi.log")));
+        for (size_t i = 0; i < publications.size(); ++i) {
+            std::vector<std::string> args = {"avahi-publish", "--no-fail"};   // waits for the daemon
+            args.insert(args.end(), publications[i].begin(), publications[i].end());
+            m_children.pids.push_back(spawn(args, m_dir.file("publish" + std::to_string(i))));
+        }
+        for (size_t i = 0; i < publications.size(); ++i) waitFor("publish" + std::to_string(i), "Established");
+    }
+    void stopDaemon() { stop(std::exchange(m_children.pids[1], -1), SIGKILL); }
+
+private:
+    void waitFor(const std::string& log, const std::string& text) {
+        if (!eventually([&] { return readText(m_dir.file(log)).find(text) != std::string::npos; }, 10s))
+            throw std::runtime_error(log + " lacks \"" + text + "\" after 10 s: " + readText(m_dir.file(log)) +
+                                     "\navahi-daemon: " + readText(m_dir.file("avahi.log")));
+    }
+    TempDir m_dir;
+    EnvOverride m_bus{"DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + m_dir.file("bus")};
+    struct Children {   // killed in reverse order, also when the constructor throws
+        std::vector<pid_t> pids;
+        ~Children() { std::for_each(pids.rbegin(), pids.rend(), [](pid_t pid) { stop(pid, SIGKILL); }); }
+    } m_children;
+};
+
 // kvprt discover sweeps 127.0.0.0/28: one printer answering on two addresses (one line), one whose
 // name holds a terminal escape. kvprtd takes the fleet file it writes, and a second sweep keeps the
-// name and tags edited in it.
+// name and tags edited in it. With --dns-sd, the services a private avahi-daemon announces join
+// the printers of their addresses, their escaped names and TXT values read back; a daemon that
+// is gone leaves a note and the sweep.
 TEST(KvprtdService, DiscoverWritesAFleetFileKvprtdTakes) {
     if (!installed("snmpsimd")) GTEST_SKIP() << "Debian's snmpsim is not installed (apt-get install snmpsim)";
     TempDir dir;
@@ -474,6 +520,27 @@ TEST(KvprtdService, DiscoverWritesAFleetFileKvprtdTakes) {
     SimDaemon d = startKvprtd(dir);
     EXPECT_TRUE(eventually([&] { return states(d.port()).size() == 2; }, 10s)) << get(d.port(), "/api/v1/printers");
     EXPECT_EQ(states(d.port()).count("office-a"), 1u);
+
+    for (const char* tool : {"dbus-daemon", "avahi-daemon", "avahi-publish", "avahi-browse", "unshare", "ip"})
+        if (!installed(tool)) GTEST_SKIP() << tool << " is not on PATH (apt-get install dbus avahi-daemon avahi-utils iproute2)";
+    if (::geteuid() != 0) GTEST_SKIP() << "a private avahi-daemon needs root (namespaces of its own, a /run there)";
+    PrivateAvahi avahi({{"-a", "-R", "alpha.local", "127.0.0.3"},
+                        {"-s", "-H", "alpha.local", "floor-a queue", "_ipp._tcp", "631", "ty=Example Printer 4000 IPP"},
+                        {"-a", "-R", "solo.local", "127.0.0.9"},
+                        {"-s", "-H", "solo.local", "B\u00fcro; 2.0\x1b", "_pdl-datastream._tcp", "9100",
+                         "TY=Example \"Q\" 300", "note=\"ty=decoy"}});
+    EXPECT_EQ(json::parse(discover(" --dns-sd --json"))["printers"], json::parse(R"([
+        {"addresses": ["127.0.0.2", "127.0.0.3"], "name": "floor-a", "model": "Example Printer 4000", "serial": "EXA-1001",
+         "foundBy": ["snmp", "dns-sd"]},
+        {"addresses": ["127.0.0.5"], "name": "bet\u001b[2Ja", "model": "Example Color 5100", "serial": "EXB-2002", "foundBy": ["snmp"]},
+        {"addresses": ["127.0.0.9"], "name": "B\u00fcro; 2.0\u001b", "model": "Example \"Q\" 300", "serial": null, "foundBy": ["dns-sd"]}])"));
+    EXPECT_NE(readText(dir.file("fleet.toml")).find("name = 'B--ro--2.0-'\nuri = 'net://127.0.0.9?snmp-port="), std::string::npos)
+        << readText(dir.file("fleet.toml"));
+    avahi.stopDaemon();
+    std::string out;
+    EXPECT_EQ(run(sweep + " --dns-sd", &out), 0);
+    EXPECT_NE(out.find("DNS-SD not asked (is avahi-daemon running?): Failed to create client object"), std::string::npos) << out;
+    EXPECT_NE(out.find("127.0.0.5 "), std::string::npos) << out;
 }
 
 // Runs one of net-snmp's tools (no MIB files, no configuration of the user's); whether it succeeded.
