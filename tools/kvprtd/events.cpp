@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "command.h"
+#include "json_text.h"
 #include "texts.h"
 #include "times.h"
 
@@ -17,7 +18,7 @@ Event event(std::string kind, std::string text, const json& data) {
     Event e;
     e.kind = std::move(kind);
     e.text = std::move(text);
-    e.data = data;
+    e.data = kvprt::jsonText(data, -1);
     return e;
 }
 
@@ -65,13 +66,15 @@ std::vector<Event> changes(const Snapshot& before, const Snapshot& after) {
     return out;
 }
 
-json eventObject(const Event& e) {
-    return json{{"id", e.id}, {"time", rfc3339(e.time)}, {"printer", e.printer}, {"kind", e.kind},
-                {"text", e.text}, {"data", e.data.is_object() ? e.data : json::object()}};
-}
-
 std::string eventJson(const Event& e) {
-    return eventObject(e).dump(-1, ' ', false, json::error_handler_t::replace);
+    return ObjectText()
+        .add("id", e.id)
+        .add("time", rfc3339(e.time))
+        .add("printer", e.printer)
+        .add("kind", e.kind)
+        .add("text", e.text)
+        .addText("data", e.data)
+        .done();
 }
 
 }  // namespace kvprtd

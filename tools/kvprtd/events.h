@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "state.h"
 
 namespace kvprtd {
@@ -27,7 +25,7 @@ struct Event {
     std::string printer;
     std::string kind;
     std::string text;     // in words
-    nlohmann::ordered_json data = nlohmann::ordered_json::object();   // the details
+    std::string data = "{}";   // the details: a JSON object's text, rendered once
 };
 
 // The marks a supply's level is watched for, highest first.
@@ -35,9 +33,7 @@ constexpr float kSupplyMarks[] = {0.20f, 0.10f, 0.0f};
 
 // The events between two states of one printer (without id, time and printer).
 std::vector<Event> changes(const Snapshot& before, const Snapshot& after);
-// The event as one JSON object: {"id", "time", "printer", "kind", "text", "data"},
-// as a value and as text.
-nlohmann::ordered_json eventObject(const Event& event);
+// The event as one JSON object's text: {"id", "time", "printer", "kind", "text", "data"}.
 std::string eventJson(const Event& event);
 
 }  // namespace kvprtd

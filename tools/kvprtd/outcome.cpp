@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include <nlohmann/json.hpp>
-
+#include "output.h"
 #include "times.h"
 
 namespace kvprtd {
@@ -48,7 +47,8 @@ Event alertReceived(const AlertRead& a) {
     Event e;
     e.kind = "alert-received";
     e.text = (a.familyName.empty() ? "family " + std::to_string(a.alert.family) : a.familyName) + ": " + a.line;
-    e.data = {{"alertId", a.alert.id}, {"family", a.alert.family}, {"familyName", a.familyName}, {"read", a.ok}};
+    e.data = kvprt::jsonText(
+        {{"alertId", a.alert.id}, {"family", a.alert.family}, {"familyName", a.familyName}, {"read", a.ok}}, -1);
     return e;
 }
 

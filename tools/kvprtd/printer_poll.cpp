@@ -41,23 +41,25 @@ json pollSectionJson(const PollRecords& r, const std::string& key) {
     return nullptr;
 }
 
-std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs) {
-    json sections = json::object();
+std::map<std::string, std::string> gatherOtherSections(kvprt::Printer& printer, bool exposeJobs) {
+    std::map<std::string, std::string> sections;
     for (const kvprt::Section* s : kvprt::reportSections()) {
         if (polled(s)) continue;
+        json data;
         try {
-            sections[s->key] = s->gather(printer).data;
+            data = s->gather(printer).data;
         } catch (const kvprt::Failure& f) {
-            sections[s->key] = kvprt::failedPartJson(f);
+            data = kvprt::failedPartJson(f);
         } catch (const std::bad_alloc&) {
             throw;
         } catch (const std::exception& e) {
-            sections[s->key] = {{"error", kvprt::failureJson(kvprt::Failure(s->key, 0, e.what()))}};
+            data = {{"error", kvprt::failureJson(kvprt::Failure(s->key, 0, e.what()))}};
         }
+        if (s == &kvprt::kJobsSection && !exposeJobs && data.is_array())
+            for (json& job : data) job["name"] = job["user"] = nullptr;
+        sections[s->key] = kvprt::jsonText(data, -1);
     }
-    if (!exposeJobs && sections.contains(kvprt::kJobsSection.key) && sections[kvprt::kJobsSection.key].is_array())
-        for (json& job : sections[kvprt::kJobsSection.key]) job["name"] = job["user"] = nullptr;
-    return sections.dump(-1, ' ', false, json::error_handler_t::replace);
+    return sections;
 }
 
 Poll::Poll(kvprt::Printer& printer, std::vector<AnnouncedAlert> announced, bool exposeJobs)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,11 +51,12 @@ bool isPollSection(const std::string& key);
 nlohmann::ordered_json pollSectionJson(const PollRecords& records, const std::string& key);
 // The report's sections that a poll does not read (identity,
 // characteristics, bins, storage, code levels, interpreters, jobs), with
-// synchronous calls: a JSON object, each failed section holding {"error"}.
+// synchronous calls: each section's JSON text by its key, a failed one
+// holding {"error"}.
 // Without `exposeJobs`, jobs keep their number and state but not their name
 // and user (null), and so do the job-status alerts a poll reads: kvprtd
 // neither stores nor serves who printed what.
-std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs);
+std::map<std::string, std::string> gatherOtherSections(kvprt::Printer& printer, bool exposeJobs);
 
 struct PollResult {
     Health health = Health::Unknown;

@@ -39,7 +39,7 @@ void Monitor::step(const WatchedPtr& w) {
     case Watched::Phase::Discover:
         submit(m_live, w, [this, w, uri = w->config.uri] {
             kvprt::Failure why("kvprtd", 0);
-            std::string report;
+            std::map<std::string, std::string> report;
             try {
                 w->printer = std::make_unique<kvprt::Printer>(w->handle, uri);
                 KVPrtObj::BIDICAPABILITIES caps;
@@ -47,7 +47,7 @@ void Monitor::step(const WatchedPtr& w) {
                 bool capable = caps.bBidiActive != 0;
                 BceSetAlertCallback(w->handle, &Monitor::alertArrived, w.get());
                 report = gatherOtherSections(*w->printer, m_options.exposeJobs);
-                post([this, w, capable, report] {
+                post([this, w, capable, report = std::move(report)] {
                     w->bidiCapable = capable;
                     w->phase = Watched::Phase::Ready;
                     m_store.putReport(w->dbId, {nowMs(), report});
@@ -134,8 +134,8 @@ void Monitor::startReport(const WatchedPtr& w) {
     w->busy = true;
     ++m_inflight;
     submit(m_live, w, [this, w] {
-        std::string report = gatherOtherSections(*w->printer, m_options.exposeJobs);
-        post([this, w, report] {
+        std::map<std::string, std::string> report = gatherOtherSections(*w->printer, m_options.exposeJobs);
+        post([this, w, report = std::move(report)] {
             m_store.putReport(w->dbId, {nowMs(), report});
             w->track.reported(Clock::now());
             finished(w);
