@@ -11,7 +11,6 @@
 #include <fstream>
 
 #include "events.h"
-#include "forecast.h"
 #include "metrics.h"
 #include "outcome.h"
 #include "store.h"
