@@ -6,7 +6,7 @@
 
 #include "command.h"
 #include "json_text.h"
-#include "printer_poll.h"
+#include "sections.h"
 #include "texts.h"
 #include "times.h"
 
