@@ -278,18 +278,18 @@ PollResult Poll::compact() {
 // ---- outcomes ----
 
 void Monitor::applyPoll(const WatchedPtr& w, const PollResult& r) {
-    PollOutcome o = pollOutcome(w->snap, w->track, r, nowMs(), m_cycle, m_options.sampleIntervalS);
+    const int64_t now = nowMs();   // the poll's time, and its events'
+    PollOutcome o = pollOutcome(w->snap, w->track, r, now, m_cycle, m_options.sampleIntervalS);
     if (o.sample.pagesKnown || !o.sample.supplies.empty()) m_store.addSample(w->dbId, o.sample);
     w->track = std::move(o.track);
     {
         std::unique_lock guard(m_stateLock);
         w->snap = std::move(o.snap);
     }
-    record(w, std::move(o.events));
+    record(w, std::move(o.events), now);
 }
 
-void Monitor::record(const WatchedPtr& w, std::vector<Event> events) {
-    const int64_t now = nowMs();
+void Monitor::record(const WatchedPtr& w, std::vector<Event> events, int64_t now) {
     for (Event& e : events) {
         e.id = m_nextEventId++;
         e.time = now;
