@@ -11,7 +11,6 @@
 #include <fstream>
 
 #include "events.h"
-#include "forecast.h"
 #include "metrics.h"
 #include "outcome.h"
 #include "store.h"
@@ -251,15 +250,22 @@ TEST(KvprtdStore, OlderSchemaMigratedForward) {
         ASSERT_TRUE(v1) << error;
         v1->addEvent(v1->printerIds({"a"}).at("a"), e);
     }
+    ASSERT_TRUE(Store::open(path, &error, 2)) << error;   // version 2 kept a report as one object
+    sql(path, "INSERT INTO reports VALUES(1, 2000, '{\"identity\":{\"model\":\"x\"},\"jobs\":[],\"n\":1}');"
+              "UPDATE events SET data = '{\"damaged'");
     auto store = Store::open(path, &error);
     ASSERT_TRUE(store) << error;
     int64_t id = store->printerIds({"a"}).at("a");
-    store->putReport(id, {2000, "{}"});   // the table version 2 added
+    EXPECT_EQ(store->report(id)->sections,
+              (std::map<std::string, std::string>{{"identity", "{\"model\":\"x\"}"}, {"jobs", "[]"}}));
+    store->putReport(id, {3000, {{"jobs", "[1]"}}});
     store->flush();
-    EXPECT_EQ(store->report(id)->time, 2000);
+    EXPECT_EQ(store->report(id)->time, 3000);
+    EXPECT_EQ(store->report(id)->sections.size(), 1u);
     History h = store->history(id, 0, e.time, 10);
     ASSERT_EQ(h.events.size(), 1u);
     EXPECT_EQ(h.events[0].id, 7u);
+    EXPECT_EQ(h.events[0].data, "{}");
     EXPECT_EQ(store->lastHealth().at(id).health, Health::Up);
 }
 

@@ -5,7 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "command.h"
-#include "printer_poll.h"
+#include "json_text.h"
+#include "sections.h"
 #include "texts.h"
 #include "times.h"
 
@@ -91,6 +92,17 @@ json notYet(const std::string& what) {
     return {{"error", kvprt::failureJson(kvprt::Failure("kvprtd", 0, what))}};
 }
 
+// The events as an array's text, each named after the printer.
+std::string eventsText(std::vector<Event>& events, std::string_view printer) {
+    std::vector<std::string> texts;
+    texts.reserve(events.size());
+    for (Event& e : events) {
+        e.printer = std::string(printer);
+        texts.push_back(eventJson(e));
+    }
+    return arrayText(texts);
+}
+
 }  // namespace
 
 std::string errorJson(int status, std::string_view message) {
@@ -143,26 +155,26 @@ std::optional<std::string> printerJson(const Service& service, std::string_view 
         }))
         return std::nullopt;
     std::optional<Report> report = service.store.report(id);
-    json others = report ? json::parse(report->sections, nullptr, false) : json::object();
-    if (others.is_discarded()) others = json::object();
-
-    json out = json::object();
+    const std::map<std::string, std::string> none;
+    const std::map<std::string, std::string>& others = report ? report->sections : none;
+    ObjectText out;
     for (const kvprt::Section* section : kvprt::reportSections()) {
         const std::string& key = section->key;
-        auto it = others.find(key);
-        if (isPollSection(key) && s.polled)
-            out[key] = pollSectionJson(*s.polled, key);
-        else if (!isPollSection(key) && it != others.end())
-            out[key] = *it;
+        const bool polled = isPollSection(key);
+        auto stored = polled ? others.end() : others.find(key);
+        if (polled && s.polled)
+            out.add(key, pollSectionJson(*s.polled, key));
+        else if (stored != others.end())
+            out.addText(key, stored->second);
         else
-            out[key] = notYet("not read yet: the printer has not answered since kvprtd watches it");
+            out.add(key, notYet("not read yet: the printer has not answered since kvprtd watches it"));
     }
-    out["poll"] = {{"printer", config.name},
-                   {"state", healthWord(s.health)},
-                   {"time", timeOrNull(s.lastPoll)},
-                   {"reportTime", timeOrNull(report ? report->time : 0)},
-                   {"error", s.error.empty() ? json(nullptr) : json(s.error)}};
-    return text(out);
+    out.add("poll", {{"printer", config.name},
+                     {"state", healthWord(s.health)},
+                     {"time", timeOrNull(s.lastPoll)},
+                     {"reportTime", timeOrNull(report ? report->time : 0)},
+                     {"error", s.error.empty() ? json(nullptr) : json(s.error)}});
+    return out.done();
 }
 
 std::optional<std::string> historyJson(const Service& service, std::string_view name, int64_t since, int64_t until) {
@@ -173,17 +185,14 @@ std::optional<std::string> historyJson(const Service& service, std::string_view 
     json samples = json::array();
     for (const Sample& s : h.samples)
         samples.push_back({{"time", rfc3339(s.time)}, {"pages", pagesJson(s.pagesKnown, s.pages)}, {"supplies", suppliesJson(s.supplies)}});
-    json events = json::array();
-    for (Event& e : h.events) {
-        e.printer = std::string(name);
-        events.push_back(eventObject(e));
-    }
-    return text({{"printer", name},
-                 {"since", rfc3339(since)},
-                 {"until", rfc3339(until)},
-                 {"truncated", h.truncated},
-                 {"samples", std::move(samples)},
-                 {"events", std::move(events)}});
+    return ObjectText()
+        .add("printer", name)
+        .add("since", rfc3339(since))
+        .add("until", rfc3339(until))
+        .add("truncated", h.truncated)
+        .add("samples", samples)
+        .addText("events", eventsText(h.events, name))
+        .done();
 }
 
 std::optional<std::string> eventsJson(const Service& service, std::string_view name, uint64_t before, size_t limit) {
@@ -191,12 +200,7 @@ std::optional<std::string> eventsJson(const Service& service, std::string_view n
     if (!service.monitor.with(name, [&](const PrinterConfig&, int64_t dbId, const Snapshot&) { id = dbId; }))
         return std::nullopt;
     EventPage page = service.store.events(id, before, limit);
-    json events = json::array();
-    for (Event& e : page.events) {
-        e.printer = std::string(name);
-        events.push_back(eventObject(e));
-    }
-    return text({{"printer", name}, {"events", std::move(events)}, {"more", page.more}});
+    return ObjectText().add("printer", name).addText("events", eventsText(page.events, name)).add("more", page.more).done();
 }
 
 std::optional<std::string> daysJson(const Service& service, std::string_view name, int count, int64_t now) {

@@ -1,4 +1,5 @@
-// Events: the changes of a printer's state that kvprtd records and streams.
+// Events: the changes of a printer's state that kvprtd records and streams
+// (made by a poll's outcome, outcome.h).
 //
 //   up, down        the printer answers its polls again / no more (text: why)
 //   alert-raised    an alert appeared in one of its alert lists
@@ -15,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "state.h"
 
 namespace kvprtd {
@@ -27,17 +26,10 @@ struct Event {
     std::string printer;
     std::string kind;
     std::string text;     // in words
-    nlohmann::ordered_json data = nlohmann::ordered_json::object();   // the details
+    std::string data = "{}";   // the details: a JSON object's text, rendered once
 };
 
-// The marks a supply's level is watched for, highest first.
-constexpr float kSupplyMarks[] = {0.20f, 0.10f, 0.0f};
-
-// The events between two states of one printer (without id, time and printer).
-std::vector<Event> changes(const Snapshot& before, const Snapshot& after);
-// The event as one JSON object: {"id", "time", "printer", "kind", "text", "data"},
-// as a value and as text.
-nlohmann::ordered_json eventObject(const Event& event);
+// The event as one JSON object's text: {"id", "time", "printer", "kind", "text", "data"}.
 std::string eventJson(const Event& event);
 
 }  // namespace kvprtd

@@ -4,7 +4,7 @@
 //   kvprt_printer_info{printer,location,tags}    1, for every printer watched
 // A printer that is down has only these two: the series below are of printers that are up.
 //   kvprt_supply_level_ratio{printer,supply}     0 to 1
-//   kvprt_supply_days_left{printer,supply}       the forecast (forecast.h), where there is one
+//   kvprt_supply_days_left{printer,supply}       the forecast (outcome.h), where there is one
 //   kvprt_pages_total{printer,type}              page counters, types 1, 2 and 4
 //   kvprt_alerts_active{printer,family}          alerts in each family's list
 //   kvprt_poll_duration_seconds                  histogram of the polls' times

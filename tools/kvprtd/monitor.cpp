@@ -242,13 +242,6 @@ void Monitor::finishCycle() {
     malloc_trim(0);
 }
 
-void Monitor::submit(TaskPool& pool, const WatchedPtr& w, std::function<void()> work) {
-    pool.post([this, w, work = std::move(work)] {
-        if (m_stopRequested) return post([this, w] { finished(w); });   // no engine call any more
-        work();
-    });
-}
-
 void Monitor::dispatch(const WatchedPtr& w, bool inCycle) {
     w->busy = true;
     w->inCycle = inCycle;

@@ -117,7 +117,7 @@ private:
     void finished(const WatchedPtr& w);
     void failed(const WatchedPtr& w, const kvprt::Failure& why);
     void applyPoll(const WatchedPtr& w, const PollResult& r);
-    void record(const WatchedPtr& w, std::vector<Event> events);
+    void record(const WatchedPtr& w, std::vector<Event> events, int64_t now);
     void apply(const Fleet& fleet);
     std::future<void> queueApply(const Fleet& fleet);
     void retire(const WatchedPtr& w);

@@ -9,14 +9,25 @@
 //   supply levels stored when a level changes, and once a day (UTC) anyway
 //   report        the report's other sections are gathered again every
 //                 kReportEvery, and whenever the printer comes back up
+//   events        the changes of health, alerts and supply levels (events.h),
+//                 and the alerts the printer announced
+//   forecast      days until a toner supply runs out, from its level history:
+//                 kvprtd keeps one level per supply and day (UTC), the day's
+//                 last, and fits a straight line by least squares through the
+//                 levels of the last 14 days against their times; the days
+//                 left are the current level divided by the line's fall per
+//                 day. There is none until the levels span at least two days
+//                 (three daily levels), nor while the line does not fall. A
+//                 level that rises by more than a tenth (a new cartridge)
+//                 starts the history afresh.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "events.h"
-#include "forecast.h"
 #include "printer_poll.h"
 #include "state.h"
 #include "store.h"
@@ -28,6 +39,32 @@ constexpr auto kReportEvery = std::chrono::hours(1);
 
 // The cycles to wait after the `failures`-th failure in a row (from 1).
 int backoffCycles(int failures);
+
+// A supply's daily levels for its forecast.
+class LevelHistory {
+public:
+    static constexpr int kWindowDays = 14;
+    static constexpr int kMinimumDays = 3;
+    static constexpr double kRefill = 0.1;
+    static constexpr double kMaxDaysLeft = 3650;
+    // A line that falls less than this a day is level: a fit through equal
+    // levels at other times of day has a slope of rounding (±1e-17), which
+    // would flip the forecast between none and kMaxDaysLeft.
+    static constexpr double kFlatSlope = 1e-9;
+
+    // A level (0 to 1) at `timeMs`; times must not go backwards.
+    void add(int64_t timeMs, double ratio);
+    // Days until empty at `nowMs`; nothing when there is not enough history or the level does not fall.
+    std::optional<double> daysLeft(int64_t nowMs) const;
+    size_t size() const { return m_days.size(); }
+
+private:
+    struct Day {
+        uint32_t time;   // seconds since the epoch of the day's last level
+        float ratio;
+    };
+    std::vector<Day> m_days;   // oldest first, at most kWindowDays + 1
+};
 
 // A supply's level as last stored, and its history for the forecast.
 struct SupplyLevel {
@@ -63,6 +100,12 @@ struct PollOutcome {
     Sample sample;               // to store when it holds page counts or supplies
     std::vector<Event> events;   // without id, time and printer
 };
+
+// The marks a supply's level is watched for, highest first.
+constexpr float kSupplyMarks[] = {0.20f, 0.10f, 0.0f};
+
+// The events between two states of one printer (without id, time and printer).
+std::vector<Event> changes(const Snapshot& before, const Snapshot& after);
 
 // The outcome of poll result `r` at `nowMs` in cycle `cycle`.
 PollOutcome pollOutcome(const Snapshot& snap, const PrinterTrack& track, const PollResult& r, int64_t nowMs,

@@ -3,7 +3,9 @@
 // kvprt's typed records (records.h), each read (and each alert family) one
 // operation of a KVPrtObjBatch, so that their requests go out together; and
 // the data of alerts the printer announced since the last poll. The records
-// are kept as read; the sections' JSON is rendered from them when asked.
+// are kept as read; the sections' JSON is rendered from them when asked
+// (sections.h). A poll is the monitor's poll step, made and run by steps.cpp,
+// where it is implemented.
 #pragma once
 
 #include <chrono>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include <kvprtobj/kvprtobj.h>
-#include <nlohmann/json.hpp>
 
 #include "records.h"
 #include "state.h"
@@ -42,19 +43,6 @@ struct PollRecords {
     kvprt::Reading<kvprt::TonerList> toner;
     kvprt::Reading<KVPrtObj::PAGECOUNTDATA> pageCounts;
 };
-
-// Whether a poll reads the report's section `key`.
-bool isPollSection(const std::string& key);
-// The JSON of the poll section `key` as kvprt --json report writes it;
-// null for a section a poll does not read.
-nlohmann::ordered_json pollSectionJson(const PollRecords& records, const std::string& key);
-// The report's sections that a poll does not read (identity,
-// characteristics, bins, storage, code levels, interpreters, jobs), with
-// synchronous calls: a JSON object, each failed section holding {"error"}.
-// Without `exposeJobs`, jobs keep their number and state but not their name
-// and user (null), and so do the job-status alerts a poll reads: kvprtd
-// neither stores nor serves who printed what.
-std::string gatherOtherSections(kvprt::Printer& printer, bool exposeJobs);
 
 struct PollResult {
     Health health = Health::Unknown;

@@ -38,7 +38,7 @@ struct Supply {
     uint8_t levelCount = 0;
     bool someRemaining = false;   // an unmeasured level: the printer says some remains
     float ratio = NAN;
-    float daysLeft = NAN;   // the forecast (forecast.h); NaN when there is none
+    float daysLeft = NAN;   // the forecast (outcome.h); NaN when there is none
 };
 
 // The ratio of a supply's level: NaN for fewer than two steps.

@@ -1,3 +1,5 @@
+// The store (store.h): opening and checking the database, its schema and its
+// migration, and the reads. The writes are in store_writer.cpp.
 #include "store.h"
 
 #include <unistd.h>
@@ -33,6 +35,14 @@ const char* const kSchemaSteps[] = {
     "CREATE INDEX events_by_printer ON events(printer, time);",
     // 2: each printer's last report.
     "CREATE TABLE reports(printer INTEGER PRIMARY KEY, time INTEGER NOT NULL, sections TEXT NOT NULL);",
+    // 3: each section of a report its own JSON text, which a reply takes as it is; the
+    // sections of version 2's reports (one object) taken apart by SQLite's JSON functions.
+    "CREATE TABLE report_sections(printer INTEGER NOT NULL, key TEXT NOT NULL, data TEXT NOT NULL,"
+    "  PRIMARY KEY(printer, key));"
+    "INSERT INTO report_sections SELECT r.printer, s.key, s.value FROM reports r,"
+    "  json_each(CASE WHEN json_valid(r.sections) AND r.sections LIKE '{%' THEN r.sections ELSE '{}' END) s"
+    "  WHERE s.type IN ('object', 'array');"
+    "ALTER TABLE reports DROP COLUMN sections;",
 };
 static_assert(std::size(kSchemaSteps) == kSchemaVersion);
 
@@ -70,16 +80,24 @@ std::optional<std::string> unwritable(const std::string& path, FileKind kind) {
     return std::nullopt;
 }
 
-// An event of a row "id, time, kind, text, data". The details as the database holds
-// them: a file kvprtd reads, which need not be whole.
+// The JSON texts kvprtd stored go into replies as they are. The database is
+// a file kvprtd reads, which need not be whole: the queries take only texts
+// SQLite finds valid JSON (an event's details: an object, or {}), and one
+// with a NUL byte (where SQLite's check stops) is left out here.
+constexpr const char* kEventsWhere =
+    "SELECT id, time, kind, text, CASE WHEN json_valid(data) AND data LIKE '{%' THEN data ELSE '{}' END "
+    "FROM events WHERE ";
+bool whole(const std::string& json) { return json.find('\0') == std::string::npos; }
+
+// An event of a row of kEventsWhere.
 Event eventOf(const Statement& row) {
     Event e;
     e.id = static_cast<uint64_t>(row.integer(0));
     e.time = row.integer(1);
     e.kind = row.text(2);
     e.text = row.text(3);
-    e.data = nlohmann::ordered_json::parse(row.text(4), nullptr, false);
-    if (!e.data.is_object()) e.data = nlohmann::ordered_json::object();
+    e.data = row.text(4);
+    if (!whole(e.data)) e.data = "{}";
     return e;
 }
 
@@ -177,58 +195,6 @@ Store::~Store() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void Store::addEvent(int64_t printer, const Event& e) {
-    queue(
-        [printer, e](Connection& db) {
-            Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
-            s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
-            s.bind(6, e.data.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace)).run();
-        },
-        true);
-}
-
-void Store::addSample(int64_t printer, const Sample& sample) {
-    queue([printer, sample](Connection& db) {
-        if (sample.pagesKnown) {
-            Statement s(db.get(),
-                        "INSERT INTO samples(printer, time, pages1, pages2, pages3, pages4) VALUES(?, ?, ?, ?, ?, ?)");
-            s.bind(1, printer).bind(2, sample.time);
-            for (size_t i = 0; i < kPageCountTypes; ++i) s.bind(static_cast<int>(i) + 3, int64_t{sample.pages[i]});
-            s.run();
-        }
-        for (const Supply& supply : sample.supplies) {
-            Statement s(db.get(),
-                        "INSERT INTO supply_samples(printer, time, supply, level, level_count) VALUES(?, ?, ?, ?, ?)");
-            s.bind(1, printer).bind(2, sample.time).bind(3, int64_t{supply.id}).bind(4, int64_t{supply.level});
-            s.bind(5, int64_t{supply.levelCount}).run();
-        }
-    });
-}
-
-void Store::putReport(int64_t printer, const Report& report) {
-    queue([printer, report](Connection& db) {
-        Statement s(db.get(), "INSERT OR REPLACE INTO reports(printer, time, sections) VALUES(?, ?, ?)");
-        s.bind(1, printer).bind(2, report.time).bind(3, report.sections).run();
-    });
-}
-
-std::map<std::string, int64_t> Store::printerIds(const std::vector<std::string>& names) {
-    auto ids = std::make_shared<std::map<std::string, int64_t>>();
-    queue([names, ids](Connection& db) {
-        Statement add(db.get(), "INSERT OR IGNORE INTO printers(name) VALUES(?)");
-        Statement find(db.get(), "SELECT id FROM printers WHERE name = ?");
-        for (const std::string& name : names) {
-            add.bind(1, name).run();
-            add.reset();
-            find.bind(1, name);
-            if (find.step()) (*ids)[name] = find.integer(0);
-            find.reset();
-        }
-    });
-    flush();
-    return *ids;
-}
-
 uint64_t Store::lastEventId() {
     std::lock_guard guard(m_readLock);
     Statement s(m_reader->get(), "SELECT coalesce(max(id), 0) FROM events");
@@ -258,10 +224,15 @@ std::map<int64_t, std::vector<StoredSupply>> Store::supplyLevels(int64_t sinceMs
 
 std::optional<Report> Store::report(int64_t printer) {
     std::lock_guard guard(m_readLock);
-    Statement s(m_reader->get(), "SELECT time, sections FROM reports WHERE printer = ?");
+    Statement s(m_reader->get(), "SELECT time FROM reports WHERE printer = ?");
     s.bind(1, printer);
     if (!s.step()) return std::nullopt;
-    return Report{s.integer(0), s.text(1)};
+    Report report{s.integer(0), {}};
+    Statement sections(m_reader->get(), "SELECT key, data FROM report_sections WHERE printer = ? AND json_valid(data)");
+    sections.bind(1, printer);
+    while (sections.step())
+        if (std::string data = sections.text(1); whole(data)) report.sections[sections.text(0)] = std::move(data);
+    return report;
 }
 
 History Store::history(int64_t printer, int64_t since, int64_t until, size_t limit) {
@@ -297,8 +268,7 @@ History Store::history(int64_t printer, int64_t since, int64_t until, size_t lim
     }
 
     Statement events(m_reader->get(),
-                     "SELECT id, time, kind, text, data FROM events "
-                     "WHERE printer = ? AND time BETWEEN ? AND ? ORDER BY id DESC LIMIT ?");
+                     std::string(kEventsWhere).append("printer = ? AND time BETWEEN ? AND ? ORDER BY id DESC LIMIT ?"));
     events.bind(1, printer).bind(2, since).bind(3, until).bind(4, rows);
     while (events.step()) h.events.push_back(eventOf(events));
     if (h.events.size() > limit) {
@@ -313,7 +283,7 @@ EventPage Store::events(int64_t printer, uint64_t before, size_t limit) {
     std::lock_guard guard(m_readLock);
     EventPage page;
     Statement events(m_reader->get(),
-                     "SELECT id, time, kind, text, data FROM events WHERE printer = ? AND id < ? ORDER BY id DESC LIMIT ?");
+                     std::string(kEventsWhere).append("printer = ? AND id < ? ORDER BY id DESC LIMIT ?"));
     const uint64_t below = before == 0 ? INT64_MAX : std::min<uint64_t>(before, INT64_MAX);
     events.bind(1, printer).bind(2, static_cast<int64_t>(below));
     events.bind(3, static_cast<int64_t>(limit) + 1);   // one more tells that older ones remain

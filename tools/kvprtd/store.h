@@ -44,7 +44,7 @@ namespace kvprtd {
 // PRAGMA application_id of kvprtd's databases: "kvpd".
 constexpr int32_t kApplicationId = 0x6B767064;
 // The schema this kvprtd writes (PRAGMA user_version).
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 struct StoredSupply {
     int64_t time = 0;
@@ -86,7 +86,7 @@ struct RecordedHealth {
 
 struct Report {
     int64_t time = 0;
-    std::string sections;   // a JSON object of the report's sections
+    std::map<std::string, std::string> sections;   // each section's JSON text by its key
 };
 
 class Store {

@@ -1,5 +1,6 @@
-// The store's own thread: the queued writes, committed a batch at a time,
-// and what happens when the database refuses them (store.h).
+// The store's writes (store.h): what each queued write does, the store's own
+// thread that commits them a batch at a time, and what happens when the
+// database refuses them.
 #include <algorithm>
 #include <iterator>
 
@@ -17,6 +18,65 @@ constexpr auto kRetentionEvery = std::chrono::hours(1);
 void Store::setRetentionDays(int days) {
     std::lock_guard guard(m_lock);
     m_retentionDays = days;
+}
+
+void Store::addEvent(int64_t printer, const Event& e) {
+    queue(
+        [printer, e](Connection& db) {
+            Statement s(db.get(), "INSERT INTO events(id, printer, time, kind, text, data) VALUES(?, ?, ?, ?, ?, ?)");
+            s.bind(1, static_cast<int64_t>(e.id)).bind(2, printer).bind(3, e.time).bind(4, e.kind).bind(5, e.text);
+            s.bind(6, e.data).run();
+        },
+        true);
+}
+
+void Store::addSample(int64_t printer, const Sample& sample) {
+    queue([printer, sample](Connection& db) {
+        if (sample.pagesKnown) {
+            Statement s(db.get(),
+                        "INSERT INTO samples(printer, time, pages1, pages2, pages3, pages4) VALUES(?, ?, ?, ?, ?, ?)");
+            s.bind(1, printer).bind(2, sample.time);
+            for (size_t i = 0; i < kPageCountTypes; ++i) s.bind(static_cast<int>(i) + 3, int64_t{sample.pages[i]});
+            s.run();
+        }
+        for (const Supply& supply : sample.supplies) {
+            Statement s(db.get(),
+                        "INSERT INTO supply_samples(printer, time, supply, level, level_count) VALUES(?, ?, ?, ?, ?)");
+            s.bind(1, printer).bind(2, sample.time).bind(3, int64_t{supply.id}).bind(4, int64_t{supply.level});
+            s.bind(5, int64_t{supply.levelCount}).run();
+        }
+    });
+}
+
+void Store::putReport(int64_t printer, const Report& report) {
+    queue([printer, report](Connection& db) {
+        Statement s(db.get(), "INSERT OR REPLACE INTO reports(printer, time) VALUES(?, ?)");
+        s.bind(1, printer).bind(2, report.time).run();
+        Statement clear(db.get(), "DELETE FROM report_sections WHERE printer = ?");
+        clear.bind(1, printer).run();
+        Statement add(db.get(), "INSERT INTO report_sections(printer, key, data) VALUES(?, ?, ?)");
+        for (const auto& [key, data] : report.sections) {
+            add.bind(1, printer).bind(2, key).bind(3, data).run();
+            add.reset();
+        }
+    });
+}
+
+std::map<std::string, int64_t> Store::printerIds(const std::vector<std::string>& names) {
+    auto ids = std::make_shared<std::map<std::string, int64_t>>();
+    queue([names, ids](Connection& db) {
+        Statement add(db.get(), "INSERT OR IGNORE INTO printers(name) VALUES(?)");
+        Statement find(db.get(), "SELECT id FROM printers WHERE name = ?");
+        for (const std::string& name : names) {
+            add.bind(1, name).run();
+            add.reset();
+            find.bind(1, name);
+            if (find.step()) (*ids)[name] = find.integer(0);
+            find.reset();
+        }
+    });
+    flush();
+    return *ids;
 }
 
 void Store::queue(Write write, bool kept) {
