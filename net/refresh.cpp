@@ -4,6 +4,7 @@
 // changed, and the differences are pushed as alerts.
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "core.h"
 #include "kvprtobj/bidicodes.h"
@@ -46,6 +47,14 @@ void NetPrinter::Core::startRefresh() {
     if (wants(kIpp)) refreshIpp();
     else running.ipp = BCE_E_NOT_SUPPORTED;
     sourceDone();
+}
+
+void NetPrinter::Core::hint() {
+    {
+        std::lock_guard guard(lock);
+        hinted = refreshing;
+    }
+    if (!hinted) startRefresh();
 }
 
 void NetPrinter::Core::sourceDone() {
@@ -131,6 +140,7 @@ std::shared_ptr<Snapshot> NetPrinter::Core::build() {
         ipp::fillPrinter(ippState.printer, next.get());
         ipp::fillJobs(ippState.jobs, jobNumbers, next.get());
     }
+    applyPjlStatus(*next);
     addLocalState(*next);
     deriveConditions(p);
     return next;
@@ -189,7 +199,7 @@ void NetPrinter::Core::deriveConditions(kvsim::Profile& p) {
     if (has(kvbidi::kPaperJams)) flags |= 0x02;
     if (has(kvbidi::kWarnings)) flags |= 0x04;
     if (has(kvbidi::kServiceReq)) flags |= 0x08;
-    p.deviceStatus[1] = flags;
+    p.deviceStatus[1] |= flags;
 }
 
 void NetPrinter::Core::finishRefresh() {
@@ -205,7 +215,7 @@ void NetPrinter::Core::finishRefresh() {
     std::vector<PushedAlert> pushed;
     if (!sameSources || changed) {
         auto built = build();
-        if (before && running.any()) pushed = changes(*before, *built);
+        if (before && (running.any() || pjlStatus)) pushed = changes(*before, *built);
         next = std::move(built);
     }
     std::vector<Pending> waiting;
@@ -222,6 +232,7 @@ void NetPrinter::Core::finishRefresh() {
     raise(pushed);
     for (Pending& p : waiting) completePending(p);
     schedulePoll();
+    if (std::exchange(hinted, false)) startRefresh();
 }
 
 void NetPrinter::Core::schedulePoll() {
