@@ -8,7 +8,8 @@
 //   community=public     the read community of versions 1 and 2c
 //   ipp-port=631         the IPP port (plain HTTP)
 //   ipp-path=/ipp/print  the IPP resource
-//   pjl-port=9100        the print port PJL is asked on (short connections, on demand)
+//   pjl-port=9100        the print port PJL is asked on (on demand: short
+//                        connections unless ustatus=device)
 //   ustatus=device       holds a connection to the print port open for the
 //                        status the printer sends unasked (USTATUS DEVICE);
 //                        needs pjl in protocols= (default off: short

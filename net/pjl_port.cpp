@@ -22,6 +22,12 @@ std::string holdRequest() {
     r.info("STATUS");
     return r.bytes().value_or(std::string());
 }
+
+// True for the reply to INFO STATUS, which only a held connection asks.
+bool statusReply(std::string_view reply) {
+    auto c = pjl::parseCommand(reply.substr(0, std::min(reply.find('\n'), reply.size())));
+    return c && c->verb == "INFO" && c->words.size() == 1 && c->words[0] == "STATUS";
+}
 }  // namespace
 
 // One connection: slot, lookup, connect, then writes in order and replies
@@ -234,7 +240,10 @@ void PjlPort::linkReply(const Link* link, std::string reply) {
             if (!status) return dropLink(BCE_E_BAD_REPLY);
             return push(std::move(status));
         }
-        if (auto status = pjl::parseDeviceStatus(reply)) return push(std::move(status));   // INFO STATUS
+        if (statusReply(reply)) {   // a printer that knows no INFO STATUS tells nothing
+            if (auto status = pjl::parseDeviceStatus(reply)) push(std::move(status));
+            return;
+        }
     }
     if (!m_current || !m_current->sent) return;   // nobody's: left over from a dropped exchange
     m_current->replies.push_back(std::move(reply));

@@ -22,7 +22,8 @@
 // leaves an exchange unanswered (its replies no longer in step) is dropped,
 // `pushed` gets none (the status is unknown until the next message), and it
 // is opened again after a back-off: kFirstRetry, doubled after each one that
-// did not stay up kSteady, up to kLastRetry.
+// did not stay up kSteady, up to kLastRetry. The held connection keeps its
+// gateway slot while it is open.
 #pragma once
 
 #include <chrono>
