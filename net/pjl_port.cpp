@@ -282,10 +282,11 @@ void PjlPort::finish(long rc) {
     m_current.reset();
     ++m_exchanges;
     m_deadline.cancel();
-    if (m_link && (!m_link->held || (rc != BCE_OK && done.sent))) {
-        // A short connection's work is done; a held one whose replies are no longer in step is dropped.
-        if (m_link->held) dropLink(rc);
-        else m_link->close(), m_link.reset();
+    if (m_link && !m_link->held) {   // a short connection's work is done
+        m_link->close();
+        m_link.reset();
+    } else if (m_link && rc != BCE_OK && done.sent) {
+        dropLink(rc);   // a held one whose replies are no longer in step
     }
     if (m_closed) return;
     PjlResult result{rc, rc == BCE_OK ? std::move(done.replies) : std::vector<std::string>{}};
