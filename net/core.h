@@ -94,8 +94,12 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // The loop's own.
     std::shared_ptr<snmp::Client> snmpClient;
     std::shared_ptr<ipp::Client> ippClient;
-    std::shared_ptr<PjlPort> pjlPort;   // made on the first PJL exchange
-    std::optional<std::string> pjlModel;   // INFO ID's, with PJL alone; loop thread
+    std::shared_ptr<PjlPort> pjlPort;   // made on the first PJL exchange, or to hold the status
+    std::optional<std::string> pjlModel;   // INFO ID's, with PJL alone
+    // The status the print port last reported with ustatus=device (none
+    // while it reports none): over SNMP's and IPP's in each new snapshot.
+    std::optional<pjl::DeviceStatus> pjlStatus;
+    bool hinted = false;   // a hint came during a refresh: another follows it
     snmp::MibView view;
     bool walked = false;
     std::optional<int64_t> configChanges;   // the printer's change counter when last read
@@ -116,6 +120,9 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     // finishRefresh, which builds the new snapshot, raises what changed,
     // answers the pending requests and schedules the next poll.
     void startRefresh();
+    // A hint that the printer changed (a trap, a status the print port
+    // sent): a refresh now, or once the one in flight is over.
+    void hint();
     void sourceDone();
     void refreshSnmp();
     // Walks `roots` one after another, each replacing its subtree of the view.
@@ -130,7 +137,8 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     void baseIdentity(kvsim::Profile& p) const;
     // The parts the backend keeps itself. Caller: the loop; reads `lock`-guarded state.
     void addLocalState(Snapshot& s);
-    // Device status byte 1: operator intervention, paper jam, warning, service.
+    // Device status byte 1: operator intervention, paper jam, warning, service
+    // (added to what the held PJL status gives).
     static void deriveConditions(kvsim::Profile& p);
     void finishRefresh();
     void schedulePoll();
@@ -171,6 +179,14 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     bool pjlAnswers(const Snapshot& s, unsigned short code, const uint8_t* data, unsigned long length) const;
     long answerPjl(const Snapshot& s, const Outcome& o, unsigned short code, const uint8_t* data,
                    unsigned long length, void* reply, unsigned long* replyLength);
+    // The print port, made on first use. Loop thread only.
+    PjlPort& printPort();
+    // ustatus=device (pjl_status.cpp): holds the print port for the status
+    // it sends, each new one applied as a hint; on the loop.
+    void holdPjlStatus();
+    void pjlPushed(std::optional<pjl::DeviceStatus> status);
+    // The held status over the snapshot's device status and panel.
+    void applyPjlStatus(Snapshot& s) const;
     // One exchange on the print port: its replies, or why none.
     long pjlExchange(const pjl::Request& request, size_t replies, std::vector<std::string>* out);
     // `INFO category` on the print port: its one reply, or why none.

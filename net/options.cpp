@@ -159,13 +159,16 @@ bool applyOption(std::string_view key, const std::string& value, NetOptions* opt
     } else if (key == "allow") {
         if (!parseList(value, {{"format", kAllowFormat}, {"reset", kAllowReset}}, &options->allowed))
             return malformed("a list of format and reset");
+    } else if (key == "ustatus") {
+        if (value != "device" && value != "off") return malformed("device or off");
+        options->ustatus = value == "device";
     } else if (key == "auth") {
         if (value.empty()) return malformed("the name of an entry of the credentials file", false);
         *auth = value;
     } else {
         std::string shown(key.substr(0, 40));
         return fail(error, "unknown option \"" + shown + "\" (known: protocols, snmp-port, snmp-version, community, "
-                           "ipp-port, ipp-path, pjl-port, timeout, poll, allow, auth)");
+                           "ipp-port, ipp-path, pjl-port, ustatus, timeout, poll, allow, auth)");
     }
     return true;
 }
@@ -207,6 +210,8 @@ bool parseNetUri(std::string_view uri, NetOptions* options, std::string* error) 
         if (!applyOption(key, value, options, &auth, error)) return false;
         seen += std::string(key) + ",";
     }
+    if (options->ustatus && !(options->protocols & kPjl))
+        return fail(error, "ustatus=device needs pjl in protocols=: the status comes from the print port");
     if (!auth.empty()) return readCredentials(credentialsPath(), auth, options, error);
     if (options->snmpVersion == SnmpVersion::V3 && (options->protocols & kSnmp))
         return fail(error, "snmp-version=3 needs auth=NAME: the user and keys come from the credentials file");

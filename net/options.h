@@ -8,7 +8,12 @@
 //   community=public     the read community of versions 1 and 2c
 //   ipp-port=631         the IPP port (plain HTTP)
 //   ipp-path=/ipp/print  the IPP resource
-//   pjl-port=9100        the print port PJL is asked on (short connections, on demand)
+//   pjl-port=9100        the print port PJL is asked on (on demand: short
+//                        connections unless ustatus=device)
+//   ustatus=device       holds a connection to the print port open for the
+//                        status the printer sends unasked (USTATUS DEVICE);
+//                        needs pjl in protocols= (default off: short
+//                        connections only, pjl_port.h)
 //   timeout=5000         milliseconds for each exchange (1 to 60000)
 //   poll=30              seconds between the backend's own polls of a printer
 //                        nobody asks (0: only when asked)
@@ -72,6 +77,7 @@ struct NetOptions {
     unsigned timeoutMs = 5000;
     unsigned pollSeconds = 30;
     unsigned allowed = 0;   // Allowed bits of allow=
+    bool ustatus = false;   // ustatus=device
     Credentials credentials;
 };
 

@@ -193,8 +193,7 @@ long NetPrinter::Core::pjlExchange(const pjl::Request& request, size_t replies, 
     auto got = std::make_shared<std::vector<std::string>>();
     auto self = shared_from_this();
     long rc = onLoop([self, request, replies, got](std::function<void(long)> done) {
-        if (!self->pjlPort) self->pjlPort = PjlPort::create(self->options.host, self->options.pjlPort, self->options.timeoutMs);
-        self->pjlPort->exchange(request, replies, [got, done](PjlResult r) {
+        self->printPort().exchange(request, replies, [got, done](PjlResult r) {
             *got = std::move(r.replies);
             done(r.rc);
         });

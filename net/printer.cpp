@@ -18,9 +18,10 @@ NetPrinter::NetPrinter(NetOptions options, const std::string& uri) {
         std::weak_ptr<Core> weak = m;
         std::string ignored;   // without a listener the printer is polled all the same
         m->trapHints = TrapHints::watch(m->options.host, [weak] {
-            if (auto core = weak.lock()) core->startRefresh();
+            if (auto core = weak.lock()) core->hint();
         }, &ignored);
     }
+    if (m->options.ustatus && m->wants(kPjl)) Gateway::instance().post([core = m] { core->holdPjlStatus(); });
 }
 
 NetPrinter::~NetPrinter() {

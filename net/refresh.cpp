@@ -4,6 +4,7 @@
 // changed, and the differences are pushed as alerts.
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 #include "core.h"
 #include "kvprtobj/bidicodes.h"
@@ -47,6 +48,14 @@ void NetPrinter::Core::startRefresh() {
     else running.ipp = BCE_E_NOT_SUPPORTED;
     if (wants(kPjl) && !wants(kSnmp) && !wants(kIpp)) refreshPjlIdentity();
     sourceDone();
+}
+
+void NetPrinter::Core::hint() {
+    {
+        std::lock_guard guard(lock);
+        hinted = refreshing;
+    }
+    if (!hinted) startRefresh();
 }
 
 void NetPrinter::Core::sourceDone() {
@@ -127,12 +136,11 @@ void NetPrinter::Core::refreshPjlIdentity() {
         running.pjl = BCE_OK;
         return;
     }
-    if (!pjlPort) pjlPort = PjlPort::create(options.host, options.pjlPort, options.timeoutMs);
     ++outstanding;
     pjl::Request request;
     request.info("ID");
     auto self = shared_from_this();
-    pjlPort->exchange(request, 1, [self](PjlResult r) {
+    printPort().exchange(request, 1, [self](PjlResult r) {
         std::string why = BceResultText(r.rc);
         std::optional<std::string> model = r.rc == BCE_OK ? pjl::parseId(r.replies[0], &why) : std::nullopt;
         if (model) {
@@ -162,6 +170,7 @@ std::shared_ptr<Snapshot> NetPrinter::Core::build() {
     }
     if (running.pjl == BCE_OK && pjlModel)
         std::snprintf(p.info.szModelName, sizeof p.info.szModelName, "%s", pjlModel->c_str());
+    applyPjlStatus(*next);
     addLocalState(*next);
     deriveConditions(p);
     return next;
@@ -222,7 +231,7 @@ void NetPrinter::Core::deriveConditions(kvsim::Profile& p) {
     if (has(kvbidi::kPaperJams)) flags |= 0x02;
     if (has(kvbidi::kWarnings)) flags |= 0x04;
     if (has(kvbidi::kServiceReq)) flags |= 0x08;
-    p.deviceStatus[1] = flags;
+    p.deviceStatus[1] |= flags;
 }
 
 void NetPrinter::Core::finishRefresh() {
@@ -239,7 +248,7 @@ void NetPrinter::Core::finishRefresh() {
     std::vector<PushedAlert> pushed;
     if (!sameSources || changed) {
         auto built = build();
-        if (before && running.any()) pushed = changes(*before, *built);
+        if (before && (running.any() || pjlStatus)) pushed = changes(*before, *built);
         next = std::move(built);
     }
     std::vector<Pending> waiting;
@@ -256,6 +265,7 @@ void NetPrinter::Core::finishRefresh() {
     raise(pushed);
     for (Pending& p : waiting) completePending(p);
     schedulePoll();
+    if (std::exchange(hinted, false)) startRefresh();
 }
 
 void NetPrinter::Core::schedulePoll() {

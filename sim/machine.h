@@ -59,6 +59,9 @@ public:
     // form feed included; empty for a command that has none. `data` is what
     // followed an FSDOWNLOAD line; `job` holds the job's SET values.
     std::string answerPjl(const kvnet::pjl::Command& command, std::string_view data, PjlJob& job);
+    // The status the print port reports (INFO STATUS, USTATUS DEVICE): the
+    // device-status bytes' code, the display's first line, online when ready.
+    kvnet::pjl::DeviceStatus pjlStatus() const;
 
 private:
     std::string pjlInfo(const std::string& category) const;

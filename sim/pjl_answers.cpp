@@ -127,6 +127,13 @@ std::string Machine::answerPjl(const pjl::Command& c, std::string_view data, Pjl
     return {};
 }
 
+pjl::DeviceStatus Machine::pjlStatus() const {
+    const size_t width = static_cast<size_t>(std::max(m_state.panel.width, 0));
+    std::string line = panelDisplay(m_state).substr(0, width);
+    line.erase(line.find_last_not_of(' ') + 1);
+    return pjl::deviceStatusOf(m_state.deviceStatus, lineText(line));
+}
+
 std::string Machine::pjlInfo(const std::string& category) const {
     std::string upper = category;
     for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
@@ -150,6 +157,11 @@ std::string Machine::pjlInfo(const std::string& category) const {
             if (text) body += std::string(p->name) + "=" + *text + " " + pjlOptions(*p, v.value.size(), v.readOnly);
         }
         return reply(head, body);
+    }
+    if (upper == "STATUS") {   // the lines of the unsolicited message, under this head
+        std::string m = pjl::deviceStatusMessage(pjlStatus());
+        const size_t body = m.find('\n') + 1;
+        return reply(head, m.substr(body, m.size() - body - 1));
     }
     if (upper == "PAGECOUNT") {
         for (const PageCount& p : m_state.pageCounts)

@@ -245,6 +245,11 @@ std::optional<std::vector<uint8_t>> SimPrinter::variable(uint16_t id) const {
     return *value;
 }
 
+std::string SimPrinter::pjlStatusMessage() const {
+    std::lock_guard guard(m->lock);
+    return kvnet::pjl::deviceStatusMessage(m->machine.pjlStatus());
+}
+
 std::string SimPrinter::answerPjl(std::string_view line, std::string_view data, PjlJob& job) {
     auto command = kvnet::pjl::parseCommand(line);
     if (!command) return {};

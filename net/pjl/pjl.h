@@ -11,6 +11,7 @@
 // binary data of an FSUPLOAD reply, which its SIZE bounds).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -110,6 +111,8 @@ public:
     // The next whole reply (without its form feed) into *reply. After TooLong
     // or NotPjl the reader stays so: the connection is to be dropped.
     Status next(std::string* reply);
+    // True while part of a reply waits for its end (after next() gave More).
+    bool partial() const { return !m_buffer.empty(); }
 
 private:
     std::string m_buffer;
@@ -173,5 +176,29 @@ std::optional<FsAnswer> parseDirList(std::string_view reply, std::string* why = 
 std::optional<FsAnswer> parseUpload(std::string_view reply, std::string* why = nullptr);
 std::optional<std::string> parseEcho(std::string_view reply, std::string* why = nullptr);
 std::optional<DeviceStatus> parseDeviceStatus(std::string_view reply, std::string* why = nullptr);   // USTATUS DEVICE, INFO STATUS
+
+// ---- device status (status.cpp) ----
+//
+// A status code tells its kind by its thousands: 10 and 11 informational
+// (10001 ready, 10002 offline, 10003 warming up, 10004 self test, 10023
+// printing), 30 and 35 a warning the printer goes on with, 40 to 44 an
+// operator's intervention (42 a paper jam), 50 and above a service call.
+// The printers' exact codes vary; the groups do not.
+constexpr unsigned kCodeReady = 10001, kCodeOffline = 10002, kCodeWarmingUp = 10003, kCodeSelfTest = 10004,
+                   kCodePrinting = 10023, kCodeWarning = 30000, kCodeIntervention = 40000, kCodeJam = 42000,
+                   kCodeService = 50000;
+
+// The three device-status bytes (request 0x01: ready and activity, the
+// conditions, the device's state) of a printer that reports `status`.
+std::array<uint8_t, 3> deviceStatusBytes(const DeviceStatus& status);
+// What a printer with those bytes and the panel line `display` reports.
+DeviceStatus deviceStatusOf(const std::array<uint8_t, 3>& bytes, std::string_view display);
+// The unsolicited message of `status`: "@PJL USTATUS DEVICE", CODE=,
+// DISPLAY= (printable ASCII, quotes made "?", at most kMaxValue), ONLINE=,
+// form feed.
+std::string deviceStatusMessage(const DeviceStatus& status);
+// The kind of a reply the printer sends unasked, "@PJL USTATUS DEVICE"
+// ("DEVICE", or "" without one); none for another reply.
+std::optional<std::string> unsolicitedKind(std::string_view reply);
 
 }  // namespace kvnet::pjl

@@ -95,6 +95,9 @@ void PjlSession::command(std::string_view line, std::string* out) {
         m_log("a malformed PJL line was ignored");
         return;
     }
+    if (c->verb == "USTATUSOFF") m_deviceStatus = false;
+    if (const std::string* device = c->option("DEVICE"); c->verb == "USTATUS" && device)
+        m_deviceStatus = *device == "ON" || *device == "VERBOSE";
     if (c->verb == "FSDOWNLOAD") {
         const std::string* size = c->option("SIZE");
         auto n = size ? pjl::parseNumber(*size, pjl::kMaxDownload) : std::nullopt;

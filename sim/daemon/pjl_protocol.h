@@ -42,6 +42,10 @@ public:
     static std::string_view endlessChunk();
     // Bytes taken that a printer would have printed.
     size_t printedBytes() const { return m_printed; }
+    // True while the host asked for the device status unasked (USTATUS
+    // DEVICE=ON or VERBOSE, until DEVICE=OFF or USTATUSOFF): the server then
+    // sends it on this connection whenever it changes.
+    bool deviceStatus() const { return m_deviceStatus; }
 
 private:
     bool step(std::string* out);   // false when more bytes are needed
@@ -60,6 +64,7 @@ private:
     size_t m_printed = 0;
     bool m_closing = false;
     bool m_endless = false;
+    bool m_deviceStatus = false;
 };
 
 }  // namespace kvsimd

@@ -112,6 +112,9 @@ public:
     // that is not PJL). `data` is what followed an FSDOWNLOAD line. A
     // DEFAULT changes the variable as request 0x4F does, its alert included.
     std::string answerPjl(std::string_view line, std::string_view data, PjlJob& job);
+    // The status message its print port sends unasked ("@PJL USTATUS
+    // DEVICE", CODE=, DISPLAY=, ONLINE=, form feed) as the printer is now.
+    std::string pjlStatusMessage() const;
 
 private:
     void announce(const std::vector<std::pair<unsigned short, unsigned long>>& alerts);

@@ -20,7 +20,7 @@ std::string describe(const NetOptions& o) {
     const char* const versions[] = {"1", "2c", "3"};
     out << o.host << " p" << o.protocols << " snmp " << o.snmpPort << "/v" << versions[static_cast<int>(o.snmpVersion)] << "/"
         << o.community << " ipp " << o.ippPort << o.ippPath << " t" << o.timeoutMs << " poll " << o.pollSeconds;
-    if (o.protocols & kvnet::kPjl) out << " pjl " << o.pjlPort << " allow=" << o.allowed;
+    if (o.protocols & kvnet::kPjl) out << " pjl " << o.pjlPort << " allow=" << o.allowed << (o.ustatus ? " ustatus" : "");
     if (!o.credentials.entry.empty()) out << " auth " << o.credentials.entry << "/" << o.credentials.user;
     return out.str();
 }

@@ -128,6 +128,8 @@ TEST(PjlCodec, RequestsAreRefusedOrFramedAndRepliesReadWithinBoundsAndParsedOrRe
         {"ustatus", "@PJL USTATUS DEVICE\r\nCODE=10001\r\nDISPLAY=\"00 READY\"\r\nONLINE=TRUE\r\n\f", kStatus, "10001 00 READY online"},
         {"info status offline", "@PJL INFO STATUS\r\nCODE=40021\r\nONLINE=FALSE\r\n\f", kStatus, "40021  offline"},
         {"status without online", "@PJL USTATUS DEVICE\r\nCODE=10001\r\n\f", kStatus, ""},
+        {"status of a job", "@PJL USTATUS JOB\r\nSTART\r\n\f", kStatus, ""},
+        {"status message built", pjl::deviceStatusMessage({10001, "A\"B\x01", true}), kStatus, "10001 A?B? online"},
         {"unclosed quote", "@PJL FSQUERY NAME=\"0:\\x TYPE=DIR\r\n\f", kQuery, ""},
         {"not pjl", "%!PS-Adobe\r\n\f", kEcho, "reader 3"},
         {"a control character", "@PJL ECHO a\x1B" "b\r\n\f", kEcho, "reader 3"},
@@ -142,5 +144,21 @@ TEST(PjlCodec, RequestsAreRefusedOrFramedAndRepliesReadWithinBoundsAndParsedOrRe
         std::string got = status == pjl::ReplyReader::Status::Reply ? row.parse(reply)
                                                                      : "reader " + std::to_string(static_cast<int>(status));
         EXPECT_EQ(got, row.expected) << row.what;
+    }
+}
+
+// Device-status bytes to a status code and back, by the code's group.
+TEST(PjlCodec, DeviceStatusBytesAndCodes) {
+    using Bytes = std::array<uint8_t, 3>;
+    const struct {
+        Bytes bytes;
+        unsigned code;
+        Bytes back;
+    } rows[] = {{{1, 0, 2}, pjl::kCodeReady, {1, 0, 2}},         {{0, 0, 2}, pjl::kCodeOffline, {0, 0, 2}},
+                {{0x41, 0, 2}, pjl::kCodePrinting, {0x41, 0, 2}}, {{0x41, 2, 1}, pjl::kCodeJam, {0, 2, 5}},
+                {{1, 4, 3}, pjl::kCodeWarning, {1, 4, 3}},       {{0, 8, 5}, pjl::kCodeService, {0, 8, 5}}};
+    for (const auto& row : rows) {
+        const pjl::DeviceStatus s = pjl::deviceStatusOf(row.bytes, "");
+        EXPECT_EQ(std::pair(s.code, pjl::deviceStatusBytes(s)), std::pair(row.code, row.back)) << row.code;
     }
 }

@@ -249,6 +249,37 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
     }
 }
 
+// ustatus=device on a port that serves one connection at a time: a panel
+// change the simulator sends unasked reaches the host with no poll, the
+// on-demand exchanges share the held connection, and a simulator started
+// again is connected again after the back-off while SNMP goes on answering.
+TEST_F(NetPrinterTest, UstatusHoldsThePortAndPushesThePanelAtOnce) {
+    using kvtest::hex;
+    const std::string port = std::to_string(kvtest::freePort());
+    kvtest::SimDaemon daemon(KVPRTSIMD, {"--pjl-listen", "127.0.0.1:" + port, "--pjl-fault", "one-connection"});
+    Opened printer("net://127.0.0.1?protocols=snmp,pjl&ustatus=device&community=healthy&poll=0&timeout=1000&snmp-port=" +
+                   std::to_string(sim->port()) + "&pjl-port=" + port);
+    ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+    auto panelShows = [&](const std::string& text) {
+        for (auto until = Clock::now() + 3s; Clock::now() < until; std::this_thread::sleep_for(100ms)) {
+            const auto panel = ask(printer.handle, kvbidi::kPanelText).second;
+            if (std::string(panel.begin(), panel.end()).find(text) != std::string::npos) return true;
+        }
+        return false;
+    };
+    for (int round = 0; round < 2; ++round) {
+        while (awaitAlert(printer.handle, kvbidi::kPanelAlert, 700ms) != 0) {   // connecting, dropping
+        }
+        Opened bidiSide(daemon.uri());
+        ASSERT_EQ(ask(bidiSide.handle, kvbidi::kPushButton, hex("00 00 04")).first, 0);   // Stop: "NOT READY"
+        EXPECT_NE(awaitAlert(printer.handle, kvbidi::kPanelAlert, 3s), 0) << round;
+        EXPECT_TRUE(panelShows("NOT READY")) << round;
+        EXPECT_EQ(ask(printer.handle, kvbidi::kReadOMVar, hex("01 01")), std::pair(0L, hex("4E 00 01 01 00 01")));
+        daemon.restart();
+        EXPECT_EQ(ask(printer.handle, kvbidi::kDeviceStatus).first, 0);
+    }
+}
+
 // Device storage over the PJL file system with kvprt: after each command the
 // listing through net:// is the simulator's own (its bidi side), which holds
 // or lacks the file; a format only with allow=format.
