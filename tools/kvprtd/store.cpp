@@ -70,13 +70,14 @@ FileKind kindOf(const std::string& path) {
 // Why the database at `path` cannot be written (the file, or its folder,
 // which WAL mode writes beside it), or nothing.
 std::optional<std::string> unwritable(const std::string& path, FileKind kind) {
-    std::string folder = std::filesystem::path(path).parent_path().string();
-    if (folder.empty()) folder = ".";
+    const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+    const std::string folder = parent.empty() ? std::string(".") : parent.string();
+    std::string why = path;   // appended: GCC 12's optimised build warns falsely on chained +
     if (::access(folder.c_str(), W_OK) != 0)
-        return path + ": its folder " + folder + " cannot be written (" + std::strerror(errno) +
-               "); kvprtd leaves the database alone";
+        return why.append(": its folder ").append(folder).append(" cannot be written (").append(std::strerror(errno))
+            .append("); kvprtd leaves the database alone");
     if (kind != FileKind::Missing && ::access(path.c_str(), W_OK) != 0)
-        return path + " cannot be written (" + std::strerror(errno) + "); kvprtd leaves it alone";
+        return why.append(" cannot be written (").append(std::strerror(errno)).append("); kvprtd leaves it alone");
     return std::nullopt;
 }
 
