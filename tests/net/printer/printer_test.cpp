@@ -195,8 +195,9 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
         kvtest::TempDir dir;   // the daemon's log: what it ignored or would have printed
         kvtest::SimDaemon daemon(KVPRTSIMD, args, {{}, "127.0.0.1", dir.file("stderr"), ""});
         Opened bidiSide(daemon.uri());
-        Opened printer("net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=1000&snmp-port=" +
-                       std::to_string(sim->port()) + "&pjl-port=" + port);
+        const std::string uri = "net://127.0.0.1?protocols=snmp,pjl&community=healthy&poll=0&timeout=1000&snmp-port=" +
+                                std::to_string(sim->port()) + "&pjl-port=" + port;
+        Opened printer(uri);
         ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
         kvwire::Connect how{};   // another host holding the port: one-connection closes the backend's
         int holder = row.fault == "one-connection" ? kvwire::connectTcp("127.0.0.1", port, 2000, &how) : -1;
@@ -217,6 +218,16 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
                 again = ask(printer.handle, kvbidi::kReadOMVar, hex("01 01"));
             }
             EXPECT_EQ(again, std::pair(0L, hex("4E 00 01 01 00 01")));
+        }
+        if (row.fault == "silent" || row.fault == "endless" || row.fault == "not-pjl") {
+            // Holding the port for its status: the peer's fault drops the held connection, again
+            // after each retry; SNMP goes on answering and the printer closes at once.
+            auto held = std::make_unique<Opened>(uri + "&ustatus=device");
+            std::this_thread::sleep_for(1500ms);
+            EXPECT_EQ(ask(held->handle, kvbidi::kDeviceStatus).first, 0) << row.fault;
+            const auto closing = Clock::now();
+            held.reset();
+            EXPECT_LT(Clock::now() - closing, 500ms) << row.fault;
         }
         if (!row.fault.empty()) continue;
         EXPECT_EQ(read.second, hex("94 00 01 01 02 00 03 00 4D 01 00"));   // PJL's copies, SNMP's panel lock
