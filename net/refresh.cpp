@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "core.h"
+#include "text.h"
 #include "kvprtobj/bidicodes.h"
 #include "snmp/fill.h"
 #include "snmp/oids.h"
@@ -144,9 +145,7 @@ void NetPrinter::Core::refreshPjlIdentity() {
         std::string why = BceResultText(r.rc);
         std::optional<std::string> model = r.rc == BCE_OK ? pjl::parseId(r.replies[0], &why) : std::nullopt;
         if (model) {
-            for (char& c : *model)   // a printer's text: no control character reaches a host
-                if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-            self->pjlModel = std::move(model);
+            self->pjlModel = oneLine(*model);   // a printer's text: no control character reaches a host
             self->running.pjl = BCE_OK;
         } else {
             self->running.failed(&self->running.pjl, "PJL", r.rc == BCE_OK ? BCE_E_BAD_REPLY : r.rc, why);
