@@ -96,8 +96,9 @@ constexpr int kAlertReadFlag = 2;
 
 }  // namespace kvbidi
 
-// Results of the library beyond the engine's codes. .ci/check-result-codes
-// accepts a result code defined elsewhere by number only when it is here.
+// Results of the library beyond the engine's codes. Elsewhere a result code
+// is defined by one of these names, never by its number
+// (.ci/check-result-codes).
 enum : long {
     KVPO_E_PENDING = -25,        // a batched request whose reply is still on its way (KVPrtObjBatch::kPending)
 };

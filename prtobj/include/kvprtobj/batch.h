@@ -54,6 +54,7 @@
 #include <functional>
 #include <memory>
 
+#include "kvprtobj/bidicodes.h"
 #include "kvprtobj/prtobj.h"
 
 class KVPO_API KVPrtObjBatch {
@@ -62,7 +63,7 @@ public:
 
     // What a request answers while its reply is still on its way. An operation
     // gets it only in a run whose result the batch discards.
-    static constexpr long kPending = -25;
+    static constexpr long kPending = KVPO_E_PENDING;
 
     explicit KVPrtObjBatch(KVPrtObj& printer);
     // Waits for a started batch to finish.
