@@ -22,7 +22,6 @@
 #include <fstream>
 #include <functional>
 #include <future>
-#include <list>
 #include <map>
 #include <semaphore>
 #include <sstream>
@@ -35,11 +34,13 @@
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "temp_dir.h"
+#include "test_server.h"
 #include "wire/frame.h"
 #include "wire/socket.h"
 
 using kvtest::ByteVec;
 using kvtest::SimDaemon;
+using kvtest::TestServer;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -85,46 +86,6 @@ std::future<long> sendAsync(unsigned short handle, unsigned short code) {
     if (long rc = BceSendBidiAsync(0, handle, 0, code, nullptr, 0, 2048, done, result); rc != 0) done(result, rc, nullptr, 0);
     return future;
 }
-
-// A server of the test's own: every connection it accepts goes to `serve`,
-// on a thread of its own, and is closed when `serve` returns.
-class TestServer {
-public:
-    explicit TestServer(std::function<void(int fd)> serve) : m_serve(std::move(serve)) {
-        std::string error;
-        m_listener = kvwire::listenTcp("127.0.0.1", "0", &m_port, &error);
-        m_acceptor = std::thread([this] {
-            // Polled first: a blocked accept holds the lowest free descriptor.
-            for (int fd; waitForClient() && (fd = ::accept(m_listener, nullptr, nullptr)) >= 0;)
-                m_connections.emplace_back([this, fd] {
-                    m_serve(fd);
-                    ::close(fd);
-                });
-        });
-    }
-    ~TestServer() {
-        ::shutdown(m_listener, SHUT_RDWR);   // the poll wakes, the accept fails
-        m_acceptor.join();
-        for (auto& c : m_connections) c.join();
-        ::close(m_listener);
-    }
-    std::string uri(const std::string& query) const {
-        return "tcp://127.0.0.1:" + std::to_string(m_port) + "?" + query;
-    }
-    uint16_t port() const { return m_port; }
-
-private:
-    bool waitForClient() {
-        pollfd p{m_listener, POLLIN, 0};
-        return ::poll(&p, 1, -1) > 0;
-    }
-
-    std::function<void(int)> m_serve;
-    int m_listener = -1;
-    uint16_t m_port = 0;
-    std::thread m_acceptor;
-    std::list<std::thread> m_connections;
-};
 
 // Interrupts the thread that makes it with a signal every few ms while it lives: waits interrupted carry on.
 struct Interrupter {

@@ -3,10 +3,13 @@
 // what a partial and a whole outage answer and how long they take, writes
 // reaching the device, changes and traps pushed as alerts, snapshots.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -20,6 +23,7 @@
 #include "scripted_printer.h"
 #include "sim_daemon.h"
 #include "snmpsim_peer.h"
+#include "test_server.h"
 #include "wire/socket.h"
 
 using namespace std::chrono_literals;
@@ -148,6 +152,9 @@ TEST_F(NetPrinterTest, WritesReachTheDeviceAndChangesArePushed) {
               0);
     EXPECT_EQ(ask(printer.handle, kvbidi::kReadOMVar, kvtest::hex("02 05")).second, kvtest::hex("4E 00 02 05 52 6F 6F 6D 20 39"));
     EXPECT_NE(obj.bidiSetOMVar(serial, room, 6), 0);
+    kvtest::ByteVec tooLong = kvtest::hex("02 05");   // a value of 256 bytes: more than a variable holds
+    tooLong.resize(2 + 256, 'A');
+    EXPECT_EQ(ask(printer.handle, kvbidi::kSetOMVar, tooLong).first, BCE_E_INVALID);
 
     ASSERT_EQ(run(snmpset(kHrDeviceStatus, kDown)), 0);
     std::this_thread::sleep_for(2100ms);   // the snapshot's age, after which a request refreshes it
@@ -237,6 +244,16 @@ TEST_F(NetPrinterTest, PjlAnswersOnDemandAndItsFaultsLeaveSnmpAnswering) {
 
         Opened pjlAlone("net://127.0.0.1?protocols=pjl&timeout=1000&pjl-port=" + port);
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kLoopBack, hex("00 FF 41")), std::pair(0L, hex("34 00 FF 41")));
+        EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kSetOMVar, hex("0F 01 41")).first, BCE_E_INVALID);   // the serial: read-only
+        // Storage requests refused before anything is sent: a name's count past the request's end or short of
+        // it, a copy onto its own device or with a replace flag of 2, a listing of two devices.
+        const std::pair<unsigned short, const char*> malformed[] = {
+            {kvbidi::kStorageDeleteFile, "01 05 41"},       {kvbidi::kStorageDeleteFile, "01 01 41 42"},
+            {kvbidi::kStorageCopyFile, "01 02 00 05 41"},  {kvbidi::kStorageCopyFile, "01 01 00 01 41"},
+            {kvbidi::kStorageCopyFile, "01 02 02 01 41"},  {kvbidi::kStorageListFiles, "01 02"},
+        };
+        for (const auto& [code, data] : malformed)
+            EXPECT_EQ(ask(pjlAlone.handle, code, hex(data)).first, BCE_E_INVALID) << code << " " << data;
         // The current font reads as the simulator's own; a new one (tag 3, cartridge) is written and read back,
         // one PJL cannot carry (tag 5) is not.
         EXPECT_EQ(ask(pjlAlone.handle, kvbidi::kCurrentFont), ask(bidiSide.handle, kvbidi::kCurrentFont));
@@ -288,6 +305,69 @@ TEST_F(NetPrinterTest, UstatusHoldsThePortAndPushesThePanelAtOnce) {
         EXPECT_EQ(ask(printer.handle, kvbidi::kReadOMVar, hex("01 01")), std::pair(0L, hex("4E 00 01 01 00 01")));
         daemon.restart();
         EXPECT_EQ(ask(printer.handle, kvbidi::kDeviceStatus).first, 0);
+    }
+}
+
+// ustatus=device against a print port of the test's own, which answers the
+// held connection's INFO STATUS and then sends one message unasked: a status
+// (shown on the panel) or a message of a kind never asked for keeps the
+// connection; one malformed, not PJL or beyond the bound drops it at once;
+// one cut short drops it once the time-out has passed since its first part.
+TEST_F(NetPrinterTest, AHeldPortKeepsStatusesAndDropsWhatIsNone) {
+    constexpr auto kTimeout = 2000ms, kKept = 1500ms;
+    const struct {
+        const char* name;
+        std::string sent;
+        std::chrono::milliseconds least, most;   // when it is closed after the message; kept: kKept, kKept
+    } rows[] = {
+        {"a status", "@PJL USTATUS DEVICE\r\nCODE=40021\r\nDISPLAY=\"CLOSE DOOR\"\r\nONLINE=FALSE\r\n\f", kKept, kKept},
+        {"another kind", "@PJL USTATUS JOB\r\nSTART\r\nNAME=\"x\"\r\n\f", kKept, kKept},
+        {"malformed", "@PJL USTATUS DEVICE\r\nCODE=4002x\r\nONLINE=FALSE\r\n\f", 0ms, 1000ms},
+        {"not PJL", "%!PS-Adobe-3.0\r\n\f", 0ms, 1000ms},
+        {"beyond the bound", "@PJL USTATUS DEVICE\r\n" + std::string(70 * 1024, 'x'), 0ms, 1000ms},
+        {"cut short", "@PJL USTATUS DEVICE\r\nCODE=10001\r\n", kTimeout, 2 * kTimeout},
+    };
+    for (const auto& row : rows) {
+        std::promise<std::chrono::milliseconds> closedAfter;   // of the first connection
+        std::atomic<int> connections{0};
+        kvtest::TestServer port([&](int fd) {
+            const bool first = connections++ == 0;
+            std::string in;
+            char chunk[4096];
+            for (auto until = Clock::now() + kTimeout; in.find("INFO STATUS") == std::string::npos;) {
+                pollfd p{fd, POLLIN, 0};
+                if (Clock::now() > until || ::poll(&p, 1, 100) < 0) return;
+                const ssize_t n = p.revents ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
+                if (p.revents && n <= 0) return;
+                in.append(chunk, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+            }
+            const std::string sent = "@PJL INFO STATUS\r\nCODE=10001\r\nDISPLAY=\"READY\"\r\nONLINE=TRUE\r\n\f" +
+                                     (first ? row.sent : "");
+            if (::send(fd, sent.data(), sent.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size())) return;
+            const auto since = Clock::now();
+            const auto watched = row.least == kKept ? kKept : row.most + 1000ms;
+            auto closed = kKept;   // when the host closed; kKept when it did not within `watched`
+            while (Clock::now() - since < watched) {
+                pollfd p{fd, POLLIN, 0};
+                if (::poll(&p, 1, 20) > 0 && ::recv(fd, chunk, sizeof chunk, 0) <= 0) {
+                    closed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since);
+                    break;
+                }
+            }
+            if (first) closedAfter.set_value(closed);
+        });
+        Opened printer("net://127.0.0.1?protocols=snmp,pjl&ustatus=device&community=healthy&poll=0&timeout=" +
+                       std::to_string(kTimeout.count()) + "&snmp-port=" + std::to_string(sim->port()) +
+                       "&pjl-port=" + std::to_string(port.port()));
+        ASSERT_EQ(printer.rc, 0) << BceLastOpenError();
+        auto closed = closedAfter.get_future();
+        ASSERT_EQ(closed.wait_for(4 * kTimeout), std::future_status::ready) << row.name;
+        const auto after = closed.get();
+        EXPECT_TRUE(after >= row.least && after <= row.most) << row.name << ": closed after " << after.count() << " ms";
+        if (std::string(row.name) == "a status") {
+            const auto panel = ask(printer.handle, kvbidi::kPanelText).second;
+            EXPECT_NE(std::string(panel.begin(), panel.end()).find("CLOSE DOOR"), std::string::npos);
+        }
     }
 }
 
