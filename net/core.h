@@ -216,6 +216,7 @@ struct NetPrinter::Core : std::enable_shared_from_this<Core> {
     long pjlFormat(uint8_t device, kvsim::Bytes* body);
     long pjlDelete(uint8_t device, const std::string& name, kvsim::Bytes* body);
     long pjlCopy(uint8_t source, uint8_t target, bool replace, const std::string& name, kvsim::Bytes* body);
+    long pjlDirList(const pjl::Request& request, pjl::FsAnswer* answer);
     long pjlQuery(const std::string& path, pjl::FileEntry* entry, kvsim::StorageStatus* status);
     static long fsQueried(const std::string& reply, pjl::FileEntry* entry, kvsim::StorageStatus* status);
     // One line on standard error for each command that changes the printer's files.

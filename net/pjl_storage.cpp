@@ -168,13 +168,12 @@ long NetPrinter::Core::pjlDirectory(uint8_t device, Bytes* body) {
         std::vector<pjl::FileEntry> entries;
         for (uint32_t first = 1;; first += kEntriesPerList) {
             pjl::Request request;
-            request.fsDirList(path, first, kEntriesPerList);
-            std::vector<std::string> replies;
-            if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-            auto answer = pjl::parseDirList(replies[0]);
-            if (!answer || answer->fileError || answer->entries.size() > kEntriesPerList) return BCE_E_BAD_REPLY;
-            entries.insert(entries.end(), answer->entries.begin(), answer->entries.end());
-            if (answer->entries.size() < kEntriesPerList) break;
+            if (!request.fsDirList(path, first, kEntriesPerList)) return BCE_E_INVALID;
+            pjl::FsAnswer answer;
+            if (long rc = pjlDirList(request, &answer); rc != BCE_OK) return rc;
+            if (answer.entries.size() > kEntriesPerList) return BCE_E_BAD_REPLY;
+            entries.insert(entries.end(), answer.entries.begin(), answer.entries.end());
+            if (answer.entries.size() < kEntriesPerList) break;
             if (entries.size() > kvsim::kMaxFilesPerDevice + 2u * kMaxDirectories) return BCE_E_BAD_REPLY;
         }
         bool empty = true;
@@ -213,13 +212,22 @@ long NetPrinter::Core::pjlFormat(uint8_t device, Bytes* body) {
     pjl::Request request;
     if (!request.fsInit(volume.volume) || !request.fsDirList(volume.volume, 1, 3)) return BCE_E_INVALID;
     logPjlChange("FSINIT VOLUME=\"" + volume.volume + "\" (format of device " + std::to_string(device) + ")");
-    std::vector<std::string> replies;
-    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
-    auto answer = pjl::parseDirList(replies[0]);
-    if (!answer || answer->fileError) return BCE_E_BAD_REPLY;
-    if (answer->entries.size() > 2) return BCE_E_INVALID;   // the printer did not format it
+    pjl::FsAnswer answer;
+    if (long rc = pjlDirList(request, &answer); rc != BCE_OK) return rc;
+    if (answer.entries.size() > 2) return BCE_E_INVALID;   // the printer did not format it
     raise({{kvsim::kFamilyDeviceManagement, kvsim::storageAlert(kvsim::kOpFormat, device, 0, "")}});
     *body = statusOnly(kvsim::kStorageDone);
+    return BCE_OK;
+}
+
+// The listing of the one reply `request` (ending in FSDIRLIST) gets; -3 for
+// a reply that is no listing or names a file error.
+long NetPrinter::Core::pjlDirList(const pjl::Request& request, pjl::FsAnswer* answer) {
+    std::vector<std::string> replies;
+    if (long rc = pjlExchange(request, 1, &replies); rc != BCE_OK) return rc;
+    auto listed = pjl::parseDirList(replies[0]);
+    if (!listed || listed->fileError) return BCE_E_BAD_REPLY;
+    *answer = std::move(*listed);
     return BCE_OK;
 }
 
