@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "core.h"
-#include "text.h"
 #include "kvprtobj/bidicodes.h"
 #include "snmp/fill.h"
 #include "snmp/oids.h"
+#include "text.h"
 
 namespace kvnet {
 namespace {
@@ -168,7 +168,7 @@ std::shared_ptr<Snapshot> NetPrinter::Core::build() {
         ipp::fillJobs(ippState.jobs, jobNumbers, next.get());
     }
     if (running.pjl == BCE_OK && pjlModel)
-        std::snprintf(p.info.szModelName, sizeof p.info.szModelName, "%s", pjlModel->c_str());
+        copyField(p.info.szModelName, sizeof p.info.szModelName, *pjlModel);
     applyPjlStatus(*next);
     addLocalState(*next);
     deriveConditions(p);
@@ -194,8 +194,8 @@ void NetPrinter::Core::baseIdentity(kvsim::Profile& p) const {
     p.info.usNetTypeCode = 2;
     p.info.usNetSubCode = 1;
     p.names.push_back({BCE_NET_IP, options.host, options.host});
-    std::snprintf(p.netAddress.szHostName, sizeof p.netAddress.szHostName, "%s", options.host.c_str());
-    std::snprintf(p.netAddress.szAddress, sizeof p.netAddress.szAddress, "%s", options.host.c_str());
+    copyField(p.netAddress.szHostName, sizeof p.netAddress.szHostName, options.host);
+    copyField(p.netAddress.szAddress, sizeof p.netAddress.szAddress, options.host);
     p.netAddress.ulPort = wants(kPjl) ? options.pjlPort : wants(kIpp) ? options.ippPort : options.snmpPort;
     p.miscVariables.push_back({kvsim::kMiscPrinterType, {wants(kPjl) ? kPrinterTypePjl : kPrinterTypeOther}, true});
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 namespace kvnet {
 namespace {
@@ -149,6 +150,11 @@ std::string oneLine(std::string_view text) {
         out += c;
     }
     return out;
+}
+
+void copyField(char* field, size_t size, std::string_view text) {
+    std::memset(field, 0, size);
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
 }
 
 }  // namespace kvnet

@@ -4,6 +4,7 @@
 // names which), pad with NUL bytes and split descriptions over lines.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -45,5 +46,8 @@ std::string toCp850(std::string_view utf8);
 // characters (line breaks of descriptions written over two lines) become
 // blanks, runs of blanks one blank, no blank at either end.
 std::string oneLine(std::string_view text);
+// Copies `text` into a fixed NUL-terminated field of `size` bytes (a field of
+// the printer information), cut to fit.
+void copyField(char* field, size_t size, std::string_view text);
 
 }  // namespace kvnet

@@ -1,6 +1,7 @@
 // The printer's state from Get-Printer-Attributes: device status, alert
-// records (reasons.h), supplies (supplies.h), trays (trays.h), device
-// characteristics, code levels and page counts.
+// records (reasons.h), supplies (supplies.h), trays (trays.h), the printer
+// information's model and serial number, device characteristics, code
+// levels and page counts.
 #include "fill.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 
 #include "reasons.h"
 #include "supplies.h"
+#include "text.h"
 #include "trays.h"
 
 namespace kvnet::ipp {
@@ -86,6 +88,17 @@ std::string resolutionText(const Attributes& printer) {
     return text + " DPI";
 }
 
+// The printer information's model and serial number, where SNMP left them empty.
+void fillIdentity(const Attributes& printer, Snapshot* snapshot) {
+    PRTINFO& info = snapshot->profile.info;
+    if (info.szModelName[0] == '\0')
+        copyField(info.szModelName, sizeof info.szModelName,
+                  latin1Line(textOf(printer, "printer-make-and-model"), sizeof info.szModelName - 1));
+    if (info.szSerialNumber[0] == '\0')
+        copyField(info.szSerialNumber, sizeof info.szSerialNumber,
+                  latin1Line(textOf(printer, "printer-serial-number"), sizeof info.szSerialNumber - 1));
+}
+
 // Fields SNMP left empty are completed; the counts are IPP's only when SNMP
 // did not answer.
 void fillDeviceChars(const Attributes& printer, const Trays& trays, Snapshot* snapshot) {
@@ -150,7 +163,7 @@ const std::vector<std::string>& printerAttributes() {
         "printer-supply",      "marker-names",                    "marker-types",
         "marker-levels",       "marker-low-levels",               "marker-high-levels",
         "printer-input-tray",  "printer-output-tray",             "media-col-ready",
-        "media-ready",
+        "media-ready",         "printer-serial-number",
     };
     return attributes;
 }
@@ -165,6 +178,7 @@ void fillPrinter(const Attributes& printer, Snapshot* snapshot) {
     }
     fillSupplies(supplies, impressionsOf(printer), snapshot);
     fillTrays(trays, snapshot);
+    fillIdentity(printer, snapshot);
     fillDeviceChars(printer, trays, snapshot);
     fillCodeLevels(printer, snapshot);
     fillPageCounts(printer, snapshot);

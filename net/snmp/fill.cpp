@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <limits>
 #include <set>
 
@@ -312,11 +311,6 @@ void readAlerts(Printer& p) {
         }
         if (!state->empty()) p.errorState = *state;
     }
-}
-
-void copyField(char* field, size_t size, const std::string& text) {
-    std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
 }
 
 }  // namespace detail

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "fill_parts.h"
+#include "text.h"
 
 namespace kvnet::snmp::detail {
 namespace {

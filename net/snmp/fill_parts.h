@@ -127,7 +127,4 @@ void fillInventory(Printer& p);   // 0x10, 0x12-0x14, 0x20, 0x9B
 void fillIdentity(Printer& p);    // PRTINFO, names, network address
 void fillPanel(Printer& p);       // 0x43, the panel lock 00 4D (0x4E, 0x94)
 
-// Copies `text` into a fixed NUL-terminated field of `size` bytes.
-void copyField(char* field, size_t size, const std::string& text);
-
 }  // namespace kvnet::snmp::detail

@@ -97,6 +97,7 @@ IppGroup ippPrinterOf(const kvsim::Profile& p) {
     IppGroup g = {{"enum", "printer-state", {number(kStates[status >> 6])}},
                   {"boolean", "printer-is-accepting-jobs", {(status & 0x01) ? "true" : "false"}}};
     if (!p.deviceChars.text1.empty()) g.push_back({"text", "printer-make-and-model", {utf8(p.deviceChars.text1)}});
+    if (p.info.szSerialNumber[0] != '\0') g.push_back({"text", "printer-serial-number", {utf8(p.info.szSerialNumber)}});
     addFirmware(p, g);
     // "600 DPI" or "600x1200 DPI".
     if (const std::string& r = p.deviceChars.text3; r.size() > 4 && r.ends_with(" DPI"))

@@ -7,6 +7,7 @@
 #include "ipp/fill.h"
 #include "ipp/reasons.h"
 #include "snapshot_text.h"
+#include "text.h"
 
 using namespace kvnet::ipp;
 
@@ -15,7 +16,7 @@ namespace {
 const std::string kDir = KVNET_IPP_TEST_DIR;
 
 // A snapshot as the SNMP fill leaves it, for lines marked "[snmp]": status,
-// one supply, one tray each way, a model and a life count.
+// one supply, one tray each way, a model (no serial number) and a life count.
 void fillAsSnmp(kvnet::Snapshot* s) {
     s->profile.deviceStatus = {0x41, 0, 2};
     s->answer(kvbidi::kDeviceStatus);
@@ -29,6 +30,7 @@ void fillAsSnmp(kvnet::Snapshot* s) {
     for (uint16_t code : {kvbidi::kInputStatus, kvbidi::kInputChars, kvbidi::kOutputStatus, kvbidi::kOutputChars})
         s->answer(code);
     s->profile.deviceChars.text1 = "SNMP MODEL";
+    kvnet::copyField(s->profile.info.szModelName, sizeof s->profile.info.szModelName, "SNMP MODEL");
     s->answer(kvbidi::kDeviceChars);
     s->profile.pageCounts = {{1, 99}};
     s->answer(kvbidi::kPageCounts);

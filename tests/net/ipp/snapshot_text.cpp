@@ -121,6 +121,8 @@ std::string describeSnapshot(const kvnet::Snapshot& s) {
         out << int(b.number) << " b1=" << int(b.byte1) << " cap=" << b.capacity << " b6=" << toHex(&b.byte6, 1) << " "
             << quoted(b.name);
     });
+    if (p.info.szModelName[0] != '\0' || p.info.szSerialNumber[0] != '\0')
+        out << "info[" << quoted(p.info.szModelName) << " " << quoted(p.info.szSerialNumber) << "] ";
     if (s.answers(kvbidi::kDeviceChars)) {
         const kvsim::DeviceChars& d = p.deviceChars;
         out << "chars[" << quoted(d.text1) << " " << quoted(d.codeLevel) << " " << quoted(d.text3) << " trays=" << int(d.byte2)
