@@ -66,6 +66,7 @@ TEST(ResponseParser, ReadsEachFramingWholeAndByteByByte) {
         {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 99\r\n\r\nA\r\n0123456789\r\n0\r\n\r\n",
          "200 keep '0123456789'"},
         {"HTTP/1.1 200 OK\nContent-Length: 2\n\nok", "200 keep 'ok'"},
+        {"HTTP/1.1 200 OK\r\nContent-Lingth: 2\r\nContent-Length: 1\r\n\r\na", "200 keep 'a'"},   // names compared whole
         {"HTTP/1.1 200 OK\r\n\r\nuntil the close", "200 until close 'until the close'"},
         {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nz", "200 keep 'z'"},
         {"HTTP/1.1 204 No Content\r\n\r\n", "204 keep ''"},

@@ -79,7 +79,9 @@ TEST(PjlCodec, RequestsAreRefusedOrFramedAndRepliesReadWithinBoundsAndParsedOrRe
         [](auto& r) { return r.fsQuery("pcl\\x"); },                  [](auto& r) { return r.fsUpload("0:\\x", 0, 40000); },
         [](auto& r) { return r.info(std::string(65, 'A')); },         [](auto& r) { return r.dinquire("LPARM:PCL"); },
         [](auto& r) { return r.fsInit("0:\\"); },
+        [](auto& r) { return r.fsQuery("0:" + std::string(pjl::kMaxPath - 1, 'a')); },   // one byte too long
     };
+    EXPECT_TRUE(pjl::Request().fsQuery("0:" + std::string(pjl::kMaxPath - 2, 'a')));   // the longest path
     for (const auto& add : refused) {
         pjl::Request r;
         EXPECT_TRUE(r.echo("first"));
@@ -156,7 +158,8 @@ TEST(PjlCodec, DeviceStatusBytesAndCodes) {
         Bytes back;
     } rows[] = {{{1, 0, 2}, pjl::kCodeReady, {1, 0, 2}},         {{0, 0, 2}, pjl::kCodeOffline, {0, 0, 2}},
                 {{0x41, 0, 2}, pjl::kCodePrinting, {0x41, 0, 2}}, {{0x41, 2, 1}, pjl::kCodeJam, {0, 2, 5}},
-                {{1, 4, 3}, pjl::kCodeWarning, {1, 4, 3}},       {{0, 8, 5}, pjl::kCodeService, {0, 8, 5}}};
+                {{1, 4, 3}, pjl::kCodeWarning, {1, 4, 3}},       {{1, 4, 2}, pjl::kCodeWarning, {1, 4, 3}},
+                {{0, 8, 5}, pjl::kCodeService, {0, 8, 5}}};
     for (const auto& row : rows) {
         const pjl::DeviceStatus s = pjl::deviceStatusOf(row.bytes, "");
         EXPECT_EQ(std::pair(s.code, pjl::deviceStatusBytes(s)), std::pair(row.code, row.back)) << row.code;

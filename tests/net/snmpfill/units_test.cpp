@@ -1,7 +1,8 @@
 // The fill's pieces that a golden file shows poorly: which hrDevice row is
-// the printer, what a quiet poll asks and which walks its answer calls for,
-// how texts in an undeclared character set are guessed, and that no value of
-// the wrong type upsets it.
+// the printer, which device state it reports, which alert rows it keeps,
+// what a quiet poll asks and which walks its answer calls for, how texts in
+// an undeclared character set are guessed, and that no value of the wrong
+// type upsets it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,6 +53,43 @@ TEST(PrinterDeviceTest, FindsThePrinterRow) {
     MibView general;
     general.put(oid::cell(oid::prtGeneralEntry, oid::prtGeneralConfigChanges, {2}), integer(5));
     EXPECT_EQ(kvnet::snmp::detail::printerDevice(general), 2u);
+}
+
+// The device-status reply's state byte is hrDeviceStatus when the MIB
+// defines the value (1-5), else 0; running and warning alone are ready.
+TEST(DeviceStatusTest, StateByteIsAKnownHostResourcesStateOrZero) {
+    const struct {
+        int64_t hrDeviceStatus;
+        uint8_t ready, state;
+    } rows[] = {{0, 0, 0}, {oid::hrUnknown, 0, 1}, {oid::hrRunning, 1, 2}, {oid::hrWarning, 1, 3},
+                {oid::hrTesting, 0, 4}, {oid::hrDown, 0, 5}, {6, 0, 0}, {-2, 0, 0}};
+    for (const auto& row : rows) {
+        MibView view = recording("healthy");
+        view.put(oid::cell(oid::hrDeviceEntry, oid::hrDeviceStatus, {1}), integer(row.hrDeviceStatus));
+        kvnet::Snapshot s;
+        kvnet::snmp::fill(view, "192.0.2.1", &s);
+        EXPECT_EQ(std::pair(s.profile.deviceStatus[0] & 1, +s.profile.deviceStatus[2]), std::pair(+row.ready, +row.state))
+            << row.hrDeviceStatus;
+    }
+}
+
+// Only an alert row that says nothing is left out: without its description,
+// a row with a group and a code (a jam in tray 2) gives the same records.
+TEST(AlertRowsTest, ARowWithAGroupAndACodeButNoDescriptionIsKept) {
+    auto records = [](const MibView& view) {
+        kvnet::Snapshot s;
+        kvnet::snmp::fill(view, "192.0.2.1", &s);
+        std::string text;
+        for (const auto& [run, list] : s.profile.alertRuns)
+            for (const kvsim::AlertRecord& r : list)
+                text += std::to_string(run) + ":" + std::to_string(r.category) + "/" + std::to_string(r.instance) + "/" +
+                        std::to_string(r.condition) + " ";
+        return text;
+    };
+    MibView view = recording("alerts");
+    const std::string described = records(view);
+    view.put(oid::cell(oid::prtAlertEntry, oid::prtAlertDescription, {1, 1}), {Value::Type::OctetString, 0, "", {}});
+    EXPECT_EQ(records(view), described);
 }
 
 std::vector<VarBind> answerOf(const MibView& view) {
@@ -140,6 +178,10 @@ TEST(TextTest, GuessesTheCharacterSetOfUndeclaredTexts) {
     for (const auto& [bytes, set, utf8] : cases) EXPECT_EQ(kvnet::toUtf8(bytes, set), utf8) << set;
     // A character the target lacks is one '?', a broken sequence too.
     EXPECT_EQ(kvnet::toLatin1("a\xC3" "b \xF0\x9F\x96\xA8"), "a?b ?");
+    // A text longer than a fixed field of the printer information keeps all but its terminator's byte.
+    char field[8];
+    kvnet::copyField(field, sizeof field, "ABCDEFGHIJ");
+    EXPECT_EQ(std::string(field, sizeof field), "ABCDEFG"s + '\0');
 }
 
 // Every value of every recording in turn of each other type: the fill must
