@@ -343,8 +343,8 @@ TEST_F(NetPrinterTest, AHeldPortKeepsStatusesAndDropsWhatIsNone) {
             }
             const std::string sent = "@PJL INFO STATUS\r\nCODE=10001\r\nDISPLAY=\"READY\"\r\nONLINE=TRUE\r\n\f" +
                                      (first ? row.sent : "");
+            const auto since = Clock::now();   // before the send: the host may read it before send returns
             if (::send(fd, sent.data(), sent.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(sent.size())) return;
-            const auto since = Clock::now();
             const auto watched = row.least == kKept ? kKept : row.most + 1000ms;
             auto closed = kKept;   // when the host closed; kKept when it did not within `watched`
             while (Clock::now() - since < watched) {
