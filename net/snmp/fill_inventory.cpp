@@ -143,6 +143,37 @@ void fillInputChars(Printer& p) {
     if (!p.inputs.empty()) p.snapshot.answer(kvbidi::kInputChars);
 }
 
+// Output-bin byte 7: bit 0 stapling, bit 1 punching, bit 2 folding, from the
+// finishing processes that serve the bin, enabled or not (the byte tells
+// what the bin can do), unless the printer says the process is not present;
+// bit 7 offset stacking, present (on or off) in prtOutputOffsetStacking.
+constexpr struct {
+    int64_t type;
+    uint8_t bit;
+} kFinishingBits[] = {{oid::stitcher, 0x01}, {oid::puncher, 0x02}, {oid::folder, 0x04}};
+constexpr uint8_t kOffsetStackingBit = 0x80;
+
+// Whether a finisher's bit map of outputs (bit 0 the first byte's high bit)
+// holds prtOutputIndex `output`.
+bool serves(const std::string& outputs, uint32_t output) {
+    const uint32_t bit = output - 1;
+    return output != 0 && bit / 8 < outputs.size() && (static_cast<uint8_t>(outputs[bit / 8]) & (0x80 >> bit % 8));
+}
+
+uint8_t finishingByte(const Printer& p, uint32_t output) {
+    uint8_t byte = 0;
+    auto stacking = p.number(oid::prtOutputEntry, oid::prtOutputOffsetStacking, {output});
+    if (stacking == oid::presentOn || stacking == oid::presentOff) byte |= kOffsetStackingBit;
+    for (uint32_t finisher : p.rows(oid::finDeviceEntry)) {
+        auto number = [&](uint32_t column) { return p.number(oid::finDeviceEntry, column, {finisher}); };
+        const auto outputs = p.bytes(oid::finDeviceEntry, oid::finDeviceAssociatedOutputs, {finisher});
+        if (number(oid::finDevicePresentOnOff) == oid::notPresent || !outputs || !serves(*outputs, output)) continue;
+        for (const auto& f : kFinishingBits)
+            if (number(oid::finDeviceType) == f.type) byte |= f.bit;
+    }
+    return byte;
+}
+
 void fillOutputChars(Printer& p) {
     for (const Output& out : p.outputs) {
         auto number = [&](uint32_t column) { return p.number(oid::prtOutputEntry, column, {out.index}); };
@@ -153,6 +184,7 @@ void fillOutputChars(Printer& p) {
         b.capacity = clamp32(number(oid::prtOutputMaxCapacity));
         if (number(oid::prtOutputPageDeliveryOrientation) == oid::faceUp) b.byte6 |= 0x01;
         if (type == oid::removableBin || type == oid::mailBox) b.byte6 |= 0x20;
+        b.byte7 = finishingByte(p, out.index);
         b.name = p.text(p.bytes(oid::prtOutputEntry, oid::prtOutputName, {out.index}), p.charset);
         if (b.name.empty())
             b.name = p.text(p.bytes(oid::prtOutputEntry, oid::prtOutputDescription, {out.index}), p.charset);

@@ -127,9 +127,19 @@ enum PrtOutputColumn : uint32_t {
     prtOutputName = 7,
     prtOutputDescription = 12,
     prtOutputPageDeliveryOrientation = 20,
+    prtOutputOffsetStacking = 24,
 };
 enum PrtOutputType : int64_t { removableBin = 3, unRemovableBin = 4, mailBox = 6 };
 enum PrtOutputPageDeliveryOrientation : int64_t { faceUp = 3, faceDown = 4 };
+// PresentOnOff: a feature enabled, present but disabled, or absent.
+enum PresentOnOff : int64_t { presentOn = 3, presentOff = 4, notPresent = 5 };
+
+// Finisher MIB (RFC 3806): one row per finishing process, with the output
+// bins it serves as a bit map (bit 0, the first byte's high bit, is
+// prtOutputIndex 1).
+inline const Oid finDeviceEntry{1, 3, 6, 1, 2, 1, 43, 30, 1, 1};   // dev, finDeviceIndex
+enum FinDeviceColumn : uint32_t { finDeviceType = 2, finDevicePresentOnOff = 3, finDeviceAssociatedOutputs = 8 };
+enum FinDeviceType : int64_t { stitcher = 3, folder = 4, puncher = 8 };
 
 // PrtSubUnitStatusTC: bits 0-2 availability, then alert and on-line bits.
 enum SubUnitStatus : int64_t {

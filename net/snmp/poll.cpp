@@ -17,7 +17,7 @@ const std::vector<Oid>& configurationRoots() {
         hrDeviceEntry,        hrMemorySizeObject, hrStorageEntry,       prtGeneralEntry,
         prtLocalizationEntry, prtInputEntry,      prtOutputEntry,       prtMarkerEntry,
         prtMarkerSuppliesEntry, prtMediaPathEntry, prtChannelEntry,     prtInterpreterEntry,
-        prtConsoleDisplayBufferEntry,
+        prtConsoleDisplayBufferEntry, finDeviceEntry,
     };
     return roots;
 }
@@ -61,6 +61,7 @@ const std::vector<Oid>& walkRoots() {
         prtInterpreterEntry,
         prtConsoleDisplayBufferEntry,
         prtAlertEntry,
+        finDeviceEntry,
         // identity: the interface that carries the printer's address, and firmware
         column(ipAddrEntry, ipAdEntIfIndex),
         column(ipAddressEntry, ipAddressIfIndex),

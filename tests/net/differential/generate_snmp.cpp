@@ -1,5 +1,6 @@
 // The profile as an snmpsim recording: each object written where the SNMP
 // fill reads it (net/snmp/fill_*.cpp).
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -159,12 +160,28 @@ void writePrinter(Recording& rec, const kvsim::Profile& p) {
         rec.octets(oid::cell(oid::prtInputEntry, oid::prtInputName, at), r.bin.name);
     }
     index = 0;
+    // Byte 7's finishing bits (stapling, punching, folding): one finisher
+    // row per process, with the bins it serves as a bit map.
+    const std::pair<int64_t, uint8_t> kFinishing[] = {{oid::stitcher, 0x01}, {oid::puncher, 0x02}, {oid::folder, 0x04}};
+    std::map<int64_t, std::string> served;
     for (const OutputRow& r : outputRows(p)) {
         const Oid at{kDevice, ++index};
         rec.integers(oid::prtOutputEntry, at, {{oid::prtOutputType, r.type}, {oid::prtOutputMaxCapacity, r.bin.capacity},
                                                {oid::prtOutputRemainingCapacity, r.remaining}, {oid::prtOutputStatus, r.status},
-                                               {oid::prtOutputPageDeliveryOrientation, r.faceUp ? oid::faceUp : oid::faceDown}});
+                                               {oid::prtOutputPageDeliveryOrientation, r.faceUp ? oid::faceUp : oid::faceDown},
+                                               {oid::prtOutputOffsetStacking, (r.bin.byte7 & 0x80) ? oid::presentOn : oid::notPresent}});
         rec.octets(oid::cell(oid::prtOutputEntry, oid::prtOutputName, at), r.bin.name);
+        for (const auto& [type, bit] : kFinishing)
+            if (r.bin.byte7 & bit) {
+                std::string& bins = served[type];
+                bins.resize(std::max<size_t>(bins.size(), (index - 1) / 8 + 1));
+                bins[(index - 1) / 8] = static_cast<char>(bins[(index - 1) / 8] | (0x80 >> (index - 1) % 8));
+            }
+    }
+    index = 0;
+    for (const auto& [type, bins] : served) {
+        rec.integers(oid::finDeviceEntry, {kDevice, ++index}, {{oid::finDeviceType, type}, {oid::finDevicePresentOnOff, oid::presentOn}});
+        rec.octets(oid::cell(oid::finDeviceEntry, oid::finDeviceAssociatedOutputs, {kDevice, index}), bins);
     }
     for (const SupplyRow& r : supplyRows(p))
         rec.integers(oid::prtMarkerSuppliesEntry, {kDevice, r.index},

@@ -92,6 +92,28 @@ TEST(AlertRowsTest, ARowWithAGroupAndACodeButNoDescriptionIsKept) {
     EXPECT_EQ(records(view), described);
 }
 
+// A finisher serves the output whose index is one more than a set bit of its
+// map, bit 0 being the first byte's high bit; a map too short for an index
+// serves it not. Bins 1 and 2 of the recording, 9 and 16 added.
+TEST(FinishingTest, AFinisherServesTheBinsItsBitMapNames) {
+    const struct {
+        std::string map;
+        std::vector<uint8_t> byte7;   // of the bins with index 1, 2, 9, 16
+    } rows[] = {{"\x80", {1, 0, 0, 0}},     {"\x40", {0, 1, 0, 0}}, {std::string("\x00\x80", 2), {0, 0, 1, 0}},
+                {std::string("\x00\x01", 2), {0, 0, 0, 1}}, {"\x7F", {0, 1, 0, 0}}, {"", {0, 0, 0, 0}}};
+    for (const auto& row : rows) {
+        MibView view = recording("healthy");
+        for (uint32_t index : {9u, 16u}) view.put(oid::cell(oid::prtOutputEntry, oid::prtOutputType, {1, index}), integer(3));
+        view.put(oid::cell(oid::finDeviceEntry, oid::finDeviceType, {1, 1}), integer(oid::stitcher));
+        view.put(oid::cell(oid::finDeviceEntry, oid::finDeviceAssociatedOutputs, {1, 1}), {Value::Type::OctetString, 0, row.map, {}});
+        kvnet::Snapshot s;
+        kvnet::snmp::fill(view, "192.0.2.1", &s);
+        std::vector<uint8_t> byte7;
+        for (const kvsim::OutputBin& b : s.profile.outputBins) byte7.push_back(b.byte7);
+        EXPECT_EQ(byte7, row.byte7) << "row " << &row - rows;
+    }
+}
+
 std::vector<VarBind> answerOf(const MibView& view) {
     std::vector<VarBind> answer;
     for (const Oid& o : kvnet::snmp::quietPoll(view)) answer.push_back({o, *view.get(o)});
