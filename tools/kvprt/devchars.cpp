@@ -85,6 +85,16 @@ struct OutputBins {
     Names nicknames;
 };
 
+// What a bin does to the sheets it receives: record byte 7's bits 0-2 and 7.
+std::vector<std::string> finishing(const KVPrtObj::OUTPUTBIN& b) {
+    const std::pair<uint32_t, const char*> kinds[] = {
+        {b.ulByte7Bit0, "staple"}, {b.ulByte7Bit1, "punch"}, {b.ulByte7Bit2, "fold"}, {b.ulByte7Bit7, "offset-stack"}};
+    std::vector<std::string> names;
+    for (const auto& [set, name] : kinds)
+        if (set) names.push_back(name);
+    return names;
+}
+
 json outputBinsJson(const OutputBins& o) {
     json list = json::array();
     for (const KVPrtObj::OUTPUTBIN& b : o.bins) {
@@ -94,17 +104,19 @@ json outputBinsJson(const OutputBins& o) {
                         {"text", outputBinText(b.usBinId)},
                         {"name", utf8(b.strName)},
                         {"capacity", b.ulCapacity},
+                        {"finishing", finishing(b)},
                         {"nickname", nickname ? json(*nickname) : json(nullptr)}});
     }
     return list;
 }
 
 void renderOutputBins(const OutputBins& o, std::ostream& out) {
-    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Nickname"});
+    Table t({"Bin", "Id", "Kind", "Name", "Capacity", "Finishing", "Nickname"});
     for (const KVPrtObj::OUTPUTBIN& b : o.bins) {
         const std::string* nickname = nameOf(o.nicknames, b.usBinNumber);
+        const std::string done = joined(finishing(b));
         t.add({std::to_string(b.usBinNumber), std::to_string(b.usBinId), outputBinText(b.usBinId), utf8(b.strName),
-               std::to_string(b.ulCapacity), nickname ? *nickname : "-"});
+               std::to_string(b.ulCapacity), done.empty() ? "-" : done, nickname ? *nickname : "-"});
     }
     t.print(out);
 }

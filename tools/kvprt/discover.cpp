@@ -87,12 +87,6 @@ std::vector<Found> merge(std::vector<Answer> answers) {
 
 json textOrNull(const std::string& text) { return text.empty() ? json(nullptr) : json(text); }
 
-std::string joined(const std::vector<std::string>& parts) {
-    std::string out;
-    for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
-    return out;
-}
-
 struct DiscoverArgs {
     std::vector<std::string> ranges;
     bool dnsSd = false;

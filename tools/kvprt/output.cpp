@@ -45,6 +45,12 @@ std::string escapeControls(const std::string& text) {
     return out;
 }
 
+std::string joined(const std::vector<std::string>& parts) {
+    std::string out;
+    for (const std::string& p : parts) out += (out.empty() ? "" : ", ") + p;
+    return out;
+}
+
 std::string hexBytes(const uint8_t* bytes, size_t count) {
     std::string out;
     char pair[4];

@@ -20,6 +20,8 @@ using json = nlohmann::ordered_json;
 std::string jsonText(const json& value, int indent);
 // A printer text (ISO 8859-1, as the library hands texts over) in UTF-8.
 std::string utf8(const std::string& latin1);
+// Texts joined by ", " ("" for none).
+std::string joined(const std::vector<std::string>& parts);
 // Bytes as upper-case hexadecimal pairs separated by blanks ("07 54").
 std::string hexBytes(const uint8_t* bytes, size_t count);
 // A variable's value bytes: {"value": hex pairs, "length": n, "text": the
