@@ -157,9 +157,10 @@ std::string readAll(int fd, std::chrono::milliseconds limit, size_t most = 4096)
     return text;
 }
 
-// The HTTP server holds its ground: /metrics answers within a second while 2,000 idle connections and
-// 500 event-stream clients are held; stream slots beyond the per-address cap, oversized headers and
-// connections beyond the cap are refused at once and closed; idle connections are closed.
+// The HTTP server holds its ground: /metrics answers within a second (three under ThreadSanitizer)
+// while 2,000 idle connections and 500 event-stream clients are held; stream slots beyond the
+// per-address cap, oversized headers and connections beyond the cap are refused at once and closed;
+// idle connections are closed.
 TEST(KvprtdService, HttpHoldsItsGroundUnderIdleClientsStreamsAndHugeHeaders) {
     rlimit files{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
@@ -182,15 +183,22 @@ TEST(KvprtdService, HttpHoldsItsGroundUnderIdleClientsStreamsAndHugeHeaders) {
     for (int i = 0; i < 500; ++i) streams.push_back(connectTo(d.port(), streamRequest));
     ASSERT_EQ(std::count(idle.begin(), idle.end(), -1) + std::count(streams.begin(), streams.end(), -1), 0);
 
+    // ThreadSanitizer makes kvprtd several times slower, with another test beside it; a server that
+    // waited on the idle connections would still take their idle time (5 s).
+#if defined(__SANITIZE_THREAD__)
+    constexpr auto kAnswerWithin = 3s;
+#else
+    constexpr auto kAnswerWithin = 1s;
+#endif
     httplib::Client client("127.0.0.1", d.port());
-    client.set_connection_timeout(2s);
-    client.set_read_timeout(2s);
+    client.set_connection_timeout(kAnswerWithin + 1s);
+    client.set_read_timeout(kAnswerWithin + 1s);
     const auto asked = std::chrono::steady_clock::now();
     auto metrics = client.Get("/metrics");
     const auto took = std::chrono::steady_clock::now() - asked;
     ASSERT_TRUE(metrics);
     EXPECT_EQ(metrics->status, 200);
-    EXPECT_LT(took, 1s) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+    EXPECT_LT(took, kAnswerWithin) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
 
     // Eight streams from one address; the ninth is refused and its connection closed.
     EXPECT_NE(readAll(streams[0], 2s, 16).find("HTTP/1.1 200"), std::string::npos);
