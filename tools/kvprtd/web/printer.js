@@ -103,8 +103,9 @@ function bins(report) {
   return [
     unavailable(report.inputBins, 'Input bins') || table('Input bins', ['Bin', 'Kind', 'Name', 'Capacity'],
       report.inputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity)])),
-    unavailable(report.outputBins, 'Output bins') || table('Output bins', ['Bin', 'Kind', 'Name', 'Capacity', 'Nickname'],
-      report.outputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity), b.nickname || '–'])),
+    unavailable(report.outputBins, 'Output bins') || table('Output bins', ['Bin', 'Kind', 'Name', 'Capacity', 'Finishing', 'Nickname'],
+      report.outputBins.map((b) => [String(b.number), b.text, b.name || '–', number(b.capacity),
+        (b.finishing || []).join(', ') || '–', b.nickname || '–'])),
   ];
 }
 
